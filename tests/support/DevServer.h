@@ -1,0 +1,100 @@
+// Test fixture pieces: a qtl-devserver child process with a fresh database, its request log,
+// and a message-box recorder with scripted answers.
+#pragma once
+
+#include "platform/MessageBoxes.h"
+
+#include <QJsonObject>
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+#include <QVector>
+
+#include <deque>
+#include <memory>
+
+namespace qtltest {
+
+struct LogEntry {
+    int session = 0;
+    QString kind;     // login, batch, rpc, attention, other
+    QString user;
+    QString text;     // the batch exactly as received
+};
+
+class DevServer {
+public:
+    struct Options {
+        QString demo = QStringLiteral("small");
+        QString failOn;      // --fail-on REGEX when not empty
+        QString dropOn;      // --drop-on REGEX when not empty
+        QString dbPath;      // reuse this database file (default: a fresh one in the temp dir)
+    };
+    DevServer();
+    explicit DevServer(const Options& options);
+    ~DevServer();
+
+    // Starts the server on a free port and waits for "listening on"; throws std::runtime_error.
+    void start();
+    void stop();                 // SIGTERM and wait
+    void restart();              // same port, same database file, same options
+    void restartWith(const Options& options);   // same port and database, other options
+
+    int port() const { return m_port; }
+    QString host() const { return QStringLiteral("127.0.0.1"); }
+    QString dbPath() const { return m_dbPath; }
+    QString logPath() const { return m_logPath; }
+    QString tempDir() const { return m_dir.path(); }
+
+    // The ODBC string for the FreeTDS driver to this server with the given account.
+    QString odbcString(const QString& user, const QString& password) const;
+    // The settings-file account and writing the 84-byte settings file (Data/QTL) under `folder`.
+    void writeSettingsFile(const QString& path) const;
+
+    // Requests logged so far (waits briefly until the log is flushed).
+    QVector<LogEntry> log() const;
+    QStringList batches() const;            // texts of kind "batch", in order
+    // Batches after a mark: int m = server.logMark(); ...; server.batchesSince(m)
+    int logMark() const { return int(log().size()); }
+    QStringList batchesSince(int mark) const;
+    bool anyRpc() const;
+
+    // Runs a query directly on the server's SQLite file (database state checks).
+    QVector<QVector<QVariant>> sqlite(const QString& sql) const;
+    QVariant sqliteScalar(const QString& sql) const;
+    void sqliteExec(const QString& sql) const;
+
+private:
+    Options m_options;
+    QTemporaryDir m_dir;
+    QString m_dbPath, m_logPath;
+    int m_port = 0;
+    std::unique_ptr<QProcess> m_proc;
+    void launch(int port);
+};
+
+// Records every message box and answers from a script (default: OK / Yes).
+class MessageRecorder : public qtl::MessageBoxes {
+public:
+    struct Shown {
+        QString text;
+        QString caption;
+        qtl::MbIcon icon;
+        qtl::MbButtons buttons;
+    };
+    MessageRecorder();                  // installs itself
+    ~MessageRecorder() override;        // restores the real boxes
+    qtl::MbResult show(QWidget* parent, const QString& text, const QString& caption,
+                       qtl::MbIcon icon, qtl::MbButtons buttons) override;
+    void answerNext(qtl::MbResult result) { m_script.push_back(result); }
+    const QVector<Shown>& shown() const { return m_shown; }
+    QStringList texts() const;
+    void clear() { m_shown.clear(); }
+
+private:
+    std::deque<qtl::MbResult> m_script;
+    QVector<Shown> m_shown;
+};
+
+}  // namespace qtltest
