@@ -1,0 +1,97 @@
+// The seam between the wire protocol (tds/) and the database engine (tsql/ + qtl/).
+// The protocol layer knows nothing of SQL; the engine knows nothing of bytes on the wire.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <regex>
+#include <string>
+#include <variant>
+#include <vector>
+
+namespace devserver {
+
+// Column types the server announces in COLMETADATA.
+enum class ColType { Int, BigInt, Bit, Float, DateTime, NVarChar };
+
+struct Column {
+    std::string name;        // UTF-8
+    ColType type = ColType::NVarChar;
+    int maxChars = 4000;     // NVarChar only: declared length in characters (1..4000)
+};
+
+// A cell. Texts are UTF-8. A DateTime cell is text "YYYY-MM-DD HH:MM:SS[.fff]".
+using Value = std::variant<std::monostate, std::int64_t, double, std::string>;
+
+struct ResultSet {
+    std::vector<Column> columns;
+    std::vector<std::vector<Value>> rows;
+};
+
+// An ERROR (severity > 10) or INFO message as SQL Server sends it.
+struct Message {
+    std::int32_t number = 0;
+    std::uint8_t state = 1;
+    std::uint8_t severity = 16;
+    std::string text;        // UTF-8
+    std::string procedure;   // empty unless raised inside a routine
+    std::int32_t line = 1;
+};
+
+// What one statement of a batch produced, in order. The protocol layer writes, per statement:
+// messages (ERROR/INFO), each result set (COLMETADATA + ROWs + DONE/DONEINPROC with the row
+// count), then the statement's DONE (DONEPROC for routine calls) carrying `rowCount` when
+// `hasRowCount`, and the error bit when `failed`.
+struct StatementOutcome {
+    std::vector<Message> messages;
+    std::vector<ResultSet> results;
+    bool isProcedure = false;        // EXEC of a routine: results end in DONEINPROC, then DONEPROC
+    bool hasRowCount = false;        // INSERT/UPDATE/DELETE: DONE with 0x10 and the count
+    std::int64_t rowCount = 0;
+    bool failed = false;             // an error ended this statement
+    // Transaction state changes, for ENVCHANGE 8 (begin), 9 (commit), 10 (rollback).
+    enum class Tran { None, Begin, Commit, Rollback } tran = Tran::None;
+};
+
+struct BatchOutcome {
+    std::vector<StatementOutcome> statements;  // never empty: a batch that yields nothing gets one
+                                               // outcome with neither results nor a count
+};
+
+struct LoginResult {
+    bool ok = false;
+    Message error;            // 18456 "Login failed for user '<name>'." or 4060 for an unknown db
+    std::string database;     // the database the session is in (for ENVCHANGE)
+};
+
+struct EngineOptions {
+    std::string dbPath;                 // SQLite file; created with schema + demo data when absent
+    std::string demo = "small";         // "small" | "large" | "none"
+    std::optional<std::regex> failOn;   // statements matching it answer error 50000 and do not run
+};
+
+class Session {
+public:
+    virtual ~Session() = default;
+    // Runs one SQL batch (UTF-8 text exactly as received, CR LF kept). Never throws.
+    virtual BatchOutcome executeBatch(const std::string& sql) = 0;
+    // Asks a running batch to stop at the next statement boundary (ATTENTION).
+    virtual void cancel() = 0;
+};
+
+class Engine {
+public:
+    virtual ~Engine() = default;
+    // Thread-safe. Checks the account; on success returns a session with its own SQLite handle.
+    virtual std::unique_ptr<Session> login(const std::string& user, const std::string& password,
+                                           const std::string& database, LoginResult& result) = 0;
+    // The first database account of the QTL database and its password (for --write-settings).
+    virtual std::pair<std::string, std::string> settingsAccount() = 0;
+};
+
+// Opens (and creates when absent) the database; throws std::runtime_error on failure.
+std::unique_ptr<Engine> makeEngine(const EngineOptions& options);
+
+}  // namespace devserver

@@ -1,0 +1,67 @@
+// The QTL database: schema, demo data, accounts and the server-side routines.
+// Used by the engine (tsql/); knows nothing of the wire protocol.
+#pragma once
+
+#include "../engine.h"
+
+#include <sqlite3.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+namespace devserver::qtl {
+
+// Registers what every connection needs before it runs any statement: the case-insensitive
+// Cyrillic-aware collation "CYR_CI" (Russian alphabetical order), a like() that is case
+// insensitive for Cyrillic and Latin, and any helper SQL functions the translated statements use.
+void registerFunctions(sqlite3* db);
+
+// Creates the schema (tables, views, indexes) and fills it with deterministic demo data.
+// `size` is "small" (tests), "large" (benchmarks: 20,000+ students, 300,000+ registrations)
+// or "none" (schema only). Runs in one transaction.
+void createDatabase(sqlite3* db, const std::string& size);
+
+// SQL Server authentication against the accounts the QTL database knows (the settings-file
+// account and every account GET_USER hands out). Database names compare case-insensitively;
+// only "QTL" exists.
+LoginResult checkLogin(sqlite3* db, const std::string& user, const std::string& password,
+                       const std::string& database);
+
+// The first account (plain name and password), written into the settings file by --write-settings.
+std::pair<std::string, std::string> settingsAccount(sqlite3* db);
+
+// Per-session state a routine may read.
+struct SessionContext {
+    std::string user;        // database account of the session
+    bool dateFormatDmy = false;
+};
+
+// One argument of an EXEC: `name` is "@id_a_year" style for named arguments, empty for
+// positional ones. Texts arrive unquoted (UTF-8), numbers as int64/double, NULL as monostate.
+struct Argument {
+    std::string name;
+    Value value;
+};
+
+// True when `name` (case-insensitive, without "dbo." prefix) is a routine of the QTL database.
+bool isRoutine(const std::string& name);
+
+// Runs a routine. Fills `out` (results, messages, failed). Wrong argument count or types give
+// an error message as SQL Server would ("Procedure or function 'X' expects parameter ...").
+void callRoutine(sqlite3* db, SessionContext& ctx, const std::string& name,
+                 const std::vector<Argument>& args, StatementOutcome& out);
+
+// Table-valued functions (GetTFIO_with_pps): returns a SQLite sub-select "(SELECT ...)" for the
+// given arguments, or an empty string when `name` is not a table-valued function of the database.
+// Arguments are already-translated SQL literals.
+std::string tableFunctionSql(const std::string& name, const std::vector<std::string>& sqlArgs);
+
+// Writes the 84-byte workstation settings file (layout: 20-byte user, 20-byte password, their
+// two length bytes, 20-byte server, 20-byte database, their two length bytes; every stored byte
+// is the Windows-1251 byte minus one). Throws std::runtime_error on I/O failure.
+void writeSettingsFile(const std::string& path, const std::string& user,
+                       const std::string& password, const std::string& server,
+                       const std::string& database);
+
+}  // namespace devserver::qtl

@@ -1,0 +1,44 @@
+#!/usr/bin/env bash
+# Builds everything and runs every test: first under AddressSanitizer + UndefinedBehaviorSanitizer,
+# then in a plain optimised build, then a short run of each fuzzer. Exits non-zero on any failure.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+ROOT=$(pwd)
+
+bash scripts/install-deps.sh
+
+JOBS=$(nproc 2>/dev/null || echo 2)
+export QT_QPA_PLATFORM=offscreen
+export ASAN_OPTIONS=detect_leaks=0:abort_on_error=1
+export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+
+run_build() {  # dir, extra cmake args...
+  local dir=$1; shift
+  cmake -S "$ROOT" -B "$dir" -DQTL_WERROR=ON "$@"
+  cmake --build "$dir" -j "$JOBS"
+  ctest --test-dir "$dir" --output-on-failure -j "$JOBS" --timeout 600
+}
+
+echo "== sanitizer build"
+run_build build/asan -DCMAKE_BUILD_TYPE=Debug -DQTL_SANITIZE=ON -DQTL_BUILD_BENCH=OFF
+
+if [ "${QTL_SKIP_PLAIN:-0}" != "1" ]; then
+  echo "== plain build"
+  run_build build/release -DCMAKE_BUILD_TYPE=RelWithDebInfo
+fi
+
+if [ "${QTL_SKIP_FUZZ:-0}" != "1" ] && command -v clang++ >/dev/null; then
+  echo "== fuzzers (short run)"
+  cmake -S "$ROOT" -B build/fuzz -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
+        -DCMAKE_BUILD_TYPE=Debug -DQTL_BUILD_FUZZERS=ON -DQTL_BUILD_TESTS=OFF -DQTL_BUILD_BENCH=OFF
+  cmake --build build/fuzz -j "$JOBS" --target fuzzers
+  for f in build/fuzz/bin/fuzz_*; do
+    [ -x "$f" ] || continue
+    name=$(basename "$f")
+    corpus="tests/fuzz/corpus/${name#fuzz_}"
+    mkdir -p "build/fuzz/work/$name"
+    echo "-- $name"
+    "$f" -max_total_time="${QTL_FUZZ_SECONDS:-30}" -rss_limit_mb=2048 "build/fuzz/work/$name" "$corpus"
+  done
+fi
+echo "== all tests passed"

@@ -1,0 +1,104 @@
+// The data module: the one connection, the named queries and their list sources, and the
+// deletion audit log.
+#pragma once
+
+#include "platform/Connection.h"
+#include "platform/Query.h"
+
+#include <QObject>
+#include <QString>
+#include <QVector>
+
+namespace qtl {
+
+// The first IPv4 address of the computer's own name, as dotted-decimal text.
+class IpWatch : public QObject {
+    Q_OBJECT
+public:
+    using QObject::QObject;
+    QString localIP() const;
+    QString hostName() const;      // the local computer's name (at most 255 characters)
+};
+
+struct TKeyValue {
+    QString Key;
+    QString Value;
+};
+
+class TDM_MB : public QObject {
+    Q_OBJECT
+public:
+    explicit TDM_MB(QObject* parent = nullptr);
+
+    Connection* ADOCon;
+
+    // The twenty-one queries, in catalogue order.
+    Query* ADOQ_Faculty;
+    Query* ADOQ_Kafedra;
+    Query* ADOQ_Semester;
+    Query* ADOQ_Year;
+    Query* ADOQ_Teacher;
+    Query* ADOQ_SelectDisciplineForStudent;
+    Query* ADOQ_group;
+    Query* ADOQ_Exec;
+    Query* ADOQ_Examination;
+    Query* ADOQ_Teacher2;
+    Query* ADOQ_W_S;
+    Query* ADOQ_Year2;
+    Query* ADOQ_Semester2;
+    Query* ADOQ_SubGroup;
+    Query* ADOQ_SubGroup2;
+    Query* ADOQ_SubGroup3;
+    Query* ADOQ_DATE_reg_DFS;
+    Query* ADOQ_group_educ;
+    Query* ADOQ_SGM;
+    Query* ADOQ_V_DFS;
+    Query* ADOQ_TEMP;
+
+    // The seventeen list sources.
+    ListSource* DS_Faculty;
+    ListSource* DS_Year;
+    ListSource* DS_Kafedra;
+    ListSource* DS_Teacher;
+    ListSource* DS_Semester;
+    ListSource* DS_SelectDisciplineForStudent;
+    ListSource* DS_Examination;
+    ListSource* DS_group;
+    ListSource* DS_W_S;
+    ListSource* DS_SubGroup;
+    ListSource* DS_SubGroup3;
+    ListSource* DS_Teacher2;
+    ListSource* DS_Year2;
+    ListSource* DS_Semester2;
+    ListSource* DS_SubGroup2;
+    ListSource* DS_SGM;
+    ListSource* DS_V_DFS;
+
+    IpWatch* IdIPWatch1;
+
+    // Deletion audit log.
+    void LogDeletion(const QVector<TKeyValue>& pairs, const QString& tableName,
+                     const QString& rowId);
+    void WriteLogRecord(const QString& description, const QString& tableName,
+                        const QString& rowId);
+    // The description text of LogDeletion: "Key[Value], Key[Value]".
+    static QString DescribePairs(const QVector<TKeyValue>& pairs);
+    // The INSERT statement WriteLogRecord adds (pure; for tests).
+    static QString LogRecordStatement(const QString& description, const QString& tableName,
+                                      const QString& rowId, const QString& login,
+                                      const QString& comp);
+};
+
+// Sign-in values, set by the login and only read elsewhere.
+struct SignIn {
+    QString CurrentLogin;
+    int CurrentUserId = 0;
+    QString ComputerName;
+    int CreditLimitForOz0 = 0;
+    int CreditLimitForOz1 = 0;
+};
+
+extern TDM_MB* DM_MB;     // created at program start, before the main window
+extern SignIn g_signIn;   // the values of the signed-in operator
+
+}  // namespace qtl

@@ -1,0 +1,170 @@
+// The main window: selection chain, student check list, streams list and stream editor,
+// registering and removing, with the transfer frame along the bottom.
+#pragma once
+
+#include "platform/ItemLists.h"
+#include "platform/LookupComboBox.h"
+
+#include <QCheckBox>
+#include <QDate>
+#include <QFrame>
+#include <QGroupBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QWidget>
+
+#include <functional>
+
+namespace qtl {
+
+class TFrame1;
+
+// Record of a line of the student check list.
+struct StudentItem : ItemRecord {
+    int id_student = 0;
+    bool IsSelected = false;
+    bool IsTeacher = false;
+};
+
+// Record of a line of the streams list.
+struct StreamItem : ItemRecord {
+    int id_disciplineForStudent = 0;
+    int id_faculty = 0;
+    int id_student = 0;
+};
+
+class TForm1 : public QWidget {
+    Q_OBJECT
+public:
+    explicit TForm1(QWidget* parent = nullptr);
+    ~TForm1() override;
+
+    // Runs the login modally while the window is created; true when the operator signed in.
+    // Tests replace it to sign in without a modal loop.
+    static std::function<bool(TForm1*)> RunLogin;
+    // Today's local date; tests replace it to move "today".
+    static std::function<QDate()> Today;
+
+    bool loginAccepted() const { return m_loginAccepted; }
+
+    // ---- selection area
+    QFrame* Panel5;
+    QFrame* ToolBar1;
+    QPushButton* RzBitBtn1;                     // "Удалить регистрацию"
+    QLabel *Label1, *Label2, *Label9, *Label10, *Label5, *Label6, *Label3, *Label4;
+    LookupComboBox* DBLookupComboBox1;          // faculty
+    LookupComboBox* DBLookupComboBox2;          // academic year
+    LookupComboBox* DBLookupComboBox8;          // department
+    LookupComboBox* DBLookupComboBox9;          // teacher
+    LookupComboBox* DBLookupComboBox5;          // kind of term
+    LookupComboBox* DBLookupComboBox6;          // discipline
+    LookupComboBox* DBLookupComboBox4;          // form of control
+    LookupComboBox* DBLookupComboBox3;          // group
+    QLabel* Label12;
+    QFrame* Panel3;
+    QCheckBox* CheckBox2;                       // hidden
+    LookupComboBox* DBLookupComboBox7;          // hidden
+    QFrame* Bevel6;
+
+    // ---- work area
+    QFrame* Panel1;
+    QFrame* GroupBox1;
+    QCheckBox* CheckBox1;                       // "Студенты:" (select all)
+    CheckListBox* CheckListBox1;
+    QFrame* Panel2;
+    QLabel* Label11;                            // "Поток:"
+    LookupComboBox* DBLookupComboBox11;         // stream chooser
+    QPushButton* SpeedButton1;                  // "Регистрировать >>"
+    QPushButton* SpeedButton2;                  // "<< Убрать регистр."
+    QGroupBox* GroupBox2;                       // "Студенты по потокам:"
+    ListBox* ListBox1;
+    QFrame* Panel4;                             // stream editor
+    QFrame* Panel6;
+    QLabel* Label8;                             // "Преподователь:"
+    QFrame* Panel7;
+    QPushButton* SpeedButton3;                  // "x"
+    LookupComboBox* DBLookupComboBox10;         // editor teacher
+    QLabel* Label7;                             // "Поток:"
+    LookupComboBox* DBLookupComboBox12;         // editor stream
+    QPushButton* BitBtn1;                       // "Изменить"
+
+    // ---- transfer frame
+    TFrame1* Frame11;
+
+    // ---- main-window state
+    QString SelectedInsSemesterId;
+    QString SelectedDescGroupNum;
+    QString SelectedIsByPlan;
+
+    // ---- shell
+    void FormCreate();
+    void FormResize();
+    void FormPaint();
+    void FormShow();
+
+    // ---- selection chain
+    void DBLookupComboBox1Click();
+    void DBLookupComboBox2Click();
+    void DBLookupComboBox8Click();
+    void DBLookupComboBox9Click();
+    void DBLookupComboBox5Click();
+    void DBLookupComboBox6Click();
+    void DBLookupComboBox4Click();
+    void DBLookupComboBox3Click();
+    void CheckBox2Click();
+    void DBLookupComboBox7Click();
+    void ClearTransferFrame();
+    void ClearItemList(QListWidget* list);
+    void ClearBothLists();
+
+    // ---- student check list
+    void LoadStudentList();
+    void CheckListBox1DrawItem(QPainter* painter, const QRect& rect, int index, bool selected);
+    void CheckListBox1ClickCheck();
+    void CheckListBox1Click();
+    void CheckListBox1KeyDown(QKeyEvent* event);
+    void CheckListBox1DblClick();
+    void CheckBox1Click();
+
+    // ---- registering and removing
+    bool RegistrationDeadlineCheck();
+    void SpeedButton1Click();
+    void SpeedButton2Click();
+
+    // ---- streams list and stream editor
+    void LoadStreamsList();
+    void ReloadLists();
+    void LoadStreamChoices();
+    void ComboBox1111Change();
+    void ListBox1KeyDown(QKeyEvent* event);
+    void ListBox1MouseDown(Qt::MouseButton button, QPoint pos);
+    void ComboBox2Change(LookupComboBox* sender);
+    void DBLookupComboBox12KeyDown(QKeyEvent* event);
+    void DBLookupComboBox10KeyDown(QKeyEvent* event);
+    void BitBtn1Click();
+    void SpeedButton3Click();
+
+    // ---- toolbar and transfer frame bindings
+    void RzBitBtn1Click();
+    void Frame11BitBtn1Click();
+    void Frame11BitBtn2Click();
+    void Frame11DBLookupComboBox8Click();
+    void Frame11DBLookupComboBox9Click();
+    void Frame11DBLookupComboBox111Click();
+    void Frame11DBLookupComboBox121Click();
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+
+private:
+    bool m_loginAccepted = false;
+    bool m_shownOnce = false;
+    void buildLayout();
+    void connectHandlers();
+};
+
+extern TForm1* Form1;   // the main window while it exists
+
+}  // namespace qtl

@@ -1,0 +1,65 @@
+// The one database connection: Qt SQL's ODBC driver, plain forward-only batches only.
+#pragma once
+
+#include "util/errors.h"
+
+#include <QObject>
+#include <QSqlDatabase>
+#include <QStringList>
+#include <QVariant>
+#include <QVector>
+
+namespace qtl {
+
+// A result fetched completely to the client.
+struct ResultData {
+    QStringList columns;                 // names as the server sent them
+    QVector<QMetaType> types;            // Qt's type of each column
+    QVector<QVector<QVariant>> rows;     // null cells are null QVariants
+};
+
+class Connection : public QObject {
+    Q_OBJECT
+public:
+    explicit Connection(QObject* parent = nullptr);
+    ~Connection() override;
+
+    // The text the program composes (kept for display and diagnostics; never parsed).
+    void setConnectionString(const QString& text) { m_connectionString = text; }
+    QString connectionString() const { return m_connectionString; }
+
+    // What is handed to the ODBC driver (SQLDriverConnect string, values already quoted safely).
+    void setOdbcConnectString(const QString& text) { m_odbcString = text; }
+    QString odbcConnectString() const { return m_odbcString; }
+
+    // Statements sent, each as its own batch, right after every successful open (for example
+    // "SET DATEFORMAT dmy" once signed in). Kept until replaced.
+    void setSessionSetup(const QStringList& statements) { m_sessionSetup = statements; }
+
+    void open();                 // throws DatabaseError; does nothing when already open
+    void close();                // does nothing when closed
+    bool isOpen() const;
+
+    // Sends `sql` as one batch, opening the connection first when it is closed. Reads every
+    // result of the batch so that an error in any statement of it is reported. Returns the
+    // first result that has columns (empty when none). Throws DatabaseError with the server's
+    // message; when the link itself broke, the connection is closed so that the next statement
+    // opens it again (and sends the session setup again) before running.
+    ResultData run(const QString& sql, bool wantRows);
+
+    // Number of batches sent since creation (benchmarks and tests).
+    qint64 batchesSent() const { return m_batches; }
+
+    // Removes the client library's prefixes and suffixes from an error text, leaving what the
+    // server said, e.g. "[FreeTDS][SQL Server]Login failed..." -> "Login failed...".
+    static QString cleanErrorText(const QString& raw);
+
+private:
+    QString m_connectionName;
+    QString m_connectionString;
+    QString m_odbcString;
+    QStringList m_sessionSetup;
+    qint64 m_batches = 0;
+};
+
+}  // namespace qtl
