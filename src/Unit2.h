@@ -51,6 +51,8 @@ public:
     void StreamSelectorStep();
     void BitBtn1Click();                  // "Применить" (after the deadline check)
     void BitBtn2Click();                  // copy current parameters
+    // The UPDATE of the copy button for a registered student.
+    QString CopyStatement() const;
 
 private:
     TForm1* m_form;

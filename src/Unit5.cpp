@@ -1,0 +1,210 @@
+#include "Unit5.h"
+
+#include "dm_u.h"
+#include "platform/Guard.h"
+#include "platform/MessageBoxes.h"
+
+#include <QEvent>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QIcon>
+#include <QScreen>
+#include <QVBoxLayout>
+
+namespace qtl {
+
+namespace {
+
+const QColor kHeaderColour(241, 244, 254);
+const QColor kNavy(0, 0, 128);
+
+const QString kLoadHead = QStringLiteral(
+    "SELECT   dbo.DisciplineForStudent.id_disciplineForStudent, dbo.DisciplineForStudent.id_student, "
+    "dbo.DisciplineForStudent.id_semester, dbo.semester.p43, dbo.DisciplineForStudent.id_discipline, "
+    "dbo.discipline.p34, dbo.DisciplineForStudent.kredits, dbo.DisciplineForStudent.subgroup, "
+    "dbo.DisciplineForStudent.id_examination, dbo.examination.p30, dbo.DisciplineForStudent.id_teacher, "
+    "dbo.t_fio.s_t_fio FROM dbo.DisciplineForStudent INNER JOIN dbo.semester ON "
+    "dbo.DisciplineForStudent.id_semester = dbo.semester.id_semester INNER JOIN dbo.discipline ON "
+    "dbo.DisciplineForStudent.id_discipline = dbo.discipline.id_discipline INNER JOIN dbo.examination ON "
+    "dbo.DisciplineForStudent.id_examination = dbo.examination.id_examination INNER JOIN dbo.t_fio ON "
+    "dbo.DisciplineForStudent.id_teacher = dbo.t_fio.id_teacher WHERE dbo.DisciplineForStudent.id_student =");
+const QString kLoadTail =
+    QStringLiteral(" ORDER BY dbo.DisciplineForStudent.id_semester, dbo.discipline.p34");
+
+QFrame* headerPanel(QWidget* parent, QFrame::Shadow shadow) {
+    auto* panel = new QFrame(parent);
+    panel->setAutoFillBackground(true);
+    QPalette pal = panel->palette();
+    pal.setColor(QPalette::Window, kHeaderColour);
+    panel->setPalette(pal);
+    if (shadow == QFrame::Sunken) panel->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    return panel;
+}
+
+QLabel* navyLabel(QWidget* parent, const QString& text) {
+    auto* label = new QLabel(text, parent);
+    label->setFont(PalatinoBold(13));
+    QPalette pal = label->palette();
+    pal.setColor(QPalette::WindowText, kNavy);
+    label->setPalette(pal);
+    return label;
+}
+
+// The bottom buttons share one look: light face, dark blue frame, lighter under the mouse.
+QPushButton* flatButton(QWidget* parent, const QString& caption, const QString& glyph,
+                        const QString& textColour) {
+    auto* button = new QPushButton(QIcon(glyph), caption, parent);
+    button->setCursor(Qt::PointingHandCursor);
+    button->setStyleSheet(QStringLiteral(
+        "QPushButton { background-color: rgb(244, 244, 240); border: 1px solid rgb(0, 60, 116);"
+        " font-weight: bold; color: %1; padding: 2px 6px; }"
+        "QPushButton:hover { background-color: rgb(255, 255, 255); border-color: rgb(0, 90, 170); }"
+        "QPushButton:disabled { color: gray; }").arg(textColour));
+    return button;
+}
+
+}  // namespace
+
+const QColor TForm5::kAlternateRow(224, 231, 252);
+
+QFont PalatinoBold(int pixelSize) {
+    QFont font(QStringLiteral("Palatino Linotype"));
+    font.setPixelSize(pixelSize);
+    font.setBold(true);
+    return font;
+}
+
+void CentreOnScreen(QWidget* window) {
+    if (QScreen* screen = window->screen()) {
+        QRect frame = window->frameGeometry();
+        frame.moveCenter(screen->availableGeometry().center());
+        window->move(frame.topLeft());
+    }
+}
+
+ColumnFitter::ColumnFitter(DbGrid* grid, QVector<int> widths)
+    : QObject(grid), m_grid(grid), m_widths(std::move(widths)) {
+    grid->viewport()->installEventFilter(this);
+}
+
+void ColumnFitter::fit() {
+    int total = 0;
+    for (int w : m_widths) total += w;
+    const int avail = m_grid->viewport()->width();
+    if (total <= 0 || avail <= 0) return;
+    int used = 0;
+    for (int i = 0; i < m_widths.size(); ++i) {
+        // The last column takes the rounding remainder so the columns end at the grid's edge.
+        const int w = i + 1 == m_widths.size() ? avail - used : m_widths[i] * avail / total;
+        m_grid->setColumnWidth(i, w);
+        used += w;
+    }
+}
+
+bool ColumnFitter::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::Resize) fit();
+    return QObject::eventFilter(watched, event);
+}
+
+TForm5::TForm5(QWidget* parent) : QDialog(parent) {
+    setWindowTitle(QStringLiteral("Окно регистрации студента"));
+    buildLayout();
+    connect(DM_MB->ADOQ_SGM, &Query::currentChanged, this, [this] { refreshName(); });
+    connect(DM_MB->ADOQ_SGM, &Query::opened, this, [this] { refreshName(); });
+    connect(DM_MB->ADOQ_SGM, &Query::closed, this, [this] { refreshName(); });
+    refreshName();
+    onEvent(RzBitBtn1, &QPushButton::clicked, this, [this] { RzBitBtn1Click(); });
+    onEvent(RzBitBtn2, &QPushButton::clicked, this, [this] { RzBitBtn2Click(); });
+    // A failed load still opens the window, with an empty list.
+    guarded(this, [this] { FormCreate(); });
+}
+
+void TForm5::buildLayout() {
+    resize(810, 791);
+
+    Panel1 = headerPanel(this, QFrame::Plain);
+    Panel1->setFixedHeight(36);
+    Panel4 = headerPanel(Panel1, QFrame::Sunken);
+    Panel4->setGeometry(4, 4, 119, 27);
+    Label5 = navyLabel(Panel4, QStringLiteral(" Ф.И.О. студента:"));
+    Label5->setGeometry(2, 2, 115, 23);
+    Panel5 = headerPanel(Panel1, QFrame::Sunken);
+    Panel5->setGeometry(127, 4, 678, 27);
+    DBText1 = navyLabel(Panel5, QString());
+    DBText1->setGeometry(4, 2, 670, 23);
+
+    DBGridEh1 = new DbGrid(this);
+    DBGridEh1->setFrameShape(QFrame::NoFrame);   // flat look
+    DBGridEh1->setSelectionBehavior(QAbstractItemView::SelectRows);
+    DBGridEh1->bind(DM_MB->DS_V_DFS,
+                    {{QStringLiteral("p43"), QStringLiteral("Семестр"), 80},
+                     {QStringLiteral("p34"), QStringLiteral("Дисциплина"), 300},
+                     {QStringLiteral("kredits"), QStringLiteral("Кредит"), 50, Qt::AlignCenter},
+                     {QStringLiteral("subgroup"), QStringLiteral("Поток"), 50, Qt::AlignCenter},
+                     {QStringLiteral("p30"), QStringLiteral("Контроль"), 100},
+                     {QStringLiteral("s_t_fio"), QStringLiteral("Преподаватель"), 130}});
+    DBGridEh1->setTitleFont(PalatinoBold(13), kNavy);
+    // Long discipline and teacher names wrap onto a second line.
+    DBGridEh1->setWordWrap(true);
+    DBGridEh1->setRowHeight(2 * DBGridEh1->fontMetrics().lineSpacing() + 4);
+    DBGridEh1->setAlternateRowColor(kAlternateRow);
+    (new ColumnFitter(DBGridEh1, {80, 300, 50, 50, 100, 130}))->fit();
+
+    Panel3 = new QFrame(this);
+    Panel3->setFixedHeight(31);
+    RzBitBtn2 = flatButton(Panel3, QStringLiteral("Закрыть"), QStringLiteral(":/door_exit.png"),
+                           QStringLiteral("black"));
+    RzBitBtn2->setFixedWidth(88);
+    RzBitBtn1 = flatButton(Panel3, QStringLiteral("Удалить регистрацию"),
+                           QStringLiteral(":/red_cross.png"), QStringLiteral("maroon"));
+    RzBitBtn1->setFixedWidth(177);
+    auto* buttons = new QHBoxLayout(Panel3);
+    buttons->setContentsMargins(2, 2, 2, 2);
+    buttons->addWidget(RzBitBtn2);
+    buttons->addStretch(1);
+    buttons->addWidget(RzBitBtn1);
+
+    auto* column = new QVBoxLayout(this);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(0);
+    column->addWidget(Panel1);
+    column->addWidget(DBGridEh1, 1);
+    column->addWidget(Panel3);
+}
+
+void TForm5::refreshName() { DBText1->setText(DM_MB->ADOQ_SGM->fieldAsString(QStringLiteral("s_fio"))); }
+
+void TForm5::FormCreate() {
+    Query* list = DM_MB->ADOQ_V_DFS;
+    list->close();
+    list->setSql(kLoadHead + DM_MB->ADOQ_SGM->fieldAsString(QStringLiteral("id_student")) + kLoadTail);
+    list->open();
+}
+
+void TForm5::RzBitBtn1Click() {
+    if (MessageBoxes::ask(this, QStringLiteral("Вы действительно хотите удалить строку "),
+                          QStringLiteral("Внимание!!!"), MbIcon::Warning, MbButtons::OkCancel) !=
+        MbResult::Ok)
+        return;
+    Query* temp = DM_MB->ADOQ_TEMP;
+    Query* list = DM_MB->ADOQ_V_DFS;
+    temp->close();
+    temp->setSql(QStringLiteral("SELECT TOP (1) id_disciplineForStudent FROM dbo.DisciplineForStudent "
+                                "WHERE id_disciplineForStudent =") +
+                 list->fieldAsString(QStringLiteral("id_disciplineForStudent")));
+    temp->open();
+    // A row deleted meanwhile leaves the result empty and this throws before "Удалено ".
+    temp->deleteCurrentRow();
+    MessageBoxes::ask(this, QStringLiteral("Удалено "), QString(), MbIcon::None, MbButtons::Ok);
+    list->close();
+    list->open();
+}
+
+void TForm5::RzBitBtn2Click() { close(); }
+
+void TForm5::showEvent(QShowEvent* event) {
+    CentreOnScreen(this);
+    QDialog::showEvent(event);
+}
+
+}  // namespace qtl
