@@ -1,0 +1,146 @@
+// qtl-devserver: a TDS server over an embedded SQLite database holding the QTL schema.
+#include "engine.h"
+#include "qtl/qtl.h"
+#include "tds/server.h"
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <iostream>
+#include <pthread.h>
+#include <string>
+#include <thread>
+
+namespace {
+
+constexpr const char* kUsage =
+    "usage: qtl-devserver --port N --db FILE [--demo small|large|none] [--log FILE]\n"
+    "                     [--fail-on REGEX] [--drop-on REGEX] [--write-settings PATH]\n"
+    "                     [--listen ADDR]\n";
+
+[[noreturn]] void badArguments(const std::string& why) {
+    std::cerr << "qtl-devserver: " << why << "\n" << kUsage;
+    std::exit(2);
+}
+
+std::regex compileRegex(const std::string& option, const std::string& pattern) {
+    try {
+        return std::regex(pattern, std::regex::ECMAScript);
+    } catch (const std::regex_error& e) {
+        badArguments("invalid regular expression for " + option + ": " + e.what());
+    }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    devserver::EngineOptions engineOptions;
+    devserver::tds::ServerOptions serverOptions;
+    std::string settingsPath;
+    bool havePort = false;
+
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--help" || arg == "-h") {
+            std::cout << kUsage;
+            return 0;
+        }
+        if (i + 1 >= argc) badArguments("missing value for " + arg);
+        const std::string value = argv[++i];
+        if (arg == "--port") {
+            char* end = nullptr;
+            errno = 0;
+            long port = std::strtol(value.c_str(), &end, 10);
+            if (value.empty() || *end != '\0' || errno != 0 || port < 0 || port > 65535)
+                badArguments("invalid port " + value);
+            serverOptions.port = static_cast<int>(port);
+            havePort = true;
+        } else if (arg == "--db") {
+            engineOptions.dbPath = value;
+        } else if (arg == "--demo") {
+            if (value != "small" && value != "large" && value != "none")
+                badArguments("--demo must be small, large or none");
+            engineOptions.demo = value;
+        } else if (arg == "--log") {
+            serverOptions.logPath = value;
+        } else if (arg == "--fail-on") {
+            engineOptions.failOn = compileRegex(arg, value);
+        } else if (arg == "--drop-on") {
+            serverOptions.dropOn = compileRegex(arg, value);
+        } else if (arg == "--write-settings") {
+            settingsPath = value;
+        } else if (arg == "--listen") {
+            serverOptions.listenAddress = value;
+        } else {
+            badArguments("unknown option " + arg);
+        }
+    }
+    if (engineOptions.dbPath.empty()) badArguments("--db FILE is required");
+    if (!havePort) serverOptions.port = 11433;
+
+    // Signals are taken by one thread with sigwait, so every other thread runs with them blocked.
+    sigset_t signals;
+    sigemptyset(&signals);
+    sigaddset(&signals, SIGINT);
+    sigaddset(&signals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+    std::signal(SIGPIPE, SIG_IGN);
+
+    std::unique_ptr<devserver::Engine> engine;
+    try {
+        engine = devserver::makeEngine(engineOptions);
+    } catch (const std::exception& e) {
+        std::cerr << "qtl-devserver: cannot open database " << engineOptions.dbPath << ": " << e.what()
+                  << "\n";
+        return 1;
+    }
+
+    devserver::tds::Server server(*engine, serverOptions);
+    try {
+        server.bind();
+    } catch (const std::exception& e) {
+        std::cerr << "qtl-devserver: " << e.what() << "\n";
+        return 1;
+    }
+
+    // The address clients use: loopback when listening on every interface.
+    std::string host = serverOptions.listenAddress;
+    if (host == "0.0.0.0" || host == "::") host = "127.0.0.1";
+
+    if (!settingsPath.empty()) {
+        try {
+            const std::filesystem::path parent = std::filesystem::path(settingsPath).parent_path();
+            if (!parent.empty()) std::filesystem::create_directories(parent);
+            const auto [user, password] = engine->settingsAccount();
+            devserver::qtl::writeSettingsFile(settingsPath, user, password,
+                                              host + "," + std::to_string(server.port()), "QTL");
+        } catch (const std::exception& e) {
+            std::cerr << "qtl-devserver: cannot write settings file " << settingsPath << ": "
+                      << e.what() << "\n";
+            return 1;
+        }
+    }
+
+    std::thread signalThread([&server, signals] {
+        int sig = 0;
+        sigwait(&signals, &sig);
+        server.stop();
+    });
+
+    std::cout << "listening on " << serverOptions.listenAddress << ":" << server.port() << std::endl;
+
+    int rc = 0;
+    try {
+        server.run();
+    } catch (const std::exception& e) {
+        std::cerr << "qtl-devserver: " << e.what() << "\n";
+        rc = 1;
+    }
+    // Wakes the signal thread when the server ended on its own.
+    pthread_kill(signalThread.native_handle(), SIGTERM);
+    signalThread.join();
+    return rc;
+}

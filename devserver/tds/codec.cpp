@@ -1,0 +1,920 @@
+#include "codec.h"
+
+#include <algorithm>
+#include <cctype>
+#include <charconv>
+#include <cmath>
+#include <cstring>
+#include <limits>
+
+namespace devserver::tds {
+
+namespace {
+
+std::uint16_t le16(const std::uint8_t* p) {
+    return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
+}
+std::uint32_t le32(const std::uint8_t* p) {
+    return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
+           (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
+}
+std::uint16_t be16(const std::uint8_t* p) {
+    return static_cast<std::uint16_t>((p[0] << 8) | p[1]);
+}
+
+void put8(Bytes& out, std::uint8_t v) { out.push_back(v); }
+void put16(Bytes& out, std::uint16_t v) {
+    out.push_back(static_cast<std::uint8_t>(v));
+    out.push_back(static_cast<std::uint8_t>(v >> 8));
+}
+void put32(Bytes& out, std::uint32_t v) {
+    for (int i = 0; i < 4; ++i) out.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
+}
+void put64(Bytes& out, std::uint64_t v) {
+    for (int i = 0; i < 8; ++i) out.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
+}
+void set16(Bytes& out, std::size_t at, std::uint16_t v) {
+    out[at] = static_cast<std::uint8_t>(v);
+    out[at + 1] = static_cast<std::uint8_t>(v >> 8);
+}
+
+// B_VARCHAR: one length byte (characters), UCS-2LE.
+void putBVarchar(Bytes& out, const std::string& text) {
+    std::u16string u = truncateUtf16(utf8ToUtf16(text), 255);
+    put8(out, static_cast<std::uint8_t>(u.size()));
+    appendUtf16le(out, u);
+}
+// US_VARCHAR: two length bytes (characters), UCS-2LE.
+void putUsVarchar(Bytes& out, const std::u16string& u) {
+    put16(out, static_cast<std::uint16_t>(u.size()));
+    appendUtf16le(out, u);
+}
+
+std::string trim(const std::string& s) {
+    std::size_t b = 0, e = s.size();
+    while (b < e && (s[b] == ' ' || s[b] == '\t' || s[b] == '\r' || s[b] == '\n')) ++b;
+    while (e > b && (s[e - 1] == ' ' || s[e - 1] == '\t' || s[e - 1] == '\r' || s[e - 1] == '\n'))
+        --e;
+    return s.substr(b, e - b);
+}
+
+bool parseInt64(const std::string& text, std::int64_t& out) {
+    std::string t = trim(text);
+    const char* b = t.data();
+    const char* e = b + t.size();
+    if (b != e && *b == '+') ++b;
+    if (b == e) return false;
+    auto [p, ec] = std::from_chars(b, e, out);
+    return ec == std::errc() && p == e;
+}
+
+bool parseDouble(const std::string& text, double& out) {
+    std::string t = trim(text);
+    const char* b = t.data();
+    const char* e = b + t.size();
+    if (b != e && *b == '+') ++b;
+    if (b == e) return false;
+    auto [p, ec] = std::from_chars(b, e, out);
+    return ec == std::errc() && p == e && std::isfinite(out);
+}
+
+// Whole-number view of a cell, for integer and bit columns.
+bool toInt64(const Value& v, std::int64_t& out) {
+    if (auto i = std::get_if<std::int64_t>(&v)) {
+        out = *i;
+        return true;
+    }
+    if (auto d = std::get_if<double>(&v)) {
+        // The server truncates toward zero when a float goes into an integer column.
+        if (!std::isfinite(*d) || *d >= 9223372036854775808.0 || *d < -9223372036854775808.0)
+            return false;
+        out = static_cast<std::int64_t>(*d);
+        return true;
+    }
+    if (auto s = std::get_if<std::string>(&v)) return parseInt64(*s, out);
+    return false;
+}
+
+std::int64_t daysFromCivil(std::int64_t y, unsigned m, unsigned d) {
+    y -= m <= 2;
+    const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
+    const unsigned yoe = static_cast<unsigned>(y - era * 400);
+    const unsigned doy = (153 * (m > 2 ? m - 3 : m + 9) + 2) / 5 + d - 1;
+    const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    return era * 146097 + static_cast<std::int64_t>(doe) - 719468;
+}
+
+const std::int64_t kDay1900 = daysFromCivil(1900, 1, 1);
+const std::int64_t kMinDays = daysFromCivil(1753, 1, 1) - kDay1900;
+const std::int64_t kMaxDays = daysFromCivil(9999, 12, 31) - kDay1900;
+constexpr std::uint32_t kTicksPerDay = 300u * 86400u;
+
+bool digitsAt(const std::string& s, std::size_t at, std::size_t n, unsigned& out) {
+    if (at + n > s.size()) return false;
+    out = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+        char c = s[at + i];
+        if (c < '0' || c > '9') return false;
+        out = out * 10 + static_cast<unsigned>(c - '0');
+    }
+    return true;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------------
+// Text
+
+std::string utf16leToUtf8(const std::uint8_t* data, std::size_t size) {
+    std::string out;
+    out.reserve(size);
+    const std::size_t n = size / 2;
+    auto emit = [&out](std::uint32_t cp) {
+        if (cp < 0x80) {
+            out.push_back(static_cast<char>(cp));
+        } else if (cp < 0x800) {
+            out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
+            out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+        } else if (cp < 0x10000) {
+            out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
+            out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+            out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+        } else {
+            out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
+            out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
+            out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+            out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+        }
+    };
+    for (std::size_t i = 0; i < n; ++i) {
+        std::uint32_t u = le16(data + 2 * i);
+        if (u >= 0xD800 && u <= 0xDBFF) {
+            if (i + 1 < n) {
+                std::uint32_t lo = le16(data + 2 * (i + 1));
+                if (lo >= 0xDC00 && lo <= 0xDFFF) {
+                    emit(0x10000 + ((u - 0xD800) << 10) + (lo - 0xDC00));
+                    ++i;
+                    continue;
+                }
+            }
+            emit(0xFFFD);
+        } else if (u >= 0xDC00 && u <= 0xDFFF) {
+            emit(0xFFFD);
+        } else {
+            emit(u);
+        }
+    }
+    return out;
+}
+
+std::u16string utf8ToUtf16(const std::string& text) {
+    std::u16string out;
+    out.reserve(text.size());
+    const auto* s = reinterpret_cast<const unsigned char*>(text.data());
+    const std::size_t n = text.size();
+    std::size_t i = 0;
+    while (i < n) {
+        unsigned char c = s[i];
+        std::uint32_t cp;
+        std::size_t len;
+        std::uint32_t min;
+        if (c < 0x80) {
+            out.push_back(c);
+            ++i;
+            continue;
+        } else if ((c & 0xE0) == 0xC0) {
+            cp = c & 0x1F, len = 2, min = 0x80;
+        } else if ((c & 0xF0) == 0xE0) {
+            cp = c & 0x0F, len = 3, min = 0x800;
+        } else if ((c & 0xF8) == 0xF0) {
+            cp = c & 0x07, len = 4, min = 0x10000;
+        } else {
+            out.push_back(0xFFFD);
+            ++i;
+            continue;
+        }
+        std::size_t k = 1;
+        for (; k < len && i + k < n && (s[i + k] & 0xC0) == 0x80; ++k) cp = (cp << 6) | (s[i + k] & 0x3F);
+        if (k < len || cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
+            out.push_back(0xFFFD);
+            i += k;  // skip the lead byte and the continuation bytes that belonged to it
+            continue;
+        }
+        i += len;
+        if (cp >= 0x10000) {
+            cp -= 0x10000;
+            out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
+            out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
+        } else {
+            out.push_back(static_cast<char16_t>(cp));
+        }
+    }
+    return out;
+}
+
+void appendUtf16le(Bytes& out, const std::u16string& text) {
+    for (char16_t c : text) put16(out, static_cast<std::uint16_t>(c));
+}
+
+std::u16string truncateUtf16(std::u16string text, std::size_t maxUnits) {
+    if (text.size() <= maxUnits) return text;
+    std::size_t cut = maxUnits;
+    if (cut > 0 && text[cut - 1] >= 0xD800 && text[cut - 1] <= 0xDBFF) --cut;
+    text.resize(cut);
+    return text;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Framing
+
+bool parseHeader(const std::uint8_t* data, std::size_t size, PacketHeader& h, std::string& error) {
+    if (size < kHeaderSize) {
+        error = "packet header truncated";
+        return false;
+    }
+    h.type = data[0];
+    h.status = data[1];
+    h.length = be16(data + 2);
+    h.spid = be16(data + 4);
+    h.packetId = data[6];
+    h.window = data[7];
+    if (h.length < kHeaderSize) {
+        error = "packet length " + std::to_string(h.length) + " is shorter than its header";
+        return false;
+    }
+    return true;
+}
+
+Reassembler::Status Reassembler::addPacket(const std::uint8_t* packet, std::size_t size,
+                                           std::string& error) {
+    PacketHeader h;
+    auto fail = [&](const std::string& why) {
+        error = why;
+        inProgress_ = false;
+        current_ = ClientMessage();
+        return Status::Error;
+    };
+    if (!parseHeader(packet, size, h, error)) return fail(error);
+    if (h.length != size) return fail("packet length field does not match the packet");
+    const std::uint8_t* body = packet + kHeaderSize;
+    const std::size_t bodySize = size - kHeaderSize;
+    if (h.type == packet::Attention) {
+        // Attention cancels whatever the client was sending.
+        inProgress_ = false;
+        current_ = ClientMessage();
+        done_ = ClientMessage{h.type, h.spid, Bytes(body, body + bodySize)};
+        return Status::Complete;
+    }
+    if (!inProgress_) {
+        current_ = ClientMessage{h.type, h.spid, {}};
+        inProgress_ = true;
+    } else if (h.type != current_.type) {
+        return fail("packet type changed inside a message");
+    }
+    if (current_.payload.size() + bodySize > maxMessage_) return fail("request is too large");
+    current_.payload.insert(current_.payload.end(), body, body + bodySize);
+    current_.spid = h.spid;
+    if (h.status & kStatusEom) {
+        done_ = std::move(current_);
+        current_ = ClientMessage();
+        inProgress_ = false;
+        return Status::Complete;
+    }
+    return Status::NeedMore;
+}
+
+ClientMessage Reassembler::take() {
+    ClientMessage m = std::move(done_);
+    done_ = ClientMessage();
+    return m;
+}
+
+bool splitMessages(const std::uint8_t* data, std::size_t size, std::vector<ClientMessage>& out,
+                   std::string& error) {
+    Reassembler r;
+    std::size_t pos = 0;
+    while (size - pos >= kHeaderSize) {
+        PacketHeader h;
+        if (!parseHeader(data + pos, size - pos, h, error)) return false;
+        if (h.length > size - pos) break;
+        switch (r.addPacket(data + pos, h.length, error)) {
+            case Reassembler::Status::Error: return false;
+            case Reassembler::Status::Complete: out.push_back(r.take()); break;
+            case Reassembler::Status::NeedMore: break;
+        }
+        pos += h.length;
+    }
+    return true;
+}
+
+Bytes packetize(std::uint8_t type, const std::uint8_t* payload, std::size_t size,
+                std::size_t packetSize, std::uint16_t spid, bool lastIsEom) {
+    if (packetSize < kHeaderSize + 1) packetSize = kHeaderSize + 1;
+    if (packetSize > 0xFFFF) packetSize = 0xFFFF;
+    const std::size_t chunk = packetSize - kHeaderSize;
+    Bytes out;
+    out.reserve(size + (size / chunk + 1) * kHeaderSize);
+    std::size_t pos = 0;
+    std::uint8_t id = 1;
+    do {
+        const std::size_t n = std::min(chunk, size - pos);
+        const bool last = pos + n == size;
+        const std::size_t len = n + kHeaderSize;
+        out.push_back(type);
+        out.push_back(last && lastIsEom ? kStatusEom : 0);
+        out.push_back(static_cast<std::uint8_t>(len >> 8));
+        out.push_back(static_cast<std::uint8_t>(len));
+        out.push_back(static_cast<std::uint8_t>(spid >> 8));
+        out.push_back(static_cast<std::uint8_t>(spid));
+        out.push_back(id++);
+        out.push_back(0);
+        if (n) out.insert(out.end(), payload + pos, payload + pos + n);
+        pos += n;
+    } while (pos < size);
+    return out;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Requests
+
+bool parsePreLogin(const Bytes& p, PreLoginRequest& out, std::string& error) {
+    out = PreLoginRequest();
+    std::size_t pos = 0;
+    while (true) {
+        if (pos >= p.size()) {
+            error = "PRELOGIN option list is not terminated";
+            return false;
+        }
+        const std::uint8_t token = p[pos];
+        if (token == 0xFF) return true;
+        if (p.size() - pos < 5) {
+            error = "PRELOGIN option truncated";
+            return false;
+        }
+        const std::size_t off = be16(&p[pos + 1]);
+        const std::size_t len = be16(&p[pos + 3]);
+        if (off > p.size() || len > p.size() - off) {
+            error = "PRELOGIN option points outside the packet";
+            return false;
+        }
+        switch (token) {
+            case 0x00:
+                if (len < 6) {
+                    error = "PRELOGIN VERSION too short";
+                    return false;
+                }
+                out.hasVersion = true;
+                break;
+            case 0x01:
+                if (len < 1) {
+                    error = "PRELOGIN ENCRYPTION empty";
+                    return false;
+                }
+                out.encryption = p[off];
+                break;
+            case 0x04:
+                if (len >= 1) out.mars = p[off] != 0;
+                break;
+            default: break;  // INSTOPT, THREADID, TRACEID, FEDAUTH...: not needed
+        }
+        pos += 5;
+    }
+}
+
+Bytes buildPreLoginReply() {
+    // VERSION at 11 (6 bytes), ENCRYPTION at 17 (1 byte), terminator.
+    return Bytes{0x00, 0x00, 0x0b, 0x00, 0x06, 0x01, 0x00, 0x11, 0x00, 0x01, 0xff,
+                 0x10, 0x00, 0x10, 0x00, 0x00, 0x00, 0x02};
+}
+
+Bytes deobfuscatePassword(const std::uint8_t* data, std::size_t size) {
+    Bytes out(data, data + size);
+    for (auto& b : out) {
+        b ^= 0xA5;
+        b = static_cast<std::uint8_t>((b << 4) | (b >> 4));
+    }
+    return out;
+}
+
+bool parseLogin7(const Bytes& p, Login7Request& out, std::string& error) {
+    out = Login7Request();
+    constexpr std::size_t kFixed = 86;  // through ibAtchDBFile/cchAtchDBFile (TDS 7.0)
+    if (p.size() < kFixed) {
+        error = "LOGIN7 record truncated";
+        return false;
+    }
+    const std::size_t declared = le32(&p[0]);
+    if (declared < kFixed || declared > p.size()) {
+        error = "LOGIN7 length field is inconsistent";
+        return false;
+    }
+    const std::size_t bound = declared;
+    out.tdsVersion = le32(&p[4]);
+    out.packetSize = le32(&p[8]);
+    out.clientPid = le32(&p[16]);
+    out.integratedSecurity = (p[25] & 0x80) != 0;
+
+    auto field = [&](std::size_t at, const char* what, std::string& dst, bool password) {
+        const std::size_t ib = le16(&p[at]);
+        const std::size_t cch = le16(&p[at + 2]);
+        if (cch == 0) return true;
+        if (ib > bound || cch * 2 > bound - ib) {
+            error = std::string("LOGIN7 ") + what + " points outside the record";
+            return false;
+        }
+        if (password) {
+            Bytes plain = deobfuscatePassword(&p[ib], cch * 2);
+            dst = utf16leToUtf8(plain.data(), plain.size());
+        } else {
+            dst = utf16leToUtf8(&p[ib], cch * 2);
+        }
+        return true;
+    };
+    if (!field(36, "host name", out.hostName, false) ||
+        !field(40, "user name", out.userName, false) ||
+        !field(44, "password", out.password, true) ||
+        !field(48, "application name", out.appName, false) ||
+        !field(52, "server name", out.serverName, false) ||
+        !field(60, "library name", out.libraryName, false) ||
+        !field(64, "language", out.language, false) ||
+        !field(68, "database", out.database, false))
+        return false;
+    const std::size_t ibSspi = le16(&p[78]);
+    const std::size_t cbSspi = le16(&p[80]);
+    if (cbSspi > 0) {
+        if (ibSspi > bound || cbSspi > bound - ibSspi) {
+            error = "LOGIN7 SSPI data points outside the record";
+            return false;
+        }
+        out.integratedSecurity = true;
+    }
+    return true;
+}
+
+namespace {
+// Skips ALL_HEADERS, checking each header lies inside it.
+bool skipAllHeaders(const Bytes& p, bool allHeaders, std::size_t& pos, std::string& error) {
+    pos = 0;
+    if (!allHeaders) return true;
+    if (p.size() < 4) {
+        error = "request too short for its headers";
+        return false;
+    }
+    const std::size_t total = le32(&p[0]);
+    if (total < 4 || total > p.size()) {
+        error = "request headers have an invalid total length";
+        return false;
+    }
+    std::size_t h = 4;
+    while (h < total) {
+        if (total - h < 6) {
+            error = "request header truncated";
+            return false;
+        }
+        const std::size_t len = le32(&p[h]);
+        if (len < 6 || len > total - h) {
+            error = "request header has an invalid length";
+            return false;
+        }
+        h += len;
+    }
+    pos = total;
+    return true;
+}
+}  // namespace
+
+bool parseSqlBatch(const Bytes& p, bool allHeaders, std::string& text, std::string& error) {
+    std::size_t pos;
+    if (!skipAllHeaders(p, allHeaders, pos, error)) return false;
+    const std::size_t n = p.size() - pos;
+    if (n % 2 != 0) {
+        error = "SQL batch text has an odd number of bytes";
+        return false;
+    }
+    text = utf16leToUtf8(p.data() + pos, n);
+    return true;
+}
+
+bool parseRpcName(const Bytes& p, bool allHeaders, std::string& name, std::string& error) {
+    std::size_t pos;
+    if (!skipAllHeaders(p, allHeaders, pos, error)) return false;
+    if (p.size() - pos < 2) {
+        error = "RPC request truncated";
+        return false;
+    }
+    const std::size_t len = le16(&p[pos]);
+    pos += 2;
+    if (len == 0xFFFF) {
+        if (p.size() - pos < 2) {
+            error = "RPC procedure id truncated";
+            return false;
+        }
+        static const char* const kNames[] = {
+            "",           "sp_cursor",   "sp_cursoropen", "sp_cursorprepare", "sp_cursorexecute",
+            "sp_cursorprepexec", "sp_cursorunprepare", "sp_cursorfetch", "sp_cursoroption",
+            "sp_cursorclose", "sp_executesql", "sp_prepare", "sp_execute", "sp_prepexec",
+            "sp_prepexecrpc", "sp_unprepare"};
+        const std::size_t id = le16(&p[pos]);
+        name = id > 0 && id < std::size(kNames) ? kNames[id] : "procedure id " + std::to_string(id);
+        return true;
+    }
+    if (len * 2 > p.size() - pos) {
+        error = "RPC procedure name truncated";
+        return false;
+    }
+    name = utf16leToUtf8(&p[pos], len * 2);
+    return true;
+}
+
+std::uint32_t negotiatedVersion(std::uint32_t clientVersion) {
+    switch (clientVersion >> 24) {
+        case 0x70: return 0x70000000;
+        case 0x71: return 0x71000001;
+        case 0x72: return 0x72090002;
+        case 0x73: return 0x730B0003;
+        default: return 0x74000004;
+    }
+}
+
+std::uint32_t negotiatedPacketSize(std::uint32_t asked) {
+    if (asked == 0) return kDefaultPacketSize;
+    if (asked < 512) return 512;
+    if (asked > 32767) return 32767;
+    return asked;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Values
+
+bool parseDateTime(const std::string& raw, std::int32_t& days, std::uint32_t& ticks) {
+    const std::string s = trim(raw);
+    unsigned y, mo, d;
+    if (!digitsAt(s, 0, 4, y) || s.size() < 10 || s[4] != '-' || !digitsAt(s, 5, 2, mo) ||
+        s[7] != '-' || !digitsAt(s, 8, 2, d))
+        return false;
+    static const unsigned kMonth[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    const bool leap = (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
+    if (mo < 1 || mo > 12 || d < 1 || d > kMonth[mo - 1] + ((mo == 2 && leap) ? 1u : 0u))
+        return false;
+    unsigned hh = 0, mi = 0, ss = 0;
+    std::uint64_t frac7 = 0;  // fraction of a second in 100 ns
+    std::size_t pos = 10;
+    if (pos < s.size()) {
+        if ((s[pos] != ' ' && s[pos] != 'T') || !digitsAt(s, pos + 1, 2, hh) ||
+            pos + 3 >= s.size() || s[pos + 3] != ':' || !digitsAt(s, pos + 4, 2, mi))
+            return false;
+        pos += 6;
+        if (pos < s.size()) {
+            if (s[pos] != ':' || !digitsAt(s, pos + 1, 2, ss)) return false;
+            pos += 3;
+            if (pos < s.size()) {
+                if (s[pos] != '.') return false;
+                ++pos;
+                std::size_t nd = 0;
+                while (pos < s.size()) {
+                    char c = s[pos++];
+                    if (c < '0' || c > '9') return false;
+                    if (nd < 7) frac7 = frac7 * 10 + static_cast<unsigned>(c - '0');
+                    ++nd;
+                }
+                if (nd == 0) return false;
+                for (std::size_t k = nd; k < 7; ++k) frac7 *= 10;
+            }
+        }
+        if (hh > 23 || mi > 59 || ss > 59) return false;
+    }
+    std::int64_t dayCount = daysFromCivil(y, mo, d) - kDay1900;
+    std::uint64_t t = (hh * 3600u + mi * 60u + ss) * 300ull + (frac7 * 300 + 5000000) / 10000000;
+    if (t >= kTicksPerDay) {
+        t -= kTicksPerDay;
+        ++dayCount;
+    }
+    if (dayCount < kMinDays || dayCount > kMaxDays) return false;
+    days = static_cast<std::int32_t>(dayCount);
+    ticks = static_cast<std::uint32_t>(t);
+    return true;
+}
+
+void appendTypeInfo(Bytes& out, const Column& c, const std::uint8_t collation[5]) {
+    switch (c.type) {
+        case ColType::Int: put8(out, 0x26); put8(out, 4); break;
+        case ColType::BigInt: put8(out, 0x26); put8(out, 8); break;
+        case ColType::Bit: put8(out, 0x68); put8(out, 1); break;
+        case ColType::Float: put8(out, 0x6D); put8(out, 8); break;
+        case ColType::DateTime: put8(out, 0x6F); put8(out, 8); break;
+        case ColType::NVarChar: {
+            const int chars = std::clamp(c.maxChars, 1, 4000);
+            put8(out, 0xE7);
+            put16(out, static_cast<std::uint16_t>(chars * 2));
+            out.insert(out.end(), collation, collation + 5);
+            break;
+        }
+    }
+}
+
+void appendValue(Bytes& out, const Column& c, const Value& v) {
+    const bool isNull = std::holds_alternative<std::monostate>(v);
+    switch (c.type) {
+        case ColType::Int:
+        case ColType::BigInt: {
+            std::int64_t i;
+            if (isNull || !toInt64(v, i) ||
+                (c.type == ColType::Int && (i < std::numeric_limits<std::int32_t>::min() ||
+                                            i > std::numeric_limits<std::int32_t>::max()))) {
+                put8(out, 0);
+                return;
+            }
+            if (c.type == ColType::Int) {
+                put8(out, 4);
+                put32(out, static_cast<std::uint32_t>(static_cast<std::int32_t>(i)));
+            } else {
+                put8(out, 8);
+                put64(out, static_cast<std::uint64_t>(i));
+            }
+            return;
+        }
+        case ColType::Bit: {
+            std::int64_t i = 0;
+            bool ok = false;
+            if (auto d = std::get_if<double>(&v)) {
+                ok = std::isfinite(*d);
+                i = *d != 0.0;
+            } else if (auto s = std::get_if<std::string>(&v)) {
+                std::string t = trim(*s);
+                for (auto& ch : t) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+                if (t == "true") ok = true, i = 1;
+                else if (t == "false") ok = true, i = 0;
+                else ok = parseInt64(t, i);
+            } else if (!isNull) {
+                ok = toInt64(v, i);
+            }
+            if (!ok) {
+                put8(out, 0);
+                return;
+            }
+            put8(out, 1);
+            put8(out, i != 0 ? 1 : 0);
+            return;
+        }
+        case ColType::Float: {
+            double d = 0;
+            bool ok = false;
+            if (auto i = std::get_if<std::int64_t>(&v)) ok = true, d = static_cast<double>(*i);
+            else if (auto f = std::get_if<double>(&v)) ok = std::isfinite(*f), d = *f;
+            else if (auto s = std::get_if<std::string>(&v)) ok = parseDouble(*s, d);
+            if (!ok) {
+                put8(out, 0);
+                return;
+            }
+            std::uint64_t bits;
+            std::memcpy(&bits, &d, sizeof bits);
+            put8(out, 8);
+            put64(out, bits);
+            return;
+        }
+        case ColType::DateTime: {
+            std::int32_t days = 0;
+            std::uint32_t ticks = 0;
+            bool ok = false;
+            if (auto s = std::get_if<std::string>(&v)) {
+                ok = parseDateTime(*s, days, ticks);
+            } else if (!isNull) {
+                // A number converts as days since 1900-01-01, as on the server.
+                double n = 0;
+                if (auto i = std::get_if<std::int64_t>(&v)) n = static_cast<double>(*i);
+                else n = std::get<double>(v);
+                if (std::isfinite(n)) {
+                    double whole = std::floor(n);
+                    std::int64_t dd = static_cast<std::int64_t>(std::clamp(whole, -1e9, 1e9));
+                    std::uint64_t t = static_cast<std::uint64_t>(std::llround((n - whole) * kTicksPerDay));
+                    if (t >= kTicksPerDay) t -= kTicksPerDay, ++dd;
+                    if (dd >= kMinDays && dd <= kMaxDays) {
+                        ok = true;
+                        days = static_cast<std::int32_t>(dd);
+                        ticks = static_cast<std::uint32_t>(t);
+                    }
+                }
+            }
+            if (!ok) {
+                put8(out, 0);
+                return;
+            }
+            put8(out, 8);
+            put32(out, static_cast<std::uint32_t>(days));
+            put32(out, ticks);
+            return;
+        }
+        case ColType::NVarChar: {
+            std::string text;
+            if (isNull) {
+                put16(out, 0xFFFF);
+                return;
+            }
+            if (auto i = std::get_if<std::int64_t>(&v)) {
+                text = std::to_string(*i);
+            } else if (auto d = std::get_if<double>(&v)) {
+                char buf[64];
+                auto r = std::to_chars(buf, buf + sizeof buf, *d);
+                text.assign(buf, r.ptr);
+            } else {
+                text = std::get<std::string>(v);
+            }
+            const std::size_t maxUnits = static_cast<std::size_t>(std::clamp(c.maxChars, 1, 4000));
+            std::u16string u = truncateUtf16(utf8ToUtf16(text), maxUnits);
+            put16(out, static_cast<std::uint16_t>(u.size() * 2));
+            appendUtf16le(out, u);
+            return;
+        }
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Tokens
+
+ReplyBuilder::ReplyBuilder(std::uint32_t tdsVersion, ServerIdentity identity)
+    : version_(tdsVersion), identity_(std::move(identity)) {}
+
+bool ReplyBuilder::wide() const { return (version_ >> 24) >= 0x72; }
+
+void ReplyBuilder::begin() { starts_.push_back(out_.size()); }
+
+void ReplyBuilder::envChange(std::uint8_t type, const std::string& newValue,
+                             const std::string& oldValue) {
+    begin();
+    put8(out_, 0xE3);
+    const std::size_t lenAt = out_.size();
+    put16(out_, 0);
+    put8(out_, type);
+    putBVarchar(out_, newValue);
+    putBVarchar(out_, oldValue);
+    set16(out_, lenAt, static_cast<std::uint16_t>(out_.size() - lenAt - 2));
+}
+
+void ReplyBuilder::envCollation(const Collation& collation) {
+    begin();
+    put8(out_, 0xE3);
+    put16(out_, 8);
+    put8(out_, 7);
+    put8(out_, 5);
+    out_.insert(out_.end(), collation.bytes, collation.bytes + 5);
+    put8(out_, 0);
+}
+
+void ReplyBuilder::envBeginTran(std::uint64_t descriptor) {
+    begin();
+    put8(out_, 0xE3);
+    put16(out_, 11);
+    put8(out_, 8);
+    put8(out_, 8);
+    put64(out_, descriptor);
+    put8(out_, 0);
+}
+
+void ReplyBuilder::envEndTran(std::uint8_t type, std::uint64_t descriptor) {
+    begin();
+    put8(out_, 0xE3);
+    put16(out_, 11);
+    put8(out_, type);
+    put8(out_, 0);
+    put8(out_, 8);
+    put64(out_, descriptor);
+}
+
+void ReplyBuilder::loginAck() {
+    begin();
+    std::u16string name = truncateUtf16(utf8ToUtf16(identity_.name), 255);
+    put8(out_, 0xAD);
+    put16(out_, static_cast<std::uint16_t>(1 + 4 + 1 + name.size() * 2 + 4));
+    put8(out_, 0x01);
+    for (int shift = 24; shift >= 0; shift -= 8) put8(out_, static_cast<std::uint8_t>(version_ >> shift));
+    put8(out_, static_cast<std::uint8_t>(name.size()));
+    appendUtf16le(out_, name);
+    out_.insert(out_.end(), identity_.programVersion, identity_.programVersion + 4);
+}
+
+void ReplyBuilder::message(const Message& m, bool isError) {
+    begin();
+    // The token length is 16 bits: keep the text well inside it.
+    std::u16string text = truncateUtf16(utf8ToUtf16(m.text), 16000);
+    put8(out_, isError ? 0xAA : 0xAB);
+    const std::size_t lenAt = out_.size();
+    put16(out_, 0);
+    put32(out_, static_cast<std::uint32_t>(m.number));
+    put8(out_, m.state);
+    put8(out_, m.severity);
+    putUsVarchar(out_, text);
+    putBVarchar(out_, identity_.name);
+    putBVarchar(out_, m.procedure);
+    if (wide()) put32(out_, static_cast<std::uint32_t>(m.line));
+    else put16(out_, static_cast<std::uint16_t>(m.line));
+    set16(out_, lenAt, static_cast<std::uint16_t>(out_.size() - lenAt - 2));
+}
+
+void ReplyBuilder::colMetadata(const std::vector<Column>& columns) {
+    begin();
+    put8(out_, 0x81);
+    put16(out_, static_cast<std::uint16_t>(std::min<std::size_t>(columns.size(), 0xFFFE)));
+    for (std::size_t i = 0; i < columns.size() && i < 0xFFFE; ++i) {
+        if (wide()) put32(out_, 0);
+        else put16(out_, 0);
+        put16(out_, 0x0009);  // nullable, updatability unknown
+        appendTypeInfo(out_, columns[i], identity_.collation.bytes);
+        putBVarchar(out_, columns[i].name);
+    }
+}
+
+void ReplyBuilder::row(const std::vector<Column>& columns, const std::vector<Value>& values) {
+    begin();
+    put8(out_, 0xD1);
+    static const Value kNull;
+    for (std::size_t i = 0; i < columns.size() && i < 0xFFFE; ++i)
+        appendValue(out_, columns[i], i < values.size() ? values[i] : kNull);
+}
+
+void ReplyBuilder::done(std::uint8_t token, std::uint16_t status, std::uint16_t curCmd,
+                        std::uint64_t count) {
+    begin();
+    put8(out_, token);
+    doneStatus_.push_back(out_.size());
+    put16(out_, status);
+    put16(out_, curCmd);
+    if (wide()) put64(out_, count);
+    else put32(out_, static_cast<std::uint32_t>(std::min<std::uint64_t>(count, 0xFFFFFFFFu)));
+}
+
+Bytes ReplyBuilder::finish() {
+    for (std::size_t i = 0; i < doneStatus_.size(); ++i) {
+        const std::size_t at = doneStatus_[i];
+        std::uint16_t st = le16(&out_[at]);
+        if (i + 1 < doneStatus_.size()) st |= done::More;
+        else st &= static_cast<std::uint16_t>(~done::More);
+        set16(out_, at, st);
+    }
+    return std::move(out_);
+}
+
+void writeBatchOutcome(ReplyBuilder& reply, const BatchOutcome& outcome,
+                       std::uint64_t& tranDescriptor, std::uint64_t& nextDescriptor) {
+    constexpr std::uint16_t kCmdSelect = 0xC1;
+    for (const StatementOutcome& st : outcome.statements) {
+        switch (st.tran) {
+            case StatementOutcome::Tran::Begin:
+                tranDescriptor = nextDescriptor++;
+                reply.envBeginTran(tranDescriptor);
+                break;
+            case StatementOutcome::Tran::Commit:
+            case StatementOutcome::Tran::Rollback:
+                reply.envEndTran(st.tran == StatementOutcome::Tran::Commit ? 9 : 10, tranDescriptor);
+                tranDescriptor = 0;
+                break;
+            case StatementOutcome::Tran::None: break;
+        }
+        for (const Message& m : st.messages) reply.message(m, m.severity > 10);
+        const std::uint16_t errorBit = st.failed ? done::Error : 0;
+        std::size_t lastResult = st.results.size();
+        for (std::size_t i = 0; i < st.results.size(); ++i)
+            if (!st.results[i].columns.empty()) lastResult = i;
+        bool closed = false;
+        for (std::size_t i = 0; i < st.results.size(); ++i) {
+            const ResultSet& rs = st.results[i];
+            if (rs.columns.empty()) continue;  // nothing a client could read
+            reply.colMetadata(rs.columns);
+            for (const auto& r : rs.rows) reply.row(rs.columns, r);
+            if (st.isProcedure) {
+                reply.done(kDoneInProc, done::Count, kCmdSelect, rs.rows.size());
+            } else if (i == lastResult && !st.hasRowCount) {
+                // A plain SELECT: its result's DONE is the statement's DONE.
+                reply.done(kDone, done::Count | errorBit, kCmdSelect, rs.rows.size());
+                closed = true;
+            } else {
+                reply.done(kDone, done::Count, kCmdSelect, rs.rows.size());
+            }
+        }
+        if (!closed) {
+            const std::uint16_t status = (st.hasRowCount ? done::Count : 0) | errorBit;
+            reply.done(st.isProcedure ? kDoneProc : kDone, status, 0,
+                       st.hasRowCount ? static_cast<std::uint64_t>(std::max<std::int64_t>(st.rowCount, 0)) : 0);
+        }
+    }
+    if (outcome.statements.empty()) reply.done(kDone, 0, 0, 0);
+}
+
+Bytes buildErrorReply(std::uint32_t tdsVersion, const ServerIdentity& identity, std::int32_t number,
+                      std::uint8_t severity, const std::string& text) {
+    ReplyBuilder r(tdsVersion, identity);
+    Message m;
+    m.number = number;
+    m.severity = severity;
+    m.text = text;
+    r.message(m, true);
+    r.done(kDone, done::Error, 0, 0);
+    return r.finish();
+}
+
+Bytes buildAttentionAck(std::uint32_t tdsVersion) {
+    ReplyBuilder r(tdsVersion);
+    r.done(kDone, done::Attention, 0, 0);
+    return r.finish();
+}
+
+}  // namespace devserver::tds

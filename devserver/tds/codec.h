@@ -1,0 +1,227 @@
+// TDS codec: pure functions over byte buffers (no sockets, no engine), so every piece can be
+// unit-tested and fuzzed. Integers on the wire are little-endian unless noted.
+#pragma once
+
+#include "../engine.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace devserver::tds {
+
+using Bytes = std::vector<std::uint8_t>;
+
+namespace packet {
+constexpr std::uint8_t SqlBatch = 0x01;
+constexpr std::uint8_t Rpc = 0x03;
+constexpr std::uint8_t Reply = 0x04;
+constexpr std::uint8_t Attention = 0x06;
+constexpr std::uint8_t TransactionManager = 0x0E;
+constexpr std::uint8_t Login7 = 0x10;
+constexpr std::uint8_t PreLogin = 0x12;
+}  // namespace packet
+
+constexpr std::size_t kHeaderSize = 8;
+constexpr std::uint8_t kStatusEom = 0x01;
+constexpr std::size_t kDefaultPacketSize = 4096;
+// A client batch larger than this is refused rather than buffered without bound.
+constexpr std::size_t kMaxMessageSize = 32u * 1024u * 1024u;
+
+// Error numbers the protocol layer itself raises.
+constexpr std::int32_t kErrProtocol = 4002;      // malformed request
+constexpr std::int32_t kErrUnsupported = 4003;   // request kind this server does not serve
+constexpr std::int32_t kErrLoginFailed = 18456;
+
+// ---------------------------------------------------------------------------------------------
+// Text
+
+// UCS-2LE/UTF-16LE to UTF-8; an unpaired surrogate becomes U+FFFD. `size` may be odd: the last
+// byte is then ignored (callers that must reject odd lengths check first).
+std::string utf16leToUtf8(const std::uint8_t* data, std::size_t size);
+// UTF-8 to UTF-16 code units; invalid sequences become U+FFFD.
+std::u16string utf8ToUtf16(const std::string& text);
+// Appends UTF-16LE bytes.
+void appendUtf16le(Bytes& out, const std::u16string& text);
+// Cuts to at most `maxUnits` UTF-16 units without splitting a surrogate pair.
+std::u16string truncateUtf16(std::u16string text, std::size_t maxUnits);
+
+// ---------------------------------------------------------------------------------------------
+// Framing
+
+struct PacketHeader {
+    std::uint8_t type = 0;
+    std::uint8_t status = 0;
+    std::uint16_t length = 0;  // big-endian on the wire, header included
+    std::uint16_t spid = 0;
+    std::uint8_t packetId = 0;
+    std::uint8_t window = 0;
+};
+
+// Reads a header; false (with a reason) when `size` < 8 or the length field is < 8.
+bool parseHeader(const std::uint8_t* data, std::size_t size, PacketHeader& header,
+                 std::string& error);
+
+struct ClientMessage {
+    std::uint8_t type = 0;
+    std::uint16_t spid = 0;
+    Bytes payload;  // packets' bodies concatenated
+};
+
+// Joins the packets of one client message. Packet ids are not checked (clients do not
+// increment them reliably).
+class Reassembler {
+public:
+    enum class Status { NeedMore, Complete, Error };
+    explicit Reassembler(std::size_t maxMessage = kMaxMessageSize) : maxMessage_(maxMessage) {}
+    // `packet` is one whole packet, header included, `size` equal to its length field.
+    Status addPacket(const std::uint8_t* packet, std::size_t size, std::string& error);
+    // The completed message (valid after Complete); resets for the next one.
+    ClientMessage take();
+
+private:
+    std::size_t maxMessage_;
+    bool inProgress_ = false;
+    ClientMessage current_;
+    ClientMessage done_;
+};
+
+// Splits a whole byte stream into messages (tests and fuzzing; the server reads packet by
+// packet). Stops at the first framing error, returning false with the reason. A trailing
+// incomplete packet or message is left unreported.
+bool splitMessages(const std::uint8_t* data, std::size_t size, std::vector<ClientMessage>& out,
+                   std::string& error);
+
+// Wraps `payload` into packets of at most `packetSize` bytes (header included), the last one
+// marked end-of-message. An empty payload still yields one packet.
+Bytes packetize(std::uint8_t type, const std::uint8_t* payload, std::size_t size,
+                std::size_t packetSize, std::uint16_t spid, bool lastIsEom = true);
+inline Bytes packetize(std::uint8_t type, const Bytes& payload, std::size_t packetSize,
+                       std::uint16_t spid, bool lastIsEom = true) {
+    return packetize(type, payload.data(), payload.size(), packetSize, spid, lastIsEom);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Requests
+
+struct PreLoginRequest {
+    std::optional<std::uint8_t> encryption;
+    bool hasVersion = false;
+    bool mars = false;
+};
+bool parsePreLogin(const Bytes& payload, PreLoginRequest& out, std::string& error);
+// VERSION and ENCRYPTION = 0x02 (not supported): clients then log in in clear text.
+Bytes buildPreLoginReply();
+
+struct Login7Request {
+    std::uint32_t tdsVersion = 0;  // as the client's DWORD reads, e.g. 0x74000004
+    std::uint32_t packetSize = 0;
+    std::uint32_t clientPid = 0;
+    std::string hostName, userName, password, appName, serverName, libraryName, language,
+        database;
+    bool integratedSecurity = false;
+};
+bool parseLogin7(const Bytes& payload, Login7Request& out, std::string& error);
+// Password bytes as sent: each byte XOR 0xA5, then nibbles swapped, gives UCS-2LE.
+Bytes deobfuscatePassword(const std::uint8_t* data, std::size_t size);
+
+// TDS 7.2 and later put ALL_HEADERS before the text of batches and RPCs.
+inline bool hasAllHeaders(std::uint32_t tdsVersion) { return (tdsVersion >> 24) >= 0x72; }
+
+bool parseSqlBatch(const Bytes& payload, bool allHeaders, std::string& text, std::string& error);
+// Name of the routine an RPC calls (well-known procedure ids mapped to names); for the log.
+bool parseRpcName(const Bytes& payload, bool allHeaders, std::string& name, std::string& error);
+
+// The version the server answers in LOGINACK, matched to what the client asked (at most 7.4),
+// in wire order (e.g. 74 00 00 04).
+std::uint32_t negotiatedVersion(std::uint32_t clientVersion);
+// Packet size the server grants: 0 means the default, else clamped to 512..32767.
+std::uint32_t negotiatedPacketSize(std::uint32_t asked);
+
+// ---------------------------------------------------------------------------------------------
+// Values
+
+// 1900-01-01 based day count and 1/300 s ticks; false when the text is not a date-time
+// "YYYY-MM-DD[( |T)HH:MM[:SS[.fff]]]" in 1753..9999.
+bool parseDateTime(const std::string& text, std::int32_t& days, std::uint32_t& ticks);
+
+// Writes TYPE_INFO for a column.
+void appendTypeInfo(Bytes& out, const Column& column, const std::uint8_t collation[5]);
+// Writes one cell converted to the column's type; a value that cannot be converted is written
+// as NULL. Texts longer than the column are cut at a character boundary.
+void appendValue(Bytes& out, const Column& column, const Value& value);
+
+// ---------------------------------------------------------------------------------------------
+// Tokens
+
+namespace done {
+constexpr std::uint16_t More = 0x01;
+constexpr std::uint16_t Error = 0x02;
+constexpr std::uint16_t Count = 0x10;
+constexpr std::uint16_t Attention = 0x20;
+}  // namespace done
+
+struct Collation {
+    std::uint8_t bytes[5];
+};
+constexpr Collation kCyrillicGeneralCiAs{{0x19, 0x04, 0xd0, 0x00, 0x00}};
+
+struct ServerIdentity {
+    std::string name = "QTL devserver";
+    std::uint8_t programVersion[4] = {16, 0, 0x03, 0xe8};
+    Collation collation = kCyrillicGeneralCiAs;
+};
+
+// Builds one reply's token stream. Tracks DONE tokens so that finish() sets the "more" bit on
+// every DONE but the last, and token starts so that a cancelled reply can be cut cleanly.
+class ReplyBuilder {
+public:
+    explicit ReplyBuilder(std::uint32_t tdsVersion = 0x74000004,
+                          ServerIdentity identity = ServerIdentity());
+
+    void envChange(std::uint8_t type, const std::string& newValue, const std::string& oldValue);
+    void envCollation(const Collation& collation);
+    void envBeginTran(std::uint64_t descriptor);
+    void envEndTran(std::uint8_t type, std::uint64_t descriptor);  // 9 commit, 10 rollback
+    void loginAck();
+    void message(const devserver::Message& message, bool isError);
+    void colMetadata(const std::vector<Column>& columns);
+    void row(const std::vector<Column>& columns, const std::vector<Value>& values);
+    // token: 0xFD DONE, 0xFE DONEPROC, 0xFF DONEINPROC. The "more" bit is managed by finish().
+    void done(std::uint8_t token, std::uint16_t status, std::uint16_t curCmd, std::uint64_t count);
+
+    // Fixes the "more" bits and returns the stream; token starts are kept for tokenStarts().
+    Bytes finish();
+    const std::vector<std::size_t>& tokenStarts() const { return starts_; }
+    bool empty() const { return out_.empty(); }
+
+private:
+    void begin();
+    bool wide() const;  // 7.2+: 8-byte DONE counts, 4-byte line numbers and user types
+    std::uint32_t version_;
+    ServerIdentity identity_;
+    Bytes out_;
+    std::vector<std::size_t> starts_;
+    std::vector<std::size_t> doneStatus_;
+};
+
+constexpr std::uint8_t kDone = 0xFD;
+constexpr std::uint8_t kDoneProc = 0xFE;
+constexpr std::uint8_t kDoneInProc = 0xFF;
+
+// Writes a batch's outcome: per statement its ENVCHANGE for transactions, its messages, its
+// result sets and the closing DONE/DONEPROC (see engine.h). `tranDescriptor` is the session's
+// current transaction descriptor, updated on BEGIN/COMMIT/ROLLBACK.
+void writeBatchOutcome(ReplyBuilder& reply, const BatchOutcome& outcome,
+                       std::uint64_t& tranDescriptor, std::uint64_t& nextDescriptor);
+
+// An error reply: ERROR + DONE with the error bit.
+Bytes buildErrorReply(std::uint32_t tdsVersion, const ServerIdentity& identity,
+                      std::int32_t number, std::uint8_t severity, const std::string& text);
+
+// The ATTENTION acknowledgement: DONE with 0x20.
+Bytes buildAttentionAck(std::uint32_t tdsVersion);
+
+}  // namespace devserver::tds

@@ -1,0 +1,39 @@
+// The request log: every request as received, one JSON object per line, so tests can assert
+// the exact statements a client sent (and that it sent no RPC).
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <mutex>
+#include <string>
+
+namespace devserver::tds {
+
+// JSON string literal body for UTF-8 text (quotes, backslashes and control characters escaped;
+// other characters kept as they are).
+std::string jsonEscape(const std::string& text);
+
+// One log line: {"session":N,"kind":"...","user":"...","text":"..."}
+std::string formatLogLine(std::uint64_t session, const std::string& kind, const std::string& user,
+                          const std::string& text);
+
+class RequestLog {
+public:
+    RequestLog() = default;
+    ~RequestLog();
+    RequestLog(const RequestLog&) = delete;
+    RequestLog& operator=(const RequestLog&) = delete;
+
+    // Opens FILE for appending; false when it cannot be opened.
+    bool open(const std::string& path);
+    bool isOpen() const { return file_ != nullptr; }
+    // Writes and flushes one line; safe from several sessions at once. Does nothing when closed.
+    void write(std::uint64_t session, const std::string& kind, const std::string& user,
+               const std::string& text);
+
+private:
+    std::mutex mutex_;
+    std::FILE* file_ = nullptr;
+};
+
+}  // namespace devserver::tds
