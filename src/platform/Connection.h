@@ -16,6 +16,7 @@ struct ResultData {
     QStringList columns;                 // names as the server sent them
     QVector<QMetaType> types;            // Qt's type of each column
     QVector<QVector<QVariant>> rows;     // null cells are null QVariants
+    int rowsAffected = -1;               // of the last statement that reported a count
 };
 
 class Connection : public QObject {
@@ -53,6 +54,8 @@ public:
     // Removes the client library's prefixes and suffixes from an error text, leaving what the
     // server said, e.g. "[FreeTDS][SQL Server]Login failed..." -> "Login failed...".
     static QString cleanErrorText(const QString& raw);
+    // True when an error text or SQLSTATE says the link to the server is gone.
+    static bool isLinkFailure(const QString& text, const QString& nativeCode);
 
 private:
     QString m_connectionName;
@@ -60,6 +63,9 @@ private:
     QString m_odbcString;
     QStringList m_sessionSetup;
     qint64 m_batches = 0;
+
+    QSqlDatabase database() const;
+    [[noreturn]] void fail(const QString& rawText, const QString& nativeCode);
 };
 
 }  // namespace qtl

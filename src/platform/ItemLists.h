@@ -6,6 +6,7 @@
 
 #include <functional>
 #include <memory>
+#include <vector>
 
 namespace qtl {
 
@@ -50,6 +51,10 @@ protected:
 private:
     DrawFn m_draw;
     bool m_settingFromCode = false;
+    std::vector<std::unique_ptr<ItemRecord>> m_records;
+    static constexpr int kCheckWidth = 16;    // the check box area at the left of a line
+    class Delegate;
+    friend class Delegate;
 };
 
 // A list in which several lines can be selected at once.
@@ -74,6 +79,9 @@ signals:
 protected:
     void keyPressEvent(QKeyEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
+
+private:
+    std::vector<std::unique_ptr<ItemRecord>> m_records;
 };
 
 }  // namespace qtl

@@ -56,6 +56,8 @@ private:
     QVariant m_key;
     bool m_readOnly = false;
     bool m_popupOpen = false;
+    QString m_typed;            // type-ahead text so far
+    qint64 m_lastTypeAt = 0;    // ms since epoch of the last typed key
     void reload();                      // items from the query; relocate the held key
     void pick(int row);
 };

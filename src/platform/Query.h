@@ -7,6 +7,7 @@
 
 #include <QDateTime>
 #include <QObject>
+#include <QPointer>
 #include <QStringList>
 #include <QVariant>
 #include <QVector>
@@ -112,6 +113,7 @@ private:
     QString m_updateTable, m_updateKey;
 
     void deriveParams();
+    QString literal(const Param& p) const;
     int columnIndex(const QString& name) const;   // -1 when absent (persistent fields respected)
 };
 
@@ -123,8 +125,14 @@ public:
         : QObject(parent), m_query(query) { setObjectName(name); }
     Query* query() const { return m_query; }
 
+    // The selector that set or picked last: when the query reopens, its key decides the
+    // current row (the others only look up their own rows for display).
+    QObject* lastSelector() const { return m_lastSelector.data(); }
+    void setLastSelector(QObject* selector) { m_lastSelector = selector; }
+
 private:
     Query* m_query;
+    QPointer<QObject> m_lastSelector;
 };
 
 }  // namespace qtl

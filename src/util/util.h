@@ -3,6 +3,7 @@
 
 #include <QByteArray>
 #include <QDateTime>
+#include <QLocale>
 #include <QString>
 
 namespace qtl {
@@ -19,6 +20,15 @@ QByteArray DecodeStoredText(const QByteArray& stored);
 // Windows-1251 codec (the program's code page). Characters outside it encode as '?'.
 QByteArray ToCp1251(const QString& text);
 QString FromCp1251(const QByteArray& bytes);
+
+namespace detail {
+// The fixed Windows-1251 table (used where the platform's converters lack the code page; the
+// tests hold it against the converter).
+QString FromCp1251Table(const QByteArray& bytes);
+QByteArray ToCp1251Table(const QString& text);
+// The long time format of a locale without its time-zone part (a clock time has no zone).
+QString LongTimeFormat(const QLocale& locale);
+}  // namespace detail
 
 // MD5 of the Windows-1251 bytes of the text, 32 uppercase hex digits.
 QString Md5Hex(const QString& text);
