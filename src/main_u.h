@@ -14,6 +14,7 @@
 #include <QWidget>
 
 #include <functional>
+#include <initializer_list>
 
 namespace qtl {
 
@@ -161,8 +162,17 @@ protected:
 private:
     bool m_loginAccepted = false;
     bool m_shownOnce = false;
+    bool m_editorFillsGroup = false;   // the stream editor, once opened, stays docked to GroupBox2
     void buildLayout();
     void connectHandlers();
+    void layoutRegions();
+    void layoutWorkArea();
+    void layoutGroupBoxes();
+    void layoutEditor();
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void openingOfStep();
+    void resetBelow(std::initializer_list<LookupComboBox*> boxes);
+    QColor studentLineColour(int index, bool selected) const;
 };
 
 extern TForm1* Form1;   // the main window while it exists

@@ -1,0 +1,1065 @@
+// The main window: layout and sizing, the rights check on first show, the selection chain, the
+// student check list, the streams list with its stream editor, and the stream chooser.
+#include "main_u.h"
+
+#include "Unit2.h"
+#include "dm_u.h"
+#include "platform/Guard.h"
+#include "platform/MessageBoxes.h"
+#include "util/errors.h"
+#include "util/util.h"
+
+#if __has_include("Unit4.h")
+#include "Unit4.h"
+#define QTL_HAVE_SEARCH_WINDOW 1
+#endif
+
+#include <QApplication>
+#include <QCoreApplication>
+#include <QEvent>
+#include <QFontMetrics>
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QPainter>
+#include <QResizeEvent>
+#include <QScreen>
+
+#include <algorithm>
+#include <initializer_list>
+
+namespace qtl {
+
+TForm1* Form1 = nullptr;
+std::function<QDate()> TForm1::Today = [] { return QDate::currentDate(); };
+
+namespace {
+
+const QColor kNavy(0, 0, 128);
+const QColor kMaroon(128, 0, 0);
+
+QFont captionFont(bool underline = false) {
+    QFont f(QStringLiteral("Palatino Linotype"));
+    f.setPixelSize(15);
+    f.setBold(true);
+    f.setUnderline(underline);
+    return f;
+}
+
+void setTextColour(QWidget* w, const QColor& c) {
+    QPalette p = w->palette();
+    p.setColor(QPalette::WindowText, c);
+    p.setColor(QPalette::Text, c);
+    p.setColor(QPalette::ButtonText, c);
+    w->setPalette(p);
+}
+
+QFrame* panel(QWidget* parent, const char* name) {
+    auto* f = new QFrame(parent);
+    f->setObjectName(QLatin1String(name));
+    f->setFrameStyle(QFrame::NoFrame);
+    return f;
+}
+
+// A caption of the selection area, right-aligned so that it ends just left of the lookup boxes.
+QLabel* rowCaption(QWidget* parent, const char* name, const QString& text, int top) {
+    auto* l = new QLabel(text, parent);
+    l->setObjectName(QLatin1String(name));
+    l->setFont(captionFont());
+    setTextColour(l, Qt::black);
+    l->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    l->setGeometry(0, top, 137, 21);
+    return l;
+}
+
+LookupComboBox* lookup(QWidget* parent, const char* name, int left, int top, int width) {
+    auto* c = new LookupComboBox(parent);
+    c->setObjectName(QLatin1String(name));
+    c->setGeometry(left, top, width, 21);
+    c->setMaxVisibleItems(25);
+    setTextColour(c, kNavy);
+    return c;
+}
+
+// A value of the current row, or null when the query holds no row (closed or empty).
+QVariant currentValue(const Query* q, const QString& column) {
+    if (!q->isOpen() || q->isEmpty())
+        return {};
+    return q->fieldValue(column);
+}
+
+}  // namespace
+
+TForm1::TForm1(QWidget* parent) : QWidget(parent) {
+    // The login's substitutions may not be registered yet when a test builds the window alone.
+    QFont::insertSubstitution(QStringLiteral("Palatino Linotype"), QStringLiteral("P052"));
+    QFont::insertSubstitution(QStringLiteral("MS Sans Serif"), QStringLiteral("Liberation Sans"));
+    Form1 = this;
+    buildLayout();
+    connectHandlers();
+    FormCreate();
+}
+
+TForm1::~TForm1() {
+    // Children die after this body; none of their signals may reach the half-destroyed window.
+    for (QObject* child : findChildren<QObject*>())
+        QObject::disconnect(child, nullptr, this, nullptr);
+    if (Form1 == this)
+        Form1 = nullptr;
+}
+
+// ------------------------------------------------------------------------------------------
+// Layout
+
+void TForm1::buildLayout() {
+    setObjectName(QStringLiteral("Form1"));
+    setWindowTitle(QStringLiteral("QTL 33 "));
+    QFont base(QStringLiteral("MS Sans Serif"));
+    base.setPointSize(8);
+    setFont(base);
+    setMinimumSize(805, 574);
+    resize(927, 644);
+    if (QScreen* screen = QGuiApplication::primaryScreen()) {
+        const QRect desk = screen->availableGeometry();
+        move(desk.left() + (desk.width() - 927) / 2, desk.top() + (desk.height() - 644) / 2);
+    }
+    // Qt paints every widget through its backing store, so the list, the editor panel and its
+    // two selectors are already flicker-free; nothing here may opt out (no WA_PaintOnScreen).
+
+    // ---- selection area
+    Panel5 = panel(this, "Panel5");
+    ToolBar1 = panel(Panel5, "ToolBar1");
+    RzBitBtn1 = new QPushButton(QStringLiteral("Удалить регистрацию"), ToolBar1);
+    RzBitBtn1->setObjectName(QStringLiteral("RzBitBtn1"));
+    RzBitBtn1->setGeometry(0, 2, 169, 25);
+    {
+        QFont f = RzBitBtn1->font();
+        f.setBold(true);
+        RzBitBtn1->setFont(f);
+    }
+    RzBitBtn1->setStyleSheet(QStringLiteral(
+        "QPushButton { color: #800000; background: #f7f7f2; border: 1px solid #b4b4a8; }"
+        "QPushButton:hover { background: #fff6d0; border-color: #c08000; }"
+        "QPushButton:pressed { background: #e8e0c0; }"));
+    RzBitBtn1->hide();
+
+    Label1 = rowCaption(Panel5, "Label1", QStringLiteral("Факультет:"), 31);
+    DBLookupComboBox1 = lookup(Panel5, "DBLookupComboBox1", 139, 31, 653);
+    Label2 = rowCaption(Panel5, "Label2", QStringLiteral("Учебный год:"), 54);
+    DBLookupComboBox2 = lookup(Panel5, "DBLookupComboBox2", 139, 54, 188);
+    Label9 = rowCaption(Panel5, "Label9", QStringLiteral("Кафедра:"), 77);
+    DBLookupComboBox8 = lookup(Panel5, "DBLookupComboBox8", 139, 77, 654);
+    Label10 = rowCaption(Panel5, "Label10", QStringLiteral("Преподаватель:"), 101);
+    DBLookupComboBox9 = lookup(Panel5, "DBLookupComboBox9", 139, 101, 653);
+    Label5 = rowCaption(Panel5, "Label5", QStringLiteral("Семестр:"), 125);
+    DBLookupComboBox5 = lookup(Panel5, "DBLookupComboBox5", 139, 125, 188);
+    Label6 = rowCaption(Panel5, "Label6", QStringLiteral("Дисциплина:"), 149);
+    DBLookupComboBox6 = lookup(Panel5, "DBLookupComboBox6", 139, 149, 653);
+    Label3 = rowCaption(Panel5, "Label3", QStringLiteral("Форма контроля:"), 172);
+    DBLookupComboBox4 = lookup(Panel5, "DBLookupComboBox4", 139, 172, 653);
+    Label4 = rowCaption(Panel5, "Label4", QStringLiteral("Группа:"), 196);
+    DBLookupComboBox3 = lookup(Panel5, "DBLookupComboBox3", 139, 196, 653);
+    for (LookupComboBox* c : {DBLookupComboBox2, DBLookupComboBox8, DBLookupComboBox9,
+                              DBLookupComboBox5, DBLookupComboBox6, DBLookupComboBox4,
+                              DBLookupComboBox3})
+        c->setEnabled(false);
+
+    Label12 = new QLabel(Panel5);
+    Label12->setObjectName(QStringLiteral("Label12"));
+    Label12->move(136, 216);
+    Label12->adjustSize();
+
+    Panel3 = panel(Panel5, "Panel3");
+    Panel3->setGeometry(0, 218, 160, 25);
+    CheckBox2 = new QCheckBox(Panel3);
+    CheckBox2->setObjectName(QStringLiteral("CheckBox2"));
+    CheckBox2->move(3, 6);
+    CheckBox2->hide();
+    DBLookupComboBox7 = lookup(Panel3, "DBLookupComboBox7", 20, 4, 135);
+    DBLookupComboBox7->setEnabled(false);
+    DBLookupComboBox7->setBackground(palette().color(QPalette::Button));
+    DBLookupComboBox7->hide();
+
+    Bevel6 = panel(this, "Bevel6");
+
+    // ---- work area
+    Panel1 = panel(this, "Panel1");
+    {
+        QFont f = Panel1->font();
+        f.setPixelSize(13);
+        Panel1->setFont(f);
+        setTextColour(Panel1, kNavy);
+    }
+    GroupBox1 = new QFrame(Panel1);
+    GroupBox1->setObjectName(QStringLiteral("GroupBox1"));
+    GroupBox1->setFrameStyle(QFrame::Box | QFrame::Sunken);
+    {
+        QFont f = GroupBox1->font();
+        f.setBold(true);
+        GroupBox1->setFont(f);
+    }
+    CheckListBox1 = new CheckListBox(GroupBox1);
+    CheckListBox1->setObjectName(QStringLiteral("CheckListBox1"));
+    CheckBox1 = new QCheckBox(QStringLiteral("Студенты:"), GroupBox1);
+    CheckBox1->setObjectName(QStringLiteral("CheckBox1"));
+    CheckBox1->setGeometry(5, 0, 124, 17);
+    setTextColour(CheckBox1, Qt::black);
+    CheckBox1->setToolTip(QStringLiteral("Выбрать всех"));
+    CheckBox1->setEnabled(false);
+    CheckBox1->setAutoFillBackground(true);   // the title sits over the group's frame line
+
+    Panel2 = panel(Panel1, "Panel2");
+    Panel2->resize(199, Panel2->height());
+    Label11 = new QLabel(QStringLiteral("Поток:"), Panel2);
+    Label11->setObjectName(QStringLiteral("Label11"));
+    Label11->setFont(captionFont(true));
+    setTextColour(Label11, Qt::black);
+    Label11->move(3, 43);
+    Label11->adjustSize();
+    DBLookupComboBox11 = lookup(Panel2, "DBLookupComboBox11", 3, 65, 193);
+    QFont buttonFont(QStringLiteral("Palatino Linotype"));
+    buttonFont.setPixelSize(16);
+    buttonFont.setBold(true);
+    SpeedButton1 = new QPushButton(QStringLiteral("Регистрировать >>"), Panel2);
+    SpeedButton1->setObjectName(QStringLiteral("SpeedButton1"));
+    SpeedButton1->setGeometry(2, 107, 190, 35);
+    SpeedButton1->setFont(buttonFont);
+    SpeedButton1->setCursor(Qt::PointingHandCursor);
+    SpeedButton1->setToolTip(QStringLiteral(
+        "Добавить выбранных студентов к выбраному преподавателю на выброную дисциплину"));
+    SpeedButton1->setEnabled(false);
+    SpeedButton2 = new QPushButton(QStringLiteral("<< Убрать регистр."), Panel2);
+    SpeedButton2->setObjectName(QStringLiteral("SpeedButton2"));
+    SpeedButton2->setGeometry(2, 153, 190, 33);
+    SpeedButton2->setFont(buttonFont);
+    SpeedButton2->setCursor(Qt::PointingHandCursor);
+    SpeedButton2->setToolTip(
+        QStringLiteral("Убрать студентов от выбраного преподавателя для выбраной дисциплины"));
+    SpeedButton2->setEnabled(false);
+
+    GroupBox2 = new QGroupBox(QStringLiteral("Студенты по потокам:"), Panel1);
+    GroupBox2->setObjectName(QStringLiteral("GroupBox2"));
+    {
+        QFont f = GroupBox2->font();
+        f.setBold(true);
+        GroupBox2->setFont(f);
+        setTextColour(GroupBox2, Qt::black);
+    }
+    ListBox1 = new ListBox(GroupBox2);
+    ListBox1->setObjectName(QStringLiteral("ListBox1"));
+
+    Panel4 = new QFrame(GroupBox2);
+    Panel4->setObjectName(QStringLiteral("Panel4"));
+    Panel4->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    Panel4->setLineWidth(1);
+    Panel4->setAutoFillBackground(true);
+    Panel4->setGeometry(3, 19, 329, 134);
+    Panel6 = panel(Panel4, "Panel6");
+    Label8 = new QLabel(QStringLiteral("Преподователь:"), Panel6);
+    Label8->setObjectName(QStringLiteral("Label8"));
+    Label8->move(5, 2);
+    Label8->adjustSize();
+    Panel7 = panel(Panel6, "Panel7");
+    SpeedButton3 = new QPushButton(QStringLiteral("x"), Panel7);
+    SpeedButton3->setObjectName(QStringLiteral("SpeedButton3"));
+    SpeedButton3->setGeometry(0, 0, 16, 20);
+    {
+        QFont f = SpeedButton3->font();
+        f.setBold(true);
+        SpeedButton3->setFont(f);
+    }
+    SpeedButton3->setCursor(Qt::PointingHandCursor);
+    DBLookupComboBox10 = lookup(Panel4, "DBLookupComboBox10", 8, 29, 316);
+    Label7 = new QLabel(QStringLiteral("Поток:"), Panel4);
+    Label7->setObjectName(QStringLiteral("Label7"));
+    Label7->move(8, 53);
+    Label7->adjustSize();
+    DBLookupComboBox12 = lookup(Panel4, "DBLookupComboBox12", 8, 72, 145);
+    BitBtn1 = new QPushButton(QStringLiteral("Изменить"), Panel4);
+    BitBtn1->setObjectName(QStringLiteral("BitBtn1"));
+    BitBtn1->setGeometry(233, 101, 89, 25);
+    BitBtn1->setEnabled(false);
+    Panel4->hide();
+    Panel4->installEventFilter(this);
+    GroupBox2->installEventFilter(this);
+    GroupBox1->installEventFilter(this);
+    layoutEditor();
+
+    // ---- transfer frame
+    Frame11 = new TFrame1(this, this);
+    Frame11->setObjectName(QStringLiteral("Frame11"));
+
+    // ---- bindings
+    DBLookupComboBox1->bind(DM_MB->DS_Faculty, QStringLiteral("id_faculty"), QStringLiteral("faculty"));
+    DBLookupComboBox2->bind(DM_MB->DS_Year, QStringLiteral("id_a_year"), QStringLiteral("year"));
+    DBLookupComboBox8->bind(DM_MB->DS_Kafedra, QStringLiteral("id_kafedra"), QStringLiteral("kafedra"));
+    DBLookupComboBox9->bind(DM_MB->DS_Teacher, QStringLiteral("id_teacher"), QStringLiteral("t_fio"));
+    DBLookupComboBox5->bind(DM_MB->DS_Semester, QStringLiteral("id_w_s"), QStringLiteral("p42"));
+    DBLookupComboBox6->bind(DM_MB->DS_SelectDisciplineForStudent, QStringLiteral("rowNum"),
+                            QStringLiteral("discipline"));
+    DBLookupComboBox4->bind(DM_MB->DS_Examination, QStringLiteral("id_examination"),
+                            QStringLiteral("examination"));
+    DBLookupComboBox3->bind(DM_MB->DS_group, QStringLiteral("id_group"), QStringLiteral("group"));
+    DBLookupComboBox7->bind(DM_MB->DS_W_S, QStringLiteral("id_w_s"), QStringLiteral("p42"));
+    DBLookupComboBox11->bind(DM_MB->DS_SubGroup, QStringLiteral("subgroup"),
+                             QStringLiteral("subgroupAndName"));
+    DBLookupComboBox10->bind(DM_MB->DS_Teacher, QStringLiteral("id_teacher"), QStringLiteral("t_fio"));
+    DBLookupComboBox12->bind(DM_MB->DS_SubGroup3, QStringLiteral("subgroup"), QStringLiteral("subgroup"));
+
+    CheckListBox1->setDrawItem([this](QPainter* p, const QRect& r, int index, bool selected) {
+        CheckListBox1DrawItem(p, r, index, selected);
+    });
+}
+
+// The window's own docking: the selection area and the spacer on top, the transfer frame at the
+// bottom, the work area in between. Integer arithmetic only, so FormResize stays exact.
+void TForm1::layoutRegions() {
+    const int w = width();
+    const int h = height();
+    Panel5->setGeometry(0, 0, w, 249);
+    ToolBar1->setGeometry(0, 0, w, 29);
+    Bevel6->setGeometry(0, 249, w, 4);
+    const int frameTop = std::max(253, h - 127);
+    Frame11->setGeometry(0, frameTop, w, 127);
+    Panel1->setGeometry(0, 253, w, frameTop - 253);
+    layoutWorkArea();
+}
+
+// GroupBox1 and Panel2 docked left (GroupBox1 keeps the width FormResize gave it), GroupBox2
+// takes the rest.
+void TForm1::layoutWorkArea() {
+    const int w = Panel1->width();
+    const int h = Panel1->height();
+    const int g1 = GroupBox1->width();
+    GroupBox1->setGeometry(0, 0, g1, h);
+    Panel2->setGeometry(g1, 0, Panel2->width(), h);
+    const int left2 = g1 + Panel2->width();
+    GroupBox2->setGeometry(left2, 0, std::max(0, w - left2), h);
+}
+
+void TForm1::layoutGroupBoxes() {
+    CheckListBox1->setGeometry(2, 17, std::max(0, GroupBox1->width() - 4),
+                               std::max(0, GroupBox1->height() - 19));
+    const QRect client = GroupBox2->contentsRect();
+    ListBox1->setGeometry(client);
+    if (m_editorFillsGroup)
+        Panel4->setGeometry(client);
+}
+
+// Inside the editor: the title strip along the top with the close button at its right end.
+void TForm1::layoutEditor() {
+    Panel6->setGeometry(Panel4->contentsRect().left(), Panel4->contentsRect().top(),
+                        Panel4->contentsRect().width(), 20);
+    Panel7->setGeometry(std::max(0, Panel6->width() - 20), 0, 20, 20);
+}
+
+bool TForm1::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::Resize) {
+        if (watched == Panel4)
+            layoutEditor();
+        else if (watched == GroupBox1 || watched == GroupBox2)
+            layoutGroupBoxes();
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+// ------------------------------------------------------------------------------------------
+// Handlers
+
+void TForm1::connectHandlers() {
+    onEvent(DBLookupComboBox1, &LookupComboBox::clicked, this, [this] { DBLookupComboBox1Click(); });
+    onEvent(DBLookupComboBox2, &LookupComboBox::clicked, this, [this] { DBLookupComboBox2Click(); });
+    onEvent(DBLookupComboBox8, &LookupComboBox::clicked, this, [this] { DBLookupComboBox8Click(); });
+    onEvent(DBLookupComboBox9, &LookupComboBox::clicked, this, [this] { DBLookupComboBox9Click(); });
+    onEvent(DBLookupComboBox5, &LookupComboBox::clicked, this, [this] { DBLookupComboBox5Click(); });
+    onEvent(DBLookupComboBox6, &LookupComboBox::clicked, this, [this] { DBLookupComboBox6Click(); });
+    onEvent(DBLookupComboBox4, &LookupComboBox::clicked, this, [this] { DBLookupComboBox4Click(); });
+    onEvent(DBLookupComboBox3, &LookupComboBox::clicked, this, [this] { DBLookupComboBox3Click(); });
+    onEvent(DBLookupComboBox7, &LookupComboBox::clicked, this, [this] { DBLookupComboBox7Click(); });
+
+    onEvent(CheckListBox1, &CheckListBox::clickCheck, this, [this] { CheckListBox1ClickCheck(); });
+    onEvent(CheckListBox1, &CheckListBox::lineClicked, this, [this] { CheckListBox1Click(); });
+    onEvent(CheckListBox1, &CheckListBox::keyPressed, this,
+            [this](QKeyEvent* e) { CheckListBox1KeyDown(e); });
+    onEvent(CheckListBox1, &CheckListBox::lineDoubleClicked, this,
+            [this] { CheckListBox1DblClick(); });
+    onEvent(CheckBox1, &QCheckBox::clicked, this, [this] { CheckBox1Click(); });
+
+    onEvent(SpeedButton1, &QPushButton::clicked, this, [this] { SpeedButton1Click(); });
+    onEvent(SpeedButton2, &QPushButton::clicked, this, [this] { SpeedButton2Click(); });
+    onEvent(DBLookupComboBox11, &LookupComboBox::clicked, this, [this] { ComboBox1111Change(); });
+
+    onEvent(ListBox1, &ListBox::keyPressed, this, [this](QKeyEvent* e) { ListBox1KeyDown(e); });
+    onEvent(ListBox1, &ListBox::mousePressed, this,
+            [this](Qt::MouseButton b, QPoint pos) { ListBox1MouseDown(b, pos); });
+    onEvent(DBLookupComboBox10, &LookupComboBox::clicked, this,
+            [this] { ComboBox2Change(DBLookupComboBox10); });
+    onEvent(DBLookupComboBox12, &LookupComboBox::clicked, this,
+            [this] { ComboBox2Change(DBLookupComboBox12); });
+    onEvent(DBLookupComboBox12, &LookupComboBox::keyPressed, this,
+            [this](QKeyEvent* e) { DBLookupComboBox12KeyDown(e); });
+    onEvent(DBLookupComboBox10, &LookupComboBox::keyPressed, this,
+            [this](QKeyEvent* e) { DBLookupComboBox10KeyDown(e); });
+    onEvent(BitBtn1, &QPushButton::clicked, this, [this] { BitBtn1Click(); });
+    onEvent(SpeedButton3, &QPushButton::clicked, this, [this] { SpeedButton3Click(); });
+
+    onEvent(RzBitBtn1, &QPushButton::clicked, this, [this] { RzBitBtn1Click(); });
+    onEvent(Frame11->BitBtn1, &QPushButton::clicked, this, [this] { Frame11BitBtn1Click(); });
+    onEvent(Frame11->BitBtn2, &QPushButton::clicked, this, [this] { Frame11BitBtn2Click(); });
+    onEvent(Frame11->DBLookupComboBox8, &LookupComboBox::clicked, this,
+            [this] { Frame11DBLookupComboBox8Click(); });
+    onEvent(Frame11->DBLookupComboBox9, &LookupComboBox::clicked, this,
+            [this] { Frame11DBLookupComboBox9Click(); });
+    onEvent(Frame11->DBLookupComboBox111, &LookupComboBox::clicked, this,
+            [this] { Frame11DBLookupComboBox111Click(); });
+    onEvent(Frame11->DBLookupComboBox121, &LookupComboBox::clicked, this,
+            [this] { Frame11DBLookupComboBox121Click(); });
+}
+
+// ------------------------------------------------------------------------------------------
+// Shell
+
+void TForm1::FormCreate() {
+    m_loginAccepted = RunLogin ? RunLogin(this) : true;
+    if (!m_loginAccepted)
+        return;   // the program start sees this and ends without showing the window
+    layoutRegions();
+    FormResize();
+}
+
+void TForm1::FormResize() {
+    Panel3->move(GroupBox2->x(), Panel3->y());
+    DBLookupComboBox8->resize(Panel5->width() - DBLookupComboBox8->x() - 5, DBLookupComboBox8->height());
+    const int wide = DBLookupComboBox8->width();
+    for (LookupComboBox* c : {DBLookupComboBox1, DBLookupComboBox9, DBLookupComboBox6})
+        c->resize(wide, c->height());
+    DBLookupComboBox4->resize(DBLookupComboBox6->width(), DBLookupComboBox4->height());
+    DBLookupComboBox3->resize(wide, DBLookupComboBox3->height());
+    GroupBox1->resize((Panel1->width() - Panel2->width()) / 2, GroupBox1->height());
+    layoutWorkArea();
+}
+
+void TForm1::FormPaint() {
+    if (Panel3->x() != GroupBox2->x())
+        Panel3->move(GroupBox2->x(), Panel3->y());
+}
+
+void TForm1::FormShow() {
+    Query* q = DM_MB->ADOQ_Exec;
+    q->close();
+    q->setSql(QStringLiteral("SELECT TOP (1) id_QTL_user, visible, QTL_login, "
+                             "canRemoveDFSFromExStudent FROM QTL_User WHERE "
+                             "(canRemoveDFSFromExStudent = 1)  AND (QTL_login ='") +
+              DoubleQuotes(g_signIn.CurrentLogin) + QStringLiteral("')"));
+    q->open();
+    RzBitBtn1->setVisible(q->recordCount() > 0);
+}
+
+void TForm1::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    layoutRegions();
+    guarded(this, [this] { FormResize(); });
+}
+
+void TForm1::paintEvent(QPaintEvent* event) {
+    QWidget::paintEvent(event);
+    FormPaint();
+}
+
+void TForm1::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    if (m_shownOnce)
+        return;
+    m_shownOnce = true;
+    try {
+        FormShow();
+    } catch (...) {
+        // The window is not usable without knowing the operator's rights: show why and end.
+        reportException(this, std::current_exception());
+        QMetaObject::invokeMethod(qApp, [] { QCoreApplication::exit(1); }, Qt::QueuedConnection);
+    }
+}
+
+// ------------------------------------------------------------------------------------------
+// Selection chain
+
+void TForm1::ClearTransferFrame() {
+    Frame11->DBLookupComboBox8->clearKey();
+    Frame11->DBLookupComboBox9->clearKey();
+    Frame11->Edit3->clear();
+    Frame11->DBLookupComboBox11->clearKey();
+    Frame11->BitBtn1->setEnabled(false);
+}
+
+void TForm1::ClearItemList(QListWidget* list) {
+    if (auto* check = qobject_cast<CheckListBox*>(list))
+        check->clearLines();
+    else if (auto* plain = qobject_cast<ListBox*>(list))
+        plain->clearLines();
+    else if (list)
+        list->clear();
+}
+
+void TForm1::ClearBothLists() {
+    ClearItemList(CheckListBox1);
+    ClearItemList(ListBox1);
+}
+
+void TForm1::openingOfStep() {
+    Panel4->hide();
+    DBLookupComboBox11->clearKey();
+    DBLookupComboBox11->closeUp();
+    DM_MB->ADOQ_SubGroup->close();
+    ClearTransferFrame();
+}
+
+void TForm1::resetBelow(std::initializer_list<LookupComboBox*> boxes) {
+    for (LookupComboBox* c : boxes)
+        c->closeUp();
+    for (LookupComboBox* c : boxes) {
+        c->clearKey();
+        c->setEnabled(false);
+    }
+    DBLookupComboBox11->setEnabled(false);
+    DBLookupComboBox11->clearKey();
+    SpeedButton1->setEnabled(false);
+    SpeedButton2->setEnabled(false);
+    CheckBox1->setEnabled(false);
+    ClearBothLists();
+}
+
+void TForm1::DBLookupComboBox1Click() {
+    Panel4->hide();
+    DM_MB->ADOQ_SubGroup->close();
+    DM_MB->ADOQ_Year->open();
+    ClearTransferFrame();
+    DM_MB->ADOQ_group->close();
+    DM_MB->ADOQ_Examination->close();
+    DBLookupComboBox11->clearKey();
+    for (LookupComboBox* c : {DBLookupComboBox11, DBLookupComboBox2, DBLookupComboBox8,
+                              DBLookupComboBox9, DBLookupComboBox5, DBLookupComboBox6,
+                              DBLookupComboBox4, DBLookupComboBox3})
+        c->closeUp();
+    DBLookupComboBox2->setEnabled(true);
+    DBLookupComboBox2->clearKey();
+    DBLookupComboBox2->dropDown();
+    for (LookupComboBox* c : {DBLookupComboBox8, DBLookupComboBox9, DBLookupComboBox5,
+                              DBLookupComboBox6, DBLookupComboBox4, DBLookupComboBox3}) {
+        c->clearKey();
+        c->setEnabled(false);
+    }
+    DBLookupComboBox11->setEnabled(false);
+    DBLookupComboBox11->clearKey();
+    SpeedButton1->setEnabled(false);
+    SpeedButton2->setEnabled(false);
+    CheckBox1->setEnabled(false);
+    ClearBothLists();
+}
+
+void TForm1::DBLookupComboBox2Click() {
+    openingOfStep();
+    resetBelow({DBLookupComboBox8, DBLookupComboBox9, DBLookupComboBox5, DBLookupComboBox6,
+                DBLookupComboBox4, DBLookupComboBox3});
+    if (!DBLookupComboBox2->hasKey())
+        return;
+    Query* q = DM_MB->ADOQ_Kafedra;
+    q->close();
+    q->setParam(QStringLiteral("id_a_year"), DBLookupComboBox2->keyValue());
+    q->open();
+    DBLookupComboBox8->clearKey();
+    DBLookupComboBox8->setEnabled(true);
+    DBLookupComboBox8->dropDown();
+}
+
+void TForm1::DBLookupComboBox8Click() {
+    openingOfStep();
+    resetBelow({DBLookupComboBox9, DBLookupComboBox5, DBLookupComboBox6, DBLookupComboBox4,
+                DBLookupComboBox3});
+    if (!DBLookupComboBox8->hasKey())
+        return;
+    Query* q = DM_MB->ADOQ_Teacher;
+    q->setSql(QStringLiteral(
+                  " SELECT DISTINCT dbo.teacher.id_teacher, dbo.t_fio.t_fio  FROM         "
+                  "dbo.RRNKkrdt INNER JOIN  dbo.teacher ON dbo.RRNKkrdt.id_teacher = "
+                  "dbo.teacher.id_teacher INNER JOIN  dbo.t_fio ON dbo.teacher.id_teacher = "
+                  "dbo.t_fio.id_teacher  WHERE     (dbo.RRNKkrdt.id_a_year = ") +
+              DBLookupComboBox2->keyText() + QStringLiteral(") AND (dbo.RRNKkrdt.id_kafedra = ") +
+              DBLookupComboBox8->keyText() + QStringLiteral(") ") +
+              QStringLiteral(" AND prov_reyt>0") + QStringLiteral(" ORDER BY dbo.t_fio.t_fio"));
+    q->open();
+    DBLookupComboBox9->clearKey();
+    DBLookupComboBox9->setEnabled(true);
+    DBLookupComboBox9->dropDown();
+}
+
+void TForm1::DBLookupComboBox9Click() {
+    Panel4->hide();
+    if (!DBLookupComboBox9->hasKey())
+        return;
+    Query* q = DM_MB->ADOQ_Semester;
+    q->setSql(QStringLiteral(
+        "SELECT [id_w_s],[p42],[ws_sort] FROM [QTL].[dbo].[w_s] ORDER BY [ws_sort]"));
+    q->open();
+    if (DBLookupComboBox3->hasKey())
+        LoadStreamChoices();
+    DM_MB->ADOQ_Year->open();
+    DBLookupComboBox2->setEnabled(true);
+    DBLookupComboBox9->setFocus();
+    if (DBLookupComboBox4->hasKey()) {
+        LoadStreamsList();
+        ComboBox1111Change();
+    }
+    if (!DBLookupComboBox5->hasKey()) {
+        DBLookupComboBox5->clearKey();
+        DBLookupComboBox5->setEnabled(true);
+        DBLookupComboBox5->dropDown();
+    }
+}
+
+void TForm1::DBLookupComboBox5Click() {
+    openingOfStep();
+    resetBelow({DBLookupComboBox6, DBLookupComboBox4, DBLookupComboBox3});
+    if (!DBLookupComboBox5->hasKey())
+        return;
+    Query* q = DM_MB->ADOQ_SelectDisciplineForStudent;
+    q->close();
+    q->setSql(QStringLiteral("EXEC SP_Qtl33GetDisciplines @id_a_year =") +
+              DBLookupComboBox2->keyText() + QStringLiteral(",@id_w_s =") +
+              DBLookupComboBox5->keyText() + QStringLiteral(",@id_kafedra =") +
+              DBLookupComboBox8->keyText() + QStringLiteral(",@id_teacher =") +
+              DBLookupComboBox9->keyText());
+    q->open();
+    DBLookupComboBox6->clearKey();
+    DBLookupComboBox6->setEnabled(true);
+    DBLookupComboBox6->dropDown();
+    DBLookupComboBox7->setKeyValue(currentValue(DM_MB->ADOQ_Semester, QStringLiteral("id_w_s")));
+    // Checking the box from code runs its click once when it changes; the step runs it again.
+    const bool wasChecked = CheckBox2->isChecked();
+    CheckBox2->setChecked(true);
+    if (!wasChecked)
+        CheckBox2Click();
+    CheckBox2Click();
+}
+
+void TForm1::CheckBox2Click() {
+    DBLookupComboBox7->setEnabled(CheckBox2->isChecked());
+    DBLookupComboBox7->setKeyValue(currentValue(DM_MB->ADOQ_W_S, QStringLiteral("id_w_s")));
+    DBLookupComboBox5->setBackground(palette().color(QPalette::Button));
+    DBLookupComboBox7->setBackground(Qt::white);
+    if (DBLookupComboBox6->hasKey())
+        LoadStreamsList();
+}
+
+void TForm1::DBLookupComboBox7Click() {
+    if (DBLookupComboBox6->hasKey())
+        LoadStreamsList();
+}
+
+void TForm1::DBLookupComboBox6Click() {
+    openingOfStep();
+    resetBelow({DBLookupComboBox4, DBLookupComboBox3});
+    if (!DBLookupComboBox6->hasKey())
+        return;
+    Query* q = DM_MB->ADOQ_Examination;
+    q->close();
+    q->setSql(
+        QStringLiteral(" SELECT DISTINCT dbo.RRNKkrdt.id_examination, examination.[p30] as "
+                       "examination  FROM dbo.RRNKkrdt INNER JOIN examination  ON "
+                       "dbo.RRNKkrdt.id_examination=examination.id_examination  WHERE id_kafedra=") +
+        DBLookupComboBox8->keyText() + QStringLiteral(" AND id_a_year=") +
+        DBLookupComboBox2->keyText() + QStringLiteral(" AND id_teacher =") +
+        DBLookupComboBox9->keyText() + QStringLiteral(" AND id_discipline =") +
+        DM_MB->ADOQ_SelectDisciplineForStudent->fieldAsString(QStringLiteral("id_discipline")) +
+        QStringLiteral(" AND id_w_s =") +
+        DM_MB->ADOQ_Semester->fieldAsString(QStringLiteral("id_w_s")) +
+        QStringLiteral(" AND prov_reyt>0 ") +
+        QStringLiteral(" AND ( (id_vid_zaniatiy is not NULL) or (id_vid_zaniatiy in (5,6)) )"));
+    q->open();
+    DBLookupComboBox4->clearKey();
+    DBLookupComboBox4->setEnabled(true);
+    DBLookupComboBox4->dropDown();
+    QCoreApplication::processEvents();
+    DBLookupComboBox6->setFocus();
+}
+
+void TForm1::DBLookupComboBox4Click() {
+    openingOfStep();
+    DBLookupComboBox3->closeUp();
+    DBLookupComboBox3->clearKey();
+    DBLookupComboBox3->setEnabled(false);
+    DBLookupComboBox11->setEnabled(false);
+    DBLookupComboBox11->clearKey();
+    SpeedButton1->setEnabled(false);
+    CheckBox1->setEnabled(false);
+    ClearItemList(CheckListBox1);
+    if (DBLookupComboBox4->hasKey()) {
+        Query* q = DM_MB->ADOQ_group;
+        q->close();
+        if (DM_MB->ADOQ_Semester->fieldAsInt(QStringLiteral("id_w_s")) == 3) {
+            q->setSql(QStringLiteral(
+                          " SELECT     dbo.g_r_y.id_a_year, dbo.[group].id_faculty, "
+                          "dbo.[group].id_group, dbo.[group].p20 as [group], dbo.[group].o_z, -1 as  "
+                          "descGroupNum FROM         dbo.g_r_y INNER JOIN  dbo.[group] ON "
+                          "dbo.g_r_y.id_group = dbo.[group].id_group  WHERE     dbo.g_r_y.id_a_year =") +
+                      DBLookupComboBox2->keyText() + QStringLiteral(" AND dbo.[group].id_faculty =") +
+                      DBLookupComboBox1->keyText() + QStringLiteral(" ORDER By [group]"));
+        } else {
+            q->setSql(QStringLiteral(
+                          "SELECT   dbo.[group].id_group,  dbo.[group].id_faculty, "
+                          "dbo.g_r_y.id_a_year,dbo.semester.id_semester, dbo.semester.id_w_s, "
+                          "dbo.[group].p20 as [group],dbo.[group].o_z FROM         dbo.[group] INNER "
+                          "JOIN dbo.g_r_y ON dbo.[group].id_group = dbo.g_r_y.id_group INNER JOIN "
+                          "dbo.semester ON dbo.g_r_y.id_rate = dbo.semester.id_rate WHERE     "
+                          "(dbo.[group].id_faculty = ") +
+                      DBLookupComboBox1->keyText() + QStringLiteral(") ") +
+                      QStringLiteral("AND (dbo.g_r_y.id_a_year = ") + DBLookupComboBox2->keyText() +
+                      QStringLiteral(") ") + QStringLiteral(" AND (dbo.semester.id_w_s = ") +
+                      DBLookupComboBox5->keyText() + QStringLiteral(")") +
+                      QStringLiteral(" ORDER By [group]"));
+        }
+        q->open();
+        DBLookupComboBox3->clearKey();
+        DBLookupComboBox3->setEnabled(true);
+        DBLookupComboBox3->dropDown();
+        DBLookupComboBox4->setFocus();
+    }
+    LoadStreamsList();
+}
+
+void TForm1::DBLookupComboBox3Click() {
+    Query* q = DM_MB->ADOQ_Exec;
+    q->close();
+    q->setSql(QStringLiteral("SELECT TOP 1 id_semester FROM dbo.semester INNER JOIN dbo.g_r_y ON "
+                             "dbo.semester.id_rate = dbo.g_r_y.id_rate WHERE (dbo.g_r_y.id_group = ") +
+              DBLookupComboBox3->keyText() + QStringLiteral(")") +
+              QStringLiteral("AND (dbo.g_r_y.id_a_year = ") + DBLookupComboBox2->keyText() +
+              QStringLiteral(")") + QStringLiteral("AND (dbo.semester.id_w_s = ") +
+              DBLookupComboBox5->keyText() + QStringLiteral(")"));
+    q->open();
+    SelectedInsSemesterId = q->fieldAsString(QStringLiteral("id_semester"));
+
+    Panel4->hide();
+    DBLookupComboBox11->clearKey();
+    DBLookupComboBox11->closeUp();
+    ClearTransferFrame();
+
+    SpeedButton1->setEnabled(false);
+    SpeedButton2->setEnabled(true);
+    ClearItemList(CheckListBox1);
+
+    if (DBLookupComboBox3->hasKey()) {
+        CheckBox1->setEnabled(true);
+        DBLookupComboBox11->clearKey();
+        DBLookupComboBox11->setEnabled(true);
+        LoadStudentList();
+        LoadStreamChoices();
+        ComboBox1111Change();
+        DBLookupComboBox3->setFocus();
+    }
+
+    Query* e = DM_MB->ADOQ_group_educ;
+    e->close();
+    e->setSql(QStringLiteral("SELECT dbo.g_s.id_group, dbo.specialityV.p108 FROM dbo.specialityV "
+                             "INNER JOIN dbo.g_s ON dbo.specialityV.id_speciality = "
+                             "dbo.g_s.id_speciality WHERE  (dbo.g_s.id_group =") +
+              QString::number(StrToInt(DBLookupComboBox3->keyText())) + QStringLiteral(")"));
+    e->open();
+    Label12->setText(QStringLiteral("Форма обучение: ") + e->fieldAsString(QStringLiteral("p108")));
+    Label12->adjustSize();
+}
+
+// ------------------------------------------------------------------------------------------
+// Student check list
+
+void TForm1::LoadStudentList() {
+    ClearItemList(CheckListBox1);
+    Query* q = DM_MB->ADOQ_Exec;
+    Query* disc = DM_MB->ADOQ_SelectDisciplineForStudent;
+    Query* term = DM_MB->ADOQ_Semester;
+    const QString idDiscipline = disc->fieldAsString(QStringLiteral("id_discipline"));
+    q->close();
+    q->setSql(QStringLiteral("Exec SP_GetDescGroupNumOfDiscipline @id_a_year =") +
+              DBLookupComboBox2->keyText() + QStringLiteral(",@id_w_s =") +
+              DBLookupComboBox5->keyText() + QStringLiteral(",@id_kafedra =") +
+              DBLookupComboBox8->keyText() + QStringLiteral(",@id_group =") +
+              DBLookupComboBox3->keyText() + QStringLiteral(",@id_discipline =") + idDiscipline +
+              QStringLiteral(",@id_examination =") + DBLookupComboBox4->keyText());
+    q->open();
+    SelectedDescGroupNum = q->fieldAsString(QStringLiteral("descGroupNum"));
+    const int descGroupNum = StrToInt(SelectedDescGroupNum);
+    SelectedIsByPlan = descGroupNum == -1 ? QStringLiteral("0") : QStringLiteral("1");
+
+    const QString idWs = term->fieldAsString(QStringLiteral("id_w_s"));
+    const QString credits = disc->fieldAsString(QStringLiteral("Krdt"));
+    const QString user = QString::number(g_signIn.CurrentUserId);
+    if (term->fieldAsInt(QStringLiteral("id_w_s")) == 3 || descGroupNum == -1) {
+        q->setSql(QStringLiteral(" EXEC GET_KPV_Students  @id_group = ") + DBLookupComboBox3->keyText() +
+                  QStringLiteral(", ") + QStringLiteral(" @id_discipline = ") + idDiscipline +
+                  QStringLiteral(", ") + QStringLiteral(" @id_a_year = ") + DBLookupComboBox2->keyText() +
+                  QStringLiteral(", ") + QStringLiteral(" @id_examination = ") +
+                  DBLookupComboBox4->keyText() + QStringLiteral(", ") + QStringLiteral(" @id_w_s = ") +
+                  idWs + QStringLiteral(",") + QStringLiteral(" @kredits = ") + credits +
+                  QStringLiteral(",") + QStringLiteral(" @id_user=") + user);
+    } else {
+        q->setSql(QStringLiteral(" EXEC GET_KPV_Students2  @id_group = ") + DBLookupComboBox3->keyText() +
+                  QStringLiteral(", ") + QStringLiteral(" @id_discipline = ") + idDiscipline +
+                  QStringLiteral(", ") + QStringLiteral(" @id_a_year = ") + DBLookupComboBox2->keyText() +
+                  QStringLiteral(", ") + QStringLiteral(" @descGroupNum = ") + SelectedDescGroupNum +
+                  QStringLiteral(", ") + QStringLiteral(" @id_examination = ") +
+                  DBLookupComboBox4->keyText() + QStringLiteral(", ") + QStringLiteral(" @id_w_s = ") +
+                  idWs + QStringLiteral(", ") + QStringLiteral(" @kredits = ") + credits +
+                  QStringLiteral(", ") + QStringLiteral(" @id_user=") + user);
+    }
+    for (q->open(); !q->eof(); q->next()) {
+        auto item = std::make_unique<StudentItem>();
+        item->id_student = q->fieldAsInt(QStringLiteral("id_student"));
+        item->IsSelected = q->fieldAsBool(QStringLiteral("IsSelected"));
+        item->IsTeacher = q->fieldAsBool(QStringLiteral("IsTeacher"));
+        CheckListBox1->addLine(q->fieldAsString(QStringLiteral("s_fio")), std::move(item));
+    }
+    q->close();
+    CheckBox1->setText(QStringLiteral("Студенты - [") + QString::number(CheckListBox1->count()) +
+                       QStringLiteral("]:"));
+}
+
+QColor TForm1::studentLineColour(int index, bool selected) const {
+    if (selected)
+        return QColor(51, 153, 255);
+    const auto* item = dynamic_cast<const StudentItem*>(CheckListBox1->record(index));
+    if (item && item->IsSelected && !item->IsTeacher)
+        return QColor(213, 232, 45);
+    if (item && item->IsSelected && item->IsTeacher)
+        return QColor(185, 255, 185);
+    return CheckListBox1->palette().color(QPalette::Base);
+}
+
+void TForm1::CheckListBox1DrawItem(QPainter* painter, const QRect& rect, int index, bool selected) {
+    painter->save();
+    painter->setClipRect(rect);
+    painter->fillRect(rect, studentLineColour(index, selected));
+    painter->setFont(CheckListBox1->font());
+    painter->setPen(CheckListBox1->palette().color(selected ? QPalette::HighlightedText
+                                                            : QPalette::Text));
+    const QFontMetrics fm(CheckListBox1->font());
+    const int top = rect.top() + rect.height() / 2 - fm.height() / 2;
+    painter->drawText(rect.left() + 1, top + fm.ascent(), CheckListBox1->lineText(index));
+    painter->restore();
+}
+
+void TForm1::CheckListBox1ClickCheck() {
+    const int index = CheckListBox1->itemIndex();
+    if (index < 0)
+        return;
+    const auto* item = dynamic_cast<const StudentItem*>(CheckListBox1->record(index));
+    if (item && item->IsSelected) {
+        CheckListBox1->setChecked(index, false);
+        MessageBoxes::ask(this, QStringLiteral("Данный студент уже назначен на дисциплину."),
+                          QStringLiteral("Уведомление"), MbIcon::Warning, MbButtons::Ok);
+    }
+}
+
+void TForm1::CheckListBox1Click() {
+    const int index = CheckListBox1->itemIndex();
+    if (index < 0 || Frame11->isHidden())
+        return;
+    const auto* item = dynamic_cast<const StudentItem*>(CheckListBox1->record(index));
+    const int studentId = item ? item->id_student : 0;
+    const int examinationId = StrToInt(DBLookupComboBox4->keyText());
+    const int disciplineId =
+        DM_MB->ADOQ_SelectDisciplineForStudent->fieldAsInt(QStringLiteral("id_discipline"));
+    const int insSemesterId = StrToInt(SelectedInsSemesterId);
+    const int insYearId = StrToInt(DBLookupComboBox2->keyText());
+    const int descGroupNum = StrToInt(SelectedDescGroupNum);
+    const int groupId = StrToInt(DBLookupComboBox3->keyText());
+    Frame11->LoadStudentRegistration(studentId, examinationId, disciplineId, insSemesterId,
+                                     insYearId, descGroupNum, groupId);
+}
+
+void TForm1::CheckListBox1KeyDown(QKeyEvent* event) {
+    if (event->key() == Qt::Key_Insert && SpeedButton1->isEnabled())
+        SpeedButton1Click();
+}
+
+void TForm1::CheckListBox1DblClick() {}
+
+void TForm1::CheckBox1Click() {
+    const bool all = CheckBox1->isChecked();
+    for (int i = 0; i < CheckListBox1->count(); ++i) {
+        const auto* item = dynamic_cast<const StudentItem*>(CheckListBox1->record(i));
+        CheckListBox1->setChecked(i, (item && item->IsSelected) ? false : all);
+    }
+}
+
+// ------------------------------------------------------------------------------------------
+// Streams list, stream chooser and stream editor
+
+void TForm1::LoadStreamsList() {
+    ClearItemList(ListBox1);
+    Query* q = DM_MB->ADOQ_Exec;
+    Query* disc = DM_MB->ADOQ_SelectDisciplineForStudent;
+    q->close();
+    const QString term =
+        CheckBox2->isChecked()
+            ? QStringLiteral("        (dbo.semester.id_w_s = ") + DBLookupComboBox7->keyText() +
+                  QStringLiteral(") AND ")
+            : QStringLiteral("        (dbo.DisciplineForStudent.id_ins_semester = ") +
+                  SelectedInsSemesterId + QStringLiteral(") AND ");
+    q->setSql(
+        QStringLiteral(
+            "SELECT g_f.id_faculty, dbo.DisciplineForStudent.id_student, "
+            "dbo.DisciplineForStudent.id_disciplineForStudent,         "
+            "(CAST(DisciplineForStudent.subGroup AS NVARCHAR(10)) + 'п (' + s_g.p20 + ') - '+ "
+            "dbo.s_g.s_fio) AS [s_fio]  FROM  dbo.semester INNER JOIN        "
+            "dbo.DisciplineForStudent ON dbo.semester.id_semester = "
+            "dbo.DisciplineForStudent.id_ins_semester INNER JOIN        dbo.s_g ON "
+            "dbo.DisciplineForStudent.id_student = dbo.s_g.id_student INNER JOIN        dbo.g_f ON "
+            "dbo.s_g.id_group = dbo.g_f.id_group   WHERE (dbo.DisciplineForStudent.id_ins_year = ") +
+        DBLookupComboBox2->keyText() + QStringLiteral(") AND ") +
+        QStringLiteral("        (dbo.DisciplineForStudent.id_discipline = ") +
+        disc->fieldAsString(QStringLiteral("id_discipline")) + QStringLiteral(") AND ") +
+        QStringLiteral("        (dbo.DisciplineForStudent.id_examination = ") +
+        DBLookupComboBox4->keyText() + QStringLiteral(") AND ") +
+        QStringLiteral("        (dbo.DisciplineForStudent.kredits = ") +
+        disc->fieldAsString(QStringLiteral("Krdt")) + QStringLiteral(") AND ") + term +
+        QStringLiteral("        (dbo.DisciplineForStudent.id_teacher = ") +
+        DBLookupComboBox9->keyText() + QStringLiteral(")") +
+        QStringLiteral(" GROUP BY DisciplineForStudent.subGroup, dbo.s_g.p20,  dbo.s_g.s_fio, "
+                       "g_f.id_faculty, dbo.DisciplineForStudent.id_student, "
+                       "dbo.DisciplineForStudent.id_disciplineForStudent, ") +
+        QStringLiteral("        (CAST(DisciplineForStudent.subGroup AS NVARCHAR(10)) + '") +
+        QStringLiteral("п (' + s_g.p20 + ") + QStringLiteral("') - ") +
+        QStringLiteral("'+ dbo.s_g.s_fio) ") +
+        QStringLiteral(" ORDER BY DisciplineForStudent.subGroup,dbo.s_g.p20,  dbo.s_g.s_fio"));
+    for (q->open(); !q->eof(); q->next()) {
+        auto item = std::make_unique<StreamItem>();
+        item->id_disciplineForStudent = q->fieldAsInt(QStringLiteral("id_disciplineForStudent"));
+        item->id_faculty = q->fieldAsInt(QStringLiteral("id_faculty"));
+        item->id_student = q->fieldAsInt(QStringLiteral("id_student"));
+        ListBox1->addLine(q->fieldAsString(QStringLiteral("s_fio")), std::move(item));
+    }
+    GroupBox2->setTitle(QStringLiteral("Студенты по потокам - [") +
+                        QString::number(ListBox1->count()) + QStringLiteral("]:"));
+    q->close();
+}
+
+void TForm1::ReloadLists() {
+    LoadStudentList();
+    LoadStreamsList();
+}
+
+void TForm1::LoadStreamChoices() {
+    Query* disc = DM_MB->ADOQ_SelectDisciplineForStudent;
+    const QVariant idDiscipline = currentValue(disc, QStringLiteral("id_discipline"));
+    const QVariant idWs = currentValue(DM_MB->ADOQ_Semester, QStringLiteral("id_w_s"));
+
+    Query* s = DM_MB->ADOQ_SubGroup;
+    s->close();
+    s->setParam(QStringLiteral("id_a_year"), DBLookupComboBox2->keyValue());
+    s->setParam(QStringLiteral("id_kafedra"), DBLookupComboBox8->keyValue());
+    s->setParam(QStringLiteral("id_teacher"), DBLookupComboBox9->keyValue());
+    s->setParam(QStringLiteral("id_discipline"), idDiscipline);
+    s->setParam(QStringLiteral("id_examination"), DBLookupComboBox4->keyValue());
+    s->setParam(QStringLiteral("kredit"), currentValue(disc, QStringLiteral("Krdt")));
+    s->setParam(QStringLiteral("id_w_s"), idWs);
+    s->open();
+
+    Query* s3 = DM_MB->ADOQ_SubGroup3;
+    s3->close();
+    s3->setParam(QStringLiteral("id_a_year"), DBLookupComboBox2->keyValue());
+    s3->setParam(QStringLiteral("id_kafedra"), DBLookupComboBox8->keyValue());
+    s3->setParam(QStringLiteral("id_teacher"), DBLookupComboBox9->keyValue());
+    s3->setParam(QStringLiteral("id_discipline"), idDiscipline);
+    s3->setParam(QStringLiteral("id_examination"), DBLookupComboBox4->keyValue());
+    s3->setParam(QStringLiteral("id_o_z"), currentValue(DM_MB->ADOQ_group, QStringLiteral("o_z")));
+    s3->setParam(QStringLiteral("id_w_s"), idWs);
+    s3->open();
+
+    DBLookupComboBox11->setKeyValue(s->isEmpty() ? QVariant() : s->valueAt(0, QStringLiteral("subgroup")));
+}
+
+void TForm1::ComboBox1111Change() {
+    SpeedButton1->setEnabled(DBLookupComboBox11->hasKey() && DBLookupComboBox11->isEnabled());
+}
+
+void TForm1::ListBox1KeyDown(QKeyEvent* event) {
+    if (event->key() == Qt::Key_Delete && SpeedButton2->isEnabled())
+        SpeedButton2Click();
+}
+
+void TForm1::ListBox1MouseDown(Qt::MouseButton button, QPoint) {
+    if (button != Qt::RightButton || ListBox1->selectedCount() == 0)
+        return;
+    m_editorFillsGroup = true;
+    Panel4->setGeometry(GroupBox2->contentsRect());
+    Panel4->show();
+    Panel4->raise();
+    DBLookupComboBox12->setFocus();
+    DBLookupComboBox12->clearKey();
+    DBLookupComboBox10->setKeyValue(DBLookupComboBox9->keyValue());
+    BitBtn1->setEnabled(false);
+}
+
+void TForm1::ComboBox2Change(LookupComboBox* sender) {
+    if (sender == DBLookupComboBox10 && DBLookupComboBox10->hasKey()) {
+        Query* s3 = DM_MB->ADOQ_SubGroup3;
+        s3->close();
+        s3->setParam(QStringLiteral("id_teacher"), DBLookupComboBox10->keyValue());
+        s3->open();
+        DBLookupComboBox12->clearKey();
+    }
+    BitBtn1->setEnabled(DBLookupComboBox12->hasKey() && DBLookupComboBox10->hasKey());
+}
+
+void TForm1::DBLookupComboBox12KeyDown(QKeyEvent* event) {
+    if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) && BitBtn1->isEnabled())
+        DBLookupComboBox10->setFocus();
+}
+
+void TForm1::DBLookupComboBox10KeyDown(QKeyEvent* event) {
+    if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) && BitBtn1->isEnabled())
+        BitBtn1->setFocus();
+}
+
+void TForm1::BitBtn1Click() {
+    Query* q = DM_MB->ADOQ_Exec;
+    for (int i = 0; i < ListBox1->count(); ++i) {
+        if (!ListBox1->isSelected(i))
+            continue;
+        const auto* item = dynamic_cast<const StreamItem*>(ListBox1->record(i));
+        q->setSql(QStringLiteral("UPDATE DisciplineForStudent SET subGroup = ") +
+                  DBLookupComboBox12->keyText() + QStringLiteral(", ") +
+                  QStringLiteral(" id_teacher = ") + DBLookupComboBox10->keyText() +
+                  QStringLiteral(" WHERE ") + QStringLiteral("(id_disciplineForStudent = ") +
+                  QString::number(item ? item->id_disciplineForStudent : 0) + QStringLiteral(")"));
+        q->execute();
+    }
+    LoadStreamsList();
+    SpeedButton3Click();
+}
+
+void TForm1::SpeedButton3Click() {
+    DBLookupComboBox10->clearKey();
+    Panel4->hide();
+}
+
+// ------------------------------------------------------------------------------------------
+// Toolbar and transfer frame
+
+void TForm1::RzBitBtn1Click() {
+#ifdef QTL_HAVE_SEARCH_WINDOW
+    TForm4 search(this);
+    search.exec();
+#endif
+}
+
+void TForm1::Frame11BitBtn1Click() {
+    if (RegistrationDeadlineCheck())
+        Frame11->BitBtn1Click();
+}
+
+void TForm1::Frame11BitBtn2Click() { Frame11->BitBtn2Click(); }
+void TForm1::Frame11DBLookupComboBox8Click() { Frame11->DBLookupComboBox8Click(); }
+void TForm1::Frame11DBLookupComboBox9Click() { Frame11->DBLookupComboBox9Click(); }
+void TForm1::Frame11DBLookupComboBox111Click() { Frame11->DBLookupComboBox9Click(); }
+void TForm1::Frame11DBLookupComboBox121Click() { Frame11->DBLookupComboBox9Click(); }
+
+}  // namespace qtl
