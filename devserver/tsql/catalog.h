@@ -1,0 +1,28 @@
+// The translator's view of a live SQLite database of the QTL schema.
+#pragma once
+
+#include "translate.h"
+
+#include <sqlite3.h>
+
+#include <map>
+#include <string>
+
+namespace devserver::tsql {
+
+// Column types read with pragma_table_info once per name (the schema does not change while the
+// server runs); table-valued functions come from the QTL routines.
+class SqliteCatalog : public Catalog {
+public:
+    explicit SqliteCatalog(sqlite3* db) : db_(db) {}
+    std::optional<std::string> columnType(const std::string& table, const std::string& column) const override;
+    bool hasTable(const std::string& name) const override;
+    std::string tableFunction(const std::string& name, const std::vector<std::string>& args) const override;
+
+private:
+    sqlite3* db_;
+    mutable std::map<std::string, std::map<std::string, std::string>> cache_;
+    const std::map<std::string, std::string>& load(const std::string& table) const;
+};
+
+}  // namespace devserver::tsql

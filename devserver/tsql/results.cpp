@@ -1,0 +1,212 @@
+#include "results.h"
+
+#include "lexer.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+
+namespace devserver::tsql {
+
+namespace {
+
+constexpr int kMaxChars = 4000;
+
+// Length in UTF-16 code units, the unit of an nvarchar's declared size.
+int utf16Length(const std::string& s) {
+    int n = 0;
+    for (unsigned char c : s) {
+        if ((c & 0xC0) == 0x80) continue;
+        n += c >= 0xF0 ? 2 : 1;
+    }
+    return n;
+}
+
+std::string cutToUnits(const std::string& s, int units) {
+    int n = 0;
+    std::size_t i = 0;
+    while (i < s.size()) {
+        const auto c = static_cast<unsigned char>(s[i]);
+        const int w = c >= 0xF0 ? 2 : 1;
+        if (n + w > units) break;
+        n += w;
+        ++i;
+        while (i < s.size() && (static_cast<unsigned char>(s[i]) & 0xC0) == 0x80) ++i;
+    }
+    return s.substr(0, i);
+}
+
+std::string numberText(double d) {
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%.15g", d);
+    return buf;
+}
+
+int declaredLength(const std::string& decl) {
+    const auto open = decl.find('(');
+    if (open == std::string::npos) return kMaxChars;
+    const int n = std::atoi(decl.c_str() + open + 1);
+    return n > 0 && n <= kMaxChars ? n : kMaxChars;
+}
+
+bool digits(const std::string& s, std::size_t pos, std::size_t count) {
+    if (pos + count > s.size()) return false;
+    for (std::size_t k = pos; k < pos + count; ++k)
+        if (s[k] < '0' || s[k] > '9') return false;
+    return true;
+}
+
+}  // namespace
+
+std::optional<std::string> normaliseDateTime(const std::string& text) {
+    const std::string& s = text;
+    if (!digits(s, 0, 4) || s.size() < 10 || s[4] != '-' || !digits(s, 5, 2) || s[7] != '-' || !digits(s, 8, 2))
+        return std::nullopt;
+    std::string out = s.substr(0, 10);
+    if (s.size() == 10) return out + " 00:00:00";
+    if ((s[10] != ' ' && s[10] != 'T') || !digits(s, 11, 2) || s.size() < 16 || s[13] != ':' || !digits(s, 14, 2))
+        return std::nullopt;
+    out += " " + s.substr(11, 5);
+    if (s.size() == 16) return out + ":00";
+    if (s[16] != ':' || !digits(s, 17, 2)) return std::nullopt;
+    out += s.substr(16, 3);
+    if (s.size() == 19) return out;
+    if (s[19] != '.') return std::nullopt;
+    std::string frac = s.substr(20);
+    if (frac.empty() || !digits(frac, 0, frac.size())) return std::nullopt;
+    frac = (frac + "000").substr(0, 3);
+    return out + "." + frac;
+}
+
+Column decideColumn(const std::string& name, const char* declType, const std::vector<Value>& values) {
+    Column col;
+    col.name = name;
+    bool anyInt = false, anyReal = false, anyText = false, bits = true, int32 = true, dates = true;
+    int longest = 1;
+    for (const Value& v : values) {
+        if (const auto* i = std::get_if<std::int64_t>(&v)) {
+            anyInt = true;
+            if (*i != 0 && *i != 1) bits = false;
+            if (*i < INT32_MIN || *i > INT32_MAX) int32 = false;
+            dates = false;
+        } else if (std::holds_alternative<double>(v)) {
+            anyReal = true;
+            dates = false;
+        } else if (const auto* s = std::get_if<std::string>(&v)) {
+            anyText = true;
+            if (!normaliseDateTime(*s)) dates = false;
+            longest = std::max(longest, utf16Length(*s));
+        }
+    }
+    const std::string decl = declType ? upper(declType) : std::string();
+    auto byValues = [&] {
+        if (anyText) {
+            col.type = ColType::NVarChar;
+            col.maxChars = kMaxChars;
+        } else if (anyReal) {
+            col.type = ColType::Float;
+        } else if (anyInt) {
+            col.type = int32 ? ColType::Int : ColType::BigInt;
+        } else {
+            col.type = ColType::NVarChar;
+            col.maxChars = kMaxChars;
+        }
+    };
+    if (decl.empty()) {
+        byValues();
+    } else if (decl.find("CHAR") != std::string::npos || decl.find("TEXT") != std::string::npos ||
+               decl.find("CLOB") != std::string::npos) {
+        col.type = ColType::NVarChar;
+        col.maxChars = std::min(kMaxChars, std::max(declaredLength(decl), longest));
+    } else if (decl.find("DATE") != std::string::npos || decl.find("TIME") != std::string::npos) {
+        if (!anyText || dates) col.type = ColType::DateTime;
+        else byValues();
+    } else if (decl.find("BIT") != std::string::npos) {
+        if (!anyText && !anyReal && bits) col.type = ColType::Bit;
+        else byValues();
+    } else if (decl.find("INT") != std::string::npos) {
+        if (anyText || anyReal) byValues();
+        else col.type = decl.find("BIGINT") != std::string::npos || !int32 ? ColType::BigInt : ColType::Int;
+    } else if (decl.find("REAL") != std::string::npos || decl.find("FLOA") != std::string::npos ||
+               decl.find("DOUB") != std::string::npos || decl.find("DEC") != std::string::npos ||
+               decl.find("NUM") != std::string::npos || decl.find("MONEY") != std::string::npos) {
+        if (anyText) byValues();
+        else col.type = ColType::Float;
+    } else {
+        byValues();
+    }
+    if (col.type == ColType::NVarChar) col.maxChars = std::min(kMaxChars, std::max(col.maxChars, 1));
+    return col;
+}
+
+Value coerce(const Column& column, const Value& v) {
+    if (std::holds_alternative<std::monostate>(v)) return v;
+    switch (column.type) {
+    case ColType::Int:
+    case ColType::BigInt:
+    case ColType::Bit:
+        if (const auto* d = std::get_if<double>(&v)) return static_cast<std::int64_t>(std::trunc(*d));
+        return v;
+    case ColType::Float:
+        if (const auto* i = std::get_if<std::int64_t>(&v)) return static_cast<double>(*i);
+        return v;
+    case ColType::DateTime:
+        if (const auto* s = std::get_if<std::string>(&v)) {
+            if (auto n = normaliseDateTime(*s)) return *n;
+        }
+        return v;
+    case ColType::NVarChar:
+        if (const auto* i = std::get_if<std::int64_t>(&v)) return std::to_string(*i);
+        if (const auto* d = std::get_if<double>(&v)) return numberText(*d);
+        if (const auto* s = std::get_if<std::string>(&v))
+            if (utf16Length(*s) > column.maxChars) return cutToUnits(*s, column.maxChars);
+        return v;
+    }
+    return v;
+}
+
+RowCollector::RowCollector(sqlite3_stmt* st, const std::vector<std::optional<std::string>>& names) : st_(st) {
+    const int n = sqlite3_column_count(st);
+    const bool useNames = static_cast<int>(names.size()) == n;
+    for (int c = 0; c < n; ++c) {
+        const char* sqliteName = sqlite3_column_name(st, c);
+        names_.push_back(useNames && names[static_cast<std::size_t>(c)] ? *names[static_cast<std::size_t>(c)]
+                                                                         : std::string(sqliteName ? sqliteName : ""));
+        const char* decl = sqlite3_column_decltype(st, c);
+        decl_.push_back(decl ? decl : "");
+        hasDecl_.push_back(decl != nullptr);
+    }
+    columns_.resize(static_cast<std::size_t>(n));
+}
+
+void RowCollector::add() {
+    for (std::size_t c = 0; c < columns_.size(); ++c) {
+        const int i = static_cast<int>(c);
+        switch (sqlite3_column_type(st_, i)) {
+        case SQLITE_INTEGER: columns_[c].emplace_back(static_cast<std::int64_t>(sqlite3_column_int64(st_, i))); break;
+        case SQLITE_FLOAT: columns_[c].emplace_back(sqlite3_column_double(st_, i)); break;
+        case SQLITE_NULL: columns_[c].emplace_back(std::monostate{}); break;
+        default: {
+            const auto* p = reinterpret_cast<const char*>(sqlite3_column_text(st_, i));
+            columns_[c].emplace_back(std::string(p ? p : "", static_cast<std::size_t>(sqlite3_column_bytes(st_, i))));
+        }
+        }
+    }
+}
+
+ResultSet RowCollector::finish() {
+    ResultSet rs;
+    const std::size_t rows = columns_.empty() ? 0 : columns_[0].size();
+    for (std::size_t c = 0; c < columns_.size(); ++c)
+        rs.columns.push_back(decideColumn(names_[c], hasDecl_[c] ? decl_[c].c_str() : nullptr, columns_[c]));
+    rs.rows.resize(rows);
+    for (std::size_t r = 0; r < rows; ++r) {
+        rs.rows[r].reserve(columns_.size());
+        for (std::size_t c = 0; c < columns_.size(); ++c) rs.rows[r].push_back(coerce(rs.columns[c], columns_[c][r]));
+    }
+    return rs;
+}
+
+}  // namespace devserver::tsql

@@ -1,0 +1,101 @@
+// Batch splitting: T-SQL needs no semicolons, so a statement ends where the next one's keyword
+// stands at parenthesis depth 0.
+#include "split.h"
+
+#include <set>
+
+namespace devserver::tsql {
+
+namespace {
+
+const std::set<std::string>& statementStarts() {
+    static const std::set<std::string> words = {
+        "SELECT", "INSERT", "UPDATE", "DELETE", "EXEC", "EXECUTE", "SET", "BEGIN", "COMMIT",
+        "ROLLBACK", "IF", "DECLARE", "WHILE", "PRINT", "CREATE", "ALTER", "DROP", "TRUNCATE",
+        "USE", "GRANT", "REVOKE", "DENY", "RAISERROR", "THROW", "RETURN", "MERGE", "SAVE",
+        "WAITFOR", "GOTO", "OPEN", "CLOSE", "FETCH", "DEALLOCATE", "GO", "BREAK", "CONTINUE",
+        "DBCC", "BACKUP", "RESTORE", "BULK", "CHECKPOINT", "KILL", "RECONFIGURE", "SHUTDOWN",
+        "READTEXT", "WRITETEXT", "UPDATETEXT", "END"};
+    return words;
+}
+
+struct Building {
+    std::vector<Token> toks;
+    std::string kind;            // upper-case first word
+    bool sawValues = false;      // INSERT ... VALUES
+    bool sawSelect = false;      // INSERT ... SELECT, or WITH ... SELECT
+    bool sawSet = false;         // UPDATE ... SET
+};
+
+bool startsNewStatement(const Token& t, const Building& cur) {
+    if (t.kind != TokKind::Word) return false;
+    const std::string u = upper(t.text);
+    if (!statementStarts().count(u)) return false;
+    const Token& prev = cur.toks.back();
+    if (u == "SELECT") {
+        if (prev.isWord("UNION") || prev.isWord("ALL") || prev.isWord("EXCEPT") ||
+            prev.isWord("INTERSECT"))
+            return false;
+        if ((cur.kind == "INSERT" || cur.kind == "WITH") && !cur.sawValues && !cur.sawSelect)
+            return false;
+        return true;
+    }
+    if (u == "SET") return !(cur.kind == "UPDATE" && !cur.sawSet);
+    // BEGIN TRAN / COMMIT TRAN / ROLLBACK TRAN: TRAN is no statement of its own, END neither
+    // after CASE; END only starts something after a BEGIN block, which is refused anyway.
+    if (u == "END") return cur.kind == "BEGIN";
+    // "WAITFOR DELAY", "OPEN x", "CLOSE x" never follow a DML word directly; keep it simple.
+    return true;
+}
+
+}  // namespace
+
+std::vector<RawStatement> splitTokens(const std::vector<Token>& toks) {
+    std::vector<RawStatement> out;
+    Building cur;
+    int depth = 0;
+    auto flush = [&] {
+        if (cur.toks.empty()) return;
+        RawStatement st;
+        st.toks = std::move(cur.toks);
+        // Only the first statement of a batch may name a routine without EXEC.
+        const Token& first = st.toks.front();
+        st.bareRoutine = out.empty() &&
+                         (first.kind == TokKind::Bracketed || first.kind == TokKind::Quoted ||
+                          (first.kind == TokKind::Word && !statementStarts().count(upper(first.text)) &&
+                           !first.isWord("WITH")));
+        out.push_back(std::move(st));
+        cur = Building{};
+    };
+    for (const Token& t : toks) {
+        if (t.isPunct(";") && depth == 0) {
+            flush();
+            continue;
+        }
+        if (depth == 0 && !cur.toks.empty() && startsNewStatement(t, cur)) flush();
+        if (t.isPunct("(")) ++depth;
+        if (t.isPunct(")")) {
+            if (depth == 0) throw syntaxErrorNear(")");
+            --depth;
+        }
+        if (cur.toks.empty()) cur.kind = t.kind == TokKind::Word ? upper(t.text) : std::string();
+        if (depth == 0 && t.kind == TokKind::Word) {
+            if (t.isWord("VALUES")) cur.sawValues = true;
+            if (t.isWord("SELECT") && cur.toks.size() > 0) cur.sawSelect = true;
+            if (t.isWord("SET") && cur.toks.size() > 0) cur.sawSet = true;
+        }
+        cur.toks.push_back(t);
+    }
+    if (depth != 0) throw syntaxErrorNear(cur.toks.empty() ? std::string("(") : cur.toks.back().text);
+    flush();
+    return out;
+}
+
+std::vector<std::string> splitBatch(const std::string& batch) {
+    std::vector<std::string> out;
+    for (const RawStatement& st : splitTokens(tokenize(batch)))
+        out.push_back(batch.substr(st.toks.front().begin, st.toks.back().end - st.toks.front().begin));
+    return out;
+}
+
+}  // namespace devserver::tsql

@@ -1,0 +1,993 @@
+// Statement translation T-SQL -> SQLite. Works on tokens grouped by parentheses; each level is
+// turned into "units" (operands: names, literals, calls, parenthesised groups; everything else is
+// passed through), so that '+' can be decided per operand type and TOP moved to the end of its
+// own SELECT.
+#include "translate.h"
+
+#include "split.h"
+
+#include <cctype>
+#include <cerrno>
+#include <cstdlib>
+#include <map>
+#include <set>
+
+namespace devserver::tsql {
+
+namespace {
+
+TsqlError unsupported(const std::string& what) {
+    return TsqlError(40517, 16,
+                     "Keyword or statement option '" + what + "' is not supported in this version of SQL Server.");
+}
+
+enum class EType { Unknown, Null, Text, Int, Float, Date };
+
+bool isNumeric(EType t) { return t == EType::Int || t == EType::Float; }
+
+EType typeFromDecl(const std::string& decl) {
+    const std::string u = upper(decl);
+    if (u.find("CHAR") != std::string::npos || u.find("TEXT") != std::string::npos ||
+        u.find("CLOB") != std::string::npos)
+        return EType::Text;
+    if (u.find("DATE") != std::string::npos || u.find("TIME") != std::string::npos) return EType::Date;
+    if (u.find("INT") != std::string::npos || u.find("BIT") != std::string::npos) return EType::Int;
+    if (u.find("REAL") != std::string::npos || u.find("FLOA") != std::string::npos ||
+        u.find("DOUB") != std::string::npos || u.find("DEC") != std::string::npos ||
+        u.find("NUM") != std::string::npos || u.find("MONEY") != std::string::npos)
+        return EType::Float;
+    return EType::Unknown;
+}
+
+std::string quoteName(const std::string& name) {
+    std::string out = "\"";
+    for (char c : name) {
+        if (c == '"') out += '"';
+        out += c;
+    }
+    return out + "\"";
+}
+
+std::string quoteString(const std::string& text) {
+    std::string out = "'";
+    for (char c : text) {
+        if (c == '\'') out += '\'';
+        out += c;
+    }
+    return out + "'";
+}
+
+// Identifiers T-SQL allows bare but SQLite reserves.
+bool sqliteReserved(const std::string& word) {
+    static const std::set<std::string> words = {"LIMIT", "ISNULL", "NOTNULL", "GLOB", "REGEXP",
+                                                "MATCH", "INDEXED", "RETURNING", "OFFSET"};
+    return words.count(upper(word)) > 0;
+}
+
+// Drops the database and schema prefixes ([QTL].[dbo]., QTL..x, dbo.) from every dotted name.
+std::vector<Token> dropPrefixes(const std::vector<Token>& toks) {
+    std::vector<Token> out;
+    for (std::size_t i = 0; i < toks.size();) {
+        const Token& t = toks[i];
+        const bool nameStart = t.isName() && !(t.kind == TokKind::Word && isReservedWord(t.text)) &&
+                               !(i > 0 && toks[i - 1].isPunct("."));
+        if (!nameStart) {
+            out.push_back(t);
+            ++i;
+            continue;
+        }
+        std::vector<Token> parts{t};
+        std::size_t j = i + 1;
+        while (j < toks.size() && toks[j].isPunct(".")) {
+            if (j + 1 < toks.size() && (toks[j + 1].isName() || toks[j + 1].isPunct("*"))) {
+                parts.push_back(toks[j + 1]);
+                j += 2;
+                if (parts.back().isPunct("*")) break;
+            } else if (j + 1 < toks.size() && toks[j + 1].isPunct(".")) {
+                Token empty;
+                empty.kind = TokKind::Word;
+                parts.push_back(empty);
+                j += 1;
+            } else {
+                throw syntaxErrorNear(".");
+            }
+        }
+        auto isDbo = [](const Token& p) { return p.text.empty() || iequals(p.value, "dbo"); };
+        std::size_t drop = 0;
+        if (parts.size() >= 3 && iequals(parts[0].value, "QTL") && isDbo(parts[1])) {
+            drop = 2;
+        } else if (parts.size() >= 3 && isDbo(parts[1]) && !iequals(parts[0].value, "dbo")) {
+            std::string full;
+            for (const Token& p : parts) full += (full.empty() ? "" : ".") + p.value;
+            throw TsqlError(208, 16, "Invalid object name '" + full + "'.");
+        } else if (parts.size() >= 2 && iequals(parts[0].value, "dbo")) {
+            drop = 1;
+        }
+        for (std::size_t k = drop; k < parts.size(); ++k) {
+            if (parts[k].text.empty()) throw syntaxErrorNear(".");
+            if (k > drop) {
+                Token dot;
+                dot.kind = TokKind::Punct;
+                dot.text = dot.value = ".";
+                out.push_back(dot);
+            }
+            out.push_back(parts[k]);
+        }
+        i = j;
+    }
+    return out;
+}
+
+struct Node {
+    Token tok;   // a leaf, or the '(' of a group
+    bool group = false;
+    std::vector<Node> kids;
+};
+
+std::vector<Node> buildTree(const std::vector<Token>& toks, std::size_t& i, bool nested) {
+    std::vector<Node> out;
+    while (i < toks.size()) {
+        const Token& t = toks[i];
+        if (t.isPunct(")")) {
+            if (!nested) throw syntaxErrorNear(")");
+            return out;
+        }
+        Node n;
+        n.tok = t;
+        ++i;
+        if (t.isPunct("(")) {
+            n.group = true;
+            n.kids = buildTree(toks, i, true);
+            if (i >= toks.size()) throw syntaxErrorNear(toks.back().text);
+            ++i;  // ')'
+        }
+        out.push_back(std::move(n));
+    }
+    if (nested) throw syntaxErrorNear(toks.empty() ? std::string("(") : toks.back().text);
+    return out;
+}
+
+struct Unit {
+    enum class Kind { Other, Name, Literal, Call, Group } kind = Kind::Other;
+    const Node* node = nullptr;      // Other/Literal: the token node; Group: the group node
+    std::string sql;
+    EType type = EType::Unknown;
+    std::vector<const Token*> parts; // Name: parts ('*' possible as last)
+    bool tvf = false;
+    std::string tvfName;
+    bool isOp(const char* p) const { return kind == Kind::Other && node->tok.isPunct(p); }
+    bool isWord(const char* w) const { return kind == Kind::Other && node->tok.isWord(w); }
+    bool operand() const { return kind != Kind::Other; }
+    bool singleName() const { return kind == Kind::Name && parts.size() == 1 && !parts[0]->isPunct("*"); }
+};
+
+struct SeqResult {
+    std::string sql;
+    EType type = EType::Unknown;   // when the level is one expression
+};
+
+std::string joinPieces(const std::vector<std::string>& pieces) {
+    std::string out;
+    for (const std::string& p : pieces) {
+        if (p.empty()) continue;
+        const bool noSpaceBefore = p == "," || p == ")" || p == "." || out.empty() || out.back() == '(' ||
+                                   out.back() == '.' || p[0] == '.';
+        if (!noSpaceBefore) out += ' ';
+        out += p;
+    }
+    return out;
+}
+
+class Translator {
+public:
+    explicit Translator(const Catalog& catalog) : cat_(catalog) {}
+
+    std::string statement(const std::vector<Token>& rawToks,
+                          std::vector<std::optional<std::string>>* names) {
+        std::vector<Token> toks = dropPrefixes(rawToks);
+        collectTables(toks);
+        std::size_t i = 0;
+        std::vector<Node> tree = buildTree(toks, i, false);
+        return emitSeq(tree, names).sql;
+    }
+
+private:
+    const Catalog& cat_;
+    std::map<std::string, std::string> aliases_;   // upper alias or table -> table
+    std::vector<std::string> tables_;
+
+    void collectTables(const std::vector<Token>& toks) {
+        for (std::size_t i = 0; i < toks.size(); ++i) {
+            const Token& t = toks[i];
+            if (!t.isName() || (i > 0 && toks[i - 1].isPunct(".")) ||
+                (i + 1 < toks.size() && (toks[i + 1].isPunct(".") || toks[i + 1].isPunct("("))))
+                continue;
+            if (t.kind == TokKind::Word && isReservedWord(t.text)) continue;
+            if (!cat_.hasTable(t.value)) continue;
+            tables_.push_back(t.value);
+            aliases_[upper(t.value)] = t.value;
+            std::size_t k = i + 1;
+            if (k < toks.size() && toks[k].isWord("AS")) ++k;
+            if (k < toks.size() && toks[k].isName() &&
+                !(toks[k].kind == TokKind::Word && isReservedWord(toks[k].text)))
+                aliases_[upper(toks[k].value)] = t.value;
+        }
+    }
+
+    EType columnType(const std::vector<const Token*>& parts) const {
+        if (parts.empty() || parts.back()->isPunct("*")) return EType::Unknown;
+        const std::string& col = parts.back()->value;
+        if (parts.size() >= 2) {
+            auto it = aliases_.find(upper(parts[parts.size() - 2]->value));
+            if (it == aliases_.end()) return EType::Unknown;
+            auto decl = cat_.columnType(it->second, col);
+            return decl ? typeFromDecl(*decl) : EType::Unknown;
+        }
+        for (const std::string& t : tables_)
+            if (auto decl = cat_.columnType(t, col)) return typeFromDecl(*decl);
+        return EType::Unknown;
+    }
+
+    static std::string nameSql(const std::vector<const Token*>& parts) {
+        std::string out;
+        for (const Token* p : parts) {
+            if (!out.empty()) out += '.';
+            if (p->isPunct("*"))
+                out += '*';
+            else if (p->kind == TokKind::Word && !sqliteReserved(p->text))
+                out += p->text;
+            else
+                out += quoteName(p->value);
+        }
+        return out;
+    }
+
+    // Arguments of a call, each translated; an empty argument is a syntax error as on the server.
+    std::vector<SeqResult> args(const Node& group) {
+        std::vector<SeqResult> out;
+        std::vector<Node> cur;
+        bool any = false;
+        for (const Node& k : group.kids) {
+            if (!k.group && k.tok.isPunct(",")) {
+                if (cur.empty()) throw syntaxErrorNear(",");
+                out.push_back(emitSeq(cur, nullptr));
+                cur.clear();
+                any = true;
+                continue;
+            }
+            cur.push_back(k);
+        }
+        if (cur.empty() && any) throw syntaxErrorNear(")");
+        if (!cur.empty()) out.push_back(emitSeq(cur, nullptr));
+        return out;
+    }
+
+    // CAST(x AS type) / CONVERT(type, x): kept faithful to the server's conversions.
+    Unit cast(const std::vector<Node>& exprNodes, const std::vector<Node>& typeNodes) {
+        if (exprNodes.empty() || typeNodes.empty()) throw syntaxErrorNear(")");
+        const SeqResult expr = emitSeq(exprNodes, nullptr);
+        const Token& typeTok = typeNodes[0].tok;
+        if (!typeTok.isName()) throw syntaxErrorNear(typeTok.text);
+        const std::string type = upper(typeTok.value);
+        std::vector<std::string> lens;
+        if (typeNodes.size() >= 2 && typeNodes[1].group)
+            for (const Node& k : typeNodes[1].kids)
+                if (!k.tok.isPunct(",")) lens.push_back(upper(k.tok.text));
+        if (typeNodes.size() > 2 || (typeNodes.size() == 2 && !typeNodes[1].group))
+            throw syntaxErrorNear(typeNodes.back().tok.text);
+        Unit u;
+        u.kind = Unit::Kind::Call;
+        static const std::set<std::string> texts = {"CHAR", "VARCHAR", "NCHAR", "NVARCHAR", "TEXT", "NTEXT", "SYSNAME"};
+        static const std::set<std::string> ints = {"INT", "INTEGER", "BIGINT", "SMALLINT", "TINYINT"};
+        static const std::set<std::string> floats = {"FLOAT", "REAL", "DECIMAL", "NUMERIC", "MONEY", "SMALLMONEY"};
+        if (texts.count(type)) {
+            // CAST to a text type cuts to its length (30 when none is given, as the server does).
+            std::string len = type == "SYSNAME" ? "128" : (type == "TEXT" || type == "NTEXT") ? "MAX" : "30";
+            if (!lens.empty()) len = lens[0];
+            if (type == "CHAR" || type == "NCHAR") {
+                if (lens.empty()) len = "30";
+            }
+            std::string sql = "CAST(" + expr.sql + " AS TEXT)";
+            if (len != "MAX") {
+                char* end = nullptr;
+                long n = std::strtol(len.c_str(), &end, 10);
+                if (!end || *end || n <= 0) throw syntaxErrorNear(len);
+                sql = "substr(" + sql + ", 1, " + std::to_string(n) + ")";
+            }
+            u.sql = sql + " COLLATE " + kTextCollation;
+            u.type = EType::Text;
+        } else if (ints.count(type)) {
+            u.sql = "tsql_int(" + expr.sql + ")";
+            u.type = EType::Int;
+        } else if (type == "BIT") {
+            u.sql = "(tsql_float(" + expr.sql + ") <> 0)";
+            u.type = EType::Int;
+        } else if (floats.count(type)) {
+            u.sql = "tsql_float(" + expr.sql + ")";
+            if ((type == "DECIMAL" || type == "NUMERIC" || type == "MONEY" || type == "SMALLMONEY")) {
+                std::string scale = lens.size() >= 2 ? lens[1] : (type == "MONEY" || type == "SMALLMONEY") ? "4" : "0";
+                u.sql = "round(" + u.sql + ", " + scale + ")";
+            }
+            u.type = EType::Float;
+        } else {
+            throw unsupported("CAST AS " + type);
+        }
+        return u;
+    }
+
+    Unit call(const Token& nameTok, const Node& group) {
+        const std::string name = upper(nameTok.value);
+        if (name == "CAST") {
+            std::size_t as = group.kids.size();
+            for (std::size_t k = 0; k < group.kids.size(); ++k)
+                if (!group.kids[k].group && group.kids[k].tok.isWord("AS")) as = k;
+            if (as == group.kids.size()) throw syntaxErrorNear(")");
+            return cast({group.kids.begin(), group.kids.begin() + as},
+                        {group.kids.begin() + as + 1, group.kids.end()});
+        }
+        if (name == "CONVERT") {
+            std::size_t comma = group.kids.size();
+            int commas = 0;
+            for (std::size_t k = 0; k < group.kids.size(); ++k)
+                if (!group.kids[k].group && group.kids[k].tok.isPunct(",")) {
+                    if (commas++ == 0) comma = k;
+                }
+            if (commas != 1) throw unsupported("CONVERT style");
+            return cast({group.kids.begin() + comma + 1, group.kids.end()},
+                        {group.kids.begin(), group.kids.begin() + comma});
+        }
+        static const std::set<std::string> refused = {
+            "DATEADD", "DATEDIFF", "DATEPART", "DATENAME", "YEAR", "MONTH", "DAY", "FORMAT", "STUFF",
+            "PATINDEX", "NEWID", "STR", "SPACE", "REPLICATE", "CHOOSE", "IIF", "TRY_CAST",
+            "TRY_CONVERT", "PARSE", "EOMONTH", "DATEFROMPARTS", "STRING_AGG", "CONCAT"};
+        if (refused.count(name)) throw unsupported(name);
+        std::vector<SeqResult> a = args(group);
+        auto list = [&](std::size_t from = 0) {
+            std::string out;
+            for (std::size_t k = from; k < a.size(); ++k) out += (k > from ? ", " : "") + a[k].sql;
+            return out;
+        };
+        auto need = [&](std::size_t n) {
+            if (a.size() != n)
+                throw TsqlError(174, 15, "The " + name + " function requires " + std::to_string(n) +
+                                             " argument(s).");
+        };
+        Unit u;
+        u.kind = Unit::Kind::Call;
+        if (name == "ISNULL") {
+            need(2);
+            u.sql = "ifnull(" + list() + ")";
+            u.type = a[0].type;
+        } else if (name == "LEN") {
+            need(1);
+            u.sql = "length(rtrim(" + a[0].sql + "))";
+            u.type = EType::Int;
+        } else if (name == "GETDATE" || name == "SYSDATETIME" || name == "CURRENT_TIMESTAMP") {
+            need(0);
+            u.sql = "strftime('%Y-%m-%d %H:%M:%f', 'now', 'localtime')";
+            u.type = EType::Date;
+        } else if (name == "SUBSTRING") {
+            need(3);
+            u.sql = "substr(" + list() + ")";
+            u.type = EType::Text;
+        } else if (name == "LEFT") {
+            need(2);
+            u.sql = "substr(" + a[0].sql + ", 1, " + a[1].sql + ")";
+            u.type = EType::Text;
+        } else if (name == "UPPER" || name == "LOWER") {
+            need(1);
+            u.sql = (name == "UPPER" ? "tsql_upper(" : "tsql_lower(") + a[0].sql + ")";
+            u.type = EType::Text;
+        } else if (name == "CHARINDEX") {
+            need(2);
+            u.sql = "instr(" + a[1].sql + ", " + a[0].sql + ")";
+            u.type = EType::Int;
+        } else if (name == "SCOPE_IDENTITY") {
+            need(0);
+            u.sql = "last_insert_rowid()";
+            u.type = EType::Int;
+        } else if (name == "AVG" && a.size() == 1 && a[0].type == EType::Int) {
+            // The server averages integers in integer arithmetic.
+            u.sql = "CAST(avg(" + a[0].sql + ") AS INTEGER)";
+            u.type = EType::Int;
+        } else if (name == "COUNT" || name == "COUNT_BIG") {
+            u.sql = "count(" + (group.kids.size() == 1 && group.kids[0].tok.isPunct("*") ? std::string("*") : list()) + ")";
+            u.type = EType::Int;
+        } else {
+            if (!group.kids.empty() && group.kids[0].tok.isWord("DISTINCT")) {
+                // e.g. SUM(DISTINCT x): translate the rest and keep the word
+                std::vector<Node> rest(group.kids.begin() + 1, group.kids.end());
+                Node g;
+                g.group = true;
+                g.kids = rest;
+                std::vector<SeqResult> r = args(g);
+                std::string l;
+                for (std::size_t k = 0; k < r.size(); ++k) l += (k ? ", " : "") + r[k].sql;
+                u.sql = nameTok.text + "(DISTINCT " + l + ")";
+                u.type = r.empty() ? EType::Unknown : r[0].type;
+                return u;
+            }
+            static const std::set<std::string> textFns = {"LTRIM", "RTRIM", "REPLACE", "RIGHT", "REVERSE"};
+            static const std::set<std::string> sameFns = {"SUM", "MIN", "MAX", "ABS", "COALESCE", "NULLIF", "ROUND", "AVG"};
+            u.sql = (name == "RIGHT" ? "tsql_right" : nameSql({&nameTok})) + "(" + list() + ")";
+            if (textFns.count(name)) u.type = EType::Text;
+            else if (sameFns.count(name) && !a.empty()) u.type = a[0].type;
+            if (name == "AVG" && u.type == EType::Unknown) u.type = EType::Float;
+        }
+        return u;
+    }
+
+    std::vector<Unit> units(const std::vector<Node>& seq) {
+        std::vector<Unit> out;
+        for (std::size_t i = 0; i < seq.size(); ++i) {
+            const Node& n = seq[i];
+            Unit u;
+            u.node = &n;
+            if (n.group) {
+                u.kind = Unit::Kind::Group;
+                SeqResult r = emitSeq(n.kids, nullptr);
+                u.sql = "(" + r.sql + ")";
+                u.type = r.type;
+            } else if (n.tok.kind == TokKind::String) {
+                u.kind = Unit::Kind::Literal;
+                u.sql = quoteString(n.tok.value);
+                u.type = EType::Text;
+            } else if (n.tok.kind == TokKind::Number) {
+                if (n.tok.text.size() > 1 && (n.tok.text[1] == 'x' || n.tok.text[1] == 'X'))
+                    throw unsupported("binary literal " + n.tok.text);
+                u.kind = Unit::Kind::Literal;
+                u.sql = n.tok.text;
+                u.type = n.tok.text.find_first_of(".eE") == std::string::npos ? EType::Int : EType::Float;
+            } else if (n.tok.isWord("NULL")) {
+                u.kind = Unit::Kind::Literal;
+                u.sql = "NULL";
+                u.type = EType::Null;
+            } else if (n.tok.kind == TokKind::Word && (n.tok.value[0] == '@')) {
+                if (iequals(n.tok.value, "@@IDENTITY")) {
+                    u.kind = Unit::Kind::Call;
+                    u.sql = "last_insert_rowid()";
+                    u.type = EType::Int;
+                } else {
+                    throw TsqlError(137, 15, "Must declare the scalar variable \"" + n.tok.value + "\".");
+                }
+            } else if (n.tok.isName() &&
+                       !(n.tok.kind == TokKind::Word && isReservedWord(n.tok.text) &&
+                         !((n.tok.isWord("LEFT") || n.tok.isWord("RIGHT") || n.tok.isWord("CONVERT") ||
+                            n.tok.isWord("CURRENT_TIMESTAMP")) &&
+                           i + 1 < seq.size() && seq[i + 1].group))) {
+                std::vector<const Token*> parts{&n.tok};
+                while (i + 2 < seq.size() && !seq[i + 1].group && seq[i + 1].tok.isPunct(".") &&
+                       !seq[i + 2].group) {
+                    parts.push_back(&seq[i + 2].tok);
+                    i += 2;
+                }
+                if (parts.size() == 1 && n.tok.kind == TokKind::Word && i + 1 < seq.size() && seq[i + 1].group) {
+                    const Node& g = seq[i + 1];
+                    ++i;
+                    std::vector<SeqResult> a;
+                    std::string fn;
+                    if (!isReservedWord(n.tok.text) && !iequals(n.tok.value, "CAST")) {
+                        std::vector<std::string> sqlArgs;
+                        for (const SeqResult& r : args(g)) sqlArgs.push_back(r.sql);
+                        try {
+                            fn = cat_.tableFunction(n.tok.value, sqlArgs);
+                        } catch (const std::exception& e) {
+                            const std::string text = e.what();
+                            const int number = text.find("insufficient") != std::string::npos ? 313
+                                               : text.find("too many") != std::string::npos   ? 8144
+                                                                                                 : 8114;
+                            throw TsqlError(number, 16, text);
+                        }
+                    }
+                    if (!fn.empty()) {
+                        u.kind = Unit::Kind::Call;
+                        u.sql = fn;
+                        u.tvf = true;
+                        u.tvfName = n.tok.value;
+                    } else {
+                        u = call(n.tok, g);
+                        u.node = &n;
+                    }
+                } else {
+                    u.kind = Unit::Kind::Name;
+                    u.parts = parts;
+                    u.sql = nameSql(parts);
+                    u.type = columnType(parts);
+                }
+            }
+            out.push_back(std::move(u));
+        }
+        return out;
+    }
+
+    // The operand chain starting at unit i: operands joined by arithmetic operators. Returns its
+    // end and whether it holds a binary '+'.
+    static std::size_t chainEnd(const std::vector<Unit>& us, std::size_t i, bool& hasPlus) {
+        hasPlus = false;
+        std::size_t j = i + 1;
+        while (j + 1 < us.size() && (us[j].isOp("+") || us[j].isOp("-") || us[j].isOp("*") ||
+                                     us[j].isOp("/") || us[j].isOp("%"))) {
+            std::size_t k = j + 1;
+            while (k < us.size() && (us[k].isOp("-") || us[k].isOp("+"))) ++k;  // unary signs
+            if (k >= us.size() || !us[k].operand()) break;
+            if (us[j].isOp("+")) hasPlus = true;
+            j = k + 1;
+        }
+        return j;
+    }
+
+    // T-SQL '+' joins texts and adds numbers; which one is decided by the operand types, left to
+    // right. When a type is not known here, tsql_add decides per row from the stored values.
+    static std::string foldChain(const std::vector<Unit>& us, std::size_t i, std::size_t end, EType& type) {
+        struct Term { std::string sql; EType type; };
+        std::vector<Term> terms;
+        std::vector<std::string> ops;
+        Term cur{us[i].sql, us[i].type};
+        for (std::size_t j = i + 1; j < end;) {
+            const std::string op = us[j].node->tok.text;
+            std::string signs;
+            std::size_t k = j + 1;
+            while (us[k].isOp("-") || us[k].isOp("+")) signs += us[k++].node->tok.text;
+            const Unit& rhs = us[k];
+            if (op == "+" || op == "-") {
+                terms.push_back(cur);
+                ops.push_back(op);
+                cur = Term{signs + rhs.sql, signs.empty() ? rhs.type : EType::Int};
+            } else {
+                cur.sql += " " + op + " " + signs + rhs.sql;
+                cur.type = (cur.type == EType::Float || rhs.type == EType::Float) ? EType::Float : EType::Int;
+            }
+            j = k + 1;
+        }
+        terms.push_back(cur);
+        std::string acc = terms[0].sql;
+        EType accType = terms[0].type;
+        bool joined = false;
+        for (std::size_t t = 1; t < terms.size(); ++t) {
+            const Term& r = terms[t];
+            const std::string& op = ops[t - 1];
+            const bool textish = (accType == EType::Text || accType == EType::Null) &&
+                                 (r.type == EType::Text || r.type == EType::Null) &&
+                                 !(accType == EType::Null && r.type == EType::Null);
+            if (op == "+" && textish) {
+                acc = "(" + acc + " || " + r.sql + ")";
+                accType = EType::Text;
+                joined = true;
+            } else if ((isNumeric(accType) || accType == EType::Null) && (isNumeric(r.type) || r.type == EType::Null)) {
+                acc = "(" + acc + " " + op + " " + r.sql + ")";
+                accType = (accType == EType::Float || r.type == EType::Float) ? EType::Float
+                          : (accType == EType::Null && r.type == EType::Null) ? EType::Null
+                                                                                : EType::Int;
+            } else {
+                acc = std::string(op == "+" ? "tsql_add(" : "tsql_sub(") + acc + ", " + r.sql + ")";
+                if (isNumeric(accType) || isNumeric(r.type))
+                    accType = (accType == EType::Float || r.type == EType::Float) ? EType::Float : EType::Int;
+                else
+                    accType = EType::Unknown;
+            }
+        }
+        if (joined && accType == EType::Text) acc += std::string(" COLLATE ") + kTextCollation;
+        type = accType;
+        return acc;
+    }
+
+    SeqResult emitSeq(const std::vector<Node>& seq, std::vector<std::optional<std::string>>* names) {
+        std::vector<Unit> us = units(seq);
+        std::vector<std::string> pieces;
+        std::optional<std::string> limit;
+        bool setOp = false;
+        bool inList = false;
+        bool namesDone = names == nullptr;
+        bool namesKnown = true;
+        std::vector<std::optional<std::string>> collected;
+        std::size_t itemFirst = 0;
+        std::string eqAlias;
+        std::size_t selects = 0;
+
+        auto startItem = [&](std::size_t& u) {
+            itemFirst = u;
+            eqAlias.clear();
+            // "SELECT name = expr" is the server's other way to write an alias.
+            if (u + 2 < us.size() && us[u].singleName() && us[u + 1].isOp("=")) {
+                eqAlias = us[u].parts[0]->value;
+                u += 2;
+                itemFirst = u;
+            }
+        };
+        auto endItem = [&](std::size_t end) {
+            std::optional<std::string> name;
+            if (!eqAlias.empty()) {
+                pieces.push_back("AS " + quoteName(eqAlias));
+                name = eqAlias;
+            } else if (end >= itemFirst + 2 && us[end - 1].singleName() &&
+                       (us[end - 2].isWord("AS") || us[end - 2].operand())) {
+                name = us[end - 1].parts[0]->value;
+            } else if (end == itemFirst + 1 && us[itemFirst].kind == Unit::Kind::Name) {
+                if (us[itemFirst].parts.back()->isPunct("*"))
+                    namesKnown = false;
+                else
+                    name = us[itemFirst].parts.back()->value;
+            } else if (end == itemFirst + 1 && us[itemFirst].isOp("*")) {
+                namesKnown = false;
+            } else {
+                name = std::string();
+            }
+            if (!namesDone) collected.push_back(name);
+        };
+
+        std::size_t u = 0;
+        while (u < us.size()) {
+            Unit& x = us[u];
+            if (x.kind == Unit::Kind::Other) {
+                const Token& t = x.node->tok;
+                if (t.isWord("SELECT")) {
+                    ++selects;
+                    pieces.push_back(t.text);
+                    ++u;
+                    if (u < us.size() && (us[u].isWord("DISTINCT") || us[u].isWord("ALL")))
+                        pieces.push_back(us[u++].node->tok.text);
+                    if (u < us.size() && us[u].isWord("TOP")) {
+                        ++u;
+                        std::string n;
+                        if (u < us.size() && us[u].kind == Unit::Kind::Group && us[u].node->kids.size() == 1 &&
+                            us[u].node->kids[0].tok.kind == TokKind::Number)
+                            n = us[u].node->kids[0].tok.text;
+                        else if (u < us.size() && us[u].kind == Unit::Kind::Literal &&
+                                 us[u].node->tok.kind == TokKind::Number)
+                            n = us[u].node->tok.text;
+                        else
+                            throw syntaxErrorNear(u < us.size() ? us[u].node->tok.text : std::string("TOP"));
+                        if (n.find_first_not_of("0123456789") != std::string::npos) throw unsupported("TOP " + n);
+                        ++u;
+                        if (u < us.size() && (us[u].isWord("PERCENT") || us[u].isWord("WITH")))
+                            throw unsupported("TOP ... " + upper(us[u].node->tok.text));
+                        if (limit) throw unsupported("TOP in more than one SELECT of a UNION");
+                        limit = n;
+                    }
+                    inList = true;
+                    startItem(u);
+                    continue;
+                }
+                static const std::set<std::string> listEnds = {"FROM", "INTO", "WHERE", "GROUP", "ORDER",
+                                                               "HAVING", "UNION", "EXCEPT", "INTERSECT", "OPTION", "FOR"};
+                if (inList && t.kind == TokKind::Word && listEnds.count(upper(t.text))) {
+                    endItem(u);
+                    inList = false;
+                    namesDone = true;
+                }
+                if (t.isWord("UNION") || t.isWord("EXCEPT") || t.isWord("INTERSECT")) setOp = true;
+                if (inList && t.isPunct(",")) {
+                    endItem(u);
+                    pieces.push_back(",");
+                    ++u;
+                    startItem(u);
+                    continue;
+                }
+                if (t.isWord("TOP")) throw unsupported("TOP");
+                if (t.isWord("WITH") && u + 1 < us.size() && us[u + 1].kind == Unit::Kind::Group) {
+                    u += 2;  // table hints such as WITH (NOLOCK) change nothing here
+                    continue;
+                }
+                if (t.isWord("WITH")) throw unsupported("WITH");
+                if (t.isWord("COLLATE") && u + 1 < us.size() && us[u + 1].singleName()) {
+                    const std::string coll = upper(us[u + 1].parts[0]->value);
+                    pieces.push_back(std::string("COLLATE ") +
+                                     (coll.find("_CS") != std::string::npos || coll.find("BIN") != std::string::npos
+                                          ? "BINARY"
+                                          : kTextCollation));
+                    u += 2;
+                    continue;
+                }
+                if (t.isPunct("+") && u > 0 && us[u - 1].isWord("END")) throw unsupported("CASE ... END +");
+                if (t.isPunct("+=") || t.isPunct("-=") || t.isPunct("*=") || t.isPunct("/=") ||
+                    t.isPunct("{") || t.isPunct("}") || t.isPunct("::"))
+                    throw syntaxErrorNear(t.text);
+                if (t.isPunct("!<")) pieces.push_back(">=");
+                else if (t.isPunct("!>")) pieces.push_back("<=");
+                else pieces.push_back(t.text);
+                ++u;
+                continue;
+            }
+            bool hasPlus = false;
+            const std::size_t end = chainEnd(us, u, hasPlus);
+            if (hasPlus) {
+                EType type;
+                pieces.push_back(foldChain(us, u, end, type));
+                if (u == 0 && end == us.size()) return SeqResult{joinPieces(pieces), type};
+                u = end;
+                continue;
+            }
+            pieces.push_back(x.sql);
+            if (x.tvf) {
+                const bool aliased = u + 1 < us.size() && (us[u + 1].isWord("AS") || us[u + 1].singleName());
+                if (!aliased) pieces.push_back("AS " + quoteName(x.tvfName));
+            }
+            ++u;
+        }
+        if (inList) endItem(us.size());
+        if (limit) {
+            if (setOp) throw unsupported("TOP in a UNION");
+            pieces.push_back("LIMIT " + *limit);
+        }
+        if (names && namesKnown && selects > 0) *names = collected;
+        SeqResult r;
+        r.sql = joinPieces(pieces);
+        if (us.size() == 1 && us[0].operand()) r.type = us[0].type;
+        return r;
+    }
+};
+
+// Parses the arguments of an EXEC: constants only, as the server demands.
+void parseExecArgs(const std::vector<Token>& toks, std::size_t i, PlannedStatement& st) {
+    bool named = false;
+    std::size_t position = 0;
+    while (i < toks.size()) {
+        ++position;
+        qtl::Argument arg;
+        if (toks[i].kind == TokKind::Word && toks[i].value[0] == '@' && i + 1 < toks.size() &&
+            toks[i + 1].isPunct("=")) {
+            arg.name = toks[i].value;
+            named = true;
+            i += 2;
+        } else if (named) {
+            throw TsqlError(119, 15,
+                            "Must pass parameter number " + std::to_string(position) +
+                                " and subsequent parameters as '@name = value'. After the form '@name = value' "
+                                "has been used, all subsequent parameters must be passed in the form '@name = value'.");
+        }
+        if (i >= toks.size()) throw syntaxErrorNear(toks[i - 1].text);
+        const Token& v = toks[i];
+        if (v.isPunct(",")) throw syntaxErrorNear(",");
+        if (v.isPunct("-") || v.isPunct("+")) {
+            if (i + 1 >= toks.size() || toks[i + 1].kind != TokKind::Number) throw syntaxErrorNear(v.text);
+            const std::string text = v.text + toks[i + 1].text;
+            if (text.find_first_of(".eE") == std::string::npos)
+                arg.value = static_cast<std::int64_t>(std::strtoll(text.c_str(), nullptr, 10));
+            else
+                arg.value = std::strtod(text.c_str(), nullptr);
+            i += 2;
+        } else if (v.kind == TokKind::Number) {
+            if (v.text.size() > 1 && (v.text[1] == 'x' || v.text[1] == 'X')) throw unsupported("binary literal");
+            if (v.text.find_first_of(".eE") == std::string::npos) {
+                errno = 0;
+                long long n = std::strtoll(v.text.c_str(), nullptr, 10);
+                if (errno == ERANGE)
+                    arg.value = std::strtod(v.text.c_str(), nullptr);
+                else
+                    arg.value = static_cast<std::int64_t>(n);
+            } else {
+                arg.value = std::strtod(v.text.c_str(), nullptr);
+            }
+            ++i;
+        } else if (v.kind == TokKind::String) {
+            arg.value = v.value;
+            ++i;
+        } else if (v.isWord("NULL")) {
+            arg.value = std::monostate{};
+            ++i;
+        } else if (v.isWord("DEFAULT")) {
+            throw unsupported("DEFAULT");
+        } else if (v.kind == TokKind::Word && v.value[0] == '@') {
+            throw TsqlError(137, 15, "Must declare the scalar variable \"" + v.value + "\".");
+        } else if (v.isName() && !(v.kind == TokKind::Word && isReservedWord(v.text))) {
+            // The server takes a bare word as a text argument.
+            arg.value = v.value;
+            ++i;
+        } else {
+            throw syntaxErrorNear(v.text);
+        }
+        if (i < toks.size() && (toks[i].isWord("OUTPUT") || toks[i].isWord("OUT"))) throw unsupported("OUTPUT");
+        st.args.push_back(std::move(arg));
+        if (i < toks.size()) {
+            if (!toks[i].isPunct(",")) throw syntaxErrorNear(toks[i].text);
+            ++i;
+            if (i >= toks.size()) throw syntaxErrorNear(",");
+        }
+    }
+}
+
+void planExec(const std::vector<Token>& toks, std::size_t i, PlannedStatement& st) {
+    st.kind = StmtKind::Exec;
+    if (i >= toks.size()) throw syntaxErrorNear(toks.back().text);
+    if (toks[i].kind == TokKind::Word && toks[i].value[0] == '@') throw unsupported("EXEC @variable");
+    if (toks[i].isPunct("(")) throw unsupported("EXEC (string)");
+    std::vector<Token> rest(toks.begin() + static_cast<std::ptrdiff_t>(i), toks.end());
+    std::vector<Token> norm = dropPrefixes(rest);
+    std::size_t k = 0;
+    if (norm.empty() || !norm[0].isName()) throw syntaxErrorNear(norm.empty() ? toks.back().text : norm[0].text);
+    std::string name = norm[0].value;
+    ++k;
+    while (k + 1 < norm.size() && norm[k].isPunct(".") && norm[k + 1].isName()) {
+        name = norm[k + 1].value;  // sys.x and the like: the routine's own name decides
+        k += 2;
+    }
+    st.routine = name;
+    parseExecArgs(norm, k, st);
+}
+
+void planSet(const std::vector<Token>& toks, PlannedStatement& st) {
+    st.kind = StmtKind::Set;
+    if (toks.size() < 2) throw syntaxErrorNear("SET");
+    const Token& first = toks[1];
+    if (first.kind == TokKind::Word && first.value[0] == '@')
+        throw TsqlError(137, 15, "Must declare the scalar variable \"" + first.value + "\".");
+    const std::string opt = upper(first.value);
+    auto valueAfter = [&](std::size_t k) -> std::string {
+        if (k >= toks.size()) throw syntaxErrorNear(toks.back().text);
+        if (k + 1 < toks.size()) throw syntaxErrorNear(toks[k + 1].text);
+        return toks[k].kind == TokKind::String ? toks[k].value : toks[k].text;
+    };
+    SetOption o;
+    if (opt == "DATEFORMAT") {
+        std::string v = valueAfter(2);
+        for (char& c : v) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        static const std::set<std::string> formats = {"mdy", "dmy", "ymd", "ydm", "myd", "dym"};
+        if (!formats.count(v)) throw TsqlError(2741, 16, "SET DATEFORMAT date order '" + v + "' is invalid.");
+        o.kind = SetOption::Kind::DateFormat;
+        o.value = v;
+        st.options.push_back(o);
+        return;
+    }
+    static const std::set<std::string> valued = {"TEXTSIZE", "LANGUAGE", "LOCK_TIMEOUT", "DATEFIRST",
+                                                 "DEADLOCK_PRIORITY", "QUERY_GOVERNOR_COST_LIMIT",
+                                                 "CONTEXT_INFO"};
+    if (valued.count(opt)) {
+        std::size_t k = 2;
+        if (k < toks.size() && toks[k].isPunct("-")) ++k;  // LOCK_TIMEOUT -1
+        valueAfter(k);
+        st.options.push_back(o);
+        return;
+    }
+    if (opt == "ROWCOUNT") {
+        if (valueAfter(2) != "0") throw unsupported("SET ROWCOUNT");
+        st.options.push_back(o);
+        return;
+    }
+    if (opt == "TRANSACTION") {
+        // SET TRANSACTION ISOLATION LEVEL ...: one writer at a time here, so every level holds.
+        if (toks.size() < 5 || !toks[2].isWord("ISOLATION") || !toks[3].isWord("LEVEL")) throw syntaxErrorNear(toks.back().text);
+        st.options.push_back(o);
+        return;
+    }
+    // ON/OFF options, possibly several: SET ANSI_NULLS, QUOTED_IDENTIFIER ON
+    static const std::set<std::string> ignored = {
+        "ANSI_NULLS", "ANSI_PADDING", "ANSI_WARNINGS", "ANSI_NULL_DFLT_ON", "ANSI_NULL_DFLT_OFF",
+        "ARITHABORT", "ARITHIGNORE", "CONCAT_NULL_YIELDS_NULL", "QUOTED_IDENTIFIER",
+        "NUMERIC_ROUNDABORT", "CURSOR_CLOSE_ON_COMMIT", "IMPLICIT_TRANSACTIONS", "FMTONLY", "NOEXEC",
+        "PARSEONLY", "SHOWPLAN_ALL", "SHOWPLAN_TEXT", "SHOWPLAN_XML", "STATISTICS", "FORCEPLAN",
+        "REMOTE_PROC_TRANSACTIONS", "NO_BROWSETABLE", "ANSI_DEFAULTS"};
+    // Settings whose non-default value would change results: refused instead of ignored.
+    static const std::map<std::string, bool> refusedValue = {
+        {"ANSI_NULLS", false}, {"CONCAT_NULL_YIELDS_NULL", false}, {"IMPLICIT_TRANSACTIONS", true},
+        {"FMTONLY", true}, {"NOEXEC", true}, {"PARSEONLY", true}, {"SHOWPLAN_ALL", true},
+        {"SHOWPLAN_TEXT", true}, {"SHOWPLAN_XML", true}, {"ANSI_DEFAULTS", true}};
+    std::vector<std::string> names;
+    std::size_t k = 1;
+    for (;;) {
+        if (k >= toks.size() || !toks[k].isName()) throw syntaxErrorNear(toks[k - 1].text);
+        std::string name = upper(toks[k].value);
+        ++k;
+        if (name == "STATISTICS") {
+            while (k < toks.size() && toks[k].isName() && !toks[k].isWord("ON") && !toks[k].isWord("OFF")) ++k;
+        }
+        names.push_back(name);
+        if (k < toks.size() && toks[k].isPunct(",")) {
+            ++k;
+            continue;
+        }
+        break;
+    }
+    if (k + 1 != toks.size() || !(toks[k].isWord("ON") || toks[k].isWord("OFF")))
+        throw syntaxErrorNear(k < toks.size() ? toks[k].text : toks.back().text);
+    const bool on = toks[k].isWord("ON");
+    for (const std::string& name : names) {
+        SetOption so;
+        so.on = on;
+        if (name == "XACT_ABORT") {
+            so.kind = SetOption::Kind::XactAbort;
+        } else if (name == "NOCOUNT") {
+            so.kind = SetOption::Kind::NoCount;
+        } else if (ignored.count(name)) {
+            auto r = refusedValue.find(name);
+            if (r != refusedValue.end() && r->second == on)
+                throw unsupported("SET " + name + (on ? " ON" : " OFF"));
+        } else {
+            throw TsqlError(195, 15, "'" + name + "' is not a recognized SET option.");
+        }
+        st.options.push_back(so);
+    }
+}
+
+// The transaction words: BEGIN TRAN[SACTION] [name], COMMIT/ROLLBACK [TRAN[SACTION]|WORK] [name].
+void planTran(const std::vector<Token>& toks, PlannedStatement& st) {
+    const std::string w = upper(toks[0].text);
+    std::size_t k = 1;
+    if (w == "BEGIN") {
+        if (toks.size() < 2 || !(toks[1].isWord("TRAN") || toks[1].isWord("TRANSACTION")))
+            throw unsupported(toks.size() >= 2 ? "BEGIN " + upper(toks[1].text) : std::string("BEGIN"));
+        st.kind = StmtKind::BeginTran;
+        k = 2;
+    } else {
+        st.kind = w == "COMMIT" ? StmtKind::CommitTran : StmtKind::RollbackTran;
+        if (k < toks.size() && (toks[k].isWord("TRAN") || toks[k].isWord("TRANSACTION") || toks[k].isWord("WORK"))) ++k;
+    }
+    if (k < toks.size() && toks[k].isName() && !isReservedWord(toks[k].text)) ++k;  // a transaction name
+    if (k < toks.size()) {
+        if (toks[k].isWord("WITH")) throw unsupported("WITH MARK");
+        throw syntaxErrorNear(toks[k].text);
+    }
+}
+
+// INSERT without INTO and DELETE without FROM are the server's short forms.
+std::vector<Token> completeShortForms(std::vector<Token> toks, const char* keyword, const char* missing) {
+    if (toks.size() >= 2 && toks[0].isWord(keyword) && !toks[1].isWord(missing)) {
+        Token t;
+        t.kind = TokKind::Word;
+        t.text = t.value = missing;
+        toks.insert(toks.begin() + 1, t);
+    }
+    return toks;
+}
+
+}  // namespace
+
+std::string firstWords(const std::string& statementText, std::size_t words) {
+    std::string out;
+    std::size_t count = 0;
+    bool inWord = false;
+    for (char c : statementText) {
+        const bool blank = c == ' ' || c == '\t' || c == '\r' || c == '\n';
+        if (blank) {
+            if (inWord && ++count == words) break;
+            inWord = false;
+            continue;
+        }
+        if (!inWord && !out.empty()) out += ' ';
+        inWord = true;
+        out += c;
+        if (out.size() > 60) break;
+    }
+    return out;
+}
+
+std::vector<PlannedStatement> translateBatch(const std::string& batch, const Catalog& catalog) {
+    std::vector<PlannedStatement> out;
+    for (const RawStatement& raw : splitTokens(tokenize(batch))) {
+        PlannedStatement st;
+        st.text = batch.substr(raw.toks.front().begin, raw.toks.back().end - raw.toks.front().begin);
+        const Token& first = raw.toks.front();
+        const std::string w = first.kind == TokKind::Word ? upper(first.text) : std::string();
+        if (raw.bareRoutine) {
+            planExec(raw.toks, 0, st);
+        } else if (w == "EXEC" || w == "EXECUTE") {
+            planExec(raw.toks, 1, st);
+        } else if (w == "SET") {
+            planSet(raw.toks, st);
+        } else if (w == "BEGIN" || w == "COMMIT" || w == "ROLLBACK") {
+            planTran(raw.toks, st);
+        } else if (w == "SELECT" || w == "INSERT" || w == "UPDATE" || w == "DELETE") {
+            st.kind = w == "SELECT" ? StmtKind::Select
+                      : w == "INSERT" ? StmtKind::Insert
+                      : w == "UPDATE" ? StmtKind::Update
+                                      : StmtKind::Delete;
+            std::vector<Token> toks = completeShortForms(raw.toks, "INSERT", "INTO");
+            toks = completeShortForms(toks, "DELETE", "FROM");
+            if (st.kind == StmtKind::Update || st.kind == StmtKind::Delete) {
+                if (toks.size() >= 2 && toks[1].isWord("TOP")) throw unsupported(w + " TOP");
+            }
+            Translator tr(catalog);
+            st.sql = tr.statement(toks, st.kind == StmtKind::Select ? &st.columnNames : nullptr);
+        } else if (!w.empty() && (isReservedWord(w) || w == "GO" || w == "THROW" || w == "DBCC" ||
+                                  w == "BACKUP" || w == "RESTORE" || w == "BULK" || w == "CHECKPOINT" ||
+                                  w == "KILL" || w == "RECONFIGURE" || w == "SHUTDOWN" || w == "DENY" ||
+                                  w == "READTEXT" || w == "WRITETEXT" || w == "UPDATETEXT")) {
+            throw unsupported(w);
+        } else {
+            throw syntaxErrorNear(first.text);
+        }
+        out.push_back(std::move(st));
+    }
+    return out;
+}
+
+}  // namespace devserver::tsql
