@@ -223,7 +223,7 @@ TEST(TdsSqlBatch, NamesRpcProcedures) {
     byName.insert(byName.end(), n.begin(), n.end());
     ASSERT_TRUE(parseRpcName(byName, true, name, error));
     EXPECT_EQ(name, "MyProc");
-    byName.resize(byName.size() - 1);
+    byName.pop_back();
     EXPECT_FALSE(parseRpcName(byName, true, name, error));
 }
 

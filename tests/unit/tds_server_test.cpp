@@ -1,0 +1,441 @@
+// The listener over a real loopback socket, with a scripted engine standing in for SQLite.
+#include "tds/server.h"
+#include "tds_test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+#include <thread>
+
+using namespace devserver;
+using namespace devserver::tds;
+using tdstest::readTokens;
+using tdstest::Token;
+
+namespace {
+
+// Batches: "SLOW" waits for cancel(); "ROWS n" returns n rows; anything else echoes its text.
+class FakeEngine : public Engine {
+public:
+    struct State {
+        std::mutex mutex;
+        std::condition_variable cv;
+        std::vector<std::string> batches;
+        int cancels = 0;
+    };
+    std::shared_ptr<State> state = std::make_shared<State>();
+
+    class FakeSession : public Session {
+    public:
+        explicit FakeSession(std::shared_ptr<State> s) : s_(std::move(s)) {}
+        BatchOutcome executeBatch(const std::string& sql) override {
+            {
+                std::lock_guard lock(s_->mutex);
+                s_->batches.push_back(sql);
+                cancelled_ = false;
+            }
+            BatchOutcome out;
+            StatementOutcome st;
+            if (sql == "SLOW") {
+                std::unique_lock lock(s_->mutex);
+                s_->cv.wait_for(lock, std::chrono::seconds(10), [this] { return cancelled_; });
+                st.results.push_back(ResultSet{{Column{"x", ColType::Int, 0}}, {{std::int64_t{1}}}});
+            } else if (sql.rfind("ROWS ", 0) == 0) {
+                const int n = std::stoi(sql.substr(5));
+                ResultSet rs{{Column{"n", ColType::Int, 0}, Column{"pad", ColType::NVarChar, 200}}, {}};
+                for (int i = 0; i < n; ++i)
+                    rs.rows.push_back({std::int64_t{i}, std::string(200, 'x')});
+                st.results.push_back(std::move(rs));
+            } else {
+                st.results.push_back(ResultSet{{Column{"text", ColType::NVarChar, 4000}}, {{sql}}});
+            }
+            out.statements.push_back(std::move(st));
+            return out;
+        }
+        void cancel() override {
+            std::lock_guard lock(s_->mutex);
+            cancelled_ = true;
+            ++s_->cancels;
+            s_->cv.notify_all();
+        }
+
+    private:
+        std::shared_ptr<State> s_;
+        bool cancelled_ = false;
+    };
+
+    std::unique_ptr<Session> login(const std::string& user, const std::string& password,
+                                   const std::string& database, LoginResult& result) override {
+        if (database != "QTL") {
+            result.error = Message{4060, 1, 11, "Cannot open database \"" + database + "\" requested by the login. The login failed.", "", 1};
+            return nullptr;
+        }
+        if (user != "operator" || password != "operator") {
+            result.error = Message{18456, 1, 14, "Login failed for user '" + user + "'.", "", 1};
+            return nullptr;
+        }
+        result.ok = true;
+        result.database = "QTL";
+        return std::make_unique<FakeSession>(state);
+    }
+    std::pair<std::string, std::string> settingsAccount() override { return {"operator", "operator"}; }
+};
+
+class Client {
+public:
+    explicit Client(int port, int recvBuffer = 0) {
+        fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
+        if (recvBuffer > 0) ::setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &recvBuffer, sizeof recvBuffer);
+        timeval tv{10, 0};
+        ::setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_port = htons(static_cast<std::uint16_t>(port));
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        if (::connect(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) throw std::runtime_error("connect");
+    }
+    ~Client() { close(); }
+    void close() {
+        if (fd_ >= 0) ::close(fd_);
+        fd_ = -1;
+    }
+
+    void sendRaw(const Bytes& b) {
+        if (::send(fd_, b.data(), b.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(b.size()))
+            throw std::runtime_error("send");
+    }
+    void send(std::uint8_t type, const Bytes& payload, std::size_t packetSize = 4096) {
+        sendRaw(packetize(type, payload, packetSize, 0));
+    }
+
+    // One whole reply; nullopt when the server closed the connection first.
+    std::optional<Bytes> read(std::size_t* largestPacket = nullptr) {
+        Bytes payload;
+        while (true) {
+            std::uint8_t h[8];
+            if (!recvAll(h, 8)) return std::nullopt;
+            const std::size_t len = (h[2] << 8) | h[3];
+            if (h[0] != 0x04 || len < 8) throw std::runtime_error("bad reply header");
+            if (largestPacket) *largestPacket = std::max(*largestPacket, len);
+            const std::size_t at = payload.size();
+            payload.resize(at + len - 8);
+            if (!recvAll(payload.data() + at, len - 8)) return std::nullopt;
+            if (h[1] & 0x01) return payload;
+        }
+    }
+    std::vector<Token> reply() {
+        auto r = read();
+        if (!r) throw std::runtime_error("connection closed");
+        return readTokens(*r);
+    }
+    bool closedByServer() {
+        std::uint8_t b;
+        return ::recv(fd_, &b, 1, 0) == 0;
+    }
+
+    std::vector<Token> login(const std::string& user = "operator", const std::string& pw = "operator",
+                             const std::string& db = "QTL", std::uint32_t packetSize = 4096) {
+        send(packet::PreLogin, tdstest::buildPreLogin());
+        if (!read()) throw std::runtime_error("no PRELOGIN reply");
+        send(packet::Login7, tdstest::buildLogin7(user, pw, db, 0x74000004, packetSize));
+        return reply();
+    }
+    std::vector<Token> batch(const std::string& text) {
+        send(packet::SqlBatch, tdstest::buildBatch(text));
+        return reply();
+    }
+    int fd() const { return fd_; }
+
+private:
+    bool recvAll(std::uint8_t* p, std::size_t n) {
+        std::size_t got = 0;
+        while (got < n) {
+            ssize_t r = ::recv(fd_, p + got, n - got, 0);
+            if (r <= 0) return false;
+            got += static_cast<std::size_t>(r);
+        }
+        return true;
+    }
+    int fd_ = -1;
+};
+
+class TdsServer : public ::testing::Test {
+protected:
+    void start(std::optional<std::regex> dropOn = std::nullopt) {
+        logPath_ = std::filesystem::temp_directory_path() /
+                   ("tds_server_test_" + std::to_string(::getpid()) + "_" +
+                    ::testing::UnitTest::GetInstance()->current_test_info()->name() + ".log");
+        std::filesystem::remove(logPath_);
+        ServerOptions o;
+        o.port = 0;
+        o.logPath = logPath_.string();
+        o.dropOn = std::move(dropOn);
+        server_ = std::make_unique<Server>(engine_, o);
+        server_->bind();
+        thread_ = std::thread([this] { server_->run(); });
+    }
+    void TearDown() override {
+        if (server_) {
+            server_->stop();
+            thread_.join();
+        }
+        std::filesystem::remove(logPath_);
+    }
+    std::vector<std::string> logLines() {
+        std::ifstream in(logPath_);
+        std::vector<std::string> lines;
+        for (std::string l; std::getline(in, l);) lines.push_back(l);
+        return lines;
+    }
+    std::vector<std::string> batches() {
+        std::lock_guard lock(engine_.state->mutex);
+        return engine_.state->batches;
+    }
+    int port() const { return server_->port(); }
+
+    FakeEngine engine_;
+    std::unique_ptr<Server> server_;
+    std::thread thread_;
+    std::filesystem::path logPath_;
+};
+
+std::string echoed(const std::vector<Token>& t) {
+    if (t.size() != 3 || t[0].type != 0x81 || t[1].type != 0xD1 || t[2].type != 0xFD)
+        return "<unexpected reply>";
+    return tdstest::cellText(t[1].cells.at(0));
+}
+
+}  // namespace
+
+TEST_F(TdsServer, LogsInRunsBatchesAndLogsThemExactly) {
+    start();
+    Client c(port());
+    c.send(packet::PreLogin, tdstest::buildPreLogin());
+    EXPECT_EQ(c.read(), buildPreLoginReply());
+    c.send(packet::Login7, tdstest::buildLogin7("operator", "operator", "QTL"));
+    auto t = c.reply();
+    ASSERT_EQ(t.size(), 6u);
+    EXPECT_EQ(t[0].envType, 1);
+    EXPECT_EQ(t[0].text, "QTL");
+    EXPECT_EQ(t[1].envType, 7);
+    EXPECT_EQ(t[1].envNew, (Bytes{0x19, 0x04, 0xd0, 0x00, 0x00}));
+    EXPECT_EQ(t[2].envType, 2);
+    EXPECT_EQ(t[3].envType, 4);
+    EXPECT_EQ(t[3].text, "4096");
+    EXPECT_EQ(t[4].type, 0xAD);
+    EXPECT_EQ(t[4].text, "QTL devserver");
+    EXPECT_EQ(t[5].type, 0xFD);
+    EXPECT_EQ(t[5].status, 0);
+
+    const std::string sql = "SELECT N'Студент \"1\"'\r\nFROM w_s";
+    EXPECT_EQ(echoed(c.batch(sql)), sql);
+    EXPECT_EQ(echoed(c.batch("sp_datatype_info_100 11")), "sp_datatype_info_100 11");
+    auto lines = logLines();
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_EQ(lines[0], R"({"session":1,"kind":"login","user":"operator","text":"QTL"})");
+    EXPECT_EQ(lines[1], R"({"session":1,"kind":"batch","user":"operator","text":"SELECT N'Студент \"1\"'\r\nFROM w_s"})");
+    EXPECT_EQ(lines[0].find("operator\",\"text\":\"operator"), std::string::npos);  // no password
+}
+
+TEST_F(TdsServer, RefusedLoginsGetTheServersErrorAndTheConnectionCloses) {
+    start();
+    {
+        Client c(port());
+        auto t = c.login("operator", "wrong");
+        ASSERT_EQ(t.size(), 2u);
+        EXPECT_EQ(t[0].number, 18456);
+        EXPECT_EQ(t[0].severity, 14);
+        EXPECT_EQ(t[0].text, "Login failed for user 'operator'.");
+        EXPECT_EQ(t[1].status, done::Error);
+        EXPECT_TRUE(c.closedByServer());
+    }
+    {
+        Client c(port());
+        auto t = c.login("operator", "operator", "OTHER");
+        ASSERT_EQ(t.size(), 2u);
+        EXPECT_EQ(t[0].number, 4060);
+        EXPECT_TRUE(c.closedByServer());
+    }
+    EXPECT_TRUE(batches().empty());
+}
+
+TEST_F(TdsServer, RepliesRespectTheNegotiatedPacketSizeAndLongBatchesArriveWhole) {
+    start();
+    Client c(port());
+    auto t = c.login("operator", "operator", "QTL", 512);
+    EXPECT_EQ(t.at(3).text, "512");
+    c.send(packet::SqlBatch, tdstest::buildBatch("ROWS 300"));
+    std::size_t largest = 0;
+    auto reply = c.read(&largest);
+    ASSERT_TRUE(reply);
+    EXPECT_LE(largest, 512u);
+    auto tokens = readTokens(*reply);
+    ASSERT_EQ(tokens.size(), 302u);
+    EXPECT_EQ(tokens.back().count, 300u);
+    EXPECT_EQ(tokens.back().status, done::Count);
+
+    std::string longText = "SELECT '";
+    for (int i = 0; i < 3000; ++i) longText += "ё";
+    longText += "'";
+    c.send(packet::SqlBatch, tdstest::buildBatch(longText), 512);  // many client packets
+    EXPECT_EQ(echoed(c.reply()), longText);
+}
+
+TEST_F(TdsServer, AttentionDuringABatchCancelsItAndIsAcknowledged) {
+    start();
+    Client c(port());
+    c.login();
+    c.send(packet::SqlBatch, tdstest::buildBatch("SLOW"));
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    c.sendRaw(Bytes{0x06, 0x01, 0x00, 0x08, 0x00, 0x00, 0x01, 0x00});
+    auto t = c.reply();
+    ASSERT_EQ(t.size(), 1u);  // the cancelled batch's output is dropped
+    EXPECT_EQ(t[0].status, done::Attention);
+    {
+        std::lock_guard lock(engine_.state->mutex);
+        EXPECT_GE(engine_.state->cancels, 1);
+    }
+    EXPECT_EQ(echoed(c.batch("after")), "after");  // the session goes on in step
+}
+
+TEST_F(TdsServer, AttentionAfterACompleteReplyGetsItsOwnAcknowledgement) {
+    start();
+    Client c(port());
+    c.login();
+    EXPECT_EQ(echoed(c.batch("one")), "one");
+    c.sendRaw(Bytes{0x06, 0x01, 0x00, 0x08, 0x00, 0x00, 0x01, 0x00});
+    auto t = c.reply();
+    ASSERT_EQ(t.size(), 1u);
+    EXPECT_EQ(t[0].status, done::Attention);
+    EXPECT_EQ(echoed(c.batch("two")), "two");
+    auto lines = logLines();
+    ASSERT_EQ(lines.size(), 4u);
+    EXPECT_EQ(lines[2], R"({"session":1,"kind":"attention","user":"operator","text":""})");
+}
+
+TEST_F(TdsServer, AttentionWhileAReplyIsBeingSentCutsItAtATokenBoundary) {
+    start();
+    Client c(port(), 4096);
+    c.login();
+    c.send(packet::SqlBatch, tdstest::buildBatch("ROWS 20000"));  // ~8 MB: the server blocks
+    std::uint8_t first;
+    ASSERT_EQ(::recv(c.fd(), &first, 1, MSG_PEEK), 1);  // the reply has started
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    c.sendRaw(Bytes{0x06, 0x01, 0x00, 0x08, 0x00, 0x00, 0x01, 0x00});
+    auto reply = c.read();
+    ASSERT_TRUE(reply);
+    auto t = readTokens(*reply);  // parses to the end: no token was cut
+    ASSERT_GE(t.size(), 2u);
+    EXPECT_EQ(t.back().status, done::Attention);
+    EXPECT_LT(t.size(), 20002u);
+    EXPECT_EQ(echoed(c.batch("next")), "next");
+}
+
+TEST_F(TdsServer, RpcAndTransactionManagerRequestsAreRefusedClearly) {
+    start();
+    Client c(port());
+    c.login();
+    Bytes rpc = tdstest::buildBatch("");
+    tdstest::put16(rpc, 0xFFFF);
+    tdstest::put16(rpc, 2);
+    c.send(packet::Rpc, rpc);
+    auto t = c.reply();
+    ASSERT_EQ(t.size(), 2u);
+    EXPECT_EQ(t[0].text, "RPC requests are not supported by this server");
+    EXPECT_EQ(t[1].status, done::Error);
+    c.send(packet::TransactionManager, tdstest::buildBatch(""));
+    t = c.reply();
+    EXPECT_EQ(t.at(0).text, "Transaction manager requests are not supported by this server");
+    EXPECT_EQ(echoed(c.batch("still here")), "still here");
+    auto lines = logLines();
+    ASSERT_GE(lines.size(), 2u);
+    EXPECT_EQ(lines[1], R"({"session":1,"kind":"rpc","user":"operator","text":"sp_cursoropen"})");
+}
+
+TEST_F(TdsServer, MalformedRequestsGetAnErrorNotACrash) {
+    start();
+    {
+        Client c(port());
+        c.login();
+        Bytes odd = tdstest::buildBatch("SELECT 1");
+        odd.push_back(0);
+        c.send(packet::SqlBatch, odd);
+        auto t = c.reply();
+        EXPECT_EQ(t.at(0).number, kErrProtocol);
+        EXPECT_EQ(t.at(1).status, done::Error);
+        EXPECT_EQ(echoed(c.batch("ok")), "ok");  // framing was intact: the session goes on
+        c.sendRaw(Bytes{0x01, 0x01, 0x00, 0x04, 0x00, 0x00, 0x01, 0x00});  // length < header
+        EXPECT_EQ(c.reply().at(0).number, kErrProtocol);
+        EXPECT_TRUE(c.closedByServer());
+    }
+    {
+        Client c(port());
+        c.send(packet::SqlBatch, tdstest::buildBatch("before login"));
+        EXPECT_EQ(c.reply().at(0).number, kErrProtocol);
+        EXPECT_TRUE(c.closedByServer());
+    }
+    {
+        Client c(port());
+        c.login();
+        c.send(0x07, Bytes(16, 0));  // bulk load
+        EXPECT_EQ(c.reply().at(0).number, kErrUnsupported);
+        EXPECT_TRUE(c.closedByServer());
+    }
+    {
+        Client c(port());
+        Bytes login = tdstest::buildLogin7("operator", "operator", "QTL");
+        login[42] = 0xFF;
+        c.send(packet::Login7, login);
+        EXPECT_EQ(c.reply().at(0).number, kErrProtocol);
+        EXPECT_TRUE(c.closedByServer());
+    }
+    EXPECT_EQ(batches(), (std::vector<std::string>{"ok"}));
+}
+
+TEST_F(TdsServer, DropOnClosesTheConnectionWithoutRunningTheBatch) {
+    start(std::regex("DROP ME"));
+    Client c(port());
+    c.login();
+    c.send(packet::SqlBatch, tdstest::buildBatch("SELECT 'DROP ME'"));
+    EXPECT_FALSE(c.read());
+    EXPECT_TRUE(batches().empty());
+    auto lines = logLines();
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_NE(lines[1].find("DROP ME"), std::string::npos);
+}
+
+TEST_F(TdsServer, ServesSeveralClientsAndSurvivesOneVanishingMidResult) {
+    start();
+    Client a(port());
+    Client b(port());
+    a.login();
+    b.login();
+    {
+        Client gone(port(), 4096);
+        gone.login();
+        gone.send(packet::SqlBatch, tdstest::buildBatch("ROWS 20000"));
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }  // closed with most of the reply unread
+    EXPECT_EQ(echoed(a.batch("from a")), "from a");
+    EXPECT_EQ(echoed(b.batch("from b")), "from b");
+    Client late(port());
+    late.login();
+    EXPECT_EQ(echoed(late.batch("late")), "late");
+    auto lines = logLines();
+    bool sawA = false, sawB = false;
+    for (const auto& l : lines) {
+        sawA |= l == R"({"session":1,"kind":"batch","user":"operator","text":"from a"})";
+        sawB |= l == R"({"session":2,"kind":"batch","user":"operator","text":"from b"})";
+    }
+    EXPECT_TRUE(sawA);
+    EXPECT_TRUE(sawB);
+}
