@@ -449,7 +449,8 @@ void fillLarge(sqlite3* db) {
     for (int f = 0; f < kFaculties; ++f) {
         const int facultyId = kLargeFirstFaculty + f;
         w.faculty.run({I(facultyId), S(facultyNames[f]), S("Ф" + std::to_string(facultyId))});
-        w.userFaculty.run({I(kUserOperator), I(facultyId)});
+        // An operator looks after a few faculties, not the whole university.
+        if (f < kLargeOperatorFaculties) w.userFaculty.run({I(kUserOperator), I(facultyId)});
         for (int k = 0; k < kKafPerFaculty; ++k) {
             const int kaf = kLargeFirstKafedra + f * kKafPerFaculty + k;
             w.kafedra.run({I(kaf), "Кафедра " + std::string(subjects[(f * kKafPerFaculty + k) % 40]) + " №" +

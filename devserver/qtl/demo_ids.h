@@ -117,7 +117,8 @@ inline constexpr int kFirstStudentGroupC = 47;    // kGroupC: 47..52; 47 and 48 
 inline constexpr int kFirstStudentGroupOz1 = 17;  // kGroupOz1: 17..22; 17 holds kDisciplineA stream 3 by "operator"
 
 // ---- large data (added after the small rows) ------------------------------------------------
-inline constexpr int kLargeFirstFaculty = 101;    // 8 faculties, all assigned to "operator"
+inline constexpr int kLargeFirstFaculty = 101;    // 8 faculties; the first kLargeOperatorFaculties are "operator"'s
+inline constexpr int kLargeOperatorFaculties = 2;
 inline constexpr int kLargeFirstKafedra = 101;    // 5 per faculty
 inline constexpr int kLargeFirstTeacher = 1001;   // 10 per department
 inline constexpr int kLargeFirstGroup = 1001;     // 100 per faculty, 25 students each

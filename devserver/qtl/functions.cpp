@@ -37,7 +37,15 @@ void likeFunction(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
             escape = (char32_t(b0 & 0x0F) << 12) | ((char32_t(e[1]) & 0x3F) << 6) | (char32_t(e[2]) & 0x3F);
         else return sqlite3_result_error(ctx, "ESCAPE expression must be a single character", -1);
     }
-    sqlite3_result_int(ctx, text::like(argText(argv[0]), argText(argv[1]), escape) ? 1 : 0);
+    // The parsed pattern is kept with the statement while the pattern stays the same.
+    auto* cached = static_cast<text::LikePattern*>(sqlite3_get_auxdata(ctx, 0));
+    if (cached && cached->escape() == escape) {
+        sqlite3_result_int(ctx, cached->matches(argText(argv[1])) ? 1 : 0);
+        return;
+    }
+    auto* fresh = new text::LikePattern(argText(argv[0]), escape);
+    sqlite3_result_int(ctx, fresh->matches(argText(argv[1])) ? 1 : 0);
+    sqlite3_set_auxdata(ctx, 0, fresh, [](void* p) { delete static_cast<text::LikePattern*>(p); });
 }
 
 }  // namespace

@@ -51,15 +51,13 @@ std::uint64_t weight(char32_t folded) {
     return std::uint64_t(folded) * 2;
 }
 
-std::vector<std::uint64_t> weights(std::string_view s) {
+std::string_view trimTrailingBlanks(std::string_view s) {
     // Trailing blanks do not count in comparisons, as on the server.
-    size_t end = s.size();
-    while (end > 0 && s[end - 1] == ' ') --end;
-    std::vector<std::uint64_t> out;
-    out.reserve(end);
-    for (size_t i = 0; i < end;) out.push_back(weight(fold(nextCodePoint(s, i))));
-    return out;
+    while (!s.empty() && s.back() == ' ') s.remove_suffix(1);
+    return s;
 }
+
+}  // namespace
 
 struct Token {
     enum Kind { Literal, One, Any, Set } kind = Literal;
@@ -80,6 +78,8 @@ struct Token {
         return false;
     }
 };
+
+namespace {
 
 std::vector<Token> tokenize(std::string_view pattern, char32_t escape) {
     std::vector<char32_t> cps;
@@ -196,17 +196,34 @@ struct Md5 {
 }  // namespace
 
 int collate(std::string_view a, std::string_view b) {
-    const auto wa = weights(a), wb = weights(b);
-    const size_t n = std::min(wa.size(), wb.size());
-    for (size_t i = 0; i < n; ++i)
-        if (wa[i] != wb[i]) return wa[i] < wb[i] ? -1 : 1;
-    if (wa.size() == wb.size()) return 0;
-    return wa.size() < wb.size() ? -1 : 1;
+    a = trimTrailingBlanks(a);
+    b = trimTrailingBlanks(b);
+    size_t i = 0, j = 0;
+    while (i < a.size() && j < b.size()) {
+        const auto ca = static_cast<unsigned char>(a[i]);
+        const auto cb = static_cast<unsigned char>(b[j]);
+        if (ca < 0x80 && cb < 0x80) {  // the common ASCII case without decoding
+            const auto fa = fold(ca), fb = fold(cb);
+            if (fa != fb) return fa < fb ? -1 : 1;
+            ++i;
+            ++j;
+            continue;
+        }
+        const auto wa = weight(fold(nextCodePoint(a, i)));
+        const auto wb = weight(fold(nextCodePoint(b, j)));
+        if (wa != wb) return wa < wb ? -1 : 1;
+    }
+    if (i == a.size() && j == b.size()) return 0;
+    return i == a.size() ? -1 : 1;
 }
 
-bool like(std::string_view pattern, std::string_view value, char32_t escape) {
-    const auto toks = tokenize(pattern, escape);
-    std::vector<std::uint64_t> v;
+LikePattern::LikePattern(std::string_view pattern, char32_t escape)
+    : escape_(escape), tokens_(std::make_shared<std::vector<Token>>(tokenize(pattern, escape))) {}
+
+bool LikePattern::matches(std::string_view value) const {
+    const auto& toks = *tokens_;
+    thread_local std::vector<std::uint64_t> v;
+    v.clear();
     for (size_t i = 0; i < value.size();) v.push_back(weight(fold(nextCodePoint(value, i))));
     // Greedy match with backtracking to the last %; linear in practice.
     size_t t = 0, s = 0, starT = SIZE_MAX, starS = 0;
@@ -226,6 +243,10 @@ bool like(std::string_view pattern, std::string_view value, char32_t escape) {
     }
     while (t < toks.size() && toks[t].kind == Token::Any) ++t;
     return t == toks.size();
+}
+
+bool like(std::string_view pattern, std::string_view value, char32_t escape) {
+    return LikePattern(pattern, escape).matches(value);
 }
 
 std::string toCp1251(const std::string& utf8) { return Iconv("CP1251", "UTF-8").run(utf8); }

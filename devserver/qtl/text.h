@@ -3,8 +3,10 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace devserver::qtl::text {
 
@@ -16,6 +18,20 @@ int collate(std::string_view a, std::string_view b);
 // T-SQL LIKE: % any run, _ one character, [abc] / [a-z] / [^a] sets, optional escape character
 // (0 = none). Case-insensitive for Latin and Cyrillic. `pattern` and `value` are UTF-8.
 bool like(std::string_view pattern, std::string_view value, char32_t escape = 0);
+
+struct Token;
+
+// A LIKE pattern parsed once, for matching many values.
+class LikePattern {
+public:
+    LikePattern(std::string_view pattern, char32_t escape);
+    bool matches(std::string_view value) const;
+    char32_t escape() const { return escape_; }
+
+private:
+    char32_t escape_;
+    std::shared_ptr<const std::vector<Token>> tokens_;
+};
 
 // UTF-8 <-> Windows-1251. toCp1251 throws std::runtime_error for characters the code page lacks.
 std::string toCp1251(const std::string& utf8);
