@@ -91,6 +91,8 @@ public:
     }
 
     BatchOutcome executeBatch(const std::string& sql) override {
+        // An ATTENTION that came after the previous batch had ended must not stop this one.
+        cancel_ = false;
         BatchOutcome out;
         try {
             run(sql, out);
