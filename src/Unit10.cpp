@@ -1,0 +1,712 @@
+#include "Unit10.h"
+
+#include "dm_u.h"
+#include "main_u.h"
+#include "platform/Guard.h"
+#include "platform/MessageBoxes.h"
+#include "platform/Query.h"
+#include "util/errors.h"
+#include "util/util.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QFont>
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPixmap>
+#include <QRegularExpressionValidator>
+#include <QScreen>
+#include <QSettings>
+#include <QTextStream>
+#include <QThread>
+#include <QWindow>
+
+#include <cstdlib>
+#include <memory>
+
+namespace qtl {
+
+TForm8* Form8 = nullptr;
+
+// The main window runs the login modally while it is created.
+std::function<bool(TForm1*)> TForm1::RunLogin = [](TForm1* mainWindow) {
+    TForm8 form(mainWindow);
+    return form.exec() == QDialog::Accepted;
+};
+
+QString TForm8::ProgramFolderOverride;
+std::function<void(int)> TForm8::Pause = [](int milliseconds) { QThread::msleep(milliseconds); };
+std::function<void()> TForm8::TerminateProgram = [] { std::_Exit(0); };
+
+const QString TForm8::kMismatchText =
+    QStringLiteral("Новый пароль подтвержден не верно!!!\rПодтвердите пароль заново.");
+const QString TForm8::kShortPasswordText = QStringLiteral(
+    "Пароль должен состоять не менее чем из 6 символов!!!\rВведите новый пароль заново.");
+const QString TForm8::kWrongLoginText = QStringLiteral("Неверно ввели логин или пароль.");
+const QString TForm8::kChangePasswordText = QStringLiteral(
+    "Вы должны поменять пароль\rЭто делается для безопастности и сохранения данных от "
+    "злоумышлеников");
+const QString TForm8::kNewVersionText =
+    QStringLiteral("Скачайте новую версию программы с портала QTL");
+
+// ---- settings file ---------------------------------------------------------------------------
+
+namespace {
+
+QString storedField(const QByteArray& bytes, int offset, int lengthAt) {
+    const int length = qMin(int(quint8(bytes[lengthAt])), 20);
+    return FromCp1251(DecodeStoredText(bytes.mid(offset, length)));
+}
+
+}  // namespace
+
+TFirstConnectInfo ParseSettings(const QByteArray& bytes) {
+    if (bytes.size() < kSettingsFileSize) throw InOutError(QStringLiteral("Read beyond end of file"));
+    TFirstConnectInfo info;
+    info.UserID = storedField(bytes, 0, 40);
+    info.Password = storedField(bytes, 20, 41);
+    info.DataSource = storedField(bytes, 42, 82);
+    info.InitialCatalog = storedField(bytes, 62, 83);
+    return info;
+}
+
+TFirstConnectInfo ReadSettingsFile(const QString& path) {
+    QFile file(path);
+    if (!QFileInfo::exists(path)) throw InOutError(QStringLiteral("File not found"));
+    if (QFileInfo(path).isDir() || !file.open(QIODevice::ReadOnly))
+        throw InOutError(QStringLiteral("File access denied"));
+    const QByteArray bytes = file.read(kSettingsFileSize);
+    if (file.error() != QFileDevice::NoError && bytes.isEmpty())
+        throw InOutError(QStringLiteral("File access denied"));
+    return ParseSettings(bytes);
+}
+
+QString BuildConnectionString(const TFirstConnectInfo& info) {
+    return QStringLiteral("Provider=SQLOLEDB.1;Password=") + info.Password +
+           QStringLiteral(";Persist Security Info=True;User ID=") + info.UserID +
+           QStringLiteral(";Initial Catalog=") + info.InitialCatalog +
+           QStringLiteral(";Data Source=") + info.DataSource +
+           QStringLiteral(";Use Procedure for Prepare=1;Auto Translate=True;") +
+           QStringLiteral("Packet Size=4096;Use Encryption for Data=False;") +
+           QStringLiteral("Tag with column collation when possible=False");
+}
+
+// ---- ODBC ------------------------------------------------------------------------------------
+
+namespace {
+
+const QString kMsDriver18 = QStringLiteral("ODBC Driver 18 for SQL Server");
+const QString kMsDriver17 = QStringLiteral("ODBC Driver 17 for SQL Server");
+const QString kFreeTdsName = QStringLiteral("FreeTDS");
+
+OdbcDriverKind kindOf(const QString& driver) {
+    if (driver.contains(QLatin1String("tds"), Qt::CaseInsensitive)) return OdbcDriverKind::FreeTds;
+    if (driver.contains(QLatin1String("ODBC Driver"), Qt::CaseInsensitive) &&
+        driver.contains(QLatin1String("SQL Server"), Qt::CaseInsensitive))
+        return OdbcDriverKind::Microsoft;
+    return OdbcDriverKind::Other;
+}
+
+QStringList iniSections(const QString& path) {
+    QStringList out;
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly | QIODevice::Text)) return out;
+    QTextStream in(&f);
+    while (!in.atEnd()) {
+        const QString line = in.readLine().trimmed();
+        if (line.startsWith(QLatin1Char('[')) && line.endsWith(QLatin1Char(']'))) {
+            const QString name = line.mid(1, line.size() - 2).trimmed();
+            if (!name.isEmpty() && name.compare(QLatin1String("ODBC"), Qt::CaseInsensitive) != 0)
+                out << name;
+        }
+    }
+    return out;
+}
+
+// FreeTDS's driver library, for systems where it is installed but not registered by name.
+QString findFreeTdsLibrary() {
+    QStringList candidates;
+    const QDir lib(QStringLiteral("/usr/lib"));
+    for (const QString& sub : lib.entryList(QDir::Dirs | QDir::NoDotAndDotDot))
+        candidates << lib.filePath(sub + QStringLiteral("/odbc/libtdsodbc.so"));
+    candidates << QStringLiteral("/usr/lib/odbc/libtdsodbc.so")
+               << QStringLiteral("/usr/lib64/libtdsodbc.so")
+               << QStringLiteral("/usr/local/lib/libtdsodbc.so")
+               << QStringLiteral("/opt/homebrew/lib/libtdsodbc.so");
+    for (const QString& c : candidates)
+        if (QFileInfo::exists(c)) return c;
+    return {};
+}
+
+// Splits "host,port" (the port must be a number); anything else is the host as it is.
+void splitServer(const QString& dataSource, QString& host, QString& port) {
+    host = dataSource.trimmed();
+    port.clear();
+    const int comma = host.lastIndexOf(QLatin1Char(','));
+    if (comma < 0) return;
+    const QString p = host.mid(comma + 1).trimmed();
+    bool ok = false;
+    const int n = p.toInt(&ok);
+    if (!ok || n <= 0 || n > 65535) return;
+    port = QString::number(n);
+    host = host.left(comma).trimmed();
+}
+
+}  // namespace
+
+QStringList RegisteredOdbcDrivers() {
+#ifdef Q_OS_WIN
+    QSettings drivers(QStringLiteral("HKEY_LOCAL_MACHINE\\SOFTWARE\\ODBC\\ODBCINST.INI\\ODBC Drivers"),
+                      QSettings::NativeFormat);
+    return drivers.childKeys();
+#else
+    QStringList out = iniSections(QStringLiteral("/etc/odbcinst.ini"));
+    for (const QString& name : iniSections(QStringLiteral("/usr/local/etc/odbcinst.ini")))
+        if (!out.contains(name)) out << name;
+    return out;
+#endif
+}
+
+OdbcDriver ChooseOdbcDriver(const QString& siteDriverFile, const QStringList& registered) {
+    QFile site(siteDriverFile);
+    if (site.open(QIODevice::ReadOnly | QIODevice::Text)) {
+        QTextStream in(&site);
+        while (!in.atEnd()) {
+            const QString line = in.readLine().trimmed();
+            if (line.isEmpty() || line.startsWith(QLatin1Char('#'))) continue;
+            return {line, kindOf(line)};
+        }
+    }
+    for (const QString& ms : {kMsDriver18, kMsDriver17})
+        if (registered.contains(ms, Qt::CaseInsensitive)) return {ms, OdbcDriverKind::Microsoft};
+#ifdef Q_OS_WIN
+    // The driver every Windows installation carries.
+    if (registered.contains(QStringLiteral("SQL Server"), Qt::CaseInsensitive))
+        return {QStringLiteral("SQL Server"), OdbcDriverKind::Other};
+#endif
+    if (registered.contains(kFreeTdsName, Qt::CaseInsensitive))
+        return {kFreeTdsName, OdbcDriverKind::FreeTds};
+    const QString library = findFreeTdsLibrary();
+    return {library.isEmpty() ? kFreeTdsName : library, OdbcDriverKind::FreeTds};
+}
+
+OdbcDriver ChooseOdbcDriver() {
+    return ChooseOdbcDriver(TForm8::ProgramFolder() + QStringLiteral("/Data/driver"),
+                            RegisteredOdbcDrivers());
+}
+
+QString OdbcValue(const QString& value, OdbcDriverKind kind) {
+    if (kind == OdbcDriverKind::FreeTds) {
+        // FreeTDS ends a braced value at the first '}' followed by ';' or the end of the string
+        // and knows no doubling, so "};" cannot be carried; refuse it rather than let the rest
+        // become attributes.
+        if (value.contains(QLatin1String("};")))
+            throw AppError(QStringLiteral("The connection settings contain \"};\", which the "
+                                          "ODBC driver cannot accept"));
+        return QLatin1Char('{') + value + QLatin1Char('}');
+    }
+    QString v = value;
+    v.replace(QLatin1Char('}'), QStringLiteral("}}"));
+    return QLatin1Char('{') + v + QLatin1Char('}');
+}
+
+QString BuildOdbcConnectString(const TFirstConnectInfo& info, const OdbcDriver& driver) {
+    const auto q = [&](const QString& v) { return OdbcValue(v, driver.kind); };
+    QString s = QStringLiteral("Driver=") + q(driver.name) + QLatin1Char(';');
+    if (driver.kind == OdbcDriverKind::FreeTds) {
+        QString host, port;
+        splitServer(info.DataSource, host, port);
+        if (!port.isEmpty()) {
+            // An explicit port makes the instance lookup pointless (and FreeTDS refuses both).
+            const int slash = host.indexOf(QLatin1Char('\\'));
+            if (slash >= 0) host = host.left(slash);
+        }
+        s += QStringLiteral("Server=") + q(host) + QLatin1Char(';');
+        if (!port.isEmpty()) s += QStringLiteral("Port=") + port + QLatin1Char(';');
+        s += QStringLiteral("Database=") + q(info.InitialCatalog) + QStringLiteral(";UID=") +
+             q(info.UserID) + QStringLiteral(";PWD=") + q(info.Password) +
+             QStringLiteral(";TDS_Version=7.4;ClientCharset=UTF-8;Encryption=off;PacketSize=4096");
+    } else {
+        s += QStringLiteral("Server=") + q(info.DataSource.trimmed()) +
+             QStringLiteral(";Database=") + q(info.InitialCatalog) + QStringLiteral(";UID=") +
+             q(info.UserID) + QStringLiteral(";PWD=") + q(info.Password) +
+             QStringLiteral(";Trusted_Connection=no;Encrypt=no;TrustServerCertificate=yes");
+    }
+    return s;
+}
+
+void ApplyConnectionSettings(Connection* connection, const TFirstConnectInfo& info) {
+    connection->setConnectionString(BuildConnectionString(info));
+    connection->setOdbcConnectString(BuildOdbcConnectString(info, ChooseOdbcDriver()));
+}
+
+void ConnectWith(Connection* connection, const TFirstConnectInfo& info) {
+    connection->close();
+    ApplyConnectionSettings(connection, info);
+    connection->open();
+}
+
+QString RemoveUserName(QString text, const QString& userName) {
+    if (!userName.isEmpty()) text.remove(userName, Qt::CaseSensitive);
+    return text;
+}
+
+QString ComposeMainCaption() {
+    return QStringLiteral("QTL 33 ") + QStringLiteral(" V") + QString::number(kProgramVersion) +
+           QStringLiteral(" [ ") + BuildDateText(GetBuildDate()) + QStringLiteral(" ] - ") +
+           QStringLiteral("Регистратор студентов");
+}
+
+void InstallFontSubstitutes() {
+#ifndef Q_OS_WIN
+    QFont::insertSubstitutions(QStringLiteral("MS Sans Serif"),
+                               {QStringLiteral("Liberation Sans"), QStringLiteral("DejaVu Sans")});
+    QFont::insertSubstitutions(QStringLiteral("Palatino Linotype"),
+                               {QStringLiteral("P052"), QStringLiteral("DejaVu Serif")});
+    QFont::insertSubstitutions(QStringLiteral("Arial"),
+                               {QStringLiteral("Liberation Sans"), QStringLiteral("DejaVu Sans")});
+#endif
+}
+
+// ---- message label -----------------------------------------------------------------------------
+
+TMessageLabel::TMessageLabel(QWidget* parent) : QWidget(parent) {
+    setAttribute(Qt::WA_TranslucentBackground);
+}
+
+void TMessageLabel::setText(const QString& text) {
+    if (text == m_text) return;
+    m_text = text;
+    update();
+}
+
+QString TMessageLabel::displayText() const {
+    QString shown = m_text;
+    shown.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+    shown.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    return shown;
+}
+
+void TMessageLabel::paintEvent(QPaintEvent*) {
+    QPainter p(this);
+    p.setFont(font());
+    p.setPen(palette().color(QPalette::WindowText));
+    p.drawText(rect(), Qt::AlignCenter | Qt::TextWordWrap, displayText());
+}
+
+// ---- the window --------------------------------------------------------------------------------
+
+QString TForm8::ProgramFolder() {
+    return ProgramFolderOverride.isEmpty() ? QCoreApplication::applicationDirPath()
+                                           : ProgramFolderOverride;
+}
+
+QString TForm8::SettingsFilePath() { return ProgramFolder() + QStringLiteral("/Data/QTL"); }
+
+TForm8::TForm8(TForm1* mainWindow, QWidget* parent)
+    : QDialog(parent, Qt::Dialog | Qt::FramelessWindowHint), m_mainWindow(mainWindow) {
+    setObjectName(QStringLiteral("Form8"));
+    Form8 = this;
+    buildLayout();
+    connectHandlers();
+    guarded(this, [this] { FormCreate(); });
+}
+
+TForm8::~TForm8() {
+    if (Form8 == this) Form8 = nullptr;
+}
+
+void TForm8::buildLayout() {
+    setWindowTitle(QStringLiteral("Аутентификация"));
+    setFont(QFont(QStringLiteral("MS Sans Serif"), 8));
+    setFixedSize(497, 273);
+
+    const auto picture = [this](const char* name, const QString& resource, const QRect& r) {
+        auto* label = new QLabel(this);
+        label->setObjectName(QString::fromLatin1(name));
+        label->setGeometry(r);
+        label->setPixmap(QPixmap(resource));
+        label->setScaledContents(true);
+        return label;
+    };
+    Image1 = picture("Image1", QStringLiteral(":/login_main.png"), QRect(0, 0, 497, 278));
+    Image2 = picture("Image2", QStringLiteral(":/login_change.png"), QRect(0, 277, 497, 139));
+
+    Label1 = new QLabel(this);
+    Label1->setObjectName(QStringLiteral("Label1"));
+    Label1->move(6, 5);
+    QFont versionFont(QStringLiteral("MS Sans Serif"));
+    versionFont.setPixelSize(13);
+    versionFont.setBold(true);
+    Label1->setFont(versionFont);
+    Label1->setStyleSheet(QStringLiteral("color: white; background: transparent;"));
+    Label1->setAttribute(Qt::WA_TranslucentBackground);
+
+    RzLabel1 = new TMessageLabel(this);
+    RzLabel1->setObjectName(QStringLiteral("RzLabel1"));
+    RzLabel1->setGeometry(60, 107, 329, 78);
+    QFont messageFont(QStringLiteral("Arial"));
+    messageFont.setPixelSize(13);
+    messageFont.setBold(true);
+    RzLabel1->setFont(messageFont);
+    QPalette messagePalette = RzLabel1->palette();
+    messagePalette.setColor(QPalette::WindowText, Qt::black);
+    RzLabel1->setPalette(messagePalette);
+
+    const auto edit = [this](const char* name, const QRect& r, bool password) {
+        auto* e = new QLineEdit(this);
+        e->setObjectName(QString::fromLatin1(name));
+        e->setGeometry(r);
+        e->setFrame(false);
+        QPalette pal = e->palette();
+        pal.setColor(QPalette::Base, Qt::white);
+        pal.setColor(QPalette::Text, Qt::black);
+        e->setPalette(pal);
+        if (password) e->setEchoMode(QLineEdit::Password);
+        e->installEventFilter(this);
+        return e;
+    };
+    Login_Edit = edit("Login_Edit", QRect(146, 202, 187, 21), false);
+    Password_Edit = edit("Password_Edit", QRect(146, 238, 187, 21), true);
+    Edit1 = edit("Edit1", QRect(148, 309, 186, 21), true);
+    Edit2 = edit("Edit2", QRect(148, 345, 186, 21), true);
+    // The key filter stops typing; the validator also stops pasting.
+    static const QRegularExpression allowed(QStringLiteral("[0-9A-Za-z_]*"));
+    Edit1->setValidator(new QRegularExpressionValidator(allowed, Edit1));
+    Edit2->setValidator(new QRegularExpressionValidator(allowed, Edit2));
+    setTabOrder(Login_Edit, Password_Edit);
+    setTabOrder(Password_Edit, Edit1);
+    setTabOrder(Edit1, Edit2);
+
+    const auto button = [this](const char* name, const QRect& r) {
+        auto* b = new QToolButton(this);
+        b->setObjectName(QString::fromLatin1(name));
+        b->setGeometry(r);
+        b->setAutoRaise(true);
+        b->setFocusPolicy(Qt::NoFocus);
+        b->setCursor(Qt::PointingHandCursor);
+        b->setStyleSheet(QStringLiteral(
+            "QToolButton { background: transparent; border: none; }"
+            "QToolButton:hover { background: rgba(255, 255, 255, 60); }"
+            "QToolButton:pressed { background: rgba(0, 0, 0, 40); }"));
+        return b;
+    };
+    SpeedButton2 = button("SpeedButton2", QRect(349, 200, 55, 20));
+    SpeedButton1 = button("SpeedButton1", QRect(418, 199, 67, 22));
+    SpeedButton3 = button("SpeedButton3", QRect(346, 236, 139, 22));
+
+    for (QWidget* w : {static_cast<QWidget*>(Image1), static_cast<QWidget*>(Image2),
+                       static_cast<QWidget*>(RzLabel1)})
+        w->installEventFilter(this);
+
+    IdIPWatch1 = new IpWatch(this);
+
+    // Centred on the desktop.
+    if (QScreen* screen = QGuiApplication::primaryScreen())
+        move(screen->availableGeometry().center() - rect().center());
+    Login_Edit->setFocus();
+}
+
+void TForm8::connectHandlers() {
+    onEvent(SpeedButton2, &QToolButton::clicked, this, [this] { SpeedButton2Click(); });
+    onEvent(SpeedButton1, &QToolButton::clicked, this, [this] { SpeedButton1Click(); });
+    onEvent(SpeedButton3, &QToolButton::clicked, this, [this] { SpeedButton3Click(); });
+}
+
+void TForm8::FormCreate() {
+    // A leftover of the previous program's updater.
+    QFile::remove(ProgramFolder() + QStringLiteral("/QTL 32.bat"));
+    Label1->setText(QStringLiteral("V.") + QString::number(kProgramVersion) +
+                    QStringLiteral("   [ ") + BuildDateText(GetBuildDate()) + QStringLiteral(" ]"));
+    Label1->adjustSize();
+    LoginPressCount = 0;
+    ChangePasswordMode = false;
+}
+
+void TForm8::SpeedButton1Click() { reject(); }
+
+void TForm8::SpeedButton3Click() {
+    ChangePasswordMode = !ChangePasswordMode;
+    setFixedHeight(ChangePasswordMode ? 416 : 275);
+}
+
+void TForm8::SpeedButton2Click() {
+    ++LoginPressCount;
+    bool loggedIn = false;
+    if (!ChangePasswordMode) {
+        loggedIn = TryLogin(DM_MB->ADOCon, QStringLiteral("NULL"));
+    } else {
+        if (Edit1->text() != Edit2->text()) {
+            Edit1->clear();
+            Edit2->clear();
+            RzLabel1->setText(kMismatchText);
+            return;
+        }
+        if (Edit1->text().size() < 6) {
+            Edit1->clear();
+            Edit2->clear();
+            RzLabel1->setText(kShortPasswordText);
+            return;
+        }
+        loggedIn = TryLogin(DM_MB->ADOCon, Edit1->text());
+    }
+    if (!loggedIn) return;
+    {
+        Query dateFormat(DM_MB->ADOCon, QStringLiteral("ADOQuery2"));
+        dateFormat.setSql(QStringLiteral("SET DATEFORMAT dmy"));
+        dateFormat.execute();
+    }
+    // A connection reopened later (after a lost link) must read dates the same way.
+    DM_MB->ADOCon->setSessionSetup({QStringLiteral("SET DATEFORMAT dmy")});
+    accept();
+}
+
+QString TForm8::GetUserStatement(const QString& login, const QString& password,
+                                 const QString& newPassword, const QString& ip,
+                                 const QString& computerName) {
+    const QString newPasswordArg = newPassword == QLatin1String("NULL")
+                                       ? QStringLiteral("NULL")
+                                       : QLatin1Char('\'') + Md5Hex(newPassword) + QLatin1Char('\'');
+    const QString quotedLogin = DoubleQuotes(login);
+    return QStringLiteral("EXEC GET_USER '") + quotedLogin + QStringLiteral("','") +
+           Md5Hex(password) + QStringLiteral("',") + newPasswordArg +
+           QStringLiteral(", 'QTL 33', '") + ip + QStringLiteral("', ") +
+           WrapInQuotes(computerName) + QStringLiteral(", '") + quotedLogin +
+           QStringLiteral("','0','") + QString::number(newPasswordArg.size()) +
+           QLatin1Char('\'');
+}
+
+namespace {
+
+int intColumn(const QVariant& v) {
+    if (v.isNull() || !v.isValid()) return 0;
+    bool ok = false;
+    const int n = v.toInt(&ok);
+    if (ok) return n;
+    return StrToInt(v.toString());
+}
+
+QString textColumn(const QVariant& v) { return v.isNull() ? QString() : v.toString(); }
+
+QString errorText(std::exception_ptr error) {
+    try {
+        std::rethrow_exception(error);
+    } catch (const AppError& e) {
+        return e.text();
+    } catch (const std::exception& e) {
+        return QString::fromUtf8(e.what());
+    } catch (...) {
+        return QStringLiteral("Unknown error");
+    }
+}
+
+}  // namespace
+
+bool TForm8::TryLogin(Connection* connection, const QString& newPassword) {
+    // 1. The settings file; its errors are not caught here: the attempt stops before any
+    // connection is touched.
+    FirstConnectInfo = ReadSettingsFile(SettingsFilePath());
+    try {
+        ConnectWith(connection, FirstConnectInfo);
+    } catch (...) {
+        RzLabel1->setText(RemoveUserName(errorText(std::current_exception()),
+                                         FirstConnectInfo.UserID));
+    }
+
+    // 2. Titles, from the base caption every time.
+    const QString caption = ComposeMainCaption();
+    if (m_mainWindow) m_mainWindow->setWindowTitle(caption);
+    QGuiApplication::setApplicationDisplayName(caption);
+
+    // 3.-8.
+    auto query = std::make_unique<Query>(connection, QStringLiteral("ADOQuery1"));
+    g_signIn.ComputerName = IdIPWatch1->hostName();
+    const QString statement = GetUserStatement(Login_Edit->text(), Password_Edit->text(),
+                                               newPassword, IdIPWatch1->localIP(),
+                                               g_signIn.ComputerName);
+    g_signIn.CurrentLogin = Login_Edit->text();
+
+    // 9.-10.
+    QString storedUser, storedPassword, message;
+    int userId = 0, passwordState = 0, newestVersion = 0;
+    try {
+        query->setSql(statement);
+        query->open();
+        storedUser = textColumn(query->fieldValue(0));
+        storedPassword = textColumn(query->fieldValue(1));
+        userId = intColumn(query->fieldValue(2));
+        passwordState = intColumn(query->fieldValue(3));
+        message = textColumn(query->fieldValue(4));
+        newestVersion = intColumn(query->fieldValue(5));
+    } catch (...) {
+        MessageBoxes::showError(this, errorText(std::current_exception()));
+        RzLabel1->setText(kWrongLoginText);
+        query.reset();
+        connection->close();
+        return false;
+    }
+    g_signIn.CurrentUserId = userId;
+
+    // 11. A newer program exists: say so, let it be read, and end.
+    if (newestVersion > kProgramVersion) {
+        Label1->setText(kNewVersionText);
+        Label1->adjustSize();
+        repaint();
+        Pause(5000);
+        TerminateProgram();
+        return false;
+    }
+    // 12. Refused with a text.
+    if (!message.isEmpty()) {
+        RzLabel1->setText(message);
+        return false;
+    }
+    // 13. Change forced.
+    if (passwordState < 0) {
+        connection->close();
+        RzLabel1->setText(kChangePasswordText);
+        SpeedButton3Click();
+        SpeedButton3->setEnabled(false);
+        return false;
+    }
+    // 14. Change asked for at the first press only.
+    if (LoginPressCount == 1 && !storedUser.isEmpty() && passwordState < 20) {
+        connection->close();
+        RzLabel1->setText(kChangePasswordText);
+        SpeedButton3Click();
+        return false;
+    }
+    // 15. The operator's own database account.
+    FirstConnectInfo.UserID = FromCp1251(DecodeStoredText(ToCp1251(storedUser)));
+    FirstConnectInfo.Password = FromCp1251(DecodeStoredText(ToCp1251(storedPassword)));
+    query.reset();
+    connection->close();
+    connection->setConnectionString(BuildConnectionString(FirstConnectInfo));
+
+    // 16.
+    try {
+        connection->setOdbcConnectString(BuildOdbcConnectString(FirstConnectInfo, ChooseOdbcDriver()));
+        connection->open();
+        AfterLogin();
+    } catch (...) {
+        MessageBoxes::showError(this, errorText(std::current_exception()));
+        RzLabel1->setText(QString());
+        connection->close();
+        return false;
+    }
+    return true;
+}
+
+void TForm8::AfterLogin() {
+    TDM_MB* dm = DM_MB;
+    dm->ADOQ_Faculty->setSql(
+        QStringLiteral("SELECT faculty.id_faculty, faculty.[p23-2] AS [faculty] FROM  faculty "
+                       "INNER JOIN user_faculty ON faculty.id_faculty = user_faculty.faculty "
+                       "WHERE user_faculty.id_login = ") +
+        QString::number(g_signIn.CurrentUserId) + QStringLiteral("Order by [p23-2]"));
+    dm->ADOQ_Faculty->open();
+    dm->ADOQ_W_S->open();
+    dm->ADOQ_Exec->close();
+    dm->ADOQ_Exec->setSql(QStringLiteral(
+        "SELECT [id_field]  FROM [QTL].[dbo].[VuzDefaults]  WHERE id_vuz_defaults=26"));
+    dm->ADOQ_Exec->open();
+    g_signIn.CreditLimitForOz0 = dm->ADOQ_Exec->fieldAsInt(QStringLiteral("id_field"));
+    dm->ADOQ_Exec->close();
+    dm->ADOQ_Exec->setSql(QStringLiteral(
+        "SELECT [id_field]  FROM [QTL].[dbo].[VuzDefaults] WHERE id_vuz_defaults=27"));
+    dm->ADOQ_Exec->open();
+    g_signIn.CreditLimitForOz1 = dm->ADOQ_Exec->fieldAsInt(QStringLiteral("id_field"));
+    dm->ADOQ_Year2->open();
+}
+
+// ---- input ---------------------------------------------------------------------------------
+
+bool TForm8::EditAllKeyDown(QKeyEvent* event) {
+    if (event->key() != Qt::Key_Return && event->key() != Qt::Key_Enter) return false;
+    guarded(this, [this] { SpeedButton2Click(); });
+    return true;
+}
+
+bool TForm8::Edit1KeyPress(QKeyEvent* event) {
+    const QString text = event->text();
+    if (text.isEmpty()) return false;
+    switch (event->key()) {
+    case Qt::Key_Tab:
+    case Qt::Key_Backtab:
+    case Qt::Key_Delete:   // navigation and editing keys, not characters
+        return false;
+    default:
+        break;
+    }
+    for (const QChar c : text) {
+        const bool ok = c == QLatin1Char('\b') || c == QLatin1Char('_') ||
+                        (c >= QLatin1Char('0') && c <= QLatin1Char('9')) ||
+                        (c >= QLatin1Char('A') && c <= QLatin1Char('Z')) ||
+                        (c >= QLatin1Char('a') && c <= QLatin1Char('z'));
+        if (!ok) return true;
+    }
+    return false;
+}
+
+void TForm8::Image1MouseDown(QMouseEvent* event) {
+    if (event->button() != Qt::LeftButton) return;
+    if (QWindow* w = windowHandle(); w && w->startSystemMove()) return;
+    // The platform cannot move it for us: follow the mouse ourselves.
+    m_manualDrag = true;
+    m_dragOffset = event->globalPosition().toPoint() - pos();
+}
+
+bool TForm8::eventFilter(QObject* watched, QEvent* event) {
+    const bool isEdit = watched == Login_Edit || watched == Password_Edit || watched == Edit1 ||
+                        watched == Edit2;
+    const bool isDragArea = watched == Image1 || watched == Image2 || watched == RzLabel1;
+    switch (event->type()) {
+    case QEvent::KeyPress:
+        if (isEdit) {
+            auto* key = static_cast<QKeyEvent*>(event);
+            if (EditAllKeyDown(key)) return true;
+            if ((watched == Edit1 || watched == Edit2) && Edit1KeyPress(key)) return true;
+        }
+        break;
+    case QEvent::MouseButtonPress:
+        if (isDragArea) {
+            Image1MouseDown(static_cast<QMouseEvent*>(event));
+            return true;
+        }
+        break;
+    case QEvent::MouseMove:
+        if (isDragArea && m_manualDrag) {
+            auto* mouse = static_cast<QMouseEvent*>(event);
+            if (mouse->buttons() & Qt::LeftButton)
+                move(mouse->globalPosition().toPoint() - m_dragOffset);
+            else
+                m_manualDrag = false;
+            return true;
+        }
+        break;
+    case QEvent::MouseButtonRelease:
+        if (isDragArea && m_manualDrag) {
+            m_manualDrag = false;
+            return true;
+        }
+        break;
+    default:
+        break;
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
+void TForm8::keyPressEvent(QKeyEvent* event) {
+    // Escape does not end the login; only the exit button or the platform's close does.
+    if (event->key() == Qt::Key_Escape) {
+        event->accept();
+        return;
+    }
+    QDialog::keyPressEvent(event);
+}
+
+}  // namespace qtl

@@ -1,0 +1,173 @@
+// The login window with the settings file reader and the connection settings.
+#pragma once
+
+#include "platform/Connection.h"
+
+#include <QByteArray>
+#include <QDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QString>
+#include <QToolButton>
+#include <QWidget>
+
+#include <functional>
+
+namespace qtl {
+
+class TForm1;
+class IpWatch;
+
+// The first database account and where it connects; the login replaces the account with the
+// one the server hands out.
+struct TFirstConnectInfo {
+    QString UserID;
+    QString Password;
+    QString InitialCatalog;
+    QString DataSource;
+};
+
+// ---- settings file "Data/QTL" beside the executable -------------------------------------------
+
+inline constexpr int kSettingsFileSize = 84;
+
+// Decodes the 84-byte image of the settings file (bytes past 84 are ignored). Fewer than 84
+// bytes throw InOutError("Read beyond end of file").
+TFirstConnectInfo ParseSettings(const QByteArray& bytes);
+// Reads the file: InOutError "File not found", "File access denied" or "Read beyond end of file".
+TFirstConnectInfo ReadSettingsFile(const QString& path);
+
+// The connection string as the program composes it (values inserted as they are).
+QString BuildConnectionString(const TFirstConnectInfo& info);
+
+// ---- the ODBC form of the same settings -------------------------------------------------------
+
+enum class OdbcDriverKind { FreeTds, Microsoft, Other };
+
+struct OdbcDriver {
+    QString name;        // registered name or path of the driver library
+    OdbcDriverKind kind = OdbcDriverKind::FreeTds;
+};
+
+// Names of the drivers registered with the ODBC driver manager (odbcinst.ini on Unix, the
+// driver list of the system on Windows).
+QStringList RegisteredOdbcDrivers();
+// Picks the driver: the one named in the site file "Data/driver" when it exists (its first
+// non-empty line, a registered name or a library path), else Microsoft's "ODBC Driver 18 for
+// SQL Server" or "17" when registered, else FreeTDS (registered name, or the library's path).
+OdbcDriver ChooseOdbcDriver(const QString& siteDriverFile, const QStringList& registered);
+OdbcDriver ChooseOdbcDriver();
+
+// A value written so that no character of it can end the attribute or add another one.
+// Throws AppError when the driver's syntax cannot carry the value safely (FreeTDS: "};").
+QString OdbcValue(const QString& value, OdbcDriverKind kind);
+
+// The ODBC connection string for the driver: server (name, address, "host,port",
+// "host\instance"), database, account, SQL Server authentication, packet size 4096, no
+// encryption, Unicode text.
+QString BuildOdbcConnectString(const TFirstConnectInfo& info, const OdbcDriver& driver);
+
+// Closes the connection, gives it both forms of the settings and opens it.
+void ConnectWith(Connection* connection, const TFirstConnectInfo& info);
+// Only sets both forms (the connection stays as it is).
+void ApplyConnectionSettings(Connection* connection, const TFirstConnectInfo& info);
+
+// The error text with every occurrence of the user name taken out (nothing for an empty name).
+QString RemoveUserName(QString text, const QString& userName);
+
+// The title of the main window and of the application after a login attempt.
+QString ComposeMainCaption();
+
+// Font families of the original design mapped to ones the system has.
+void InstallFontSubstitutes();
+
+// ---- the window ----------------------------------------------------------------------------
+
+// A label whose text may hold CR (character 13) as its line break; text() is the text as set.
+class TMessageLabel : public QWidget {
+    Q_OBJECT
+public:
+    explicit TMessageLabel(QWidget* parent = nullptr);
+    void setText(const QString& text);
+    QString text() const { return m_text; }
+    QString displayText() const;   // CR shown as a line break
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    QString m_text;
+};
+
+class TForm8 : public QDialog {
+    Q_OBJECT
+public:
+    explicit TForm8(TForm1* mainWindow = nullptr, QWidget* parent = nullptr);
+    ~TForm8() override;
+
+    // The folder the program looks in for "Data/QTL", "Data/driver" and "QTL 32.bat";
+    // empty: the folder of the executable. Tests point it at their server's folder.
+    static QString ProgramFolderOverride;
+    static QString ProgramFolder();
+    static QString SettingsFilePath();
+
+    // The pause and the immediate end of the version stop; tests replace them.
+    static std::function<void(int milliseconds)> Pause;
+    static std::function<void()> TerminateProgram;
+
+    QLabel* Image1;
+    QLabel* Label1;                // version label
+    TMessageLabel* RzLabel1;       // messages
+    QLineEdit* Login_Edit;
+    QLineEdit* Password_Edit;
+    QToolButton* SpeedButton2;     // login
+    QToolButton* SpeedButton1;     // exit
+    QToolButton* SpeedButton3;     // password-change area
+    QLabel* Image2;
+    QLineEdit* Edit1;              // new password
+    QLineEdit* Edit2;              // new password again
+    IpWatch* IdIPWatch1;           // local address and computer name
+
+    quint8 LoginPressCount = 0;
+    bool ChangePasswordMode = false;
+    TFirstConnectInfo FirstConnectInfo;
+
+    void FormCreate();
+    void SpeedButton2Click();
+    void SpeedButton1Click();
+    void SpeedButton3Click();
+
+    bool TryLogin(Connection* connection, const QString& newPassword);
+    void AfterLogin();
+
+    // The GET_USER statement of a login attempt.
+    static QString GetUserStatement(const QString& login, const QString& password,
+                                    const QString& newPassword, const QString& ip,
+                                    const QString& computerName);
+
+    // Texts of the message label.
+    static const QString kMismatchText;
+    static const QString kShortPasswordText;
+    static const QString kWrongLoginText;
+    static const QString kChangePasswordText;
+    static const QString kNewVersionText;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+
+private:
+    TForm1* m_mainWindow;
+    QPoint m_dragOffset;
+    bool m_manualDrag = false;
+
+    void buildLayout();
+    void connectHandlers();
+    bool EditAllKeyDown(QKeyEvent* event);
+    bool Edit1KeyPress(QKeyEvent* event);
+    void Image1MouseDown(QMouseEvent* event);
+};
+
+extern TForm8* Form8;   // the login window while it exists
+
+}  // namespace qtl

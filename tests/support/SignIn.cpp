@@ -1,0 +1,66 @@
+#include "SignIn.h"
+
+#include "Unit10.h"
+#include "dm_u.h"
+
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+namespace qtltest {
+
+namespace {
+QString g_report;
+}
+
+void useServer(DevServer& server) { qtl::TForm8::ProgramFolderOverride = server.tempDir(); }
+
+void installAutoLogin(const QString& login, const QString& password) {
+    qtl::TForm1::RunLogin = [login, password](qtl::TForm1* mainWindow) {
+        // Without a recorder a failure would open a real modal box and stall the test.
+        std::unique_ptr<MessageRecorder> own;
+        auto* recorder = dynamic_cast<MessageRecorder*>(&qtl::MessageBoxes::instance());
+        if (!recorder) {
+            own = std::make_unique<MessageRecorder>();
+            recorder = own.get();
+        }
+        const int shownBefore = int(recorder->shown().size());
+
+        qtl::TForm8 form(mainWindow);
+        form.show();
+        QTest::keyClicks(form.Login_Edit, login);
+        QTest::keyClicks(form.Password_Edit, password);
+        QTest::mouseClick(form.SpeedButton2, Qt::LeftButton);
+        const bool accepted = form.result() == QDialog::Accepted;
+
+        g_report = QStringLiteral("label: \"%1\"").arg(form.RzLabel1->text());
+        const QStringList texts = recorder->texts();
+        for (int i = shownBefore; i < texts.size(); ++i)
+            g_report += QStringLiteral("; message box: \"%1\"").arg(texts[i]);
+        return accepted;
+    };
+}
+
+QString lastAutoLoginReport() { return g_report; }
+
+std::unique_ptr<qtl::TForm1> openMainWindow(DevServer& server, const QString& login,
+                                            const QString& password) {
+    useServer(server);
+    installAutoLogin(login, password);
+    if (!qtl::DM_MB) qtl::DM_MB = new qtl::TDM_MB();
+    g_report.clear();
+    auto window = std::make_unique<qtl::TForm1>();
+    if (!window->loginAccepted()) {
+        ADD_FAILURE() << "sign-in as " << login.toStdString()
+                      << " failed: " << g_report.toStdString();
+        return nullptr;
+    }
+    window->show();
+    if (!QTest::qWaitForWindowExposed(window.get())) {
+        ADD_FAILURE() << "the main window was not exposed";
+        return nullptr;
+    }
+    return window;
+}
+
+}  // namespace qtltest

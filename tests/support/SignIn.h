@@ -1,0 +1,34 @@
+// Signing in from tests: the login window pointed at a qtl-devserver and driven with real input
+// events instead of a modal loop.
+#pragma once
+
+#include "DevServer.h"
+
+#include "main_u.h"
+
+#include <QString>
+
+#include <memory>
+
+namespace qtltest {
+
+// The login reads the settings file the server wrote into its own folder.
+void useServer(DevServer& server);
+
+// Replaces the main window's login by one that creates the login window without a modal loop,
+// types the login and password into its edits, clicks the login button and reports whether
+// the window ended accepted. Message boxes shown meanwhile go to the installed recorder (a
+// temporary one when none is installed).
+void installAutoLogin(const QString& login, const QString& password);
+
+// What the last automatic login left in the window's message label and in message boxes
+// (for failure reports).
+QString lastAutoLoginReport();
+
+// DM_MB (created when missing), the main window signed in, shown and exposed. On failure the
+// test fails (ADD_FAILURE) and nullptr is returned.
+std::unique_ptr<qtl::TForm1> openMainWindow(DevServer& server,
+                                            const QString& login = QStringLiteral("operator"),
+                                            const QString& password = QStringLiteral("operator"));
+
+}  // namespace qtltest
