@@ -124,7 +124,13 @@ struct Node {
     std::vector<Node> kids;
 };
 
-std::vector<Node> buildTree(const std::vector<Token>& toks, std::size_t& i, bool nested) {
+// Deeper nesting than any real statement would exhaust the stack of the recursive translation.
+constexpr int kMaxNesting = 128;
+
+std::vector<Node> buildTree(const std::vector<Token>& toks, std::size_t& i, bool nested, int depth = 0) {
+    if (depth > kMaxNesting)
+        throw TsqlError(191, 15, "Some part of your SQL statement is nested too deeply. Rewrite the query or break "
+                                 "it up into smaller queries.");
     std::vector<Node> out;
     while (i < toks.size()) {
         const Token& t = toks[i];
@@ -137,7 +143,7 @@ std::vector<Node> buildTree(const std::vector<Token>& toks, std::size_t& i, bool
         ++i;
         if (t.isPunct("(")) {
             n.group = true;
-            n.kids = buildTree(toks, i, true);
+            n.kids = buildTree(toks, i, true, depth + 1);
             if (i >= toks.size()) throw syntaxErrorNear(toks.back().text);
             ++i;  // ')'
         }

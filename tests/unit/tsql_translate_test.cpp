@@ -295,3 +295,12 @@ TEST(TsqlSet, TransactionStatements) {
     EXPECT_EQ(p[5].kind, StmtKind::RollbackTran);
 }
 }  // namespace
+
+namespace {
+
+TEST(TsqlTranslate, DeepNestingIsRefusedNotACrash) {
+    EXPECT_EQ(errorOf("SELECT " + std::string(100000, '(') + "1" + std::string(100000, ')')), 191);
+    EXPECT_EQ(errorOf("SELECT " + std::string(50, '(') + "1" + std::string(50, ')')), 0);
+}
+
+}  // namespace

@@ -1,0 +1,1 @@
+UPDATE DisciplineForStudent SET id_teacher = 1, subGroup = 2, id_a_year = 15, id_semester = 4 WHERE   id_student = 1 AND id_ins_year = 15 AND id_examination = 1 AND id_ins_semester = 4 AND descGroupNum = 1 AND id_discipline = 1

@@ -1,0 +1,1 @@
+SELECT  Sum([kredits]) as Sumkredits FROM [QTL].[dbo].[DisciplineForStudent] where id_student=7 and id_semester=4 and id_group=1 and id_a_year=15

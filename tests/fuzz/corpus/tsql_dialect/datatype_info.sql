@@ -1,0 +1,1 @@
+sp_datatype_info_100 11

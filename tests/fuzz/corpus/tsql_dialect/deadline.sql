@@ -1,0 +1,1 @@
+Select id_a_year, id_w_s, id_f_educ, endDate, id_group FROM  dbo.V_Date_reg_DFS GROUP BY id_a_year, id_w_s, id_f_educ, endDate, id_group HAVING (id_a_year =15) AND (id_w_s =1) AND (id_group = 1)

@@ -1,0 +1,2 @@
+DELETE FROM DisciplineForStudent WHERE (id_disciplineForStudent = 12)
+INSERT INTO QTL_LOG([table], [row_id], [descr], [QTL_User], [comp]) VALUES('DisciplineForStudent', 12, 'Запись с уникальным номером - ''12'' была удалена - (id_student[15], id_disciplineForStudent[12]).', 'operator', 'PC7\10.0.0.5')

@@ -1,0 +1,1 @@
+Exec SP_GetDescGroupNumOfDiscipline @id_a_year =15,@id_w_s =1,@id_kafedra =1,@id_group =1,@id_discipline =1,@id_examination =1

@@ -1,0 +1,1 @@
+EXEC SP_Qtl33GetDisciplines @id_a_year =15,@id_w_s =1,@id_kafedra =1,@id_teacher =1

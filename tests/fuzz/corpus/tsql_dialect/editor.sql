@@ -1,0 +1,1 @@
+UPDATE DisciplineForStudent SET subGroup = 2,  id_teacher = 1 WHERE (id_disciplineForStudent = 7)

@@ -1,0 +1,1 @@
+SELECT TOP (1) id_disciplineForStudent FROM dbo.DisciplineForStudent WHERE id_disciplineForStudent =

@@ -1,0 +1,1 @@
+ SELECT DISTINCT dbo.RRNKkrdt.id_examination, examination.[p30] as examination  FROM dbo.RRNKkrdt INNER JOIN examination  ON dbo.RRNKkrdt.id_examination=examination.id_examination  WHERE id_kafedra=1 AND id_a_year=15 AND id_teacher =1 AND id_discipline =1 AND id_w_s =1 AND prov_reyt>0  AND ( (id_vid_zaniatiy is not NULL) or (id_vid_zaniatiy in (5,6)) )

@@ -1,0 +1,1 @@
+SELECT faculty.id_faculty, faculty.[p23-2] AS [faculty] FROM  faculty INNER JOIN user_faculty ON faculty.id_faculty = user_faculty.faculty WHERE user_faculty.id_login = 1Order by [p23-2]

@@ -1,0 +1,1 @@
+SELECT dbo.g_s.id_group, dbo.specialityV.p108 FROM dbo.specialityV INNER JOIN dbo.g_s ON dbo.specialityV.id_speciality = dbo.g_s.id_speciality WHERE  (dbo.g_s.id_group =1)

@@ -1,0 +1,1 @@
+ SELECT     dbo.g_r_y.id_a_year, dbo.[group].id_faculty, dbo.[group].id_group, dbo.[group].p20 as [group], dbo.[group].o_z, -1 as  descGroupNum FROM         dbo.g_r_y INNER JOIN  dbo.[group] ON dbo.g_r_y.id_group = dbo.[group].id_group  WHERE     dbo.g_r_y.id_a_year =15 AND dbo.[group].id_faculty =1 ORDER By [group]

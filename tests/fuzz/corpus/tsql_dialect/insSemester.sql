@@ -1,0 +1,1 @@
+SELECT TOP 1 id_semester FROM dbo.semester INNER JOIN dbo.g_r_y ON dbo.semester.id_rate = dbo.g_r_y.id_rate WHERE (dbo.g_r_y.id_group = 1)AND (dbo.g_r_y.id_a_year = 15)AND (dbo.semester.id_w_s = 1)

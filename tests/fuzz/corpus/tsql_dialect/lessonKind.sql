@@ -1,0 +1,1 @@
+SELECT subgroup,id_rrnkKrdt,id_vid_zaniatiy,id_ebe_var FROM dbo.RRNKkrdt WHERE (id_w_s =         1) AND   (id_discipline =  1) AND   (id_teacher =     1) AND   (id_a_year =      15) AND   (id_kafedra =     1) AND   (id_examination = 1) AND   (subgroup =       1) AND   (id_vid_zaniatiy is not NULL) ORDER BY subgroup

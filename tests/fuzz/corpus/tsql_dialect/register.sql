@@ -1,0 +1,1 @@
+INSERT INTO DisciplineForStudent  (id_student, descGroupNum, id_discipline, id_a_year, id_semester, id_ins_year, id_ins_semester, id_teacher, id_group,  id_examination, subGroup, QTL_user, id_faculty, id_kafedra, kredits, isByPlan, id_vid_zaniatiy) VALUES(4, 1, 1,15,4,15,4,1,1,1,1, 'operator',1,1,5,1,1)

@@ -1,0 +1,1 @@
+SELECT TOP (1) id_QTL_user, visible, QTL_login, canRemoveDFSFromExStudent FROM QTL_User WHERE (canRemoveDFSFromExStudent = 1)  AND (QTL_login ='operator')

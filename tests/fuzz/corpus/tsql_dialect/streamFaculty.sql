@@ -1,0 +1,1 @@
+SELECT id_faculty  FROM  dbo.RRNK_krdt_kolst WHERE (id_a_year = 15) AND (id_w_s = 1) AND (id_kafedra = 1) AND (id_teacher = 1) AND (id_discipline = 1) AND (id_examination = 1) AND (subgroup = 1)

@@ -1,0 +1,1 @@
+EXEC GetKPVStudentInfo   @id_student = 1 ,@id_semester = 4 ,@id_a_year = 15 ,@id_discipline = 1 ,@id_group =  1 ,@descGroupNum =  1 ,@kredits =  5

@@ -1,0 +1,1 @@
+ EXEC GET_KPV_Students  @id_group = 1,  @id_discipline = 1,  @id_a_year = 15,  @id_examination = 1,  @id_w_s = 1, @kredits = 5, @id_user=1

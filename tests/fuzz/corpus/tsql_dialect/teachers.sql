@@ -1,0 +1,1 @@
+ SELECT DISTINCT dbo.teacher.id_teacher, dbo.t_fio.t_fio  FROM         dbo.RRNKkrdt INNER JOIN  dbo.teacher ON dbo.RRNKkrdt.id_teacher = dbo.teacher.id_teacher INNER JOIN  dbo.t_fio ON dbo.teacher.id_teacher = dbo.t_fio.id_teacher  WHERE     (dbo.RRNKkrdt.id_a_year = 15) AND (dbo.RRNKkrdt.id_kafedra = 1)  AND prov_reyt>0 ORDER BY dbo.t_fio.t_fio

@@ -1,0 +1,1 @@
+SELECT id_teacher, t_fio FROM dbo.GetTFIO_with_pps(4, 1)
