@@ -199,6 +199,17 @@ QString DevServer::odbcString(const QString& user, const QString& password) cons
              braced(password));
 }
 
+QPair<QString, QString> DevServer::settingsAccount() const {
+    SqliteHandle h(m_dbPath);
+    const auto account = devserver::qtl::settingsAccount(h.db);
+    return {QString::fromStdString(account.first), QString::fromStdString(account.second)};
+}
+
+QString DevServer::odbcString() const {
+    const auto account = settingsAccount();
+    return odbcString(account.first, account.second);
+}
+
 void DevServer::writeSettingsFile(const QString& path) const {
     QDir().mkpath(QFileInfo(path).absolutePath());
     const QString written = m_dir.filePath(QStringLiteral("Data/QTL"));

@@ -5,6 +5,7 @@
 #include "platform/MessageBoxes.h"
 
 #include <QJsonObject>
+#include <QPair>
 #include <QProcess>
 #include <QString>
 #include <QStringList>
@@ -49,6 +50,10 @@ public:
 
     // The ODBC string for the FreeTDS driver to this server with the given account.
     QString odbcString(const QString& user, const QString& password) const;
+    // The database account the settings file names (user, password).
+    QPair<QString, QString> settingsAccount() const;
+    // The ODBC string with the settings-file account.
+    QString odbcString() const;
     // The settings-file account and writing the 84-byte settings file (Data/QTL) under `folder`.
     void writeSettingsFile(const QString& path) const;
 

@@ -3,6 +3,8 @@
 #include "Unit10.h"
 #include "dm_u.h"
 
+#include <QApplication>
+#include <QKeyEvent>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -11,6 +13,18 @@ namespace qtltest {
 
 namespace {
 QString g_report;
+}
+
+void typeInto(QWidget* widget, const QString& text) {
+    for (const QChar c : text) {
+        const QChar upper = c.toUpper();
+        const int key = upper.unicode() < 0x80 && upper.isLetterOrNumber() ? int(upper.unicode())
+                                                                          : int(Qt::Key_unknown);
+        QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier, QString(c));
+        QApplication::sendEvent(widget, &press);
+        QKeyEvent release(QEvent::KeyRelease, key, Qt::NoModifier, QString(c));
+        QApplication::sendEvent(widget, &release);
+    }
 }
 
 void useServer(DevServer& server) { qtl::TForm8::ProgramFolderOverride = server.tempDir(); }
@@ -28,8 +42,8 @@ void installAutoLogin(const QString& login, const QString& password) {
 
         qtl::TForm8 form(mainWindow);
         form.show();
-        QTest::keyClicks(form.Login_Edit, login);
-        QTest::keyClicks(form.Password_Edit, password);
+        typeInto(form.Login_Edit, login);
+        typeInto(form.Password_Edit, password);
         QTest::mouseClick(form.SpeedButton2, Qt::LeftButton);
         const bool accepted = form.result() == QDialog::Accepted;
 

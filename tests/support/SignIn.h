@@ -12,6 +12,10 @@
 
 namespace qtltest {
 
+// Types text as the keyboard would, one key event per character (Cyrillic included, which
+// QTest::keyClicks cannot carry).
+void typeInto(QWidget* widget, const QString& text);
+
 // The login reads the settings file the server wrote into its own folder.
 void useServer(DevServer& server);
 
