@@ -6,6 +6,7 @@
 #include "DevServer.h"
 #include "SignIn.h"
 
+#include "Unit2.h"
 #include "dm_u.h"
 #include "main_u.h"
 #include "platform/LookupComboBox.h"
