@@ -1,6 +1,7 @@
 // The selection chain on the real window against the demo data: each pick by mouse or keyboard,
 // the enabled states after it, the list that opens, and the exact statements sent.
 #include "chain_helpers.h"
+#include "Unit2.h"
 
 using namespace qtltest::chain;
 
@@ -194,6 +195,18 @@ TEST_F(SelectionChain, DisciplineOutsideThePlanUsesTheFirstStudentProcedure) {
     EXPECT_EQ(w()->CheckListBox1->count(), demo::kGroupOz0Students);
 }
 
+TEST_F(SelectionChain, GroupWithoutSpecialityShowsNoFormOfStudy) {
+    signIn();
+    chainTo(QStringLiteral("ИТ-21"));
+    EXPECT_EQ(w()->Label12->text(), QStringLiteral("Форма обучение: Очная"));
+    const int m = mark();
+    openAndPick(w()->DBLookupComboBox3, QStringLiteral("ИТ-23"));
+    EXPECT_EQ(since(m).last(), sent(formOfStudy(demo::kGroupNoGs)));
+    EXPECT_EQ(w()->Label12->text(), QStringLiteral("Форма обучение: "));
+    EXPECT_EQ(w()->SelectedDescGroupNum, QStringLiteral("-1"));   // no plan for that group
+    EXPECT_EQ(w()->SelectedIsByPlan, QStringLiteral("0"));
+}
+
 TEST_F(SelectionChain, SameFacultyAgainEmptiesEverythingBelowWithoutReadingTheYears) {
     signIn();
     chainTo(QStringLiteral("ИТ-21"));
@@ -352,6 +365,49 @@ TEST_F(SelectionChainFaults, ServerErrorShowsItsTextKeepsTheResetsAndTheWindowGo
     EXPECT_EQ(since(m), QStringList{sent(teacherList(15, demo::kKafedraB))});
     EXPECT_EQ(openList(), QStringLiteral("DBLookupComboBox9"));
     EXPECT_EQ(f->DBLookupComboBox9->count(), 3);
+    EXPECT_EQ(boxes.shown().size(), 1);
+}
+
+}  // namespace
+
+namespace {
+
+class GroupStepFault : public qtltest::chain::MainWindowTest {
+protected:
+    void SetUp() override {
+        options.failOn = QStringLiteral("SP_GetDescGroupNumOfDiscipline");
+        MainWindowTest::SetUp();
+    }
+};
+
+TEST_F(GroupStepFault, PlanNumberErrorLeavesTheListEmptyAndTheCaptionAsItWas) {
+    signIn();
+    chainTo();
+    auto* f = w();
+    boxes.clear();
+    const int m = mark();
+    pickInList(f->DBLookupComboBox3, QStringLiteral("ИТ-21"));
+    ASSERT_EQ(boxes.shown().size(), 1);
+    EXPECT_TRUE(boxes.shown()[0].text.startsWith(QStringLiteral("Injected failure: Exec SP_GetDescGroupNumOfDiscipline")))
+        << qPrintable(boxes.shown()[0].text);
+    // The step ended inside the student list: no students, no stream choices, no form of study.
+    const QStringList sentNow = since(m);
+    ASSERT_EQ(sentNow.size(), 2);
+    EXPECT_EQ(sentNow[0], sent(topSemester(demo::kGroupOz0, 15, 1)));
+    EXPECT_EQ(f->SelectedInsSemesterId, QString::number(demo::kSemesterCourse2Autumn));
+    EXPECT_EQ(f->CheckListBox1->count(), 0);
+    EXPECT_EQ(f->CheckBox1->text(), QStringLiteral("Студенты:"));
+    EXPECT_TRUE(f->CheckBox1->isEnabled());
+    EXPECT_TRUE(f->SpeedButton2->isEnabled());
+    EXPECT_FALSE(f->SpeedButton1->isEnabled());
+    EXPECT_FALSE(f->DBLookupComboBox11->hasKey());
+    EXPECT_TRUE(f->Label12->text().isEmpty());
+
+    // Still usable: the form of control step runs again and lists the groups.
+    const int m2 = mark();
+    openAndPick(f->DBLookupComboBox4, QStringLiteral("Экзамен"));
+    EXPECT_EQ(since(m2).first(), sent(groupsOther(demo::kFacultyA, 15, 1)));
+    EXPECT_TRUE(f->DBLookupComboBox3->isDroppedDown());
     EXPECT_EQ(boxes.shown().size(), 1);
 }
 
