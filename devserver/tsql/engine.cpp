@@ -299,10 +299,9 @@ public:
         try {
             qtl::registerFunctions(admin_);
             tsql::registerFunctions(admin_);
-            if (fresh) {
-                execOrThrow(admin_, "PRAGMA journal_mode=WAL");
-                qtl::createDatabase(admin_, options.demo);
-            }
+            // Readers never wait for a writer, and each session sees committed data only.
+            if (options.dbPath != ":memory:") execOrThrow(admin_, "PRAGMA journal_mode=WAL");
+            if (fresh) qtl::createDatabase(admin_, options.demo);
         } catch (const std::exception& e) {
             sqlite3_close_v2(admin_);
             if (fresh && options.dbPath != ":memory:") {
