@@ -5,7 +5,14 @@
 #include <QSqlError>
 #include <QSqlField>
 #include <QSqlQuery>
+#include <QSqlDriver>
 #include <QSqlRecord>
+
+#ifdef Q_OS_WIN
+#include <windows.h>
+#endif
+#include <sql.h>
+#include <sqlext.h>
 
 namespace qtl {
 
@@ -61,13 +68,28 @@ void Connection::open() {
     }
 }
 
+bool Connection::linkIsDead() const {
+    const QSqlDatabase db = database();
+    if (!db.isOpen() || !db.driver()) return false;
+    const QVariant handle = db.driver()->handle();
+    // QODBC hands out the connection handle as a pointer-sized value (SQLHANDLE / void*).
+    if (!handle.isValid() || handle.metaType().sizeOf() != int(sizeof(SQLHDBC))) return false;
+    SQLHDBC hdbc = *static_cast<SQLHDBC const*>(handle.data());
+    if (!hdbc) return false;
+    SQLUINTEGER dead = SQL_CD_FALSE;
+    const SQLRETURN r = SQLGetConnectAttr(hdbc, SQL_ATTR_CONNECTION_DEAD, &dead, 0, nullptr);
+    return SQL_SUCCEEDED(r) && dead == SQL_CD_TRUE;
+}
+
 void Connection::close() {
     QSqlDatabase db = database();
     if (db.isOpen()) db.close();
 }
 
 void Connection::fail(const QString& rawText, const QString& nativeCode) {
-    const bool lost = isLinkFailure(rawText, nativeCode);
+    // The driver's own word first: its texts for a dead link vary ("Unknown error" when the
+    // write to a closed socket fails).
+    const bool lost = linkIsDead() || isLinkFailure(rawText, nativeCode);
     // A broken link leaves the driver's handle unusable: drop it so the next statement opens a
     // fresh connection (and sends the session setup) first.
     if (lost) close();

@@ -65,6 +65,7 @@ private:
     qint64 m_batches = 0;
 
     QSqlDatabase database() const;
+    bool linkIsDead() const;     // asks the ODBC driver whether the link is gone
     [[noreturn]] void fail(const QString& rawText, const QString& nativeCode);
 };
 
