@@ -6,6 +6,8 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 
 #include <sql.h>
 #include <sqlext.h>
@@ -90,13 +92,17 @@ int main(int argc, char** argv) {
         con.setOdbcConnectString(server.odbcString());
         qtl::Query query(&con, QStringLiteral("ADOQ_Bench"));
         BareOdbc bare(server.odbcString());
+        // Qt's own forward-only loop on a second connection: how much of the cost is Qt SQL's.
+        QSqlDatabase qt = QSqlDatabase::addDatabase(QStringLiteral("QODBC"), QStringLiteral("bench-qt"));
+        qt.setDatabaseName(server.odbcString());
+        if (!qt.open()) throw std::runtime_error("Qt connection failed");
 
-        std::printf("%-8s %12s %12s %8s\n", "rows", "Query ms", "bare ms", "ratio");
+        std::printf("%-8s %12s %12s %12s %8s\n", "rows", "Query ms", "Qt loop ms", "bare ms", "ratio");
         for (int rows : {100, 10000}) {
             const QString sql =
                 QStringLiteral("SELECT id, name, code FROM bench_rows WHERE id <= %1 ORDER BY id").arg(rows);
             query.setSql(sql);
-            std::vector<double> viaQuery, viaBare;
+            std::vector<double> viaQuery, viaBare, viaQt;
             for (int i = 0; i < runs + 1; ++i) {
                 QElapsedTimer t;
                 t.start();
@@ -108,12 +114,22 @@ int main(int argc, char** argv) {
                 const long cells = bare.run(sql + QStringLiteral("\r\n"));
                 const double b = double(t.nsecsElapsed()) / 1e6;
                 if (cells != long(rows) * 3) throw std::runtime_error("wrong cell count");
+                t.restart();
+                {
+                    QSqlQuery raw(qt);
+                    raw.setForwardOnly(true);
+                    raw.exec(sql);
+                    while (raw.next())
+                        for (int c = 0; c < 3; ++c) (void)raw.value(c);
+                }
+                const double qtl = double(t.nsecsElapsed()) / 1e6;
                 if (i == 0) continue;   // warm-up
                 viaQuery.push_back(q);
                 viaBare.push_back(b);
+                viaQt.push_back(qtl);
             }
-            const double mq = median(viaQuery), mb = median(viaBare);
-            std::printf("%-8d %12.2f %12.2f %8.2f\n", rows, mq, mb, mq / mb);
+            const double mq = median(viaQuery), mb = median(viaBare), mt = median(viaQt);
+            std::printf("%-8d %12.2f %12.2f %12.2f %8.2f\n", rows, mq, mt, mb, mq / mb);
         }
     } catch (const std::exception& e) {
         std::fprintf(stderr, "bench_query_open: %s\n", e.what());
