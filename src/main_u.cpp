@@ -1052,8 +1052,10 @@ void TForm1::RzBitBtn1Click() {
 }
 
 void TForm1::Frame11BitBtn1Click() {
-    if (RegistrationDeadlineCheck())
-        Frame11->BitBtn1Click();
+    if (!RegistrationDeadlineCheck())
+        return;
+    Frame11->BitBtn1Click();
+    ReloadLists();
 }
 
 void TForm1::Frame11BitBtn2Click() { Frame11->BitBtn2Click(); }
