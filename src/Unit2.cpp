@@ -1,5 +1,7 @@
 #include "Unit2.h"
 
+#include "Unit5.h"
+
 #include "dm_u.h"
 #include "main_u.h"
 #include "platform/Guard.h"
@@ -49,6 +51,7 @@ LookupComboBox* makeSelector(QWidget* parent, ListSource* source, const QString&
 }  // namespace
 
 TFrame1::TFrame1(TForm1* form, QWidget* parent) : QFrame(parent), m_form(form) {
+    InitPictures();
     setFixedHeight(127);
 
     BitBtn2 = new QPushButton(this);

@@ -35,6 +35,7 @@ QString TForm4::SearchStatement(const QString& text, const QString& login) {
 }
 
 TForm4::TForm4(QWidget* parent) : QDialog(parent) {
+    InitPictures();
     setWindowTitle(QStringLiteral("Поиск"));
     resize(503, 584);
 

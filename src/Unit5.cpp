@@ -11,6 +11,9 @@
 #include <QScreen>
 #include <QVBoxLayout>
 
+// The pictures live in a static library: register them before the first window needs them.
+static void initPictures() { Q_INIT_RESOURCE(resources); }
+
 namespace qtl {
 
 namespace {
@@ -67,6 +70,11 @@ QPushButton* flatButton(QWidget* parent, const QString& caption, const QString& 
 
 const QColor TForm5::kAlternateRow(224, 231, 252);
 
+void InitPictures() {
+    static const bool done = (initPictures(), true);
+    (void)done;
+}
+
 QFont PalatinoBold(int pixelSize) {
     QFont font(QStringLiteral("Palatino Linotype"));
     font.setPixelSize(pixelSize);
@@ -107,6 +115,7 @@ bool ColumnFitter::eventFilter(QObject* watched, QEvent* event) {
 }
 
 TForm5::TForm5(QWidget* parent) : QDialog(parent) {
+    InitPictures();
     setWindowTitle(QStringLiteral("Окно регистрации студента"));
     buildLayout();
     connect(DM_MB->ADOQ_SGM, &Query::currentChanged, this, [this] { refreshName(); });

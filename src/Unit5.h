@@ -26,6 +26,9 @@ private:
     QVector<int> m_widths;
 };
 
+// Registers the button glyphs and pictures (once).
+void InitPictures();
+
 // Bold "Palatino Linotype" of the given pixel size.
 QFont PalatinoBold(int pixelSize);
 
