@@ -325,7 +325,7 @@ void fillSmall(sqlite3* db) {
     }
 
     // Plans of the current year (course 2). Programming has practice hours but no lab hours.
-    struct P { int spec, ws, disc, kaf, exam, kredit, num; };
+    struct P { int spc, ws, disc, kaf, exam, kredit, num; };
     const P plans[] = {
         {1, 1, kDisciplineA, kKafedraA, kExamA, 5, kDescGroupNumA}, {1, 1, kDisciplineTwoCredits, kKafedraA, kExamA, 5, 2},
         {1, 1, kDisciplineAlgorithms, kKafedraA, kExamA, 4, 3},    {1, 1, kDisciplineCalculus, kKafedraB, kExamA, 6, 4},
@@ -341,12 +341,12 @@ void fillSmall(sqlite3* db) {
         {5, 1, kDisciplineEnglish, kKafedraD, kExamCredit, 4, 3}};
     for (const auto& p : plans) {
         const bool programming = p.disc == kDisciplineA;
-        w.plan.run({I(kYearCurrent), I(p.spec), I(2), I(p.ws), I(p.disc), I(p.kaf), I(p.exam), I(p.kredit), I(p.num),
+        w.plan.run({I(kYearCurrent), I(p.spc), I(2), I(p.ws), I(p.disc), I(p.kaf), I(p.exam), I(p.kredit), I(p.num),
                     I(programming ? 0 : 16), I(programming ? 30 : 16), I(programming ? 60 : 32)});
     }
     // Previous year (course 1): Programming only.
-    for (int spec : {1, 4})
-        w.plan.run({I(kYearPrevious), I(spec), I(1), I(kWsAutumn), I(kDisciplineA), I(kKafedraA), I(kExamA), I(5),
+    for (int spc : {1, 4})
+        w.plan.run({I(kYearPrevious), I(spc), I(1), I(kWsAutumn), I(kDisciplineA), I(kKafedraA), I(kExamA), I(5),
                     I(1), I(0), I(30), I(60)});
 
     // Teaching load of the current year.
@@ -467,18 +467,18 @@ void fillLarge(sqlite3* db) {
     // Plans: six disciplines per speciality, course, year and autumn/spring term; each class
     // gets a teacher of its department and two streams.
     struct PlanRow { int disc, kaf, exam, kredit, num; };
-    std::map<std::tuple<int, int, int, int>, std::vector<PlanRow>> planOf;  // (spec, year, course, ws)
+    std::map<std::tuple<int, int, int, int>, std::vector<PlanRow>> planOf;  // (spc, year, course, ws)
     std::map<std::tuple<int, int, int, int, int, int>, int> classTeacher;  // (year, disc, kaf, ws, exam, kredit)
     std::set<std::tuple<int, int, int, int, int, int, int>> kolstDone;
     for (int f = 0; f < kFaculties; ++f)
         for (int s = 0; s < kSpecPerFaculty; ++s) {
-            const int spec = 101 + f * kSpecPerFaculty + s;
-            w.speciality.run({I(spec), "Специальность " + std::to_string(spec), S(s == 4 ? "Заочная" : "Очная"),
+            const int spc = 101 + f * kSpecPerFaculty + s;
+            w.speciality.run({I(spc), "Специальность " + std::to_string(spc), S(s == 4 ? "Заочная" : "Очная"),
                               I(kLargeFirstFaculty + f)});
             for (int year : {kYearPrevious, kYearCurrent})
                 for (int course = 1; course <= 4; ++course)
                     for (int ws : {kWsAutumn, kWsSpring}) {
-                        auto& rows = planOf[{spec, year, course, ws}];
+                        auto& rows = planOf[{spc, year, course, ws}];
                         std::set<int> used;
                         while (static_cast<int>(rows.size()) < 6) {
                             const int idx = rng.below(kKafPerFaculty * kDiscPerKaf);
@@ -487,7 +487,7 @@ void fillLarge(sqlite3* db) {
                             const int disc = 1001 + (kaf - kLargeFirstKafedra) * kDiscPerKaf + idx % kDiscPerKaf;
                             PlanRow p{disc, kaf, 1 + rng.below(3), 3 + rng.below(4), static_cast<int>(rows.size()) + 1};
                             rows.push_back(p);
-                            w.plan.run({I(year), I(spec), I(course), I(ws), I(p.disc), I(p.kaf), I(p.exam),
+                            w.plan.run({I(year), I(spc), I(course), I(ws), I(p.disc), I(p.kaf), I(p.exam),
                                         I(p.kredit), I(p.num), I(16), I(16), I(32)});
                             auto key = std::make_tuple(year, disc, kaf, ws, p.exam, p.kredit);
                             auto it = classTeacher.find(key);
@@ -513,14 +513,14 @@ void fillLarge(sqlite3* db) {
     int groupId = kLargeFirstGroup;
     for (int f = 0; f < kFaculties; ++f)
         for (int s = 0; s < kSpecPerFaculty; ++s) {
-            const int spec = 101 + f * kSpecPerFaculty + s;
+            const int spc = 101 + f * kSpecPerFaculty + s;
             const int oz = s == 4 ? 1 : 0;
             for (int course = 1; course <= 4; ++course)
                 for (int g = 1; g <= kGroupsPerCourse; ++g) {
                     const int gid = groupId++;
-                    w.group.run({I(gid), I(kLargeFirstFaculty + f), "С" + std::to_string(spec) + "-" +
+                    w.group.run({I(gid), I(kLargeFirstFaculty + f), "С" + std::to_string(spc) + "-" +
                                  std::to_string(course) + std::to_string(g), I(oz)});
-                    w.gs.run({I(gid), I(spec)});
+                    w.gs.run({I(gid), I(spc)});
                     w.gry.run({I(gid), I(kYearCurrent), I(course)});
                     if (course > 1) w.gry.run({I(gid), I(kYearPrevious), I(course - 1)});
                     for (int year : {kYearPrevious, kYearCurrent, kYearNext}) w.addDeadlines(gid, oz, year, kOpenEnd);
@@ -532,7 +532,7 @@ void fillLarge(sqlite3* db) {
                             const int c = year == kYearCurrent ? course : course - 1;
                             if (c < 1) continue;
                             for (int ws : {kWsAutumn, kWsSpring})
-                                for (const auto& p : planOf[{spec, year, c, ws}]) {
+                                for (const auto& p : planOf[{spc, year, c, ws}]) {
                                     const int sub = 1 + sid % 2;
                                     Writer::Registration r{sid, gid, p.disc,
                                                            classTeacher[{year, p.disc, p.kaf, ws, p.exam, p.kredit}],

