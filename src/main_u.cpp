@@ -858,7 +858,9 @@ void TForm1::CheckListBox1ClickCheck() {
 }
 
 void TForm1::CheckListBox1Click() {
-    const int index = CheckListBox1->itemIndex();
+    // A mouse press makes the line current just before it selects it, so while this handler runs
+    // the current line is the one being chosen.
+    const int index = CheckListBox1->currentRow();
     if (index < 0 || Frame11->isHidden())
         return;
     const auto* item = dynamic_cast<const StudentItem*>(CheckListBox1->record(index));

@@ -156,6 +156,37 @@ TEST_F(StudentList, AGroupWithoutStudentsCountsZero) {
     EXPECT_TRUE(boxes.shown().isEmpty()) << qPrintable(boxes.texts().join(QStringLiteral("\n")));
 }
 
+TEST_F(StudentList, SelectingALineLoadsThatStudentIntoTheTransferFrame) {
+    signIn();
+    chainTo(QStringLiteral("ИТ-21"));
+    auto* list = w()->CheckListBox1;
+    const QString head = QStringLiteral("EXEC GetKPVStudentInfo");
+    int m = mark();
+    clickTextOf(row(kEliseeva));
+    QStringList loads = startingWith(since(m), head);
+    ASSERT_EQ(loads.size(), 1);
+    EXPECT_TRUE(loads[0].contains(QStringLiteral("@id_student = %1 ").arg(demo::kStudentEliseeva))) << qPrintable(loads[0]);
+    EXPECT_TRUE(loads[0].contains(QStringLiteral("@id_semester = %1 ").arg(demo::kSemesterCourse2Autumn)));
+    // The arrow keys load each newly selected student.
+    m = mark();
+    pressKey(list, Qt::Key_Down);
+    loads = startingWith(since(m), head);
+    ASSERT_EQ(loads.size(), 1);
+    EXPECT_TRUE(loads[0].contains(QStringLiteral("@id_student = %1 ").arg(demo::kStudentTwoGroups)));
+    EXPECT_TRUE(boxes.shown().isEmpty()) << qPrintable(boxes.texts().join(QStringLiteral("\n")));
+}
+
+TEST_F(StudentList, SelectingALineWithoutARegisteringSemesterShowsTheConversionError) {
+    signIn();
+    chainTo(QStringLiteral("ИТ-21"));
+    w()->SelectedInsSemesterId.clear();   // as after a group step that found no semester
+    boxes.clear();
+    const int m = mark();
+    clickTextOf(row(kEliseeva));
+    EXPECT_EQ(boxes.texts(), QStringList{QStringLiteral("'' is not a valid integer value")});
+    EXPECT_EQ(since(m), QStringList());   // the frame is not loaded
+}
+
 TEST_F(StudentList, InsertRegistersOnlyWhileTheButtonIsEnabled) {
     signIn();
     chainTo(QStringLiteral("ИТ-21"));
