@@ -469,7 +469,9 @@ void fillLarge(sqlite3* db) {
     struct PlanRow { int disc, kaf, exam, kredit, num; };
     std::map<std::tuple<int, int, int, int>, std::vector<PlanRow>> planOf;  // (spc, year, course, ws)
     std::map<std::tuple<int, int, int, int, int, int>, int> classTeacher;  // (year, disc, kaf, ws, exam, kredit)
-    std::set<std::tuple<int, int, int, int, int, int, int>> kolstDone;
+    // Keyed by teacher too: two classes of one discipline and form of control (other credits)
+    // may have different teachers, and each stream needs its own faculty row.
+    std::set<std::tuple<int, int, int, int, int, int, int, int>> kolstDone;
     for (int f = 0; f < kFaculties; ++f)
         for (int s = 0; s < kSpecPerFaculty; ++s) {
             const int spc = 101 + f * kSpecPerFaculty + s;
@@ -501,7 +503,7 @@ void fillLarge(sqlite3* db) {
                                             I(2), I(2), kNull, I(0)});
                             }
                             for (int sub : {1, 2})
-                                if (kolstDone.insert({year, disc, kaf, ws, p.exam, sub, f}).second)
+                                if (kolstDone.insert({year, disc, kaf, ws, p.exam, sub, f, it->second}).second)
                                     w.kolst.run({I(kLargeFirstFaculty + f), I(year), I(ws), I(kaf), I(it->second),
                                                  I(disc), I(p.exam), I(sub), I(25)});
                         }

@@ -15,12 +15,31 @@ struct Sent {
 
 inline std::string n(int v) { return std::to_string(v); }
 
+// The ids the statements are filled with; the defaults are rows of the small demo data.
+struct Ids {
+    int year = devserver::qtl::demo::kYearCurrent;
+    int ws = devserver::qtl::demo::kWsAutumn;
+    int kafedra = devserver::qtl::demo::kKafedraA;
+    int teacher = devserver::qtl::demo::kTeacherA;
+    int discipline = devserver::qtl::demo::kDisciplineA;
+    int exam = devserver::qtl::demo::kExamA;
+    int group = devserver::qtl::demo::kGroupOz0;
+    int faculty = devserver::qtl::demo::kFacultyA;
+    int semester = devserver::qtl::demo::kSemesterCourse2Autumn;
+    int stream = devserver::qtl::demo::kStreamNamed;
+    int credits = devserver::qtl::demo::kCreditsA;
+    int descGroupNum = devserver::qtl::demo::kDescGroupNumA;
+    int creditStudent = devserver::qtl::demo::kStudentFullCredits;   // credit sum
+    int student = devserver::qtl::demo::kStudentAbdullaev;           // transfer frame, registrations window
+    std::string searchPattern = "%ЁЛК%";
+};
+
 // Statements that only read (and EXECs of routines that return rows).
-inline std::vector<Sent> reads() {
+inline std::vector<Sent> reads(const Ids& ids = Ids{}) {
     using namespace devserver::qtl::demo;
-    const std::string year = n(kYearCurrent), ws = n(kWsAutumn), kaf = n(kKafedraA), teacher = n(kTeacherA),
-                      disc = n(kDisciplineA), exam = n(kExamA), group = n(kGroupOz0), fac = n(kFacultyA),
-                      sem = n(kSemesterCourse2Autumn), stream = n(kStreamNamed), kr = n(kCreditsA);
+    const std::string year = n(ids.year), ws = n(ids.ws), kaf = n(ids.kafedra), teacher = n(ids.teacher),
+                      disc = n(ids.discipline), exam = n(ids.exam), group = n(ids.group), fac = n(ids.faculty),
+                      sem = n(ids.semester), stream = n(ids.stream), kr = n(ids.credits);
     return {
         {"rights", "SELECT TOP (1) id_QTL_user, visible, QTL_login, canRemoveDFSFromExStudent FROM QTL_User WHERE "
                    "(canRemoveDFSFromExStudent = 1)  AND (QTL_login ='operator')"},
@@ -94,7 +113,7 @@ inline std::vector<Sent> reads() {
                           year + ",  @id_examination = " + exam + ",  @id_w_s = " + ws + ", @kredits = " + kr +
                           ", @id_user=" + n(kUserOperator)},
         {"studentsB", " EXEC GET_KPV_Students2  @id_group = " + group + ",  @id_discipline = " + disc + ",  @id_a_year = " +
-                          year + ",  @descGroupNum = " + n(kDescGroupNumA) + ",  @id_examination = " + exam +
+                          year + ",  @descGroupNum = " + n(ids.descGroupNum) + ",  @id_examination = " + exam +
                           ",  @id_w_s = " + ws + ",  @kredits = " + kr + ",  @id_user=" + n(kUserOperator)},
         {"deadline", "Select id_a_year, id_w_s, id_f_educ, endDate, id_group FROM  dbo.V_Date_reg_DFS GROUP BY id_a_year, "
                      "id_w_s, id_f_educ, endDate, id_group HAVING (id_a_year =" + year + ") AND (id_w_s =" + ws +
@@ -109,7 +128,7 @@ inline std::vector<Sent> reads() {
                               ") AND (id_discipline = " + disc + ") AND (id_examination = " + exam +
                               ") AND (subgroup = " + stream + ")"},
         {"creditSum", "SELECT  Sum([kredits]) as Sumkredits FROM [QTL].[dbo].[DisciplineForStudent] where id_student=" +
-                          n(kStudentFullCredits) + " and id_semester=" + sem + " and id_group=" + group +
+                          n(ids.creditStudent) + " and id_semester=" + sem + " and id_group=" + group +
                           " and id_a_year=" + year},
         {"streams", "SELECT g_f.id_faculty, dbo.DisciplineForStudent.id_student, dbo.DisciplineForStudent.id_disciplineForStudent,"
                     "         (CAST(DisciplineForStudent.subGroup AS NVARCHAR(10)) + 'п (' + s_g.p20 + ') - '+ "
@@ -125,9 +144,9 @@ inline std::vector<Sent> reads() {
                         "dbo.DisciplineForStudent.id_student, dbo.DisciplineForStudent.id_disciplineForStudent, "
                         "        (CAST(DisciplineForStudent.subGroup AS NVARCHAR(10)) + 'п (' + s_g.p20 + ') - '+ "
                         "dbo.s_g.s_fio)  ORDER BY DisciplineForStudent.subGroup,dbo.s_g.p20,  dbo.s_g.s_fio"},
-        {"studentInfo", "EXEC GetKPVStudentInfo   @id_student = " + n(kStudentAbdullaev) + " ,@id_semester = " + sem +
+        {"studentInfo", "EXEC GetKPVStudentInfo   @id_student = " + n(ids.student) + " ,@id_semester = " + sem +
                             " ,@id_a_year = " + year + " ,@id_discipline = " + disc + " ,@id_group =  " + group +
-                            " ,@descGroupNum =  " + n(kDescGroupNumA) + " ,@kredits =  " + kr},
+                            " ,@descGroupNum =  " + n(ids.descGroupNum) + " ,@kredits =  " + kr},
         {"teachers2", "SELECT id_teacher, t_fio FROM dbo.GetTFIO_with_pps(4, " + kaf + ")"},
         {"search", "SELECT TOP (100) dbo.s_fio.id_student, dbo.s_fio.s_fio, dbo.[group].id_group, dbo.[group].p20, "
                    "dbo.[group].id_faculty, T_user_fak.QTL_login FROM dbo.s_fio INNER JOIN dbo.movement_t ON "
@@ -136,7 +155,7 @@ inline std::vector<Sent> reads() {
                    "dbo.user_faculty.faculty FROM dbo.QTL_User INNER JOIN dbo.user_faculty ON dbo.QTL_User.id_QTL_user = "
                    "dbo.user_faculty.id_login WHERE (dbo.QTL_User.visible = 1)) AS T_user_fak ON dbo.[group].id_faculty = "
                    "T_user_fak.faculty GROUP BY dbo.s_fio.id_student, dbo.s_fio.s_fio, dbo.[group].id_group, "
-                   "dbo.[group].p20, dbo.[group].id_faculty, T_user_fak.QTL_login HAVING (dbo.s_fio.s_fio LIKE '%ЁЛК%') "
+                   "dbo.[group].p20, dbo.[group].id_faculty, T_user_fak.QTL_login HAVING (dbo.s_fio.s_fio LIKE '" + ids.searchPattern + "') "
                    "AND (T_user_fak.QTL_login ='operator') ORDER BY dbo.s_fio.s_fio"},
         {"registrations", "SELECT   dbo.DisciplineForStudent.id_disciplineForStudent, dbo.DisciplineForStudent.id_student, "
                           "dbo.DisciplineForStudent.id_semester, dbo.semester.p43, dbo.DisciplineForStudent.id_discipline, "
@@ -147,7 +166,7 @@ inline std::vector<Sent> reads() {
                           "dbo.DisciplineForStudent.id_discipline = dbo.discipline.id_discipline INNER JOIN dbo.examination "
                           "ON dbo.DisciplineForStudent.id_examination = dbo.examination.id_examination INNER JOIN dbo.t_fio "
                           "ON dbo.DisciplineForStudent.id_teacher = dbo.t_fio.id_teacher WHERE "
-                          "dbo.DisciplineForStudent.id_student =" + n(kStudentAbdullaev) +
+                          "dbo.DisciplineForStudent.id_student =" + n(ids.student) +
                               " ORDER BY dbo.DisciplineForStudent.id_semester, dbo.discipline.p34"},
     };
 }

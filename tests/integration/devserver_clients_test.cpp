@@ -1,0 +1,145 @@
+// qtl-devserver with the command-line clients of the machine: FreeTDS tsql and unixODBC isql, each
+// logging in with the settings-file account and running statements the workstation sends.
+#include "DevServer.h"
+#include "qtl/demo_ids.h"
+
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QStandardPaths>
+
+#include <gtest/gtest.h>
+
+using namespace devserver::qtl::demo;
+
+namespace {
+
+struct Output {
+    int exitCode = -1;
+    QString out, err;
+};
+
+Output runClient(const QString& program, const QStringList& args, const QByteArray& input) {
+    Output o;
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    // The clients convert to the locale's charset: make it one that holds Cyrillic.
+    env.insert(QStringLiteral("LC_ALL"), QStringLiteral("C.UTF-8"));
+    p.setProcessEnvironment(env);
+    p.start(program, args);
+    if (!p.waitForStarted(10000)) {
+        o.err = p.errorString();
+        return o;
+    }
+    p.write(input);
+    p.closeWriteChannel();
+    if (!p.waitForFinished(30000)) {
+        p.kill();
+        p.waitForFinished(5000);
+        o.err = QStringLiteral("timed out");
+        return o;
+    }
+    o.exitCode = p.exitCode();
+    o.out = QString::fromUtf8(p.readAllStandardOutput());
+    o.err = QString::fromUtf8(p.readAllStandardError());
+    return o;
+}
+
+class Clients : public ::testing::Test {
+protected:
+    void SetUp() override {
+        for (const char* tool : {"tsql", "isql"})
+            if (QStandardPaths::findExecutable(QString::fromLatin1(tool)).isEmpty())
+                GTEST_SKIP() << tool << " is not installed";
+        server.start();
+    }
+
+    // One tsql session running the statements one after another.
+    Output tsql(const QStringList& statements, const QString& password = QString::fromLatin1(kSettingsPassword)) {
+        QByteArray input;
+        for (const QString& s : statements) input += s.toUtf8() + "\ngo\n";
+        input += "exit\n";
+        return runClient(QStringLiteral("tsql"),
+                         {QStringLiteral("-H"), server.host(), QStringLiteral("-p"), QString::number(server.port()),
+                          QStringLiteral("-U"), QString::fromLatin1(kSettingsUser), QStringLiteral("-P"), password,
+                          QStringLiteral("-D"), QStringLiteral("QTL")},
+                         input);
+    }
+
+    qtltest::DevServer server;
+};
+
+const QString kRights = QStringLiteral(
+    "SELECT TOP (1) id_QTL_user, visible, QTL_login, canRemoveDFSFromExStudent FROM QTL_User WHERE "
+    "(canRemoveDFSFromExStudent = 1)  AND (QTL_login ='operator')");
+
+TEST_F(Clients, TsqlRunsTheSignInStatements) {
+    ASSERT_EQ(server.settingsAccount().first, QString::fromLatin1(kSettingsUser));
+    const Output o = tsql({QStringLiteral("SELECT * FROM w_s"),
+                           QStringLiteral("SELECT [id_field]  FROM [QTL].[dbo].[VuzDefaults]  WHERE id_vuz_defaults=26"),
+                           QStringLiteral("EXEC GET_USER 'operator','4B583376B2767B923C3E1DA60D10DE59',NULL, 'QTL 33', "
+                                          "'10.0.0.5', 'PC7', 'operator','0','4'"),
+                           kRights});
+    ASSERT_EQ(o.exitCode, 0) << o.err.toStdString();
+    EXPECT_FALSE(o.err.contains(QStringLiteral("Msg "))) << o.err.toStdString();
+    const QString& s = o.out;
+    // Kinds of term, Cyrillic intact.
+    EXPECT_TRUE(s.contains(QStringLiteral("id_w_s\tp42\tws_sort\n1\tОсенний\t1\n2\tВесенний\t2\n3\tЛетний\t3\n(3 rows affected)")))
+        << s.toStdString();
+    EXPECT_TRUE(s.contains(QStringLiteral("id_field\n%1\n(1 row affected)").arg(kCreditLimitOz0))) << s.toStdString();
+    // GET_USER: the stored form of qtl_op / op_pw_33, user id, normal password state, no refusal, version.
+    EXPECT_TRUE(s.contains(QStringLiteral("psk^no\tno^ov^22\t%1\t50\t\t%2\n").arg(kUserOperator).arg(kNewestVersion)))
+        << s.toStdString();
+    EXPECT_TRUE(s.contains(QStringLiteral("id_QTL_user\tvisible\tQTL_login\tcanRemoveDFSFromExStudent\n%1\t1\toperator\t1\n")
+                               .arg(kUserOperator)))
+        << s.toStdString();
+
+    // Every statement reached the server as a batch, none as an RPC.
+    // tsql ends each batch with the line break it read.
+    const QStringList batches = server.batches();
+    EXPECT_TRUE(batches.contains(kRights + QLatin1Char('\n'))) << batches.join(QLatin1Char('|')).toStdString();
+    EXPECT_FALSE(server.anyRpc());
+}
+
+TEST_F(Clients, TsqlWithAWrongPasswordIsRefused) {
+    const Output o = tsql({QStringLiteral("SELECT * FROM w_s")}, QStringLiteral("not-it"));
+    EXPECT_TRUE(o.err.contains(QStringLiteral("Login failed for user 'qtl_entry'.")) ||
+                o.out.contains(QStringLiteral("Login failed for user 'qtl_entry'.")))
+        << o.out.toStdString() << o.err.toStdString();
+    EXPECT_FALSE(o.out.contains(QStringLiteral("Осенний")));
+    // The server still answers a good login.
+    EXPECT_TRUE(tsql({QStringLiteral("SELECT * FROM w_s")}).out.contains(QStringLiteral("Осенний")));
+}
+
+TEST_F(Clients, IsqlRunsAStatementByConnectionString) {
+    const QString cs = server.odbcString();
+    // -e: SQLExecDirect, a plain batch as the workstation sends.
+    const Output o = runClient(QStringLiteral("isql"),
+                               {QStringLiteral("-k"), cs, QStringLiteral("-b"), QStringLiteral("-e"), QStringLiteral("-v"),
+                                QStringLiteral("-c"), QStringLiteral("-d|")},
+                               kRights.toUtf8() + "\n");
+    ASSERT_EQ(o.exitCode, 0) << o.out.toStdString() << o.err.toStdString();
+    EXPECT_EQ(o.out, QStringLiteral("id_QTL_user|visible|QTL_login|canRemoveDFSFromExStudent\n%1|1|operator|1\n")
+                         .arg(kUserOperator));
+    const Output cyr = runClient(QStringLiteral("isql"),
+                                 {QStringLiteral("-k"), cs, QStringLiteral("-b"), QStringLiteral("-e"), QStringLiteral("-d|")},
+                                 "SELECT * FROM w_s\n");
+    EXPECT_EQ(cyr.out, QStringLiteral("1|Осенний|1\n2|Весенний|2\n3|Летний|3\n")) << cyr.err.toStdString();
+
+    // isql's default prepares the statement, which the driver sends as an RPC: that is either run
+    // or refused with a clear error, never hung or answered wrongly.
+    const Output prepared = runClient(QStringLiteral("isql"), {QStringLiteral("-k"), cs, QStringLiteral("-b"), QStringLiteral("-v"),
+                                                               QStringLiteral("-d|")},
+                                      "SELECT * FROM w_s\n");
+    EXPECT_TRUE(prepared.out == cyr.out ||
+                (prepared.out + prepared.err).contains(QStringLiteral("RPC requests are not supported by this server")))
+        << prepared.out.toStdString() << prepared.err.toStdString();
+
+    const Output bad = runClient(QStringLiteral("isql"),
+                                 {QStringLiteral("-k"), server.odbcString(QString::fromLatin1(kSettingsUser), QStringLiteral("x")),
+                                  QStringLiteral("-b"), QStringLiteral("-v")},
+                                 "SELECT 1\n");
+    EXPECT_NE(bad.exitCode, 0);
+    EXPECT_TRUE((bad.out + bad.err).contains(QStringLiteral("Login failed for user 'qtl_entry'."))) << bad.out.toStdString();
+}
+
+}  // namespace
