@@ -196,7 +196,21 @@ void ListBox::keyPressEvent(QKeyEvent* event) {
 
 void ListBox::mousePressEvent(QMouseEvent* event) {
     emit mousePressed(event->button(), event->position().toPoint());
+    // A right press only reports itself: the selected lines are what the stream editor works on.
+    if (event->button() == Qt::RightButton) {
+        event->accept();
+        return;
+    }
     QListWidget::mousePressEvent(event);
+}
+
+void ListBox::mouseReleaseEvent(QMouseEvent* event) {
+    // The view would otherwise select the line under the mouse when the right button comes up.
+    if (event->button() == Qt::RightButton) {
+        event->accept();
+        return;
+    }
+    QListWidget::mouseReleaseEvent(event);
 }
 
 }  // namespace qtl

@@ -78,7 +78,8 @@ signals:
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
-    void mousePressEvent(QMouseEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;     // a right press selects nothing
+    void mouseReleaseEvent(QMouseEvent* event) override;
 
 private:
     std::vector<std::unique_ptr<ItemRecord>> m_records;

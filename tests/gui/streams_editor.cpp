@@ -94,6 +94,41 @@ TEST_F(StreamsEditor, RightClickOpensTheEditorOnlyWithASelection) {
     EXPECT_FALSE(f->Panel4->isVisible());
 }
 
+// The editor works on the lines selected before the right press; the press must not select the
+// line under the mouse.
+TEST_F(StreamsEditor, RightPressNeverChangesTheSelectedLines) {
+    signIn();
+    chainTo(QStringLiteral("ИТ-21"));
+    auto* f = w();
+    ASSERT_GT(f->ListBox1->count(), 2);
+
+    f->ListBox1->clearSelection();
+    rightClickLine(1);
+    EXPECT_EQ(f->ListBox1->selectedCount(), 0);
+    EXPECT_FALSE(f->Panel4->isVisible());
+
+    clickLine(0);
+    ASSERT_EQ(f->ListBox1->selectedCount(), 1);
+    rightClickLine(2);
+    EXPECT_TRUE(f->Panel4->isVisible());
+    EXPECT_EQ(f->ListBox1->selectedCount(), 1);
+    EXPECT_TRUE(f->ListBox1->isSelected(0));
+    EXPECT_FALSE(f->ListBox1->isSelected(2));
+
+    // "Изменить" then moves only line 0's registration.
+    const int moved = registrationOf(0);
+    const int untouched = registrationOf(2);
+    const int m = mark();
+    f->DBLookupComboBox12->setFocus();
+    pressKey(f->DBLookupComboBox12, Qt::Key_Down);
+    ASSERT_TRUE(f->BitBtn1->isEnabled());
+    QTest::mouseClick(f->BitBtn1, Qt::LeftButton);
+    const QStringList updates = startingWith(since(m), QStringLiteral("UPDATE "));
+    ASSERT_EQ(updates.size(), 1);
+    EXPECT_TRUE(updates[0].contains("(id_disciplineForStudent = " + num(moved) + ")"));
+    EXPECT_FALSE(updates[0].contains("(id_disciplineForStudent = " + num(untouched) + ")"));
+}
+
 TEST_F(StreamsEditor, ATeacherPickedInTheEditorReloadsItsStreams) {
     signIn();
     chainTo(QStringLiteral("ИТ-21"));
