@@ -3,6 +3,7 @@
 #include "main_u.h"
 
 #include "Unit2.h"
+#include "Unit5.h"
 #include "dm_u.h"
 #include "platform/Guard.h"
 #include "platform/MessageBoxes.h"
@@ -19,6 +20,8 @@
 #include <QEvent>
 #include <QFontMetrics>
 #include <QGuiApplication>
+#include <QIcon>
+#include <QPixmap>
 #include <QKeyEvent>
 #include <QPainter>
 #include <QResizeEvent>
@@ -112,6 +115,7 @@ TForm1::~TForm1() {
 // Layout
 
 void TForm1::buildLayout() {
+    InitPictures();   // the button glyphs live in the program's static library
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("QTL 33 "));
     QFont base(QStringLiteral("MS Sans Serif"));
@@ -141,6 +145,15 @@ void TForm1::buildLayout() {
         "QPushButton { color: #800000; background: #f7f7f2; border: 1px solid #b4b4a8; }"
         "QPushButton:hover { background: #fff6d0; border-color: #c08000; }"
         "QPushButton:pressed { background: #e8e0c0; }"));
+    {
+        // Two states: the grey picture stands for the disabled button.
+        QIcon glyph;
+        glyph.addPixmap(QPixmap(QStringLiteral(":/remove_registration.png")), QIcon::Normal);
+        glyph.addPixmap(QPixmap(QStringLiteral(":/remove_registration_disabled.png")),
+                        QIcon::Disabled);
+        RzBitBtn1->setIcon(glyph);
+        RzBitBtn1->setIconSize(QSize(16, 16));
+    }
     RzBitBtn1->hide();
 
     Label1 = rowCaption(Panel5, "Label1", QStringLiteral("Факультет:"), 31);
@@ -223,6 +236,8 @@ void TForm1::buildLayout() {
     SpeedButton1 = new QPushButton(QStringLiteral("Регистрировать >>"), Panel2);
     SpeedButton1->setObjectName(QStringLiteral("SpeedButton1"));
     SpeedButton1->setGeometry(2, 107, 190, 35);
+    SpeedButton1->setIcon(QIcon(QStringLiteral(":/register_arrow.png")));
+    SpeedButton1->setIconSize(QSize(16, 16));
     SpeedButton1->setFont(buttonFont);
     SpeedButton1->setCursor(Qt::PointingHandCursor);
     SpeedButton1->setToolTip(QStringLiteral(

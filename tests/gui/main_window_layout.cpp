@@ -3,6 +3,10 @@
 #include "chain_helpers.h"
 
 #include <QGroupBox>
+#include <QIcon>
+#include <QImage>
+
+#include <cstdlib>
 
 using namespace qtltest::chain;
 
@@ -120,6 +124,36 @@ TEST_F(MainWindowLayout, CannotBeMadeSmallerThanTheMinimum) {
     QApplication::processEvents();
     EXPECT_EQ(w()->size(), QSize(805, 574));
     EXPECT_EQ(w()->Panel1->height(), 574 - 253 - 127);
+}
+
+// The two picture buttons carry their glyphs from the program's resources: the removal button
+// a normal and a grey disabled picture, the register button one picture.
+TEST_F(MainWindowLayout, PictureButtonsShowTheirGlyphs) {
+    signIn();
+    auto* f = w();
+    const QIcon remove = f->RzBitBtn1->icon();
+    ASSERT_FALSE(remove.isNull());
+    const QImage normal = remove.pixmap(QSize(16, 16), QIcon::Normal).toImage();
+    const QImage disabled = remove.pixmap(QSize(16, 16), QIcon::Disabled).toImage();
+    EXPECT_EQ(normal.size(), QSize(16, 16));
+    EXPECT_EQ(normal, QImage(QStringLiteral(":/remove_registration.png")).convertToFormat(normal.format()));
+    EXPECT_EQ(disabled, QImage(QStringLiteral(":/remove_registration_disabled.png"))
+                            .convertToFormat(disabled.format()));
+    EXPECT_NE(normal, disabled);
+    // The disabled picture is grey: no pixel of it is clearly coloured.
+    for (int y = 0; y < disabled.height(); ++y)
+        for (int x = 0; x < disabled.width(); ++x) {
+            const QColor c = disabled.pixelColor(x, y);
+            if (c.alpha() > 0) {
+                EXPECT_LE(std::abs(c.red() - c.blue()), 8) << x << "," << y;
+            }
+        }
+
+    const QIcon reg = f->SpeedButton1->icon();
+    ASSERT_FALSE(reg.isNull());
+    EXPECT_FALSE(QImage(QStringLiteral(":/register_arrow.png")).isNull());
+    const QImage arrow = reg.pixmap(QSize(16, 16)).toImage();
+    EXPECT_EQ(arrow, QImage(QStringLiteral(":/register_arrow.png")).convertToFormat(arrow.format()));
 }
 
 TEST_F(MainWindowLayout, RemovalButtonShownForAnOperatorWithTheRight) {
