@@ -82,6 +82,12 @@ public:
     SessionImpl(sqlite3* db, std::string user, std::optional<std::regex> failOn)
         : db_(db), catalog_(db), failOn_(std::move(failOn)) {
         ctx_.user = std::move(user);
+        try {
+            tsql::bindDateFormat(db_, &dateFormat_);
+        } catch (...) {
+            sqlite3_close_v2(db_);
+            throw;
+        }
     }
     ~SessionImpl() override { sqlite3_close_v2(db_); }
 
@@ -115,6 +121,7 @@ private:
     int tranCount_ = 0;
     bool xactAbort_ = false;
     bool nocount_ = false;
+    std::string dateFormat_ = "mdy";   // read by tsql_datetime of this connection
     std::atomic<bool> cancel_{false};
 
     struct Prepared {
@@ -205,7 +212,10 @@ private:
         case StmtKind::Exec: return runExec(p, so);
         case StmtKind::Set:
             for (const tsql::SetOption& o : p.options) {
-                if (o.kind == tsql::SetOption::Kind::DateFormat) ctx_.dateFormatDmy = o.value == "dmy";
+                if (o.kind == tsql::SetOption::Kind::DateFormat) {
+                    dateFormat_ = o.value;
+                    ctx_.dateFormatDmy = o.value == "dmy";
+                }
                 if (o.kind == tsql::SetOption::Kind::XactAbort) xactAbort_ = o.on;
                 if (o.kind == tsql::SetOption::Kind::NoCount) nocount_ = o.on;
             }

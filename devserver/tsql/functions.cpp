@@ -3,11 +3,15 @@
 // upper/lower for Cyrillic.
 #include "functions.h"
 
+#include "lexer.h"
+
 #include <cerrno>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 namespace devserver::tsql {
 
@@ -236,7 +240,212 @@ void rightFn(sqlite3_context* ctx, int, sqlite3_value** argv) {
     sqlite3_result_text(ctx, r.data(), static_cast<int>(r.size()), SQLITE_TRANSIENT);
 }
 
+// ---- datetime from text ----------------------------------------------------------------------
+
+bool allDigits(const std::string& s) {
+    if (s.empty()) return false;
+    for (char c : s)
+        if (c < '0' || c > '9') return false;
+    return true;
+}
+
+bool isLeap(int y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
+
+int daysInMonth(int y, int m) {
+    static const int days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    return m == 2 && isLeap(y) ? 29 : days[m - 1];
+}
+
+struct DateTimeParts {
+    int year = 1900, month = 1, day = 1, hour = 0, minute = 0, second = 0, ms = 0;
+};
+
+// "hh:mm[:ss[.f|:fff]]" with an optional AM/PM. False when the text is no time of day.
+bool parseTime(std::string t, DateTimeParts& p) {
+    bool pm = false, am = false;
+    if (t.size() >= 2) {
+        const std::string tail = upper(t.substr(t.size() - 2));
+        if (tail == "AM" || tail == "PM") {
+            (tail == "PM" ? pm : am) = true;
+            t = trimmed(t.substr(0, t.size() - 2));
+        }
+    }
+    std::vector<std::string> fields;
+    std::string fraction;
+    bool dotFraction = false;
+    std::size_t start = 0;
+    for (std::size_t i = 0; i <= t.size(); ++i) {
+        if (i == t.size() || t[i] == ':' || t[i] == '.') {
+            fields.push_back(t.substr(start, i - start));
+            if (i < t.size() && t[i] == '.') {
+                if (fields.size() != 3) return false;
+                dotFraction = true;
+                fraction = t.substr(i + 1);
+                break;
+            }
+            start = i + 1;
+        }
+    }
+    if (!dotFraction && fields.size() == 4) {
+        fraction = fields.back();  // hh:mm:ss:mmm counts milliseconds
+        fields.pop_back();
+    }
+    if (fields.size() < 2 || fields.size() > 3) return false;
+    for (const std::string& f : fields)
+        if (!allDigits(f) || f.size() > 2) return false;
+    p.hour = std::atoi(fields[0].c_str());
+    p.minute = std::atoi(fields[1].c_str());
+    p.second = fields.size() == 3 ? std::atoi(fields[2].c_str()) : 0;
+    if (dotFraction || !fraction.empty()) {
+        if (!allDigits(fraction) || fraction.size() > 3) return false;
+        p.ms = dotFraction ? std::atoi((fraction + "00").substr(0, 3).c_str()) : std::atoi(fraction.c_str());
+    }
+    if (am || pm) {
+        if (p.hour < 1 || p.hour > 12) return false;
+        if (p.hour == 12) p.hour = 0;
+        if (pm) p.hour += 12;
+    }
+    return p.hour <= 23 && p.minute <= 59 && p.second <= 59;
+}
+
+int yearOf(const std::string& field) {
+    const int y = std::atoi(field.c_str());
+    if (field.size() <= 2) return y < 50 ? 2000 + y : 1900 + y;  // the server's two-digit year cutoff
+    return y;
+}
+
+// The date part: YYYYMMDD / YYMMDD, or three numbers split by one of . / - read in the session's
+// order. A four-digit number marks the year wherever it stands; day and month then keep the order
+// they have in DATEFORMAT (so "2030-02-01" reads year-day-month under dmy, as the server does).
+bool parseDate(const std::string& d, const std::string& order, DateTimeParts& p) {
+    if (allDigits(d)) {
+        if (d.size() != 8 && d.size() != 6) return false;
+        const std::size_t y = d.size() - 4;
+        p.year = yearOf(d.substr(0, y));
+        p.month = std::atoi(d.substr(y, 2).c_str());
+        p.day = std::atoi(d.substr(y + 2, 2).c_str());
+        return true;
+    }
+    const std::size_t s1 = d.find_first_of("./-");
+    if (s1 == std::string::npos) return false;
+    const char sep = d[s1];
+    const std::size_t s2 = d.find(sep, s1 + 1);
+    if (s2 == std::string::npos) return false;
+    const std::string f[3] = {d.substr(0, s1), d.substr(s1 + 1, s2 - s1 - 1), d.substr(s2 + 1)};
+    std::size_t yearAt = 3;
+    for (std::size_t k = 0; k < 3; ++k) {
+        if (!allDigits(f[k]) || f[k].size() == 3 || f[k].size() > 4) return false;
+        if (f[k].size() == 4) {
+            if (yearAt != 3) return false;
+            yearAt = k;
+        }
+    }
+    if (yearAt == 3) yearAt = order.find('y');
+    const bool monthFirst = order.find('m') < order.find('d');
+    std::size_t first = yearAt == 0 ? 1 : 0;
+    std::size_t second = yearAt == 2 ? 1 : 2;
+    p.year = yearOf(f[yearAt]);
+    p.month = std::atoi(f[monthFirst ? first : second].c_str());
+    p.day = std::atoi(f[monthFirst ? second : first].c_str());
+    return f[monthFirst ? first : second].size() <= 2 && f[monthFirst ? second : first].size() <= 2;
+}
+
+// One step forward of the datetime's 1/300 s rounding that reached the next second.
+bool carrySecond(DateTimeParts& p) {
+    if (++p.second < 60) return true;
+    p.second = 0;
+    if (++p.minute < 60) return true;
+    p.minute = 0;
+    if (++p.hour < 24) return true;
+    p.hour = 0;
+    if (++p.day <= daysInMonth(p.year, p.month)) return true;
+    p.day = 1;
+    if (++p.month <= 12) return true;
+    p.month = 1;
+    return ++p.year <= 9999;
+}
+
 }  // namespace
+
+DateParse parseServerDateTime(const std::string& text, const std::string& order, std::string& out) {
+    const std::string t = trimmed(text);
+    DateTimeParts p;
+    if (!t.empty()) {
+        const std::size_t blank = t.find_first_of(" \t");
+        std::string datePart = blank == std::string::npos ? t : t.substr(0, blank);
+        std::string timePart = blank == std::string::npos ? std::string() : trimmed(t.substr(blank));
+        const bool iso = datePart.size() > 11 && datePart[10] == 'T' && datePart[4] == '-' && datePart[7] == '-';
+        if (iso) {
+            // yyyy-mm-ddThh:mm... is read the same under every DATEFORMAT
+            if (!timePart.empty()) return DateParse::Malformed;
+            timePart = datePart.substr(11);
+            datePart = datePart.substr(0, 10);
+            if (!allDigits(datePart.substr(0, 4)) || !allDigits(datePart.substr(5, 2)) ||
+                !allDigits(datePart.substr(8, 2)))
+                return DateParse::Malformed;
+            p.year = std::atoi(datePart.substr(0, 4).c_str());
+            p.month = std::atoi(datePart.substr(5, 2).c_str());
+            p.day = std::atoi(datePart.substr(8, 2).c_str());
+        } else if (datePart.find(':') != std::string::npos) {
+            timePart = t;  // a time alone falls on 1 January 1900
+        } else if (!parseDate(datePart, order, p)) {
+            return DateParse::Malformed;
+        }
+        if (!timePart.empty() && !parseTime(timePart, p)) return DateParse::Malformed;
+    }
+    if (p.year < 1753 || p.year > 9999 || p.month < 1 || p.month > 12 || p.day < 1 ||
+        p.day > daysInMonth(p.year, p.month))
+        return DateParse::OutOfRange;
+    // datetime keeps time in 1/300 s ticks: .001 -> .000, .002 -> .003, .005 -> .007, .999 -> next second
+    const int ticks = (p.ms * 3 + 5) / 10;
+    p.ms = (ticks * 10 + 1) / 3;
+    if (p.ms >= 1000) {
+        p.ms = 0;
+        if (!carrySecond(p)) return DateParse::OutOfRange;
+    }
+    char buf[40];
+    std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d", p.year, p.month, p.day, p.hour, p.minute,
+                  p.second);
+    out = buf;
+    if (p.ms != 0) {
+        std::snprintf(buf, sizeof buf, ".%03d", p.ms);
+        out += buf;
+    }
+    return DateParse::Ok;
+}
+
+namespace {
+
+void datetimeFn(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
+    sqlite3_value* v = argv[0];
+    const int type = sqlite3_value_type(v);
+    if (type != SQLITE_TEXT) return sqlite3_result_value(ctx, v);  // NULL, or already not a text
+    const auto* order = static_cast<const std::string*>(sqlite3_user_data(ctx));
+    std::string out;
+    switch (parseServerDateTime(valueText(v), order ? *order : std::string("mdy"), out)) {
+    case DateParse::Ok: return sqlite3_result_text(ctx, out.data(), static_cast<int>(out.size()), SQLITE_TRANSIENT);
+    case DateParse::Malformed:
+        return fail(ctx, 241, "Conversion failed when converting date and/or time from character string.");
+    case DateParse::OutOfRange: {
+        const bool national = argc > 1 && sqlite3_value_int(argv[1]) != 0;
+        return fail(ctx, 242, std::string("The conversion of a ") + (national ? "nvarchar" : "varchar") +
+                                  " data type to a datetime data type resulted in an out-of-range value.");
+    }
+    }
+}
+
+void registerDatetime(sqlite3* db, const std::string* order) {
+    // Not deterministic: the result follows the session's DATEFORMAT, which may change between runs.
+    for (int args : {1, 2}) {
+        if (sqlite3_create_function(db, "tsql_datetime", args, SQLITE_UTF8, const_cast<std::string*>(order),
+                                    datetimeFn, nullptr, nullptr) != SQLITE_OK)
+            throw std::runtime_error(std::string("cannot register tsql_datetime: ") + sqlite3_errmsg(db));
+    }
+}
+
+}  // namespace
+
+void bindDateFormat(sqlite3* db, const std::string* order) { registerDatetime(db, order); }
 
 void registerFunctions(sqlite3* db) {
     struct Fn {
@@ -252,6 +461,7 @@ void registerFunctions(sqlite3* db) {
                                     nullptr) != SQLITE_OK)
             throw std::runtime_error(std::string("cannot register ") + f.name + ": " + sqlite3_errmsg(db));
     }
+    registerDatetime(db, nullptr);
 }
 
 }  // namespace devserver::tsql

@@ -194,11 +194,13 @@ public:
         collectTables(toks);
         std::size_t i = 0;
         std::vector<Node> tree = buildTree(toks, i, false);
+        markInsertedDates(tree);
         return emitSeq(tree, names).sql;
     }
 
 private:
     const Catalog& cat_;
+    std::set<const Node*> dateLiterals_;   // text literals written into DATETIME columns
     std::map<std::string, std::string> aliases_;   // upper alias or table -> table
     std::vector<std::string> tables_;
 
@@ -217,6 +219,87 @@ private:
             if (k < toks.size() && toks[k].isName() &&
                 !(toks[k].kind == TokKind::Word && isReservedWord(toks[k].text)))
                 aliases_[upper(toks[k].value)] = t.value;
+        }
+    }
+
+    // INSERT INTO t (c1, c2, ...) VALUES (...)[, (...)]: the text literals bound for DATETIME
+    // columns are read as dates with the session's DATEFORMAT.
+    void markInsertedDates(const std::vector<Node>& tree) {
+        if (tree.size() < 6 || !tree[0].tok.isWord("INSERT") || !tree[1].tok.isWord("INTO") || tree[2].group ||
+            !tree[2].tok.isName() || !tree[3].group || tree[4].group || !tree[4].tok.isWord("VALUES"))
+            return;
+        std::vector<bool> isDate;
+        for (const Node& k : tree[3].kids) {
+            if (k.group || k.tok.isPunct(",")) continue;
+            const auto decl = k.tok.isName() ? cat_.columnType(tree[2].tok.value, k.tok.value) : std::nullopt;
+            isDate.push_back(decl && typeFromDecl(*decl) == EType::Date);
+        }
+        for (std::size_t r = 5; r < tree.size(); ++r) {
+            if (!tree[r].group) continue;
+            std::size_t column = 0, itemSize = 0;
+            const Node* item = nullptr;
+            auto endItem = [&] {
+                if (itemSize == 1 && item->tok.kind == TokKind::String && column < isDate.size() && isDate[column])
+                    dateLiterals_.insert(item);
+                ++column;
+                itemSize = 0;
+            };
+            for (const Node& k : tree[r].kids) {
+                if (!k.group && k.tok.isPunct(",")) {
+                    endItem();
+                    continue;
+                }
+                if (itemSize++ == 0) item = &k;
+            }
+            if (itemSize > 0) endItem();
+        }
+    }
+
+    static std::string asDate(const Unit& literal) {
+        return "tsql_datetime(" + literal.sql + (literal.node->tok.national ? ", 1)" : ")");
+    }
+
+    static bool isComparison(const Unit& u) {
+        for (const char* op : {"=", "<", ">", "<=", ">=", "<>", "!=", "!<", "!>"})
+            if (u.isOp(op)) return true;
+        return false;
+    }
+
+    static bool isArithmetic(const Unit& u) {
+        return u.isOp("+") || u.isOp("-") || u.isOp("*") || u.isOp("/") || u.isOp("%");
+    }
+
+    // A text literal compared with (or, in UPDATE ... SET, assigned to) a DATETIME operand, or a
+    // bound of BETWEEN on one, is read as a date: the server converts it to datetime there, so
+    // the comparison is one of dates and never of raw texts.
+    static void readComparedDates(std::vector<Unit>& us) {
+        auto dateOperand = [&](std::size_t k, bool left) {
+            if (us[k].type != EType::Date || !us[k].operand()) return false;
+            const bool joined = left ? (k > 0 && isArithmetic(us[k - 1])) : (k + 1 < us.size() && isArithmetic(us[k + 1]));
+            return !joined;
+        };
+        for (std::size_t u = 0; u < us.size(); ++u) {
+            Unit& x = us[u];
+            if (x.kind != Unit::Kind::Literal || x.node->tok.kind != TokKind::String) continue;
+            bool date = false;
+            if (u >= 2 && isComparison(us[u - 1]) && dateOperand(u - 2, true) &&
+                !(u + 1 < us.size() && isArithmetic(us[u + 1])))
+                date = true;
+            if (u + 2 < us.size() && isComparison(us[u + 1]) && dateOperand(u + 2, false) &&
+                !(u > 0 && isArithmetic(us[u - 1])))
+                date = true;
+            // d [NOT] BETWEEN 'a' AND 'b'
+            std::size_t b = u;
+            if (b >= 1 && us[b - 1].isWord("AND") && b >= 2 && us[b - 2].kind == Unit::Kind::Literal) b -= 2;
+            if (b >= 2 && us[b - 1].isWord("BETWEEN")) {
+                std::size_t d = b - 2;
+                if (us[d].isWord("NOT") && d >= 1) --d;
+                if (dateOperand(d, true)) date = true;
+            }
+            if (date) {
+                x.sql = asDate(x);
+                x.type = EType::Date;
+            }
         }
     }
 
@@ -438,6 +521,10 @@ private:
                 u.kind = Unit::Kind::Literal;
                 u.sql = quoteString(n.tok.value);
                 u.type = EType::Text;
+                if (dateLiterals_.count(&n)) {
+                    u.sql = asDate(u);
+                    u.type = EType::Date;
+                }
             } else if (n.tok.kind == TokKind::Number) {
                 if (n.tok.text.size() > 1 && (n.tok.text[1] == 'x' || n.tok.text[1] == 'X'))
                     throw unsupported("binary literal " + n.tok.text);
@@ -579,6 +666,7 @@ private:
 
     SeqResult emitSeq(const std::vector<Node>& seq, std::vector<std::optional<std::string>>* names) {
         std::vector<Unit> us = units(seq);
+        readComparedDates(us);
         std::vector<std::string> pieces;
         std::optional<std::string> limit;
         bool setOp = false;

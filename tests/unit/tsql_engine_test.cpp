@@ -345,6 +345,67 @@ TEST_F(EngineTest, NocountAndDateformatAreSessionSettings) {
     EXPECT_FALSE(b.statements[0].failed);
 }
 
+// Dates as text follow the session's DATEFORMAT on the way in and come back as DATETIME values.
+TEST_F(EngineTest, TextDatesFollowTheSessionsDateformat) {
+    const std::string row = " WHERE id_group = 987654";
+    auto dmy = session();
+    auto mdy = session();
+    auto endDate = [&](Session& s) -> std::string {
+        BatchOutcome b = s.executeBatch("SELECT endDate FROM V_Date_reg_DFS" + row);
+        if (b.statements.size() != 1 || b.statements[0].results.size() != 1 || b.statements[0].results[0].rows.size() != 1)
+            return "<no single row>";
+        const ResultSet& rs = b.statements[0].results[0];
+        EXPECT_EQ(rs.columns[0].type, ColType::DateTime);
+        return text(rs.rows[0][0]);
+    };
+    // SET and INSERT in one batch: the format counts although the batch was compiled before it ran.
+    BatchOutcome b = dmy->executeBatch(
+        "SET DATEFORMAT dmy\r\nINSERT INTO V_Date_reg_DFS (id_a_year, id_w_s, id_f_educ, endDate, id_group) "
+        "VALUES (1, 1, 0, '01.02.2030', 987654)");
+    ASSERT_EQ(firstError(b), nullptr) << firstError(b)->text;
+    EXPECT_EQ(endDate(*dmy), "2030-02-01 00:00:00");
+    EXPECT_EQ(endDate(*mdy), "2030-02-01 00:00:00");
+
+    b = mdy->executeBatch("UPDATE V_Date_reg_DFS SET endDate = '01.02.2030 17:30'" + row);
+    ASSERT_EQ(firstError(b), nullptr) << firstError(b)->text;
+    EXPECT_EQ(endDate(*mdy), "2030-01-02 17:30:00");
+
+    // Comparisons read the text the same way as writes do.
+    EXPECT_EQ(scalarInt(*dmy, "SELECT COUNT(*) FROM V_Date_reg_DFS" + row + " AND endDate > '02.01.2030'"), 1);
+    EXPECT_EQ(scalarInt(*dmy, "SELECT COUNT(*) FROM V_Date_reg_DFS" + row + " AND endDate < '03.01.2030'"), 1);
+    EXPECT_EQ(scalarInt(*mdy, "SELECT COUNT(*) FROM V_Date_reg_DFS" + row + " AND endDate < '01.03.2030'"), 1);
+    EXPECT_EQ(scalarInt(*dmy, "SELECT COUNT(*) FROM V_Date_reg_DFS" + row +
+                                  " AND endDate BETWEEN '01.01.2030' AND '31.01.2030 23:59'"),
+              1);
+    EXPECT_EQ(scalarInt(*mdy, "SELECT COUNT(*) FROM V_Date_reg_DFS" + row +
+                                  " AND endDate BETWEEN '01.01.2030' AND '01.02.2030'"),
+              0);
+
+    // ISO with T reads alike in both sessions.
+    b = dmy->executeBatch("UPDATE V_Date_reg_DFS SET endDate = '2030-03-04T10:20:30'" + row);
+    ASSERT_EQ(firstError(b), nullptr) << firstError(b)->text;
+    EXPECT_EQ(scalarInt(*mdy, "SELECT COUNT(*) FROM V_Date_reg_DFS" + row + " AND endDate = '2030-03-04T10:20:30'"), 1);
+    EXPECT_EQ(scalarInt(*mdy, "SELECT COUNT(*) FROM V_Date_reg_DFS" + row + " AND endDate = '03/04/2030 10:20:30'"), 1);
+    EXPECT_EQ(scalarInt(*dmy, "SELECT COUNT(*) FROM V_Date_reg_DFS" + row + " AND endDate = '04/03/2030 10:20:30'"), 1);
+
+    // A text that is no date fails its statement at run time; the batch goes on, the row keeps its value.
+    b = dmy->executeBatch("UPDATE V_Date_reg_DFS SET endDate = 'завтра'" + row + "\r\nSELECT 5");
+    ASSERT_EQ(b.statements.size(), 2u);
+    ASSERT_TRUE(b.statements[0].failed);
+    ASSERT_FALSE(b.statements[0].messages.empty());
+    EXPECT_EQ(b.statements[0].messages[0].number, 241);
+    EXPECT_EQ(b.statements[0].messages[0].severity, 16);
+    EXPECT_EQ(b.statements[0].messages[0].text, "Conversion failed when converting date and/or time from character string.");
+    EXPECT_FALSE(b.statements[1].failed);
+    b = dmy->executeBatch("SELECT COUNT(*) FROM V_Date_reg_DFS" + row + " AND endDate = '31.02.2030'");
+    ASSERT_NE(firstError(b), nullptr);
+    EXPECT_EQ(firstError(b)->number, 242);
+    EXPECT_EQ(endDate(*dmy), "2030-03-04 10:20:30");
+
+    b = dmy->executeBatch("DELETE FROM V_Date_reg_DFS" + row);
+    EXPECT_EQ(firstError(b), nullptr);
+}
+
 TEST_F(EngineTest, CancelStopsAtTheNextStatement) {
     auto s = session();
     s->cancel();   // a cancel before a batch does not carry over into it
