@@ -194,9 +194,23 @@ class MainWindowTest : public ::testing::Test {
 protected:
     void SetUp() override {
         // A pick right after a list opened must not be taken for the release of the opening click.
+        savedDoubleClickInterval = QGuiApplication::styleHints()->mouseDoubleClickInterval();
         QGuiApplication::styleHints()->setMouseDoubleClickInterval(1);
+        // Queries of the data module stay open with the rows of an earlier test (the year list is
+        // read only once), so every test starts from a fresh data module, as the program does.
+        // No window of an earlier test is left at this point.
+        delete qtl::DM_MB;
+        qtl::DM_MB = nullptr;
+        qtl::g_signIn = qtl::SignIn{};
         server = std::make_unique<DevServer>(options);
         server->start();
+    }
+    void TearDown() override {
+        // Nor may this test's data module reach the tests that follow.
+        form.reset();
+        delete qtl::DM_MB;
+        qtl::DM_MB = nullptr;
+        QGuiApplication::styleHints()->setMouseDoubleClickInterval(savedDoubleClickInterval);
     }
     void signIn(const QString& login = QStringLiteral("operator"),
                 const QString& password = QStringLiteral("operator")) {
@@ -232,6 +246,7 @@ protected:
     }
 
     DevServer::Options options;
+    int savedDoubleClickInterval = 400;
     std::unique_ptr<DevServer> server;
     MessageRecorder boxes;
     decltype(openMainWindow(std::declval<DevServer&>(), QString(), QString())) form{};
