@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 using namespace qtltest::frame;
 using qtltest::DevServer;
 using qtltest::MessageRecorder;
@@ -248,6 +250,39 @@ TEST_F(TransferFrame, AnotherTeacherKeepsStreamAndApplyRewritesTheRegistration) 
     EXPECT_TRUE(boxes.shown().isEmpty());
 }
 
+// A teacher who does teach the discipline in the held stream number: the stream shows again.
+TEST_F(TransferFrame, AnotherTeacherWithTheHeldStreamShowsIt) {
+    clickStudent(demo::kStudentAbdullaev);
+    ASSERT_EQ(frame->DBLookupComboBox11->keyValue().toInt(), demo::kStreamNamed);
+    // Teacher B gets the same class in streams 1 and 8 (the demo gives her none of it).
+    for (int stream : {demo::kStreamNamed, 8})
+        server->sqliteExec(QStringLiteral(
+            "INSERT INTO RRNKkrdt (id_a_year, id_kafedra, id_teacher, id_discipline, id_examination, kredit, "
+            "id_w_s, prov_reyt, id_vid_zaniatiy, subgroup, dop_potokname, id_o_z) VALUES "
+            "(%1, %2, %3, %4, %5, %6, %7, 1, 1, %8, NULL, 0)")
+                               .arg(demo::kYearCurrent).arg(demo::kKafedraA).arg(demo::kTeacherB)
+                               .arg(demo::kDisciplineA).arg(demo::kExamA).arg(demo::kCreditsA)
+                               .arg(demo::kWsAutumn).arg(stream));
+    pick(frame->DBLookupComboBox9, demo::kTeacherB);
+
+    qtl::Query* streams = qtl::DM_MB->ADOQ_SubGroup2;
+    ASSERT_TRUE(streams->isOpen());
+    QList<int> offered;
+    for (int r = 0; r < streams->recordCount(); ++r) offered << streams->valueAt(r, QStringLiteral("subgroup")).toInt();
+    std::sort(offered.begin(), offered.end());
+    EXPECT_EQ(offered, QList<int>({demo::kStreamNamed, 8}));   // her streams, not teacher A's
+    EXPECT_EQ(frame->DBLookupComboBox11->keyValue().toInt(), demo::kStreamNamed);
+    EXPECT_EQ(frame->DBLookupComboBox11->shownText(), QString::number(demo::kStreamNamed));
+    EXPECT_EQ(frame->DBLookupComboBox121->keyValue().toInt(), demo::kSemesterCourse2Autumn);
+    ASSERT_TRUE(frame->BitBtn1->isEnabled());
+
+    qtl::TForm1::Today = [this] { return deadline(); };
+    frame->BitBtn1->click();
+    EXPECT_EQ(ints(registration(demo::kStudentAbdullaev)),
+              QVector<int>({demo::kTeacherB, demo::kStreamNamed, demo::kYearCurrent, demo::kSemesterCourse2Autumn}));
+    EXPECT_TRUE(boxes.shown().isEmpty()) << boxes.texts().join(QStringLiteral("|")).toStdString();
+}
+
 TEST_F(TransferFrame, SemesterMissingFromTheReloadedListBecomesTheFirst) {
     clickStudent(demo::kStudentAbdullaev);
     // The year selector is bound to the teacher step as well.
@@ -266,6 +301,59 @@ TEST_F(TransferFrame, SemesterMissingFromTheReloadedListBecomesTheFirst) {
                                                demo::kStudentAbdullaev, demo::kDisciplineA))}));
     EXPECT_EQ(ints(registration(demo::kStudentAbdullaev)),
               QVector<int>({demo::kTeacherA, demo::kStreamNamed, demo::kYearPrevious, first.toInt()}));
+}
+
+// "<< Убрать регистр." sets the check-list line back and loads its student into the frame again,
+// whichever registrations the streams list had selected.
+TEST_F(TransferFrame, RemovingReloadsTheReselectedStudent) {
+    qtl::TForm1::Today = [this] { return deadline(); };
+    const auto streamLineOf = [this](int student) {
+        for (int i = 0; i < form->ListBox1->count(); ++i)
+            if (static_cast<const qtl::StreamItem*>(form->ListBox1->record(i))->id_student == student) return i;
+        return -1;
+    };
+    const auto removeRegistrationOf = [&](int student) {
+        const int line = streamLineOf(student);
+        ASSERT_GE(line, 0);
+        form->ListBox1->clearSelection();
+        form->ListBox1->setSelected(line, true);
+        const int mark = server->logMark();
+        form->SpeedButton2->click();
+        const QStringList sentNow = server->batchesSince(mark);
+        int deleted = -1, loaded = -1;
+        for (int i = 0; i < sentNow.size(); ++i) {
+            if (deleted < 0 && sentNow[i].contains(QStringLiteral("DELETE FROM DisciplineForStudent"))) deleted = i;
+            if (sentNow[i].startsWith(QStringLiteral("EXEC GetKPVStudentInfo   @id_student = %1 ,").arg(demo::kStudentVolkov)))
+                loaded = i;
+        }
+        ASSERT_GE(deleted, 0) << sentNow.join(QStringLiteral("\n")).toStdString();
+        EXPECT_GT(loaded, deleted) << "the frame was not loaded after the removal";
+    };
+
+    clickStudent(demo::kStudentVolkov);
+    const int volkovLine = form->CheckListBox1->itemIndex();
+    // A teacher picked in the frame but not applied is discarded by the reload.
+    pick(frame->DBLookupComboBox9, demo::kTeacherB);
+    ASSERT_EQ(frame->DBLookupComboBox9->keyValue().toInt(), demo::kTeacherB);
+
+    // Another student's registration removed: the selected student is shown as stored.
+    removeRegistrationOf(demo::kStudentBelova);
+    EXPECT_TRUE(registration(demo::kStudentBelova).isEmpty());
+    EXPECT_EQ(form->CheckListBox1->itemIndex(), volkovLine);
+    EXPECT_EQ(frame->StudentId, demo::kStudentVolkov);
+    EXPECT_EQ(frame->DBLookupComboBox9->keyValue().toInt(), demo::kTeacherA);
+    EXPECT_EQ(frame->DBLookupComboBox11->keyValue().toInt(), demo::kStreamUnnamed);
+    EXPECT_TRUE(frame->BitBtn1->isEnabled());
+
+    // His own registration removed: the frame goes blank for him.
+    removeRegistrationOf(demo::kStudentVolkov);
+    EXPECT_TRUE(registration(demo::kStudentVolkov).isEmpty());
+    EXPECT_EQ(form->CheckListBox1->itemIndex(), volkovLine);
+    EXPECT_EQ(frame->StudentId, demo::kStudentVolkov);
+    expectBlank();
+    // Only the confirmations were shown.
+    ASSERT_EQ(boxes.shown().size(), 2);
+    EXPECT_EQ(boxes.shown()[1].buttons, qtl::MbButtons::YesNo);
 }
 
 TEST_F(TransferFrame, ApplyAfterTheDeadlineSendsOnlyTheCheck) {
