@@ -4,6 +4,7 @@
 #include <cctype>
 #include <charconv>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <limits>
 
@@ -526,6 +527,290 @@ bool parseRpcName(const Bytes& p, bool allHeaders, std::string& name, std::strin
     return true;
 }
 
+namespace {
+
+// Reads one RPC parameter at `pos`; false (with the reason) when it cannot be read.
+bool readRpcParam(const Bytes& p, std::size_t& pos, RpcParam& out, std::string& error) {
+    const std::size_t size = p.size();
+    auto need = [&](std::size_t n) {
+        if (size - pos < n) {
+            error = "parameter truncated";
+            return false;
+        }
+        return true;
+    };
+    out = RpcParam();
+    if (!need(1)) return false;
+    const std::size_t nameChars = p[pos++];
+    if (!need(nameChars * 2 + 2)) return false;
+    out.name = utf16leToUtf8(&p[pos], nameChars * 2);
+    pos += nameChars * 2;
+    out.status = p[pos++];
+    out.type = p[pos++];
+    const std::uint8_t t = out.type;
+    auto readInt = [&](std::size_t n) {
+        std::uint64_t v = 0;
+        for (std::size_t i = 0; i < n; ++i) v |= static_cast<std::uint64_t>(p[pos + i]) << (8 * i);
+        if (n < 8 && (v >> (8 * n - 1)) & 1) v |= ~std::uint64_t{0} << (8 * n);  // sign-extend
+        out.intValue = static_cast<std::int64_t>(v);
+    };
+    const bool unicode = t == 0xE7 || t == 0xEF || t == 0x63;
+    const bool collated = unicode || t == 0xA7 || t == 0xAF || t == 0x23;
+    switch (t) {
+        // Fixed length, no length byte: NULL, INT1, BIT, INT2, INT4, DATETIME4, REAL, MONEY,
+        // DATETIME, FLOAT, MONEY4, INT8.
+        case 0x1F: out.isNull = true; return true;
+        case 0x30: case 0x32: case 0x34: case 0x38: case 0x3A: case 0x3B: case 0x3C: case 0x3D:
+        case 0x3E: case 0x7A: case 0x7F: {
+            std::size_t n = 0;
+            switch (t) {
+                case 0x30: case 0x32: n = 1; break;
+                case 0x34: n = 2; break;
+                case 0x38: case 0x3A: case 0x3B: case 0x7A: n = 4; break;
+                default: n = 8; break;
+            }
+            if (!need(n)) return false;
+            if (t == 0x30 || t == 0x34 || t == 0x38 || t == 0x7F) {
+                out.isInt = true;
+                readInt(n);
+                if (t == 0x30) out.intValue &= 0xFF;  // INT1 is unsigned
+            }
+            pos += n;
+            return true;
+        }
+        // One-byte lengths: GUID, INTN, DECIMAL(N), NUMERIC(N), BITN, FLTN, MONEYN, DATETIMN,
+        // DATE, TIME, DATETIME2, DATETIMEOFFSET.
+        case 0x24: case 0x26: case 0x37: case 0x3F: case 0x68: case 0x6A: case 0x6C: case 0x6D:
+        case 0x6E: case 0x6F: case 0x28: case 0x29: case 0x2A: case 0x2B: {
+            std::size_t info = 1;  // maximum length
+            if (t == 0x37 || t == 0x3F || t == 0x6A || t == 0x6C) info = 3;  // + precision, scale
+            else if (t == 0x28) info = 0;
+            else if (t == 0x29 || t == 0x2A || t == 0x2B) info = 1;  // scale only
+            if (!need(info + 1)) return false;
+            pos += info;
+            const std::size_t n = p[pos++];
+            if (!need(n)) return false;
+            if (n == 0) {
+                out.isNull = true;
+            } else if (t == 0x26) {
+                if (n != 1 && n != 2 && n != 4 && n != 8) {
+                    error = "integer parameter has length " + std::to_string(n);
+                    return false;
+                }
+                out.isInt = true;
+                readInt(n);
+                if (n == 1) out.intValue &= 0xFF;
+            }
+            pos += n;
+            return true;
+        }
+        // Two-byte lengths: VARBINARY, VARCHAR, BINARY, CHAR, NVARCHAR, NCHAR; 0xFFFF as the
+        // maximum length means the value comes in chunks (PLP).
+        case 0xA5: case 0xA7: case 0xAD: case 0xAF: case 0xE7: case 0xEF: {
+            if (!need(2 + (collated ? 5 : 0))) return false;
+            const std::size_t maxLen = le16(&p[pos]);
+            pos += 2 + (collated ? 5 : 0);
+            Bytes value;
+            if (maxLen == 0xFFFF) {
+                if (!need(8)) return false;
+                const std::uint64_t total = le32(&p[pos]) | (std::uint64_t{le32(&p[pos + 4])} << 32);
+                pos += 8;
+                if (total == ~std::uint64_t{0}) {
+                    out.isNull = true;
+                    return true;
+                }
+                while (true) {
+                    if (!need(4)) return false;
+                    const std::size_t chunk = le32(&p[pos]);
+                    pos += 4;
+                    if (chunk == 0) break;
+                    if (!need(chunk)) return false;
+                    value.insert(value.end(), p.begin() + static_cast<std::ptrdiff_t>(pos),
+                                 p.begin() + static_cast<std::ptrdiff_t>(pos + chunk));
+                    pos += chunk;
+                }
+            } else {
+                if (!need(2)) return false;
+                const std::size_t n = le16(&p[pos]);
+                pos += 2;
+                if (n == 0xFFFF) {
+                    out.isNull = true;
+                    return true;
+                }
+                if (!need(n)) return false;
+                value.assign(p.begin() + static_cast<std::ptrdiff_t>(pos),
+                             p.begin() + static_cast<std::ptrdiff_t>(pos + n));
+                pos += n;
+            }
+            if (unicode) {
+                if (value.size() % 2 != 0) {
+                    error = "Unicode parameter has an odd number of bytes";
+                    return false;
+                }
+                out.isUnicodeText = true;
+                out.text = utf16leToUtf8(value.data(), value.size());
+            }
+            return true;
+        }
+        // Four-byte lengths: IMAGE, TEXT, NTEXT (in a request the value is length + bytes).
+        case 0x22: case 0x23: case 0x63: {
+            if (!need(4 + (collated ? 5 : 0) + 4)) return false;
+            pos += 4 + (collated ? 5 : 0);
+            const std::uint32_t n = le32(&p[pos]);
+            pos += 4;
+            if (n == 0xFFFFFFFFu) {
+                out.isNull = true;
+                return true;
+            }
+            if (!need(n)) return false;
+            if (unicode) {
+                if (n % 2 != 0) {
+                    error = "Unicode parameter has an odd number of bytes";
+                    return false;
+                }
+                out.isUnicodeText = true;
+                out.text = utf16leToUtf8(&p[pos], n);
+            }
+            pos += n;
+            return true;
+        }
+        default: {
+            char buf[48];
+            std::snprintf(buf, sizeof buf, "parameter of type 0x%02x", t);
+            error = buf;
+            return false;
+        }
+    }
+}
+
+bool isBlank(const std::string& s) {
+    return std::all_of(s.begin(), s.end(), [](char c) {
+        return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+    });
+}
+
+}  // namespace
+
+bool parseRpcRequest(const Bytes& p, bool allHeaders, RpcRequest& out, std::string& error) {
+    out = RpcRequest();
+    if (!parseRpcName(p, allHeaders, out.procedure, error)) return false;
+    std::size_t pos;
+    skipAllHeaders(p, allHeaders, pos, error);  // checked by parseRpcName
+    const std::size_t len = le16(&p[pos]);
+    pos += 2;
+    if (len == 0xFFFF) {
+        out.procId = le16(&p[pos]);
+        pos += 2;
+    } else {
+        pos += len * 2;
+    }
+    if (p.size() - pos < 2) {
+        error = "RPC option flags truncated";
+        return false;
+    }
+    out.optionFlags = le16(&p[pos]);
+    pos += 2;
+    while (pos < p.size()) {
+        // 0xFF (7.2+) or 0x80 separates calls batched in one request.
+        if (p[pos] == 0xFF || p[pos] == 0x80) {
+            out.unreadRest = "another call in the same request";
+            return true;
+        }
+        RpcParam param;
+        std::string why;
+        if (!readRpcParam(p, pos, param, why)) {
+            out.unreadRest = why;
+            return true;
+        }
+        out.params.push_back(std::move(param));
+    }
+    return true;
+}
+
+RpcAction planRpc(const RpcRequest& r) {
+    RpcAction a;
+    a.logText = r.procedure;
+    auto refuse = [&](std::int32_t number, const std::string& text) {
+        a.kind = RpcAction::Kind::Refuse;
+        a.errorNumber = number;
+        a.errorText = text;
+        return a;
+    };
+    std::uint16_t id = r.procId;
+    if (id == 0) {  // called by name
+        if (r.procedure == "sp_prepexec") id = procid::PrepExec;
+        else if (r.procedure == "sp_executesql") id = procid::ExecuteSql;
+        else if (r.procedure == "sp_unprepare") id = procid::Unprepare;
+    }
+    const bool prepExec = id == procid::PrepExec;
+    const bool executeSql = id == procid::ExecuteSql;
+    if (prepExec || executeSql) {
+        // sp_prepexec(@handle OUTPUT, @params, @stmt); sp_executesql(@stmt [, @params]).
+        const std::size_t stmtAt = prepExec ? 2 : 0;
+        constexpr std::size_t paramsAt = 1;
+        if (r.params.size() <= stmtAt) {
+            if (!r.unreadRest.empty())
+                return refuse(kErrProtocol, "Malformed RPC request: " + r.unreadRest + ".");
+            return refuse(kErrProtocol, r.procedure + " expects the statement as parameter " +
+                                            std::to_string(stmtAt + 1) + ".");
+        }
+        if (prepExec && !r.params[0].isInt && !r.params[0].isNull)
+            return refuse(kErrProtocol, "sp_prepexec expects an int handle as parameter 1.");
+        const RpcParam& stmt = r.params[stmtAt];
+        if (!stmt.isUnicodeText || stmt.isNull)
+            return refuse(kErrProtocol, r.procedure + " expects the statement as an ntext, nchar or "
+                                                      "nvarchar parameter.");
+        a.logText = r.procedure + ": " + stmt.text;
+        // Any parameter definition or bound value means a parameterised statement.
+        const std::size_t allowed = prepExec ? 3 : 2;
+        bool parameterised = r.params.size() > allowed || !r.unreadRest.empty();
+        if (r.params.size() > paramsAt) {
+            const RpcParam& defs = r.params[paramsAt];
+            if (!defs.isNull && !(defs.isUnicodeText && isBlank(defs.text))) parameterised = true;
+        }
+        if (parameterised)
+            return refuse(kErrUnsupported, "parameters in prepared statements are not supported");
+        a.kind = RpcAction::Kind::Run;
+        a.statement = stmt.text;
+        if (prepExec) {
+            a.returnsHandle = true;
+            a.handleName = r.params[0].name;
+        }
+        return a;
+    }
+    if (id == procid::Unprepare) {
+        if (r.params.size() != 1 || !r.unreadRest.empty() || !r.params[0].isInt)
+            return refuse(kErrProtocol, "sp_unprepare expects one int handle.");
+        const std::int64_t h = r.params[0].intValue;
+        a.logText = r.procedure + ": " + std::to_string(h);
+        if (h < std::numeric_limits<std::int32_t>::min() || h > std::numeric_limits<std::int32_t>::max())
+            return refuse(kErrUnknownHandle,
+                          "Could not find prepared statement with handle " + std::to_string(h) + ".");
+        a.kind = RpcAction::Kind::Unprepare;
+        a.handle = static_cast<std::int32_t>(h);
+        return a;
+    }
+    return refuse(kErrUnsupported, "RPC requests are not supported by this server");
+}
+
+RpcAction planRpc(const Bytes& payload, bool allHeaders) {
+    RpcRequest request;
+    std::string error;
+    if (parseRpcRequest(payload, allHeaders, request, error)) return planRpc(request);
+    RpcAction a;
+    a.errorNumber = kErrUnsupported;
+    a.errorText = "RPC requests are not supported by this server";
+    std::string name, ignored;
+    if (parseRpcName(payload, allHeaders, name, ignored)) {
+        a.logText = name;
+        if (name == "sp_prepexec" || name == "sp_unprepare" || name == "sp_executesql") {
+            a.errorNumber = kErrProtocol;
+            a.errorText = "Malformed RPC request: " + error + ".";
+        }
+    }
+    return a;
+}
+
 std::uint32_t negotiatedVersion(std::uint32_t clientVersion) {
     switch (clientVersion >> 24) {
         case 0x70: return 0x70000000;
@@ -842,6 +1127,27 @@ void ReplyBuilder::done(std::uint8_t token, std::uint16_t status, std::uint16_t 
     else put32(out_, static_cast<std::uint32_t>(std::min<std::uint64_t>(count, 0xFFFFFFFFu)));
 }
 
+void ReplyBuilder::returnInt(std::uint16_t ordinal, const std::string& name, std::int32_t value) {
+    begin();
+    put8(out_, 0xAC);
+    put16(out_, ordinal);
+    putBVarchar(out_, name);
+    put8(out_, 0x01);  // OUTPUT parameter
+    if (wide()) put32(out_, 0);
+    else put16(out_, 0);
+    put16(out_, 0x0009);  // nullable
+    put8(out_, 0x26);
+    put8(out_, 4);
+    put8(out_, 4);
+    put32(out_, static_cast<std::uint32_t>(value));
+}
+
+void ReplyBuilder::returnStatus(std::int32_t value) {
+    begin();
+    put8(out_, 0x79);
+    put32(out_, static_cast<std::uint32_t>(value));
+}
+
 Bytes ReplyBuilder::finish() {
     for (std::size_t i = 0; i < doneStatus_.size(); ++i) {
         const std::size_t at = doneStatus_[i];
@@ -854,8 +1160,11 @@ Bytes ReplyBuilder::finish() {
 }
 
 void writeBatchOutcome(ReplyBuilder& reply, const BatchOutcome& outcome,
-                       std::uint64_t& tranDescriptor, std::uint64_t& nextDescriptor) {
+                       std::uint64_t& tranDescriptor, std::uint64_t& nextDescriptor,
+                       bool insideRpc) {
     constexpr std::uint16_t kCmdSelect = 0xC1;
+    const std::uint8_t stmtDone = insideRpc ? kDoneInProc : kDone;
+    const std::uint8_t procDone = insideRpc ? kDoneInProc : kDoneProc;
     for (const StatementOutcome& st : outcome.statements) {
         switch (st.tran) {
             case StatementOutcome::Tran::Begin:
@@ -884,19 +1193,19 @@ void writeBatchOutcome(ReplyBuilder& reply, const BatchOutcome& outcome,
                 reply.done(kDoneInProc, done::Count, kCmdSelect, rs.rows.size());
             } else if (i == lastResult && !st.hasRowCount) {
                 // A plain SELECT: its result's DONE is the statement's DONE.
-                reply.done(kDone, done::Count | errorBit, kCmdSelect, rs.rows.size());
+                reply.done(stmtDone, done::Count | errorBit, kCmdSelect, rs.rows.size());
                 closed = true;
             } else {
-                reply.done(kDone, done::Count, kCmdSelect, rs.rows.size());
+                reply.done(stmtDone, done::Count, kCmdSelect, rs.rows.size());
             }
         }
         if (!closed) {
             const std::uint16_t status = (st.hasRowCount ? done::Count : 0) | errorBit;
-            reply.done(st.isProcedure ? kDoneProc : kDone, status, 0,
+            reply.done(st.isProcedure ? procDone : stmtDone, status, 0,
                        st.hasRowCount ? static_cast<std::uint64_t>(std::max<std::int64_t>(st.rowCount, 0)) : 0);
         }
     }
-    if (outcome.statements.empty()) reply.done(kDone, 0, 0, 0);
+    if (outcome.statements.empty()) reply.done(stmtDone, 0, 0, 0);
 }
 
 Bytes buildErrorReply(std::uint32_t tdsVersion, const ServerIdentity& identity, std::int32_t number,

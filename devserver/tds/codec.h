@@ -134,6 +134,57 @@ bool parseSqlBatch(const Bytes& payload, bool allHeaders, std::string& text, std
 // Name of the routine an RPC calls (well-known procedure ids mapped to names); for the log.
 bool parseRpcName(const Bytes& payload, bool allHeaders, std::string& name, std::string& error);
 
+namespace procid {
+constexpr std::uint16_t ExecuteSql = 10;
+constexpr std::uint16_t Prepare = 11;
+constexpr std::uint16_t Execute = 12;
+constexpr std::uint16_t PrepExec = 13;
+constexpr std::uint16_t Unprepare = 15;
+}  // namespace procid
+
+// One RPC parameter. Only what the server acts on is decoded: integers and Unicode texts; other
+// types are skipped by their length.
+struct RpcParam {
+    std::string name;            // as sent, e.g. "@handle"; often empty
+    std::uint8_t status = 0;     // 0x01: OUTPUT (by reference)
+    std::uint8_t type = 0;       // TYPE_INFO type byte
+    bool isNull = false;
+    bool isInt = false;          // INT1/2/4/8 and INTN: `intValue`
+    bool isUnicodeText = false;  // NVARCHAR, NCHAR, NTEXT: `text` (UTF-8)
+    std::int64_t intValue = 0;
+    std::string text;
+};
+
+struct RpcRequest {
+    std::string procedure;       // procedure ids mapped to names
+    std::uint16_t procId = 0;    // 0 when called by name
+    std::uint16_t optionFlags = 0;
+    std::vector<RpcParam> params;
+    // Set when reading stopped before the end of the request: a parameter of a type this server
+    // does not read, or another call batched after this one. The parameters before it are kept.
+    std::string unreadRest;
+};
+// False only when the request cannot be read up to its parameters (headers, name, flags).
+bool parseRpcRequest(const Bytes& payload, bool allHeaders, RpcRequest& out, std::string& error);
+
+// What the server does with an RPC. Only the parameterless forms a driver uses to prepare a
+// statement are run; every other call is refused.
+struct RpcAction {
+    enum class Kind { Refuse, Run, Unprepare } kind = Kind::Refuse;
+    std::string logText;          // procedure name, with the statement when there is one
+    std::string statement;        // Run
+    bool returnsHandle = false;   // Run from sp_prepexec: answer the new handle in RETURNVALUE
+    std::string handleName;       // name the client gave its handle parameter
+    std::int32_t handle = 0;      // Unprepare
+    std::int32_t errorNumber = 0; // Refuse
+    std::string errorText;
+};
+RpcAction planRpc(const RpcRequest& request);
+// Parses and plans in one step; a request that cannot be read is refused with the reason.
+RpcAction planRpc(const Bytes& payload, bool allHeaders);
+
+constexpr std::int32_t kErrUnknownHandle = 8179;
+
 // The version the server answers in LOGINACK, matched to what the client asked (at most 7.4),
 // in wire order (e.g. 74 00 00 04).
 std::uint32_t negotiatedVersion(std::uint32_t clientVersion);
@@ -191,6 +242,9 @@ public:
     void row(const std::vector<Column>& columns, const std::vector<Value>& values);
     // token: 0xFD DONE, 0xFE DONEPROC, 0xFF DONEINPROC. The "more" bit is managed by finish().
     void done(std::uint8_t token, std::uint16_t status, std::uint16_t curCmd, std::uint64_t count);
+    // RETURNVALUE of an OUTPUT int parameter (ordinal counts from 0) and RETURNSTATUS.
+    void returnInt(std::uint16_t ordinal, const std::string& name, std::int32_t value);
+    void returnStatus(std::int32_t value);
 
     // Fixes the "more" bits and returns the stream; token starts are kept for tokenStarts().
     Bytes finish();
@@ -213,9 +267,12 @@ constexpr std::uint8_t kDoneInProc = 0xFF;
 
 // Writes a batch's outcome: per statement its ENVCHANGE for transactions, its messages, its
 // result sets and the closing DONE/DONEPROC (see engine.h). `tranDescriptor` is the session's
-// current transaction descriptor, updated on BEGIN/COMMIT/ROLLBACK.
+// current transaction descriptor, updated on BEGIN/COMMIT/ROLLBACK. `insideRpc`: the batch
+// runs as the body of an RPC, so its DONE and DONEPROC tokens become DONEINPROC (the RPC's own
+// DONEPROC follows).
 void writeBatchOutcome(ReplyBuilder& reply, const BatchOutcome& outcome,
-                       std::uint64_t& tranDescriptor, std::uint64_t& nextDescriptor);
+                       std::uint64_t& tranDescriptor, std::uint64_t& nextDescriptor,
+                       bool insideRpc = false);
 
 // An error reply: ERROR + DONE with the error bit.
 Bytes buildErrorReply(std::uint32_t tdsVersion, const ServerIdentity& identity,

@@ -6,9 +6,12 @@
 #include <cstring>
 #include <deque>
 #include <fcntl.h>
+#include <functional>
+#include <limits>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <set>
 #include <stdexcept>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -52,6 +55,7 @@ struct Request {
     enum class Kind { PreLogin, Login, Batch, Rpc, TransactionManager, Attention, Malformed, Unknown };
     Kind kind = Kind::Malformed;
     Login7Request login;
+    RpcAction rpc;
     std::string text;
     std::string error;
     bool fatal = false;           // Malformed: the stream cannot be trusted any more
@@ -182,9 +186,8 @@ private:
                 return true;
             }
             case packet::Rpc: {
-                std::string name;
-                if (!parseRpcName(m.payload, hasAllHeaders(clientVersion_), name, error)) name.clear();
-                logRequest("rpc", name);
+                r.rpc = planRpc(m.payload, hasAllHeaders(clientVersion_));
+                logRequest("rpc", r.rpc.logText);
                 r.kind = Request::Kind::Rpc;
                 push(std::move(r));
                 return true;
@@ -315,7 +318,7 @@ private:
                     sendError(kErrProtocol, 16, "An RPC request arrived before a successful login.");
                     return false;
                 }
-                return sendError(kErrUnsupported, 16, "RPC requests are not supported by this server");
+                return handleRpc(r.rpc);
             case Request::Kind::TransactionManager:
                 if (!session_) {
                     sendError(kErrProtocol, 16,
@@ -388,7 +391,40 @@ private:
         return ok;
     }
 
-    bool handleBatch(const std::string& text) {
+    bool handleRpc(const RpcAction& rpc) {
+        switch (rpc.kind) {
+            case RpcAction::Kind::Refuse:
+                return sendError(rpc.errorNumber, 16, rpc.errorText);
+            case RpcAction::Kind::Unprepare: {
+                if (preparedHandles_.erase(rpc.handle) == 0)
+                    return sendError(kErrUnknownHandle, 16,
+                                     "Could not find prepared statement with handle " +
+                                         std::to_string(rpc.handle) + ".");
+                ReplyBuilder reply(version_, server_.options_.identity);
+                reply.returnStatus(0);
+                reply.done(kDoneProc, 0, 0, 0);
+                return sendPackets(reply.finish(), packetSize_);
+            }
+            case RpcAction::Kind::Run: break;
+        }
+        std::int32_t handle = 0;
+        if (rpc.returnsHandle) {
+            // The handle stays valid even when the statement fails: the client unprepares it.
+            handle = nextHandle_;
+            nextHandle_ = nextHandle_ == std::numeric_limits<std::int32_t>::max() ? 1 : nextHandle_ + 1;
+            preparedHandles_.insert(handle);
+        }
+        return handleBatch(rpc.statement, [&](ReplyBuilder& reply) {
+            if (rpc.returnsHandle) reply.returnInt(0, rpc.handleName, handle);
+            reply.returnStatus(0);
+            reply.done(kDoneProc, 0, 0, 0);
+        });
+    }
+
+    // Runs a batch and sends its outcome. `rpcTail`, when given, makes it the body of an RPC:
+    // it writes the RPC's closing tokens after the batch's own.
+    bool handleBatch(const std::string& text,
+                     const std::function<void(ReplyBuilder&)>& rpcTail = nullptr) {
         std::uint64_t seen;
         if (attentionPending(seen)) return sendAttentionAck(seen);  // cancelled before it ran
         BatchOutcome outcome;
@@ -411,7 +447,8 @@ private:
         }
         if (attentionPending(seen)) return sendAttentionAck(seen);  // its output is dropped
         ReplyBuilder reply(version_, server_.options_.identity);
-        writeBatchOutcome(reply, outcome, tranDescriptor_, nextDescriptor_);
+        writeBatchOutcome(reply, outcome, tranDescriptor_, nextDescriptor_, rpcTail != nullptr);
+        if (rpcTail) rpcTail(reply);
         Bytes payload = reply.finish();
         return sendReply(payload, reply.tokenStarts());
     }
@@ -443,6 +480,8 @@ private:
     std::size_t packetSize_ = kDefaultPacketSize;
     std::uint64_t tranDescriptor_ = 0;
     std::uint64_t nextDescriptor_ = 1;
+    std::set<std::int32_t> preparedHandles_;
+    std::int32_t nextHandle_ = 1;
 };
 
 Server::Server(Engine& engine, ServerOptions options)

@@ -125,14 +125,20 @@ TEST_F(Clients, IsqlRunsAStatementByConnectionString) {
                                  "SELECT * FROM w_s\n");
     EXPECT_EQ(cyr.out, QStringLiteral("1|Осенний|1\n2|Весенний|2\n3|Летний|3\n")) << cyr.err.toStdString();
 
-    // isql's default prepares the statement, which the driver sends as an RPC: that is either run
-    // or refused with a clear error, never hung or answered wrongly.
+    EXPECT_FALSE(server.anyRpc());
+
+    // isql's default prepares each statement, which the driver sends as sp_prepexec (then
+    // sp_unprepare) RPCs: without parameters they run like the batch.
     const Output prepared = runClient(QStringLiteral("isql"), {QStringLiteral("-k"), cs, QStringLiteral("-b"), QStringLiteral("-v"),
                                                                QStringLiteral("-d|")},
-                                      "SELECT * FROM w_s\n");
-    EXPECT_TRUE(prepared.out == cyr.out ||
-                (prepared.out + prepared.err).contains(QStringLiteral("RPC requests are not supported by this server")))
+                                      "SELECT * FROM w_s\n" + kRights.toUtf8() + "\nSELECT * FROM no_such_table\n");
+    EXPECT_EQ(prepared.exitCode, 0);
+    EXPECT_TRUE(prepared.out.startsWith(cyr.out + QStringLiteral("%1|1|operator|1\n").arg(kUserOperator)))
         << prepared.out.toStdString() << prepared.err.toStdString();
+    // A failing statement still reports the server's error text.
+    EXPECT_TRUE((prepared.out + prepared.err).contains(QStringLiteral("Invalid object name 'no_such_table'.")))
+        << prepared.out.toStdString() << prepared.err.toStdString();
+    EXPECT_TRUE(server.anyRpc());
 
     const Output bad = runClient(QStringLiteral("isql"),
                                  {QStringLiteral("-k"), server.odbcString(QString::fromLatin1(kSettingsUser), QStringLiteral("x")),

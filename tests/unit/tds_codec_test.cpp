@@ -410,3 +410,214 @@ TEST(TdsRequestLog, LinesAreJsonWithTextKeptExactly) {
               "{\"session\":3,\"kind\":\"batch\",\"user\":\"operator\",\"text\":"
               "\"SELECT 1\\r\\nFROM \\\"t\\\" -- \\\\ \\u0001\\tЯ\"}\n");
 }
+
+namespace {
+
+Bytes fromHex(const std::string& h) {
+    Bytes b;
+    for (std::size_t i = 0; i + 1 < h.size(); i += 2)
+        b.push_back(static_cast<std::uint8_t>(std::stoi(h.substr(i, 2), nullptr, 16)));
+    return b;
+}
+
+// Payloads (packet header removed) the ODBC driver sent when isql prepared "SELECT * FROM w_s"
+// and then released the handle the server had returned (1).
+const Bytes kDriverPrepExec = fromHex(
+    "16000000120000000200000000000000000001000000ffff0d0000000001260400000063000000001904d00000"
+    "ffffffff000063220000001904d0000022000000530045004c0045004300540020002a002000460052004f004d0020"
+    "0077005f007300");
+const Bytes kDriverUnprepare =
+    fromHex("16000000120000000200000000000000000001000000ffff0f000000000026040401000000");
+
+Bytes nvarcharParam(const std::string& v, bool plp) {
+    Bytes b = tdstest::paramHeader(0);
+    const Bytes t = tdstest::utf16(v);
+    b.push_back(0xE7);
+    tdstest::put16(b, plp ? 0xFFFF : 8000);
+    for (std::uint8_t c : {0x19, 0x04, 0xd0, 0x00, 0x00}) b.push_back(c);
+    if (!plp) {
+        tdstest::put16(b, static_cast<std::uint16_t>(t.size()));
+        b.insert(b.end(), t.begin(), t.end());
+        return b;
+    }
+    tdstest::put32(b, static_cast<std::uint32_t>(t.size()));
+    tdstest::put32(b, 0);
+    // Two chunks (none for an empty text), then the terminator.
+    const std::size_t half = (t.size() / 2) & ~std::size_t{1};
+    if (half > 0) {
+        tdstest::put32(b, static_cast<std::uint32_t>(half));
+        b.insert(b.end(), t.begin(), t.begin() + static_cast<std::ptrdiff_t>(half));
+    }
+    if (t.size() > half) {
+        tdstest::put32(b, static_cast<std::uint32_t>(t.size() - half));
+        b.insert(b.end(), t.begin() + static_cast<std::ptrdiff_t>(half), t.end());
+    }
+    tdstest::put32(b, 0);
+    return b;
+}
+
+}  // namespace
+
+TEST(TdsRpc, DriverPrepExecAndUnprepareAreRead) {
+    RpcRequest r;
+    std::string error;
+    ASSERT_TRUE(parseRpcRequest(kDriverPrepExec, true, r, error)) << error;
+    EXPECT_EQ(r.procId, procid::PrepExec);
+    EXPECT_EQ(r.procedure, "sp_prepexec");
+    ASSERT_EQ(r.params.size(), 3u);
+    EXPECT_TRUE(r.unreadRest.empty());
+    EXPECT_EQ(r.params[0].status, 0x01);
+    EXPECT_TRUE(r.params[0].isNull);
+    EXPECT_TRUE(r.params[1].isNull);
+    EXPECT_EQ(r.params[1].type, 0x63);
+    EXPECT_TRUE(r.params[2].isUnicodeText);
+    EXPECT_EQ(r.params[2].text, "SELECT * FROM w_s");
+
+    RpcAction a = planRpc(kDriverPrepExec, true);
+    EXPECT_EQ(a.kind, RpcAction::Kind::Run);
+    EXPECT_EQ(a.statement, "SELECT * FROM w_s");
+    EXPECT_TRUE(a.returnsHandle);
+    EXPECT_EQ(a.logText, "sp_prepexec: SELECT * FROM w_s");
+
+    a = planRpc(kDriverUnprepare, true);
+    EXPECT_EQ(a.kind, RpcAction::Kind::Unprepare);
+    EXPECT_EQ(a.handle, 1);
+    EXPECT_EQ(a.logText, "sp_unprepare: 1");
+
+    // Without ALL_HEADERS (7.1 clients) the same call reads the same.
+    a = planRpc(tdstest::buildRpc(procid::PrepExec,
+                                  {tdstest::intParam(std::nullopt, 1), tdstest::ntextParam(""),
+                                   tdstest::ntextParam("SELECT 'Осенний'")},
+                                  false),
+                false);
+    EXPECT_EQ(a.kind, RpcAction::Kind::Run);
+    EXPECT_EQ(a.statement, "SELECT 'Осенний'");
+}
+
+TEST(TdsRpc, ExecuteSqlRunsAStatementGivenAsNVarCharOrInChunks) {
+    for (bool plp : {false, true}) {
+        const std::string stmt = "SELECT * FROM w_s WHERE p42 = N'Летний'";
+        RpcAction a = planRpc(tdstest::buildRpc(procid::ExecuteSql, {nvarcharParam(stmt, plp)}), true);
+        EXPECT_EQ(a.kind, RpcAction::Kind::Run) << plp << a.errorText;
+        EXPECT_EQ(a.statement, stmt);
+        EXPECT_FALSE(a.returnsHandle);
+        // An empty parameter list is still no parameters.
+        a = planRpc(tdstest::buildRpc(procid::ExecuteSql, {nvarcharParam(stmt, plp), nvarcharParam("", plp)}), true);
+        EXPECT_EQ(a.kind, RpcAction::Kind::Run) << plp << a.errorText;
+    }
+}
+
+TEST(TdsRpc, BoundParametersAndOtherCallsAreRefusedClearly) {
+    const std::string kNoParams = "parameters in prepared statements are not supported";
+    // A parameter definition, a bound value, or both.
+    RpcAction a = planRpc(tdstest::buildPrepExec("SELECT 1"), true);
+    ASSERT_EQ(a.kind, RpcAction::Kind::Run);
+    a = planRpc(tdstest::buildRpc(procid::PrepExec, {tdstest::intParam(std::nullopt, 1),
+                                                     tdstest::ntextParam("@P1 int"),
+                                                     tdstest::ntextParam("SELECT ?")}),
+                true);
+    EXPECT_EQ(a.kind, RpcAction::Kind::Refuse);
+    EXPECT_EQ(a.errorText, kNoParams);
+    EXPECT_EQ(a.errorNumber, kErrUnsupported);
+    a = planRpc(tdstest::buildRpc(procid::PrepExec, {tdstest::intParam(std::nullopt, 1),
+                                                     tdstest::ntextParam(std::nullopt),
+                                                     tdstest::ntextParam("SELECT @P1"),
+                                                     tdstest::intParam(5)}),
+                true);
+    EXPECT_EQ(a.errorText, kNoParams);
+    EXPECT_EQ(a.logText, "sp_prepexec: SELECT @P1");
+    // A bound value of a type this server does not read (XML) is still a bound value.
+    Bytes xml = tdstest::buildPrepExec("SELECT @P1");
+    xml.push_back(0);
+    xml.push_back(0);
+    xml.push_back(0xF1);
+    a = planRpc(xml, true);
+    EXPECT_EQ(a.errorText, kNoParams);
+    a = planRpc(tdstest::buildRpc(procid::ExecuteSql, {nvarcharParam("SELECT @a", false),
+                                                       nvarcharParam("@a int", false),
+                                                       tdstest::intParam(1)}),
+                true);
+    EXPECT_EQ(a.errorText, kNoParams);
+
+    // Other procedures keep today's refusal, by id or by name.
+    for (std::uint16_t id : {procid::Prepare, procid::Execute, std::uint16_t{2}}) {
+        a = planRpc(tdstest::buildRpc(id, {tdstest::intParam(1)}), true);
+        EXPECT_EQ(a.kind, RpcAction::Kind::Refuse);
+        EXPECT_EQ(a.errorText, "RPC requests are not supported by this server");
+    }
+    Bytes byName = tdstest::buildBatch("");
+    tdstest::put16(byName, 6);
+    const Bytes n = tdstest::utf16("MyProc");
+    byName.insert(byName.end(), n.begin(), n.end());
+    tdstest::put16(byName, 0);
+    a = planRpc(byName, true);
+    EXPECT_EQ(a.logText, "MyProc");
+    EXPECT_EQ(a.errorText, "RPC requests are not supported by this server");
+
+    // The statement must be Unicode text; the handle of sp_unprepare an int.
+    Bytes varcharStmt = tdstest::buildRpc(procid::ExecuteSql, {});
+    const Bytes vc = tdstest::paramHeader(0);
+    varcharStmt.insert(varcharStmt.end(), vc.begin(), vc.end());
+    for (int c : {0xA7, 0x08, 0x00, 0x19, 0x04, 0xd0, 0x00, 0x00, 0x01, 0x00, int{'x'}})
+        varcharStmt.push_back(static_cast<std::uint8_t>(c));
+    a = planRpc(varcharStmt, true);
+    EXPECT_EQ(a.kind, RpcAction::Kind::Refuse);
+    EXPECT_EQ(a.errorNumber, kErrProtocol);
+    a = planRpc(tdstest::buildRpc(procid::Unprepare, {tdstest::ntextParam("1")}), true);
+    EXPECT_EQ(a.kind, RpcAction::Kind::Refuse);
+    a = planRpc(tdstest::buildRpc(procid::Unprepare, {tdstest::intParam(1), tdstest::intParam(2)}), true);
+    EXPECT_EQ(a.kind, RpcAction::Kind::Refuse);
+}
+
+TEST(TdsRpc, TruncatedOrCorruptedCallsAreNeverRun) {
+    // Every cut of the driver's call short of the whole is refused, without reading past the end.
+    for (std::size_t n = 0; n < kDriverPrepExec.size(); ++n) {
+        const Bytes cut(kDriverPrepExec.begin(), kDriverPrepExec.begin() + static_cast<std::ptrdiff_t>(n));
+        const RpcAction a = planRpc(cut, true);
+        EXPECT_EQ(a.kind, RpcAction::Kind::Refuse) << n;
+        EXPECT_FALSE(a.errorText.empty()) << n;
+    }
+    // A statement length running past the end.
+    Bytes longer = kDriverPrepExec;
+    longer[longer.size() - 2 * 17 - 4] = 0x40;
+    EXPECT_EQ(planRpc(longer, true).kind, RpcAction::Kind::Refuse);
+    // An odd byte count cannot be UCS-2.
+    Bytes odd = tdstest::buildRpc(procid::ExecuteSql, {});
+    const Bytes h = tdstest::paramHeader(0);
+    odd.insert(odd.end(), h.begin(), h.end());
+    for (int c : {0x63, 0x10, 0, 0, 0, 0x19, 0x04, 0xd0, 0x00, 0x00, 0x03, 0, 0, 0, int{'a'}, 0, int{'b'}})
+        odd.push_back(static_cast<std::uint8_t>(c));
+    EXPECT_EQ(planRpc(odd, true).kind, RpcAction::Kind::Refuse);
+}
+
+TEST(TdsTokens, RpcBodyEndsInDoneInProcThenReturnValueStatusAndDoneProc) {
+    BatchOutcome o;
+    StatementOutcome st;
+    st.results.push_back(ResultSet{{col(ColType::Int)}, {{std::int64_t{7}}}});
+    o.statements.push_back(st);
+    std::uint64_t tran = 0, next = 1;
+    ReplyBuilder r;
+    writeBatchOutcome(r, o, tran, next, true);
+    r.returnInt(0, "", 42);
+    r.returnStatus(0);
+    r.done(kDoneProc, 0, 0, 0);
+    const Bytes b = r.finish();
+    auto t = readTokens(b);
+    ASSERT_EQ(t.size(), 6u);
+    EXPECT_EQ(t[2].type, 0xFF);
+    EXPECT_EQ(t[2].status, done::More | done::Count);
+    EXPECT_EQ(t[2].count, 1u);
+    EXPECT_EQ(t[3].type, 0xAC);
+    EXPECT_EQ(t[5].type, 0xFE);
+    EXPECT_EQ(t[5].status, 0);
+    // RETURNVALUE: ordinal 0, no name, OUTPUT, user type 0, nullable, INTN(4) = 42; RETURNSTATUS 0.
+    const Bytes tail(b.end() - 13 - 5 - 18, b.end() - 13);
+    EXPECT_EQ(tail, hex({0xAC, 0x00, 0x00, 0x00, 0x01, 0x00, 0x00, 0x00, 0x00, 0x09, 0x00, 0x26, 0x04,
+                         0x04, 0x2A, 0x00, 0x00, 0x00, 0x79, 0x00, 0x00, 0x00, 0x00}));
+
+    // A named handle keeps its name; 7.1 has a 2-byte user type.
+    ReplyBuilder old(0x71000001);
+    old.returnInt(0, "@h", -1);
+    EXPECT_EQ(old.finish(), hex({0xAC, 0x00, 0x00, 0x02, '@', 0x00, 'h', 0x00, 0x01, 0x00, 0x00, 0x09,
+                                 0x00, 0x26, 0x04, 0x04, 0xFF, 0xFF, 0xFF, 0xFF}));
+}

@@ -361,6 +361,69 @@ TEST_F(TdsServer, RpcAndTransactionManagerRequestsAreRefusedClearly) {
     EXPECT_EQ(lines[1], R"({"session":1,"kind":"rpc","user":"operator","text":"sp_cursoropen"})");
 }
 
+TEST_F(TdsServer, PreparedStatementsWithoutParametersRunAndReturnTheirHandles) {
+    start();
+    Client c(port());
+    c.login();
+    auto handleOf = [](const std::vector<Token>& t) { return tdstest::cellInt(t.at(3).cells.at(0)); };
+    c.send(packet::Rpc, tdstest::buildPrepExec("SELECT * FROM w_s"));
+    auto t = c.reply();
+    // The statement's result, then the handle, the return status and the closing DONEPROC.
+    ASSERT_EQ(t.size(), 6u);
+    EXPECT_EQ(t[0].type, 0x81);
+    EXPECT_EQ(tdstest::cellText(t[1].cells.at(0)), "SELECT * FROM w_s");
+    EXPECT_EQ(t[2].type, 0xFF);
+    EXPECT_EQ(t[2].status, done::More | done::Count);
+    EXPECT_EQ(t[3].type, 0xAC);
+    EXPECT_EQ(t[3].status, 0x01);
+    EXPECT_EQ(t[4].type, 0x79);
+    EXPECT_EQ(t[4].count, 0u);
+    EXPECT_EQ(t[5].type, 0xFE);
+    EXPECT_EQ(t[5].status, 0);
+    const std::int64_t first = handleOf(t);
+    c.send(packet::Rpc, tdstest::buildPrepExec("ROWS 2"));
+    t = c.reply();
+    ASSERT_EQ(t.size(), 7u);
+    const std::int64_t second = handleOf(std::vector<Token>(t.begin() + 1, t.end()));
+    EXPECT_NE(first, second);
+
+    // Unprepare: each live handle once; an unknown one is an error, and the connection goes on.
+    c.send(packet::Rpc, tdstest::buildRpc(procid::Unprepare, {tdstest::intParam(static_cast<std::int32_t>(first))}));
+    t = c.reply();
+    ASSERT_EQ(t.size(), 2u);
+    EXPECT_EQ(t[0].type, 0x79);
+    EXPECT_EQ(t[1].type, 0xFE);
+    c.send(packet::Rpc, tdstest::buildRpc(procid::Unprepare, {tdstest::intParam(static_cast<std::int32_t>(first))}));
+    t = c.reply();
+    ASSERT_EQ(t.size(), 2u);
+    EXPECT_EQ(t[0].number, kErrUnknownHandle);
+    EXPECT_EQ(t[1].status, done::Error);
+
+    // Bound parameters are refused without running anything.
+    c.send(packet::Rpc, tdstest::buildRpc(procid::PrepExec, {tdstest::intParam(std::nullopt, 1),
+                                                            tdstest::ntextParam("@P1 int"),
+                                                            tdstest::ntextParam("SELECT @P1"),
+                                                            tdstest::intParam(3)}));
+    t = c.reply();
+    ASSERT_EQ(t.size(), 2u);
+    EXPECT_EQ(t[0].text, "parameters in prepared statements are not supported");
+    EXPECT_EQ(t[1].status, done::Error);
+
+    // sp_executesql with only its statement.
+    c.send(packet::Rpc, tdstest::buildRpc(procid::ExecuteSql, {tdstest::ntextParam("SELECT 2")}));
+    t = c.reply();
+    ASSERT_EQ(t.size(), 5u);
+    EXPECT_EQ(tdstest::cellText(t[1].cells.at(0)), "SELECT 2");
+    EXPECT_EQ(t[3].type, 0x79);
+    EXPECT_EQ(t[4].type, 0xFE);
+    EXPECT_EQ(echoed(c.batch("still here")), "still here");
+
+    EXPECT_EQ(batches(), (std::vector<std::string>{"SELECT * FROM w_s", "ROWS 2", "SELECT 2", "still here"}));
+    auto lines = logLines();
+    ASSERT_GE(lines.size(), 3u);
+    EXPECT_EQ(lines[1], R"({"session":1,"kind":"rpc","user":"operator","text":"sp_prepexec: SELECT * FROM w_s"})");
+}
+
 TEST_F(TdsServer, MalformedRequestsGetAnErrorNotACrash) {
     start();
     {

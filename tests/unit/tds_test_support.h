@@ -85,6 +85,56 @@ inline Bytes buildBatch(const std::string& text, bool allHeaders = true) {
     return b;
 }
 
+// RPC payload calling a well-known procedure by id; `params` are whole parameter records.
+inline Bytes buildRpc(std::uint16_t procId, const std::vector<Bytes>& params, bool allHeaders = true) {
+    Bytes b = buildBatch("", allHeaders);
+    put16(b, 0xFFFF);
+    put16(b, procId);
+    put16(b, 0);  // option flags
+    for (const Bytes& p : params) b.insert(b.end(), p.begin(), p.end());
+    return b;
+}
+
+// Parameter records shaped like the driver's: unnamed unless a name is given.
+inline Bytes paramHeader(std::uint8_t status, const std::string& name = "") {
+    Bytes b;
+    const Bytes n = utf16(name);
+    b.push_back(static_cast<std::uint8_t>(n.size() / 2));
+    b.insert(b.end(), n.begin(), n.end());
+    b.push_back(status);
+    return b;
+}
+inline Bytes intParam(std::optional<std::int32_t> v, std::uint8_t status = 0) {
+    Bytes b = paramHeader(status);
+    b.push_back(0x26);
+    b.push_back(4);
+    if (!v) {
+        b.push_back(0);
+    } else {
+        b.push_back(4);
+        put32(b, static_cast<std::uint32_t>(*v));
+    }
+    return b;
+}
+inline Bytes ntextParam(std::optional<std::string> v) {
+    Bytes b = paramHeader(0);
+    b.push_back(0x63);
+    const Bytes t = v ? utf16(*v) : Bytes();
+    put32(b, static_cast<std::uint32_t>(t.size()));
+    for (std::uint8_t c : {0x19, 0x04, 0xd0, 0x00, 0x00}) b.push_back(c);
+    if (!v) {
+        put32(b, 0xFFFFFFFFu);
+    } else {
+        put32(b, static_cast<std::uint32_t>(t.size()));
+        b.insert(b.end(), t.begin(), t.end());
+    }
+    return b;
+}
+// sp_prepexec as the ODBC driver sends it for a statement without parameters.
+inline Bytes buildPrepExec(const std::string& statement) {
+    return buildRpc(13, {intParam(std::nullopt, 0x01), ntextParam(std::nullopt), ntextParam(statement)});
+}
+
 inline Bytes buildPreLogin() {
     // VERSION, ENCRYPTION (off), INSTOPT, THREADID, MARS.
     Bytes b = {0x00, 0x00, 0x1A, 0x00, 0x06, 0x01, 0x00, 0x20, 0x00, 0x01, 0x02, 0x00, 0x21,
@@ -218,6 +268,22 @@ inline std::vector<Token> readTokens(const Bytes& s, bool wide = true) {
                         else t.cells.emplace_back(bytes(n));
                     }
                 }
+                break;
+            case 0xAC: {  // RETURNVALUE; only int values are ever returned
+                t.number = u16();  // parameter ordinal
+                t.text = text(u8());
+                t.status = u8();
+                if (wide) u32(); else u16();
+                u16();
+                t.colTypes.push_back(u8());
+                if (t.colTypes.back() != 0x26 || u8() != 4) throw std::runtime_error("RETURNVALUE is not an int");
+                const std::uint8_t n = u8();
+                if (n == 0) t.cells.emplace_back();
+                else t.cells.emplace_back(bytes(n));
+                break;
+            }
+            case 0x79:  // RETURNSTATUS
+                t.count = u32();
                 break;
             case 0xFD:
             case 0xFE:
