@@ -1,12 +1,12 @@
 #include "platform/Connection.h"
 
 #include <QAtomicInt>
+#include <QDateTime>
+#include <QVarLengthArray>
 #include <QRegularExpression>
 #include <QSqlError>
-#include <QSqlField>
 #include <QSqlQuery>
 #include <QSqlDriver>
-#include <QSqlRecord>
 
 #ifdef Q_OS_WIN
 #include <windows.h>
@@ -68,13 +68,234 @@ void Connection::open() {
     }
 }
 
-bool Connection::linkIsDead() const {
-    const QSqlDatabase db = database();
-    if (!db.isOpen() || !db.driver()) return false;
+namespace {
+
+static_assert(sizeof(SQLWCHAR) == sizeof(char16_t), "the ODBC wide character must be UTF-16");
+
+// The ODBC connection handle behind Qt's connection; null when there is none.
+SQLHDBC connectionHandle(const QSqlDatabase& db) {
+    if (!db.isOpen() || !db.driver()) return nullptr;
     const QVariant handle = db.driver()->handle();
     // QODBC hands out the connection handle as a pointer-sized value (SQLHANDLE / void*).
-    if (!handle.isValid() || handle.metaType().sizeOf() != int(sizeof(SQLHDBC))) return false;
-    SQLHDBC hdbc = *static_cast<SQLHDBC const*>(handle.data());
+    if (!handle.isValid() || handle.metaType().sizeOf() != int(sizeof(SQLHDBC))) return nullptr;
+    return *static_cast<SQLHDBC const*>(handle.data());
+}
+
+// What the driver said about the last call on a handle: the messages joined by blanks, each once,
+// and the SQLSTATE that matters most (a link failure's before any other).
+struct Diagnostics {
+    QStringList messages;
+    QString state;
+
+    void collect(SQLSMALLINT handleType, SQLHANDLE handle) {
+        if (!handle) return;
+        QVarLengthArray<SQLWCHAR, 1024> message(1024);
+        for (SQLSMALLINT record = 1;; ++record) {
+            SQLWCHAR sqlState[SQL_SQLSTATE_SIZE + 1] = {};
+            SQLINTEGER native = 0;
+            SQLSMALLINT length = 0;
+            SQLRETURN r = SQLGetDiagRecW(handleType, handle, record, sqlState, &native,
+                                         message.data(), SQLSMALLINT(message.size()), &length);
+            if (r == SQL_SUCCESS_WITH_INFO && length >= message.size()) {
+                message.resize(length + 1);
+                r = SQLGetDiagRecW(handleType, handle, record, sqlState, &native, message.data(),
+                                   SQLSMALLINT(message.size()), &length);
+            }
+            if (!SQL_SUCCEEDED(r)) break;
+            const QString part = QString::fromUtf16(reinterpret_cast<const char16_t*>(message.data()),
+                                                    qMin<qsizetype>(length, message.size() - 1));
+            const QString code = QString::fromUtf16(reinterpret_cast<const char16_t*>(sqlState));
+            if (state.isEmpty() || (code.startsWith(QLatin1String("08")) &&
+                                    !state.startsWith(QLatin1String("08"))))
+                state = code;
+            if (!part.isEmpty() && !messages.contains(part)) messages << part;
+        }
+    }
+    // Blanks between the messages, as the operator reads them.
+    QString text() const { return messages.join(QLatin1Char(' ')); }
+};
+
+// The type Qt's ODBC driver gives a column of this SQL type, so callers see the same values
+// whether a result came through Qt or straight from ODBC.
+QMetaType typeOfColumn(SQLSMALLINT sqlType, bool isSigned) {
+    switch (sqlType) {
+    case SQL_DECIMAL:
+    case SQL_NUMERIC:
+    case SQL_REAL:
+    case SQL_FLOAT:
+    case SQL_DOUBLE: return QMetaType(QMetaType::Double);
+    case SQL_SMALLINT:
+    case SQL_INTEGER:
+    case SQL_BIT: return QMetaType(isSigned ? QMetaType::Int : QMetaType::UInt);
+    case SQL_TINYINT: return QMetaType(QMetaType::UInt);
+    case SQL_BIGINT: return QMetaType(isSigned ? QMetaType::LongLong : QMetaType::ULongLong);
+    case SQL_DATE:
+    case SQL_TYPE_DATE: return QMetaType(QMetaType::QDate);
+    case SQL_TIME:
+    case SQL_TYPE_TIME: return QMetaType(QMetaType::QTime);
+    case SQL_TIMESTAMP:
+    case SQL_TYPE_TIMESTAMP: return QMetaType(QMetaType::QDateTime);
+    case SQL_CHAR:
+    case SQL_VARCHAR:
+    case SQL_LONGVARCHAR:
+    case SQL_WCHAR:
+    case SQL_WVARCHAR:
+    case SQL_WLONGVARCHAR:
+    case SQL_GUID: return QMetaType(QMetaType::QString);
+    default: return QMetaType(QMetaType::QByteArray);
+    }
+}
+
+// An ODBC statement of our own on Qt's connection, freed on every way out.
+class Statement {
+public:
+    explicit Statement(SQLHDBC dbc) {
+        if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_STMT, dbc, &m_handle))) m_handle = nullptr;
+    }
+    ~Statement() { release(); }
+    Statement(const Statement&) = delete;
+    Statement& operator=(const Statement&) = delete;
+    SQLHSTMT handle() const { return m_handle; }
+    void release() {
+        if (m_handle) SQLFreeHandle(SQL_HANDLE_STMT, m_handle);
+        m_handle = nullptr;
+    }
+
+    // Names and types of the current result's columns; false on a driver error.
+    bool describe(SQLSMALLINT count, QStringList& names, QVector<QMetaType>& types) {
+        QVarLengthArray<SQLWCHAR, 256> name(256);
+        for (SQLUSMALLINT c = 1; c <= SQLUSMALLINT(count); ++c) {
+            SQLSMALLINT length = 0, sqlType = 0, scale = 0, nullable = 0;
+            SQLULEN size = 0;
+            SQLRETURN r = SQLDescribeColW(m_handle, c, name.data(), SQLSMALLINT(name.size()), &length,
+                                          &sqlType, &size, &scale, &nullable);
+            if (r == SQL_SUCCESS_WITH_INFO && length >= name.size()) {
+                name.resize(length + 1);
+                r = SQLDescribeColW(m_handle, c, name.data(), SQLSMALLINT(name.size()), &length,
+                                    &sqlType, &size, &scale, &nullable);
+            }
+            if (!SQL_SUCCEEDED(r)) return false;
+            SQLLEN isUnsigned = SQL_FALSE;
+            if (!SQL_SUCCEEDED(SQLColAttributeW(m_handle, c, SQL_DESC_UNSIGNED, nullptr, 0, nullptr,
+                                                &isUnsigned)))
+                isUnsigned = SQL_FALSE;
+            names << QString::fromUtf16(reinterpret_cast<const char16_t*>(name.data()),
+                                        qMin<qsizetype>(length, name.size() - 1));
+            types << typeOfColumn(sqlType, isUnsigned == SQL_FALSE);
+        }
+        return true;
+    }
+
+    // Reads one cell of the current row as `type`; a NULL gives a null QVariant. False on a
+    // driver error.
+    bool read(SQLUSMALLINT column, int type, QVariant& out) {
+        SQLLEN indicator = 0;
+        auto fixed = [&](SQLSMALLINT cType, void* target, SQLLEN size) {
+            const SQLRETURN r = SQLGetData(m_handle, column, cType, target, size, &indicator);
+            return SQL_SUCCEEDED(r);
+        };
+        switch (type) {
+        case QMetaType::Int: {
+            SQLINTEGER v = 0;
+            if (!fixed(SQL_C_SLONG, &v, sizeof v)) return false;
+            out = indicator == SQL_NULL_DATA ? QVariant() : QVariant(int(v));
+            return true;
+        }
+        case QMetaType::UInt: {
+            SQLUINTEGER v = 0;
+            if (!fixed(SQL_C_ULONG, &v, sizeof v)) return false;
+            out = indicator == SQL_NULL_DATA ? QVariant() : QVariant(uint(v));
+            return true;
+        }
+        case QMetaType::LongLong: {
+            SQLBIGINT v = 0;
+            if (!fixed(SQL_C_SBIGINT, &v, sizeof v)) return false;
+            out = indicator == SQL_NULL_DATA ? QVariant() : QVariant(qlonglong(v));
+            return true;
+        }
+        case QMetaType::ULongLong: {
+            SQLUBIGINT v = 0;
+            if (!fixed(SQL_C_UBIGINT, &v, sizeof v)) return false;
+            out = indicator == SQL_NULL_DATA ? QVariant() : QVariant(qulonglong(v));
+            return true;
+        }
+        case QMetaType::Double: {
+            SQLDOUBLE v = 0;
+            if (!fixed(SQL_C_DOUBLE, &v, sizeof v)) return false;
+            out = indicator == SQL_NULL_DATA ? QVariant() : QVariant(double(v));
+            return true;
+        }
+        case QMetaType::QDate: {
+            SQL_DATE_STRUCT v{};
+            if (!fixed(SQL_C_TYPE_DATE, &v, sizeof v)) return false;
+            out = indicator == SQL_NULL_DATA ? QVariant() : QVariant(QDate(v.year, v.month, v.day));
+            return true;
+        }
+        case QMetaType::QTime: {
+            SQL_TIME_STRUCT v{};
+            if (!fixed(SQL_C_TYPE_TIME, &v, sizeof v)) return false;
+            out = indicator == SQL_NULL_DATA ? QVariant() : QVariant(QTime(v.hour, v.minute, v.second));
+            return true;
+        }
+        case QMetaType::QDateTime: {
+            SQL_TIMESTAMP_STRUCT v{};
+            if (!fixed(SQL_C_TYPE_TIMESTAMP, &v, sizeof v)) return false;
+            // Local time, milliseconds from the nanosecond fraction, as Qt's driver builds it.
+            out = indicator == SQL_NULL_DATA
+                      ? QVariant()
+                      : QVariant(QDateTime(QDate(v.year, v.month, v.day),
+                                           QTime(v.hour, v.minute, v.second, int(v.fraction / 1000000))));
+            return true;
+        }
+        case QMetaType::QByteArray: return readChunks(column, SQL_C_BINARY, 1, out, false);
+        default: return readChunks(column, SQL_C_WCHAR, sizeof(SQLWCHAR), out, true);
+        }
+    }
+
+private:
+    SQLHSTMT m_handle = nullptr;
+
+    // Text or bytes of any length: the driver hands out a long value in pieces, each call
+    // continuing where the last one stopped; a text piece ends with a terminator that is not
+    // part of the value.
+    bool readChunks(SQLUSMALLINT column, SQLSMALLINT cType, SQLLEN unit, QVariant& out, bool text) {
+        constexpr SQLLEN kBytes = 4096;
+        alignas(SQLWCHAR) char buffer[kBytes];
+        const SQLLEN room = text ? kBytes - unit : kBytes;   // value bytes one call can hand out
+        QByteArray bytes;
+        QString string;
+        for (bool firstPiece = true;; firstPiece = false) {
+            SQLLEN indicator = 0;
+            const SQLRETURN r = SQLGetData(m_handle, column, cType, buffer, kBytes, &indicator);
+            if (r == SQL_NO_DATA) break;
+            if (!SQL_SUCCEEDED(r)) return false;
+            if (indicator == SQL_NULL_DATA) {
+                out = QVariant();
+                return true;
+            }
+            const bool whole = indicator != SQL_NO_TOTAL && indicator <= room;
+            const SQLLEN got = whole ? indicator : room;
+            if (text) {
+                const auto* chars = reinterpret_cast<const char16_t*>(buffer);
+                if (firstPiece && whole) {
+                    out = QVariant(QString::fromUtf16(chars, got / unit));
+                    return true;
+                }
+                string += QStringView(chars, got / unit);
+            } else {
+                bytes.append(buffer, got);
+            }
+            if (whole) break;
+        }
+        out = text ? QVariant(string) : QVariant(bytes);
+        return true;
+    }
+};
+
+}  // namespace
+
+bool Connection::linkIsDead() const {
+    SQLHDBC hdbc = connectionHandle(database());
     if (!hdbc) return false;
     SQLUINTEGER dead = SQL_CD_FALSE;
     const SQLRETURN r = SQLGetConnectAttr(hdbc, SQL_ATTR_CONNECTION_DEAD, &dead, 0, nullptr);
@@ -98,54 +319,76 @@ void Connection::fail(const QString& rawText, const QString& nativeCode) {
 
 ResultData Connection::run(const QString& sql, bool wantRows) {
     open();
+    // The statement runs on Qt's own ODBC connection (its options and session untouched), but
+    // is read straight through ODBC: Qt's row-by-row QVariant machinery cost as much as the
+    // whole round trip. Forward-only text execution stays a plain SQL batch on the wire.
+    SQLHDBC dbc = connectionHandle(database());
+    if (!dbc) throw DatabaseError(QStringLiteral("The ODBC connection handle is not available"));
     ResultData result;
-    QString errorText, errorCode;
+    Diagnostics error;
     {
-        QSqlQuery q(database());
-        // Forward-only text execution is a plain SQL batch on the wire; anything else (prepare,
-        // scrollable cursors) becomes an RPC and sends texts in the wrong character set.
-        q.setForwardOnly(true);
-        ++m_batches;
-        bool ok = q.exec(sql);
-        bool haveResult = false;
-        while (ok) {
-            if (q.isSelect()) {
-                if (!haveResult && wantRows) {
-                    haveResult = true;
-                    const QSqlRecord rec = q.record();
-                    const int n = rec.count();
-                    for (int i = 0; i < n; ++i) {
-                        result.columns << rec.fieldName(i);
-                        result.types << rec.field(i).metaType();
+        Statement st(dbc);
+        SQLHSTMT h = st.handle();
+        if (!h) {
+            error.collect(SQL_HANDLE_DBC, dbc);
+            if (error.messages.isEmpty()) error.messages << QStringLiteral("Cannot allocate a statement");
+        } else {
+            SQLSetStmtAttr(h, SQL_ATTR_CURSOR_TYPE, reinterpret_cast<SQLPOINTER>(SQL_CURSOR_FORWARD_ONLY),
+                           SQL_IS_UINTEGER);
+            ++m_batches;
+            SQLRETURN r = SQLExecDirectW(
+                h, reinterpret_cast<SQLWCHAR*>(const_cast<char16_t*>(reinterpret_cast<const char16_t*>(sql.utf16()))),
+                SQLINTEGER(sql.size()));
+            bool ok = SQL_SUCCEEDED(r) || r == SQL_NO_DATA;
+            bool haveResult = false;
+            while (ok) {
+                SQLSMALLINT count = 0;
+                if (!SQL_SUCCEEDED(SQLNumResultCols(h, &count))) count = 0;
+                if (count > 0) {
+                    const bool keep = !haveResult && wantRows;
+                    QVector<int> typeIds;
+                    if (keep) {
+                        haveResult = true;
+                        ok = st.describe(count, result.columns, result.types);
+                        for (const QMetaType& t : std::as_const(result.types)) typeIds << t.id();
                     }
-                    while (q.next()) {
-                        QVector<QVariant> row;
-                        row.reserve(n);
-                        for (int i = 0; i < n; ++i) {
-                            QVariant v = q.value(i);
-                            row.push_back(v.isNull() ? QVariant() : std::move(v));
+                    // Every row is fetched even when not kept, so an error among them is seen.
+                    while (ok) {
+                        r = SQLFetch(h);
+                        if (r == SQL_NO_DATA) break;
+                        if (!SQL_SUCCEEDED(r)) {
+                            ok = false;
+                            break;
                         }
+                        if (!keep) continue;
+                        QVector<QVariant> row(count);
+                        for (SQLSMALLINT c = 0; c < count && ok; ++c)
+                            ok = st.read(SQLUSMALLINT(c + 1), typeIds[c], row[c]);
                         result.rows.push_back(std::move(row));
                     }
+                    if (!ok) break;
                 } else {
-                    while (q.next()) {
-                    }
+                    SQLLEN affected = -1;
+                    if (SQL_SUCCEEDED(SQLRowCount(h, &affected)) && affected >= 0)
+                        result.rowsAffected = int(affected);
                 }
-                if (q.lastError().isValid()) break;
-            } else {
-                const int affected = q.numRowsAffected();
-                if (affected >= 0) result.rowsAffected = affected;
+                // Every further result of the batch is read, so an error in a later statement
+                // is reported instead of being left behind for the next statement.
+                r = SQLMoreResults(h);
+                if (r == SQL_NO_DATA) break;
+                ok = SQL_SUCCEEDED(r);
             }
-            // Every further result of the batch is read, so an error in a later statement is
-            // reported instead of being left behind for the next statement.
-            if (!q.nextResult()) break;
+            if (!ok) {
+                error.collect(SQL_HANDLE_DBC, dbc);
+                error.collect(SQL_HANDLE_STMT, h);
+                if (error.messages.isEmpty())
+                    error.messages << QStringLiteral("The statement failed without a message from the driver");
+            }
         }
-        if (q.lastError().isValid()) {
-            errorText = q.lastError().text();
-            errorCode = q.lastError().nativeErrorCode();
-        }
+        // Freed before any reconnect below, which would leave this handle dangling.
+        st.release();
     }
-    if (!errorText.isEmpty()) fail(errorText, errorCode);
+    if (!error.messages.isEmpty()) fail(error.text(), error.state);
     return result;
 }
 

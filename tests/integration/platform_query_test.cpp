@@ -3,6 +3,12 @@
 
 #include "dm_u.h"
 
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlField>
+#include <QSqlQuery>
+#include <QSqlRecord>
+
 using namespace qtl;
 
 using QueryLive = LiveServer;
@@ -269,4 +275,170 @@ TEST_F(QueryLive, LostLinkIsReportedOnceAndTheNextStatementReconnects) {
     const int select = int(sent.indexOf(QStringLiteral("SELECT 3 AS x")));
     ASSERT_GE(setup, 0) << sent.join(QStringLiteral(" | ")).toStdString();
     EXPECT_LT(setup, select);
+}
+
+// Results are read straight through ODBC on Qt's connection; callers must see exactly what Qt's
+// own driver would have given them.
+class TypedResults : public LiveServer {
+protected:
+    void SetUp() override {
+        LiveServer::SetUp();
+        server.stop();
+        // A table of our own with declared types, so that NULLs keep their column's type.
+        server.sqliteExec(QStringLiteral(
+            "CREATE TABLE typed_cells (id INT PRIMARY KEY, i INT, b BIGINT, f BIT, d FLOAT, "
+            "t DATETIME, s NVARCHAR(4000));"
+            "INSERT INTO typed_cells VALUES (1, -7, 5000000000, 1, 2.5, '2024-03-15 13:45:30.500', "
+            "'Ёжик в тумане');"
+            "INSERT INTO typed_cells VALUES (2, 2147483647, -1, 0, -0.125, '1900-01-01 00:00:00', '');"
+            "INSERT INTO typed_cells VALUES (3, NULL, NULL, NULL, NULL, NULL, NULL);"));
+        // Longer than one read of the driver: the text comes in pieces.
+        longText = QString(3000, QChar(0x0416)) + QStringLiteral("конец");
+        server.sqliteExec(QStringLiteral("INSERT INTO typed_cells VALUES (4, 0, 0, 0, 0, "
+                                         "'2000-02-29 23:59:59', '%1')").arg(longText));
+        server.restart();
+    }
+
+    // The same statement through Qt's forward-only query on a connection of its own.
+    ResultData throughQt(const QString& sql) {
+        ResultData r;
+        {
+            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QODBC"), QStringLiteral("qt-reference"));
+            db.setDatabaseName(server.odbcString());
+            EXPECT_TRUE(db.open()) << db.lastError().text().toStdString();
+            QSqlQuery q(db);
+            q.setForwardOnly(true);
+            EXPECT_TRUE(q.exec(sql)) << q.lastError().text().toStdString();
+            const QSqlRecord rec = q.record();
+            for (int i = 0; i < rec.count(); ++i) {
+                r.columns << rec.fieldName(i);
+                r.types << rec.field(i).metaType();
+            }
+            while (q.next()) {
+                QVector<QVariant> row;
+                for (int i = 0; i < rec.count(); ++i) {
+                    const QVariant v = q.value(i);
+                    row << (v.isNull() ? QVariant() : v);
+                }
+                r.rows << row;
+            }
+        }
+        QSqlDatabase::removeDatabase(QStringLiteral("qt-reference"));
+        return r;
+    }
+
+    QString longText;
+    const QString select = QStringLiteral("SELECT id, i, b, f, d, t, s FROM typed_cells ORDER BY id");
+};
+
+TEST_F(TypedResults, EveryTypeAndNullReadsAsQtsDriverReadsIt) {
+    const ResultData mine = con.run(select, true);
+    const ResultData qt = throughQt(select);
+    ASSERT_EQ(mine.columns, qt.columns);
+    ASSERT_EQ(mine.types.size(), qt.types.size());
+    for (int c = 0; c < qt.types.size(); ++c)
+        EXPECT_EQ(mine.types[c].id(), qt.types[c].id()) << qt.columns[c].toStdString();
+    ASSERT_EQ(mine.rows.size(), qt.rows.size());
+    for (int r = 0; r < qt.rows.size(); ++r)
+        for (int c = 0; c < qt.columns.size(); ++c) {
+            // Qt's driver turns a text of a few thousand characters into NULL; ours keeps it
+            // (checked below).
+            if (r == 3 && c == 6) continue;
+            const QVariant& a = mine.rows[r][c];
+            const QVariant& b = qt.rows[r][c];
+            EXPECT_EQ(a.isNull(), b.isNull()) << "row " << r << " " << qt.columns[c].toStdString();
+            EXPECT_EQ(a.metaType().id(), b.metaType().id()) << "row " << r << " " << qt.columns[c].toStdString();
+            EXPECT_EQ(a, b) << "row " << r << " " << qt.columns[c].toStdString();
+        }
+
+    // And what that is, spelled out.
+    EXPECT_EQ(mine.columns, QStringList({"id", "i", "b", "f", "d", "t", "s"}));
+    EXPECT_EQ(mine.types[1].id(), QMetaType::Int);
+    EXPECT_EQ(mine.types[2].id(), QMetaType::LongLong);
+    EXPECT_EQ(mine.types[3].id(), QMetaType::UInt);   // the driver calls bit unsigned
+    EXPECT_EQ(mine.types[4].id(), QMetaType::Double);
+    EXPECT_EQ(mine.types[5].id(), QMetaType::QDateTime);
+    EXPECT_EQ(mine.types[6].id(), QMetaType::QString);
+    ASSERT_EQ(mine.rows.size(), 4);
+    const auto& first = mine.rows[0];
+    EXPECT_EQ(first[1], QVariant(-7));
+    EXPECT_EQ(first[2], QVariant(qlonglong(5000000000)));
+    EXPECT_EQ(first[3], QVariant(1u));
+    EXPECT_EQ(first[4], QVariant(2.5));
+    EXPECT_EQ(first[5].toDateTime(), QDateTime(QDate(2024, 3, 15), QTime(13, 45, 30, 500)));
+    EXPECT_EQ(first[6].toString(), QStringLiteral("Ёжик в тумане"));
+    const auto& second = mine.rows[1];
+    EXPECT_EQ(second[1], QVariant(2147483647));
+    EXPECT_EQ(second[2], QVariant(qlonglong(-1)));
+    EXPECT_EQ(second[3], QVariant(0u));
+    EXPECT_EQ(second[4], QVariant(-0.125));
+    EXPECT_FALSE(second[6].isNull());   // an empty text is not NULL
+    EXPECT_EQ(second[6].toString(), QString());
+    for (int c = 1; c < 7; ++c) EXPECT_TRUE(mine.rows[2][c].isNull()) << c;
+    EXPECT_EQ(mine.rows[3][6].toString(), longText);
+    EXPECT_EQ(mine.rows[3][5].toDateTime(), QDateTime(QDate(2000, 2, 29), QTime(23, 59, 59)));
+}
+
+TEST_F(TypedResults, NullsGiveTheNullReadingsThroughQuery) {
+    Query q(&con, QStringLiteral("ADOQ_Exec"));
+    q.setSql(QStringLiteral("SELECT i, b, f, d, t, s FROM typed_cells WHERE id = 3"));
+    q.open();
+    ASSERT_EQ(q.recordCount(), 1);
+    for (const QString& name : q.fieldNames()) {
+        EXPECT_TRUE(q.fieldValue(name).isNull()) << name.toStdString();
+        EXPECT_EQ(q.fieldAsString(name), QString()) << name.toStdString();
+        EXPECT_EQ(q.fieldAsInt(name), 0) << name.toStdString();
+        EXPECT_FALSE(q.fieldAsBool(name)) << name.toStdString();
+        EXPECT_EQ(q.fieldAsDateTime(name), QDateTime(QDate(1899, 12, 30), QTime(0, 0)));
+    }
+    q.close();
+    q.setSql(QStringLiteral("SELECT f, t FROM typed_cells WHERE id = 1"));
+    q.open();
+    EXPECT_TRUE(q.fieldAsBool(QStringLiteral("f")));
+    EXPECT_EQ(q.fieldAsInt(QStringLiteral("f")), 1);
+    EXPECT_EQ(q.fieldAsDateTime(QStringLiteral("t")), QDateTime(QDate(2024, 3, 15), QTime(13, 45, 30, 500)));
+}
+
+TEST_F(TypedResults, ZeroRowsStillNameAndTypeTheColumns) {
+    const ResultData r = con.run(QStringLiteral("SELECT s, i FROM typed_cells WHERE id < 0"), true);
+    EXPECT_EQ(r.columns, QStringList({"s", "i"}));
+    ASSERT_EQ(r.types.size(), 2);
+    EXPECT_EQ(r.types[0].id(), QMetaType::QString);
+    EXPECT_EQ(r.types[1].id(), QMetaType::Int);
+    EXPECT_TRUE(r.rows.isEmpty());
+    // Not asked for rows: nothing kept, the statement still ran.
+    const ResultData none = con.run(select, false);
+    EXPECT_TRUE(none.columns.isEmpty());
+    EXPECT_TRUE(none.rows.isEmpty());
+}
+
+TEST_F(TypedResults, ABatchOfSeveralResultsGivesTheFirstWithColumnsAndRunsEveryStatement) {
+    const ResultData r = con.run(QStringLiteral(
+        "UPDATE typed_cells SET i = 40 WHERE id = 4\r\n"
+        "SELECT s AS first_s FROM typed_cells WHERE id = 1\r\n"
+        "SELECT id FROM typed_cells\r\n"
+        "UPDATE typed_cells SET i = 41 WHERE id >= 3\r\n"), true);
+    EXPECT_EQ(r.columns, QStringList({"first_s"}));
+    ASSERT_EQ(r.rows.size(), 1);
+    EXPECT_EQ(r.rows[0][0].toString(), QStringLiteral("Ёжик в тумане"));
+    EXPECT_EQ(r.rowsAffected, 2);   // of the last statement that reported a count
+    EXPECT_EQ(server.sqliteScalar(QStringLiteral("SELECT group_concat(i) FROM typed_cells WHERE id >= 3")).toString(),
+              QStringLiteral("41,41"));
+    // The connection is clean for the next statement.
+    EXPECT_EQ(con.run(QStringLiteral("SELECT 5 AS x"), true).rows.value(0).value(0).toInt(), 5);
+}
+
+TEST_F(FailingServer, ErrorInTheSecondStatementAfterRowsThrowsTheServersText) {
+    for (bool wantRows : {true, false}) {
+        try {
+            con.run(QStringLiteral("SELECT id_w_s, p42 FROM w_s\r\nSELECT 2 AS FAIL_HERE\r\n"), wantRows);
+            FAIL() << "the failing second statement went unnoticed";
+        } catch (const DatabaseError& e) {
+            EXPECT_FALSE(e.connectionLost());
+            EXPECT_TRUE(e.text().startsWith(QStringLiteral("Injected failure"))) << e.text().toStdString();
+            EXPECT_FALSE(e.text().contains(QLatin1Char('['))) << e.text().toStdString();
+        }
+        EXPECT_TRUE(con.isOpen());
+    }
+    EXPECT_EQ(con.run(QStringLiteral("SELECT 4 AS x"), true).rows.value(0).value(0).toInt(), 4);
 }
