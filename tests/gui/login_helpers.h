@@ -81,7 +81,10 @@ protected:
         useServer(*server);
         boxes = std::make_unique<SnapshotRecorder>();
         qtl::g_signIn = qtl::SignIn{};
-        if (!qtl::DM_MB) qtl::DM_MB = new qtl::TDM_MB();
+        // Every test signs in on a fresh data module, as the program does at start; one left by
+        // an earlier test in the same process would hold that test's open connection and rows.
+        delete qtl::DM_MB;
+        qtl::DM_MB = new qtl::TDM_MB();
         qtl::TForm8::Pause = [this](int ms) { paused = ms; };
         qtl::TForm8::TerminateProgram = [this] { ++terminated; };
         // A main window for the captions, created without its login.
@@ -95,6 +98,8 @@ protected:
         form.reset();
         mainWindow.reset();
         boxes.reset();
+        delete qtl::DM_MB;
+        qtl::DM_MB = nullptr;
     }
 
     void type(QLineEdit* edit, const QString& text) { typeInto(edit, text); }
