@@ -58,6 +58,8 @@ struct StatementOutcome {
 struct BatchOutcome {
     std::vector<StatementOutcome> statements;  // never empty: a batch that yields nothing gets one
                                                // outcome with neither results nor a count
+    // Fault injection (--drop-nth): the connection must be closed without sending anything.
+    bool dropConnection = false;
 };
 
 struct LoginResult {
@@ -70,6 +72,12 @@ struct EngineOptions {
     std::string dbPath;                 // SQLite file; created with schema + demo data when absent
     std::string demo = "small";         // "small" | "large" | "none"
     std::optional<std::regex> failOn;   // statements matching it answer error 50000 and do not run
+    // Fault injection by count: statements of a session are counted from its login (or, with
+    // faultMark, from the end of the last batch whose whole text equals it; none before that).
+    int failNth = 0;                    // the N-th counted statement answers error 50000, unrun
+    int dropNth = 0;                    // reaching the N-th counted statement drops the connection
+    std::optional<std::string> faultMark;
+    std::optional<std::regex> stallOn;  // a matching statement waits for ATTENTION or disconnect
 };
 
 class Session {
@@ -77,8 +85,15 @@ public:
     virtual ~Session() = default;
     // Runs one SQL batch (UTF-8 text exactly as received, CR LF kept). Never throws.
     virtual BatchOutcome executeBatch(const std::string& sql) = 0;
-    // Asks a running batch to stop at the next statement boundary (ATTENTION).
+    // ATTENTION or a client gone: ends the running statement without effect and the batch with
+    // it. Thread-safe. A cancel that comes before the batch starts applies to it: the protocol
+    // layer may see ATTENTION just before handing the batch over, and a stalled statement must
+    // not miss it. clearCancel() forgets it once the batch it was meant for is over.
     virtual void cancel() = 0;
+    virtual void clearCancel() {}
+    // The session's transaction state between batches (not thread-safe against executeBatch).
+    virtual int tranCount() const = 0;
+    virtual bool xactAbort() const = 0;
 };
 
 class Engine {

@@ -18,8 +18,9 @@ namespace {
 
 constexpr const char* kUsage =
     "usage: qtl-devserver --port N --db FILE [--demo small|large|none] [--log FILE]\n"
-    "                     [--fail-on REGEX] [--drop-on REGEX] [--write-settings PATH]\n"
-    "                     [--listen ADDR]\n";
+    "                     [--fail-on REGEX] [--drop-on REGEX] [--fail-nth N] [--drop-nth N]\n"
+    "                     [--fault-mark TEXT] [--stall-on REGEX] [--stall-login]\n"
+    "                     [--write-settings PATH] [--listen ADDR]\n";
 
 [[noreturn]] void badArguments(const std::string& why) {
     std::cerr << "qtl-devserver: " << why << "\n" << kUsage;
@@ -32,6 +33,15 @@ std::regex compileRegex(const std::string& option, const std::string& pattern) {
     } catch (const std::regex_error& e) {
         badArguments("invalid regular expression for " + option + ": " + e.what());
     }
+}
+
+int positiveCount(const std::string& option, const std::string& value) {
+    char* end = nullptr;
+    errno = 0;
+    const long n = std::strtol(value.c_str(), &end, 10);
+    if (value.empty() || *end != '\0' || errno != 0 || n < 1 || n > 1000000000)
+        badArguments(option + " needs a positive count, not " + value);
+    return static_cast<int>(n);
 }
 
 }  // namespace
@@ -47,6 +57,10 @@ int main(int argc, char** argv) {
         if (arg == "--help" || arg == "-h") {
             std::cout << kUsage;
             return 0;
+        }
+        if (arg == "--stall-login") {
+            serverOptions.stallLogin = true;
+            continue;
         }
         if (i + 1 >= argc) badArguments("missing value for " + arg);
         const std::string value = argv[++i];
@@ -70,6 +84,15 @@ int main(int argc, char** argv) {
             engineOptions.failOn = compileRegex(arg, value);
         } else if (arg == "--drop-on") {
             serverOptions.dropOn = compileRegex(arg, value);
+        } else if (arg == "--fail-nth") {
+            engineOptions.failNth = positiveCount(arg, value);
+        } else if (arg == "--drop-nth") {
+            engineOptions.dropNth = positiveCount(arg, value);
+        } else if (arg == "--fault-mark") {
+            if (value.empty()) badArguments("--fault-mark needs a text");
+            engineOptions.faultMark = value;
+        } else if (arg == "--stall-on") {
+            engineOptions.stallOn = compileRegex(arg, value);
         } else if (arg == "--write-settings") {
             settingsPath = value;
         } else if (arg == "--listen") {

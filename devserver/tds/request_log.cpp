@@ -30,9 +30,13 @@ std::string jsonEscape(const std::string& text) {
 }
 
 std::string formatLogLine(std::uint64_t session, const std::string& kind, const std::string& user,
-                          const std::string& text) {
-    return "{\"session\":" + std::to_string(session) + ",\"kind\":\"" + jsonEscape(kind) +
-           "\",\"user\":\"" + jsonEscape(user) + "\",\"text\":\"" + jsonEscape(text) + "\"}\n";
+                          const std::string& text, const std::optional<SessionState>& state) {
+    std::string line = "{\"session\":" + std::to_string(session) + ",\"kind\":\"" + jsonEscape(kind) +
+                       "\",\"user\":\"" + jsonEscape(user) + "\",\"text\":\"" + jsonEscape(text) + "\"";
+    if (state)
+        line += ",\"trancount\":" + std::to_string(state->tranCount) +
+                ",\"xact_abort\":" + (state->xactAbort ? "true" : "false");
+    return line + "}\n";
 }
 
 RequestLog::~RequestLog() {
@@ -47,8 +51,8 @@ bool RequestLog::open(const std::string& path) {
 }
 
 void RequestLog::write(std::uint64_t session, const std::string& kind, const std::string& user,
-                       const std::string& text) {
-    const std::string line = formatLogLine(session, kind, user, text);
+                       const std::string& text, const std::optional<SessionState>& state) {
+    const std::string line = formatLogLine(session, kind, user, text, state);
     std::lock_guard lock(mutex_);
     if (!file_) return;
     std::fwrite(line.data(), 1, line.size(), file_);

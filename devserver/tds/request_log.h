@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <mutex>
+#include <optional>
 #include <string>
 
 namespace devserver::tds {
@@ -13,9 +14,16 @@ namespace devserver::tds {
 // other characters kept as they are).
 std::string jsonEscape(const std::string& text);
 
-// One log line: {"session":N,"kind":"...","user":"...","text":"..."}
+// The session's transaction state when a batch started: the state the previous batch left.
+struct SessionState {
+    int tranCount = 0;
+    bool xactAbort = false;
+};
+
+// One log line: {"session":N,"kind":"...","user":"...","text":"..."}, for a batch of a
+// logged-in session followed by ,"trancount":N,"xact_abort":true|false.
 std::string formatLogLine(std::uint64_t session, const std::string& kind, const std::string& user,
-                          const std::string& text);
+                          const std::string& text, const std::optional<SessionState>& state = std::nullopt);
 
 class RequestLog {
 public:
@@ -29,7 +37,7 @@ public:
     bool isOpen() const { return file_ != nullptr; }
     // Writes and flushes one line; safe from several sessions at once. Does nothing when closed.
     void write(std::uint64_t session, const std::string& kind, const std::string& user,
-               const std::string& text);
+               const std::string& text, const std::optional<SessionState>& state = std::nullopt);
 
 private:
     std::mutex mutex_;

@@ -57,6 +57,8 @@ struct Request {
     Login7Request login;
     RpcAction rpc;
     std::string text;
+    std::string user;             // Batch: the login name, for the log
+    bool drop = false;            // Batch: fault injection closes the connection instead
     std::string error;
     bool fatal = false;           // Malformed: the stream cannot be trusted any more
     std::uint64_t attentionSeq = 0;
@@ -76,6 +78,7 @@ public:
         read();
         {
             std::lock_guard lock(sessionMutex_);
+            readerGone_ = true;
             if (executing_ && session_) session_->cancel();  // the client is gone
         }
         {
@@ -173,17 +176,14 @@ private:
                     pushMalformed("Malformed SQL batch: " + error + ".", false);
                     return true;
                 }
-                logRequest("batch", r.text);
-                if (server_.options_.dropOn &&
-                    std::regex_search(r.text, *server_.options_.dropOn)) {
-                    // Fault injection: the connection goes away without an answer.
-                    closing_ = true;
-                    ::shutdown(fd_, SHUT_RDWR);
-                    return false;
-                }
+                // The worker logs it when it takes it, with the session's state at that moment.
                 r.kind = Request::Kind::Batch;
+                r.user = user_;
+                // Fault injection: the connection goes away without an answer.
+                r.drop = server_.options_.dropOn && std::regex_search(r.text, *server_.options_.dropOn);
+                const bool more = !r.drop;
                 push(std::move(r));
-                return true;
+                return more;
             }
             case packet::Rpc: {
                 r.rpc = planRpc(m.payload, hasAllHeaders(clientVersion_));
@@ -304,10 +304,20 @@ private:
     bool handle(const Request& r) {
         switch (r.kind) {
             case Request::Kind::PreLogin:
+                if (server_.options_.stallLogin) return true;   // the client's login times out
                 return sendPackets(buildPreLoginReply(), kDefaultPacketSize);
             case Request::Kind::Login:
+                if (server_.options_.stallLogin) return true;
                 return handleLogin(r.login);
             case Request::Kind::Batch:
+                // Logged here rather than by the reader: the worker is the only one running
+                // batches, so the state it records is exactly what the previous batch left.
+                if (session_)
+                    server_.log_.write(id_, "batch", r.user, r.text,
+                                       SessionState{session_->tranCount(), session_->xactAbort()});
+                else
+                    server_.log_.write(id_, "batch", r.user, r.text);
+                if (r.drop) return false;
                 if (!session_) {
                     sendError(kErrProtocol, 16, "A SQL batch arrived before a successful login.");
                     return false;
@@ -426,25 +436,31 @@ private:
     bool handleBatch(const std::string& text,
                      const std::function<void(ReplyBuilder&)>& rpcTail = nullptr) {
         std::uint64_t seen;
-        if (attentionPending(seen)) return sendAttentionAck(seen);  // cancelled before it ran
         BatchOutcome outcome;
         {
             std::lock_guard lock(sessionMutex_);
             executing_ = true;
+            if (readerGone_) session_->cancel();   // nobody is waiting for it (nor will cancel a stall)
         }
-        try {
-            outcome = session_->executeBatch(text);
-        } catch (const std::exception& e) {
-            outcome = BatchOutcome();
-            StatementOutcome st;
-            st.failed = true;
-            st.messages.push_back(Message{50000, 1, 16, std::string("Internal error: ") + e.what(), "", 1});
-            outcome.statements.push_back(std::move(st));
+        // From here an ATTENTION reaches the session through cancel(), even one that arrives
+        // before executeBatch starts; one that came earlier is seen here.
+        if (!attentionPending(seen)) {
+            try {
+                outcome = session_->executeBatch(text);
+            } catch (const std::exception& e) {
+                outcome = BatchOutcome();
+                StatementOutcome st;
+                st.failed = true;
+                st.messages.push_back(Message{50000, 1, 16, std::string("Internal error: ") + e.what(), "", 1});
+                outcome.statements.push_back(std::move(st));
+            }
         }
         {
             std::lock_guard lock(sessionMutex_);
             executing_ = false;
+            session_->clearCancel();
         }
+        if (outcome.dropConnection) return false;   // fault injection: no answer at all
         if (attentionPending(seen)) return sendAttentionAck(seen);  // its output is dropped
         ReplyBuilder reply(version_, server_.options_.identity);
         writeBatchOutcome(reply, outcome, tranDescriptor_, nextDescriptor_, rpcTail != nullptr);
@@ -474,6 +490,7 @@ private:
     std::mutex sessionMutex_;  // guards session_ replacement and executing_ against cancel()
     std::unique_ptr<Session> session_;
     bool executing_ = false;
+    bool readerGone_ = false;   // the client closed or the server stops: batches still queued are cancelled
 
     // Worker state.
     std::uint32_t version_ = 0x74000004;

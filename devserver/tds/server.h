@@ -22,6 +22,7 @@ struct ServerOptions {
     int port = 11433;                    // 0 picks a free port
     std::string logPath;                 // empty: no request log
     std::optional<std::regex> dropOn;    // a matching batch closes the connection unrun
+    bool stallLogin = false;             // accept connections but never answer (login timeouts)
     ServerIdentity identity;
 };
 

@@ -12,6 +12,7 @@
 #include <sqlite3.h>
 
 #include <atomic>
+#include <condition_variable>
 #include <filesystem>
 #include <mutex>
 #include <stdexcept>
@@ -77,28 +78,54 @@ ResultSet datatypeInfoResult() {
     return rs;
 }
 
+// The transaction count of the session that owns the connection, for @@TRANCOUNT.
+void trancountFunction(sqlite3_context* ctx, int, sqlite3_value**) {
+    sqlite3_result_int(ctx, *static_cast<const int*>(sqlite3_user_data(ctx)));
+}
+
+bool isNoSuchTable(const std::string& sqliteMessage) { return sqliteMessage.rfind("no such table: ", 0) == 0; }
+
 class SessionImpl : public Session {
 public:
-    SessionImpl(sqlite3* db, std::string user, std::optional<std::regex> failOn)
-        : db_(db), catalog_(db), failOn_(std::move(failOn)) {
+    SessionImpl(sqlite3* db, std::string user, const EngineOptions& options)
+        : db_(db),
+          catalog_(db),
+          failOn_(options.failOn),
+          stallOn_(options.stallOn),
+          faultMark_(options.faultMark),
+          failNth_(options.failNth),
+          dropNth_(options.dropNth),
+          counting_(!options.faultMark) {
         ctx_.user = std::move(user);
         try {
             tsql::bindDateFormat(db_, &dateFormat_);
+            if (sqlite3_create_function(db_, "tsql_trancount", 0, SQLITE_UTF8, &tranCount_, trancountFunction, nullptr,
+                                        nullptr) != SQLITE_OK)
+                throw std::runtime_error(sqlite3_errmsg(db_));
         } catch (...) {
             sqlite3_close_v2(db_);
             throw;
         }
     }
+    // Closing the connection rolls back a transaction the client left open.
     ~SessionImpl() override { sqlite3_close_v2(db_); }
 
     void cancel() override {
+        std::lock_guard lock(cancelMutex_);
         cancel_ = true;
-        sqlite3_interrupt(db_);
+        if (interruptible_) sqlite3_interrupt(db_);
+        cancelCv_.notify_all();
     }
 
-    BatchOutcome executeBatch(const std::string& sql) override {
-        // An ATTENTION that came after the previous batch had ended must not stop this one.
+    void clearCancel() override {
+        std::lock_guard lock(cancelMutex_);
         cancel_ = false;
+    }
+
+    int tranCount() const override { return tranCount_; }
+    bool xactAbort() const override { return xactAbort_; }
+
+    BatchOutcome executeBatch(const std::string& sql) override {
         BatchOutcome out;
         try {
             run(sql, out);
@@ -109,25 +136,93 @@ public:
             out.statements.push_back(so);
         }
         if (out.statements.empty()) out.statements.emplace_back();
-        cancel_ = false;
         return out;
     }
 
 private:
+    // How a statement ended, for what happens to the rest of the batch.
+    enum class End {
+        Ok,
+        RunTime,     // the statement failed; XACT_ABORT decides about the batch and transaction
+        Resolution,  // a name was not found when the statement was reached: the batch ends here
+        Cancelled,   // ATTENTION or the client gone
+    };
+
     sqlite3* db_;
     tsql::SqliteCatalog catalog_;
     std::optional<std::regex> failOn_;
+    std::optional<std::regex> stallOn_;
+    std::optional<std::string> faultMark_;
+    int failNth_ = 0;
+    int dropNth_ = 0;
+    bool counting_ = true;   // false until the fault mark was seen, when there is one
+    int counted_ = 0;
     qtl::SessionContext ctx_;
-    int tranCount_ = 0;
+    int tranCount_ = 0;      // read by tsql_trancount() on this connection
     bool xactAbort_ = false;
     bool nocount_ = false;
     std::string dateFormat_ = "mdy";   // read by tsql_datetime of this connection
-    std::atomic<bool> cancel_{false};
+
+    std::mutex cancelMutex_;
+    std::condition_variable cancelCv_;
+    bool cancel_ = false;          // guarded by cancelMutex_
+    bool interruptible_ = false;   // guarded by cancelMutex_: sqlite3_interrupt is safe right now
 
     struct Prepared {
         sqlite3_stmt* st = nullptr;
         ~Prepared() { sqlite3_finalize(st); }
     };
+
+    bool cancelled() {
+        std::lock_guard lock(cancelMutex_);
+        return cancel_;
+    }
+
+    // Interrupting SQLite ends a writing statement inside an explicit transaction by rolling back
+    // the whole transaction, which ATTENTION must not do. Such a statement is left to finish and
+    // is then undone through its savepoint; reads, and anything outside a transaction, are
+    // interrupted at once.
+    void enterStatement(bool interruptible) {
+        std::lock_guard lock(cancelMutex_);
+        interruptible_ = interruptible;
+        if (cancel_ && interruptible) sqlite3_interrupt(db_);
+    }
+    void leaveStatement() {
+        std::lock_guard lock(cancelMutex_);
+        interruptible_ = false;
+    }
+
+    void stall() {
+        std::unique_lock lock(cancelMutex_);
+        cancelCv_.wait(lock, [this] { return cancel_; });
+    }
+
+    void rollbackAll(StatementOutcome& so) {
+        if (tranCount_ == 0) return;
+        sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+        tranCount_ = 0;
+        so.tran = StatementOutcome::Tran::Rollback;
+    }
+
+    // Compiling the batch before it runs: a statement over tables that all exist must compile,
+    // or nothing of the batch runs; one that names a missing table is compiled when reached.
+    std::optional<Message> compileError(const PlannedStatement& p) {
+        if (p.kind == StmtKind::If)
+            for (const PlannedStatement& b : p.body)
+                if (auto m = compileError(b)) return m;
+        if (p.sql.empty()) return std::nullopt;
+        Prepared prepared;
+        const char* tail = nullptr;
+        const int rc = sqlite3_prepare_v2(db_, p.sql.c_str(), static_cast<int>(p.sql.size()), &prepared.st, &tail);
+        if (rc != SQLITE_OK) {
+            const std::string text = sqlite3_errmsg(db_);
+            if (isNoSuchTable(text)) return std::nullopt;
+            return tsql::mapSqliteError(rc, text, p.text, verb(p));
+        }
+        if (tail && std::string(tail).find_first_not_of(" \t\r\n") != std::string::npos)
+            return makeMessage(102, 15, "Incorrect syntax near ';'.");
+        return std::nullopt;
+    }
 
     void run(const std::string& sql, BatchOutcome& out) {
         std::vector<PlannedStatement> plan;
@@ -140,51 +235,60 @@ private:
             out.statements.push_back(so);
             return;
         }
-        // Compile every statement before running any: a batch with a statement the server could
-        // not compile does not run at all.
-        std::vector<Prepared> prepared(plan.size());
-        for (std::size_t i = 0; i < plan.size(); ++i) {
-            if (plan[i].sql.empty()) continue;
-            const char* tail = nullptr;
-            const int rc = sqlite3_prepare_v2(db_, plan[i].sql.c_str(), static_cast<int>(plan[i].sql.size()),
-                                              &prepared[i].st, &tail);
-            if (rc != SQLITE_OK || (tail && std::string(tail).find_first_not_of(" \t\r\n") != std::string::npos)) {
+        for (const PlannedStatement& p : plan) {
+            if (auto m = compileError(p)) {
                 StatementOutcome so;
                 so.failed = true;
-                so.messages.push_back(rc != SQLITE_OK ? tsql::mapSqliteError(rc, sqlite3_errmsg(db_), plan[i].text, verb(plan[i]))
-                                                      : makeMessage(102, 15, "Incorrect syntax near ';'."));
+                so.messages.push_back(*m);
                 out.statements.push_back(so);
                 return;
             }
         }
-        for (std::size_t i = 0; i < plan.size(); ++i) {
-            if (cancel_) break;
-            StatementOutcome so;
-            bool runtimeError = false;
-            if (failOn_ && std::regex_search(plan[i].text, *failOn_)) {
-                so.failed = true;
-                so.messages.push_back(makeMessage(50000, 16, "Injected failure: " + tsql::firstWords(plan[i].text)));
-                runtimeError = true;
-            } else {
-                runtimeError = execute(plan[i], prepared[i].st, so);
+        const bool mark = faultMark_ && sql == *faultMark_;
+        for (const PlannedStatement& p : plan) {
+            if (cancelled()) break;
+            bool injected = false;
+            if (counting_ && !mark) {
+                ++counted_;
+                if (dropNth_ > 0 && counted_ == dropNth_) {
+                    out.dropConnection = true;
+                    return;
+                }
+                injected = failNth_ > 0 && counted_ == failNth_;
             }
-            // SQLite may have ended the transaction itself (interrupt, I/O error).
+            StatementOutcome so;
+            End end;
+            if (injected || (failOn_ && std::regex_search(p.text, *failOn_))) {
+                fail(so, makeMessage(50000, 16, "Injected failure: " + tsql::firstWords(p.text)));
+                end = End::RunTime;
+            } else if (stallOn_ && std::regex_search(p.text, *stallOn_)) {
+                stall();
+                so.failed = true;
+                end = End::Cancelled;
+            } else {
+                end = execute(p, so);
+            }
+            // SQLite may have ended the transaction itself (I/O error, a full disk).
             if (tranCount_ > 0 && sqlite3_get_autocommit(db_)) {
                 tranCount_ = 0;
                 so.tran = StatementOutcome::Tran::Rollback;
             }
-            const bool interrupted = cancel_.load();
-            if (runtimeError && xactAbort_ && !interrupted) {
-                if (tranCount_ > 0) {
-                    sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
-                    tranCount_ = 0;
-                    so.tran = StatementOutcome::Tran::Rollback;
-                }
+            if (end == End::Cancelled || cancelled()) {
+                if (xactAbort_) rollbackAll(so);
+                out.statements.push_back(std::move(so));
+                break;
+            }
+            if (end == End::RunTime && xactAbort_) {
+                rollbackAll(so);
                 out.statements.push_back(std::move(so));
                 break;
             }
             out.statements.push_back(std::move(so));
-            if (interrupted) break;
+            if (end == End::Resolution) break;   // compile errors leave the transaction as it is
+        }
+        if (mark) {
+            counting_ = true;
+            counted_ = 0;
         }
     }
 
@@ -202,14 +306,28 @@ private:
         so.messages.push_back(m);
     }
 
-    // Runs one statement; true when it ended in a run-time error.
-    bool execute(const PlannedStatement& p, sqlite3_stmt* st, StatementOutcome& so) {
+    // Inside a transaction every statement runs under a savepoint, so a failing or cancelled one
+    // is undone alone and the transaction goes on.
+    template <typename Body>
+    End guarded(Body body) {
+        const bool savepoint = tranCount_ > 0;
+        if (savepoint) sqlite3_exec(db_, "SAVEPOINT qtl_statement", nullptr, nullptr, nullptr);
+        const End end = body();
+        if (savepoint && !sqlite3_get_autocommit(db_)) {
+            if (end != End::Ok || cancelled()) sqlite3_exec(db_, "ROLLBACK TO qtl_statement", nullptr, nullptr, nullptr);
+            sqlite3_exec(db_, "RELEASE qtl_statement", nullptr, nullptr, nullptr);
+        }
+        return end;
+    }
+
+    End execute(const PlannedStatement& p, StatementOutcome& so) {
         switch (p.kind) {
         case StmtKind::Select:
         case StmtKind::Insert:
         case StmtKind::Update:
-        case StmtKind::Delete: return runSql(p, st, so);
-        case StmtKind::Exec: return runExec(p, so);
+        case StmtKind::Delete: return guarded([&] { return runSql(p, so); });
+        case StmtKind::Exec: return guarded([&] { return runExec(p, so); });
+        case StmtKind::If: return runIf(p, so);
         case StmtKind::Set:
             for (const tsql::SetOption& o : p.options) {
                 if (o.kind == tsql::SetOption::Kind::DateFormat) {
@@ -219,85 +337,135 @@ private:
                 if (o.kind == tsql::SetOption::Kind::XactAbort) xactAbort_ = o.on;
                 if (o.kind == tsql::SetOption::Kind::NoCount) nocount_ = o.on;
             }
-            return false;
+            return End::Ok;
         case StmtKind::BeginTran:
             if (tranCount_ == 0) {
                 const int rc = sqlite3_exec(db_, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
                 if (rc != SQLITE_OK) {
                     fail(so, tsql::mapSqliteError(sqlite3_extended_errcode(db_), sqlite3_errmsg(db_), p.text, "BEGIN"));
-                    return true;
+                    return End::RunTime;
                 }
                 so.tran = StatementOutcome::Tran::Begin;
             }
             ++tranCount_;
-            return false;
+            return End::Ok;
         case StmtKind::CommitTran:
             if (tranCount_ == 0) {
                 fail(so, makeMessage(3902, 16, "The COMMIT TRANSACTION request has no corresponding BEGIN TRANSACTION."));
-                return true;
+                return End::RunTime;
             }
             if (tranCount_ == 1) {
                 const int rc = sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr);
                 if (rc != SQLITE_OK) {
                     fail(so, tsql::mapSqliteError(sqlite3_extended_errcode(db_), sqlite3_errmsg(db_), p.text, "COMMIT"));
-                    return true;
+                    return End::RunTime;
                 }
                 so.tran = StatementOutcome::Tran::Commit;
             }
             --tranCount_;
-            return false;
+            return End::Ok;
         case StmtKind::RollbackTran:
             if (tranCount_ == 0) {
                 fail(so, makeMessage(3903, 16, "The ROLLBACK TRANSACTION request has no corresponding BEGIN TRANSACTION."));
-                return true;
+                return End::RunTime;
             }
-            sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
-            tranCount_ = 0;
-            so.tran = StatementOutcome::Tran::Rollback;
-            return false;
+            rollbackAll(so);
+            return End::Ok;
         }
-        return false;
+        return End::Ok;
     }
 
-    bool runSql(const PlannedStatement& p, sqlite3_stmt* st, StatementOutcome& so) {
+    // Compiles a statement when it is reached; a name missing now ends the batch.
+    End prepare(const PlannedStatement& p, const std::string& sql, Prepared& prepared, StatementOutcome& so) {
+        const char* tail = nullptr;
+        const int rc = sqlite3_prepare_v2(db_, sql.c_str(), static_cast<int>(sql.size()), &prepared.st, &tail);
+        if (rc != SQLITE_OK) {
+            fail(so, tsql::mapSqliteError(rc, sqlite3_errmsg(db_), p.text, verb(p)));
+            return End::Resolution;
+        }
+        if (tail && std::string(tail).find_first_not_of(" \t\r\n") != std::string::npos) {
+            fail(so, makeMessage(102, 15, "Incorrect syntax near ';'."));
+            return End::Resolution;
+        }
+        return End::Ok;
+    }
+
+    // Steps a statement to its end, interruptible where that is safe.
+    int step(sqlite3_stmt* st, tsql::RowCollector* rows) {
+        enterStatement(tranCount_ == 0 || sqlite3_stmt_readonly(st));
+        int rc;
+        while ((rc = sqlite3_step(st)) == SQLITE_ROW)
+            if (rows) rows->add();
+        leaveStatement();
+        return rc;
+    }
+
+    End stepError(const PlannedStatement& p, StatementOutcome& so) {
+        if (cancelled()) {
+            so.failed = true;
+            return End::Cancelled;
+        }
+        fail(so, tsql::mapSqliteError(sqlite3_extended_errcode(db_), sqlite3_errmsg(db_), p.text, verb(p)));
+        return End::RunTime;
+    }
+
+    End runSql(const PlannedStatement& p, StatementOutcome& so) {
+        Prepared prepared;
+        if (const End e = prepare(p, p.sql, prepared, so); e != End::Ok) return e;
+        sqlite3_stmt* st = prepared.st;
         const int n = sqlite3_column_count(st);
         tsql::RowCollector rows(st, p.columnNames);
-        int rc;
-        while ((rc = sqlite3_step(st)) == SQLITE_ROW) rows.add();
+        const int rc = step(st, &rows);
         if (n > 0) so.results.push_back(rows.finish());
-        if (rc != SQLITE_DONE) {
-            if (!cancel_) fail(so, tsql::mapSqliteError(sqlite3_extended_errcode(db_), sqlite3_errmsg(db_), p.text, verb(p)));
-            else so.failed = true;
-            return true;
-        }
+        if (rc != SQLITE_DONE) return stepError(p, so);
         if (p.kind != StmtKind::Select && !nocount_) {
             so.hasRowCount = true;
             so.rowCount = sqlite3_changes64(db_);
         }
-        return false;
+        return End::Ok;
     }
 
-    bool runExec(const PlannedStatement& p, StatementOutcome& so) {
+    End runIf(const PlannedStatement& p, StatementOutcome& so) {
+        Prepared prepared;
+        if (const End e = prepare(p, p.sql, prepared, so); e != End::Ok) return e;
+        enterStatement(true);   // only reads
+        const int rc = sqlite3_step(prepared.st);
+        const bool holds = rc == SQLITE_ROW && sqlite3_column_int(prepared.st, 0) == 1;
+        leaveStatement();
+        if (rc != SQLITE_ROW) return stepError(p, so);
+        if (!holds || p.body.empty()) return End::Ok;
+        return execute(p.body.front(), so);
+    }
+
+    End runExec(const PlannedStatement& p, StatementOutcome& so) {
         so.isProcedure = true;
         if (tsql::iequals(p.routine, "sp_datatype_info_100") || tsql::iequals(p.routine, "sp_datatype_info")) {
             so.results.push_back(datatypeInfoResult());
-            return false;
+            return End::Ok;
         }
         if (!qtl::isRoutine(p.routine)) {
             so.isProcedure = false;
             fail(so, makeMessage(2812, 16, "Could not find stored procedure '" + p.routine + "'."));
-            return true;
+            return End::RunTime;
         }
         // A routine's writes stand or fall together, as a procedure's do on the server when it fails.
         sqlite3_exec(db_, "SAVEPOINT qtl_routine", nullptr, nullptr, nullptr);
+        enterStatement(tranCount_ == 0);
         try {
             qtl::callRoutine(db_, ctx_, p.routine, p.args, so);
         } catch (const std::exception& e) {
             fail(so, makeMessage(50000, 16, std::string("Routine ") + p.routine + " failed: " + e.what()));
         }
-        if (so.failed) sqlite3_exec(db_, "ROLLBACK TO qtl_routine", nullptr, nullptr, nullptr);
-        sqlite3_exec(db_, "RELEASE qtl_routine", nullptr, nullptr, nullptr);
-        return so.failed;
+        leaveStatement();
+        const bool stop = cancelled();
+        if ((so.failed || stop) && !sqlite3_get_autocommit(db_))
+            sqlite3_exec(db_, "ROLLBACK TO qtl_routine", nullptr, nullptr, nullptr);
+        if (!sqlite3_get_autocommit(db_)) sqlite3_exec(db_, "RELEASE qtl_routine", nullptr, nullptr, nullptr);
+        if (stop) {
+            so.failed = true;
+            return End::Cancelled;
+        }
+        return so.failed ? End::RunTime : End::Ok;
     }
 };
 
@@ -340,7 +508,7 @@ public:
             sqlite3_close_v2(db);
             throw;
         }
-        return std::make_unique<SessionImpl>(db, user, options_.failOn);
+        return std::make_unique<SessionImpl>(db, user, options_);
     }
 
     std::pair<std::string, std::string> settingsAccount() override {

@@ -25,7 +25,15 @@ struct Building {
     bool sawValues = false;      // INSERT ... VALUES
     bool sawSelect = false;      // INSERT ... SELECT, or WITH ... SELECT
     bool sawSet = false;         // UPDATE ... SET
+    // IF <condition> <statement>: the condition is still being read, so the next statement
+    // keyword begins the guarded statement, which belongs to the IF.
+    bool ifCondition = false;
+    int caseDepth = 0;           // CASE ... END open in the condition
 };
+
+bool isBodyKeyword(const Token& t) {
+    return t.kind == TokKind::Word && !t.isWord("END") && statementStarts().count(upper(t.text)) > 0;
+}
 
 bool startsNewStatement(const Token& t, const Building& cur) {
     if (t.kind != TokKind::Word) return false;
@@ -50,6 +58,20 @@ bool startsNewStatement(const Token& t, const Building& cur) {
 
 }  // namespace
 
+std::size_t ifBodyStart(const std::vector<Token>& toks) {
+    int depth = 0, caseDepth = 0;
+    for (std::size_t i = 1; i < toks.size(); ++i) {
+        const Token& t = toks[i];
+        if (t.isPunct("(")) ++depth;
+        if (t.isPunct(")")) --depth;
+        if (depth != 0) continue;
+        if (t.isWord("CASE")) ++caseDepth;
+        if (t.isWord("END") && caseDepth > 0) --caseDepth;
+        if (caseDepth == 0 && isBodyKeyword(t)) return i;
+    }
+    return 0;
+}
+
 std::vector<RawStatement> splitTokens(const std::vector<Token>& toks) {
     std::vector<RawStatement> out;
     Building cur;
@@ -72,13 +94,28 @@ std::vector<RawStatement> splitTokens(const std::vector<Token>& toks) {
             flush();
             continue;
         }
+        if (depth == 0 && cur.ifCondition) {
+            if (t.isWord("CASE")) ++cur.caseDepth;
+            if (t.isWord("END") && cur.caseDepth > 0) --cur.caseDepth;
+            if (cur.caseDepth == 0 && isBodyKeyword(t)) {
+                // The guarded statement: from here on the IF splits as that statement would.
+                cur.kind = upper(t.text);
+                cur.sawValues = cur.sawSelect = cur.sawSet = false;
+                cur.ifCondition = cur.kind == "IF";
+                cur.toks.push_back(t);
+                continue;
+            }
+        }
         if (depth == 0 && !cur.toks.empty() && startsNewStatement(t, cur)) flush();
         if (t.isPunct("(")) ++depth;
         if (t.isPunct(")")) {
             if (depth == 0) throw syntaxErrorNear(")");
             --depth;
         }
-        if (cur.toks.empty()) cur.kind = t.kind == TokKind::Word ? upper(t.text) : std::string();
+        if (cur.toks.empty()) {
+            cur.kind = t.kind == TokKind::Word ? upper(t.text) : std::string();
+            cur.ifCondition = cur.kind == "IF";
+        }
         if (depth == 0 && t.kind == TokKind::Word) {
             if (t.isWord("VALUES")) cur.sawValues = true;
             if (t.isWord("SELECT") && cur.toks.size() > 0) cur.sawSelect = true;

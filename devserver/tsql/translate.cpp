@@ -540,6 +540,11 @@ private:
                     u.kind = Unit::Kind::Call;
                     u.sql = "last_insert_rowid()";
                     u.type = EType::Int;
+                } else if (iequals(n.tok.value, "@@TRANCOUNT")) {
+                    // Read from the session when the statement runs (registered per connection).
+                    u.kind = Unit::Kind::Call;
+                    u.sql = "tsql_trancount()";
+                    u.type = EType::Int;
                 } else {
                     throw TsqlError(137, 15, "Must declare the scalar variable \"" + n.tok.value + "\".");
                 }
@@ -1044,43 +1049,100 @@ std::string firstWords(const std::string& statementText, std::size_t words) {
     return out;
 }
 
+namespace {
+
+PlannedStatement planStatement(const std::vector<Token>& raw, bool bareRoutine, const std::string& batch,
+                               const Catalog& catalog);
+
+Token keyword(const char* word, std::size_t at) {
+    Token t;
+    t.kind = TokKind::Word;
+    t.text = t.value = word;
+    t.begin = t.end = at;
+    return t;
+}
+
+Token number(const char* digits, std::size_t at) {
+    Token t;
+    t.kind = TokKind::Number;
+    t.text = t.value = digits;
+    t.begin = t.end = at;
+    return t;
+}
+
+// IF <condition> <statement>: the condition becomes a SELECT that gives 1 when it holds, so it is
+// evaluated with the session's data when the IF is reached. BEGIN ... END blocks and ELSE are not
+// supported and fail the batch before anything runs.
+void planIf(const std::vector<Token>& toks, const std::string& batch, const Catalog& catalog, PlannedStatement& st) {
+    const std::size_t b = ifBodyStart(toks);
+    if (b == 0) throw syntaxErrorNear(toks.back().text);
+    if (b == 1) throw syntaxErrorNear(toks[1].text);
+    int depth = 0, caseDepth = 0;
+    for (std::size_t i = b; i < toks.size(); ++i) {
+        if (toks[i].isPunct("(")) ++depth;
+        if (toks[i].isPunct(")")) --depth;
+        if (depth != 0) continue;
+        if (toks[i].isWord("CASE")) ++caseDepth;
+        if (toks[i].isWord("END") && caseDepth > 0) --caseDepth;
+        if (caseDepth == 0 && toks[i].isWord("ELSE")) throw unsupported("ELSE");
+    }
+    const std::size_t at = toks[1].begin;
+    std::vector<Token> cond = {keyword("SELECT", at), keyword("CASE", at), keyword("WHEN", at)};
+    cond.insert(cond.end(), toks.begin() + 1, toks.begin() + static_cast<std::ptrdiff_t>(b));
+    for (Token t : {keyword("THEN", at), number("1", at), keyword("ELSE", at), number("0", at), keyword("END", at)})
+        cond.push_back(t);
+    st.kind = StmtKind::If;
+    Translator tr(catalog);
+    st.sql = tr.statement(cond, nullptr);
+    const std::vector<Token> body(toks.begin() + static_cast<std::ptrdiff_t>(b), toks.end());
+    st.body.push_back(planStatement(body, false, batch, catalog));
+}
+
+PlannedStatement planStatement(const std::vector<Token>& raw, bool bareRoutine, const std::string& batch,
+                               const Catalog& catalog) {
+    PlannedStatement st;
+    st.text = batch.substr(raw.front().begin, raw.back().end - raw.front().begin);
+    const Token& first = raw.front();
+    const std::string w = first.kind == TokKind::Word ? upper(first.text) : std::string();
+    if (bareRoutine) {
+        planExec(raw, 0, st);
+    } else if (w == "EXEC" || w == "EXECUTE") {
+        planExec(raw, 1, st);
+    } else if (w == "SET") {
+        planSet(raw, st);
+    } else if (w == "BEGIN" || w == "COMMIT" || w == "ROLLBACK") {
+        planTran(raw, st);
+    } else if (w == "IF") {
+        planIf(raw, batch, catalog, st);
+    } else if (w == "SELECT" || w == "INSERT" || w == "UPDATE" || w == "DELETE") {
+        st.kind = w == "SELECT" ? StmtKind::Select
+                  : w == "INSERT" ? StmtKind::Insert
+                  : w == "UPDATE" ? StmtKind::Update
+                                  : StmtKind::Delete;
+        std::vector<Token> toks = completeShortForms(raw, "INSERT", "INTO");
+        toks = completeShortForms(toks, "DELETE", "FROM");
+        if (st.kind == StmtKind::Update || st.kind == StmtKind::Delete) {
+            if (toks.size() >= 2 && toks[1].isWord("TOP")) throw unsupported(w + " TOP");
+        }
+        Translator tr(catalog);
+        st.sql = tr.statement(toks, st.kind == StmtKind::Select ? &st.columnNames : nullptr);
+    } else if (!w.empty() && (isReservedWord(w) || w == "GO" || w == "THROW" || w == "DBCC" ||
+                              w == "BACKUP" || w == "RESTORE" || w == "BULK" || w == "CHECKPOINT" ||
+                              w == "KILL" || w == "RECONFIGURE" || w == "SHUTDOWN" || w == "DENY" ||
+                              w == "READTEXT" || w == "WRITETEXT" || w == "UPDATETEXT")) {
+        throw unsupported(w);
+    } else {
+        throw syntaxErrorNear(first.text);
+    }
+    return st;
+}
+
+}  // namespace
+
 std::vector<PlannedStatement> translateBatch(const std::string& batch, const Catalog& catalog) {
     std::vector<PlannedStatement> out;
-    for (const RawStatement& raw : splitTokens(tokenize(batch))) {
-        PlannedStatement st;
-        st.text = batch.substr(raw.toks.front().begin, raw.toks.back().end - raw.toks.front().begin);
-        const Token& first = raw.toks.front();
-        const std::string w = first.kind == TokKind::Word ? upper(first.text) : std::string();
-        if (raw.bareRoutine) {
-            planExec(raw.toks, 0, st);
-        } else if (w == "EXEC" || w == "EXECUTE") {
-            planExec(raw.toks, 1, st);
-        } else if (w == "SET") {
-            planSet(raw.toks, st);
-        } else if (w == "BEGIN" || w == "COMMIT" || w == "ROLLBACK") {
-            planTran(raw.toks, st);
-        } else if (w == "SELECT" || w == "INSERT" || w == "UPDATE" || w == "DELETE") {
-            st.kind = w == "SELECT" ? StmtKind::Select
-                      : w == "INSERT" ? StmtKind::Insert
-                      : w == "UPDATE" ? StmtKind::Update
-                                      : StmtKind::Delete;
-            std::vector<Token> toks = completeShortForms(raw.toks, "INSERT", "INTO");
-            toks = completeShortForms(toks, "DELETE", "FROM");
-            if (st.kind == StmtKind::Update || st.kind == StmtKind::Delete) {
-                if (toks.size() >= 2 && toks[1].isWord("TOP")) throw unsupported(w + " TOP");
-            }
-            Translator tr(catalog);
-            st.sql = tr.statement(toks, st.kind == StmtKind::Select ? &st.columnNames : nullptr);
-        } else if (!w.empty() && (isReservedWord(w) || w == "GO" || w == "THROW" || w == "DBCC" ||
-                                  w == "BACKUP" || w == "RESTORE" || w == "BULK" || w == "CHECKPOINT" ||
-                                  w == "KILL" || w == "RECONFIGURE" || w == "SHUTDOWN" || w == "DENY" ||
-                                  w == "READTEXT" || w == "WRITETEXT" || w == "UPDATETEXT")) {
-            throw unsupported(w);
-        } else {
-            throw syntaxErrorNear(first.text);
-        }
-        out.push_back(std::move(st));
-    }
+    for (const RawStatement& raw : splitTokens(tokenize(batch)))
+        out.push_back(planStatement(raw.toks, raw.bareRoutine, batch, catalog));
     return out;
 }
 

@@ -29,7 +29,7 @@ public:
 // The collation that makes computed texts compare and sort as the server's Cyrillic CI collation.
 inline constexpr const char* kTextCollation = "CYR_CI";
 
-enum class StmtKind { Select, Insert, Update, Delete, Exec, Set, BeginTran, CommitTran, RollbackTran };
+enum class StmtKind { Select, Insert, Update, Delete, Exec, Set, BeginTran, CommitTran, RollbackTran, If };
 
 struct SetOption {
     enum class Kind { DateFormat, XactAbort, NoCount, Ignored } kind = Kind::Ignored;
@@ -40,7 +40,8 @@ struct SetOption {
 struct PlannedStatement {
     StmtKind kind = StmtKind::Select;
     std::string text;    // the statement as written in the batch
-    std::string sql;     // SQLite text for Select/Insert/Update/Delete
+    std::string sql;     // SQLite text for Select/Insert/Update/Delete; for If a SELECT giving 1
+                         // when the condition holds
     // SQL Server's name for each result column where it differs from what SQLite reports
     // (computed columns without an alias have none); empty when unknown (e.g. SELECT *).
     std::vector<std::optional<std::string>> columnNames;
@@ -48,6 +49,7 @@ struct PlannedStatement {
     std::string routine;
     std::vector<qtl::Argument> args;
     std::vector<SetOption> options;   // Set
+    std::vector<PlannedStatement> body;   // If: the one statement it guards
 };
 
 // Splits and translates a whole batch. Throws TsqlError when any statement cannot be parsed or

@@ -144,6 +144,11 @@ void DevServer::launch(int port) {
                             m_dir.filePath(QStringLiteral("Data/QTL"))};
         if (!m_options.failOn.isEmpty()) args << QStringLiteral("--fail-on") << m_options.failOn;
         if (!m_options.dropOn.isEmpty()) args << QStringLiteral("--drop-on") << m_options.dropOn;
+        if (m_options.failNth > 0) args << QStringLiteral("--fail-nth") << QString::number(m_options.failNth);
+        if (m_options.dropNth > 0) args << QStringLiteral("--drop-nth") << QString::number(m_options.dropNth);
+        if (!m_options.faultMark.isEmpty()) args << QStringLiteral("--fault-mark") << m_options.faultMark;
+        if (!m_options.stallOn.isEmpty()) args << QStringLiteral("--stall-on") << m_options.stallOn;
+        if (m_options.stallLogin) args << QStringLiteral("--stall-login");
 
         m_proc = std::make_unique<QProcess>();
         // Output goes to files: a pipe nobody drains (no event loop in a test) could fill up
@@ -248,6 +253,10 @@ QVector<LogEntry> DevServer::log() const {
         e.kind = o.value(QStringLiteral("kind")).toString();
         e.user = o.value(QStringLiteral("user")).toString();
         e.text = o.value(QStringLiteral("text")).toString();
+        const QJsonValue tranCount = o.value(QStringLiteral("trancount"));
+        if (tranCount.isDouble()) e.tranCount = tranCount.toInt();
+        const QJsonValue xactAbort = o.value(QStringLiteral("xact_abort"));
+        if (xactAbort.isBool()) e.xactAbort = xactAbort.toBool() ? 1 : 0;
         entries.push_back(e);
     }
     return entries;

@@ -22,6 +22,10 @@ struct LogEntry {
     QString kind;     // login, batch, rpc, attention, other
     QString user;
     QString text;     // the batch exactly as received
+    // Batches of a logged-in session: its state when the batch started (what the previous batch
+    // left); -1 when the record has none.
+    int tranCount = -1;
+    int xactAbort = -1;   // 0 or 1
 };
 
 class DevServer {
@@ -31,7 +35,15 @@ public:
         QString failOn;      // --fail-on REGEX when not empty
         QString dropOn;      // --drop-on REGEX when not empty
         QString dbPath;      // reuse this database file (default: a fresh one in the temp dir)
+        int failNth = 0;     // --fail-nth N when > 0: the N-th counted statement fails (error 50000)
+        int dropNth = 0;     // --drop-nth N when > 0: the N-th counted statement drops the connection
+        QString faultMark;   // --fault-mark TEXT: counting (re)starts after a batch of exactly TEXT
+        QString stallOn;     // --stall-on REGEX: a matching statement waits for ATTENTION
+        bool stallLogin = false;   // --stall-login: connections are accepted, never answered
     };
+    // A harmless batch to use as the fault mark: Options::faultMark = faultMarkText(), then run
+    // this batch on a connection to start counting its statements from the next batch on.
+    static QString faultMarkText() { return QStringLiteral("SELECT 'fault-mark'"); }
     DevServer();
     explicit DevServer(const Options& options);
     ~DevServer();

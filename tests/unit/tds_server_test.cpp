@@ -23,7 +23,8 @@ using tdstest::Token;
 
 namespace {
 
-// Batches: "SLOW" waits for cancel(); "ROWS n" returns n rows; anything else echoes its text.
+// Batches: "SLOW" waits for cancel(); "ROWS n" returns n rows; "BEGIN" and "ABORT ON" change the
+// state the log records; anything else echoes its text.
 class FakeEngine : public Engine {
 public:
     struct State {
@@ -41,7 +42,6 @@ public:
             {
                 std::lock_guard lock(s_->mutex);
                 s_->batches.push_back(sql);
-                cancelled_ = false;
             }
             BatchOutcome out;
             StatementOutcome st;
@@ -56,6 +56,8 @@ public:
                     rs.rows.push_back({std::int64_t{i}, std::string(200, 'x')});
                 st.results.push_back(std::move(rs));
             } else {
+                if (sql == "BEGIN") ++tranCount_;
+                if (sql == "ABORT ON") xactAbort_ = true;
                 st.results.push_back(ResultSet{{Column{"text", ColType::NVarChar, 4000}}, {{sql}}});
             }
             out.statements.push_back(std::move(st));
@@ -67,10 +69,18 @@ public:
             ++s_->cancels;
             s_->cv.notify_all();
         }
+        void clearCancel() override {
+            std::lock_guard lock(s_->mutex);
+            cancelled_ = false;
+        }
+        int tranCount() const override { return tranCount_; }
+        bool xactAbort() const override { return xactAbort_; }
 
     private:
         std::shared_ptr<State> s_;
         bool cancelled_ = false;
+        int tranCount_ = 0;
+        bool xactAbort_ = false;
     };
 
     std::unique_ptr<Session> login(const std::string& user, const std::string& password,
@@ -242,7 +252,7 @@ TEST_F(TdsServer, LogsInRunsBatchesAndLogsThemExactly) {
     auto lines = logLines();
     ASSERT_EQ(lines.size(), 3u);
     EXPECT_EQ(lines[0], R"({"session":1,"kind":"login","user":"operator","text":"QTL"})");
-    EXPECT_EQ(lines[1], R"({"session":1,"kind":"batch","user":"operator","text":"SELECT N'Студент \"1\"'\r\nFROM w_s"})");
+    EXPECT_EQ(lines[1], R"({"session":1,"kind":"batch","user":"operator","text":"SELECT N'Студент \"1\"'\r\nFROM w_s","trancount":0,"xact_abort":false})");
     EXPECT_EQ(lines[0].find("operator\",\"text\":\"operator"), std::string::npos);  // no password
 }
 
@@ -496,8 +506,8 @@ TEST_F(TdsServer, ServesSeveralClientsAndSurvivesOneVanishingMidResult) {
     auto lines = logLines();
     bool sawA = false, sawB = false;
     for (const auto& l : lines) {
-        sawA |= l == R"({"session":1,"kind":"batch","user":"operator","text":"from a"})";
-        sawB |= l == R"({"session":2,"kind":"batch","user":"operator","text":"from b"})";
+        sawA |= l == R"({"session":1,"kind":"batch","user":"operator","text":"from a","trancount":0,"xact_abort":false})";
+        sawB |= l == R"({"session":2,"kind":"batch","user":"operator","text":"from b","trancount":0,"xact_abort":false})";
     }
     EXPECT_TRUE(sawA);
     EXPECT_TRUE(sawB);

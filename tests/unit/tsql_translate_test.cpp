@@ -191,13 +191,46 @@ TEST(TsqlTranslate, ColumnNamesAsTheServerNamesThem) {
 }
 
 TEST(TsqlTranslate, UnsupportedStatementsFailClearly) {
-    EXPECT_EQ(errorText("IF 1 = 1 SELECT 1"), "Keyword or statement option 'IF' is not supported in this version of SQL Server.");
+    EXPECT_EQ(errorText("IF 1 = 1 SELECT 1 ELSE SELECT 2"),
+              "Keyword or statement option 'ELSE' is not supported in this version of SQL Server.");
+    EXPECT_EQ(errorOf("IF @@TRANCOUNT > 0 BEGIN ROLLBACK END"), 40517);
     EXPECT_EQ(errorOf("DECLARE @a int"), 40517);
     EXPECT_EQ(errorOf("SELECT 1\r\nWHILE 1 = 1 SELECT 2"), 40517);
     EXPECT_EQ(errorOf("BEGIN SELECT 1 END"), 40517);
     EXPECT_EQ(errorOf("SELECT 1 SELECT 0x1F"), 40517);
     // Only keywords start statements: a stray word stays in its statement, where SQLite rejects it.
     EXPECT_EQ(splitBatch("SELECT 1\r\nfoo 1").size(), 1u);
+}
+
+// IF guards exactly one statement; the condition becomes a SELECT evaluated when the IF is reached.
+TEST(TsqlTranslate, IfGuardsTheOneStatementAfterItsCondition) {
+    auto p = plan("IF @@TRANCOUNT > 0 ROLLBACK TRAN\r\nSELECT 1");
+    ASSERT_EQ(p.size(), 2u);
+    EXPECT_EQ(p[0].kind, StmtKind::If);
+    EXPECT_EQ(p[0].text, "IF @@TRANCOUNT > 0 ROLLBACK TRAN");
+    ASSERT_EQ(p[0].body.size(), 1u);
+    EXPECT_EQ(p[0].body[0].kind, StmtKind::RollbackTran);
+    EXPECT_NE(p[0].sql.find("tsql_trancount()"), std::string::npos) << p[0].sql;
+    EXPECT_EQ(p[1].kind, StmtKind::Select);
+
+    // Statement words inside parentheses or CASE belong to the condition; an INSERT body keeps
+    // its own SELECT; a guarded IF nests.
+    p = plan("IF (SELECT COUNT(*) FROM T) = CASE WHEN 1 = 1 THEN 0 END INSERT INTO T(a) SELECT 1 UPDATE T SET a = 2");
+    ASSERT_EQ(p.size(), 2u);
+    ASSERT_EQ(p[0].body.size(), 1u);
+    EXPECT_EQ(p[0].body[0].kind, StmtKind::Insert);
+    EXPECT_EQ(p[1].kind, StmtKind::Update);
+    p = plan("IF 1 = 1 IF 2 = 2 DELETE FROM T");
+    ASSERT_EQ(p.size(), 1u);
+    ASSERT_EQ(p[0].body.size(), 1u);
+    EXPECT_EQ(p[0].body[0].kind, StmtKind::If);
+    ASSERT_EQ(p[0].body[0].body.size(), 1u);
+    EXPECT_EQ(p[0].body[0].body[0].kind, StmtKind::Delete);
+
+    // A broken condition or body fails the batch before anything runs.
+    EXPECT_EQ(errorOf("IF ROLLBACK"), 156);
+    EXPECT_EQ(errorOf("IF 1 = 1"), 102);
+    EXPECT_EQ(errorOf("IF @x = 1 SELECT 1"), 137);
 }
 
 // Every read the workstation sends translates (running them is the engine test's part).
