@@ -6,7 +6,10 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
+#include <functional>
+#include <thread>
 #include <map>
 #include <unistd.h>
 
@@ -427,6 +430,323 @@ TEST_F(EngineTest, WrongPasswordIsRefused) {
     EXPECT_EQ(s, nullptr);
     EXPECT_FALSE(r.ok);
     EXPECT_EQ(r.error.number, 18456);
+}
+
+// ---- batch and transaction behaviour, one test per row of the README's table -------------------
+
+class BatchRules : public EngineTest {
+protected:
+    static std::int64_t logged(Session& s, const std::string& table) {
+        return scalarInt(s, "SELECT COUNT(*) FROM QTL_LOG WHERE [table] = '" + table + "'");
+    }
+    static std::string insert(const std::string& table) {
+        return "INSERT INTO QTL_LOG([table], [row_id]) VALUES('" + table + "', 1)";
+    }
+    // A fresh engine on the suite's database with fault injection options.
+    static std::unique_ptr<Engine> engineWith(const std::function<void(EngineOptions&)>& set) {
+        EngineOptions o;
+        o.dbPath = path_;
+        set(o);
+        return makeEngine(o);
+    }
+    static std::unique_ptr<Session> sessionOf(Engine& e) {
+        auto [user, password] = e.settingsAccount();
+        LoginResult r;
+        return e.login(user, password, "QTL", r);
+    }
+};
+
+TEST_F(BatchRules, ParseErrorAnywhereRunsNothing) {
+    auto s = session();
+    BatchOutcome b = s->executeBatch(insert("parse1") + "\r\nIF @@TRANCOUNT = ROLLBACK TRAN");
+    ASSERT_EQ(b.statements.size(), 1u);
+    EXPECT_TRUE(b.statements[0].failed);
+    b = s->executeBatch(insert("parse1") + "\r\nSELECT 1 IF 1 = SELECT 1");
+    ASSERT_EQ(b.statements.size(), 1u);
+    EXPECT_TRUE(b.statements[0].failed);
+    EXPECT_EQ(logged(*s, "parse1"), 0);
+}
+
+// Only a missing table defers compilation; a wrong column of an existing table is found when the
+// batch compiles, so the statements before it do not run either.
+TEST_F(BatchRules, UnknownColumnOfAnExistingTableRunsNothing) {
+    auto s = session();
+    BatchOutcome b = s->executeBatch(insert("col1") + "\r\nSELECT nosuchcol FROM w_s");
+    ASSERT_EQ(b.statements.size(), 1u);
+    ASSERT_NE(firstError(b), nullptr);
+    EXPECT_EQ(firstError(b)->number, 207);
+    EXPECT_EQ(firstError(b)->text, "Invalid column name 'nosuchcol'.");
+    EXPECT_EQ(logged(*s, "col1"), 0);
+}
+
+TEST_F(BatchRules, MissingTableEndsTheBatchWhereItIsReachedAndLeavesTheTransactionOpen) {
+    auto s = session();
+    // Outside a transaction: the first statement has run, the third never does.
+    BatchOutcome b = s->executeBatch(insert("missing1") + "\r\nSELECT x FROM dbo.no_such_table\r\n" + insert("missing3"));
+    ASSERT_EQ(b.statements.size(), 2u);
+    EXPECT_FALSE(b.statements[0].failed);
+    EXPECT_TRUE(b.statements[0].hasRowCount);
+    ASSERT_FALSE(b.statements[1].messages.empty());
+    EXPECT_EQ(b.statements[1].messages[0].number, 208);
+    EXPECT_EQ(b.statements[1].messages[0].text, "Invalid object name 'no_such_table'.");
+    EXPECT_EQ(logged(*s, "missing1"), 1);
+    EXPECT_EQ(logged(*s, "missing3"), 0);
+
+    // In a transaction, with XACT_ABORT ON or OFF, the transaction stays open with its work.
+    for (const char* xact : {"OFF", "ON"}) {
+        SCOPED_TRACE(xact);
+        b = s->executeBatch(std::string("SET XACT_ABORT ") + xact + "\r\nBEGIN TRAN\r\n" + insert("missing-tran") +
+                            "\r\nDELETE FROM no_such_table\r\nCOMMIT TRAN");
+        ASSERT_EQ(b.statements.size(), 4u);
+        EXPECT_EQ(b.statements[3].messages.at(0).number, 208);
+        EXPECT_EQ(b.statements[3].tran, StatementOutcome::Tran::None);
+        EXPECT_EQ(s->tranCount(), 1);
+        EXPECT_EQ(scalarInt(*s, "SELECT @@TRANCOUNT"), 1);
+        EXPECT_EQ(logged(*s, "missing-tran"), 1);   // seen inside the transaction
+        b = s->executeBatch("ROLLBACK TRAN");
+        EXPECT_EQ(firstError(b), nullptr);
+        EXPECT_EQ(logged(*s, "missing-tran"), 0);
+    }
+}
+
+TEST_F(BatchRules, RunTimeErrorWithoutXactAbortUndoesOnlyItsStatement) {
+    auto s = session();
+    // The conversion fails on the third row: the two rows it had inserted are undone as well.
+    const std::string partial =
+        "INSERT INTO QTL_LOG([table], [row_id]) SELECT 'conv-partial', CAST(CASE WHEN id_w_s = 3 THEN 'abc' ELSE '1' END AS INT) "
+        "FROM w_s ORDER BY id_w_s";
+    BatchOutcome b = s->executeBatch("SET XACT_ABORT OFF\r\nBEGIN TRAN\r\n" + insert("conv1") + "\r\n" + partial + "\r\n" +
+                                     insert("conv3"));
+    ASSERT_EQ(b.statements.size(), 5u);
+    ASSERT_TRUE(b.statements[3].failed);
+    EXPECT_EQ(b.statements[3].messages.at(0).number, 245);
+    EXPECT_EQ(b.statements[3].messages.at(0).text,
+              "Conversion failed when converting the nvarchar value 'abc' to data type int.");
+    EXPECT_FALSE(b.statements[4].failed);
+    EXPECT_EQ(s->tranCount(), 1);
+    EXPECT_EQ(logged(*s, "conv-partial"), 0);
+    b = s->executeBatch("COMMIT TRAN");
+    EXPECT_EQ(firstError(b), nullptr);
+    auto other = session();
+    EXPECT_EQ(logged(*other, "conv1"), 1);
+    EXPECT_EQ(logged(*other, "conv3"), 1);
+    EXPECT_EQ(logged(*other, "conv-partial"), 0);
+}
+
+TEST_F(BatchRules, RunTimeErrorWithXactAbortEndsTheBatchAndRollsBack) {
+    auto s = session();
+    BatchOutcome b = s->executeBatch("SET XACT_ABORT ON\r\nBEGIN TRAN\r\n" + insert("abort1") +
+                                     "\r\nINSERT INTO QTL_LOG([table], [row_id]) VALUES('abort2', CAST('x1' AS INT))\r\n" +
+                                     insert("abort3") + "\r\nCOMMIT TRAN");
+    ASSERT_EQ(b.statements.size(), 4u);
+    EXPECT_EQ(b.statements[3].messages.at(0).number, 245);
+    EXPECT_EQ(b.statements[3].tran, StatementOutcome::Tran::Rollback);
+    EXPECT_EQ(s->tranCount(), 0);
+    EXPECT_TRUE(s->xactAbort());
+    EXPECT_EQ(logged(*s, "abort1"), 0);
+    EXPECT_EQ(logged(*s, "abort3"), 0);
+    // Outside a transaction the statements before the error stay.
+    b = s->executeBatch(insert("abort-auto1") + "\r\nSELECT CAST('y' AS INT)\r\n" + insert("abort-auto3"));
+    ASSERT_EQ(b.statements.size(), 2u);
+    EXPECT_EQ(logged(*s, "abort-auto1"), 1);
+    EXPECT_EQ(logged(*s, "abort-auto3"), 0);
+}
+
+TEST_F(BatchRules, NestedTransactionsCountAndOnlyTheOutermostCommits) {
+    auto s = session();
+    auto counts = [](const BatchOutcome& b) {
+        std::vector<std::int64_t> out;
+        for (const auto& st : b.statements)
+            for (const auto& rs : st.results) out.push_back(std::get<std::int64_t>(rs.rows.at(0).at(0)));
+        return out;
+    };
+    BatchOutcome b = s->executeBatch("SELECT @@TRANCOUNT BEGIN TRAN SELECT @@TRANCOUNT BEGIN TRANSACTION inner_t " +
+                                     insert("nest1") + " SELECT @@TRANCOUNT COMMIT TRAN SELECT @@TRANCOUNT");
+    EXPECT_EQ(counts(b), (std::vector<std::int64_t>{0, 1, 2, 1}));
+    auto other = session();
+    EXPECT_EQ(logged(*other, "nest1"), 0);   // the inner COMMIT committed nothing
+    b = s->executeBatch("ROLLBACK SELECT @@TRANCOUNT");
+    EXPECT_EQ(b.statements[0].tran, StatementOutcome::Tran::Rollback);
+    EXPECT_EQ(counts(b), (std::vector<std::int64_t>{0}));
+    EXPECT_EQ(logged(*s, "nest1"), 0);
+
+    b = s->executeBatch("BEGIN TRAN BEGIN TRAN " + insert("nest2") + " COMMIT COMMIT");
+    EXPECT_EQ(b.statements[4].tran, StatementOutcome::Tran::Commit);
+    EXPECT_EQ(logged(*other, "nest2"), 1);
+
+    // With none open: errors 3902 and 3903, run-time errors that do not stop the batch.
+    b = s->executeBatch("COMMIT TRAN ROLLBACK TRAN SELECT 7");
+    ASSERT_EQ(b.statements.size(), 3u);
+    EXPECT_EQ(b.statements[0].messages.at(0).number, 3902);
+    EXPECT_EQ(b.statements[1].messages.at(0).number, 3903);
+    EXPECT_EQ(b.statements[1].messages.at(0).text,
+              "The ROLLBACK TRANSACTION request has no corresponding BEGIN TRANSACTION.");
+    EXPECT_FALSE(b.statements[2].failed);
+    ASSERT_EQ(b.statements[2].results.size(), 1u);
+    EXPECT_EQ(b.statements[2].results[0].columns.at(0).type, ColType::Int);
+}
+
+TEST_F(BatchRules, OpenTransactionCarriesIntoTheSessionsNextBatch) {
+    auto s = session();
+    auto other = session();
+    ASSERT_EQ(firstError(s->executeBatch("BEGIN TRAN " + insert("carry1"))), nullptr);
+    EXPECT_EQ(s->tranCount(), 1);
+    EXPECT_EQ(scalarInt(*s, "SELECT @@TRANCOUNT"), 1);
+    EXPECT_EQ(logged(*other, "carry1"), 0);
+    ASSERT_EQ(firstError(s->executeBatch(insert("carry2") + " COMMIT")), nullptr);
+    EXPECT_EQ(s->tranCount(), 0);
+    EXPECT_EQ(logged(*other, "carry1"), 1);
+    EXPECT_EQ(logged(*other, "carry2"), 1);
+}
+
+TEST_F(BatchRules, IfEvaluatesItsConditionWhenReached) {
+    auto s = session();
+    // The condition sees the transaction begun earlier in the same batch.
+    BatchOutcome b = s->executeBatch("BEGIN TRAN " + insert("if1") + "\r\nIF @@TRANCOUNT > 0 ROLLBACK TRAN\r\nSELECT @@TRANCOUNT");
+    ASSERT_EQ(b.statements.size(), 4u);
+    EXPECT_EQ(b.statements[2].tran, StatementOutcome::Tran::Rollback);
+    EXPECT_EQ(std::get<std::int64_t>(b.statements[3].results.at(0).rows.at(0).at(0)), 0);
+    EXPECT_EQ(logged(*s, "if1"), 0);
+    // A false condition skips its statement: no 3902 for a COMMIT with nothing open.
+    b = s->executeBatch("IF @@TRANCOUNT > 0 COMMIT TRAN\r\nIF @@TRANCOUNT = 0 " + insert("if2"));
+    EXPECT_EQ(firstError(b), nullptr);
+    EXPECT_EQ(logged(*s, "if2"), 1);
+    // A condition over data, and a guarded statement that fails at run time.
+    b = s->executeBatch("IF EXISTS (SELECT 1 FROM QTL_LOG WHERE [table] = 'if2') SELECT CAST('z' AS INT)\r\nSELECT 3");
+    ASSERT_EQ(b.statements.size(), 2u);
+    EXPECT_EQ(b.statements[0].messages.at(0).number, 245);
+    EXPECT_FALSE(b.statements[1].failed);
+}
+
+// ATTENTION on a statement held by --stall-on: the statement ends without effect; XACT_ABORT
+// decides whether the open transaction survives.
+TEST_F(BatchRules, CancelEndsTheStatementAndTheBatchAndXactAbortDecidesTheTransaction) {
+    auto engine = engineWith([](EngineOptions& o) { o.stallOn = std::regex("'hold me'"); });
+    for (const bool xactAbort : {false, true}) {
+        SCOPED_TRACE(xactAbort);
+        auto s = sessionOf(*engine);
+        ASSERT_NE(s, nullptr);
+        const std::string tag = xactAbort ? "cancel-on" : "cancel-off";
+        BatchOutcome b;
+        std::thread worker([&] {
+            b = s->executeBatch(std::string("SET XACT_ABORT ") + (xactAbort ? "ON" : "OFF") + "\r\nBEGIN TRAN\r\n" +
+                                insert(tag) + "\r\nSELECT 'hold me'\r\n" + insert(tag + "-after"));
+        });
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        s->cancel();
+        worker.join();
+        s->clearCancel();
+        EXPECT_EQ(b.statements.size(), 4u);
+        EXPECT_EQ(s->tranCount(), xactAbort ? 0 : 1);
+        EXPECT_EQ(logged(*s, tag), xactAbort ? 0 : 1);
+        EXPECT_EQ(logged(*s, tag + "-after"), 0);
+        s->executeBatch("IF @@TRANCOUNT > 0 ROLLBACK");
+    }
+}
+
+// A write inside a transaction is never interrupted by SQLite (that would roll back the whole
+// transaction): it is undone through its statement savepoint instead.
+TEST_F(BatchRules, CancelDuringAWriteInATransactionKeepsTheEarlierWork) {
+    auto s = session();
+    ASSERT_EQ(firstError(s->executeBatch("BEGIN TRAN " + insert("slow-first"))), nullptr);
+    const std::string slow =
+        "INSERT INTO QTL_LOG([table]) SELECT 'slow' FROM student a, student b, student c";
+    BatchOutcome b;
+    const auto start = std::chrono::steady_clock::now();
+    std::thread worker([&] { b = s->executeBatch(slow + "\r\n" + insert("slow-after")); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    s->cancel();
+    worker.join();
+    s->clearCancel();
+    const auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_GT(took, std::chrono::milliseconds(30)) << "the write ended before the cancel: the test proves nothing";
+    EXPECT_EQ(s->tranCount(), 1);
+    EXPECT_EQ(logged(*s, "slow"), 0);
+    EXPECT_EQ(logged(*s, "slow-after"), 0);
+    EXPECT_EQ(logged(*s, "slow-first"), 1);
+    s->executeBatch("ROLLBACK");
+}
+
+TEST_F(BatchRules, EndingASessionRollsBackItsOpenTransaction) {
+    {
+        auto s = session();
+        ASSERT_EQ(firstError(s->executeBatch("BEGIN TRAN " + insert("gone"))), nullptr);
+    }
+    auto other = session();
+    EXPECT_EQ(logged(*other, "gone"), 0);
+    // And the database is not left locked by it.
+    EXPECT_EQ(firstError(other->executeBatch(insert("after-gone"))), nullptr);
+}
+
+// ---- fault injection by count ----------------------------------------------------------------
+
+TEST_F(BatchRules, FailNthCountsEveryStatementOfTheSessionFromLogin) {
+    auto engine = engineWith([](EngineOptions& o) { o.failNth = 3; });
+    auto s = sessionOf(*engine);
+    EXPECT_EQ(firstError(s->executeBatch("sp_datatype_info_100 11")), nullptr);   // 1
+    BatchOutcome b = s->executeBatch(insert("nth2") + " " + insert("nth3") + " " + insert("nth4"));   // 2, 3, 4
+    ASSERT_EQ(b.statements.size(), 3u);
+    EXPECT_FALSE(b.statements[0].failed);
+    ASSERT_TRUE(b.statements[1].failed);
+    EXPECT_EQ(b.statements[1].messages.at(0).number, 50000);
+    EXPECT_EQ(b.statements[1].messages.at(0).severity, 16);
+    EXPECT_EQ(b.statements[1].messages.at(0).text, "Injected failure: INSERT INTO QTL_LOG([table],");
+    EXPECT_FALSE(b.statements[2].failed);
+    EXPECT_EQ(logged(*s, "nth3"), 0);
+    EXPECT_EQ(logged(*s, "nth4"), 1);
+    EXPECT_EQ(firstError(s->executeBatch("SELECT 1")), nullptr);   // only once per count
+    // Each session counts for itself.
+    auto second = sessionOf(*engine);
+    EXPECT_EQ(firstError(second->executeBatch("SELECT 1 SELECT 2")), nullptr);
+    EXPECT_NE(firstError(second->executeBatch("SELECT 3")), nullptr);
+}
+
+TEST_F(BatchRules, FailNthFollowsXactAbort) {
+    auto engine = engineWith([](EngineOptions& o) { o.failNth = 4; });
+    auto s = sessionOf(*engine);
+    BatchOutcome b = s->executeBatch("SET XACT_ABORT ON BEGIN TRAN " + insert("nth-abort1") + " " +
+                                     insert("nth-abort2") + " COMMIT");
+    ASSERT_EQ(b.statements.size(), 4u);
+    EXPECT_EQ(b.statements[3].tran, StatementOutcome::Tran::Rollback);
+    EXPECT_EQ(s->tranCount(), 0);
+    EXPECT_EQ(logged(*s, "nth-abort1"), 0);
+}
+
+TEST_F(BatchRules, DropNthStopsBeforeTheStatementAndAsksForTheConnectionToClose) {
+    auto engine = engineWith([](EngineOptions& o) { o.dropNth = 3; });
+    auto s = sessionOf(*engine);
+    EXPECT_FALSE(s->executeBatch("SELECT 1").dropConnection);
+    BatchOutcome b = s->executeBatch(insert("drop2") + " " + insert("drop3"));
+    EXPECT_TRUE(b.dropConnection);
+    EXPECT_EQ(logged(*s, "drop2"), 1);
+    EXPECT_EQ(logged(*s, "drop3"), 0);
+}
+
+TEST_F(BatchRules, FaultMarkRestartsTheCountAndNothingCountsBeforeIt) {
+    const std::string mark = "SELECT 'fault-mark'";
+    auto engine = engineWith([&](EngineOptions& o) {
+        o.failNth = 2;
+        o.faultMark = mark;
+    });
+    auto s = sessionOf(*engine);
+    EXPECT_EQ(firstError(s->executeBatch("SELECT 1 SELECT 2 SELECT 3")), nullptr);   // not counted yet
+    BatchOutcome b = s->executeBatch(mark);
+    EXPECT_EQ(firstError(b), nullptr);
+    ASSERT_EQ(b.statements.size(), 1u);
+    EXPECT_EQ(b.statements[0].results.at(0).rows.at(0).at(0), Value(std::string("fault-mark")));
+    EXPECT_EQ(firstError(s->executeBatch("SELECT 1")), nullptr);   // 1
+    EXPECT_NE(firstError(s->executeBatch("SELECT 2")), nullptr);   // 2
+    EXPECT_EQ(firstError(s->executeBatch("SELECT 3")), nullptr);
+    EXPECT_EQ(firstError(s->executeBatch(mark)), nullptr);         // again from 0
+    EXPECT_EQ(firstError(s->executeBatch(mark)), nullptr);         // a mark is never counted
+    EXPECT_EQ(firstError(s->executeBatch("SELECT 1")), nullptr);
+    EXPECT_NE(firstError(s->executeBatch("SELECT 2")), nullptr);
+    // A new session does not inherit the mark: nothing counts there until it sends one.
+    auto fresh = sessionOf(*engine);
+    EXPECT_EQ(firstError(fresh->executeBatch("SELECT 1 SELECT 2 SELECT 3")), nullptr);
+    // Only the exact text marks.
+    EXPECT_EQ(firstError(fresh->executeBatch(mark + " ")), nullptr);
+    EXPECT_EQ(firstError(fresh->executeBatch("SELECT 1 SELECT 2")), nullptr);
 }
 
 }  // namespace
