@@ -7,12 +7,14 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <poll.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <condition_variable>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <mutex>
 #include <thread>
 
@@ -511,4 +513,198 @@ TEST_F(TdsServer, ServesSeveralClientsAndSurvivesOneVanishingMidResult) {
     }
     EXPECT_TRUE(sawA);
     EXPECT_TRUE(sawB);
+}
+
+// ---- the real engine behind the listener: what only shows on the wire ----------------------------
+
+namespace {
+
+class WireRules : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        dbPath_ = (std::filesystem::temp_directory_path() /
+                   ("tds_wire_rules_" + std::to_string(::getpid()) + ".db")).string();
+        removeDb();
+        EngineOptions o;
+        o.dbPath = dbPath_;
+        o.demo = "none";
+        makeEngine(o);   // creates the schema once
+    }
+    static void TearDownTestSuite() { removeDb(); }
+    static void removeDb() {
+        for (const char* suffix : {"", "-wal", "-shm"}) std::filesystem::remove(dbPath_ + suffix);
+    }
+
+    void start(const std::function<void(EngineOptions&, ServerOptions&)>& set = nullptr) {
+        logPath_ = std::filesystem::temp_directory_path() /
+                   ("tds_wire_rules_" + std::to_string(::getpid()) + "_" +
+                    ::testing::UnitTest::GetInstance()->current_test_info()->name() + ".log");
+        std::filesystem::remove(logPath_);
+        EngineOptions e;
+        e.dbPath = dbPath_;
+        ServerOptions o;
+        o.port = 0;
+        o.logPath = logPath_.string();
+        if (set) set(e, o);
+        engine_ = makeEngine(e);
+        account_ = engine_->settingsAccount();
+        server_ = std::make_unique<Server>(*engine_, o);
+        server_->bind();
+        thread_ = std::thread([this] { server_->run(); });
+    }
+    void TearDown() override {
+        if (server_) {
+            server_->stop();
+            thread_.join();
+        }
+        std::filesystem::remove(logPath_);
+    }
+    std::unique_ptr<Client> client() {
+        auto c = std::make_unique<Client>(server_->port());
+        c->login(account_.first, account_.second);
+        return c;
+    }
+    std::vector<std::string> logLines() {
+        std::ifstream in(logPath_);
+        std::vector<std::string> lines;
+        for (std::string l; std::getline(in, l);) lines.push_back(l);
+        return lines;
+    }
+    // The first int cell of a reply, or -1.
+    static std::int64_t firstInt(const std::vector<Token>& reply) {
+        for (const Token& t : reply)
+            if (t.type == 0xD1 && !t.cells.empty() && t.cells[0] && t.cells[0]->size() == 4) {
+                const Bytes& b = *t.cells[0];
+                return static_cast<std::int32_t>(b[0] | (b[1] << 8) | (b[2] << 16) | (b[3] << 24));
+            }
+        return -1;
+    }
+    static bool hasError(const std::vector<Token>& reply) {
+        for (const Token& t : reply)
+            if (t.type == 0xAA) return true;
+        return false;
+    }
+    std::int64_t logged(Client& c, const std::string& table) {
+        return firstInt(c.batch("SELECT COUNT(*) FROM QTL_LOG WHERE [table] = '" + table + "'"));
+    }
+    static std::string insert(const std::string& table) {
+        return "INSERT INTO QTL_LOG([table]) VALUES('" + table + "')";
+    }
+    static void attention(Client& c) { c.sendRaw(Bytes{0x06, 0x01, 0x00, 0x08, 0x00, 0x00, 0x01, 0x00}); }
+
+    static inline std::string dbPath_;
+    std::filesystem::path logPath_;
+    std::unique_ptr<Engine> engine_;
+    std::pair<std::string, std::string> account_;
+    std::unique_ptr<Server> server_;
+    std::thread thread_;
+};
+
+}  // namespace
+
+TEST_F(WireRules, ClientThatDisconnectsWithAnOpenTransactionHasItRolledBack) {
+    start();
+    auto gone = client();
+    auto t = gone->batch("BEGIN TRAN " + insert("wire-gone"));
+    ASSERT_FALSE(hasError(t));
+    gone->close();
+    // The write lock is released once the session is gone: another client writes promptly.
+    auto other = client();
+    const auto start = std::chrono::steady_clock::now();
+    t = other->batch(insert("wire-after-gone"));
+    EXPECT_FALSE(hasError(t));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
+    EXPECT_EQ(logged(*other, "wire-gone"), 0);
+    EXPECT_EQ(logged(*other, "wire-after-gone"), 1);
+}
+
+TEST_F(WireRules, StalledStatementEndsOnAttentionAndTheLogShowsTheStateEachBatchStartedIn) {
+    start([](EngineOptions& e, ServerOptions&) { e.stallOn = std::regex("'hold'"); });
+    auto c = client();
+    c->batch("BEGIN TRAN " + insert("stall-off"));
+    c->send(packet::SqlBatch, tdstest::buildBatch("SELECT 'hold'\r\n" + insert("stall-off-after")));
+    std::this_thread::sleep_for(std::chrono::milliseconds(150));
+    attention(*c);
+    auto t = c->reply();
+    ASSERT_EQ(t.size(), 1u);
+    EXPECT_EQ(t[0].type, 0xFD);
+    EXPECT_EQ(t[0].status, done::Attention);
+    // XACT_ABORT OFF: the transaction and its earlier work survive.
+    EXPECT_EQ(firstInt(c->batch("SELECT @@TRANCOUNT")), 1);
+    EXPECT_EQ(logged(*c, "stall-off"), 1);
+    EXPECT_EQ(logged(*c, "stall-off-after"), 0);
+
+    c->batch("SET XACT_ABORT ON");
+    c->send(packet::SqlBatch, tdstest::buildBatch(insert("stall-on") + "\r\nSELECT 'hold'"));
+    std::this_thread::sleep_for(std::chrono::milliseconds(150));
+    attention(*c);
+    t = c->reply();
+    ASSERT_EQ(t.size(), 1u);
+    EXPECT_EQ(t[0].status, done::Attention);
+    // XACT_ABORT ON: everything since BEGIN TRAN is gone.
+    EXPECT_EQ(firstInt(c->batch("SELECT @@TRANCOUNT")), 0);
+    EXPECT_EQ(logged(*c, "stall-off"), 0);
+    EXPECT_EQ(logged(*c, "stall-on"), 0);
+
+    std::vector<std::string> batches;
+    for (const auto& l : logLines())
+        if (l.find("\"kind\":\"batch\"") != std::string::npos) batches.push_back(l);
+    ASSERT_EQ(batches.size(), 10u);
+    auto state = [](const std::string& line) { return line.substr(line.find(",\"trancount\"")); };
+    EXPECT_EQ(state(batches[0]), R"(,"trancount":0,"xact_abort":false})");   // BEGIN TRAN ...
+    EXPECT_EQ(state(batches[1]), R"(,"trancount":1,"xact_abort":false})");   // the stalled batch
+    EXPECT_EQ(state(batches[5]), R"(,"trancount":1,"xact_abort":false})");   // SET XACT_ABORT ON
+    EXPECT_EQ(state(batches[6]), R"(,"trancount":1,"xact_abort":true})");    // the second stall
+    EXPECT_EQ(state(batches[7]), R"(,"trancount":0,"xact_abort":true})");    // after its rollback
+}
+
+TEST_F(WireRules, StalledStatementEndsWhenTheClientGoes) {
+    start([](EngineOptions& e, ServerOptions&) { e.stallOn = std::regex("'hold'"); });
+    {
+        auto c = client();
+        c->send(packet::SqlBatch, tdstest::buildBatch("BEGIN TRAN " + insert("stall-gone") + " SELECT 'hold'"));
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    auto other = client();
+    EXPECT_FALSE(hasError(other->batch(insert("stall-gone-after"))));
+    EXPECT_EQ(logged(*other, "stall-gone"), 0);
+}
+
+TEST_F(WireRules, DropNthClosesWithoutAnAnswerAfterTheEarlierStatementsRan) {
+    const std::string mark = "SELECT 'fault-mark'";
+    start([&](EngineOptions& e, ServerOptions&) {
+        e.dropNth = 3;
+        e.faultMark = mark;
+    });
+    auto c = client();
+    c->batch(insert("drop-before-mark"));   // nothing counts before the mark
+    c->batch(mark);
+    c->batch(insert("drop-1"));             // 1
+    c->send(packet::SqlBatch, tdstest::buildBatch(insert("drop-2") + " " + insert("drop-3")));   // 2, 3
+    EXPECT_FALSE(c->read());
+    EXPECT_TRUE(c->closedByServer());
+
+    auto checker = client();   // never sends the mark, so never counts
+    EXPECT_EQ(logged(*checker, "drop-before-mark"), 1);
+    EXPECT_EQ(logged(*checker, "drop-1"), 1);
+    EXPECT_EQ(logged(*checker, "drop-2"), 1);
+    EXPECT_EQ(logged(*checker, "drop-3"), 0);
+
+    // A transaction left open by the dropped session is rolled back when the session ends.
+    auto t = client();
+    t->batch(mark);
+    t->batch("BEGIN TRAN " + insert("drop-tran"));   // 1, 2
+    t->send(packet::SqlBatch, tdstest::buildBatch("SELECT 1"));   // 3
+    EXPECT_FALSE(t->read());
+    EXPECT_FALSE(hasError(checker->batch(insert("drop-after"))));
+    EXPECT_EQ(logged(*checker, "drop-tran"), 0);
+    EXPECT_EQ(logged(*checker, "drop-after"), 1);
+}
+
+TEST_F(WireRules, StallLoginAcceptsButNeverAnswers) {
+    start([](EngineOptions&, ServerOptions& o) { o.stallLogin = true; });
+    Client c(server_->port());
+    c.send(packet::PreLogin, tdstest::buildPreLogin());
+    pollfd p{c.fd(), POLLIN, 0};
+    EXPECT_EQ(::poll(&p, 1, 300), 0);   // neither an answer nor a close
 }
