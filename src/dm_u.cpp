@@ -185,6 +185,41 @@ TDM_MB::TDM_MB(QObject* parent) : QObject(parent) {
     IdIPWatch1->setObjectName(QStringLiteral("IdIPWatch1"));
 }
 
+// --- atomic batches ------------------------------------------------------------------------------
+
+QStringList TDM_MB::AtomicBatch(const QStringList& statements) {
+    // XACT_ABORT makes a run-time error roll the whole transaction back; it is switched off
+    // again at the end so later statements keep the session's ordinary error rules.
+    QStringList lines{QStringLiteral("SET XACT_ABORT ON"), QStringLiteral("BEGIN TRAN")};
+    lines << statements;
+    lines << QStringLiteral("COMMIT TRAN") << QStringLiteral("SET XACT_ABORT OFF");
+    return lines;
+}
+
+QStringList TDM_MB::EndTransactionBatch() {
+    return {QStringLiteral("IF @@TRANCOUNT > 0 ROLLBACK TRAN"), QStringLiteral("SET XACT_ABORT OFF")};
+}
+
+void TDM_MB::ExecAtomic(const QStringList& statements) {
+    ADOQ_Exec->close();
+    ADOQ_Exec->setSqlLines(AtomicBatch(statements));
+    try {
+        ADOQ_Exec->execute();
+    } catch (const DatabaseError& e) {
+        // A lost link has closed the session, and the server rolls its transaction back.
+        if (e.connectionLost()) throw;
+        try {
+            ADOQ_Exec->close();
+            ADOQ_Exec->setSqlLines(EndTransactionBatch());
+            ADOQ_Exec->execute();
+        } catch (const DatabaseError& cleanup) {
+            ADOCon->close();
+            throw DatabaseError(e.text() + QChar(13) + cleanup.text(), true);
+        }
+        throw;
+    }
+}
+
 // --- deletion audit log --------------------------------------------------------------------------
 
 QString TDM_MB::DescribePairs(const QVector<TKeyValue>& pairs) {

@@ -76,6 +76,18 @@ public:
 
     IpWatch* IdIPWatch1;
 
+    // Runs the statements as one batch in one transaction through ADOQ_Exec: all of them or
+    // none. When the batch fails and the link still stands, the transaction it may have left
+    // open is ended and the session's error rules are restored before the error travels on
+    // (a name error, a timeout or a cancel ends a batch with its transaction still open). When
+    // that fails too, both texts travel together and the connection is closed, so the server
+    // rolls back and the next statement starts on a fresh session.
+    void ExecAtomic(const QStringList& statements);
+    // The batch ExecAtomic sends (pure; for tests).
+    static QStringList AtomicBatch(const QStringList& statements);
+    // What ExecAtomic sends after a failed batch.
+    static QStringList EndTransactionBatch();
+
     // Deletion audit log.
     void LogDeletion(const QVector<TKeyValue>& pairs, const QString& tableName,
                      const QString& rowId);

@@ -1259,24 +1259,17 @@ void TForm1::SpeedButton2Click() {
             {QStringLiteral("id_disciplineForStudent"), rowId},
         };
 
-        // The DELETE and its audit row go as one batch in one transaction: an audit failure
-        // (or a lost link) undoes the deletion instead of leaving it without its audit row.
-        // XACT_ABORT makes any error in the batch roll the transaction back.
+        // The DELETE and its audit row stand or fall together: an audit failure (or a lost
+        // link) undoes the deletion instead of leaving it without its audit row.
         const QString comp = g_signIn.ComputerName + QLatin1Char('\\') +
                              DM_MB->IdIPWatch1->localIP();
-        Query* exec = DM_MB->ADOQ_Exec;
-        exec->close();
-        exec->setSqlLines({
-            QStringLiteral("SET XACT_ABORT ON"),
-            QStringLiteral("BEGIN TRAN"),
+        DM_MB->ExecAtomic({
             QStringLiteral("DELETE FROM DisciplineForStudent WHERE (id_disciplineForStudent = ") +
                 rowId + QStringLiteral(")"),
             TDM_MB::LogRecordStatement(TDM_MB::DescribePairs(pairs),
                                        QStringLiteral("DisciplineForStudent"), rowId,
                                        g_signIn.CurrentLogin, comp),
-            QStringLiteral("COMMIT TRAN"),
         });
-        exec->execute();
         anyRemoved = true;
     }
 

@@ -5,7 +5,6 @@
 #include <QVarLengthArray>
 #include <QRegularExpression>
 #include <QSqlError>
-#include <QSqlQuery>
 #include <QSqlDriver>
 
 #ifdef Q_OS_WIN
@@ -43,27 +42,20 @@ void Connection::open() {
     if (db.isOpen()) return;
     if (!db.isValid()) throw DatabaseError(QStringLiteral("The ODBC database driver is not available"));
     db.setDatabaseName(m_odbcString);
-    db.setConnectOptions(QStringLiteral("SQL_ATTR_LOGIN_TIMEOUT=30"));
+    // Without these a server that accepts and never answers holds the window for good.
+    db.setConnectOptions(QStringLiteral("SQL_ATTR_LOGIN_TIMEOUT=%1;SQL_ATTR_CONNECTION_TIMEOUT=%1")
+                             .arg(m_loginTimeout));
     if (!db.open()) {
         const QSqlError e = db.lastError();
         throw DatabaseError(cleanErrorText(e.databaseText().isEmpty() ? e.text() : e.databaseText()));
     }
+    // The session setup goes the way of every statement, under the same query timeout.
     for (const QString& statement : m_sessionSetup) {
-        QSqlQuery q(db);
-        q.setForwardOnly(true);
-        ++m_batches;
-        if (!q.exec(statement)) {
-            const QSqlError e = q.lastError();
-            q.finish();
-            db.close();
-            throw DatabaseError(cleanErrorText(e.text()),
-                                isLinkFailure(e.text(), e.nativeErrorCode()));
-        }
-        while (q.next()) {
-        }
-        while (q.nextResult()) {
-            while (q.next()) {
-            }
+        try {
+            execute(statement, false);
+        } catch (const DatabaseError& e) {
+            close();
+            throw DatabaseError(e.text(), e.connectionLost());
         }
     }
 }
@@ -319,6 +311,10 @@ void Connection::fail(const QString& rawText, const QString& nativeCode) {
 
 ResultData Connection::run(const QString& sql, bool wantRows) {
     open();
+    return execute(sql, wantRows);
+}
+
+ResultData Connection::execute(const QString& sql, bool wantRows) {
     // The statement runs on Qt's own ODBC connection (its options and session untouched), but
     // is read straight through ODBC: Qt's row-by-row QVariant machinery cost as much as the
     // whole round trip. Forward-only text execution stays a plain SQL batch on the wire.
@@ -334,6 +330,10 @@ ResultData Connection::run(const QString& sql, bool wantRows) {
             if (error.messages.isEmpty()) error.messages << QStringLiteral("Cannot allocate a statement");
         } else {
             SQLSetStmtAttr(h, SQL_ATTR_CURSOR_TYPE, reinterpret_cast<SQLPOINTER>(SQL_CURSOR_FORWARD_ONLY),
+                           SQL_IS_UINTEGER);
+            // The driver cancels the statement when the server has not answered in time and
+            // reports "Timeout expired"; the connection stays usable.
+            SQLSetStmtAttr(h, SQL_ATTR_QUERY_TIMEOUT, reinterpret_cast<SQLPOINTER>(SQLULEN(m_queryTimeout)),
                            SQL_IS_UINTEGER);
             ++m_batches;
             SQLRETURN r = SQLExecDirectW(

@@ -48,6 +48,16 @@ public:
     // opens it again (and sends the session setup again) before running.
     ResultData run(const QString& sql, bool wantRows);
 
+    // Seconds a statement may wait for the server's answer before it is cancelled and reported
+    // as an error ("Timeout expired"); 0 waits for ever. Applies to every later statement.
+    void setQueryTimeout(int seconds) { m_queryTimeout = qMax(0, seconds); }
+    int queryTimeout() const { return m_queryTimeout; }
+    // Seconds a connection attempt may take, the login included; used by the next open().
+    void setLoginTimeout(int seconds) { m_loginTimeout = qMax(0, seconds); }
+    int loginTimeout() const { return m_loginTimeout; }
+    static constexpr int kDefaultQueryTimeout = 30;
+    static constexpr int kDefaultLoginTimeout = 15;
+
     // Number of batches sent since creation (benchmarks and tests).
     qint64 batchesSent() const { return m_batches; }
 
@@ -63,9 +73,12 @@ private:
     QString m_odbcString;
     QStringList m_sessionSetup;
     qint64 m_batches = 0;
+    int m_queryTimeout = kDefaultQueryTimeout;
+    int m_loginTimeout = kDefaultLoginTimeout;
 
     QSqlDatabase database() const;
     bool linkIsDead() const;     // asks the ODBC driver whether the link is gone
+    ResultData execute(const QString& sql, bool wantRows);   // on the open connection
     [[noreturn]] void fail(const QString& rawText, const QString& nativeCode);
 };
 

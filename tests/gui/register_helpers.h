@@ -89,8 +89,11 @@ inline QString removalBatch(const Selection& s, int student, int row, const QStr
     return QStringLiteral("SET XACT_ABORT ON\r\nBEGIN TRAN\r\n") +
            "DELETE FROM DisciplineForStudent WHERE (id_disciplineForStudent = " + num(row) + ")\r\n" +
            "INSERT INTO QTL_LOG([table], [row_id], [descr], [QTL_User], [comp]) VALUES('DisciplineForStudent', " +
-           num(row) + ", '" + descr + "', '" + l + "', '" + c + "')\r\nCOMMIT TRAN\r\n";
+           num(row) + ", '" + descr + "', '" + l + "', '" + c + "')\r\nCOMMIT TRAN\r\nSET XACT_ABORT OFF\r\n";
 }
+
+// What follows a failed removal batch: the open transaction ended, the error rules restored.
+inline const QString kEndTransaction = QStringLiteral("IF @@TRANCOUNT > 0 ROLLBACK TRAN\r\nSET XACT_ABORT OFF\r\n");
 
 inline QString confirmation(const QString& teacher, const QString& discipline) {
     return "Вы действительно хотите удалить выбранных студентов от преподавателя \"" + teacher +

@@ -214,8 +214,9 @@ TEST_F(Removing, AuditFailureKeepsTheRegistration) {
     const int m = mark();
     clickRemove();
     const QStringList got = since(m);
-    ASSERT_EQ(got.size(), 2);
+    ASSERT_EQ(got.size(), 3);
     EXPECT_EQ(got[1], removalBatch(kSelection, demo::kStudentBelova, row, qtl::g_signIn.CurrentLogin, comp()));
+    EXPECT_EQ(got[2], kEndTransaction);
     EXPECT_EQ(registrationId(demo::kStudentBelova, demo::kDisciplineA), row);
     EXPECT_EQ(count(QStringLiteral("DisciplineForStudent")), before);
     EXPECT_EQ(auditRows(), logBefore);

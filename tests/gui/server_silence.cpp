@@ -1,0 +1,239 @@
+// A server that stops answering never freezes the window for good: the sign-in, a chain step
+// and a removal each end with an error after the timeout, and the next action works. And a
+// removal batch that the server ends with its transaction open is closed by the workstation.
+#include "login_helpers.h"
+#include "register_helpers.h"
+
+#include <QElapsedTimer>
+
+namespace {
+
+namespace demo = devserver::qtl::demo;
+
+// Short timeouts keep the tests quick; the program's own are 30 s for a statement and 15 s for
+// a connection.
+constexpr int kQueryTimeout = 3;
+constexpr int kLoginTimeout = 3;
+
+// ---- sign-in
+
+class SilentSignIn : public qtltest::login::LoginTest {
+protected:
+    qtltest::DevServer::Options serverOptions() const override {
+        qtltest::DevServer::Options o;
+        o.stallOn = QStringLiteral("GET_USER");
+        return o;
+    }
+    void shorten() {
+        qtl::DM_MB->ADOCon->setQueryTimeout(kQueryTimeout);
+        qtl::DM_MB->ADOCon->setLoginTimeout(kLoginTimeout);
+    }
+};
+
+TEST_F(SilentSignIn, ProgramTimeoutsAreThirtyAndFifteenSeconds) {
+    EXPECT_EQ(qtl::DM_MB->ADOCon->queryTimeout(), 30);
+    EXPECT_EQ(qtl::DM_MB->ADOCon->loginTimeout(), 15);
+}
+
+TEST_F(SilentSignIn, UnansweredLoginProcedureEndsInAnErrorAndTheNextPressWorks) {
+    shorten();
+    QElapsedTimer t;
+    t.start();
+    attempt(QStringLiteral("operator"), QStringLiteral("operator"));
+    const qint64 ms = t.elapsed();
+    std::printf("[timeout] GET_USER unanswered: the press ended after %.1f s\n", ms / 1000.0);
+    EXPECT_FALSE(accepted());
+    EXPECT_GE(ms, kQueryTimeout * 1000 - 200);
+    EXPECT_LT(ms, kQueryTimeout * 1000 * 4);
+    const QString shown = label() + boxes->texts().join(QLatin1Char('|'));
+    EXPECT_TRUE(shown.contains(QStringLiteral("Timeout expired"), Qt::CaseInsensitive)) << qPrintable(shown);
+
+    server->restartWith({});
+    attempt(QStringLiteral("operator"), QStringLiteral("operator"));
+    EXPECT_TRUE(accepted()) << qPrintable(label());
+}
+
+class DeafServer : public SilentSignIn {
+protected:
+    qtltest::DevServer::Options serverOptions() const override {
+        qtltest::DevServer::Options o;
+        o.stallLogin = true;
+        return o;
+    }
+};
+
+TEST_F(DeafServer, ConnectionAttemptGivesUpAfterTheLoginTimeout) {
+    shorten();
+    QElapsedTimer t;
+    t.start();
+    attempt(QStringLiteral("operator"), QStringLiteral("operator"));
+    const qint64 ms = t.elapsed();
+    std::printf("[timeout] server that never answers: the press ended after %.1f s\n", ms / 1000.0);
+    EXPECT_FALSE(accepted());
+    // The press tries twice: the settings-file connection, then again for the login procedure.
+    EXPECT_GE(ms, kLoginTimeout * 1000 - 200);
+    EXPECT_LT(ms, 2 * kLoginTimeout * 1000 + 1500);
+    EXPECT_FALSE(label().isEmpty() && boxes->texts().isEmpty());
+
+    server->restartWith({});
+    attempt(QStringLiteral("operator"), QStringLiteral("operator"));
+    EXPECT_TRUE(accepted()) << qPrintable(label());
+}
+
+// ---- the main window
+
+using namespace qtltest::reg;
+
+class SilentServer : public RegistrationTest {
+protected:
+    void restartStalling(const QString& pattern) {
+        qtltest::DevServer::Options o = options;
+        o.stallOn = pattern;
+        server->restartWith(o);
+        qtl::DM_MB->ADOCon->close();
+        qtl::DM_MB->ADOCon->setQueryTimeout(kQueryTimeout);
+    }
+    void restartHealthy() {
+        server->restartWith(options);
+        qtl::DM_MB->ADOCon->close();
+    }
+    // The server's view of the session at the next statement.
+    qtltest::LogEntry probe() {
+        const int m = int(server->log().size());
+        qtl::DM_MB->ADOCon->run(QStringLiteral("SELECT 2 AS probe"), true);
+        const auto log = server->log();
+        for (int i = m; i < log.size(); ++i)
+            if (log[i].text.startsWith(QStringLiteral("SELECT 2 AS probe"))) return log[i];
+        ADD_FAILURE() << "the probe did not reach the server";
+        return {};
+    }
+};
+
+TEST_F(SilentServer, ChainStepEndsInAnErrorAfterTheTimeoutAndTheNextPickWorks) {
+    signIn();
+    chainTo();
+    restartStalling(QStringLiteral("GET_KPV_Students"));
+    boxes.clear();
+    QElapsedTimer t;
+    t.start();
+    pickInList(w()->DBLookupComboBox3, QStringLiteral("ИТ-21"));
+    const qint64 ms = t.elapsed();
+    std::printf("[timeout] group step unanswered: the pick ended after %.1f s\n", ms / 1000.0);
+    ASSERT_EQ(errorTexts().size(), 1) << qPrintable(boxes.texts().join('|'));
+    EXPECT_TRUE(errorTexts()[0].contains(QStringLiteral("Timeout expired"), Qt::CaseInsensitive))
+        << qPrintable(errorTexts()[0]);
+    EXPECT_GE(ms, kQueryTimeout * 1000 - 200);
+    EXPECT_LT(ms, kQueryTimeout * 1000 * 4);
+
+    restartHealthy();
+    boxes.clear();
+    repick(w()->DBLookupComboBox3, QStringLiteral("ИТ-21"));
+    EXPECT_TRUE(boxes.shown().isEmpty()) << qPrintable(boxes.texts().join('|'));
+    EXPECT_EQ(w()->CheckListBox1->count(), demo::kGroupOz0Students);
+}
+
+TEST_F(SilentServer, RemovalThatTimesOutKeepsTheRegistrationAndLeavesNoTransaction) {
+    signIn();
+    chainTo(QStringLiteral("ИТ-21"));
+    const int row = registrationId(demo::kStudentBelova, demo::kDisciplineA, 1);
+    restartStalling(QStringLiteral("INSERT INTO QTL_LOG"));
+    // The same session from here on: the probe must see what the removal left.
+    qtl::DM_MB->ADOCon->open();
+    selectStreamLines({lineOfRegistration(row)});
+    const int logRows = count(QStringLiteral("QTL_LOG"));
+    boxes.clear();
+    const int m = mark();
+    QElapsedTimer t;
+    t.start();
+    clickRemove();
+    std::printf("[timeout] removal unanswered: the click ended after %.1f s\n", t.elapsed() / 1000.0);
+    ASSERT_EQ(errorTexts().size(), 1) << qPrintable(boxes.texts().join('|'));
+    EXPECT_TRUE(errorTexts()[0].contains(QStringLiteral("Timeout expired"), Qt::CaseInsensitive))
+        << qPrintable(errorTexts()[0]);
+    EXPECT_EQ(since(m).value(2), kEndTransaction);
+    const qtltest::LogEntry next = probe();
+    EXPECT_EQ(next.tranCount, 0);
+    EXPECT_EQ(next.xactAbort, 0);
+    EXPECT_EQ(registrationId(demo::kStudentBelova, demo::kDisciplineA, 1), row);
+    EXPECT_EQ(count(QStringLiteral("QTL_LOG")), logRows);
+}
+
+// ---- a batch the server ends with its transaction still open
+
+class MissingAuditTable : public RegistrationTest {
+protected:
+    qtltest::LogEntry probe() {
+        const int m = int(server->log().size());
+        qtl::DM_MB->ADOCon->run(QStringLiteral("SELECT 3 AS probe"), true);
+        const auto log = server->log();
+        for (int i = m; i < log.size(); ++i)
+            if (log[i].text.startsWith(QStringLiteral("SELECT 3 AS probe"))) return log[i];
+        ADD_FAILURE() << "the probe did not reach the server";
+        return {};
+    }
+};
+
+// On the server an object that is missing is found missing only when its statement is reached:
+// the DELETE has run, the batch stops there and its transaction stays open, XACT_ABORT or not.
+TEST_F(MissingAuditTable, RemovalIsUndoneAndTheSessionGoesOnOutsideAnyTransaction) {
+    signIn();
+    chainTo(QStringLiteral("ИТ-21"));
+    const int row = registrationId(demo::kStudentBelova, demo::kDisciplineA, 1);
+    server->stop();
+    server->sqliteExec(QStringLiteral("ALTER TABLE QTL_LOG RENAME TO QTL_LOG_moved"));
+    server->restart();
+    qtl::DM_MB->ADOCon->close();
+    qtl::DM_MB->ADOCon->open();
+    selectStreamLines({lineOfRegistration(row)});
+    boxes.clear();
+    const int m = mark();
+    clickRemove();
+
+    ASSERT_EQ(errorTexts().size(), 1) << qPrintable(boxes.texts().join('|'));
+    EXPECT_EQ(errorTexts()[0], QStringLiteral("Invalid object name 'QTL_LOG'."));
+    const QStringList got = since(m);
+    ASSERT_EQ(got.size(), 3) << qPrintable(got.join('|'));
+    EXPECT_EQ(got[1], removalBatch({demo::kFacultyA, demo::kYearCurrent, demo::kKafedraA, demo::kTeacherA,
+                                    demo::kWsAutumn, demo::kDisciplineA, demo::kCreditsA, demo::kExamA,
+                                    demo::kGroupOz0, demo::kStreamNamed},
+                                   demo::kStudentBelova, row, qtl::g_signIn.CurrentLogin, comp()));
+    EXPECT_EQ(got[2], kEndTransaction);
+    // The cleanup ran on a session whose transaction the failed batch had left open.
+    const auto log = server->log();
+    for (const auto& e : log) {
+        if (e.text == kEndTransaction) {
+            EXPECT_EQ(e.tranCount, 1);
+        }
+    }
+    const qtltest::LogEntry next = probe();
+    EXPECT_EQ(next.tranCount, 0);
+    EXPECT_EQ(next.xactAbort, 0);
+    EXPECT_EQ(registrationId(demo::kStudentBelova, demo::kDisciplineA, 1), row);
+
+    // What the operator does next in this session is kept when the workstation disconnects.
+    repick(w()->DBLookupComboBox3, QStringLiteral("ИТ-21"));
+    tick(demo::kStudentZhdanov);
+    boxes.clear();
+    clickRegister();
+    EXPECT_TRUE(boxes.shown().isEmpty()) << qPrintable(boxes.texts().join('|'));
+    qtl::DM_MB->ADOCon->close();
+    server->stop();
+    EXPECT_GT(registrationId(demo::kStudentZhdanov, demo::kDisciplineA), 0);
+}
+
+// A removal that succeeds leaves the session's error rules as they were.
+TEST_F(MissingAuditTable, SuccessfulRemovalLeavesXactAbortOff) {
+    signIn();
+    chainTo(QStringLiteral("ИТ-21"));
+    const int row = registrationId(demo::kStudentBelova, demo::kDisciplineA, 1);
+    selectStreamLines({lineOfRegistration(row)});
+    boxes.clear();
+    clickRemove();
+    EXPECT_TRUE(errorTexts().isEmpty()) << qPrintable(boxes.texts().join('|'));
+    EXPECT_EQ(registrationId(demo::kStudentBelova, demo::kDisciplineA, 1), 0);
+    const qtltest::LogEntry next = probe();
+    EXPECT_EQ(next.tranCount, 0);
+    EXPECT_EQ(next.xactAbort, 0);
+}
+
+}  // namespace
