@@ -6,6 +6,10 @@
 // anyone writing a row for it.
 #include "frame_helpers.h"
 #include "register_helpers.h"
+#include "search_helpers.h"
+
+#include "Unit4.h"
+#include "Unit5.h"
 
 #include <QFile>
 #include <QSet>
@@ -319,6 +323,38 @@ TEST_P(FaultEveryStatement, StreamEditor) {
             QApplication::processEvents();
         });
     report("stream editor", GetParam(), o);
+}
+
+TEST_P(FaultEveryStatement, RegistrationsWindowDelete) {
+    signIn();
+    std::unique_ptr<qtl::TForm4> search;
+    std::unique_ptr<qtl::TForm5> regs;
+    const Outcome o = loop(
+        GetParam(),
+        [&] {
+            regs.reset();
+            search = std::make_unique<qtl::TForm4>(w());
+            search->show();
+            qtltest::lookup::typeText(search->RzEdit1, QStringLiteral("Петров П"));
+            const int row = qtl::DM_MB->ADOQ_SGM->findRow(QStringLiteral("id_student"), demo::kStudentFullCredits);
+            ASSERT_GE(row, 0);
+            const QRect cell = search->DBGridEh1->visualRect(search->DBGridEh1->model()->index(row, 0));
+            QTest::mouseClick(search->DBGridEh1->viewport(), Qt::LeftButton, Qt::NoModifier, cell.center());
+            regs = std::make_unique<qtl::TForm5>(search.get());
+            regs->show();
+            QApplication::processEvents();
+            ASSERT_GE(qtl::DM_MB->ADOQ_V_DFS->recordCount(), 2);
+            const QRect second = regs->DBGridEh1->visualRect(regs->DBGridEh1->model()->index(1, 1));
+            QTest::mouseClick(regs->DBGridEh1->viewport(), Qt::LeftButton, Qt::NoModifier, second.center());
+            ASSERT_EQ(qtl::DM_MB->ADOQ_V_DFS->currentRow(), 1);
+        },
+        [&] {
+            regs->RzBitBtn1->click();
+            QApplication::processEvents();
+        });
+    regs.reset();
+    search.reset();
+    report("registrations window delete", GetParam(), o);
 }
 
 INSTANTIATE_TEST_SUITE_P(Faults, FaultEveryStatement, ::testing::Values(Fault::Fail, Fault::Drop),
