@@ -759,6 +759,75 @@ TEST_F(Catalogue, FailedStatementErrorReachesTheClient) {
     EXPECT_TRUE(r.error.contains(QStringLiteral("NULL"), Qt::CaseInsensitive)) << r.error.toStdString();
 }
 
+// Fault injection by count through the workstation's client stack, and the session state in the log.
+TEST(FaultInjection, CountsStatementsFromOpenOrFromTheMarkAndLogsTheSessionState) {
+    qtltest::DevServer::Options options;
+    options.failNth = 3;
+    qtltest::DevServer server(options);
+    server.start();
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QODBC"), QStringLiteral("fault-count"));
+        db.setDatabaseName(server.odbcString());
+        ASSERT_TRUE(db.open()) << db.lastError().text().toStdString();
+        // Whatever the client sent at open (one statement a batch) counts too.
+        const int atOpen = server.batches().size();
+        ASSERT_LT(atOpen, 3);
+        for (int k = 1; k <= 3; ++k) {
+            const QString sql = QStringLiteral("SELECT %1").arg(k);
+            const Result r = run(db, sql);
+            if (atOpen + k == 3) {
+                EXPECT_FALSE(r.ok) << k;
+                EXPECT_TRUE(r.error.contains(QStringLiteral("Injected failure: ") + sql)) << r.error.toStdString();
+            } else {
+                EXPECT_TRUE(r.ok) << k << r.error.toStdString();
+            }
+        }
+        ASSERT_TRUE(run(db, QStringLiteral("BEGIN TRAN")).ok);
+        EXPECT_TRUE(run(db, QStringLiteral("SET XACT_ABORT ON")).ok);
+        EXPECT_TRUE(run(db, QStringLiteral("ROLLBACK TRAN")).ok);
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("fault-count"));
+    const QVector<qtltest::LogEntry> log = server.log();
+    QVector<qtltest::LogEntry> batches;
+    for (const auto& e : log)
+        if (e.kind == QLatin1String("batch")) batches << e;
+    ASSERT_GE(batches.size(), 6);
+    const auto last = batches.size() - 1;
+    EXPECT_EQ(batches[0].tranCount, 0);
+    EXPECT_EQ(batches[0].xactAbort, 0);
+    EXPECT_EQ(batches[last - 1].text, QStringLiteral("SET XACT_ABORT ON"));
+    EXPECT_EQ(batches[last - 1].tranCount, 1);   // left by BEGIN TRAN
+    EXPECT_EQ(batches[last - 1].xactAbort, 0);
+    EXPECT_EQ(batches[last].tranCount, 1);
+    EXPECT_EQ(batches[last].xactAbort, 1);
+    for (const auto& e : log)
+        if (e.kind == QLatin1String("login")) {
+            EXPECT_EQ(e.tranCount, -1);
+            EXPECT_EQ(e.xactAbort, -1);
+        }
+
+    // With a mark nothing counts before it; after it the second statement fails.
+    options.failNth = 2;
+    options.faultMark = qtltest::DevServer::faultMarkText();
+    server.restartWith(options);
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QODBC"), QStringLiteral("fault-mark"));
+        db.setDatabaseName(server.odbcString());
+        ASSERT_TRUE(db.open()) << db.lastError().text().toStdString();
+        for (const char* sql : {"SELECT 1", "SELECT 2", "SELECT 3"})   // no mark yet: nothing counts
+            EXPECT_TRUE(run(db, QString::fromLatin1(sql)).ok) << sql;
+        const Result mark = run(db, qtltest::DevServer::faultMarkText());
+        EXPECT_TRUE(mark.ok);
+        EXPECT_EQ(mark.rows.size(), 1);
+        EXPECT_TRUE(run(db, QStringLiteral("SELECT 1")).ok);
+        EXPECT_FALSE(run(db, QStringLiteral("SELECT 2")).ok);
+        EXPECT_TRUE(run(db, QStringLiteral("SELECT 3")).ok);
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("fault-mark"));
+}
+
 // Registering looks up the stream's faculty in RRNK_krdt_kolst; a stream without that row would
 // leave the INSERT with an empty value and fail. The large data must have it for every stream.
 TEST(LargeDemo, EveryStreamHasItsFacultyRow) {
