@@ -1052,7 +1052,7 @@ std::string firstWords(const std::string& statementText, std::size_t words) {
 namespace {
 
 PlannedStatement planStatement(const std::vector<Token>& raw, bool bareRoutine, const std::string& batch,
-                               const Catalog& catalog);
+                               const Catalog& catalog, int depth = 0);
 
 Token keyword(const char* word, std::size_t at) {
     Token t;
@@ -1073,7 +1073,12 @@ Token number(const char* digits, std::size_t at) {
 // IF <condition> <statement>: the condition becomes a SELECT that gives 1 when it holds, so it is
 // evaluated with the session's data when the IF is reached. BEGIN ... END blocks and ELSE are not
 // supported and fail the batch before anything runs.
-void planIf(const std::vector<Token>& toks, const std::string& batch, const Catalog& catalog, PlannedStatement& st) {
+void planIf(const std::vector<Token>& toks, const std::string& batch, const Catalog& catalog, PlannedStatement& st,
+            int nesting) {
+    // IF nested in IF plans, compiles and runs recursively: a hostile batch must not exhaust the stack.
+    if (nesting >= kMaxNesting)
+        throw TsqlError(191, 15, "Some part of your SQL statement is nested too deeply. Rewrite the query or break "
+                                 "it up into smaller queries.");
     const std::size_t b = ifBodyStart(toks);
     if (b == 0) throw syntaxErrorNear(toks.back().text);
     if (b == 1) throw syntaxErrorNear(toks[1].text);
@@ -1095,11 +1100,11 @@ void planIf(const std::vector<Token>& toks, const std::string& batch, const Cata
     Translator tr(catalog);
     st.sql = tr.statement(cond, nullptr);
     const std::vector<Token> body(toks.begin() + static_cast<std::ptrdiff_t>(b), toks.end());
-    st.body.push_back(planStatement(body, false, batch, catalog));
+    st.body.push_back(planStatement(body, false, batch, catalog, nesting + 1));
 }
 
 PlannedStatement planStatement(const std::vector<Token>& raw, bool bareRoutine, const std::string& batch,
-                               const Catalog& catalog) {
+                               const Catalog& catalog, int depth) {
     PlannedStatement st;
     st.text = batch.substr(raw.front().begin, raw.back().end - raw.front().begin);
     const Token& first = raw.front();
@@ -1113,7 +1118,7 @@ PlannedStatement planStatement(const std::vector<Token>& raw, bool bareRoutine, 
     } else if (w == "BEGIN" || w == "COMMIT" || w == "ROLLBACK") {
         planTran(raw, st);
     } else if (w == "IF") {
-        planIf(raw, batch, catalog, st);
+        planIf(raw, batch, catalog, st, depth);
     } else if (w == "SELECT" || w == "INSERT" || w == "UPDATE" || w == "DELETE") {
         st.kind = w == "SELECT" ? StmtKind::Select
                   : w == "INSERT" ? StmtKind::Insert

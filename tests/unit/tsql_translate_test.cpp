@@ -231,6 +231,10 @@ TEST(TsqlTranslate, IfGuardsTheOneStatementAfterItsCondition) {
     EXPECT_EQ(errorOf("IF ROLLBACK"), 156);
     EXPECT_EQ(errorOf("IF 1 = 1"), 102);
     EXPECT_EQ(errorOf("IF @x = 1 SELECT 1"), 137);
+    // IF nested without end is refused, not recursed into until the stack runs out.
+    std::string deep;
+    for (int i = 0; i < 20000; ++i) deep += "IF 1 = 1 ";
+    EXPECT_EQ(errorOf(deep + "SELECT 1"), 191);
 }
 
 // Every read the workstation sends translates (running them is the engine test's part).
