@@ -2,6 +2,7 @@
 
 #include "dm_u.h"
 #include "main_u.h"
+#include "platform/ApplicationTitle.h"
 #include "platform/Guard.h"
 #include "platform/MessageBoxes.h"
 #include "platform/Query.h"
@@ -520,7 +521,7 @@ bool TForm8::TryLogin(Connection* connection, const QString& newPassword) {
     // 2. Titles, from the base caption every time.
     const QString caption = ComposeMainCaption();
     if (m_mainWindow) m_mainWindow->setWindowTitle(caption);
-    QGuiApplication::setApplicationDisplayName(caption);
+    setApplicationTitle(caption);
 
     // 3.-8.
     auto query = std::make_unique<Query>(connection, QStringLiteral("ADOQuery1"));

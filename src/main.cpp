@@ -2,6 +2,7 @@
 #include "Unit10.h"
 #include "dm_u.h"
 #include "main_u.h"
+#include "platform/ApplicationTitle.h"
 #include "platform/MessageBoxes.h"
 #include "util/errors.h"
 
@@ -9,7 +10,7 @@
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
-    QGuiApplication::setApplicationDisplayName(QStringLiteral("QTL 33 Регистратор студентов"));
+    qtl::setApplicationTitle(QStringLiteral("QTL 33 Регистратор студентов"));
     qtl::InstallFontSubstitutes();
 
     qtl::DM_MB = new qtl::TDM_MB(&app);

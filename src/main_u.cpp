@@ -5,6 +5,7 @@
 #include "Unit2.h"
 #include "Unit5.h"
 #include "dm_u.h"
+#include "platform/ApplicationTitle.h"
 #include "platform/Guard.h"
 #include "platform/MessageBoxes.h"
 #include "util/errors.h"
@@ -1187,7 +1188,7 @@ void TForm1::SpeedButton1Click() {
                 qint64(oz == 0 ? g_signIn.CreditLimitForOz0 : g_signIn.CreditLimitForOz1) + 5;
             if (held + StrToInt(krdt) > limit) {
                 MessageBoxes::ask(this, QStringLiteral("Количество кредитов превышено!!!"),
-                                  QGuiApplication::applicationDisplayName(), MbIcon::None,
+                                  applicationTitle(), MbIcon::None,
                                   MbButtons::Ok);
                 continue;
             }

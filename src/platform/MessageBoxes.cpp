@@ -1,8 +1,12 @@
 #include "platform/MessageBoxes.h"
 
+#include "platform/ApplicationTitle.h"
+
+#include <QAbstractButton>
 #include <QApplication>
-#include <QGuiApplication>
 #include <QMessageBox>
+
+#include <utility>
 
 namespace qtl {
 
@@ -33,6 +37,16 @@ public:
             box.setDefaultButton(QMessageBox::Yes);
             break;
         }
+        // Qt's own texts of these buttons are English unless a translation is installed; the
+        // operator reads them in Russian.
+        const std::pair<QMessageBox::StandardButton, QString> texts[] = {
+            {QMessageBox::Ok, QStringLiteral("OK")},
+            {QMessageBox::Cancel, QStringLiteral("Отмена")},
+            {QMessageBox::Yes, QStringLiteral("Да")},
+            {QMessageBox::No, QStringLiteral("Нет")},
+        };
+        for (const auto& [which, text] : texts)
+            if (QAbstractButton* button = box.button(which)) button->setText(text);
         switch (box.exec()) {
         case QMessageBox::Ok: return MbResult::Ok;
         case QMessageBox::Yes: return MbResult::Yes;
@@ -56,9 +70,7 @@ MessageBoxes& MessageBoxes::instance() { return g_installed ? *g_installed : g_r
 void MessageBoxes::install(MessageBoxes* boxes) { g_installed = boxes; }
 
 void MessageBoxes::showError(QWidget* parent, const QString& text) {
-    QString caption = QGuiApplication::applicationDisplayName();
-    if (caption.isEmpty()) caption = QCoreApplication::applicationName();
-    instance().show(parent, text, caption, MbIcon::Error, MbButtons::Ok);
+    instance().show(parent, text, applicationTitle(), MbIcon::Error, MbButtons::Ok);
 }
 
 }  // namespace qtl

@@ -2,6 +2,8 @@
 // form of study, the rows written, the lists rebuilt and the registration deadline.
 #include "register_helpers.h"
 
+#include "platform/ApplicationTitle.h"
+
 using namespace qtltest::reg;
 
 namespace {
@@ -99,7 +101,7 @@ TEST_F(Registering, ThreeTickedSecondOverLimitWritesFirstAndThird) {
     ASSERT_EQ(boxes.shown().size(), 1);
     EXPECT_EQ(boxes.shown()[0].text, kOverLimitText);
     // Under the application's title (the sign-in has set it), not the notice caption.
-    EXPECT_EQ(boxes.shown()[0].caption, QGuiApplication::applicationDisplayName());
+    EXPECT_EQ(boxes.shown()[0].caption, qtl::applicationTitle());
     EXPECT_TRUE(boxes.shown()[0].caption.startsWith(QStringLiteral("QTL 33")));
     EXPECT_EQ(boxes.shown()[0].buttons, qtl::MbButtons::Ok);
 

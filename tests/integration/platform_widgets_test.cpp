@@ -1,6 +1,7 @@
 // The check list, the multi-select list, the grid and the event guard, driven by real input.
 #include "platform_fixture.h"
 
+#include "platform/ApplicationTitle.h"
 #include "platform/DbGrid.h"
 #include "platform/Guard.h"
 #include "platform/ItemLists.h"
@@ -138,7 +139,7 @@ TEST(GuardTest, ExceptionsEndTheHandlerAndShowTheirText) {
     ASSERT_EQ(recorder.shown().size(), 3);
     EXPECT_EQ(recorder.shown()[0].icon, MbIcon::Error);
     EXPECT_EQ(recorder.shown()[0].buttons, MbButtons::Ok);
-    EXPECT_EQ(recorder.shown()[0].caption, QGuiApplication::applicationDisplayName());
+    EXPECT_EQ(recorder.shown()[0].caption, qtl::applicationTitle());
 
     // Handlers may take the signal's argument.
     int sum = 0;
