@@ -50,11 +50,13 @@ QFont captionFont(bool underline = false) {
     return f;
 }
 
+// The colour of enabled text; disabled controls keep the style's grey, so the operator can
+// tell the steps not open yet from the ones that are.
 void setTextColour(QWidget* w, const QColor& c) {
     QPalette p = w->palette();
-    p.setColor(QPalette::WindowText, c);
-    p.setColor(QPalette::Text, c);
-    p.setColor(QPalette::ButtonText, c);
+    for (QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive})
+        for (QPalette::ColorRole role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
+            p.setColor(group, role, c);
     w->setPalette(p);
 }
 

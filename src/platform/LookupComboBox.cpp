@@ -1,21 +1,25 @@
 #include "platform/LookupComboBox.h"
 
 #include <QAbstractItemView>
+#include <QItemSelectionModel>
 #include <QApplication>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QSignalBlocker>
+#include <QWheelEvent>
 
 namespace qtl {
 
 LookupComboBox::LookupComboBox(QWidget* parent) : QComboBox(parent) {
     setEditable(false);
     setMaxVisibleItems(25);
+    // Navy text while enabled; a disabled box keeps the style's grey so the operator sees which
+    // steps of the chain are not open yet.
     QPalette pal = palette();
     const QColor navy(0, 0, 128);
-    pal.setColor(QPalette::Text, navy);
-    pal.setColor(QPalette::ButtonText, navy);
-    pal.setColor(QPalette::WindowText, navy);
+    for (QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive})
+        for (QPalette::ColorRole role : {QPalette::Text, QPalette::ButtonText, QPalette::WindowText})
+            pal.setColor(group, role, navy);
     setPalette(pal);
     // Every operator pick, from the drop-down list or the keys the base class handles, goes
     // through pick(): also a pick of the row already shown.
@@ -127,6 +131,11 @@ void LookupComboBox::showPopup() {
     if (m_readOnly) return;
     m_popupOpen = true;
     QComboBox::showPopup();
+    // The list takes the focus as it opens, and a list view that gets the focus without a current
+    // row makes its first row current: the first Down would then land on the second row. With no
+    // row held, the list has no current row, so Down goes to the first one.
+    if (currentIndex() < 0 && view() && view()->selectionModel())
+        view()->selectionModel()->setCurrentIndex(QModelIndex(), QItemSelectionModel::Clear);
 }
 
 void LookupComboBox::hidePopup() {
@@ -143,6 +152,12 @@ void LookupComboBox::mousePressEvent(QMouseEvent* event) {
     QComboBox::mousePressEvent(event);
 }
 
+void LookupComboBox::wheelEvent(QWheelEvent* event) {
+    // A wheel turned over the window must not pick rows of whatever box lies under the mouse
+    // (QComboBox picks even in a box without focus, and changes a read-only box's text).
+    event->ignore();
+}
+
 void LookupComboBox::keyPressEvent(QKeyEvent* event) {
     emit keyPressed(event);
     const bool plain = !(event->modifiers() & (Qt::AltModifier | Qt::ControlModifier));
@@ -151,6 +166,22 @@ void LookupComboBox::keyPressEvent(QKeyEvent* event) {
         // Leave focus keys to the window; nothing else moves a read-only box.
         if (key == Qt::Key_Tab || key == Qt::Key_Backtab) QComboBox::keyPressEvent(event);
         else event->accept();
+        return;
+    }
+    if (key == Qt::Key_Home || key == Qt::Key_End || key == Qt::Key_PageUp ||
+        key == Qt::Key_PageDown || key == Qt::Key_Left || key == Qt::Key_Right) {
+        // QComboBox would pick the first, last or a neighbouring row here.
+        event->accept();
+        return;
+    }
+    if ((key == Qt::Key_Up || key == Qt::Key_Down) && (event->modifiers() & Qt::AltModifier)) {
+        // Alt+Up and Alt+Down open the list (QComboBox would pick the row above on Alt+Up).
+        event->accept();
+        showPopup();
+        return;
+    }
+    if ((key == Qt::Key_Up || key == Qt::Key_Down) && !plain) {
+        event->accept();
         return;
     }
     if (plain && (key == Qt::Key_Up || key == Qt::Key_Down)) {

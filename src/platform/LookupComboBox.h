@@ -6,6 +6,8 @@
 //  4. A pick by the operator (mouse in the drop-down list, Up/Down on the closed box, type-ahead)
 //     makes the row current, takes its key and emits clicked(), also for the row already held.
 //  5. Setting the key from code never emits clicked().
+// Nothing else picks: the mouse wheel and Home, End, PageUp, PageDown (which QComboBox would
+// turn into picks, each one running a step of the selection chain) leave the box as it is.
 #pragma once
 
 #include "platform/Query.h"
@@ -47,6 +49,7 @@ signals:
 protected:
     void keyPressEvent(QKeyEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
+    void wheelEvent(QWheelEvent* event) override;
     void showPopup() override;
     void hidePopup() override;
 

@@ -52,7 +52,7 @@ TEST_F(MainWindowLayout, RegionsAndControlsAtStart) {
         EXPECT_EQ(r.box->geometry().topLeft(), QPoint(139, r.top));
         EXPECT_EQ(r.box->height(), 21);
         EXPECT_EQ(r.box->maxVisibleItems(), 25);
-        EXPECT_EQ(r.box->palette().color(QPalette::ButtonText), QColor(0, 0, 128));
+        EXPECT_EQ(r.box->palette().color(QPalette::Active, QPalette::ButtonText), QColor(0, 0, 128));
         EXPECT_EQ(r.box->isEnabled(), r.box == f->DBLookupComboBox1);
         EXPECT_FALSE(r.box->hasKey());
     }
