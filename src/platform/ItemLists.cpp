@@ -1,6 +1,8 @@
 #include "platform/ItemLists.h"
 
 #include <QApplication>
+#include <QItemSelectionModel>
+#include <QPen>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
@@ -49,6 +51,19 @@ public:
             painter->drawText(textRect.adjusted(2, 0, 0, 0), Qt::AlignLeft | Qt::AlignVCenter,
                               index.data(Qt::DisplayRole).toString());
         }
+        if (option.state & QStyle::State_HasFocus) {
+            // The keyboard's line gets a dotted frame around its text part, drawn here because
+            // the style draws focus frames only after focus moved by keyboard, if at all.
+            QPen pen(selected ? option.palette.highlightedText().color()
+                              : option.palette.text().color());
+            pen.setStyle(Qt::DotLine);
+            pen.setCosmetic(true);
+            painter->setClipRect(textRect);
+            painter->setRenderHint(QPainter::Antialiasing, false);
+            painter->setPen(pen);
+            painter->setBrush(Qt::NoBrush);
+            painter->drawRect(textRect.adjusted(0, 0, -1, -1));
+        }
         painter->restore();
     }
 
@@ -60,9 +75,34 @@ CheckListBox::CheckListBox(QWidget* parent) : QListWidget(parent) {
     setSelectionMode(QAbstractItemView::SingleSelection);
     setUniformItemSizes(true);
     setItemDelegate(new Delegate(this));
-    connect(this, &QListWidget::currentRowChanged, this, [this](int) {
-        if (!m_settingFromCode) emit lineClicked();
-    });
+    // A mouse press makes the line current before it selects it; a key selects the line before
+    // it becomes current. The line is reported once both agree.
+    connect(this, &QListWidget::currentRowChanged, this, [this](int) { selectionMoved(); });
+    connect(selectionModel(), &QItemSelectionModel::selectionChanged, this,
+            [this] { selectionMoved(); });
+}
+
+void CheckListBox::selectionMoved() {
+    const int selected = itemIndex();
+    if (m_settingFromCode || selected == m_lastSelected) {
+        m_lastSelected = selected;
+        return;
+    }
+    m_lastSelected = selected;
+    if (selected >= 0) emit lineClicked();
+}
+
+void CheckListBox::focusInEvent(QFocusEvent* event) {
+    // A list view that gets the focus without a current line makes its first line current; the
+    // program would take that for the operator's choice of the first student. Focus selects
+    // nobody: the first Down then selects the first line.
+    const bool hadCurrent = currentIndex().isValid();
+    QListWidget::focusInEvent(event);
+    if (!hadCurrent && currentIndex().isValid()) {
+        m_settingFromCode = true;
+        selectionModel()->setCurrentIndex(QModelIndex(), QItemSelectionModel::NoUpdate);
+        m_settingFromCode = false;
+    }
 }
 
 void CheckListBox::addLine(const QString& text, std::unique_ptr<ItemRecord> record) {
@@ -132,10 +172,15 @@ void CheckListBox::keyPressEvent(QKeyEvent* event) {
 }
 
 void CheckListBox::mousePressEvent(QMouseEvent* event) {
+    // Other buttons neither select a line nor tick one: the selected line is the student shown
+    // in the transfer frame.
+    if (event->button() != Qt::LeftButton) {
+        event->accept();
+        return;
+    }
     // The line is selected first (its click handler runs), then a press on its check box
     // toggles the mark.
     QListWidget::mousePressEvent(event);
-    if (event->button() != Qt::LeftButton) return;
     const QModelIndex index = indexAt(event->position().toPoint());
     if (!index.isValid()) return;
     const QRect r = visualRect(index);
@@ -146,7 +191,20 @@ void CheckListBox::mousePressEvent(QMouseEvent* event) {
     }
 }
 
+void CheckListBox::mouseReleaseEvent(QMouseEvent* event) {
+    // The view would otherwise select the line under the mouse as another button comes up.
+    if (event->button() != Qt::LeftButton) {
+        event->accept();
+        return;
+    }
+    QListWidget::mouseReleaseEvent(event);
+}
+
 void CheckListBox::mouseDoubleClickEvent(QMouseEvent* event) {
+    if (event->button() != Qt::LeftButton) {
+        event->accept();
+        return;
+    }
     QListWidget::mouseDoubleClickEvent(event);
     emit lineDoubleClicked();
 }

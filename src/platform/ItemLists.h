@@ -38,19 +38,25 @@ public:
     static constexpr int kLineHeight = 13;
 
 signals:
-    void lineClicked();                 // selected line changed by mouse or keyboard (OnClick)
+    // The selected line changed to a line by mouse or keyboard (OnClick). Focus arriving in the
+    // list selects nothing and emits nothing.
+    void lineClicked();
     void clickCheck(int index);         // operator toggled a check mark (mouse or space bar)
     void keyPressed(QKeyEvent* event);  // OnKeyDown, before the default handling
     void lineDoubleClicked();
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
-    void mousePressEvent(QMouseEvent* event) override;
+    void focusInEvent(QFocusEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;        // only the left button selects
+    void mouseReleaseEvent(QMouseEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
 
 private:
     DrawFn m_draw;
     bool m_settingFromCode = false;
+    int m_lastSelected = -1;            // the selected line lineClicked() last reported
+    void selectionMoved();
     std::vector<std::unique_ptr<ItemRecord>> m_records;
     static constexpr int kCheckWidth = 16;    // the check box area at the left of a line
     class Delegate;
