@@ -5,6 +5,7 @@
 #include "platform/Guard.h"
 #include "util/util.h"
 
+#include <QKeyEvent>
 #include <QPixmap>
 #include <QVBoxLayout>
 
@@ -36,6 +37,7 @@ QString TForm4::SearchStatement(const QString& text, const QString& login) {
 
 TForm4::TForm4(QWidget* parent) : QDialog(parent) {
     InitPictures();
+    SetUpLookupWindow(this);
     setWindowTitle(QStringLiteral("Поиск"));
     resize(503, 584);
 
@@ -93,6 +95,10 @@ TForm4::TForm4(QWidget* parent) : QDialog(parent) {
 void TForm4::showEvent(QShowEvent* event) {
     CentreOnScreen(this);
     QDialog::showEvent(event);
+}
+
+void TForm4::keyPressEvent(QKeyEvent* event) {
+    if (!LookupWindowKeyPress(event)) QDialog::keyPressEvent(event);
 }
 
 void TForm4::RzEdit1Change() {

@@ -8,6 +8,7 @@
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QIcon>
+#include <QKeyEvent>
 #include <QScreen>
 #include <QVBoxLayout>
 
@@ -58,6 +59,10 @@ QPushButton* flatButton(QWidget* parent, const QString& caption, const QString& 
                         const QString& textColour) {
     auto* button = new QPushButton(QIcon(glyph), caption, parent);
     button->setCursor(Qt::PointingHandCursor);
+    // A dialog presses its default button on Enter; here Enter belongs to the grid, and only a
+    // click (or Space on the focused button) presses a button.
+    button->setAutoDefault(false);
+    button->setDefault(false);
     button->setStyleSheet(QStringLiteral(
         "QPushButton { background-color: rgb(244, 244, 240); border: 1px solid rgb(0, 60, 116);"
         " font-weight: bold; color: %1; padding: 2px 6px; }"
@@ -114,8 +119,21 @@ bool ColumnFitter::eventFilter(QObject* watched, QEvent* event) {
     return QObject::eventFilter(watched, event);
 }
 
+void SetUpLookupWindow(QDialog* window) {
+    QFont font(QStringLiteral("MS Sans Serif"));
+    font.setPointSize(8);
+    window->setFont(font);
+}
+
+bool LookupWindowKeyPress(QKeyEvent* event) {
+    if (event->key() != Qt::Key_Escape) return false;
+    event->accept();
+    return true;
+}
+
 TForm5::TForm5(QWidget* parent) : QDialog(parent) {
     InitPictures();
+    SetUpLookupWindow(this);
     setWindowTitle(QStringLiteral("Окно регистрации студента"));
     buildLayout();
     connect(DM_MB->ADOQ_SGM, &Query::currentChanged, this, [this] { refreshName(); });
@@ -214,6 +232,10 @@ void TForm5::RzBitBtn2Click() { close(); }
 void TForm5::showEvent(QShowEvent* event) {
     CentreOnScreen(this);
     QDialog::showEvent(event);
+}
+
+void TForm5::keyPressEvent(QKeyEvent* event) {
+    if (!LookupWindowKeyPress(event)) QDialog::keyPressEvent(event);
 }
 
 }  // namespace qtl

@@ -35,6 +35,13 @@ QFont PalatinoBold(int pixelSize);
 // Secondary windows open in the middle of the desktop, not over their owner.
 void CentreOnScreen(QWidget* window);
 
+// The look shared by the search and registrations windows: the program's window font (a window
+// does not take it from its owner) and no way out by Esc; see LookupWindowKeyPress.
+void SetUpLookupWindow(QDialog* window);
+// Esc does not close a lookup window: it closes by its close box (and "Закрыть") only. Returns
+// whether the key was taken.
+bool LookupWindowKeyPress(QKeyEvent* event);
+
 class TForm5 : public QDialog {
     Q_OBJECT
 public:
@@ -58,6 +65,7 @@ public:
 
 protected:
     void showEvent(QShowEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     void buildLayout();
