@@ -9,7 +9,7 @@ PACKAGES=(
   libsqlite3-dev sqlite3
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
-  xvfb xauth
+  xvfb xauth x11-utils xdotool qt6-qpa-plugins
   fonts-urw-base35 fonts-dejavu-core fonts-liberation
   python3
 )

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds everything and runs every test: first under AddressSanitizer + UndefinedBehaviorSanitizer,
-# then in a plain optimised build, then a short run of each fuzzer. Exits non-zero on any failure.
+# then on a real X server (Xvfb) for the display tests, then in a plain optimised build, then a
+# short run of each fuzzer. Exits non-zero on any failure.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ROOT=$(pwd)
@@ -21,6 +22,15 @@ run_build() {  # dir, extra cmake args...
 
 echo "== sanitizer build"
 run_build build/asan -DCMAKE_BUILD_TYPE=Debug -DQTL_SANITIZE=ON -DQTL_BUILD_BENCH=OFF
+
+if [ "${QTL_SKIP_DISPLAY:-0}" != "1" ]; then
+  # Offscreen, Qt neither decorates titles nor takes input from a window system; on a real X
+  # server it does both, so the input and look tests run once more there.
+  echo "== GUI tests on a real X server (Xvfb, xcb)"
+  display_start=$(date +%s)
+  xvfb-run -a -s "-screen 0 1280x1024x24" bash scripts/display-tests.sh build/asan
+  echo "== display stage took $(( $(date +%s) - display_start )) s"
+fi
 
 if [ "${QTL_SKIP_PLAIN:-0}" != "1" ]; then
   echo "== plain build"
