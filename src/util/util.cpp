@@ -35,6 +35,13 @@ QByteArray DecodeStoredText(const QByteArray& stored) {
     return out;
 }
 
+QByteArray EncodeStoredText(const QByteArray& plain) {
+    QByteArray out(plain.size(), Qt::Uninitialized);
+    for (qsizetype i = 0; i < plain.size(); ++i)
+        out[i] = char(static_cast<unsigned char>(static_cast<unsigned char>(plain[i]) - 1));
+    return out;
+}
+
 // --- Windows-1251 ----------------------------------------------------------------------------
 
 namespace {
@@ -123,6 +130,14 @@ QString FromCp1251(const QByteArray& bytes) {
     QStringDecoder decoder(kCp1251, QStringConverter::Flag::Stateless);
     if (!decoder.isValid()) return detail::FromCp1251Table(bytes);
     return decoder.decode(bytes);
+}
+
+bool ToCp1251Exact(const QString& text, QByteArray* bytes) {
+    const QByteArray encoded = ToCp1251(text);
+    // A character without a byte came out as '?', so it does not come back.
+    if (encoded.size() != text.size() || FromCp1251(encoded) != text) return false;
+    if (bytes) *bytes = encoded;
+    return true;
 }
 
 QString Md5Hex(const QString& text) {

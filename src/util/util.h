@@ -16,10 +16,15 @@ QString DoubleQuotes(const QString& text);
 
 // Stored form -> plain bytes: every byte plus one, modulo 256. Same length.
 QByteArray DecodeStoredText(const QByteArray& stored);
+// Plain bytes -> stored form: every byte minus one, modulo 256 (DecodeStoredText undoes it).
+QByteArray EncodeStoredText(const QByteArray& plain);
 
 // Windows-1251 codec (the program's code page). Characters outside it encode as '?'.
 QByteArray ToCp1251(const QString& text);
 QString FromCp1251(const QByteArray& bytes);
+// The Windows-1251 bytes of the text, or false when a character of it has no byte there (where
+// ToCp1251 would silently write '?').
+bool ToCp1251Exact(const QString& text, QByteArray* bytes);
 
 namespace detail {
 // The fixed Windows-1251 table (used where the platform's converters lack the code page; the
