@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
-#include <regex>
+#include "pattern.h"
 #include <string>
 #include <variant>
 #include <vector>
@@ -71,13 +71,22 @@ struct LoginResult {
 struct EngineOptions {
     std::string dbPath;                 // SQLite file; created with schema + demo data when absent
     std::string demo = "small";         // "small" | "large" | "none"
-    std::optional<std::regex> failOn;   // statements matching it answer error 50000 and do not run
+    std::optional<Pattern> failOn;       // statements matching it answer error 50000 and do not run
     // Fault injection by count: statements of a session are counted from its login (or, with
     // faultMark, from the end of the last batch whose whole text equals it; none before that).
     int failNth = 0;                    // the N-th counted statement answers error 50000, unrun
     int dropNth = 0;                    // reaching the N-th counted statement drops the connection
     std::optional<std::string> faultMark;
-    std::optional<std::regex> stallOn;  // a matching statement waits for ATTENTION or disconnect
+    std::optional<Pattern> stallOn;     // a matching statement waits for ATTENTION or disconnect
+    // Permissions of the settings-file account (the first database account). Strict: it may only
+    // run the login procedure, as on a site's server. Otherwise (a development server on
+    // loopback) it may also read and write every QTL table except the accounts, so tests can
+    // set up their data through the wire. Operator accounts are the same either way.
+    bool strictPermissions = false;
+    // The memory one result's values may take while it is built (its reply takes about as much
+    // again); beyond it the statement fails with error 701, as a query that runs out of memory
+    // does on SQL Server.
+    std::size_t maxResultBytes = 64u * 1024u * 1024u;
 };
 
 class Session {
@@ -104,6 +113,9 @@ public:
                                            const std::string& database, LoginResult& result) = 0;
     // The first database account of the QTL database and its password (for --write-settings).
     virtual std::pair<std::string, std::string> settingsAccount() = 0;
+    // A batch's text as the request log may keep it: credentials masked, the rest as received.
+    // Thread-safe.
+    virtual std::string redactForLog(const std::string& sql) const { return sql; }
 };
 
 // Opens (and creates when absent) the database; throws std::runtime_error on failure.

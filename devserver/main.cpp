@@ -10,6 +10,7 @@
 #include <cstring>
 #include <filesystem>
 #include <iostream>
+#include <optional>
 #include <pthread.h>
 #include <string>
 #include <thread>
@@ -20,19 +21,32 @@ constexpr const char* kUsage =
     "usage: qtl-devserver --port N --db FILE [--demo small|large|none] [--log FILE]\n"
     "                     [--fail-on REGEX] [--drop-on REGEX] [--fail-nth N] [--drop-nth N]\n"
     "                     [--fault-mark TEXT] [--stall-on REGEX] [--stall-login]\n"
-    "                     [--write-settings PATH] [--listen ADDR]\n";
+    "                     [--write-settings PATH] [--listen ADDR] [--permissions strict|open]\n"
+    "                     [--log-max-bytes N] [--max-connections N] [--login-timeout SEC]\n"
+    "                     [--idle-timeout SEC] [--max-request-bytes N] [--max-queued-requests N]\n"
+    "                     [--max-result-bytes N]\n";
 
 [[noreturn]] void badArguments(const std::string& why) {
     std::cerr << "qtl-devserver: " << why << "\n" << kUsage;
     std::exit(2);
 }
 
-std::regex compileRegex(const std::string& option, const std::string& pattern) {
+devserver::Pattern compileRegex(const std::string& option, const std::string& pattern) {
     try {
-        return std::regex(pattern, std::regex::ECMAScript);
-    } catch (const std::regex_error& e) {
+        return devserver::Pattern(pattern);
+    } catch (const std::exception& e) {
         badArguments("invalid regular expression for " + option + ": " + e.what());
     }
+}
+
+// A count or size between lo and hi, else the usage text.
+long long boundedNumber(const std::string& option, const std::string& value, long long lo, long long hi) {
+    char* end = nullptr;
+    errno = 0;
+    const long long n = std::strtoll(value.c_str(), &end, 10);
+    if (value.empty() || *end != '\0' || errno != 0 || n < lo || n > hi)
+        badArguments(option + " needs a number from " + std::to_string(lo) + " to " + std::to_string(hi) + ", not " + value);
+    return n;
 }
 
 int positiveCount(const std::string& option, const std::string& value) {
@@ -51,6 +65,7 @@ int main(int argc, char** argv) {
     devserver::tds::ServerOptions serverOptions;
     std::string settingsPath;
     bool havePort = false;
+    std::optional<bool> strict;
 
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -97,12 +112,33 @@ int main(int argc, char** argv) {
             settingsPath = value;
         } else if (arg == "--listen") {
             serverOptions.listenAddress = value;
+        } else if (arg == "--permissions") {
+            if (value != "strict" && value != "open") badArguments("--permissions must be strict or open");
+            strict = value == "strict";
+        } else if (arg == "--max-connections") {
+            serverOptions.maxConnections = static_cast<int>(boundedNumber(arg, value, 1, 100000));
+        } else if (arg == "--login-timeout") {
+            serverOptions.loginTimeoutSeconds = static_cast<int>(boundedNumber(arg, value, 0, 86400));
+        } else if (arg == "--idle-timeout") {
+            serverOptions.idleTimeoutSeconds = static_cast<int>(boundedNumber(arg, value, 0, 30 * 86400));
+        } else if (arg == "--max-request-bytes") {
+            serverOptions.maxRequestBytes = static_cast<std::size_t>(boundedNumber(arg, value, 4096, 1ll << 30));
+            serverOptions.maxQueuedBytes = serverOptions.maxRequestBytes;
+        } else if (arg == "--max-queued-requests") {
+            serverOptions.maxQueuedRequests = static_cast<int>(boundedNumber(arg, value, 1, 100000));
+        } else if (arg == "--max-result-bytes") {
+            engineOptions.maxResultBytes = static_cast<std::size_t>(boundedNumber(arg, value, 65536, 1ll << 40));
+        } else if (arg == "--log-max-bytes") {
+            serverOptions.logMaxBytes = static_cast<std::uint64_t>(boundedNumber(arg, value, 4096, 1ll << 50));
         } else {
             badArguments("unknown option " + arg);
         }
     }
     if (engineOptions.dbPath.empty()) badArguments("--db FILE is required");
     if (!havePort) serverOptions.port = 11433;
+    // A server others can reach is a site's server: its settings-file account only logs in.
+    engineOptions.strictPermissions =
+        strict.value_or(serverOptions.listenAddress != "127.0.0.1" && serverOptions.listenAddress != "::1");
 
     // Signals are taken by one thread with sigwait, so every other thread runs with them blocked.
     sigset_t signals;

@@ -80,6 +80,8 @@ public:
     Status addPacket(const std::uint8_t* packet, std::size_t size, std::string& error);
     // The completed message (valid after Complete); resets for the next one.
     ClientMessage take();
+    // The largest message accepted from now on (a session may send more once logged in).
+    void setLimit(std::size_t maxMessage) { maxMessage_ = maxMessage; }
 
 private:
     std::size_t maxMessage_;

@@ -1,6 +1,10 @@
 #include "request_log.h"
 
+#include <cerrno>
 #include <cinttypes>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace devserver::tds {
 
@@ -43,20 +47,52 @@ RequestLog::~RequestLog() {
     if (file_) std::fclose(file_);
 }
 
-bool RequestLog::open(const std::string& path) {
+bool RequestLog::open(const std::string& path, std::uint64_t maxBytes) {
     std::lock_guard lock(mutex_);
     if (file_) std::fclose(file_);
-    file_ = std::fopen(path.c_str(), "ab");
-    return file_ != nullptr;
+    file_ = nullptr;
+    const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
+    if (fd < 0) return false;
+    struct stat st {};
+    // A log left by an earlier run may have been created with wider rights.
+    if (::fstat(fd, &st) != 0 || ::fchmod(fd, 0600) != 0) {
+        const int saved = errno;
+        ::close(fd);
+        errno = saved;
+        return false;
+    }
+    file_ = ::fdopen(fd, "ab");
+    if (!file_) {
+        ::close(fd);
+        return false;
+    }
+    size_ = static_cast<std::uint64_t>(st.st_size);
+    maxBytes_ = maxBytes;
+    full_ = false;
+    return true;
 }
 
 void RequestLog::write(std::uint64_t session, const std::string& kind, const std::string& user,
                        const std::string& text, const std::optional<SessionState>& state) {
     const std::string line = formatLogLine(session, kind, user, text, state);
     std::lock_guard lock(mutex_);
-    if (!file_) return;
+    if (!file_ || full_) return;
+    static const std::string closing =
+        formatLogLine(0, "other", "", "the log reached its size limit: later requests are not logged");
+    if (size_ + line.size() + closing.size() > maxBytes_) {
+        full_ = true;
+        if (size_ + closing.size() <= maxBytes_) {
+            std::fwrite(closing.data(), 1, closing.size(), file_);
+            size_ += closing.size();
+        }
+        std::fflush(file_);
+        std::fprintf(stderr, "qtl-devserver: the request log reached its size limit (%" PRIu64
+                             " bytes); later requests are not logged\n", maxBytes_);
+        return;
+    }
     std::fwrite(line.data(), 1, line.size(), file_);
     std::fflush(file_);
+    size_ += line.size();
 }
 
 }  // namespace devserver::tds

@@ -32,8 +32,12 @@ public:
     RequestLog(const RequestLog&) = delete;
     RequestLog& operator=(const RequestLog&) = delete;
 
-    // Opens FILE for appending; false when it cannot be opened.
-    bool open(const std::string& path);
+    // Opens FILE for appending, created readable by its owner only (it holds every statement of
+    // every session); false when it cannot be opened. Beyond `maxBytes` (counting what the file
+    // held already) one closing line says so and nothing more is written: a client must not be
+    // able to fill the disk.
+    bool open(const std::string& path, std::uint64_t maxBytes = kDefaultMaxBytes);
+    static constexpr std::uint64_t kDefaultMaxBytes = 1ull << 30;
     bool isOpen() const { return file_ != nullptr; }
     // Writes and flushes one line; safe from several sessions at once. Does nothing when closed.
     void write(std::uint64_t session, const std::string& kind, const std::string& user,
@@ -42,6 +46,9 @@ public:
 private:
     std::mutex mutex_;
     std::FILE* file_ = nullptr;
+    std::uint64_t size_ = 0;
+    std::uint64_t maxBytes_ = kDefaultMaxBytes;
+    bool full_ = false;
 };
 
 }  // namespace devserver::tds

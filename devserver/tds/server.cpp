@@ -13,27 +13,13 @@
 #include <poll.h>
 #include <set>
 #include <stdexcept>
+#include <system_error>
 #include <sys/socket.h>
 #include <unistd.h>
 
 namespace devserver::tds {
 
 namespace {
-
-bool recvAll(int fd, std::uint8_t* buf, std::size_t n) {
-    std::size_t got = 0;
-    while (got < n) {
-        ssize_t r = ::recv(fd, buf + got, n - got, 0);
-        if (r > 0) {
-            got += static_cast<std::size_t>(r);
-        } else if (r < 0 && errno == EINTR) {
-            continue;
-        } else {
-            return false;
-        }
-    }
-    return true;
-}
 
 bool sendAll(int fd, const std::uint8_t* buf, std::size_t n) {
     std::size_t sent = 0;
@@ -58,23 +44,43 @@ struct Request {
     RpcAction rpc;
     std::string text;
     std::string user;             // Batch: the login name, for the log
-    bool drop = false;            // Batch: fault injection closes the connection instead
     std::string error;
     bool fatal = false;           // Malformed: the stream cannot be trusted any more
     std::uint64_t attentionSeq = 0;
+    std::size_t queuedBytes = 0;
 };
+
+constexpr std::int32_t kErrTooManyConnections = 17809;
+constexpr std::int32_t kErrNoTask = 17300;
+const char* const kNoTaskText =
+    "SQL Server was unable to run a new system task, either because there is insufficient memory or the number "
+    "of configured sessions exceeds the maximum allowed in the server.";
+
+using Clock = std::chrono::steady_clock;
+constexpr Clock::time_point kNoDeadline = Clock::time_point::max();
 
 }  // namespace
 
 class Connection {
 public:
-    Connection(Server& server, int fd, std::uint64_t id) : server_(server), fd_(fd), id_(id) {}
+    Connection(Server& server, int fd, std::uint64_t id)
+        : server_(server), fd_(fd), id_(id), accepted_(std::chrono::steady_clock::now()) {}
     ~Connection() {
         if (fd_ >= 0) ::close(fd_);
     }
 
     void run() {
-        std::thread worker([this] { work(); });
+        std::thread worker;
+        try {
+            worker = server_.startThread([this] { work(); });
+        } catch (const std::system_error&) {
+            // No thread for this connection's worker: it is refused, every other session goes on.
+            sendRefusal(kErrNoTask, kNoTaskText);
+            ::shutdown(fd_, SHUT_RDWR);
+            finished_ = true;
+            --server_.live_;
+            return;
+        }
         read();
         {
             std::lock_guard lock(sessionMutex_);
@@ -88,21 +94,62 @@ public:
         queueCv_.notify_all();
         worker.join();
         finished_ = true;
+        --server_.live_;
     }
 
-    // Stops reading; the worker finishes what is queued and the connection ends.
-    void stopReading() { ::shutdown(fd_, SHUT_RD); }
+    // The server stops: the session is cut whatever the client does (a client that does not read
+    // would otherwise hold a blocked send for ever); a running statement is cancelled and an open
+    // transaction rolls back as the session closes.
+    void abort() {
+        closing_ = true;
+        ::shutdown(fd_, SHUT_RDWR);
+        {
+            std::lock_guard lock(sessionMutex_);
+            readerGone_ = true;
+            if (executing_ && session_) session_->cancel();
+        }
+        {
+            std::lock_guard lock(queueMutex_);
+        }
+        queueCv_.notify_all();
+        spaceCv_.notify_all();
+    }
     bool finished() const { return finished_; }
+
+    // An error reply before anything else, then the end of the connection (limits, no thread).
+    void sendRefusal(std::int32_t number, const std::string& text) {
+        Bytes wire = packetize(packet::Reply, buildErrorReply(0x74000004, server_.options_.identity, number, 16, text),
+                               kDefaultPacketSize, 0);
+        [[maybe_unused]] ssize_t r = ::send(fd_, wire.data(), wire.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+    }
 
 private:
     // ---- reader side ---------------------------------------------------------------------
+    // Nothing a client sends before its login succeeded is logged: it is nobody's to read, and
+    // anyone who can connect could fill the disk with it.
     void logRequest(const char* kind, const std::string& text) {
-        server_.log_.write(id_, kind, user_, text);
+        if (loggedIn_) server_.log_.write(id_, kind, user_, text);
     }
+    // Worker side: the refusal is logged, never what the client sent.
+    void logRefusal(const std::string& why) { server_.log_.write(id_, "refused", sessionUser_, why); }
 
+    // Queues a request for the worker. A client that pipelines more than the session may hold
+    // waits, as it would for a server that reads one request at a time: the reader stops reading
+    // until the worker has taken some. ATTENTION is never held back.
     void push(Request r) {
+        const std::size_t size = r.text.size() + r.rpc.statement.size() + r.rpc.logText.size();
+        const bool counted = r.kind != Request::Kind::Attention;
         {
-            std::lock_guard lock(queueMutex_);
+            std::unique_lock lock(queueMutex_);
+            if (counted)
+                spaceCv_.wait(lock, [&] {
+                    return closing_ || queue_.empty() ||
+                           (queue_.size() < static_cast<std::size_t>(server_.options_.maxQueuedRequests) &&
+                            queuedBytes_ + size <= server_.options_.maxQueuedBytes);
+                });
+            if (counted) ++pending_;
+            queuedBytes_ += size;
+            r.queuedBytes = size;
             queue_.push_back(std::move(r));
         }
         queueCv_.notify_all();
@@ -116,12 +163,57 @@ private:
         push(std::move(r));
     }
 
+    // The time by which the message now being read must have arrived: before login the whole
+    // login must be done within the login timeout (a client sending a byte a second gains
+    // nothing); once logged in, a session with no request open may stay idle that long.
+    Clock::time_point messageDeadline() const {
+        const ServerOptions& o = server_.options_;
+        if (!loggedIn_)
+            return o.loginTimeoutSeconds > 0 ? accepted_ + std::chrono::seconds(o.loginTimeoutSeconds) : kNoDeadline;
+        if (o.idleTimeoutSeconds <= 0 || pending_ > 0) return kNoDeadline;
+        return Clock::now() + std::chrono::seconds(o.idleTimeoutSeconds);
+    }
+
+    // Reads exactly n bytes before the deadline; false on timeout, close, error or stop.
+    bool recvBefore(std::uint8_t* buf, std::size_t n, Clock::time_point& deadline, bool messageStart) {
+        std::size_t got = 0;
+        while (got < n) {
+            if (closing_) return false;
+            // A deadline waits while a request is open; it starts when the session falls idle.
+            if (messageStart && got == 0 && deadline == kNoDeadline) deadline = messageDeadline();
+            int ms = 1000;
+            if (deadline != kNoDeadline) {
+                const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+                if (left <= 0) return false;
+                ms = static_cast<int>(std::min<long long>(left, 1000));
+            }
+            pollfd p{fd_, POLLIN, 0};
+            const int ready = ::poll(&p, 1, ms);
+            if (ready < 0 && errno != EINTR) return false;
+            if (ready <= 0) continue;
+            const ssize_t r = ::recv(fd_, buf + got, n - got, MSG_DONTWAIT);
+            if (r > 0)
+                got += static_cast<std::size_t>(r);
+            else if (r == 0 || (errno != EINTR && errno != EAGAIN && errno != EWOULDBLOCK))
+                return false;
+        }
+        return true;
+    }
+
     void read() {
-        Reassembler reassembler;
+        Reassembler reassembler(server_.options_.maxPreLoginRequestBytes);
         std::uint8_t header[kHeaderSize];
         Bytes packetBuf;
+        bool messageStart = true;
+        Clock::time_point deadline = kNoDeadline;
+        bool limitRaised = false;
         while (!closing_) {
-            if (!recvAll(fd_, header, kHeaderSize)) return;
+            if (!limitRaised && loggedIn_) {
+                reassembler.setLimit(server_.options_.maxRequestBytes);
+                limitRaised = true;
+            }
+            if (messageStart) deadline = kNoDeadline;
+            if (!recvBefore(header, kHeaderSize, deadline, messageStart)) return;
             PacketHeader h;
             std::string error;
             if (!parseHeader(header, kHeaderSize, h, error)) {
@@ -130,14 +222,17 @@ private:
             }
             packetBuf.assign(header, header + kHeaderSize);
             packetBuf.resize(h.length);
-            if (!recvAll(fd_, packetBuf.data() + kHeaderSize, h.length - kHeaderSize)) return;
+            if (!recvBefore(packetBuf.data() + kHeaderSize, h.length - kHeaderSize, deadline, false)) return;
             switch (reassembler.addPacket(packetBuf.data(), packetBuf.size(), error)) {
-                case Reassembler::Status::NeedMore: continue;
+                case Reassembler::Status::NeedMore:
+                    messageStart = false;
+                    continue;
                 case Reassembler::Status::Error:
                     pushMalformed("Malformed request: " + error + ".", true);
                     return;
                 case Reassembler::Status::Complete: break;
             }
+            messageStart = true;
             if (!dispatch(reassembler.take())) return;
         }
     }
@@ -159,13 +254,11 @@ private:
             }
             case packet::Login7: {
                 if (!parseLogin7(m.payload, r.login, error)) {
-                    logRequest("login", "");
                     pushMalformed("Malformed LOGIN7 request: " + error + ".", true);
                     return false;
                 }
                 user_ = r.login.userName;
                 clientVersion_ = r.login.tdsVersion;
-                logRequest("login", r.login.database);
                 r.kind = Request::Kind::Login;
                 push(std::move(r));
                 return true;
@@ -176,24 +269,20 @@ private:
                     pushMalformed("Malformed SQL batch: " + error + ".", false);
                     return true;
                 }
-                // The worker logs it when it takes it, with the session's state at that moment.
+                // The worker logs it when it takes it, with the session's state at that moment,
+                // and decides about --drop-on only once the session is logged in.
                 r.kind = Request::Kind::Batch;
                 r.user = user_;
-                // Fault injection: the connection goes away without an answer.
-                r.drop = server_.options_.dropOn && std::regex_search(r.text, *server_.options_.dropOn);
-                const bool more = !r.drop;
                 push(std::move(r));
-                return more;
+                return true;
             }
             case packet::Rpc: {
                 r.rpc = planRpc(m.payload, hasAllHeaders(clientVersion_));
-                logRequest("rpc", r.rpc.logText);
                 r.kind = Request::Kind::Rpc;
                 push(std::move(r));
                 return true;
             }
             case packet::TransactionManager:
-                logRequest("other", "transaction manager request");
                 r.kind = Request::Kind::TransactionManager;
                 push(std::move(r));
                 return true;
@@ -227,16 +316,21 @@ private:
         if (closing_ || queue_.empty()) return false;
         r = std::move(queue_.front());
         queue_.pop_front();
+        queuedBytes_ -= r.queuedBytes;
+        spaceCv_.notify_all();
         return true;
     }
 
     void work() {
         Request r;
         while (pop(r)) {
-            if (!handle(r)) {
+            const bool ok = handle(r);
+            if (r.kind != Request::Kind::Attention) --pending_;
+            if (!ok) {
                 closing_ = true;
                 ::shutdown(fd_, SHUT_RDWR);
                 queueCv_.notify_all();
+                spaceCv_.notify_all();
                 break;
             }
         }
@@ -309,38 +403,31 @@ private:
             case Request::Kind::Login:
                 if (server_.options_.stallLogin) return true;
                 return handleLogin(r.login);
-            case Request::Kind::Batch:
+            case Request::Kind::Batch: {
+                if (!session_) return refuseBeforeLogin("A SQL batch arrived before a successful login.");
                 // Logged here rather than by the reader: the worker is the only one running
                 // batches, so the state it records is exactly what the previous batch left.
-                if (session_)
-                    server_.log_.write(id_, "batch", r.user, r.text,
-                                       SessionState{session_->tranCount(), session_->xactAbort()});
-                else
-                    server_.log_.write(id_, "batch", r.user, r.text);
-                if (r.drop) return false;
-                if (!session_) {
-                    sendError(kErrProtocol, 16, "A SQL batch arrived before a successful login.");
-                    return false;
-                }
+                server_.log_.write(id_, "batch", r.user, server_.engine_.redactForLog(r.text),
+                                   SessionState{session_->tranCount(), session_->xactAbort()});
+                // Fault injection: the connection goes away without an answer.
+                if (server_.options_.dropOn && server_.options_.dropOn->matches(r.text)) return false;
                 return handleBatch(r.text);
+            }
             case Request::Kind::Rpc:
-                if (!session_) {
-                    sendError(kErrProtocol, 16, "An RPC request arrived before a successful login.");
-                    return false;
-                }
+                if (!session_) return refuseBeforeLogin("An RPC request arrived before a successful login.");
+                server_.log_.write(id_, "rpc", sessionUser_, server_.engine_.redactForLog(r.rpc.logText));
                 return handleRpc(r.rpc);
             case Request::Kind::TransactionManager:
-                if (!session_) {
-                    sendError(kErrProtocol, 16,
-                              "A transaction manager request arrived before a successful login.");
-                    return false;
-                }
+                if (!session_)
+                    return refuseBeforeLogin("A transaction manager request arrived before a successful login.");
+                server_.log_.write(id_, "other", sessionUser_, "transaction manager request");
                 return sendError(kErrUnsupported, 16,
                                  "Transaction manager requests are not supported by this server");
             case Request::Kind::Attention:
                 if (r.attentionSeq > attentionAcked_) return sendAttentionAck(r.attentionSeq);
                 return true;
             case Request::Kind::Malformed:
+                if (!session_) logRefusal(r.error);
                 sendError(kErrProtocol, 16, r.error);
                 return !r.fatal;
             case Request::Kind::Unknown:
@@ -350,8 +437,15 @@ private:
         return false;
     }
 
+    bool refuseBeforeLogin(const std::string& why) {
+        logRefusal(why);
+        sendError(kErrProtocol, 16, why);
+        return false;
+    }
+
     bool handleLogin(const Login7Request& login) {
         version_ = negotiatedVersion(login.tdsVersion);
+        sessionUser_ = login.userName;
         const ServerIdentity& identity = server_.options_.identity;
         if (session_) {
             sendError(kErrProtocol, 16, "A second LOGIN7 arrived on a logged-in connection.");
@@ -376,6 +470,7 @@ private:
                 m.severity = 14;
                 m.text = "Login failed for user '" + login.userName + "'.";
             }
+            logRefusal(m.text);
             ReplyBuilder reply(version_, identity);
             reply.message(m, true);
             reply.done(kDone, done::Error, 0, 0);
@@ -386,6 +481,8 @@ private:
             std::lock_guard lock(sessionMutex_);
             session_ = std::move(session);
         }
+        server_.log_.write(id_, "login", sessionUser_, login.database);
+        loggedIn_ = true;
         const std::uint32_t granted = negotiatedPacketSize(login.packetSize);
         std::string database = result.database;
         if (database.empty()) database = login.database.empty() ? "QTL" : login.database;
@@ -472,8 +569,11 @@ private:
     Server& server_;
     int fd_;
     std::uint64_t id_;
+    Clock::time_point accepted_;
     std::atomic<bool> finished_{false};
     std::atomic<bool> closing_{false};
+
+    std::atomic<bool> loggedIn_{false};
 
     // Reader state.
     std::string user_;
@@ -481,7 +581,10 @@ private:
 
     std::mutex queueMutex_;
     std::condition_variable queueCv_;
+    std::condition_variable spaceCv_;
     std::deque<Request> queue_;
+    std::size_t queuedBytes_ = 0;
+    std::atomic<int> pending_{0};   // requests queued or running (ATTENTION aside)
     bool readerDone_ = false;
 
     std::atomic<std::uint64_t> attentionReceived_{0};
@@ -493,6 +596,7 @@ private:
     bool readerGone_ = false;   // the client closed or the server stops: batches still queued are cancelled
 
     // Worker state.
+    std::string sessionUser_;
     std::uint32_t version_ = 0x74000004;
     std::size_t packetSize_ = kDefaultPacketSize;
     std::uint64_t tranDescriptor_ = 0;
@@ -510,10 +614,11 @@ Server::~Server() {
     if (listenFd_ >= 0) ::close(listenFd_);
     for (int fd : wakePipe_)
         if (fd >= 0) ::close(fd);
+    if (reserveFd_ >= 0) ::close(reserveFd_);
 }
 
 void Server::bind() {
-    if (!options_.logPath.empty() && !log_.open(options_.logPath))
+    if (!options_.logPath.empty() && !log_.open(options_.logPath, options_.logMaxBytes))
         throw std::runtime_error("cannot open log file " + options_.logPath + ": " + std::strerror(errno));
     if (::pipe(wakePipe_) != 0) throw std::runtime_error(std::string("pipe: ") + std::strerror(errno));
     ::fcntl(wakePipe_[0], F_SETFD, FD_CLOEXEC);
@@ -545,7 +650,10 @@ void Server::bind() {
     if (::bind(listenFd_, reinterpret_cast<sockaddr*>(&addr), addrLen) != 0)
         throw std::runtime_error("cannot bind " + options_.listenAddress + ":" +
                                  std::to_string(options_.port) + ": " + std::strerror(errno));
-    if (::listen(listenFd_, 64) != 0) throw std::runtime_error(std::string("listen: ") + std::strerror(errno));
+    // Out of descriptors, accept fails and the listener stays readable: this one is given up to
+    // take the waiting connection and refuse it instead of spinning on it.
+    reserveFd_ = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+    if (::listen(listenFd_, 256) != 0) throw std::runtime_error(std::string("listen: ") + std::strerror(errno));
     sockaddr_storage bound{};
     socklen_t boundLen = sizeof bound;
     ::getsockname(listenFd_, reinterpret_cast<sockaddr*>(&bound), &boundLen);
@@ -561,12 +669,34 @@ void Server::stop() {
     }
 }
 
+std::thread Server::startThread(std::function<void()> body) {
+    if (options_.startThread) return options_.startThread(std::move(body));
+    return std::thread(std::move(body));
+}
+
+void Server::refuse(int fd, std::int32_t number, const std::string& text) {
+    Bytes wire = packetize(packet::Reply, buildErrorReply(0x74000004, options_.identity, number, 16, text),
+                           kDefaultPacketSize, 0);
+    [[maybe_unused]] ssize_t r = ::send(fd, wire.data(), wire.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+    ::close(fd);
+    noteRefusal(text);
+}
+
+void Server::noteRefusal(const std::string& text) {
+    // Said on stderr once in a while, not once per refused client.
+    const auto now = std::chrono::steady_clock::now();
+    if (now - lastLimitNote_ > std::chrono::seconds(10)) {
+        lastLimitNote_ = now;
+        std::fprintf(stderr, "qtl-devserver: refusing new connections: %s\n", text.c_str());
+    }
+}
+
 void Server::reap(bool all) {
     std::list<Running> done;
     {
         std::lock_guard lock(connectionsMutex_);
         for (auto it = connections_.begin(); it != connections_.end();) {
-            if (all) it->connection->stopReading();
+            if (all) it->connection->abort();
             if (all || it->connection->finished()) {
                 done.splice(done.end(), connections_, it++);
             } else {
@@ -591,13 +721,45 @@ void Server::run() {
         if (stopping_ || (fds[1].revents & POLLIN)) break;
         if (!(fds[0].revents & POLLIN)) continue;
         int fd = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
-        if (fd < 0) continue;
+        if (fd < 0) {
+            if (errno == EMFILE || errno == ENFILE) {
+                if (reserveFd_ >= 0) {
+                    ::close(reserveFd_);
+                    reserveFd_ = -1;
+                    const int taken = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
+                    if (taken >= 0) refuse(taken, kErrNoTask, kNoTaskText);
+                    reserveFd_ = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+                }
+            }
+            if (errno != EINTR && errno != ECONNABORTED && errno != EAGAIN) {
+                // Whatever the shortage, wait a moment for it to pass rather than spin.
+                pollfd wake{wakePipe_[0], POLLIN, 0};
+                ::poll(&wake, 1, 100);
+            }
+            continue;
+        }
+        if (live_ >= options_.maxConnections) {
+            refuse(fd, kErrTooManyConnections,
+                   "Could not connect because the maximum number of '" + std::to_string(options_.maxConnections) +
+                       "' user connections has already been reached. The system administrator can use sp_configure "
+                       "to increase the maximum value. The connection has been closed.");
+            continue;
+        }
         int one = 1;
         // Replies are small and latency matters more than coalescing.
         ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
         auto connection = std::make_shared<Connection>(*this, fd, nextSession_++);
-        std::lock_guard lock(connectionsMutex_);
-        connections_.push_back(Running{connection, std::thread([connection] { connection->run(); })});
+        ++live_;
+        try {
+            std::thread t = startThread([connection] { connection->run(); });
+            std::lock_guard lock(connectionsMutex_);
+            connections_.push_back(Running{connection, std::move(t)});
+        } catch (const std::system_error&) {
+            // No thread to serve it: this connection is refused, the others go on.
+            --live_;
+            connection->sendRefusal(kErrNoTask, kNoTaskText);
+            noteRefusal("no thread could be started for it");
+        }
     }
     ::close(listenFd_);
     listenFd_ = -1;

@@ -3,15 +3,17 @@
 #pragma once
 
 #include "../engine.h"
+#include "../pattern.h"
 #include "codec.h"
 #include "request_log.h"
 
 #include <atomic>
+#include <chrono>
+#include <functional>
 #include <list>
 #include <memory>
 #include <mutex>
 #include <optional>
-#include <regex>
 #include <string>
 #include <thread>
 
@@ -21,9 +23,23 @@ struct ServerOptions {
     std::string listenAddress = "127.0.0.1";
     int port = 11433;                    // 0 picks a free port
     std::string logPath;                 // empty: no request log
-    std::optional<std::regex> dropOn;    // a matching batch closes the connection unrun
+    std::uint64_t logMaxBytes = RequestLog::kDefaultMaxBytes;
+    std::optional<Pattern> dropOn;      // a matching batch closes the connection unrun
     bool stallLogin = false;             // accept connections but never answer (login timeouts)
     ServerIdentity identity;
+
+    // Limits: what one client, or many, may hold of the server. 0 turns a time limit off.
+    int maxConnections = 2000;           // beyond it new connections get error 17809 and are closed
+    int loginTimeoutSeconds = 60;        // from accept to a successful login
+    int idleTimeoutSeconds = 8 * 3600;   // a logged-in session with no request open
+    std::size_t maxPreLoginRequestBytes = 128 * 1024;   // PRELOGIN and LOGIN7 are a few hundred bytes
+    std::size_t maxRequestBytes = 16u * 1024u * 1024u;  // one batch or RPC of a logged-in session
+    int maxQueuedRequests = 32;          // per session: a pipelining client waits for its answers
+    std::size_t maxQueuedBytes = 16u * 1024u * 1024u;   // per session, the same
+
+    // How a connection's threads are started (tests inject failures); throws std::system_error
+    // when the system has no thread to give.
+    std::function<std::thread(std::function<void()>)> startThread;
 };
 
 class Connection;
@@ -55,6 +71,12 @@ private:
     int port_ = 0;
     std::atomic<bool> stopping_{false};
     std::atomic<std::uint64_t> nextSession_{1};
+    std::atomic<int> live_{0};           // connections being served
+    int reserveFd_ = -1;                 // given up to accept and refuse when out of descriptors
+    std::chrono::steady_clock::time_point lastLimitNote_{};
+    void refuse(int fd, std::int32_t number, const std::string& text);
+    void noteRefusal(const std::string& text);
+    std::thread startThread(std::function<void()> body);
 
     struct Running {
         std::shared_ptr<Connection> connection;

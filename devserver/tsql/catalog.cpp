@@ -21,6 +21,7 @@ const std::map<std::string, std::string>& SqliteCatalog::load(const std::string&
     const std::string key = upper(table);
     auto it = cache_.find(key);
     if (it != cache_.end()) return it->second;
+    if (cache_.size() >= kMaxCachedNames) cache_.clear();
     std::map<std::string, std::string> cols;
     sqlite3_stmt* st = nullptr;
     if (sqlite3_prepare_v2(db_, "SELECT name, type FROM pragma_table_info(?1)", -1, &st, nullptr) == SQLITE_OK) {

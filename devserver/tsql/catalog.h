@@ -5,6 +5,7 @@
 
 #include <sqlite3.h>
 
+#include <atomic>
 #include <map>
 #include <string>
 
@@ -18,9 +19,16 @@ public:
     std::optional<std::string> columnType(const std::string& table, const std::string& column) const override;
     bool hasTable(const std::string& name) const override;
     std::string tableFunction(const std::string& name, const std::vector<std::string>& args) const override;
+    bool cancelled() const override { return cancel_ && cancel_->load(); }
+    // The session's cancel flag, read while a batch is translated.
+    void watch(const std::atomic<bool>* cancel) { cancel_ = cancel; }
+    // Names looked up once are remembered; a session that asks for ever new names (they are
+    // client text) starts over rather than grow without end.
+    static constexpr std::size_t kMaxCachedNames = 4096;
 
 private:
     sqlite3* db_;
+    const std::atomic<bool>* cancel_ = nullptr;
     mutable std::map<std::string, std::map<std::string, std::string>> cache_;
     const std::map<std::string, std::string>& load(const std::string& table) const;
 };

@@ -6,6 +6,7 @@
 #include "errors.h"
 #include "functions.h"
 #include "qtl/qtl.h"
+#include "redact.h"
 #include "results.h"
 #include "translate.h"
 
@@ -13,6 +14,7 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <set>
 #include <filesystem>
 #include <mutex>
 #include <stdexcept>
@@ -85,10 +87,46 @@ void trancountFunction(sqlite3_context* ctx, int, sqlite3_value**) {
 
 bool isNoSuchTable(const std::string& sqliteMessage) { return sqliteMessage.rfind("no such table: ", 0) == 0; }
 
+// What a session's account may do with the QTL objects.
+enum class Role {
+    LoginOnly,   // the settings-file account on a site's server: the login procedure, nothing else
+    Fixture,     // the settings-file account on a development server: every table but the accounts
+    Operator,    // an account GET_USER hands out: what the workstation's statements need
+};
+
+// SQLite's own catalog, its pragma functions and the virtual tables built into it answer
+// questions (the file's path, page layout, library addresses) that no T-SQL client may ask here.
+bool hiddenObject(const std::string& name) {
+    const std::string u = tsql::upper(name);
+    if (u.rfind("SQLITE_", 0) == 0 || u.rfind("PRAGMA_", 0) == 0) return true;
+    static const std::set<std::string> builtIn = {"DBSTAT",   "JSON_EACH",  "JSON_TREE",   "GENERATE_SERIES",
+                                                  "FTS3TOKENIZE", "FTS4AUX", "FTS5VOCAB", "ZIPFILE",
+                                                  "CARRAY",   "COMPLETION", "BYTECODE",    "TABLES_USED",
+                                                  "FSDIR",    "CSV",        "RTREE",       "SWARMVTAB"};
+    return builtIn.count(u) > 0;
+}
+
+// Functions of SQLite that no translated statement calls and that reveal or load things.
+bool hiddenFunction(const std::string& name) {
+    const std::string u = tsql::upper(name);
+    if (u.rfind("SQLITE_", 0) == 0 || u.rfind("FTS", 0) == 0) return true;
+    static const std::set<std::string> refused = {"LOAD_EXTENSION", "READFILE", "WRITEFILE", "EDIT",
+                                                  "ZEROBLOB", "RANDOMBLOB", "UNLIKELY", "LIKELIHOOD",
+                                                  "SHA3", "SHA3_QUERY", "FTS3_TOKENIZER"};
+    return refused.count(u) > 0;
+}
+
+Message permissionDenied(const std::string& verb, const std::string& object) {
+    return makeMessage(229, 14, "The " + verb + " permission was denied on the object '" + object +
+                                    "', database 'QTL', schema 'dbo'.");
+}
+
 class SessionImpl : public Session {
 public:
-    SessionImpl(sqlite3* db, std::string user, const EngineOptions& options)
+    SessionImpl(sqlite3* db, std::string user, Role role, const EngineOptions& options)
         : db_(db),
+          role_(role),
+          maxResultBytes_(options.maxResultBytes),
           catalog_(db),
           failOn_(options.failOn),
           stallOn_(options.stallOn),
@@ -102,6 +140,8 @@ public:
             if (sqlite3_create_function(db_, "tsql_trancount", 0, SQLITE_UTF8, &tranCount_, trancountFunction, nullptr,
                                         nullptr) != SQLITE_OK)
                 throw std::runtime_error(sqlite3_errmsg(db_));
+            sqlite3_set_authorizer(db_, &SessionImpl::authorize, this);
+            catalog_.watch(&cancelFlag_);
         } catch (...) {
             sqlite3_close_v2(db_);
             throw;
@@ -113,6 +153,7 @@ public:
     void cancel() override {
         std::lock_guard lock(cancelMutex_);
         cancel_ = true;
+        cancelFlag_ = true;
         if (interruptible_) sqlite3_interrupt(db_);
         cancelCv_.notify_all();
     }
@@ -120,6 +161,7 @@ public:
     void clearCancel() override {
         std::lock_guard lock(cancelMutex_);
         cancel_ = false;
+        cancelFlag_ = false;
     }
 
     int tranCount() const override { return tranCount_; }
@@ -149,9 +191,17 @@ private:
     };
 
     sqlite3* db_;
+    Role role_;
+    std::size_t maxResultBytes_;
+    // True while the server's own statements run on the connection (the catalog's lookups, the
+    // routines): they read what the session's account may not, as a procedure's owner does.
+    bool trusted_ = false;
+    // Why the authorizer refused the statement being compiled, with its outcome for the batch.
+    std::optional<Message> denial_;
+    bool denialIsResolution_ = false;
     tsql::SqliteCatalog catalog_;
-    std::optional<std::regex> failOn_;
-    std::optional<std::regex> stallOn_;
+    std::optional<Pattern> failOn_;
+    std::optional<Pattern> stallOn_;
     std::optional<std::string> faultMark_;
     int failNth_ = 0;
     int dropNth_ = 0;
@@ -166,6 +216,7 @@ private:
     std::mutex cancelMutex_;
     std::condition_variable cancelCv_;
     bool cancel_ = false;          // guarded by cancelMutex_
+    std::atomic<bool> cancelFlag_{false};   // the same, for the translator to poll
     bool interruptible_ = false;   // guarded by cancelMutex_: sqlite3_interrupt is safe right now
 
     struct Prepared {
@@ -176,6 +227,70 @@ private:
     bool cancelled() {
         std::lock_guard lock(cancelMutex_);
         return cancel_;
+    }
+
+    struct Trusted {
+        explicit Trusted(SessionImpl& s) : s_(s), was_(s.trusted_) { s_.trusted_ = true; }
+        ~Trusted() { s_.trusted_ = was_; }
+        SessionImpl& s_;
+        bool was_;
+    };
+
+    int deny(Message m, bool resolution) {
+        if (!denial_) {
+            denial_ = std::move(m);
+            denialIsResolution_ = resolution;
+        }
+        return SQLITE_DENY;
+    }
+
+    // Every object a statement reaches passes here while SQLite compiles it. Access through a
+    // view or trigger of the schema (`inner` set) is the schema's own: SQL Server checks only the
+    // object the statement names when one owner owns the chain ("Ownership Chains").
+    static int authorize(void* self, int action, const char* a1, const char* a2, const char*, const char* inner) {
+        auto& s = *static_cast<SessionImpl*>(self);
+        if (s.trusted_) return SQLITE_OK;
+        const std::string x = a1 ? a1 : "", y = a2 ? a2 : "";
+        switch (action) {
+        case SQLITE_SELECT:
+        case SQLITE_TRANSACTION:
+        case SQLITE_SAVEPOINT:
+        case SQLITE_RECURSIVE:
+            return SQLITE_OK;
+        case SQLITE_FUNCTION:
+            if (hiddenFunction(y))
+                return s.deny(makeMessage(195, 15, "'" + y + "' is not a recognized built-in function name."), true);
+            return SQLITE_OK;
+        case SQLITE_READ:
+            if (hiddenObject(x)) return s.deny(makeMessage(208, 16, "Invalid object name '" + x + "'."), true);
+            if (inner) return SQLITE_OK;
+            if (tsql::iequals(x, "QTL_DbAccount") || s.role_ == Role::LoginOnly)
+                return s.deny(permissionDenied("SELECT", x), false);
+            if (tsql::iequals(x, "QTL_User") && tsql::iequals(y, "password_md5"))
+                return s.deny(makeMessage(230, 14, "The SELECT permission was denied on the column '" + y +
+                                                       "' of the object '" + x + "', database 'QTL', schema 'dbo'."),
+                              false);
+            return SQLITE_OK;
+        case SQLITE_INSERT:
+        case SQLITE_UPDATE:
+        case SQLITE_DELETE: {
+            const std::string verb = action == SQLITE_INSERT ? "INSERT" : action == SQLITE_UPDATE ? "UPDATE" : "DELETE";
+            if (hiddenObject(x)) return s.deny(makeMessage(208, 16, "Invalid object name '" + x + "'."), true);
+            if (inner) return SQLITE_OK;
+            bool allowed = false;
+            if (tsql::iequals(x, "QTL_DbAccount") || tsql::iequals(x, "QTL_User"))
+                allowed = false;
+            else if (s.role_ == Role::Fixture)
+                allowed = true;
+            else if (s.role_ == Role::Operator)
+                allowed = tsql::iequals(x, "DisciplineForStudent") ||
+                          (action == SQLITE_INSERT && tsql::iequals(x, "QTL_LOG"));
+            return allowed ? SQLITE_OK : s.deny(permissionDenied(verb, x), false);
+        }
+        default:
+            // PRAGMA, ATTACH, CREATE, DROP, ALTER, ANALYZE, REINDEX: never from a client.
+            return s.deny(makeMessage(262, 14, "The requested statement is not permitted in database 'QTL'."), false);
+        }
     }
 
     // Interrupting SQLite ends a writing statement inside an explicit transaction by rolling back
@@ -213,10 +328,13 @@ private:
         if (p.sql.empty()) return std::nullopt;
         Prepared prepared;
         const char* tail = nullptr;
+        denial_.reset();
         const int rc = sqlite3_prepare_v2(db_, p.sql.c_str(), static_cast<int>(p.sql.size()), &prepared.st, &tail);
         if (rc != SQLITE_OK) {
             const std::string text = sqlite3_errmsg(db_);
-            if (isNoSuchTable(text)) return std::nullopt;
+            // Names the account may not reach are, like missing ones, reported when the statement
+            // is reached: permissions are checked as each statement runs.
+            if (isNoSuchTable(text) || (rc == SQLITE_AUTH && denial_)) return std::nullopt;
             return tsql::mapSqliteError(rc, text, p.text, verb(p));
         }
         if (tail && std::string(tail).find_first_not_of(" \t\r\n") != std::string::npos)
@@ -227,7 +345,13 @@ private:
     void run(const std::string& sql, BatchOutcome& out) {
         std::vector<PlannedStatement> plan;
         try {
+            Trusted own(*this);   // the catalog reads the schema through pragma functions
             plan = tsql::translateBatch(sql, catalog_);
+        } catch (const tsql::TranslationCancelled&) {
+            StatementOutcome so;
+            so.failed = true;
+            out.statements.push_back(so);
+            return;
         } catch (const tsql::TsqlError& e) {
             StatementOutcome so;
             so.failed = true;
@@ -258,10 +382,10 @@ private:
             }
             StatementOutcome so;
             End end;
-            if (injected || (failOn_ && std::regex_search(p.text, *failOn_))) {
+            if (injected || (failOn_ && failOn_->matches(p.text))) {
                 fail(so, makeMessage(50000, 16, "Injected failure: " + tsql::firstWords(p.text)));
                 end = End::RunTime;
-            } else if (stallOn_ && std::regex_search(p.text, *stallOn_)) {
+            } else if (stallOn_ && stallOn_->matches(p.text)) {
                 stall();
                 so.failed = true;
                 end = End::Cancelled;
@@ -378,8 +502,15 @@ private:
     // Compiles a statement when it is reached; a name missing now ends the batch.
     End prepare(const PlannedStatement& p, const std::string& sql, Prepared& prepared, StatementOutcome& so) {
         const char* tail = nullptr;
+        denial_.reset();
         const int rc = sqlite3_prepare_v2(db_, sql.c_str(), static_cast<int>(sql.size()), &prepared.st, &tail);
         if (rc != SQLITE_OK) {
+            if (rc == SQLITE_AUTH && denial_) {
+                // A refused permission is a run-time error of the statement (the batch goes on
+                // unless XACT_ABORT is ON); a hidden object is as missing as any other.
+                fail(so, *denial_);
+                return denialIsResolution_ ? End::Resolution : End::RunTime;
+            }
             fail(so, tsql::mapSqliteError(rc, sqlite3_errmsg(db_), p.text, verb(p)));
             return End::Resolution;
         }
@@ -390,12 +521,19 @@ private:
         return End::Ok;
     }
 
-    // Steps a statement to its end, interruptible where that is safe.
+    // Steps a statement to its end, interruptible where that is safe. SQLITE_NOMEM when the rows
+    // outgrow the memory one result may take.
     int step(sqlite3_stmt* st, tsql::RowCollector* rows) {
         enterStatement(tranCount_ == 0 || sqlite3_stmt_readonly(st));
         int rc;
-        while ((rc = sqlite3_step(st)) == SQLITE_ROW)
-            if (rows) rows->add();
+        while ((rc = sqlite3_step(st)) == SQLITE_ROW) {
+            if (!rows) continue;
+            rows->add();
+            if (rows->bytes() > maxResultBytes_) {
+                rc = SQLITE_NOMEM;
+                break;
+            }
+        }
         leaveStatement();
         return rc;
     }
@@ -416,6 +554,10 @@ private:
         const int n = sqlite3_column_count(st);
         tsql::RowCollector rows(st, p.columnNames);
         const int rc = step(st, &rows);
+        if (rc == SQLITE_NOMEM && rows.bytes() > maxResultBytes_) {
+            fail(so, makeMessage(701, 17, "There is insufficient system memory in resource pool 'default' to run this query."));
+            return End::RunTime;
+        }
         if (n > 0) so.results.push_back(rows.finish());
         if (rc != SQLITE_DONE) return stepError(p, so);
         if (p.kind != StmtKind::Select && !nocount_) {
@@ -451,7 +593,16 @@ private:
         // A routine's writes stand or fall together, as a procedure's do on the server when it fails.
         sqlite3_exec(db_, "SAVEPOINT qtl_routine", nullptr, nullptr, nullptr);
         enterStatement(tranCount_ == 0);
+        if (role_ == Role::LoginOnly && !tsql::iequals(p.routine, "GET_USER")) {
+            leaveStatement();
+            sqlite3_exec(db_, "RELEASE qtl_routine", nullptr, nullptr, nullptr);
+            so.isProcedure = false;
+            fail(so, makeMessage(229, 14, "The EXECUTE permission was denied on the object '" + p.routine +
+                                              "', database 'QTL', schema 'dbo'."));
+            return End::RunTime;
+        }
         try {
+            Trusted own(*this);   // a routine reads and writes as the database's owner
             qtl::callRoutine(db_, ctx_, p.routine, p.args, so);
         } catch (const std::exception& e) {
             fail(so, makeMessage(50000, 16, std::string("Routine ") + p.routine + " failed: " + e.what()));
@@ -472,24 +623,76 @@ private:
 class EngineImpl : public Engine {
 public:
     explicit EngineImpl(const EngineOptions& options) : options_(options) {
-        const bool fresh = options.dbPath == ":memory:" || !std::filesystem::exists(options.dbPath);
-        admin_ = openConnection(options.dbPath, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
+        const bool memory = options.dbPath == ":memory:";
+        std::error_code ec;
+        // An empty file holds nothing to lose (older servers left one when killed while building).
+        const bool fresh = memory || !std::filesystem::exists(options.dbPath) ||
+                           (std::filesystem::is_regular_file(options.dbPath, ec) &&
+                            std::filesystem::file_size(options.dbPath, ec) == 0 && !ec);
+        if (fresh && !memory) buildDatabase(options);
+        admin_ = openConnection(options.dbPath, SQLITE_OPEN_READWRITE | (memory ? SQLITE_OPEN_CREATE : 0));
         try {
             qtl::registerFunctions(admin_);
             tsql::registerFunctions(admin_);
-            // Readers never wait for a writer, and each session sees committed data only.
-            if (options.dbPath != ":memory:") execOrThrow(admin_, "PRAGMA journal_mode=WAL");
-            if (fresh) qtl::createDatabase(admin_, options.demo);
+            if (memory) qtl::createDatabase(admin_, options.demo);
+            else checkQtlDatabase(admin_, options.dbPath);
         } catch (const std::exception& e) {
             sqlite3_close_v2(admin_);
-            if (fresh && options.dbPath != ":memory:") {
-                std::error_code ec;
-                std::filesystem::remove(options.dbPath, ec);
-                std::filesystem::remove(options.dbPath + "-wal", ec);
-                std::filesystem::remove(options.dbPath + "-shm", ec);
-            }
+            admin_ = nullptr;
+            throw;
+        }
+    }
+
+    // The database is built in a file beside it and renamed into place only when complete, so a
+    // server killed while building leaves no half-made database that a later start would take.
+    static void buildDatabase(const EngineOptions& options) {
+        const std::string building = options.dbPath + ".building";
+        auto removeBuilding = [&] {
+            std::error_code ec;
+            for (const char* suffix : {"", "-wal", "-shm", "-journal"}) std::filesystem::remove(building + suffix, ec);
+        };
+        removeBuilding();   // what a killed build left
+        sqlite3* db = openConnection(building, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
+        try {
+            qtl::registerFunctions(db);
+            tsql::registerFunctions(db);
+            qtl::createDatabase(db, options.demo);
+            // Readers never wait for a writer, and each session sees committed data only.
+            execOrThrow(db, "PRAGMA journal_mode=WAL");
+        } catch (const std::exception& e) {
+            sqlite3_close_v2(db);
+            removeBuilding();
             throw std::runtime_error(std::string("cannot create the QTL database: ") + e.what());
         }
+        // Closing the last connection folds the write-ahead log into the file.
+        if (sqlite3_close(db) != SQLITE_OK) {
+            removeBuilding();
+            throw std::runtime_error("cannot create the QTL database: it could not be closed");
+        }
+        std::error_code ec;
+        std::filesystem::rename(building, options.dbPath, ec);
+        if (ec) {
+            removeBuilding();
+            throw std::runtime_error("cannot create the QTL database: " + ec.message());
+        }
+    }
+
+    // A file that is not a QTL database (another program's, or a database of another schema)
+    // is refused at start rather than by every login later.
+    static void checkQtlDatabase(sqlite3* db, const std::string& path) {
+        sqlite3_stmt* st = nullptr;
+        int found = -1;
+        if (sqlite3_prepare_v2(db, "SELECT count(*) FROM sqlite_master WHERE type = 'table' AND name IN "
+                                   "('QTL_DbAccount', 'QTL_User', 'DisciplineForStudent', 'QTL_LOG')",
+                               -1, &st, nullptr) == SQLITE_OK &&
+            sqlite3_step(st) == SQLITE_ROW)
+            found = sqlite3_column_int(st, 0);
+        const std::string why = found < 0 ? std::string(sqlite3_errmsg(db)) : std::string();
+        sqlite3_finalize(st);
+        if (found != 4)
+            throw std::runtime_error(path + " is not a QTL database" + (why.empty() ? "" : " (" + why + ")") +
+                                     "; remove it to have a new one built");
+        execOrThrow(db, "PRAGMA journal_mode=WAL");
     }
     ~EngineImpl() override { sqlite3_close_v2(admin_); }
 
@@ -508,13 +711,18 @@ public:
             sqlite3_close_v2(db);
             throw;
         }
-        return std::make_unique<SessionImpl>(db, user, options_);
+        Role role = Role::Operator;
+        if (tsql::iequals(user, settingsAccount().first))
+            role = options_.strictPermissions ? Role::LoginOnly : Role::Fixture;
+        return std::make_unique<SessionImpl>(db, user, role, options_);
     }
 
     std::pair<std::string, std::string> settingsAccount() override {
         std::lock_guard<std::mutex> lock(mutex_);
         return qtl::settingsAccount(admin_);
     }
+
+    std::string redactForLog(const std::string& sql) const override { return tsql::maskCredentials(sql); }
 
 private:
     EngineOptions options_;

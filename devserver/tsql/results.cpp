@@ -191,8 +191,10 @@ void RowCollector::add() {
         default: {
             const auto* p = reinterpret_cast<const char*>(sqlite3_column_text(st_, i));
             columns_[c].emplace_back(std::string(p ? p : "", static_cast<std::size_t>(sqlite3_column_bytes(st_, i))));
+            bytes_ += static_cast<std::size_t>(sqlite3_column_bytes(st_, i));
         }
         }
+        bytes_ += sizeof(Value);
     }
 }
 

@@ -27,6 +27,8 @@ public:
     RowCollector(sqlite3_stmt* st, const std::vector<std::optional<std::string>>& names);
     void add();             // after sqlite3_step returned SQLITE_ROW
     ResultSet finish();
+    // What the rows collected so far take, roughly (values and their texts).
+    std::size_t bytes() const { return bytes_; }
 
 private:
     sqlite3_stmt* st_;
@@ -34,6 +36,7 @@ private:
     std::vector<std::string> decl_;
     std::vector<bool> hasDecl_;
     std::vector<std::vector<Value>> columns_;   // column-major while collecting
+    std::size_t bytes_ = 0;
 };
 
 }  // namespace devserver::tsql

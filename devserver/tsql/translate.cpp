@@ -200,6 +200,7 @@ public:
 
 private:
     const Catalog& cat_;
+    std::size_t steps_ = 0;
     std::set<const Node*> dateLiterals_;   // text literals written into DATETIME columns
     std::map<std::string, std::string> aliases_;   // upper alias or table -> table
     std::vector<std::string> tables_;
@@ -404,7 +405,8 @@ private:
         return u;
     }
 
-    Unit call(const Token& nameTok, const Node& group) {
+    // `insertTarget`: the name after INTO, whose group is its column list.
+    Unit call(const Token& nameTok, const Node& group, bool insertTarget = false) {
         const std::string name = upper(nameTok.value);
         if (name == "CAST") {
             std::size_t as = group.kids.size();
@@ -483,6 +485,12 @@ private:
             u.sql = "count(" + (group.kids.size() == 1 && group.kids[0].tok.isPunct("*") ? std::string("*") : list()) + ")";
             u.type = EType::Int;
         } else {
+            static const std::set<std::string> textFns = {"LTRIM", "RTRIM", "REPLACE", "RIGHT", "REVERSE"};
+            static const std::set<std::string> sameFns = {"SUM", "MIN", "MAX", "ABS", "COALESCE", "NULLIF", "ROUND", "AVG"};
+            // Only the server's own functions pass: any other name would reach SQLite's functions
+            // (sqlite_version, fts3_tokenizer, the pragma functions), which no T-SQL client may call.
+            if (!textFns.count(name) && !sameFns.count(name) && !insertTarget)
+                throw TsqlError(195, 15, "'" + nameTok.value + "' is not a recognized built-in function name.");
             if (!group.kids.empty() && group.kids[0].tok.isWord("DISTINCT")) {
                 // e.g. SUM(DISTINCT x): translate the rest and keep the word
                 std::vector<Node> rest(group.kids.begin() + 1, group.kids.end());
@@ -496,8 +504,6 @@ private:
                 u.type = r.empty() ? EType::Unknown : r[0].type;
                 return u;
             }
-            static const std::set<std::string> textFns = {"LTRIM", "RTRIM", "REPLACE", "RIGHT", "REVERSE"};
-            static const std::set<std::string> sameFns = {"SUM", "MIN", "MAX", "ABS", "COALESCE", "NULLIF", "ROUND", "AVG"};
             u.sql = (name == "RIGHT" ? "tsql_right" : nameSql({&nameTok})) + "(" + list() + ")";
             if (textFns.count(name)) u.type = EType::Text;
             else if (sameFns.count(name) && !a.empty()) u.type = a[0].type;
@@ -583,7 +589,7 @@ private:
                         u.tvf = true;
                         u.tvfName = n.tok.value;
                     } else {
-                        u = call(n.tok, g);
+                        u = call(n.tok, g, i >= 2 && !seq[i - 2].group && seq[i - 2].tok.isWord("INTO"));
                         u.node = &n;
                     }
                 } else {
@@ -638,7 +644,11 @@ private:
             j = k + 1;
         }
         terms.push_back(cur);
-        std::string acc = terms[0].sql;
+        // Each step wraps what came before: "(" + acc + " || " + r + ")". Building that string
+        // anew per term made a long chain quadratic in time and memory, so the wrappers' heads are
+        // collected (to be written innermost last) and their tails appended as they come.
+        std::vector<const char*> heads;
+        std::string tails;
         EType accType = terms[0].type;
         bool joined = false;
         for (std::size_t t = 1; t < terms.size(); ++t) {
@@ -648,22 +658,29 @@ private:
                                  (r.type == EType::Text || r.type == EType::Null) &&
                                  !(accType == EType::Null && r.type == EType::Null);
             if (op == "+" && textish) {
-                acc = "(" + acc + " || " + r.sql + ")";
+                heads.push_back("(");
+                tails += " || " + r.sql + ")";
                 accType = EType::Text;
                 joined = true;
             } else if ((isNumeric(accType) || accType == EType::Null) && (isNumeric(r.type) || r.type == EType::Null)) {
-                acc = "(" + acc + " " + op + " " + r.sql + ")";
+                heads.push_back("(");
+                tails += " " + op + " " + r.sql + ")";
                 accType = (accType == EType::Float || r.type == EType::Float) ? EType::Float
                           : (accType == EType::Null && r.type == EType::Null) ? EType::Null
                                                                                 : EType::Int;
             } else {
-                acc = std::string(op == "+" ? "tsql_add(" : "tsql_sub(") + acc + ", " + r.sql + ")";
+                heads.push_back(op == "+" ? "tsql_add(" : "tsql_sub(");
+                tails += ", " + r.sql + ")";
                 if (isNumeric(accType) || isNumeric(r.type))
                     accType = (accType == EType::Float || r.type == EType::Float) ? EType::Float : EType::Int;
                 else
                     accType = EType::Unknown;
             }
         }
+        std::string acc;
+        for (auto h = heads.rbegin(); h != heads.rend(); ++h) acc += *h;
+        acc += terms[0].sql;
+        acc += tails;
         if (joined && accType == EType::Text) acc += std::string(" COLLATE ") + kTextCollation;
         type = accType;
         return acc;
@@ -716,6 +733,7 @@ private:
 
         std::size_t u = 0;
         while (u < us.size()) {
+            if ((++steps_ & 1023) == 0 && cat_.cancelled()) throw TranslationCancelled();
             Unit& x = us[u];
             if (x.kind == Unit::Kind::Other) {
                 const Token& t = x.node->tok;
@@ -1146,8 +1164,10 @@ PlannedStatement planStatement(const std::vector<Token>& raw, bool bareRoutine, 
 
 std::vector<PlannedStatement> translateBatch(const std::string& batch, const Catalog& catalog) {
     std::vector<PlannedStatement> out;
-    for (const RawStatement& raw : splitTokens(tokenize(batch)))
+    for (const RawStatement& raw : splitTokens(tokenize(batch))) {
+        if (catalog.cancelled()) throw TranslationCancelled();
         out.push_back(planStatement(raw.toks, raw.bareRoutine, batch, catalog));
+    }
     return out;
 }
 

@@ -24,6 +24,14 @@ public:
     // A "(SELECT ...)" for a table-valued function call, "" when `name` is none.
     virtual std::string tableFunction(const std::string& name,
                                       const std::vector<std::string>& sqlArgs) const = 0;
+    // True once the batch being translated was cancelled (ATTENTION, the client gone): a long
+    // batch stops being translated instead of finishing work nobody waits for.
+    virtual bool cancelled() const { return false; }
+};
+
+// Thrown by translateBatch when Catalog::cancelled() turned true.
+struct TranslationCancelled : std::exception {
+    const char* what() const noexcept override { return "translation cancelled"; }
 };
 
 // The collation that makes computed texts compare and sort as the server's Cyrillic CI collation.

@@ -182,7 +182,7 @@ private:
 
 class TdsServer : public ::testing::Test {
 protected:
-    void start(std::optional<std::regex> dropOn = std::nullopt) {
+    void start(std::optional<Pattern> dropOn = std::nullopt) {
         logPath_ = std::filesystem::temp_directory_path() /
                    ("tds_server_test_" + std::to_string(::getpid()) + "_" +
                     ::testing::UnitTest::GetInstance()->current_test_info()->name() + ".log");
@@ -477,7 +477,7 @@ TEST_F(TdsServer, MalformedRequestsGetAnErrorNotACrash) {
 }
 
 TEST_F(TdsServer, DropOnClosesTheConnectionWithoutRunningTheBatch) {
-    start(std::regex("DROP ME"));
+    start(Pattern("DROP ME"));
     Client c(port());
     c.login();
     c.send(packet::SqlBatch, tdstest::buildBatch("SELECT 'DROP ME'"));
@@ -619,7 +619,7 @@ TEST_F(WireRules, ClientThatDisconnectsWithAnOpenTransactionHasItRolledBack) {
 }
 
 TEST_F(WireRules, StalledStatementEndsOnAttentionAndTheLogShowsTheStateEachBatchStartedIn) {
-    start([](EngineOptions& e, ServerOptions&) { e.stallOn = std::regex("'hold'"); });
+    start([](EngineOptions& e, ServerOptions&) { e.stallOn = Pattern("'hold'"); });
     auto c = client();
     c->batch("BEGIN TRAN " + insert("stall-off"));
     c->send(packet::SqlBatch, tdstest::buildBatch("SELECT 'hold'\r\n" + insert("stall-off-after")));
@@ -659,7 +659,7 @@ TEST_F(WireRules, StalledStatementEndsOnAttentionAndTheLogShowsTheStateEachBatch
 }
 
 TEST_F(WireRules, StalledStatementEndsWhenTheClientGoes) {
-    start([](EngineOptions& e, ServerOptions&) { e.stallOn = std::regex("'hold'"); });
+    start([](EngineOptions& e, ServerOptions&) { e.stallOn = Pattern("'hold'"); });
     {
         auto c = client();
         c->send(packet::SqlBatch, tdstest::buildBatch("BEGIN TRAN " + insert("stall-gone") + " SELECT 'hold'"));
@@ -707,4 +707,66 @@ TEST_F(WireRules, StallLoginAcceptsButNeverAnswers) {
     c.send(packet::PreLogin, tdstest::buildPreLogin());
     pollfd p{c.fd(), POLLIN, 0};
     EXPECT_EQ(::poll(&p, 1, 300), 0);   // neither an answer nor a close
+}
+
+// ---- what the request log keeps: nothing from before a login, no credential, owner-only --------
+
+TEST_F(TdsServer, NothingAClientSendsBeforeItsLoginIsLoggedOnlyTheRefusal) {
+    start();
+    {
+        Client c(port());
+        c.send(packet::SqlBatch, tdstest::buildBatch("SELECT 'filler before login'"));
+        EXPECT_EQ(c.reply().at(0).number, kErrProtocol);
+        EXPECT_TRUE(c.closedByServer());
+    }
+    {
+        Client c(port());
+        c.login("operator", "wrong");
+        EXPECT_TRUE(c.closedByServer());
+    }
+    const auto lines = logLines();
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[0], R"({"session":1,"kind":"refused","user":"","text":"A SQL batch arrived before a successful login."})");
+    EXPECT_EQ(lines[1], R"({"session":2,"kind":"refused","user":"operator","text":"Login failed for user 'operator'."})");
+    EXPECT_EQ((std::filesystem::status(logPath_).permissions() & std::filesystem::perms::all),
+              std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+}
+
+TEST(RequestLogFile, IsMadeOwnerOnlyEvenWhenItExistedAndStopsAtItsLimit) {
+    const auto path = std::filesystem::temp_directory_path() / ("request_log_" + std::to_string(::getpid()) + ".log");
+    std::filesystem::remove(path);
+    { std::ofstream(path) << "{\"old\":1}\n"; }
+    std::filesystem::permissions(path, std::filesystem::perms::owner_all | std::filesystem::perms::others_read |
+                                           std::filesystem::perms::group_read);
+    {
+        RequestLog log;
+        ASSERT_TRUE(log.open(path.string(), 400));
+        for (int i = 0; i < 50; ++i) log.write(1, "batch", "u", "SELECT " + std::to_string(i));
+    }
+    EXPECT_EQ((std::filesystem::status(path).permissions() & std::filesystem::perms::all),
+              std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+    EXPECT_LE(std::filesystem::file_size(path), 400u);
+    std::ifstream in(path);
+    std::vector<std::string> lines;
+    for (std::string l; std::getline(in, l);) lines.push_back(l);
+    ASSERT_GE(lines.size(), 3u);
+    EXPECT_EQ(lines.front(), "{\"old\":1}");   // appended, not truncated
+    EXPECT_NE(lines[1].find("SELECT 0"), std::string::npos);
+    EXPECT_NE(lines.back().find("size limit"), std::string::npos);
+    std::filesystem::remove(path);
+}
+
+TEST_F(WireRules, ASignInLeavesNoDigestInTheLog) {
+    start();
+    auto c = client();
+    const std::string digest = "4B583376B2767B923C3E1DA60D10DE59";   // "operator"
+    auto t = c->batch("EXEC GET_USER 'operator','" + digest + "',NULL, 'QTL 33', '10.0.0.5', 'PC7', 'operator','0','4'");
+    EXPECT_FALSE(hasError(t));
+    bool sawCall = false;
+    for (const auto& l : logLines()) {
+        EXPECT_EQ(l.find(digest), std::string::npos) << l;
+        sawCall |= l.find(R"(EXEC GET_USER 'operator','********',NULL, 'QTL 33', '10.0.0.5', 'PC7', 'operator','0','4')") !=
+                   std::string::npos;
+    }
+    EXPECT_TRUE(sawCall);
 }

@@ -6,7 +6,12 @@
 
 #include <gtest/gtest.h>
 
+#include <sqlite3.h>
+#include <sys/wait.h>
+
 #include <chrono>
+#include <csignal>
+#include <fstream>
 #include <filesystem>
 #include <functional>
 #include <thread>
@@ -37,7 +42,7 @@ protected:
         EngineOptions o;
         o.dbPath = path_;
         o.demo = "small";
-        o.failOn = std::regex("QTL_LOG.*'FAILME'");
+        o.failOn = Pattern("QTL_LOG.*'FAILME'");
         engine_ = makeEngine(o).release();
     }
     static void TearDownTestSuite() {
@@ -621,7 +626,7 @@ TEST_F(BatchRules, IfEvaluatesItsConditionWhenReached) {
 // ATTENTION on a statement held by --stall-on: the statement ends without effect; XACT_ABORT
 // decides whether the open transaction survives.
 TEST_F(BatchRules, CancelEndsTheStatementAndTheBatchAndXactAbortDecidesTheTransaction) {
-    auto engine = engineWith([](EngineOptions& o) { o.stallOn = std::regex("'hold me'"); });
+    auto engine = engineWith([](EngineOptions& o) { o.stallOn = Pattern("'hold me'"); });
     for (const bool xactAbort : {false, true}) {
         SCOPED_TRACE(xactAbort);
         auto s = sessionOf(*engine);
@@ -750,3 +755,174 @@ TEST_F(BatchRules, FaultMarkRestartsTheCountAndNothingCountsBeforeIt) {
 }
 
 }  // namespace
+
+// ---- what each account may reach; SQLite's own catalog and functions are no T-SQL ---------------
+
+namespace {
+
+std::unique_ptr<Session> loginAs(Engine& engine, const std::string& user, const std::string& password) {
+    LoginResult r;
+    auto s = engine.login(user, password, "QTL", r);
+    EXPECT_TRUE(r.ok) << r.error.text;
+    return s;
+}
+
+// The number and text of the first error, "" when none.
+std::string errorOf(Session& s, const std::string& sql) {
+    const BatchOutcome b = s.executeBatch(sql);
+    for (const auto& st : b.statements)
+        for (const auto& m : st.messages)
+            if (m.severity > 10) return std::to_string(m.number) + " " + m.text;
+    return "";
+}
+
+}  // namespace
+
+TEST_F(EngineTest, OperatorsRunTheWorkstationsStatementsAndReachNothingMore) {
+    auto op = loginAs(*engine_, "qtl_op", "op_pw_33");
+    for (const auto& st : tsql_statements::reads()) EXPECT_EQ(errorOf(*op, st.sql), "") << st.what;
+    EXPECT_EQ(errorOf(*op, "EXEC SP_Qtl33GetDisciplines 15, 1, 1, 1"), "");
+    EXPECT_EQ(errorOf(*op, "BEGIN TRAN\r\nINSERT INTO QTL_LOG([table], [row_id]) VALUES('perm', 1)\r\n"
+                           "UPDATE DisciplineForStudent SET subGroup = subGroup WHERE id_disciplineForStudent = -1\r\n"
+                           "DELETE FROM DisciplineForStudent WHERE id_disciplineForStudent = -1\r\nROLLBACK"),
+              "");
+
+    EXPECT_EQ(errorOf(*op, "SELECT name, password FROM QTL_DbAccount"),
+              "229 The SELECT permission was denied on the object 'QTL_DbAccount', database 'QTL', schema 'dbo'.");
+    EXPECT_EQ(errorOf(*op, "SELECT password_md5 FROM QTL_User WHERE QTL_login = 'operator'"),
+              "230 The SELECT permission was denied on the column 'password_md5' of the object 'QTL_User', "
+              "database 'QTL', schema 'dbo'.");
+    EXPECT_EQ(errorOf(*op, "UPDATE QTL_User SET password_state = 90"),
+              "229 The UPDATE permission was denied on the object 'QTL_User', database 'QTL', schema 'dbo'.");
+    EXPECT_EQ(errorOf(*op, "DELETE FROM QTL_LOG"),
+              "229 The DELETE permission was denied on the object 'QTL_LOG', database 'QTL', schema 'dbo'.");
+    // A refused statement is a run-time error: the batch goes on after it.
+    const BatchOutcome b = op->executeBatch("SELECT name FROM QTL_DbAccount\r\nSELECT 7");
+    ASSERT_EQ(b.statements.size(), 2u);
+    EXPECT_TRUE(b.statements[0].failed);
+    EXPECT_TRUE(b.statements[0].results.empty());
+    EXPECT_FALSE(b.statements[1].failed);
+}
+
+TEST_F(EngineTest, SqlitesCatalogPragmasAndVirtualTablesAreNotReachable) {
+    auto s = session();
+    EXPECT_EQ(errorOf(*s, "SELECT name, sql FROM sqlite_master"), "208 Invalid object name 'sqlite_master'.");
+    EXPECT_EQ(errorOf(*s, "SELECT * FROM sqlite_schema"), "208 Invalid object name 'sqlite_master'.");   // SQLite's own name
+    EXPECT_EQ(errorOf(*s, "SELECT * FROM pragma_database_list"), "208 Invalid object name 'pragma_database_list'.");
+    EXPECT_EQ(errorOf(*s, "SELECT file FROM pragma_database_list()"),
+              "195 'pragma_database_list' is not a recognized built-in function name.");
+    EXPECT_EQ(errorOf(*s, "SELECT pragma_table_info('w_s')"),
+              "195 'pragma_table_info' is not a recognized built-in function name.");
+    EXPECT_EQ(errorOf(*s, "SELECT * FROM dbstat"), "208 Invalid object name 'dbstat'.");
+    EXPECT_EQ(errorOf(*s, "SELECT fts3_tokenizer('simple')"), "195 'fts3_tokenizer' is not a recognized built-in function name.");
+    EXPECT_EQ(errorOf(*s, "SELECT sqlite_version()"), "195 'sqlite_version' is not a recognized built-in function name.");
+    EXPECT_EQ(errorOf(*s, "SELECT COUNT(DISTINCT randomblob(8)) FROM w_s"),
+              "195 'randomblob' is not a recognized built-in function name.");
+    EXPECT_EQ(errorOf(*s, "SELECT MAX(DISTINCT load_extension('x')) FROM w_s"),
+              "195 'load_extension' is not a recognized built-in function name.");
+    // The server's own functions still work.
+    EXPECT_EQ(errorOf(*s, "SELECT LTRIM(RTRIM(' a ')), ISNULL(NULL, 1), LEN('ab'), UPPER('ё'), ROUND(1.5, 0)"), "");
+}
+
+TEST(EnginePermissions, OnASitesServerTheSettingsFileAccountOnlyLogsIn) {
+    const std::string path = tempDbPath("strict");
+    removeDb(path);
+    EngineOptions o;
+    o.dbPath = path;
+    o.demo = "small";
+    o.strictPermissions = true;
+    auto engine = makeEngine(o);
+    const auto [user, password] = engine->settingsAccount();
+    auto entry = loginAs(*engine, user, password);
+    EXPECT_EQ(errorOf(*entry, "SELECT name, password FROM QTL_DbAccount"),
+              "229 The SELECT permission was denied on the object 'QTL_DbAccount', database 'QTL', schema 'dbo'.");
+    EXPECT_EQ(errorOf(*entry, "SELECT id_faculty FROM faculty"),
+              "229 The SELECT permission was denied on the object 'faculty', database 'QTL', schema 'dbo'.");
+    EXPECT_EQ(errorOf(*entry, "INSERT INTO QTL_LOG([table], [row_id]) VALUES('x', 1)"),
+              "229 The INSERT permission was denied on the object 'QTL_LOG', database 'QTL', schema 'dbo'.");
+    EXPECT_EQ(errorOf(*entry, "EXEC GET_KPV_Students 1, 1, 15, 1, 1, 5, 1"),
+              "229 The EXECUTE permission was denied on the object 'GET_KPV_Students', database 'QTL', schema 'dbo'.");
+    // What the workstation does with it: open (sp_datatype_info_100), then the login procedure,
+    // which reads the accounts as the database's own code.
+    EXPECT_EQ(errorOf(*entry, "sp_datatype_info_100 11"), "");
+    const BatchOutcome b = entry->executeBatch("EXEC GET_USER 'operator','4B583376B2767B923C3E1DA60D10DE59',NULL, "
+                                               "'QTL 33', '10.0.0.5', 'PC7', 'operator','0','4'");
+    ASSERT_FALSE(b.statements.at(0).failed);
+    ASSERT_EQ(b.statements[0].results.at(0).rows.size(), 1u);
+    EXPECT_EQ(std::get<std::string>(b.statements[0].results[0].rows[0][0]).empty(), false);   // the account handed out
+    entry.reset();
+    engine.reset();
+    removeDb(path);
+}
+
+TEST_F(EngineTest, OnADevelopmentServerTheSettingsFileAccountSetsUpDataButNeverReadsAccounts) {
+    auto s = session();
+    EXPECT_EQ(errorOf(*s, "UPDATE V_Date_reg_DFS SET id_w_s = id_w_s WHERE 1 = 0"), "");
+    EXPECT_EQ(errorOf(*s, "SELECT password FROM QTL_DbAccount"),
+              "229 The SELECT permission was denied on the object 'QTL_DbAccount', database 'QTL', schema 'dbo'.");
+    EXPECT_EQ(errorOf(*s, "UPDATE QTL_DbAccount SET password = 'x'"),
+              "229 The UPDATE permission was denied on the object 'QTL_DbAccount', database 'QTL', schema 'dbo'.");
+}
+
+// ---- creating the database -----------------------------------------------------------------------
+
+TEST(EngineCreation, AServerKilledWhileBuildingLeavesNothingThatALaterStartWouldTake) {
+    const std::string path = tempDbPath("killed");
+    removeDb(path);
+    std::filesystem::remove(path + ".building");
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        EngineOptions o;
+        o.dbPath = path;
+        o.demo = "large";   // takes seconds: long enough to be killed in the middle
+        makeEngine(o);
+        ::_exit(0);
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(700));
+    ::kill(child, SIGKILL);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFSIGNALED(status)) << "the build ended before it could be killed";
+    EXPECT_FALSE(std::filesystem::exists(path));
+
+    EngineOptions o;
+    o.dbPath = path;
+    o.demo = "none";
+    auto engine = makeEngine(o);
+    const auto [user, password] = engine->settingsAccount();
+    LoginResult r;
+    EXPECT_TRUE(engine->login(user, password, "QTL", r)) << r.error.text;
+    EXPECT_FALSE(std::filesystem::exists(path + ".building"));
+    engine.reset();
+    removeDb(path);
+}
+
+TEST(EngineCreation, AFileThatIsNoQtlDatabaseIsRefusedAtStartAndAnEmptyOneIsBuilt) {
+    const std::string path = tempDbPath("foreign");
+    removeDb(path);
+    EngineOptions o;
+    o.dbPath = path;
+    o.demo = "none";
+    { std::ofstream(path) << "not a database at all, just some text that is long enough to be read"; }
+    try {
+        makeEngine(o);
+        ADD_FAILURE() << "a text file was taken for a database";
+    } catch (const std::runtime_error& e) {
+        EXPECT_NE(std::string(e.what()).find("is not a QTL database"), std::string::npos) << e.what();
+    }
+    removeDb(path);
+    {
+        sqlite3* db = nullptr;
+        ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+        sqlite3_exec(db, "CREATE TABLE other(x)", nullptr, nullptr, nullptr);
+        sqlite3_close(db);
+    }
+    EXPECT_THROW(makeEngine(o), std::runtime_error);
+    removeDb(path);
+    { std::ofstream empty(path); }   // what a killed older server left
+    auto engine = makeEngine(o);
+    EXPECT_NO_THROW(engine->settingsAccount());
+    engine.reset();
+    removeDb(path);
+}
