@@ -11,6 +11,7 @@ PACKAGES=(
   clang libclang-rt-14-dev
   xvfb xauth x11-utils xdotool qt6-qpa-plugins
   fonts-urw-base35 fonts-dejavu-core fonts-liberation
+  lintian
   python3
 )
 

@@ -51,4 +51,6 @@ if [ "${QTL_SKIP_FUZZ:-0}" != "1" ] && command -v clang++ >/dev/null; then
     "$f" -max_total_time="${QTL_FUZZ_SECONDS:-30}" -rss_limit_mb=2048 "build/fuzz/work/$name" "$corpus"
   done
 fi
+echo "== Debian packages (built, listed, lintian, the packaged programs checked)"
+bash scripts/package.sh "$([ "${QTL_SKIP_PLAIN:-0}" = 1 ] && echo build/package || echo build/release)"
 echo "== all tests passed"
