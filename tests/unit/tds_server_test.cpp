@@ -15,6 +15,8 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <future>
+#include <system_error>
 #include <mutex>
 #include <thread>
 
@@ -182,7 +184,7 @@ private:
 
 class TdsServer : public ::testing::Test {
 protected:
-    void start(std::optional<Pattern> dropOn = std::nullopt) {
+    void start(std::optional<Pattern> dropOn = std::nullopt, const std::function<void(ServerOptions&)>& set = nullptr) {
         logPath_ = std::filesystem::temp_directory_path() /
                    ("tds_server_test_" + std::to_string(::getpid()) + "_" +
                     ::testing::UnitTest::GetInstance()->current_test_info()->name() + ".log");
@@ -191,6 +193,7 @@ protected:
         o.port = 0;
         o.logPath = logPath_.string();
         o.dropOn = std::move(dropOn);
+        if (set) set(o);
         server_ = std::make_unique<Server>(engine_, o);
         server_->bind();
         thread_ = std::thread([this] { server_->run(); });
@@ -769,4 +772,74 @@ TEST_F(WireRules, ASignInLeavesNoDigestInTheLog) {
                    std::string::npos;
     }
     EXPECT_TRUE(sawCall);
+}
+
+// ---- limits: what clients may hold of the server -------------------------------------------------
+
+TEST_F(TdsServer, BeyondTheConnectionLimitNewClientsAreRefusedAndTheOthersGoOn) {
+    start(std::nullopt, [](ServerOptions& o) { o.maxConnections = 2; });
+    Client a(port());
+    Client b(port());
+    a.login();
+    b.login();
+    Client c(port());
+    auto t = c.reply();
+    ASSERT_FALSE(t.empty());
+    EXPECT_EQ(t[0].number, 17809);
+    EXPECT_TRUE(c.closedByServer());
+    EXPECT_EQ(echoed(a.batch("still a")), "still a");
+    b.close();
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    Client d(port());   // a place came free
+    d.login();
+    EXPECT_EQ(echoed(d.batch("d")), "d");
+}
+
+TEST_F(TdsServer, OversizedRequestsAreRefusedBeforeAndAfterLogin) {
+    start(std::nullopt, [](ServerOptions& o) {
+        o.maxPreLoginRequestBytes = 4096;
+        o.maxRequestBytes = 64 * 1024;
+    });
+    {
+        Client c(port());
+        Bytes big = packetize(packet::PreLogin, Bytes(20000, 0), 4096, 0, false);   // never ends
+        c.sendRaw(big);
+        EXPECT_EQ(c.reply().at(0).number, kErrProtocol);
+        EXPECT_TRUE(c.closedByServer());
+    }
+    Client c(port());
+    c.login();
+    const std::string fits(3000, 'x');   // 6 KB as UCS-2: more than before login allows
+    EXPECT_EQ(echoed(c.batch(fits)), fits);
+    c.send(packet::SqlBatch, tdstest::buildBatch(std::string(40000, 'y')));
+    EXPECT_EQ(c.reply().at(0).number, kErrProtocol);
+    EXPECT_TRUE(c.closedByServer());
+    EXPECT_EQ(batches(), (std::vector<std::string>{fits}));
+}
+
+TEST_F(TdsServer, PipelinedBatchesWaitForTheirTurnAndAllGetAnswers) {
+    start(std::nullopt, [](ServerOptions& o) { o.maxQueuedRequests = 2; });
+    Client c(port());
+    c.login();
+    for (int i = 0; i < 20; ++i) c.send(packet::SqlBatch, tdstest::buildBatch("p" + std::to_string(i)));
+    for (int i = 0; i < 20; ++i) EXPECT_EQ(echoed(c.reply()), "p" + std::to_string(i));
+}
+
+TEST_F(TdsServer, StopEndsPromptlyWhateverTheClientsDo) {
+    start();
+    Client reader(port(), 4096);
+    reader.login();
+    reader.send(packet::SqlBatch, tdstest::buildBatch("ROWS 20000"));   // never read
+    Client stalled(port());
+    stalled.login();
+    stalled.send(packet::SqlBatch, tdstest::buildBatch("SLOW"));
+    Client half(port());
+    half.sendRaw(Bytes{0x12, 0x00});   // half a header
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    const auto begun = std::chrono::steady_clock::now();
+    server_->stop();
+    auto joined = std::async(std::launch::async, [this] { thread_.join(); });
+    ASSERT_EQ(joined.wait_for(std::chrono::seconds(10)), std::future_status::ready) << "the server did not end";
+    server_.reset();
+    EXPECT_LT(std::chrono::steady_clock::now() - begun, std::chrono::seconds(10));
 }

@@ -926,3 +926,30 @@ TEST(EngineCreation, AFileThatIsNoQtlDatabaseIsRefusedAtStartAndAnEmptyOneIsBuil
     engine.reset();
     removeDb(path);
 }
+
+// ---- long statements and big results ---------------------------------------------------------------
+
+TEST(EngineLimits, ALongPlusChainTranslatesAndCancelStopsItsTranslation) {
+    const std::string path = tempDbPath("chain");
+    removeDb(path);
+    EngineOptions o;
+    o.dbPath = path;
+    o.demo = "none";
+    auto engine = makeEngine(o);
+    const auto [user, password] = engine->settingsAccount();
+    auto s = loginAs(*engine, user, password);
+    std::string chain = "SELECT 'a'";
+    for (int i = 0; i < 50000; ++i) chain += " + 'b'";
+    // SQLite refuses so deep an expression, with an error and not a crash.
+    EXPECT_NE(errorOf(*s, chain), "");
+    s->cancel();   // ATTENTION that came before the batch: nothing of it is done
+    const BatchOutcome b = s->executeBatch(chain);
+    ASSERT_EQ(b.statements.size(), 1u);
+    EXPECT_TRUE(b.statements[0].failed);
+    EXPECT_TRUE(b.statements[0].messages.empty());
+    s->clearCancel();
+    EXPECT_EQ(errorOf(*s, "SELECT 'a' + 'b' + 'c'"), "");
+    s.reset();
+    engine.reset();
+    removeDb(path);
+}
