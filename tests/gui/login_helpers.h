@@ -123,7 +123,10 @@ protected:
         QStringList out;
         const auto entries = server->log();
         for (int i = mark; i < entries.size(); ++i)
-            if (entries[i].kind == QLatin1String("login")) out << entries[i].user;
+            // Accepted logins and refused ones (the server logs a refusal under its own kind).
+            if (entries[i].kind == QLatin1String("login") ||
+                (entries[i].kind == QLatin1String("refused") && entries[i].text.startsWith(QLatin1String("Login failed"))))
+                out << entries[i].user;
         return out;
     }
 
