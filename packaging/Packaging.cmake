@@ -38,6 +38,7 @@ install(FILES ${CMAKE_SOURCE_DIR}/resources/qtl33.svg
         DESTINATION usr/share/icons/hicolor/scalable/apps COMPONENT workstation)
 install(FILES ${QTL_PKG_DIR}/qtl-settings.1.gz DESTINATION usr/share/man/man1 COMPONENT workstation)
 install(FILES ${CMAKE_CURRENT_LIST_DIR}/copyright ${QTL_PKG_DIR}/qtl33/changelog.gz
+              ${CMAKE_SOURCE_DIR}/docs/ADMIN.md
         DESTINATION usr/share/doc/qtl33 COMPONENT workstation)
 install(FILES ${CMAKE_CURRENT_LIST_DIR}/lintian-overrides-qtl33
         DESTINATION usr/share/lintian/overrides RENAME qtl33 COMPONENT workstation)
