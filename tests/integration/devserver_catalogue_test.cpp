@@ -208,9 +208,15 @@ TEST_F(Catalogue, EveryReadReturnsTheColumnsAndRowsItsReaderNeeds) {
         else
             EXPECT_GE(r.rows.size(), want.minRows);
     }
-    // Each statement arrived exactly as sent (line breaks kept), as one batch.
+    // Each statement arrived exactly as sent (line breaks kept), as one batch; the log masks the
+    // login procedure's password digest, so that one is found by its masked form.
     const QStringList sent = server.batchesSince(mark);
-    for (const auto& s : statements) EXPECT_TRUE(sent.contains(q(s.sql))) << s.what;
+    for (const auto& s : statements) {
+        QString logged = q(s.sql);
+        if (QLatin1String(s.what) == QLatin1String("login"))
+            logged.replace(QStringLiteral("'4B583376B2767B923C3E1DA60D10DE59'"), QStringLiteral("'********'"));
+        EXPECT_TRUE(sent.contains(logged)) << s.what;
+    }
 }
 
 TEST_F(Catalogue, SignInReadsAccountsLimitsAndCyrillicNames) {
