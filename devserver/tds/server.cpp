@@ -165,22 +165,31 @@ private:
 
     // The time by which the message now being read must have arrived: before login the whole
     // login must be done within the login timeout (a client sending a byte a second gains
-    // nothing); once logged in, a session with no request open may stay idle that long.
-    Clock::time_point messageDeadline() const {
+    // nothing); once logged in, a session with no request open may stay idle that long, counted
+    // from when it fell idle. Asked again while waiting, because the worker changes the answer:
+    // the reader starts waiting for the next message while the login is still being checked,
+    // and a login deadline taken then would cut the session later however busy it is.
+    Clock::time_point messageDeadline() {
         const ServerOptions& o = server_.options_;
-        if (!loggedIn_)
+        if (!loggedIn_) {
+            idleSince_.reset();
             return o.loginTimeoutSeconds > 0 ? accepted_ + std::chrono::seconds(o.loginTimeoutSeconds) : kNoDeadline;
-        if (o.idleTimeoutSeconds <= 0 || pending_ > 0) return kNoDeadline;
-        return Clock::now() + std::chrono::seconds(o.idleTimeoutSeconds);
+        }
+        if (o.idleTimeoutSeconds <= 0 || pending_ > 0) {
+            idleSince_.reset();
+            return kNoDeadline;
+        }
+        if (!idleSince_) idleSince_ = Clock::now();
+        return *idleSince_ + std::chrono::seconds(o.idleTimeoutSeconds);
     }
 
-    // Reads exactly n bytes before the deadline; false on timeout, close, error or stop.
+    // Reads exactly n bytes before the deadline; false on timeout, close, error or stop. The rest
+    // of a message must come by the deadline its first byte was awaited with.
     bool recvBefore(std::uint8_t* buf, std::size_t n, Clock::time_point& deadline, bool messageStart) {
         std::size_t got = 0;
         while (got < n) {
             if (closing_) return false;
-            // A deadline waits while a request is open; it starts when the session falls idle.
-            if (messageStart && got == 0 && deadline == kNoDeadline) deadline = messageDeadline();
+            if ((messageStart && got == 0) || deadline == kNoDeadline) deadline = messageDeadline();
             int ms = 1000;
             if (deadline != kNoDeadline) {
                 const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
@@ -208,12 +217,14 @@ private:
         Clock::time_point deadline = kNoDeadline;
         bool limitRaised = false;
         while (!closing_) {
+            if (messageStart) idleSince_.reset();
+            if (!recvBefore(header, kHeaderSize, deadline, messageStart)) return;
+            // Decided once the packet is here: the login may have succeeded while the reader
+            // waited for it.
             if (!limitRaised && loggedIn_) {
                 reassembler.setLimit(server_.options_.maxRequestBytes);
                 limitRaised = true;
             }
-            if (messageStart) deadline = kNoDeadline;
-            if (!recvBefore(header, kHeaderSize, deadline, messageStart)) return;
             PacketHeader h;
             std::string error;
             if (!parseHeader(header, kHeaderSize, h, error)) {
@@ -576,6 +587,7 @@ private:
     std::atomic<bool> loggedIn_{false};
 
     // Reader state.
+    std::optional<Clock::time_point> idleSince_;   // when the session last fell idle
     std::string user_;
     std::uint32_t clientVersion_ = 0x74000004;
 

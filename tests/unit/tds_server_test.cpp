@@ -27,7 +27,7 @@ using tdstest::Token;
 
 namespace {
 
-// Batches: "SLOW" waits for cancel(); "ROWS n" returns n rows; "BEGIN" and "ABORT ON" change the
+// Batches: "SLOW" waits for cancel(); "SLEEP ms" takes that long; "ROWS n" returns n rows; "BEGIN" and "ABORT ON" change the
 // state the log records; anything else echoes its text.
 class FakeEngine : public Engine {
 public:
@@ -53,6 +53,9 @@ public:
                 std::unique_lock lock(s_->mutex);
                 s_->cv.wait_for(lock, std::chrono::seconds(10), [this] { return cancelled_; });
                 st.results.push_back(ResultSet{{Column{"x", ColType::Int, 0}}, {{std::int64_t{1}}}});
+            } else if (sql.rfind("SLEEP ", 0) == 0) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(std::stoi(sql.substr(6))));
+                st.results.push_back(ResultSet{{Column{"text", ColType::NVarChar, 4000}}, {{sql}}});
             } else if (sql.rfind("ROWS ", 0) == 0) {
                 const int n = std::stoi(sql.substr(5));
                 ResultSet rs{{Column{"n", ColType::Int, 0}, Column{"pad", ColType::NVarChar, 200}}, {}};
@@ -842,4 +845,97 @@ TEST_F(TdsServer, StopEndsPromptlyWhateverTheClientsDo) {
     ASSERT_EQ(joined.wait_for(std::chrono::seconds(10)), std::future_status::ready) << "the server did not end";
     server_.reset();
     EXPECT_LT(std::chrono::steady_clock::now() - begun, std::chrono::seconds(10));
+}
+
+TEST_F(TdsServer, LoginAndIdleTimeoutsCloseOnlySessionsThatHoldAPlaceDoingNothing) {
+    start(std::nullopt, [](ServerOptions& o) {
+        o.loginTimeoutSeconds = 1;
+        o.idleTimeoutSeconds = 1;
+    });
+    Client silent(port());                 // never logs in
+    Client trickle(port());
+    trickle.sendRaw(Bytes{0x12, 0x01});   // a login begun and never finished
+    Client idle(port());
+    idle.login();
+    Client busy(port());
+    busy.login();
+    // Busy for well beyond both timeouts: batches a little apart, and one statement that runs
+    // longer than the idle timeout (a running request is not idleness).
+    for (int i = 0; i < 6; ++i) {
+        EXPECT_EQ(echoed(busy.batch("b" + std::to_string(i))), "b" + std::to_string(i));
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    }
+    EXPECT_EQ(echoed(busy.batch("SLEEP 2500")), "SLEEP 2500");
+    EXPECT_TRUE(silent.closedByServer());
+    EXPECT_TRUE(trickle.closedByServer());
+    EXPECT_TRUE(idle.closedByServer());
+    EXPECT_EQ(echoed(busy.batch("still here")), "still here");
+    // A place that timed out is free for a new client, which gets the whole timeout again.
+    Client next(port());
+    next.login();
+    EXPECT_EQ(echoed(next.batch("next")), "next");
+}
+
+TEST_F(TdsServer, AConnectionNoThreadCanBeStartedForIsRefusedAndTheOthersGoOn) {
+    // Threads are started in order: each connection's own, then (from it) its worker. The third
+    // start (the second connection's own thread) and the fifth (the third connection's worker)
+    // fail as std::thread does when the system has none to give.
+    auto starts = std::make_shared<std::atomic<int>>(0);
+    start(std::nullopt, [starts](ServerOptions& o) {
+        o.startThread = [starts](std::function<void()> body) {
+            const int n = ++*starts;
+            if (n == 3 || n == 5) throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
+            return std::thread(std::move(body));
+        };
+    });
+    Client first(port());
+    first.login();
+    for (int refused = 0; refused < 2; ++refused) {
+        Client c(port());
+        const auto t = c.reply();
+        ASSERT_FALSE(t.empty());
+        EXPECT_EQ(t[0].type, 0xAA);
+        EXPECT_EQ(t[0].number, 17300);
+        EXPECT_TRUE(c.closedByServer());
+    }
+    EXPECT_EQ(starts->load(), 5);
+    EXPECT_EQ(echoed(first.batch("first")), "first");
+    Client later(port());
+    later.login();
+    EXPECT_EQ(echoed(later.batch("later")), "later");
+}
+
+TEST_F(TdsServer, ALongBatchMatchedByAGreedyDropPatternClosesWithoutCrashOrHang) {
+    start(Pattern("(.*)*DROPME.*$"));
+    Client c(port());
+    c.login();
+    const std::string plain = "SELECT '" + std::string(30000, 'x') + "'";
+    EXPECT_EQ(c.batch(plain).at(0).type, 0x81);   // answered (its echo is cut to 4000 characters)
+    c.send(packet::SqlBatch, tdstest::buildBatch("SELECT '" + std::string(30000, 'y') + "DROPME'"));
+    EXPECT_FALSE(c.read());
+    EXPECT_EQ(batches(), (std::vector<std::string>{plain}));
+}
+
+TEST_F(WireRules, ALoggedInSessionIsNotCutByTheLoginTimeoutWhileItWorks) {
+    // The engine takes a moment over a login, so the reader is already waiting for the session's
+    // first batch when the login succeeds: that wait must not keep the login's deadline.
+    start([](EngineOptions&, ServerOptions& o) {
+        o.loginTimeoutSeconds = 1;
+        o.idleTimeoutSeconds = 3;
+    });
+    auto c = client();
+    std::this_thread::sleep_for(std::chrono::milliseconds(1800));
+    EXPECT_EQ(firstInt(c->batch("SELECT 5")), 5);
+    std::this_thread::sleep_for(std::chrono::milliseconds(1800));
+    EXPECT_EQ(firstInt(c->batch("SELECT 6")), 6);
+}
+
+TEST_F(WireRules, TheFirstBatchAfterALoginMayBeAsLargeAsAnyOther) {
+    // Its first packet can be awaited while the login is still being checked; the size allowed
+    // must be the logged-in session's when the packet arrives, not the one before login.
+    start([](EngineOptions&, ServerOptions& o) { o.maxPreLoginRequestBytes = 4096; });
+    Client c(server_->port());
+    c.login(account_.first, account_.second, "QTL", 16384);
+    c.send(packet::SqlBatch, tdstest::buildBatch("SELECT LEN('" + std::string(6000, 'x') + "')"), 16384);   // one packet
+    EXPECT_EQ(firstInt(c.reply()), 6000);
 }

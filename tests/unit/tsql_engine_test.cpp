@@ -953,3 +953,62 @@ TEST(EngineLimits, ALongPlusChainTranslatesAndCancelStopsItsTranslation) {
     engine.reset();
     removeDb(path);
 }
+
+TEST(EngineLimits, AResultBeyondTheMemoryLimitFailsWith701AndTheSessionGoesOn) {
+    const std::string path = tempDbPath("result_limit");
+    removeDb(path);
+    EngineOptions o;
+    o.dbPath = path;
+    o.demo = "small";
+    o.maxResultBytes = 65536;
+    auto engine = makeEngine(o);
+    auto s = loginAs(*engine, "qtl_op", "op_pw_33");
+    // Every student's name against every other's: far beyond 64 KB (the small demo has dozens of
+    // students, so tens of thousands of bytes per pass of the outer table).
+    const std::string crossJoin = "SELECT a.s_fio, b.s_fio, c.s_fio FROM s_fio a CROSS JOIN s_fio b CROSS JOIN s_fio c";
+    const BatchOutcome b = s->executeBatch(crossJoin + "\r\nSELECT 7");
+    ASSERT_EQ(b.statements.size(), 2u);
+    ASSERT_FALSE(b.statements[0].messages.empty());
+    EXPECT_EQ(b.statements[0].messages[0].number, 701);
+    EXPECT_EQ(b.statements[0].messages[0].severity, 17);
+    EXPECT_EQ(b.statements[0].messages[0].text,
+              "There is insufficient system memory in resource pool 'default' to run this query.");
+    EXPECT_TRUE(b.statements[0].failed);
+    EXPECT_TRUE(b.statements[0].results.empty());   // no partial rows
+    EXPECT_FALSE(b.statements[1].failed);            // a run-time error: the batch went on
+    // What fits is answered whole.
+    const BatchOutcome small = s->executeBatch("SELECT a.s_fio FROM s_fio a");
+    ASSERT_FALSE(small.statements.at(0).failed);
+    EXPECT_GT(small.statements[0].results.at(0).rows.size(), 10u);
+    // With XACT_ABORT ON it ends the batch and the transaction like any run-time error.
+    const BatchOutcome x = s->executeBatch("SET XACT_ABORT ON\r\nBEGIN TRAN\r\n" + crossJoin + "\r\nSELECT 8");
+    EXPECT_EQ(s->tranCount(), 0);
+    EXPECT_EQ(x.statements.size(), 3u);
+    s.reset();
+    engine.reset();
+    removeDb(path);
+}
+
+TEST(EngineLimits, AGreedyFailOnPatternOverAThirtyThousandCharacterStatementNeitherCrashesNorHangs) {
+    const std::string path = tempDbPath("long_pattern");
+    removeDb(path);
+    EngineOptions o;
+    o.dbPath = path;
+    o.demo = "small";
+    o.failOn = Pattern("(.*)*'FAILME'.*$");
+    auto engine = makeEngine(o);
+    auto s = loginAs(*engine, "qtl_op", "op_pw_33");
+    const std::string filler(30000, 'x');
+    const BatchOutcome plain = s->executeBatch("SELECT LEN('" + filler + "')");
+    ASSERT_FALSE(plain.statements.at(0).failed) << plain.statements[0].messages.at(0).text;
+    EXPECT_EQ(std::get<std::int64_t>(plain.statements[0].results.at(0).rows.at(0).at(0)), 30000);
+    const BatchOutcome hit = s->executeBatch("SELECT '" + filler + "', 'FAILME'");
+    ASSERT_EQ(hit.statements.size(), 1u);
+    EXPECT_TRUE(hit.statements[0].failed);
+    ASSERT_FALSE(hit.statements[0].messages.empty());
+    EXPECT_EQ(hit.statements[0].messages[0].number, 50000);
+    EXPECT_TRUE(hit.statements[0].results.empty());
+    s.reset();
+    engine.reset();
+    removeDb(path);
+}
