@@ -228,9 +228,12 @@ QString BuildOdbcConnectString(const TFirstConnectInfo& info, const OdbcDriver& 
         }
         s += QStringLiteral("Server=") + q(host) + QLatin1Char(';');
         if (!port.isEmpty()) s += QStringLiteral("Port=") + port + QLatin1Char(';');
+        // "request": a server that encrypts the login gets its password encrypted (the session's
+        // data stays in clear unless the server forces encryption); "off" would tell it that we
+        // cannot, and the login would cross the network readable.
         s += QStringLiteral("Database=") + q(info.InitialCatalog) + QStringLiteral(";UID=") +
              q(info.UserID) + QStringLiteral(";PWD=") + q(info.Password) +
-             QStringLiteral(";TDS_Version=7.4;ClientCharset=UTF-8;Encryption=off;PacketSize=4096");
+             QStringLiteral(";TDS_Version=7.4;ClientCharset=UTF-8;Encryption=request;PacketSize=4096");
     } else {
         s += QStringLiteral("Server=") + q(info.DataSource.trimmed()) +
              QStringLiteral(";Database=") + q(info.InitialCatalog) + QStringLiteral(";UID=") +

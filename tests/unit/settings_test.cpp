@@ -130,7 +130,7 @@ TEST(OdbcString, FreeTdsFormSplitsHostAndPortAndQuotesEveryValue) {
     EXPECT_EQ(BuildOdbcConnectString(info, tds),
               "Driver={/usr/lib/x/odbc/libtdsodbc.so};Server={127.0.0.1};Port=11433;"
               "Database={QTL};UID={qtl_entry};PWD={entry_pw};TDS_Version=7.4;"
-              "ClientCharset=UTF-8;Encryption=off;PacketSize=4096");
+              "ClientCharset=UTF-8;Encryption=request;PacketSize=4096");
     info.DataSource = "dbhost\\SQLEXPRESS";
     EXPECT_TRUE(BuildOdbcConnectString(info, tds).contains(";Server={dbhost\\SQLEXPRESS};Database="));
     info.DataSource = "dbhost\\SQLEXPRESS,1500";
