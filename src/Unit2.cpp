@@ -3,7 +3,6 @@
 #include "Unit5.h"
 
 #include "dm_u.h"
-#include "main_u.h"
 #include "platform/Guard.h"
 
 #include <QIcon>
@@ -50,7 +49,7 @@ LookupComboBox* makeSelector(QWidget* parent, ListSource* source, const QString&
 
 }  // namespace
 
-TFrame1::TFrame1(TForm1* form, QWidget* parent) : QFrame(parent), m_form(form) {
+TFrame1::TFrame1(TransferFrameHost* host, QWidget* parent) : QFrame(parent), m_host(host) {
     InitPictures();
     setFixedHeight(127);
 
@@ -124,8 +123,7 @@ void TFrame1::LoadStudentRegistration(int studentId, int examinationId, int disc
                  QStringLiteral(" ,@id_discipline = ") + QString::number(disciplineId) +
                  QStringLiteral(" ,@id_group =  ") + QString::number(groupId) +
                  QStringLiteral(" ,@descGroupNum =  ") + QString::number(descGroupNum) +
-                 QStringLiteral(" ,@kredits =  ") +
-                 DM_MB->ADOQ_SelectDisciplineForStudent->fieldAsString(QStringLiteral("Krdt")));
+                 QStringLiteral(" ,@kredits =  ") + m_host->chosenClass().credits);
     info->open();
 
     DBLookupComboBox8->setKeyValue(info->fieldValue(QStringLiteral("id_kafedra")));
@@ -147,7 +145,7 @@ void TFrame1::LoadStudentRegistration(int studentId, int examinationId, int disc
     Query* semesters = DM_MB->ADOQ_Semester2;
     semesters->close();
     semesters->setParam(QStringLiteral("id_a_year"), info->fieldAsInt(QStringLiteral("id_a_year")));
-    semesters->setParam(QStringLiteral("id_group"), m_form->DBLookupComboBox3->keyValue());
+    semesters->setParam(QStringLiteral("id_group"), m_host->chosenGroupKey());
     semesters->open();
     DBLookupComboBox121->setKeyValue(info->fieldValue(QStringLiteral("id_semester")));
 
@@ -189,7 +187,7 @@ void TFrame1::DBLookupComboBox9Click() {
     Query* semesters = DM_MB->ADOQ_Semester2;
     semesters->close();
     semesters->setParam(QStringLiteral("id_a_year"), DBLookupComboBox111->keyValue());
-    semesters->setParam(QStringLiteral("id_group"), m_form->DBLookupComboBox3->keyValue());
+    semesters->setParam(QStringLiteral("id_group"), m_host->chosenGroupKey());
     semesters->open();
     // Reopening relocated the held semester; when the list lacks it the first row is current.
     DBLookupComboBox121->setKeyValue(semesters->fieldValue(QStringLiteral("id_semester")));
@@ -213,55 +211,48 @@ void TFrame1::BitBtn1Click() {
                  QStringLiteral(" AND id_ins_year = ") + QString::number(InsYearId) +
                  QStringLiteral(" AND id_examination = ") + QString::number(ExaminationId) +
                  QStringLiteral(" AND id_ins_semester = ") + QString::number(InsSemesterId) +
-                 QStringLiteral(" AND descGroupNum = ") + m_form->SelectedDescGroupNum +
+                 QStringLiteral(" AND descGroupNum = ") + m_host->chosenClass().descGroupNum +
                  QStringLiteral(" AND id_discipline = ") + QString::number(RegDisciplineId));
     exec->execute();
 }
 
-QString TFrame1::CopyStatement() const {
-    const QString discipline =
-        DM_MB->ADOQ_SelectDisciplineForStudent->fieldAsString(QStringLiteral("id_discipline"));
-    const QString year = m_form->DBLookupComboBox2->keyText();
+QString TFrame1::CopyStatement(const ChosenClass& c) const {
     QString sql =
-        QStringLiteral("UPDATE DisciplineForStudent SET id_teacher = ") + m_form->DBLookupComboBox9->keyText() +
-        QStringLiteral(", subGroup = ") + m_form->DBLookupComboBox11->keyText() +
-        QStringLiteral(", id_semester = ") + m_form->SelectedInsSemesterId +
-        QStringLiteral(", id_discipline = ") + discipline +
-        QStringLiteral(", id_a_year = ") + year +
-        QStringLiteral(", id_examination = ") + m_form->DBLookupComboBox4->keyText() +
-        QStringLiteral(", descGroupNum = ") + m_form->SelectedDescGroupNum +
-        QStringLiteral(", id_ins_year = ") + year +
-        QStringLiteral(", kredits = ") +
-        DM_MB->ADOQ_SelectDisciplineForStudent->fieldAsString(QStringLiteral("Krdt")) +
-        QStringLiteral(", id_ins_semester = ") + m_form->SelectedInsSemesterId +
+        QStringLiteral("UPDATE DisciplineForStudent SET id_teacher = ") + c.teacher +
+        QStringLiteral(", subGroup = ") + c.stream +
+        QStringLiteral(", id_semester = ") + c.insSemesterId +
+        QStringLiteral(", id_discipline = ") + c.discipline +
+        QStringLiteral(", id_a_year = ") + c.year +
+        QStringLiteral(", id_examination = ") + c.examination +
+        QStringLiteral(", descGroupNum = ") + c.descGroupNum +
+        QStringLiteral(", id_ins_year = ") + c.year +
+        QStringLiteral(", kredits = ") + c.credits +
+        QStringLiteral(", id_ins_semester = ") + c.insSemesterId +
         QStringLiteral(" WHERE ") + QStringLiteral("  id_student = ") + QString::number(StudentId) +
         QStringLiteral(" AND id_ins_year = ") + QString::number(InsYearId) +
         QStringLiteral(" AND id_ins_semester = ") + QString::number(InsSemesterId) +
-        QStringLiteral(" AND descGroupNum = ") + m_form->SelectedDescGroupNum;
+        QStringLiteral(" AND descGroupNum = ") + c.descGroupNum;
     // Without a discipline condition the UPDATE would rewrite every registration of the student
     // in that year, semester and plan number into this discipline. When the frame found no
     // registration, the registration being rewritten is the one of the chosen discipline.
     sql += QStringLiteral(" AND id_discipline = ") +
-           (RegDisciplineId != 0 ? QString::number(RegDisciplineId) : discipline);
+           (RegDisciplineId != 0 ? QString::number(RegDisciplineId) : c.discipline);
     return sql;
 }
 
 void TFrame1::BitBtn2Click() {
-    CheckListBox* list = m_form->CheckListBox1;
-    if (m_form->DBLookupComboBox11->shownText().isEmpty() || list->itemIndex() < 0) return;
-    const int index = list->itemIndex();
-    auto* item = dynamic_cast<StudentItem*>(list->record(index));
-    if (item && item->IsSelected) {
+    const int index = m_host->selectedStudentLine();
+    if (m_host->shownStream().isEmpty() || index < 0) return;
+    if (m_host->studentLineRegistered(index)) {
         Query* exec = DM_MB->ADOQ_Exec;
-        exec->setSql(CopyStatement());
+        exec->setSql(CopyStatement(m_host->chosenClass()));
         exec->execute();
     } else {
         // Registered together with the students already ticked, whether or not the register
         // button is enabled at the moment.
-        list->setChecked(index, true);
-        m_form->SpeedButton1Click();
+        m_host->tickAndRegister(index);
     }
-    m_form->ReloadLists();
+    m_host->ReloadLists();
 }
 
 }  // namespace qtl

@@ -7,16 +7,59 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QString>
+#include <QVariant>
 
 namespace qtl {
 
-class TForm1;
+// The class chosen in the main window (teacher, discipline, form of control, group, ...), read in
+// one go when an action starts. Keys are kept as the text the statements write: a selector
+// without a key gives empty text, and the statement built from it is then refused by the server.
+struct ChosenClass {
+    QString faculty;
+    QString year;
+    QString department;
+    QString teacher;
+    QString termKind;       // the key the semester selector holds
+    QString termKindRow;    // id_w_s of the current row of the kind-of-term list; it can differ
+                            // from termKind after the teacher step has reopened that list
+    QString discipline;     // id_discipline of the chosen discipline row
+    QString credits;        // Krdt of the chosen discipline row
+    QString examination;    // form of control
+    QString group;
+    QString stream;         // the stream chooser's key
+    QString insSemesterId;  // SelectedInsSemesterId: the registering semester
+    QString descGroupNum;   // SelectedDescGroupNum: the plan number, -1 when not by plan
+    QString isByPlan;       // SelectedIsByPlan: "0" or "1"
+};
+
+// What the transfer frame needs from the window it is embedded in.
+class TransferFrameHost {
+public:
+    virtual ChosenClass chosenClass() const = 0;
+    // The group selector's key value as it is held (null when none); it travels as a parameter.
+    virtual QVariant chosenGroupKey() const = 0;
+    // The text the stream chooser shows ("" when it shows none).
+    virtual QString shownStream() const = 0;
+    // The selected line of the student check list, -1 when none.
+    virtual int selectedStudentLine() const = 0;
+    // Whether the student of that line already holds a registration for the chosen discipline.
+    virtual bool studentLineRegistered(int line) const = 0;
+    // Ticks the line and registers every ticked student, exactly as the register button does.
+    virtual void tickAndRegister(int line) = 0;
+    // Rebuilds the student check list and the streams list.
+    virtual void ReloadLists() = 0;
+
+protected:
+    ~TransferFrameHost() = default;
+};
+
 
 class TFrame1 : public QFrame {
     Q_OBJECT
 public:
-    // `form` is the main window the frame is embedded in (its selectors and lists are read).
-    TFrame1(TForm1* form, QWidget* parent);
+    // `host` is the window the frame is embedded in; the frame reads the chosen class from it.
+    TFrame1(TransferFrameHost* host, QWidget* parent);
 
     QPushButton* BitBtn2;                 // copy current parameters
     QLabel* Label9;                       // "Кафедра:"
@@ -50,12 +93,14 @@ public:
     void DBLookupComboBox11MouseDown(QMouseEvent* event);
     void StreamSelectorStep();
     void BitBtn1Click();                  // "Применить" (after the deadline check)
-    void BitBtn2Click();                  // copy current parameters
+    // Copy current parameters: rewrites a registered student's registration with the chosen
+    // class, or registers an unregistered one through the host's register button.
+    void BitBtn2Click();
     // The UPDATE of the copy button for a registered student.
-    QString CopyStatement() const;
+    QString CopyStatement(const ChosenClass& chosen) const;
 
 private:
-    TForm1* m_form;
+    TransferFrameHost* m_host;
 };
 
 }  // namespace qtl

@@ -523,6 +523,44 @@ void TForm1::ClearBothLists() {
     ClearItemList(ListBox1);
 }
 
+ChosenClass TForm1::chosenClass() const {
+    const Query* discipline = DM_MB->ADOQ_SelectDisciplineForStudent;
+    ChosenClass c;
+    c.faculty = DBLookupComboBox1->keyText();
+    c.year = DBLookupComboBox2->keyText();
+    c.department = DBLookupComboBox8->keyText();
+    c.teacher = DBLookupComboBox9->keyText();
+    c.termKind = DBLookupComboBox5->keyText();
+    c.termKindRow = DM_MB->ADOQ_Semester->fieldAsString(QStringLiteral("id_w_s"));
+    c.discipline = discipline->fieldAsString(QStringLiteral("id_discipline"));
+    c.credits = discipline->fieldAsString(QStringLiteral("Krdt"));
+    c.examination = DBLookupComboBox4->keyText();
+    c.group = DBLookupComboBox3->keyText();
+    c.stream = DBLookupComboBox11->keyText();
+    c.insSemesterId = SelectedInsSemesterId;
+    c.descGroupNum = SelectedDescGroupNum;
+    c.isByPlan = SelectedIsByPlan;
+    return c;
+}
+
+QVariant TForm1::chosenGroupKey() const { return DBLookupComboBox3->keyValue(); }
+
+QString TForm1::shownStream() const { return DBLookupComboBox11->shownText(); }
+
+int TForm1::selectedStudentLine() const { return CheckListBox1->itemIndex(); }
+
+bool TForm1::studentLineRegistered(int line) const {
+    const auto* item = dynamic_cast<const StudentItem*>(CheckListBox1->record(line));
+    return item && item->IsSelected;
+}
+
+// The transfer frame's copy button registers an unregistered student through the register
+// button's click, together with the students ticked before.
+void TForm1::tickAndRegister(int line) {
+    CheckListBox1->setChecked(line, true);
+    SpeedButton1Click();
+}
+
 void TForm1::openingOfStep() {
     Panel4->hide();
     DBLookupComboBox11->clearKey();
@@ -595,14 +633,15 @@ void TForm1::DBLookupComboBox8Click() {
                 DBLookupComboBox3});
     if (!DBLookupComboBox8->hasKey())
         return;
+    const ChosenClass c = chosenClass();
     Query* q = DM_MB->ADOQ_Teacher;
     q->setSql(QStringLiteral(
                   " SELECT DISTINCT dbo.teacher.id_teacher, dbo.t_fio.t_fio  FROM         "
                   "dbo.RRNKkrdt INNER JOIN  dbo.teacher ON dbo.RRNKkrdt.id_teacher = "
                   "dbo.teacher.id_teacher INNER JOIN  dbo.t_fio ON dbo.teacher.id_teacher = "
                   "dbo.t_fio.id_teacher  WHERE     (dbo.RRNKkrdt.id_a_year = ") +
-              DBLookupComboBox2->keyText() + QStringLiteral(") AND (dbo.RRNKkrdt.id_kafedra = ") +
-              DBLookupComboBox8->keyText() + QStringLiteral(") ") +
+              c.year + QStringLiteral(") AND (dbo.RRNKkrdt.id_kafedra = ") +
+              c.department + QStringLiteral(") ") +
               QStringLiteral(" AND prov_reyt>0") + QStringLiteral(" ORDER BY dbo.t_fio.t_fio"));
     q->open();
     DBLookupComboBox9->clearKey();
@@ -639,13 +678,12 @@ void TForm1::DBLookupComboBox5Click() {
     resetBelow({DBLookupComboBox6, DBLookupComboBox4, DBLookupComboBox3});
     if (!DBLookupComboBox5->hasKey())
         return;
+    const ChosenClass c = chosenClass();
     Query* q = DM_MB->ADOQ_SelectDisciplineForStudent;
     q->close();
-    q->setSql(QStringLiteral("EXEC SP_Qtl33GetDisciplines @id_a_year =") +
-              DBLookupComboBox2->keyText() + QStringLiteral(",@id_w_s =") +
-              DBLookupComboBox5->keyText() + QStringLiteral(",@id_kafedra =") +
-              DBLookupComboBox8->keyText() + QStringLiteral(",@id_teacher =") +
-              DBLookupComboBox9->keyText());
+    q->setSql(QStringLiteral("EXEC SP_Qtl33GetDisciplines @id_a_year =") + c.year +
+              QStringLiteral(",@id_w_s =") + c.termKind + QStringLiteral(",@id_kafedra =") +
+              c.department + QStringLiteral(",@id_teacher =") + c.teacher);
     q->open();
     DBLookupComboBox6->clearKey();
     DBLookupComboBox6->setEnabled(true);
@@ -678,18 +716,16 @@ void TForm1::DBLookupComboBox6Click() {
     resetBelow({DBLookupComboBox4, DBLookupComboBox3});
     if (!DBLookupComboBox6->hasKey())
         return;
+    const ChosenClass c = chosenClass();
     Query* q = DM_MB->ADOQ_Examination;
     q->close();
     q->setSql(
         QStringLiteral(" SELECT DISTINCT dbo.RRNKkrdt.id_examination, examination.[p30] as "
                        "examination  FROM dbo.RRNKkrdt INNER JOIN examination  ON "
                        "dbo.RRNKkrdt.id_examination=examination.id_examination  WHERE id_kafedra=") +
-        DBLookupComboBox8->keyText() + QStringLiteral(" AND id_a_year=") +
-        DBLookupComboBox2->keyText() + QStringLiteral(" AND id_teacher =") +
-        DBLookupComboBox9->keyText() + QStringLiteral(" AND id_discipline =") +
-        DM_MB->ADOQ_SelectDisciplineForStudent->fieldAsString(QStringLiteral("id_discipline")) +
-        QStringLiteral(" AND id_w_s =") +
-        DM_MB->ADOQ_Semester->fieldAsString(QStringLiteral("id_w_s")) +
+        c.department + QStringLiteral(" AND id_a_year=") + c.year +
+        QStringLiteral(" AND id_teacher =") + c.teacher + QStringLiteral(" AND id_discipline =") +
+        c.discipline + QStringLiteral(" AND id_w_s =") + c.termKindRow +
         QStringLiteral(" AND prov_reyt>0 ") +
         QStringLiteral(" AND ( (id_vid_zaniatiy is not NULL) or (id_vid_zaniatiy in (5,6)) )"));
     q->open();
@@ -711,6 +747,7 @@ void TForm1::DBLookupComboBox4Click() {
     CheckBox1->setEnabled(false);
     ClearItemList(CheckListBox1);
     if (DBLookupComboBox4->hasKey()) {
+        const ChosenClass c = chosenClass();
         Query* q = DM_MB->ADOQ_group;
         q->close();
         if (DM_MB->ADOQ_Semester->fieldAsInt(QStringLiteral("id_w_s")) == 3) {
@@ -719,8 +756,8 @@ void TForm1::DBLookupComboBox4Click() {
                           "dbo.[group].id_group, dbo.[group].p20 as [group], dbo.[group].o_z, -1 as  "
                           "descGroupNum FROM         dbo.g_r_y INNER JOIN  dbo.[group] ON "
                           "dbo.g_r_y.id_group = dbo.[group].id_group  WHERE     dbo.g_r_y.id_a_year =") +
-                      DBLookupComboBox2->keyText() + QStringLiteral(" AND dbo.[group].id_faculty =") +
-                      DBLookupComboBox1->keyText() + QStringLiteral(" ORDER By [group]"));
+                      c.year + QStringLiteral(" AND dbo.[group].id_faculty =") + c.faculty +
+                      QStringLiteral(" ORDER By [group]"));
         } else {
             q->setSql(QStringLiteral(
                           "SELECT   dbo.[group].id_group,  dbo.[group].id_faculty, "
@@ -729,10 +766,10 @@ void TForm1::DBLookupComboBox4Click() {
                           "JOIN dbo.g_r_y ON dbo.[group].id_group = dbo.g_r_y.id_group INNER JOIN "
                           "dbo.semester ON dbo.g_r_y.id_rate = dbo.semester.id_rate WHERE     "
                           "(dbo.[group].id_faculty = ") +
-                      DBLookupComboBox1->keyText() + QStringLiteral(") ") +
-                      QStringLiteral("AND (dbo.g_r_y.id_a_year = ") + DBLookupComboBox2->keyText() +
+                      c.faculty + QStringLiteral(") ") +
+                      QStringLiteral("AND (dbo.g_r_y.id_a_year = ") + c.year +
                       QStringLiteral(") ") + QStringLiteral(" AND (dbo.semester.id_w_s = ") +
-                      DBLookupComboBox5->keyText() + QStringLiteral(")") +
+                      c.termKind + QStringLiteral(")") +
                       QStringLiteral(" ORDER By [group]"));
         }
         q->open();
@@ -745,14 +782,14 @@ void TForm1::DBLookupComboBox4Click() {
 }
 
 void TForm1::DBLookupComboBox3Click() {
+    const ChosenClass c = chosenClass();
     Query* q = DM_MB->ADOQ_Exec;
     q->close();
     q->setSql(QStringLiteral("SELECT TOP 1 id_semester FROM dbo.semester INNER JOIN dbo.g_r_y ON "
                              "dbo.semester.id_rate = dbo.g_r_y.id_rate WHERE (dbo.g_r_y.id_group = ") +
-              DBLookupComboBox3->keyText() + QStringLiteral(")") +
-              QStringLiteral("AND (dbo.g_r_y.id_a_year = ") + DBLookupComboBox2->keyText() +
-              QStringLiteral(")") + QStringLiteral("AND (dbo.semester.id_w_s = ") +
-              DBLookupComboBox5->keyText() + QStringLiteral(")"));
+              c.group + QStringLiteral(")") + QStringLiteral("AND (dbo.g_r_y.id_a_year = ") +
+              c.year + QStringLiteral(")") + QStringLiteral("AND (dbo.semester.id_w_s = ") +
+              c.termKind + QStringLiteral(")"));
     q->open();
     SelectedInsSemesterId = q->fieldAsString(QStringLiteral("id_semester"));
 
@@ -780,7 +817,7 @@ void TForm1::DBLookupComboBox3Click() {
     e->setSql(QStringLiteral("SELECT dbo.g_s.id_group, dbo.specialityV.p108 FROM dbo.specialityV "
                              "INNER JOIN dbo.g_s ON dbo.specialityV.id_speciality = "
                              "dbo.g_s.id_speciality WHERE  (dbo.g_s.id_group =") +
-              QString::number(StrToInt(DBLookupComboBox3->keyText())) + QStringLiteral(")"));
+              QString::number(StrToInt(c.group)) + QStringLiteral(")"));
     e->open();
     Label12->setText(QStringLiteral("Форма обучение: ") + e->fieldAsString(QStringLiteral("p108")));
     Label12->adjustSize();
@@ -792,40 +829,37 @@ void TForm1::DBLookupComboBox3Click() {
 void TForm1::LoadStudentList() {
     ClearItemList(CheckListBox1);
     Query* q = DM_MB->ADOQ_Exec;
-    Query* disc = DM_MB->ADOQ_SelectDisciplineForStudent;
-    Query* term = DM_MB->ADOQ_Semester;
-    const QString idDiscipline = disc->fieldAsString(QStringLiteral("id_discipline"));
+    ChosenClass c = chosenClass();
     q->close();
-    q->setSql(QStringLiteral("Exec SP_GetDescGroupNumOfDiscipline @id_a_year =") +
-              DBLookupComboBox2->keyText() + QStringLiteral(",@id_w_s =") +
-              DBLookupComboBox5->keyText() + QStringLiteral(",@id_kafedra =") +
-              DBLookupComboBox8->keyText() + QStringLiteral(",@id_group =") +
-              DBLookupComboBox3->keyText() + QStringLiteral(",@id_discipline =") + idDiscipline +
-              QStringLiteral(",@id_examination =") + DBLookupComboBox4->keyText());
+    q->setSql(QStringLiteral("Exec SP_GetDescGroupNumOfDiscipline @id_a_year =") + c.year +
+              QStringLiteral(",@id_w_s =") + c.termKind + QStringLiteral(",@id_kafedra =") +
+              c.department + QStringLiteral(",@id_group =") + c.group +
+              QStringLiteral(",@id_discipline =") + c.discipline +
+              QStringLiteral(",@id_examination =") + c.examination);
     q->open();
     SelectedDescGroupNum = q->fieldAsString(QStringLiteral("descGroupNum"));
     const int descGroupNum = StrToInt(SelectedDescGroupNum);
     SelectedIsByPlan = descGroupNum == -1 ? QStringLiteral("0") : QStringLiteral("1");
+    c.descGroupNum = SelectedDescGroupNum;
+    c.isByPlan = SelectedIsByPlan;
 
-    const QString idWs = term->fieldAsString(QStringLiteral("id_w_s"));
-    const QString credits = disc->fieldAsString(QStringLiteral("Krdt"));
     const QString user = QString::number(g_signIn.CurrentUserId);
-    if (term->fieldAsInt(QStringLiteral("id_w_s")) == 3 || descGroupNum == -1) {
-        q->setSql(QStringLiteral(" EXEC GET_KPV_Students  @id_group = ") + DBLookupComboBox3->keyText() +
-                  QStringLiteral(", ") + QStringLiteral(" @id_discipline = ") + idDiscipline +
-                  QStringLiteral(", ") + QStringLiteral(" @id_a_year = ") + DBLookupComboBox2->keyText() +
-                  QStringLiteral(", ") + QStringLiteral(" @id_examination = ") +
-                  DBLookupComboBox4->keyText() + QStringLiteral(", ") + QStringLiteral(" @id_w_s = ") +
-                  idWs + QStringLiteral(",") + QStringLiteral(" @kredits = ") + credits +
+    if (DM_MB->ADOQ_Semester->fieldAsInt(QStringLiteral("id_w_s")) == 3 || descGroupNum == -1) {
+        q->setSql(QStringLiteral(" EXEC GET_KPV_Students  @id_group = ") + c.group +
+                  QStringLiteral(", ") + QStringLiteral(" @id_discipline = ") + c.discipline +
+                  QStringLiteral(", ") + QStringLiteral(" @id_a_year = ") + c.year +
+                  QStringLiteral(", ") + QStringLiteral(" @id_examination = ") + c.examination +
+                  QStringLiteral(", ") + QStringLiteral(" @id_w_s = ") + c.termKindRow +
+                  QStringLiteral(",") + QStringLiteral(" @kredits = ") + c.credits +
                   QStringLiteral(",") + QStringLiteral(" @id_user=") + user);
     } else {
-        q->setSql(QStringLiteral(" EXEC GET_KPV_Students2  @id_group = ") + DBLookupComboBox3->keyText() +
-                  QStringLiteral(", ") + QStringLiteral(" @id_discipline = ") + idDiscipline +
-                  QStringLiteral(", ") + QStringLiteral(" @id_a_year = ") + DBLookupComboBox2->keyText() +
-                  QStringLiteral(", ") + QStringLiteral(" @descGroupNum = ") + SelectedDescGroupNum +
-                  QStringLiteral(", ") + QStringLiteral(" @id_examination = ") +
-                  DBLookupComboBox4->keyText() + QStringLiteral(", ") + QStringLiteral(" @id_w_s = ") +
-                  idWs + QStringLiteral(", ") + QStringLiteral(" @kredits = ") + credits +
+        q->setSql(QStringLiteral(" EXEC GET_KPV_Students2  @id_group = ") + c.group +
+                  QStringLiteral(", ") + QStringLiteral(" @id_discipline = ") + c.discipline +
+                  QStringLiteral(", ") + QStringLiteral(" @id_a_year = ") + c.year +
+                  QStringLiteral(", ") + QStringLiteral(" @descGroupNum = ") + c.descGroupNum +
+                  QStringLiteral(", ") + QStringLiteral(" @id_examination = ") + c.examination +
+                  QStringLiteral(", ") + QStringLiteral(" @id_w_s = ") + c.termKindRow +
+                  QStringLiteral(", ") + QStringLiteral(" @kredits = ") + c.credits +
                   QStringLiteral(", ") + QStringLiteral(" @id_user=") + user);
     }
     for (q->open(); !q->eof(); q->next()) {
@@ -884,13 +918,15 @@ void TForm1::CheckListBox1Click() {
         return;
     const auto* item = dynamic_cast<const StudentItem*>(CheckListBox1->record(index));
     const int studentId = item ? item->id_student : 0;
-    const int examinationId = StrToInt(DBLookupComboBox4->keyText());
+    const ChosenClass c = chosenClass();
+    const int examinationId = StrToInt(c.examination);
+    // The discipline row's own integer reading: a closed or empty list gives 0, not an error.
     const int disciplineId =
         DM_MB->ADOQ_SelectDisciplineForStudent->fieldAsInt(QStringLiteral("id_discipline"));
-    const int insSemesterId = StrToInt(SelectedInsSemesterId);
-    const int insYearId = StrToInt(DBLookupComboBox2->keyText());
-    const int descGroupNum = StrToInt(SelectedDescGroupNum);
-    const int groupId = StrToInt(DBLookupComboBox3->keyText());
+    const int insSemesterId = StrToInt(c.insSemesterId);
+    const int insYearId = StrToInt(c.year);
+    const int descGroupNum = StrToInt(c.descGroupNum);
+    const int groupId = StrToInt(c.group);
     Frame11->LoadStudentRegistration(studentId, examinationId, disciplineId, insSemesterId,
                                      insYearId, descGroupNum, groupId);
 }
@@ -916,14 +952,14 @@ void TForm1::CheckBox1Click() {
 void TForm1::LoadStreamsList() {
     ClearItemList(ListBox1);
     Query* q = DM_MB->ADOQ_Exec;
-    Query* disc = DM_MB->ADOQ_SelectDisciplineForStudent;
+    const ChosenClass c = chosenClass();
     q->close();
     const QString term =
         CheckBox2->isChecked()
             ? QStringLiteral("        (dbo.semester.id_w_s = ") + DBLookupComboBox7->keyText() +
                   QStringLiteral(") AND ")
             : QStringLiteral("        (dbo.DisciplineForStudent.id_ins_semester = ") +
-                  SelectedInsSemesterId + QStringLiteral(") AND ");
+                  c.insSemesterId + QStringLiteral(") AND ");
     q->setSql(
         QStringLiteral(
             "SELECT g_f.id_faculty, dbo.DisciplineForStudent.id_student, "
@@ -934,15 +970,14 @@ void TForm1::LoadStreamsList() {
             "dbo.DisciplineForStudent.id_ins_semester INNER JOIN        dbo.s_g ON "
             "dbo.DisciplineForStudent.id_student = dbo.s_g.id_student INNER JOIN        dbo.g_f ON "
             "dbo.s_g.id_group = dbo.g_f.id_group   WHERE (dbo.DisciplineForStudent.id_ins_year = ") +
-        DBLookupComboBox2->keyText() + QStringLiteral(") AND ") +
-        QStringLiteral("        (dbo.DisciplineForStudent.id_discipline = ") +
-        disc->fieldAsString(QStringLiteral("id_discipline")) + QStringLiteral(") AND ") +
-        QStringLiteral("        (dbo.DisciplineForStudent.id_examination = ") +
-        DBLookupComboBox4->keyText() + QStringLiteral(") AND ") +
-        QStringLiteral("        (dbo.DisciplineForStudent.kredits = ") +
-        disc->fieldAsString(QStringLiteral("Krdt")) + QStringLiteral(") AND ") + term +
-        QStringLiteral("        (dbo.DisciplineForStudent.id_teacher = ") +
-        DBLookupComboBox9->keyText() + QStringLiteral(")") +
+        c.year + QStringLiteral(") AND ") +
+        QStringLiteral("        (dbo.DisciplineForStudent.id_discipline = ") + c.discipline +
+        QStringLiteral(") AND ") +
+        QStringLiteral("        (dbo.DisciplineForStudent.id_examination = ") + c.examination +
+        QStringLiteral(") AND ") + QStringLiteral("        (dbo.DisciplineForStudent.kredits = ") +
+        c.credits + QStringLiteral(") AND ") + term +
+        QStringLiteral("        (dbo.DisciplineForStudent.id_teacher = ") + c.teacher +
+        QStringLiteral(")") +
         QStringLiteral(" GROUP BY DisciplineForStudent.subGroup, dbo.s_g.p20,  dbo.s_g.s_fio, "
                        "g_f.id_faculty, dbo.DisciplineForStudent.id_student, "
                        "dbo.DisciplineForStudent.id_disciplineForStudent, ") +
@@ -1096,23 +1131,21 @@ namespace {
 
 const QChar kDoubleQuote = QLatin1Char('"');
 
-// The key value of a selector converted to an integer, in decimal. A selector without a key
-// fails the conversion, which ends the caller before anything is sent.
-QString keyAsInteger(const LookupComboBox* box) {
-    return QString::number(StrToInt(box->keyText()));
-}
+// A key converted to an integer, in decimal. A selector without a key fails the conversion,
+// which ends the caller before anything is sent.
+QString asInteger(const QString& key) { return QString::number(StrToInt(key)); }
 
 }  // namespace
 
 bool TForm1::RegistrationDeadlineCheck() {
+    const ChosenClass c = chosenClass();
     Query* q = DM_MB->ADOQ_DATE_reg_DFS;
     q->close();
     q->setSql(QStringLiteral("Select id_a_year, id_w_s, id_f_educ, endDate, id_group FROM  "
                              "dbo.V_Date_reg_DFS GROUP BY id_a_year, id_w_s, id_f_educ, endDate, "
                              "id_group HAVING (id_a_year =") +
-              keyAsInteger(DBLookupComboBox2) + QStringLiteral(") AND (id_w_s =") +
-              keyAsInteger(DBLookupComboBox5) + QStringLiteral(") AND (id_group = ") +
-              keyAsInteger(DBLookupComboBox3) + QStringLiteral(")"));
+              asInteger(c.year) + QStringLiteral(") AND (id_w_s =") + asInteger(c.termKind) +
+              QStringLiteral(") AND (id_group = ") + asInteger(c.group) + QStringLiteral(")"));
     q->open();
     // A null endDate and an empty result both read as 1899-12-30: the period is over.
     const QDate endDate = q->fieldAsDateTime(QStringLiteral("endDate")).date();
@@ -1130,15 +1163,15 @@ void TForm1::SpeedButton1Click() {
     if (!RegistrationDeadlineCheck()) return;
 
     Query* exec = DM_MB->ADOQ_Exec;
-    const QString year = DBLookupComboBox2->keyText();
-    const QString kafedra = DBLookupComboBox8->keyText();
-    const QString teacher = DBLookupComboBox9->keyText();
-    const QString examination = DBLookupComboBox4->keyText();
-    const QString group = DBLookupComboBox3->keyText();
-    const QString stream = DBLookupComboBox11->keyText();
-    const QString idWs = DM_MB->ADOQ_Semester->fieldAsString(QStringLiteral("id_w_s"));
-    const QString discipline =
-        DM_MB->ADOQ_SelectDisciplineForStudent->fieldAsString(QStringLiteral("id_discipline"));
+    const ChosenClass c = chosenClass();
+    const QString& year = c.year;
+    const QString& kafedra = c.department;
+    const QString& teacher = c.teacher;
+    const QString& examination = c.examination;
+    const QString& group = c.group;
+    const QString& stream = c.stream;
+    const QString& idWs = c.termKindRow;
+    const QString& discipline = c.discipline;
 
     // Lesson kind of the chosen stream.
     exec->close();
@@ -1153,8 +1186,7 @@ void TForm1::SpeedButton1Click() {
                  QStringLiteral(") AND   (id_vid_zaniatiy is not NULL) ORDER BY subgroup"));
     exec->open();
     const QString vidZaniatiy = exec->fieldAsString(QStringLiteral("id_vid_zaniatiy"));
-    const QString krdt =
-        DM_MB->ADOQ_SelectDisciplineForStudent->fieldAsString(QStringLiteral("Krdt"));
+    const QString& krdt = c.credits;
     exec->close();
 
     // Faculty that owns the stream.
@@ -1176,7 +1208,7 @@ void TForm1::SpeedButton1Click() {
         exec->close();
         exec->setSql(QStringLiteral("SELECT  Sum([kredits]) as Sumkredits FROM "
                                     "[QTL].[dbo].[DisciplineForStudent] where id_student=") +
-                     idStudent + QStringLiteral(" and id_semester=") + SelectedInsSemesterId +
+                     idStudent + QStringLiteral(" and id_semester=") + c.insSemesterId +
                      QStringLiteral(" and id_group=") + group + QStringLiteral(" and id_a_year=") +
                      year);
         exec->open();
@@ -1201,14 +1233,14 @@ void TForm1::SpeedButton1Click() {
                            "id_discipline, id_a_year, id_semester, id_ins_year, id_ins_semester, "
                            "id_teacher, id_group,  id_examination, subGroup, QTL_user, id_faculty, "
                            "id_kafedra, kredits, isByPlan, id_vid_zaniatiy) VALUES(") +
-            idStudent + QStringLiteral(", ") + SelectedDescGroupNum + QStringLiteral(", ") +
-            discipline + QStringLiteral(",") + year + QStringLiteral(",") + SelectedInsSemesterId +
-            QStringLiteral(",") + year + QStringLiteral(",") + SelectedInsSemesterId +
+            idStudent + QStringLiteral(", ") + c.descGroupNum + QStringLiteral(", ") +
+            discipline + QStringLiteral(",") + year + QStringLiteral(",") + c.insSemesterId +
+            QStringLiteral(",") + year + QStringLiteral(",") + c.insSemesterId +
             QStringLiteral(",") + teacher + QStringLiteral(",") + group + QStringLiteral(",") +
             examination + QStringLiteral(",") + stream + QStringLiteral(", ") +
             WrapInQuotes(g_signIn.CurrentLogin) + QStringLiteral(",") + faculty +
             QStringLiteral(",") + kafedra + QStringLiteral(",") + krdt + QStringLiteral(",") +
-            SelectedIsByPlan + QStringLiteral(",") + vidZaniatiy + QStringLiteral(")"));
+            c.isByPlan + QStringLiteral(",") + vidZaniatiy + QStringLiteral(")"));
         exec->execute();
     }
 
@@ -1244,20 +1276,19 @@ void TForm1::SpeedButton2Click() {
         }
 
         const QString rowId = QString::number(line->id_disciplineForStudent);
+        const ChosenClass c = chosenClass();
         // The selection of the window at the time of the deletion, then the row's own keys.
         const QVector<TKeyValue> pairs = {
-            {QStringLiteral("id_faculty"), DBLookupComboBox1->keyText()},
-            {QStringLiteral("id_a_year"), DBLookupComboBox2->keyText()},
-            {QStringLiteral("id_kafedra"), DBLookupComboBox8->keyText()},
-            {QStringLiteral("id_teacher"), DBLookupComboBox9->keyText()},
-            {QStringLiteral("id_w_s"), DBLookupComboBox5->keyText()},
-            {QStringLiteral("id_discipline"), DM_MB->ADOQ_SelectDisciplineForStudent->fieldAsString(
-                                                  QStringLiteral("id_discipline"))},
-            {QStringLiteral("Krdt"),
-             DM_MB->ADOQ_SelectDisciplineForStudent->fieldAsString(QStringLiteral("Krdt"))},
-            {QStringLiteral("id_examination"), DBLookupComboBox4->keyText()},
-            {QStringLiteral("id_group"), DBLookupComboBox3->keyText()},
-            {QStringLiteral("subgroup"), DBLookupComboBox11->keyText()},
+            {QStringLiteral("id_faculty"), c.faculty},
+            {QStringLiteral("id_a_year"), c.year},
+            {QStringLiteral("id_kafedra"), c.department},
+            {QStringLiteral("id_teacher"), c.teacher},
+            {QStringLiteral("id_w_s"), c.termKind},
+            {QStringLiteral("id_discipline"), c.discipline},
+            {QStringLiteral("Krdt"), c.credits},
+            {QStringLiteral("id_examination"), c.examination},
+            {QStringLiteral("id_group"), c.group},
+            {QStringLiteral("subgroup"), c.stream},
             {QStringLiteral("id_student"), QString::number(line->id_student)},
             {QStringLiteral("id_disciplineForStudent"), rowId},
         };

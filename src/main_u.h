@@ -2,6 +2,7 @@
 // registering and removing, with the transfer frame along the bottom.
 #pragma once
 
+#include "Unit2.h"
 #include "platform/ItemLists.h"
 #include "platform/LookupComboBox.h"
 
@@ -18,8 +19,6 @@
 
 namespace qtl {
 
-class TFrame1;
-
 // Record of a line of the student check list.
 struct StudentItem : ItemRecord {
     int id_student = 0;
@@ -34,7 +33,7 @@ struct StreamItem : ItemRecord {
     int id_student = 0;
 };
 
-class TForm1 : public QWidget {
+class TForm1 : public QWidget, public TransferFrameHost {
     Q_OBJECT
 public:
     explicit TForm1(QWidget* parent = nullptr);
@@ -97,6 +96,9 @@ public:
     QString SelectedDescGroupNum;
     QString SelectedIsByPlan;
 
+    // The chosen class as the selectors, the chosen rows and the window's state hold it now.
+    ChosenClass chosenClass() const override;
+
     // ---- shell
     void FormCreate();
     void FormResize();
@@ -134,7 +136,7 @@ public:
 
     // ---- streams list and stream editor
     void LoadStreamsList();
-    void ReloadLists();
+    void ReloadLists() override;
     void LoadStreamChoices();
     void ComboBox1111Change();
     void ListBox1KeyDown(QKeyEvent* event);
@@ -153,6 +155,13 @@ public:
     void Frame11DBLookupComboBox9Click();
     void Frame11DBLookupComboBox111Click();
     void Frame11DBLookupComboBox121Click();
+
+    // ---- what the transfer frame asks of the window
+    QVariant chosenGroupKey() const override;
+    QString shownStream() const override;
+    int selectedStudentLine() const override;
+    bool studentLineRegistered(int line) const override;
+    void tickAndRegister(int line) override;
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
