@@ -49,6 +49,63 @@ LookupComboBox* makeSelector(QWidget* parent, ListSource* source, const QString&
 
 }  // namespace
 
+namespace statements {
+
+QString studentRegistration(int studentId, int insSemesterId, int insYearId, int disciplineId,
+                            int groupId, int descGroupNum, const QString& credits) {
+    return QStringLiteral("EXEC GetKPVStudentInfo   @id_student = ") + QString::number(studentId) +
+           QStringLiteral(" ,@id_semester = ") + QString::number(insSemesterId) +
+           QStringLiteral(" ,@id_a_year = ") + QString::number(insYearId) +
+           QStringLiteral(" ,@id_discipline = ") + QString::number(disciplineId) +
+           QStringLiteral(" ,@id_group =  ") + QString::number(groupId) +
+           QStringLiteral(" ,@descGroupNum =  ") + QString::number(descGroupNum) +
+           QStringLiteral(" ,@kredits =  ") + credits;
+}
+
+QString frameTeachers(const QString& department) {
+    return QStringLiteral("SELECT id_teacher, t_fio FROM dbo.GetTFIO_with_pps(4, ") + department +
+           QStringLiteral(")");
+}
+
+QString moveRegistration(const QString& teacher, const QString& stream, const QString& year,
+                         const QString& semester, const ShownRegistration& shown,
+                         const QString& descGroupNum) {
+    return QStringLiteral("UPDATE DisciplineForStudent SET id_teacher = ") + teacher +
+           QStringLiteral(", subGroup = ") + stream + QStringLiteral(", id_a_year = ") + year +
+           QStringLiteral(", id_semester = ") + semester + QStringLiteral(" WHERE ") +
+           QStringLiteral("  id_student = ") + QString::number(shown.studentId) +
+           QStringLiteral(" AND id_ins_year = ") + QString::number(shown.insYearId) +
+           QStringLiteral(" AND id_examination = ") + QString::number(shown.examinationId) +
+           QStringLiteral(" AND id_ins_semester = ") + QString::number(shown.insSemesterId) +
+           QStringLiteral(" AND descGroupNum = ") + descGroupNum +
+           QStringLiteral(" AND id_discipline = ") + QString::number(shown.disciplineId);
+}
+
+QString copyRegistration(const ChosenClass& c, const ShownRegistration& shown) {
+    // Without a discipline condition the UPDATE would rewrite every registration of the student
+    // in that year, semester and plan number into this discipline. When the frame found no
+    // registration, the registration being rewritten is the one of the chosen discipline.
+    const QString discipline =
+        shown.disciplineId != 0 ? QString::number(shown.disciplineId) : c.discipline;
+    return QStringLiteral("UPDATE DisciplineForStudent SET id_teacher = ") + c.teacher +
+           QStringLiteral(", subGroup = ") + c.stream +
+           QStringLiteral(", id_semester = ") + c.insSemesterId +
+           QStringLiteral(", id_discipline = ") + c.discipline +
+           QStringLiteral(", id_a_year = ") + c.year +
+           QStringLiteral(", id_examination = ") + c.examination +
+           QStringLiteral(", descGroupNum = ") + c.descGroupNum +
+           QStringLiteral(", id_ins_year = ") + c.year +
+           QStringLiteral(", kredits = ") + c.credits +
+           QStringLiteral(", id_ins_semester = ") + c.insSemesterId + QStringLiteral(" WHERE ") +
+           QStringLiteral("  id_student = ") + QString::number(shown.studentId) +
+           QStringLiteral(" AND id_ins_year = ") + QString::number(shown.insYearId) +
+           QStringLiteral(" AND id_ins_semester = ") + QString::number(shown.insSemesterId) +
+           QStringLiteral(" AND descGroupNum = ") + c.descGroupNum +
+           QStringLiteral(" AND id_discipline = ") + discipline;
+}
+
+}  // namespace statements
+
 TFrame1::TFrame1(TransferFrameHost* host, QWidget* parent) : QFrame(parent), m_host(host) {
     InitPictures();
     setFixedHeight(127);
@@ -117,13 +174,9 @@ void TFrame1::LoadStudentRegistration(int studentId, int examinationId, int disc
                                       int insSemesterId, int insYearId, int descGroupNum,
                                       int groupId) {
     Query* info = DM_MB->ADOQ_Exec;
-    info->setSql(QStringLiteral("EXEC GetKPVStudentInfo   @id_student = ") + QString::number(studentId) +
-                 QStringLiteral(" ,@id_semester = ") + QString::number(insSemesterId) +
-                 QStringLiteral(" ,@id_a_year = ") + QString::number(insYearId) +
-                 QStringLiteral(" ,@id_discipline = ") + QString::number(disciplineId) +
-                 QStringLiteral(" ,@id_group =  ") + QString::number(groupId) +
-                 QStringLiteral(" ,@descGroupNum =  ") + QString::number(descGroupNum) +
-                 QStringLiteral(" ,@kredits =  ") + m_host->chosenClass().credits);
+    info->setSql(statements::studentRegistration(studentId, insSemesterId, insYearId, disciplineId,
+                                                 groupId, descGroupNum,
+                                                 m_host->chosenClass().credits));
     info->open();
 
     DBLookupComboBox8->setKeyValue(info->fieldValue(QStringLiteral("id_kafedra")));
@@ -177,8 +230,7 @@ void TFrame1::RefreshStreams() {
 void TFrame1::DBLookupComboBox8Click() {
     DBLookupComboBox9->clearKey();
     if (!DBLookupComboBox8->hasKey()) return;
-    DM_MB->ADOQ_Teacher2->setSql(QStringLiteral("SELECT id_teacher, t_fio FROM dbo.GetTFIO_with_pps(4, ") +
-                                 DBLookupComboBox8->keyText() + QStringLiteral(")"));
+    DM_MB->ADOQ_Teacher2->setSql(statements::frameTeachers(DBLookupComboBox8->keyText()));
     DM_MB->ADOQ_Teacher2->open();
     RefreshStreams();
 }
@@ -203,41 +255,14 @@ void TFrame1::StreamSelectorStep() { BitBtn1->setEnabled(DBLookupComboBox11->has
 
 void TFrame1::BitBtn1Click() {
     Query* exec = DM_MB->ADOQ_Exec;
-    exec->setSql(QStringLiteral("UPDATE DisciplineForStudent SET id_teacher = ") + DBLookupComboBox9->keyText() +
-                 QStringLiteral(", subGroup = ") + DBLookupComboBox11->keyText() +
-                 QStringLiteral(", id_a_year = ") + DBLookupComboBox111->keyText() +
-                 QStringLiteral(", id_semester = ") + DBLookupComboBox121->keyText() +
-                 QStringLiteral(" WHERE ") + QStringLiteral("  id_student = ") + QString::number(StudentId) +
-                 QStringLiteral(" AND id_ins_year = ") + QString::number(InsYearId) +
-                 QStringLiteral(" AND id_examination = ") + QString::number(ExaminationId) +
-                 QStringLiteral(" AND id_ins_semester = ") + QString::number(InsSemesterId) +
-                 QStringLiteral(" AND descGroupNum = ") + m_host->chosenClass().descGroupNum +
-                 QStringLiteral(" AND id_discipline = ") + QString::number(RegDisciplineId));
+    exec->setSql(statements::moveRegistration(
+        DBLookupComboBox9->keyText(), DBLookupComboBox11->keyText(), DBLookupComboBox111->keyText(),
+        DBLookupComboBox121->keyText(), shown(), m_host->chosenClass().descGroupNum));
     exec->execute();
 }
 
-QString TFrame1::CopyStatement(const ChosenClass& c) const {
-    QString sql =
-        QStringLiteral("UPDATE DisciplineForStudent SET id_teacher = ") + c.teacher +
-        QStringLiteral(", subGroup = ") + c.stream +
-        QStringLiteral(", id_semester = ") + c.insSemesterId +
-        QStringLiteral(", id_discipline = ") + c.discipline +
-        QStringLiteral(", id_a_year = ") + c.year +
-        QStringLiteral(", id_examination = ") + c.examination +
-        QStringLiteral(", descGroupNum = ") + c.descGroupNum +
-        QStringLiteral(", id_ins_year = ") + c.year +
-        QStringLiteral(", kredits = ") + c.credits +
-        QStringLiteral(", id_ins_semester = ") + c.insSemesterId +
-        QStringLiteral(" WHERE ") + QStringLiteral("  id_student = ") + QString::number(StudentId) +
-        QStringLiteral(" AND id_ins_year = ") + QString::number(InsYearId) +
-        QStringLiteral(" AND id_ins_semester = ") + QString::number(InsSemesterId) +
-        QStringLiteral(" AND descGroupNum = ") + c.descGroupNum;
-    // Without a discipline condition the UPDATE would rewrite every registration of the student
-    // in that year, semester and plan number into this discipline. When the frame found no
-    // registration, the registration being rewritten is the one of the chosen discipline.
-    sql += QStringLiteral(" AND id_discipline = ") +
-           (RegDisciplineId != 0 ? QString::number(RegDisciplineId) : c.discipline);
-    return sql;
+ShownRegistration TFrame1::shown() const {
+    return {StudentId, InsYearId, ExaminationId, InsSemesterId, RegDisciplineId};
 }
 
 void TFrame1::BitBtn2Click() {
@@ -245,7 +270,7 @@ void TFrame1::BitBtn2Click() {
     if (m_host->shownStream().isEmpty() || index < 0) return;
     if (m_host->studentLineRegistered(index)) {
         Query* exec = DM_MB->ADOQ_Exec;
-        exec->setSql(CopyStatement(m_host->chosenClass()));
+        exec->setSql(statements::copyRegistration(m_host->chosenClass(), shown()));
         exec->execute();
     } else {
         // Registered together with the students already ticked, whether or not the register

@@ -54,6 +54,29 @@ protected:
     ~TransferFrameHost() = default;
 };
 
+// The keys of the registration the frame shows, as the last click on a student set them.
+struct ShownRegistration {
+    int studentId = 0;
+    int insYearId = 0;
+    int examinationId = 0;
+    int insSemesterId = 0;
+    int disciplineId = 0;    // of the registration found; 0 when none was found
+};
+
+// The statements the frame sends, built from values only.
+namespace statements {
+// The registration of a student for the chosen discipline (no row when he holds none).
+QString studentRegistration(int studentId, int insSemesterId, int insYearId, int disciplineId,
+                            int groupId, int descGroupNum, const QString& credits);
+// The teachers of a department that the frame offers.
+QString frameTeachers(const QString& department);
+// "Применить": the shown registration moved to the teacher, stream, year and semester given.
+QString moveRegistration(const QString& teacher, const QString& stream, const QString& year,
+                         const QString& semester, const ShownRegistration& shown,
+                         const QString& descGroupNum);
+// The copy button: the shown registration rewritten with the chosen class.
+QString copyRegistration(const ChosenClass& chosen, const ShownRegistration& shown);
+}  // namespace statements
 
 class TFrame1 : public QFrame {
     Q_OBJECT
@@ -96,11 +119,10 @@ public:
     // Copy current parameters: rewrites a registered student's registration with the chosen
     // class, or registers an unregistered one through the host's register button.
     void BitBtn2Click();
-    // The UPDATE of the copy button for a registered student.
-    QString CopyStatement(const ChosenClass& chosen) const;
 
 private:
     TransferFrameHost* m_host;
+    ShownRegistration shown() const;
 };
 
 }  // namespace qtl

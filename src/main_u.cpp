@@ -96,6 +96,238 @@ QVariant currentValue(const Query* q, const QString& column) {
 
 }  // namespace
 
+// ------------------------------------------------------------------------------------------
+// The statements of the main window, built from values only
+
+namespace statements {
+
+QString removalRight(const QString& login) {
+    return QStringLiteral("SELECT TOP (1) id_QTL_user, visible, QTL_login, "
+                          "canRemoveDFSFromExStudent FROM QTL_User WHERE "
+                          "(canRemoveDFSFromExStudent = 1)  AND (QTL_login ='") +
+           DoubleQuotes(login) + QStringLiteral("')");
+}
+
+QString teachers(const ChosenClass& c) {
+    return QStringLiteral(" SELECT DISTINCT dbo.teacher.id_teacher, dbo.t_fio.t_fio  FROM         "
+                          "dbo.RRNKkrdt INNER JOIN  dbo.teacher ON dbo.RRNKkrdt.id_teacher = "
+                          "dbo.teacher.id_teacher INNER JOIN  dbo.t_fio ON dbo.teacher.id_teacher = "
+                          "dbo.t_fio.id_teacher  WHERE     (dbo.RRNKkrdt.id_a_year = ") +
+           c.year + QStringLiteral(") AND (dbo.RRNKkrdt.id_kafedra = ") + c.department +
+           QStringLiteral(") ") + QStringLiteral(" AND prov_reyt>0") +
+           QStringLiteral(" ORDER BY dbo.t_fio.t_fio");
+}
+
+QString termKinds() {
+    // The database is named: the kinds of term live in QTL whatever database the account opens.
+    return QStringLiteral("SELECT [id_w_s],[p42],[ws_sort] FROM [QTL].[dbo].[w_s] ORDER BY [ws_sort]");
+}
+
+QString disciplines(const ChosenClass& c) {
+    return QStringLiteral("EXEC SP_Qtl33GetDisciplines @id_a_year =") + c.year +
+           QStringLiteral(",@id_w_s =") + c.termKind + QStringLiteral(",@id_kafedra =") +
+           c.department + QStringLiteral(",@id_teacher =") + c.teacher;
+}
+
+QString examinations(const ChosenClass& c) {
+    return QStringLiteral(" SELECT DISTINCT dbo.RRNKkrdt.id_examination, examination.[p30] as "
+                          "examination  FROM dbo.RRNKkrdt INNER JOIN examination  ON "
+                          "dbo.RRNKkrdt.id_examination=examination.id_examination  WHERE id_kafedra=") +
+           c.department + QStringLiteral(" AND id_a_year=") + c.year +
+           QStringLiteral(" AND id_teacher =") + c.teacher + QStringLiteral(" AND id_discipline =") +
+           c.discipline + QStringLiteral(" AND id_w_s =") + c.termKindRow +
+           QStringLiteral(" AND prov_reyt>0 ") +
+           QStringLiteral(" AND ( (id_vid_zaniatiy is not NULL) or (id_vid_zaniatiy in (5,6)) )");
+}
+
+QString groups(const ChosenClass& c, bool everyGroupOfTheYear) {
+    if (everyGroupOfTheYear)
+        return QStringLiteral(
+                   " SELECT     dbo.g_r_y.id_a_year, dbo.[group].id_faculty, "
+                   "dbo.[group].id_group, dbo.[group].p20 as [group], dbo.[group].o_z, -1 as  "
+                   "descGroupNum FROM         dbo.g_r_y INNER JOIN  dbo.[group] ON "
+                   "dbo.g_r_y.id_group = dbo.[group].id_group  WHERE     dbo.g_r_y.id_a_year =") +
+               c.year + QStringLiteral(" AND dbo.[group].id_faculty =") + c.faculty +
+               QStringLiteral(" ORDER By [group]");
+    return QStringLiteral("SELECT   dbo.[group].id_group,  dbo.[group].id_faculty, "
+                          "dbo.g_r_y.id_a_year,dbo.semester.id_semester, dbo.semester.id_w_s, "
+                          "dbo.[group].p20 as [group],dbo.[group].o_z FROM         dbo.[group] INNER "
+                          "JOIN dbo.g_r_y ON dbo.[group].id_group = dbo.g_r_y.id_group INNER JOIN "
+                          "dbo.semester ON dbo.g_r_y.id_rate = dbo.semester.id_rate WHERE     "
+                          "(dbo.[group].id_faculty = ") +
+           c.faculty + QStringLiteral(") ") + QStringLiteral("AND (dbo.g_r_y.id_a_year = ") + c.year +
+           QStringLiteral(") ") + QStringLiteral(" AND (dbo.semester.id_w_s = ") + c.termKind +
+           QStringLiteral(")") + QStringLiteral(" ORDER By [group]");
+}
+
+QString registeringSemester(const ChosenClass& c) {
+    return QStringLiteral("SELECT TOP 1 id_semester FROM dbo.semester INNER JOIN dbo.g_r_y ON "
+                          "dbo.semester.id_rate = dbo.g_r_y.id_rate WHERE (dbo.g_r_y.id_group = ") +
+           c.group + QStringLiteral(")") + QStringLiteral("AND (dbo.g_r_y.id_a_year = ") + c.year +
+           QStringLiteral(")") + QStringLiteral("AND (dbo.semester.id_w_s = ") + c.termKind +
+           QStringLiteral(")");
+}
+
+QString formOfStudy(int groupId) {
+    return QStringLiteral("SELECT dbo.g_s.id_group, dbo.specialityV.p108 FROM dbo.specialityV "
+                          "INNER JOIN dbo.g_s ON dbo.specialityV.id_speciality = "
+                          "dbo.g_s.id_speciality WHERE  (dbo.g_s.id_group =") +
+           QString::number(groupId) + QStringLiteral(")");
+}
+
+QString planNumber(const ChosenClass& c) {
+    return QStringLiteral("Exec SP_GetDescGroupNumOfDiscipline @id_a_year =") + c.year +
+           QStringLiteral(",@id_w_s =") + c.termKind + QStringLiteral(",@id_kafedra =") +
+           c.department + QStringLiteral(",@id_group =") + c.group +
+           QStringLiteral(",@id_discipline =") + c.discipline +
+           QStringLiteral(",@id_examination =") + c.examination;
+}
+
+QString students(const ChosenClass& c, bool withoutPlan, int userId) {
+    const QString user = QString::number(userId);
+    if (withoutPlan)
+        return QStringLiteral(" EXEC GET_KPV_Students  @id_group = ") + c.group +
+               QStringLiteral(", ") + QStringLiteral(" @id_discipline = ") + c.discipline +
+               QStringLiteral(", ") + QStringLiteral(" @id_a_year = ") + c.year +
+               QStringLiteral(", ") + QStringLiteral(" @id_examination = ") + c.examination +
+               QStringLiteral(", ") + QStringLiteral(" @id_w_s = ") + c.termKindRow +
+               QStringLiteral(",") + QStringLiteral(" @kredits = ") + c.credits +
+               QStringLiteral(",") + QStringLiteral(" @id_user=") + user;
+    return QStringLiteral(" EXEC GET_KPV_Students2  @id_group = ") + c.group +
+           QStringLiteral(", ") + QStringLiteral(" @id_discipline = ") + c.discipline +
+           QStringLiteral(", ") + QStringLiteral(" @id_a_year = ") + c.year +
+           QStringLiteral(", ") + QStringLiteral(" @descGroupNum = ") + c.descGroupNum +
+           QStringLiteral(", ") + QStringLiteral(" @id_examination = ") + c.examination +
+           QStringLiteral(", ") + QStringLiteral(" @id_w_s = ") + c.termKindRow +
+           QStringLiteral(", ") + QStringLiteral(" @kredits = ") + c.credits +
+           QStringLiteral(", ") + QStringLiteral(" @id_user=") + user;
+}
+
+QString termByKind(const QString& kind) {
+    return QStringLiteral("        (dbo.semester.id_w_s = ") + kind + QStringLiteral(") AND ");
+}
+
+QString termBySemester(const QString& insSemesterId) {
+    return QStringLiteral("        (dbo.DisciplineForStudent.id_ins_semester = ") + insSemesterId +
+           QStringLiteral(") AND ");
+}
+
+QString streams(const ChosenClass& c, const QString& termCondition) {
+    return QStringLiteral(
+               "SELECT g_f.id_faculty, dbo.DisciplineForStudent.id_student, "
+               "dbo.DisciplineForStudent.id_disciplineForStudent,         "
+               "(CAST(DisciplineForStudent.subGroup AS NVARCHAR(10)) + 'п (' + s_g.p20 + ') - '+ "
+               "dbo.s_g.s_fio) AS [s_fio]  FROM  dbo.semester INNER JOIN        "
+               "dbo.DisciplineForStudent ON dbo.semester.id_semester = "
+               "dbo.DisciplineForStudent.id_ins_semester INNER JOIN        dbo.s_g ON "
+               "dbo.DisciplineForStudent.id_student = dbo.s_g.id_student INNER JOIN        dbo.g_f ON "
+               "dbo.s_g.id_group = dbo.g_f.id_group   WHERE (dbo.DisciplineForStudent.id_ins_year = ") +
+           c.year + QStringLiteral(") AND ") +
+           QStringLiteral("        (dbo.DisciplineForStudent.id_discipline = ") + c.discipline +
+           QStringLiteral(") AND ") +
+           QStringLiteral("        (dbo.DisciplineForStudent.id_examination = ") + c.examination +
+           QStringLiteral(") AND ") + QStringLiteral("        (dbo.DisciplineForStudent.kredits = ") +
+           c.credits + QStringLiteral(") AND ") + termCondition +
+           QStringLiteral("        (dbo.DisciplineForStudent.id_teacher = ") + c.teacher +
+           QStringLiteral(")") +
+           QStringLiteral(" GROUP BY DisciplineForStudent.subGroup, dbo.s_g.p20,  dbo.s_g.s_fio, "
+                          "g_f.id_faculty, dbo.DisciplineForStudent.id_student, "
+                          "dbo.DisciplineForStudent.id_disciplineForStudent, ") +
+           QStringLiteral("        (CAST(DisciplineForStudent.subGroup AS NVARCHAR(10)) + '") +
+           QStringLiteral("п (' + s_g.p20 + ") + QStringLiteral("') - ") +
+           QStringLiteral("'+ dbo.s_g.s_fio) ") +
+           QStringLiteral(" ORDER BY DisciplineForStudent.subGroup,dbo.s_g.p20,  dbo.s_g.s_fio");
+}
+
+QString moveInEditor(const QString& stream, const QString& teacher, int registrationId) {
+    return QStringLiteral("UPDATE DisciplineForStudent SET subGroup = ") + stream +
+           QStringLiteral(", ") + QStringLiteral(" id_teacher = ") + teacher +
+           QStringLiteral(" WHERE ") + QStringLiteral("(id_disciplineForStudent = ") +
+           QString::number(registrationId) + QStringLiteral(")");
+}
+
+QString registrationDeadline(int year, int termKind, int group) {
+    return QStringLiteral("Select id_a_year, id_w_s, id_f_educ, endDate, id_group FROM  "
+                          "dbo.V_Date_reg_DFS GROUP BY id_a_year, id_w_s, id_f_educ, endDate, "
+                          "id_group HAVING (id_a_year =") +
+           QString::number(year) + QStringLiteral(") AND (id_w_s =") + QString::number(termKind) +
+           QStringLiteral(") AND (id_group = ") + QString::number(group) + QStringLiteral(")");
+}
+
+QString lessonKind(const ChosenClass& c) {
+    return QStringLiteral("SELECT subgroup,id_rrnkKrdt,id_vid_zaniatiy,id_ebe_var FROM "
+                          "dbo.RRNKkrdt WHERE (id_w_s =         ") +
+           c.termKindRow + QStringLiteral(") AND   (id_discipline =  ") + c.discipline +
+           QStringLiteral(") AND   (id_teacher =     ") + c.teacher +
+           QStringLiteral(") AND   (id_a_year =      ") + c.year +
+           QStringLiteral(") AND   (id_kafedra =     ") + c.department +
+           QStringLiteral(") AND   (id_examination = ") + c.examination +
+           QStringLiteral(") AND   (subgroup =       ") + c.stream +
+           QStringLiteral(") AND   (id_vid_zaniatiy is not NULL) ORDER BY subgroup");
+}
+
+QString streamFaculty(const ChosenClass& c) {
+    return QStringLiteral("SELECT id_faculty  FROM  dbo.RRNK_krdt_kolst WHERE (id_a_year = ") +
+           c.year + QStringLiteral(") AND (id_w_s = ") + c.termKindRow +
+           QStringLiteral(") AND (id_kafedra = ") + c.department +
+           QStringLiteral(") AND (id_teacher = ") + c.teacher +
+           QStringLiteral(") AND (id_discipline = ") + c.discipline +
+           QStringLiteral(") AND (id_examination = ") + c.examination +
+           QStringLiteral(") AND (subgroup = ") + c.stream + QStringLiteral(")");
+}
+
+QString creditSum(int studentId, const ChosenClass& c) {
+    // The database is named, as for the kinds of term.
+    return QStringLiteral("SELECT  Sum([kredits]) as Sumkredits FROM "
+                          "[QTL].[dbo].[DisciplineForStudent] where id_student=") +
+           QString::number(studentId) + QStringLiteral(" and id_semester=") + c.insSemesterId +
+           QStringLiteral(" and id_group=") + c.group + QStringLiteral(" and id_a_year=") + c.year;
+}
+
+QString registration(int studentId, const ChosenClass& c, const QString& login,
+                     const QString& faculty, const QString& lessonKind) {
+    // The year and the registering semester are written twice: once as the registration's own
+    // year and semester, once as the year and semester it was made in.
+    return QStringLiteral("INSERT INTO DisciplineForStudent  (id_student, descGroupNum, "
+                          "id_discipline, id_a_year, id_semester, id_ins_year, id_ins_semester, "
+                          "id_teacher, id_group,  id_examination, subGroup, QTL_user, id_faculty, "
+                          "id_kafedra, kredits, isByPlan, id_vid_zaniatiy) VALUES(") +
+           QString::number(studentId) + QStringLiteral(", ") + c.descGroupNum +
+           QStringLiteral(", ") + c.discipline + QStringLiteral(",") + c.year +
+           QStringLiteral(",") + c.insSemesterId + QStringLiteral(",") + c.year +
+           QStringLiteral(",") + c.insSemesterId + QStringLiteral(",") + c.teacher +
+           QStringLiteral(",") + c.group + QStringLiteral(",") + c.examination +
+           QStringLiteral(",") + c.stream + QStringLiteral(", ") + WrapInQuotes(login) +
+           QStringLiteral(",") + faculty + QStringLiteral(",") + c.department +
+           QStringLiteral(",") + c.credits + QStringLiteral(",") + c.isByPlan +
+           QStringLiteral(",") + lessonKind + QStringLiteral(")");
+}
+
+QString removal(int registrationId) {
+    return QStringLiteral("DELETE FROM DisciplineForStudent WHERE (id_disciplineForStudent = ") +
+           QString::number(registrationId) + QStringLiteral(")");
+}
+
+QVector<TKeyValue> removalAudit(const ChosenClass& c, int studentId, int registrationId) {
+    // The selection of the window at the time of the deletion, then the row's own keys.
+    return {
+        {QStringLiteral("id_faculty"), c.faculty},
+        {QStringLiteral("id_a_year"), c.year},
+        {QStringLiteral("id_kafedra"), c.department},
+        {QStringLiteral("id_teacher"), c.teacher},
+        {QStringLiteral("id_w_s"), c.termKind},
+        {QStringLiteral("id_discipline"), c.discipline},
+        {QStringLiteral("Krdt"), c.credits},
+        {QStringLiteral("id_examination"), c.examination},
+        {QStringLiteral("id_group"), c.group},
+        {QStringLiteral("subgroup"), c.stream},
+        {QStringLiteral("id_student"), QString::number(studentId)},
+        {QStringLiteral("id_disciplineForStudent"), QString::number(registrationId)},
+    };
+}
+
+}  // namespace statements
+
 TForm1::TForm1(QWidget* parent) : QWidget(parent) {
     // The login's substitutions may not be registered yet when a test builds the window alone.
     QFont::insertSubstitution(QStringLiteral("Palatino Linotype"), QStringLiteral("P052"));
@@ -465,10 +697,7 @@ void TForm1::FormPaint() {
 void TForm1::FormShow() {
     Query* q = DM_MB->ADOQ_Exec;
     q->close();
-    q->setSql(QStringLiteral("SELECT TOP (1) id_QTL_user, visible, QTL_login, "
-                             "canRemoveDFSFromExStudent FROM QTL_User WHERE "
-                             "(canRemoveDFSFromExStudent = 1)  AND (QTL_login ='") +
-              DoubleQuotes(g_signIn.CurrentLogin) + QStringLiteral("')"));
+    q->setSql(statements::removalRight(g_signIn.CurrentLogin));
     q->open();
     RzBitBtn1->setVisible(q->recordCount() > 0);
 }
@@ -635,14 +864,7 @@ void TForm1::DBLookupComboBox8Click() {
         return;
     const ChosenClass c = chosenClass();
     Query* q = DM_MB->ADOQ_Teacher;
-    q->setSql(QStringLiteral(
-                  " SELECT DISTINCT dbo.teacher.id_teacher, dbo.t_fio.t_fio  FROM         "
-                  "dbo.RRNKkrdt INNER JOIN  dbo.teacher ON dbo.RRNKkrdt.id_teacher = "
-                  "dbo.teacher.id_teacher INNER JOIN  dbo.t_fio ON dbo.teacher.id_teacher = "
-                  "dbo.t_fio.id_teacher  WHERE     (dbo.RRNKkrdt.id_a_year = ") +
-              c.year + QStringLiteral(") AND (dbo.RRNKkrdt.id_kafedra = ") +
-              c.department + QStringLiteral(") ") +
-              QStringLiteral(" AND prov_reyt>0") + QStringLiteral(" ORDER BY dbo.t_fio.t_fio"));
+    q->setSql(statements::teachers(c));
     q->open();
     DBLookupComboBox9->clearKey();
     DBLookupComboBox9->setEnabled(true);
@@ -654,8 +876,7 @@ void TForm1::DBLookupComboBox9Click() {
     if (!DBLookupComboBox9->hasKey())
         return;
     Query* q = DM_MB->ADOQ_Semester;
-    q->setSql(QStringLiteral(
-        "SELECT [id_w_s],[p42],[ws_sort] FROM [QTL].[dbo].[w_s] ORDER BY [ws_sort]"));
+    q->setSql(statements::termKinds());
     q->open();
     if (DBLookupComboBox3->hasKey())
         LoadStreamChoices();
@@ -681,9 +902,7 @@ void TForm1::DBLookupComboBox5Click() {
     const ChosenClass c = chosenClass();
     Query* q = DM_MB->ADOQ_SelectDisciplineForStudent;
     q->close();
-    q->setSql(QStringLiteral("EXEC SP_Qtl33GetDisciplines @id_a_year =") + c.year +
-              QStringLiteral(",@id_w_s =") + c.termKind + QStringLiteral(",@id_kafedra =") +
-              c.department + QStringLiteral(",@id_teacher =") + c.teacher);
+    q->setSql(statements::disciplines(c));
     q->open();
     DBLookupComboBox6->clearKey();
     DBLookupComboBox6->setEnabled(true);
@@ -719,15 +938,7 @@ void TForm1::DBLookupComboBox6Click() {
     const ChosenClass c = chosenClass();
     Query* q = DM_MB->ADOQ_Examination;
     q->close();
-    q->setSql(
-        QStringLiteral(" SELECT DISTINCT dbo.RRNKkrdt.id_examination, examination.[p30] as "
-                       "examination  FROM dbo.RRNKkrdt INNER JOIN examination  ON "
-                       "dbo.RRNKkrdt.id_examination=examination.id_examination  WHERE id_kafedra=") +
-        c.department + QStringLiteral(" AND id_a_year=") + c.year +
-        QStringLiteral(" AND id_teacher =") + c.teacher + QStringLiteral(" AND id_discipline =") +
-        c.discipline + QStringLiteral(" AND id_w_s =") + c.termKindRow +
-        QStringLiteral(" AND prov_reyt>0 ") +
-        QStringLiteral(" AND ( (id_vid_zaniatiy is not NULL) or (id_vid_zaniatiy in (5,6)) )"));
+    q->setSql(statements::examinations(c));
     q->open();
     DBLookupComboBox4->clearKey();
     DBLookupComboBox4->setEnabled(true);
@@ -750,28 +961,9 @@ void TForm1::DBLookupComboBox4Click() {
         const ChosenClass c = chosenClass();
         Query* q = DM_MB->ADOQ_group;
         q->close();
-        if (DM_MB->ADOQ_Semester->fieldAsInt(QStringLiteral("id_w_s")) == 3) {
-            q->setSql(QStringLiteral(
-                          " SELECT     dbo.g_r_y.id_a_year, dbo.[group].id_faculty, "
-                          "dbo.[group].id_group, dbo.[group].p20 as [group], dbo.[group].o_z, -1 as  "
-                          "descGroupNum FROM         dbo.g_r_y INNER JOIN  dbo.[group] ON "
-                          "dbo.g_r_y.id_group = dbo.[group].id_group  WHERE     dbo.g_r_y.id_a_year =") +
-                      c.year + QStringLiteral(" AND dbo.[group].id_faculty =") + c.faculty +
-                      QStringLiteral(" ORDER By [group]"));
-        } else {
-            q->setSql(QStringLiteral(
-                          "SELECT   dbo.[group].id_group,  dbo.[group].id_faculty, "
-                          "dbo.g_r_y.id_a_year,dbo.semester.id_semester, dbo.semester.id_w_s, "
-                          "dbo.[group].p20 as [group],dbo.[group].o_z FROM         dbo.[group] INNER "
-                          "JOIN dbo.g_r_y ON dbo.[group].id_group = dbo.g_r_y.id_group INNER JOIN "
-                          "dbo.semester ON dbo.g_r_y.id_rate = dbo.semester.id_rate WHERE     "
-                          "(dbo.[group].id_faculty = ") +
-                      c.faculty + QStringLiteral(") ") +
-                      QStringLiteral("AND (dbo.g_r_y.id_a_year = ") + c.year +
-                      QStringLiteral(") ") + QStringLiteral(" AND (dbo.semester.id_w_s = ") +
-                      c.termKind + QStringLiteral(")") +
-                      QStringLiteral(" ORDER By [group]"));
-        }
+        // Kind of term 3 offers every group of the faculty that studies in the year.
+        q->setSql(statements::groups(
+            c, DM_MB->ADOQ_Semester->fieldAsInt(QStringLiteral("id_w_s")) == 3));
         q->open();
         DBLookupComboBox3->clearKey();
         DBLookupComboBox3->setEnabled(true);
@@ -785,11 +977,7 @@ void TForm1::DBLookupComboBox3Click() {
     const ChosenClass c = chosenClass();
     Query* q = DM_MB->ADOQ_Exec;
     q->close();
-    q->setSql(QStringLiteral("SELECT TOP 1 id_semester FROM dbo.semester INNER JOIN dbo.g_r_y ON "
-                             "dbo.semester.id_rate = dbo.g_r_y.id_rate WHERE (dbo.g_r_y.id_group = ") +
-              c.group + QStringLiteral(")") + QStringLiteral("AND (dbo.g_r_y.id_a_year = ") +
-              c.year + QStringLiteral(")") + QStringLiteral("AND (dbo.semester.id_w_s = ") +
-              c.termKind + QStringLiteral(")"));
+    q->setSql(statements::registeringSemester(c));
     q->open();
     SelectedInsSemesterId = q->fieldAsString(QStringLiteral("id_semester"));
 
@@ -814,10 +1002,7 @@ void TForm1::DBLookupComboBox3Click() {
 
     Query* e = DM_MB->ADOQ_group_educ;
     e->close();
-    e->setSql(QStringLiteral("SELECT dbo.g_s.id_group, dbo.specialityV.p108 FROM dbo.specialityV "
-                             "INNER JOIN dbo.g_s ON dbo.specialityV.id_speciality = "
-                             "dbo.g_s.id_speciality WHERE  (dbo.g_s.id_group =") +
-              QString::number(StrToInt(c.group)) + QStringLiteral(")"));
+    e->setSql(statements::formOfStudy(StrToInt(c.group)));
     e->open();
     Label12->setText(QStringLiteral("Форма обучение: ") + e->fieldAsString(QStringLiteral("p108")));
     Label12->adjustSize();
@@ -831,11 +1016,7 @@ void TForm1::LoadStudentList() {
     Query* q = DM_MB->ADOQ_Exec;
     ChosenClass c = chosenClass();
     q->close();
-    q->setSql(QStringLiteral("Exec SP_GetDescGroupNumOfDiscipline @id_a_year =") + c.year +
-              QStringLiteral(",@id_w_s =") + c.termKind + QStringLiteral(",@id_kafedra =") +
-              c.department + QStringLiteral(",@id_group =") + c.group +
-              QStringLiteral(",@id_discipline =") + c.discipline +
-              QStringLiteral(",@id_examination =") + c.examination);
+    q->setSql(statements::planNumber(c));
     q->open();
     SelectedDescGroupNum = q->fieldAsString(QStringLiteral("descGroupNum"));
     const int descGroupNum = StrToInt(SelectedDescGroupNum);
@@ -843,25 +1024,10 @@ void TForm1::LoadStudentList() {
     c.descGroupNum = SelectedDescGroupNum;
     c.isByPlan = SelectedIsByPlan;
 
-    const QString user = QString::number(g_signIn.CurrentUserId);
-    if (DM_MB->ADOQ_Semester->fieldAsInt(QStringLiteral("id_w_s")) == 3 || descGroupNum == -1) {
-        q->setSql(QStringLiteral(" EXEC GET_KPV_Students  @id_group = ") + c.group +
-                  QStringLiteral(", ") + QStringLiteral(" @id_discipline = ") + c.discipline +
-                  QStringLiteral(", ") + QStringLiteral(" @id_a_year = ") + c.year +
-                  QStringLiteral(", ") + QStringLiteral(" @id_examination = ") + c.examination +
-                  QStringLiteral(", ") + QStringLiteral(" @id_w_s = ") + c.termKindRow +
-                  QStringLiteral(",") + QStringLiteral(" @kredits = ") + c.credits +
-                  QStringLiteral(",") + QStringLiteral(" @id_user=") + user);
-    } else {
-        q->setSql(QStringLiteral(" EXEC GET_KPV_Students2  @id_group = ") + c.group +
-                  QStringLiteral(", ") + QStringLiteral(" @id_discipline = ") + c.discipline +
-                  QStringLiteral(", ") + QStringLiteral(" @id_a_year = ") + c.year +
-                  QStringLiteral(", ") + QStringLiteral(" @descGroupNum = ") + c.descGroupNum +
-                  QStringLiteral(", ") + QStringLiteral(" @id_examination = ") + c.examination +
-                  QStringLiteral(", ") + QStringLiteral(" @id_w_s = ") + c.termKindRow +
-                  QStringLiteral(", ") + QStringLiteral(" @kredits = ") + c.credits +
-                  QStringLiteral(", ") + QStringLiteral(" @id_user=") + user);
-    }
+    // Kind of term 3 and a discipline not taken by plan list the students without a plan number.
+    q->setSql(statements::students(
+        c, DM_MB->ADOQ_Semester->fieldAsInt(QStringLiteral("id_w_s")) == 3 || descGroupNum == -1,
+        g_signIn.CurrentUserId));
     for (q->open(); !q->eof(); q->next()) {
         auto item = std::make_unique<StudentItem>();
         item->id_student = q->fieldAsInt(QStringLiteral("id_student"));
@@ -954,37 +1120,11 @@ void TForm1::LoadStreamsList() {
     Query* q = DM_MB->ADOQ_Exec;
     const ChosenClass c = chosenClass();
     q->close();
-    const QString term =
-        CheckBox2->isChecked()
-            ? QStringLiteral("        (dbo.semester.id_w_s = ") + DBLookupComboBox7->keyText() +
-                  QStringLiteral(") AND ")
-            : QStringLiteral("        (dbo.DisciplineForStudent.id_ins_semester = ") +
-                  c.insSemesterId + QStringLiteral(") AND ");
-    q->setSql(
-        QStringLiteral(
-            "SELECT g_f.id_faculty, dbo.DisciplineForStudent.id_student, "
-            "dbo.DisciplineForStudent.id_disciplineForStudent,         "
-            "(CAST(DisciplineForStudent.subGroup AS NVARCHAR(10)) + 'п (' + s_g.p20 + ') - '+ "
-            "dbo.s_g.s_fio) AS [s_fio]  FROM  dbo.semester INNER JOIN        "
-            "dbo.DisciplineForStudent ON dbo.semester.id_semester = "
-            "dbo.DisciplineForStudent.id_ins_semester INNER JOIN        dbo.s_g ON "
-            "dbo.DisciplineForStudent.id_student = dbo.s_g.id_student INNER JOIN        dbo.g_f ON "
-            "dbo.s_g.id_group = dbo.g_f.id_group   WHERE (dbo.DisciplineForStudent.id_ins_year = ") +
-        c.year + QStringLiteral(") AND ") +
-        QStringLiteral("        (dbo.DisciplineForStudent.id_discipline = ") + c.discipline +
-        QStringLiteral(") AND ") +
-        QStringLiteral("        (dbo.DisciplineForStudent.id_examination = ") + c.examination +
-        QStringLiteral(") AND ") + QStringLiteral("        (dbo.DisciplineForStudent.kredits = ") +
-        c.credits + QStringLiteral(") AND ") + term +
-        QStringLiteral("        (dbo.DisciplineForStudent.id_teacher = ") + c.teacher +
-        QStringLiteral(")") +
-        QStringLiteral(" GROUP BY DisciplineForStudent.subGroup, dbo.s_g.p20,  dbo.s_g.s_fio, "
-                       "g_f.id_faculty, dbo.DisciplineForStudent.id_student, "
-                       "dbo.DisciplineForStudent.id_disciplineForStudent, ") +
-        QStringLiteral("        (CAST(DisciplineForStudent.subGroup AS NVARCHAR(10)) + '") +
-        QStringLiteral("п (' + s_g.p20 + ") + QStringLiteral("') - ") +
-        QStringLiteral("'+ dbo.s_g.s_fio) ") +
-        QStringLiteral(" ORDER BY DisciplineForStudent.subGroup,dbo.s_g.p20,  dbo.s_g.s_fio"));
+    // Once a kind of term has been picked the list shows that kind; before, the registering
+    // semester of the group.
+    q->setSql(statements::streams(c, CheckBox2->isChecked()
+                                         ? statements::termByKind(DBLookupComboBox7->keyText())
+                                         : statements::termBySemester(c.insSemesterId)));
     for (q->open(); !q->eof(); q->next()) {
         auto item = std::make_unique<StreamItem>();
         item->id_disciplineForStudent = q->fieldAsInt(QStringLiteral("id_disciplineForStudent"));
@@ -1081,11 +1221,9 @@ void TForm1::BitBtn1Click() {
         if (!ListBox1->isSelected(i))
             continue;
         const auto* item = dynamic_cast<const StreamItem*>(ListBox1->record(i));
-        q->setSql(QStringLiteral("UPDATE DisciplineForStudent SET subGroup = ") +
-                  DBLookupComboBox12->keyText() + QStringLiteral(", ") +
-                  QStringLiteral(" id_teacher = ") + DBLookupComboBox10->keyText() +
-                  QStringLiteral(" WHERE ") + QStringLiteral("(id_disciplineForStudent = ") +
-                  QString::number(item ? item->id_disciplineForStudent : 0) + QStringLiteral(")"));
+        q->setSql(statements::moveInEditor(DBLookupComboBox12->keyText(),
+                                           DBLookupComboBox10->keyText(),
+                                           item ? item->id_disciplineForStudent : 0));
         q->execute();
     }
     LoadStreamsList();
@@ -1131,9 +1269,6 @@ namespace {
 
 const QChar kDoubleQuote = QLatin1Char('"');
 
-// A key converted to an integer, in decimal. A selector without a key fails the conversion,
-// which ends the caller before anything is sent.
-QString asInteger(const QString& key) { return QString::number(StrToInt(key)); }
 
 }  // namespace
 
@@ -1141,11 +1276,8 @@ bool TForm1::RegistrationDeadlineCheck() {
     const ChosenClass c = chosenClass();
     Query* q = DM_MB->ADOQ_DATE_reg_DFS;
     q->close();
-    q->setSql(QStringLiteral("Select id_a_year, id_w_s, id_f_educ, endDate, id_group FROM  "
-                             "dbo.V_Date_reg_DFS GROUP BY id_a_year, id_w_s, id_f_educ, endDate, "
-                             "id_group HAVING (id_a_year =") +
-              asInteger(c.year) + QStringLiteral(") AND (id_w_s =") + asInteger(c.termKind) +
-              QStringLiteral(") AND (id_group = ") + asInteger(c.group) + QStringLiteral(")"));
+    q->setSql(statements::registrationDeadline(StrToInt(c.year), StrToInt(c.termKind),
+                                               StrToInt(c.group)));
     q->open();
     // A null endDate and an empty result both read as 1899-12-30: the period is over.
     const QDate endDate = q->fieldAsDateTime(QStringLiteral("endDate")).date();
@@ -1164,53 +1296,25 @@ void TForm1::SpeedButton1Click() {
 
     Query* exec = DM_MB->ADOQ_Exec;
     const ChosenClass c = chosenClass();
-    const QString& year = c.year;
-    const QString& kafedra = c.department;
-    const QString& teacher = c.teacher;
-    const QString& examination = c.examination;
-    const QString& group = c.group;
-    const QString& stream = c.stream;
-    const QString& idWs = c.termKindRow;
-    const QString& discipline = c.discipline;
 
     // Lesson kind of the chosen stream.
     exec->close();
-    exec->setSql(QStringLiteral("SELECT subgroup,id_rrnkKrdt,id_vid_zaniatiy,id_ebe_var FROM "
-                                "dbo.RRNKkrdt WHERE (id_w_s =         ") +
-                 idWs + QStringLiteral(") AND   (id_discipline =  ") + discipline +
-                 QStringLiteral(") AND   (id_teacher =     ") + teacher +
-                 QStringLiteral(") AND   (id_a_year =      ") + year +
-                 QStringLiteral(") AND   (id_kafedra =     ") + kafedra +
-                 QStringLiteral(") AND   (id_examination = ") + examination +
-                 QStringLiteral(") AND   (subgroup =       ") + stream +
-                 QStringLiteral(") AND   (id_vid_zaniatiy is not NULL) ORDER BY subgroup"));
+    exec->setSql(statements::lessonKind(c));
     exec->open();
     const QString vidZaniatiy = exec->fieldAsString(QStringLiteral("id_vid_zaniatiy"));
-    const QString& krdt = c.credits;
     exec->close();
 
     // Faculty that owns the stream.
-    exec->setSql(QStringLiteral("SELECT id_faculty  FROM  dbo.RRNK_krdt_kolst WHERE (id_a_year = ") +
-                 year + QStringLiteral(") AND (id_w_s = ") + idWs +
-                 QStringLiteral(") AND (id_kafedra = ") + kafedra +
-                 QStringLiteral(") AND (id_teacher = ") + teacher +
-                 QStringLiteral(") AND (id_discipline = ") + discipline +
-                 QStringLiteral(") AND (id_examination = ") + examination +
-                 QStringLiteral(") AND (subgroup = ") + stream + QStringLiteral(")"));
+    exec->setSql(statements::streamFaculty(c));
     exec->open();
     const QString faculty = exec->fieldAsString(QStringLiteral("id_faculty"));
 
     for (int i = 0; i < CheckListBox1->count(); ++i) {
         if (!CheckListBox1->isChecked(i)) continue;
         const auto* student = static_cast<const StudentItem*>(CheckListBox1->record(i));
-        const QString idStudent = QString::number(student->id_student);
 
         exec->close();
-        exec->setSql(QStringLiteral("SELECT  Sum([kredits]) as Sumkredits FROM "
-                                    "[QTL].[dbo].[DisciplineForStudent] where id_student=") +
-                     idStudent + QStringLiteral(" and id_semester=") + c.insSemesterId +
-                     QStringLiteral(" and id_group=") + group + QStringLiteral(" and id_a_year=") +
-                     year);
+        exec->setSql(statements::creditSum(student->id_student, c));
         exec->open();
         const QString sumText = exec->fieldAsString(QStringLiteral("Sumkredits"));
         const qint64 held = sumText.isEmpty() ? 0 : exec->fieldAsInt(QStringLiteral("Sumkredits"));
@@ -1220,7 +1324,7 @@ void TForm1::SpeedButton1Click() {
         if (oz == 0 || oz == 1) {
             const qint64 limit =
                 qint64(oz == 0 ? g_signIn.CreditLimitForOz0 : g_signIn.CreditLimitForOz1) + 5;
-            if (held + StrToInt(krdt) > limit) {
+            if (held + StrToInt(c.credits) > limit) {
                 MessageBoxes::ask(this, QStringLiteral("Количество кредитов превышено!!!"),
                                   applicationTitle(), MbIcon::None,
                                   MbButtons::Ok);
@@ -1228,19 +1332,8 @@ void TForm1::SpeedButton1Click() {
             }
         }
 
-        exec->setSql(
-            QStringLiteral("INSERT INTO DisciplineForStudent  (id_student, descGroupNum, "
-                           "id_discipline, id_a_year, id_semester, id_ins_year, id_ins_semester, "
-                           "id_teacher, id_group,  id_examination, subGroup, QTL_user, id_faculty, "
-                           "id_kafedra, kredits, isByPlan, id_vid_zaniatiy) VALUES(") +
-            idStudent + QStringLiteral(", ") + c.descGroupNum + QStringLiteral(", ") +
-            discipline + QStringLiteral(",") + year + QStringLiteral(",") + c.insSemesterId +
-            QStringLiteral(",") + year + QStringLiteral(",") + c.insSemesterId +
-            QStringLiteral(",") + teacher + QStringLiteral(",") + group + QStringLiteral(",") +
-            examination + QStringLiteral(",") + stream + QStringLiteral(", ") +
-            WrapInQuotes(g_signIn.CurrentLogin) + QStringLiteral(",") + faculty +
-            QStringLiteral(",") + kafedra + QStringLiteral(",") + krdt + QStringLiteral(",") +
-            c.isByPlan + QStringLiteral(",") + vidZaniatiy + QStringLiteral(")"));
+        exec->setSql(statements::registration(student->id_student, c, g_signIn.CurrentLogin,
+                                              faculty, vidZaniatiy));
         exec->execute();
     }
 
@@ -1277,29 +1370,15 @@ void TForm1::SpeedButton2Click() {
 
         const QString rowId = QString::number(line->id_disciplineForStudent);
         const ChosenClass c = chosenClass();
-        // The selection of the window at the time of the deletion, then the row's own keys.
-        const QVector<TKeyValue> pairs = {
-            {QStringLiteral("id_faculty"), c.faculty},
-            {QStringLiteral("id_a_year"), c.year},
-            {QStringLiteral("id_kafedra"), c.department},
-            {QStringLiteral("id_teacher"), c.teacher},
-            {QStringLiteral("id_w_s"), c.termKind},
-            {QStringLiteral("id_discipline"), c.discipline},
-            {QStringLiteral("Krdt"), c.credits},
-            {QStringLiteral("id_examination"), c.examination},
-            {QStringLiteral("id_group"), c.group},
-            {QStringLiteral("subgroup"), c.stream},
-            {QStringLiteral("id_student"), QString::number(line->id_student)},
-            {QStringLiteral("id_disciplineForStudent"), rowId},
-        };
+        const QVector<TKeyValue> pairs =
+            statements::removalAudit(c, line->id_student, line->id_disciplineForStudent);
 
         // The DELETE and its audit row stand or fall together: an audit failure (or a lost
         // link) undoes the deletion instead of leaving it without its audit row.
         const QString comp = g_signIn.ComputerName + QLatin1Char('\\') +
                              DM_MB->IdIPWatch1->localIP();
         DM_MB->ExecAtomic({
-            QStringLiteral("DELETE FROM DisciplineForStudent WHERE (id_disciplineForStudent = ") +
-                rowId + QStringLiteral(")"),
+            statements::removal(line->id_disciplineForStudent),
             TDM_MB::LogRecordStatement(TDM_MB::DescribePairs(pairs),
                                        QStringLiteral("DisciplineForStudent"), rowId,
                                        g_signIn.CurrentLogin, comp),
