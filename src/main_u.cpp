@@ -1291,114 +1291,187 @@ bool TForm1::RegistrationDeadlineCheck() {
     return true;
 }
 
-void TForm1::SpeedButton1Click() {
-    if (!RegistrationDeadlineCheck()) return;
+CreditVerdict checkCredits(qint64 held, const QString& credits, int formOfStudy, int limitOz0,
+                           int limitOz1) {
+    CreditVerdict verdict;
+    verdict.held = held;
+    if (formOfStudy != 0 && formOfStudy != 1)
+        return verdict;
+    // 64-bit sums: a huge limit or credit value must not overflow the comparison.
+    verdict.credits = StrToInt(credits);
+    verdict.limit = qint64(formOfStudy == 0 ? limitOz0 : limitOz1) + 5;
+    verdict.overLimit = verdict.held + verdict.credits > verdict.limit;
+    return verdict;
+}
 
-    Query* exec = DM_MB->ADOQ_Exec;
-    const ChosenClass c = chosenClass();
+QString refusalNotice(const QStringList& refusedLines) {
+    // Every line but the last ends in a comma, the last in a full stop.
+    QString text = QStringLiteral("Вы не имеете право удалять данных студентов:") + QChar(13);
+    for (int i = 0; i < refusedLines.size(); ++i)
+        text += kDoubleQuote + refusedLines[i] + kDoubleQuote +
+                QLatin1Char(i + 1 == refusedLines.size() ? '.' : ',') + QStringLiteral("\r\n");
+    return text;
+}
 
-    // Lesson kind of the chosen stream.
-    exec->close();
-    exec->setSql(statements::lessonKind(c));
-    exec->open();
-    const QString vidZaniatiy = exec->fieldAsString(QStringLiteral("id_vid_zaniatiy"));
-    exec->close();
-
-    // Faculty that owns the stream.
-    exec->setSql(statements::streamFaculty(c));
-    exec->open();
-    const QString faculty = exec->fieldAsString(QStringLiteral("id_faculty"));
-
-    for (int i = 0; i < CheckListBox1->count(); ++i) {
-        if (!CheckListBox1->isChecked(i)) continue;
-        const auto* student = static_cast<const StudentItem*>(CheckListBox1->record(i));
-
-        exec->close();
-        exec->setSql(statements::creditSum(student->id_student, c));
-        exec->open();
-        const QString sumText = exec->fieldAsString(QStringLiteral("Sumkredits"));
-        const qint64 held = sumText.isEmpty() ? 0 : exec->fieldAsInt(QStringLiteral("Sumkredits"));
-
-        // 64-bit sums: a huge limit or credit value must not overflow the comparison.
-        const int oz = DM_MB->ADOQ_group->fieldAsInt(QStringLiteral("o_z"));
-        if (oz == 0 || oz == 1) {
-            const qint64 limit =
-                qint64(oz == 0 ? g_signIn.CreditLimitForOz0 : g_signIn.CreditLimitForOz1) + 5;
-            if (held + StrToInt(c.credits) > limit) {
-                MessageBoxes::ask(this, QStringLiteral("Количество кредитов превышено!!!"),
-                                  applicationTitle(), MbIcon::None,
-                                  MbButtons::Ok);
-                continue;
-            }
-        }
-
-        exec->setSql(statements::registration(student->id_student, c, g_signIn.CurrentLogin,
-                                              faculty, vidZaniatiy));
-        exec->execute();
-    }
-
-    const int savedItemIndex = CheckListBox1->itemIndex();
-    ReloadLists();
-    CheckListBox1->setItemIndex(savedItemIndex);
+void TForm1::reselectStudentLine(int index) {
+    CheckListBox1->setItemIndex(index);
     CheckListBox1Click();
 }
 
+// The click of "Регистрировать >>"; the Insert key in the check list and the transfer frame's
+// copy button (for a student not registered yet) run it too.
+void TForm1::SpeedButton1Click() {
+    if (!RegistrationDeadlineCheck()) return;
+    const ChosenClass chosen = chosenClass();
+    const StreamFacts stream = lookUpStream(chosen);
+    const QVector<RegistrationOutcome> outcomes =
+        registerTickedStudents(chosen, stream, [this](const RegistrationOutcome& outcome) {
+            if (outcome.kind == RegistrationOutcome::Kind::OverLimit)
+                MessageBoxes::ask(this, QStringLiteral("Количество кредитов превышено!!!"),
+                                  applicationTitle(), MbIcon::None, MbButtons::Ok);
+        });
+    // A failure ends the click where it happened: what was registered stays, nothing reloads.
+    if (!outcomes.isEmpty() && outcomes.last().kind == RegistrationOutcome::Kind::Failed)
+        std::rethrow_exception(outcomes.last().exception);
+    const int savedItemIndex = CheckListBox1->itemIndex();
+    ReloadLists();
+    reselectStudentLine(savedItemIndex);
+}
+
+TForm1::StreamFacts TForm1::lookUpStream(const ChosenClass& chosen) {
+    Query* exec = DM_MB->ADOQ_Exec;
+    StreamFacts facts;
+    exec->close();
+    exec->setSql(statements::lessonKind(chosen));
+    exec->open();
+    facts.lessonKind = exec->fieldAsString(QStringLiteral("id_vid_zaniatiy"));
+    exec->close();
+    exec->setSql(statements::streamFaculty(chosen));
+    exec->open();
+    facts.faculty = exec->fieldAsString(QStringLiteral("id_faculty"));
+    return facts;
+}
+
+QVector<RegistrationOutcome> TForm1::registerTickedStudents(
+    const ChosenClass& chosen, const StreamFacts& stream,
+    const std::function<void(const RegistrationOutcome&)>& met) {
+    QVector<RegistrationOutcome> outcomes;
+    for (int i = 0; i < CheckListBox1->count(); ++i) {
+        if (!CheckListBox1->isChecked(i)) continue;
+        outcomes << registerStudent(i, chosen, stream);
+        met(outcomes.last());
+        if (outcomes.last().kind == RegistrationOutcome::Kind::Failed) break;
+    }
+    return outcomes;
+}
+
+RegistrationOutcome TForm1::registerStudent(int line, const ChosenClass& chosen,
+                                            const StreamFacts& stream) {
+    const auto* student = static_cast<const StudentItem*>(CheckListBox1->record(line));
+    RegistrationOutcome outcome;
+    outcome.line = line;
+    outcome.studentId = student->id_student;
+    try {
+        Query* exec = DM_MB->ADOQ_Exec;
+        exec->close();
+        exec->setSql(statements::creditSum(student->id_student, chosen));
+        exec->open();
+        // No registration yet reads as an empty sum.
+        const bool none = exec->fieldAsString(QStringLiteral("Sumkredits")).isEmpty();
+        const qint64 held = none ? 0 : exec->fieldAsInt(QStringLiteral("Sumkredits"));
+        outcome.credits = checkCredits(held, chosen.credits,
+                                       DM_MB->ADOQ_group->fieldAsInt(QStringLiteral("o_z")),
+                                       g_signIn.CreditLimitForOz0, g_signIn.CreditLimitForOz1);
+        if (outcome.credits.overLimit) {
+            outcome.kind = RegistrationOutcome::Kind::OverLimit;
+            return outcome;
+        }
+        exec->setSql(statements::registration(student->id_student, chosen, g_signIn.CurrentLogin,
+                                              stream.faculty, stream.lessonKind));
+        exec->execute();
+    } catch (const AppError& e) {
+        outcome.kind = RegistrationOutcome::Kind::Failed;
+        outcome.error = e.text();
+        outcome.exception = std::current_exception();
+    }
+    return outcome;
+}
+
+// The click of "<< Убрать регистр."; the Delete key in the streams list runs it too.
 void TForm1::SpeedButton2Click() {
     if (!RegistrationDeadlineCheck()) return;
+    if (!confirmRemoval()) return;
 
+    const QVector<RemovalOutcome> outcomes = removeSelectedRegistrations(chosenClass());
+    // A failure ends the click where it happened: what was removed stays removed, the refused
+    // lines are not listed and nothing reloads.
+    if (!outcomes.isEmpty() && outcomes.last().kind == RemovalOutcome::Kind::Failed)
+        std::rethrow_exception(outcomes.last().exception);
+
+    bool anyRemoved = false;
+    QStringList refused;
+    for (const RemovalOutcome& outcome : outcomes) {
+        anyRemoved |= outcome.kind == RemovalOutcome::Kind::Removed;
+        if (outcome.kind == RemovalOutcome::Kind::Refused) refused << outcome.lineText;
+    }
+    if (!refused.isEmpty())
+        MessageBoxes::ask(this, refusalNotice(refused), QStringLiteral("Уведомление"),
+                          MbIcon::Warning, MbButtons::Ok);
+
+    const int savedItemIndex = CheckListBox1->itemIndex();
+    if (anyRemoved) ReloadLists();
+    reselectStudentLine(savedItemIndex);
+}
+
+bool TForm1::confirmRemoval() {
     const QString question =
         QStringLiteral("Вы действительно хотите удалить выбранных студентов от преподавателя ") +
         kDoubleQuote + DBLookupComboBox9->shownText() + kDoubleQuote +
         QStringLiteral(", по дисциплине ") + kDoubleQuote + DBLookupComboBox6->shownText() +
         kDoubleQuote + QStringLiteral("?");
-    if (MessageBoxes::ask(this, question, QStringLiteral("Уведомление"), MbIcon::Question,
-                          MbButtons::YesNo) != MbResult::Yes)
-        return;
+    return MessageBoxes::ask(this, question, QStringLiteral("Уведомление"), MbIcon::Question,
+                             MbButtons::YesNo) == MbResult::Yes;
+}
 
-    bool anyRemoved = false;
-    QStringList refusedList;
-
+QVector<RemovalOutcome> TForm1::removeSelectedRegistrations(const ChosenClass& chosen) {
+    QVector<RemovalOutcome> outcomes;
+    // From the last line up, so the refused lines are listed lowest first.
     for (int i = ListBox1->count() - 1; i >= 0; --i) {
         if (!ListBox1->isSelected(i)) continue;
         const auto* line = static_cast<const StreamItem*>(ListBox1->record(i));
-
+        RemovalOutcome outcome;
+        outcome.line = i;
+        outcome.lineText = ListBox1->lineText(i);
         if (!DM_MB->ADOQ_Faculty->locate(QStringLiteral("id_faculty"), line->id_faculty)) {
-            if (!refusedList.isEmpty()) refusedList.last() += QLatin1Char(',');
-            refusedList << kDoubleQuote + ListBox1->lineText(i) + kDoubleQuote;
+            outcome.kind = RemovalOutcome::Kind::Refused;
+            outcome.faculty = line->id_faculty;
+            outcomes << outcome;
             continue;
         }
-
-        const QString rowId = QString::number(line->id_disciplineForStudent);
-        const ChosenClass c = chosenClass();
-        const QVector<TKeyValue> pairs =
-            statements::removalAudit(c, line->id_student, line->id_disciplineForStudent);
-
-        // The DELETE and its audit row stand or fall together: an audit failure (or a lost
-        // link) undoes the deletion instead of leaving it without its audit row.
-        const QString comp = g_signIn.ComputerName + QLatin1Char('\\') +
-                             DM_MB->IdIPWatch1->localIP();
-        DM_MB->ExecAtomic({
-            statements::removal(line->id_disciplineForStudent),
-            TDM_MB::LogRecordStatement(TDM_MB::DescribePairs(pairs),
-                                       QStringLiteral("DisciplineForStudent"), rowId,
-                                       g_signIn.CurrentLogin, comp),
-        });
-        anyRemoved = true;
+        try {
+            // The DELETE and its audit row stand or fall together: an audit failure (or a lost
+            // link) undoes the deletion instead of leaving it without its audit row.
+            const QString rowId = QString::number(line->id_disciplineForStudent);
+            const QVector<TKeyValue> pairs =
+                statements::removalAudit(chosen, line->id_student, line->id_disciplineForStudent);
+            const QString comp = g_signIn.ComputerName + QLatin1Char('\\') +
+                                 DM_MB->IdIPWatch1->localIP();
+            DM_MB->ExecAtomic({
+                statements::removal(line->id_disciplineForStudent),
+                TDM_MB::LogRecordStatement(TDM_MB::DescribePairs(pairs),
+                                           QStringLiteral("DisciplineForStudent"), rowId,
+                                           g_signIn.CurrentLogin, comp),
+            });
+        } catch (const AppError& e) {
+            outcome.kind = RemovalOutcome::Kind::Failed;
+            outcome.error = e.text();
+            outcome.exception = std::current_exception();
+            outcomes << outcome;
+            break;
+        }
+        outcomes << outcome;
     }
-
-    if (!refusedList.isEmpty()) {
-        refusedList.last() += QLatin1Char('.');
-        QString text = QStringLiteral("Вы не имеете право удалять данных студентов:") +
-                       QChar(13);
-        for (const QString& entry : refusedList) text += entry + QStringLiteral("\r\n");
-        MessageBoxes::ask(this, text, QStringLiteral("Уведомление"), MbIcon::Warning,
-                          MbButtons::Ok);
-    }
-
-    const int savedItemIndex = CheckListBox1->itemIndex();
-    if (anyRemoved) ReloadLists();
-    CheckListBox1->setItemIndex(savedItemIndex);
-    CheckListBox1Click();
+    return outcomes;
 }
 
 }  // namespace qtl

@@ -15,6 +15,7 @@
 #include <QPushButton>
 #include <QWidget>
 
+#include <exception>
 #include <functional>
 #include <initializer_list>
 
@@ -58,6 +59,43 @@ QString registration(int studentId, const ChosenClass& chosen, const QString& lo
 QString removal(int registrationId);
 QVector<TKeyValue> removalAudit(const ChosenClass& chosen, int studentId, int registrationId);
 }  // namespace statements
+
+// The credit rule of registering. A group of form of study 0 or 1 may hold at most its limit
+// plus a fixed allowance of 5 credits in the registering semester; other forms have no limit.
+// The credits are converted (strictly) only when a limit applies.
+struct CreditVerdict {
+    bool overLimit = false;
+    qint64 held = 0;      // what the student holds already
+    qint64 credits = 0;   // what the registration would add
+    qint64 limit = 0;     // the highest total allowed
+};
+CreditVerdict checkCredits(qint64 held, const QString& credits, int formOfStudy, int limitOz0,
+                           int limitOz1);
+
+// What registering did for one ticked student.
+struct RegistrationOutcome {
+    enum class Kind { Registered, OverLimit, Failed };
+    Kind kind = Kind::Registered;
+    int line = -1;
+    int studentId = 0;
+    CreditVerdict credits;          // OverLimit: held, credits and limit
+    QString error;                  // Failed: the error's text
+    std::exception_ptr exception;   // Failed: the error itself, for the general error display
+};
+
+// What removing did for one selected line of the streams list.
+struct RemovalOutcome {
+    enum class Kind { Removed, Refused, Failed };
+    Kind kind = Kind::Removed;
+    int line = -1;
+    QString lineText;
+    int faculty = 0;                // Refused: the faculty the operator does not hold
+    QString error;                  // Failed: the error's text
+    std::exception_ptr exception;   // Failed: the error itself, for the general error display
+};
+
+// The notice listing the lines the operator may not remove, in the order given.
+QString refusalNotice(const QStringList& refusedLines);
 
 // Record of a line of the student check list.
 struct StudentItem : ItemRecord {
@@ -220,6 +258,25 @@ private:
     void layoutEditor();
     bool eventFilter(QObject* watched, QEvent* event) override;
     void openingOfStep();
+    // Registering: the stream's lesson kind and faculty, looked up once per click, then each
+    // ticked student in turn; `met` hears every outcome when the loop meets it. A failure ends
+    // the loop and is the last outcome.
+    struct StreamFacts {
+        QString lessonKind;
+        QString faculty;
+    };
+    StreamFacts lookUpStream(const ChosenClass& chosen);
+    QVector<RegistrationOutcome> registerTickedStudents(
+        const ChosenClass& chosen, const StreamFacts& stream,
+        const std::function<void(const RegistrationOutcome&)>& met);
+    RegistrationOutcome registerStudent(int line, const ChosenClass& chosen,
+                                        const StreamFacts& stream);
+    // Removing: each selected line of the streams list, from the last to the first. A failure
+    // ends the loop and is the last outcome.
+    bool confirmRemoval();
+    QVector<RemovalOutcome> removeSelectedRegistrations(const ChosenClass& chosen);
+    // Selects the student line again after a reload and loads it into the transfer frame.
+    void reselectStudentLine(int index);
     void resetBelow(std::initializer_list<LookupComboBox*> boxes);
     QColor studentLineColour(int index, bool selected) const;
 };
