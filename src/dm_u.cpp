@@ -242,19 +242,19 @@ QString TDM_MB::LogRecordStatement(const QString& description, const QString& ta
            QStringLiteral(", ") + WrapInQuotes(comp) + QStringLiteral(")");
 }
 
-void TDM_MB::LogDeletion(const QVector<TKeyValue>& pairs, const QString& tableName,
-                         const QString& rowId) {
-    WriteLogRecord(DescribePairs(pairs), tableName, rowId);
+QStringList TDM_MB::AuditedDeletion(const QString& deletion, const QString& description,
+                                    const QString& tableName, int rowId, const QString& login,
+                                    const QString& comp) {
+    return {deletion,
+            LogRecordStatement(description, tableName, QString::number(rowId), login, comp)};
 }
 
-void TDM_MB::WriteLogRecord(const QString& description, const QString& tableName,
-                            const QString& rowId) {
-    // The row id stands bare in the statement: it must be the decimal text of the row's key,
-    // anything else would be written into the SQL as it is.
-    const QString id = QString::number(StrToInt(rowId));
+void TDM_MB::DeleteWithAudit(const QString& deletion, const QVector<TKeyValue>& pairs,
+                             const QString& tableName, int rowId) {
+    const QString description = DescribePairs(pairs);
     const QString comp = g_signIn.ComputerName + QLatin1Char('\\') + IdIPWatch1->localIP();
-    ADOQ_Exec->addLine(LogRecordStatement(description, tableName, id, g_signIn.CurrentLogin, comp));
-    ADOQ_Exec->execute();
+    ExecAtomic(AuditedDeletion(deletion, description, tableName, rowId, g_signIn.CurrentLogin,
+                               comp));
 }
 
 }  // namespace qtl

@@ -88,14 +88,18 @@ public:
     // What ExecAtomic sends after a failed batch.
     static QStringList EndTransactionBatch();
 
-    // Deletion audit log.
-    void LogDeletion(const QVector<TKeyValue>& pairs, const QString& tableName,
-                     const QString& rowId);
-    void WriteLogRecord(const QString& description, const QString& tableName,
-                        const QString& rowId);
-    // The description text of LogDeletion: "Key[Value], Key[Value]".
+    // Deletion audit log: deletes one row with `deletion` and writes its audit row into
+    // QTL_LOG, both in one ExecAtomic batch, so a deletion never stays without its audit row.
+    // `pairs` describe the deleted row; the operator and the computer are the signed-in ones.
+    void DeleteWithAudit(const QString& deletion, const QVector<TKeyValue>& pairs,
+                         const QString& tableName, int rowId);
+    // The two statements DeleteWithAudit runs in its batch (pure; for tests).
+    static QStringList AuditedDeletion(const QString& deletion, const QString& description,
+                                       const QString& tableName, int rowId, const QString& login,
+                                       const QString& comp);
+    // The description of the deleted row: "Key[Value], Key[Value]".
     static QString DescribePairs(const QVector<TKeyValue>& pairs);
-    // The INSERT statement WriteLogRecord adds (pure; for tests).
+    // The audit row's INSERT.
     static QString LogRecordStatement(const QString& description, const QString& tableName,
                                       const QString& rowId, const QString& login,
                                       const QString& comp);

@@ -1449,19 +1449,10 @@ QVector<RemovalOutcome> TForm1::removeSelectedRegistrations(const ChosenClass& c
             continue;
         }
         try {
-            // The DELETE and its audit row stand or fall together: an audit failure (or a lost
-            // link) undoes the deletion instead of leaving it without its audit row.
-            const QString rowId = QString::number(line->id_disciplineForStudent);
-            const QVector<TKeyValue> pairs =
-                statements::removalAudit(chosen, line->id_student, line->id_disciplineForStudent);
-            const QString comp = g_signIn.ComputerName + QLatin1Char('\\') +
-                                 DM_MB->IdIPWatch1->localIP();
-            DM_MB->ExecAtomic({
+            DM_MB->DeleteWithAudit(
                 statements::removal(line->id_disciplineForStudent),
-                TDM_MB::LogRecordStatement(TDM_MB::DescribePairs(pairs),
-                                           QStringLiteral("DisciplineForStudent"), rowId,
-                                           g_signIn.CurrentLogin, comp),
-            });
+                statements::removalAudit(chosen, line->id_student, line->id_disciplineForStudent),
+                QStringLiteral("DisciplineForStudent"), line->id_disciplineForStudent);
         } catch (const AppError& e) {
             outcome.kind = RemovalOutcome::Kind::Failed;
             outcome.error = e.text();

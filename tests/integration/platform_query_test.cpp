@@ -191,7 +191,7 @@ TEST_F(QueryLive, DeleteCurrentRowRemovesItOnTheServer) {
     }
 }
 
-TEST_F(QueryLive, AuditRecordFollowsTheDeleteInOneBatch) {
+TEST_F(QueryLive, AuditRecordAndTheDeleteGoInOneBatch) {
     TDM_MB dm;
     dm.ADOCon->setOdbcConnectString(server.odbcString());
     g_signIn.CurrentLogin = QStringLiteral("o'perator");
@@ -200,19 +200,24 @@ TEST_F(QueryLive, AuditRecordFollowsTheDeleteInOneBatch) {
         QStringLiteral("SELECT max(id_disciplineForStudent) FROM DisciplineForStudent")).toInt();
     const QString del = QStringLiteral(
         "DELETE FROM DisciplineForStudent WHERE id_disciplineForStudent=%1").arg(id);
-    dm.ADOQ_Exec->close();
-    dm.ADOQ_Exec->setSql(del);
-    dm.ADOQ_Exec->execute();
     const int mark = server.logMark();
-    dm.LogDeletion({{QStringLiteral("id_student"), QStringLiteral("15")},
-                    {QStringLiteral("id_disciplineForStudent"), QString::number(id)}},
-                   QStringLiteral("DisciplineForStudent"), QString::number(id));
+    dm.DeleteWithAudit(del,
+                       {{QStringLiteral("id_student"), QStringLiteral("15")},
+                        {QStringLiteral("id_disciplineForStudent"), QString::number(id)}},
+                       QStringLiteral("DisciplineForStudent"), id);
     const QString ip = dm.IdIPWatch1->localIP();
     const QString insert = TDM_MB::LogRecordStatement(
         QStringLiteral("id_student[15], id_disciplineForStudent[%1]").arg(id),
         QStringLiteral("DisciplineForStudent"), QString::number(id), QStringLiteral("o'perator"),
         QStringLiteral("PC7\\") + ip);
-    EXPECT_EQ(server.batchesSince(mark), QStringList{del + QStringLiteral("\r\n") + insert + QStringLiteral("\r\n")});
+    EXPECT_EQ(server.batchesSince(mark),
+              QStringList{TDM_MB::AtomicBatch({del, insert}).join(QStringLiteral("\r\n")) +
+                          QStringLiteral("\r\n")});
+    EXPECT_EQ(server.sqliteScalar(QStringLiteral(
+                  "SELECT count(*) FROM DisciplineForStudent WHERE id_disciplineForStudent=%1")
+                                      .arg(id))
+                  .toInt(),
+              0);
     const auto rows = server.sqlite(QStringLiteral(
         "SELECT \"table\", row_id, descr, QTL_User, comp FROM QTL_LOG ORDER BY id_QTL_LOG DESC LIMIT 1"));
     ASSERT_EQ(rows.size(), 1);

@@ -41,17 +41,28 @@ TEST(AuditStatement, EmptyDescriptionAndQuotedTexts) {
                              "удалена - ().', 'o''neil', 'PC''1\\127.0.0.1')"));
 }
 
-TEST(AuditRecord, RowIdMustBeANumberBeforeAnythingIsSent) {
-    // The id stands bare in the statement, so a text that is not a number is refused before the
-    // scratch query is touched.
-    TDM_MB dm;
-    dm.ADOQ_Exec->setSql(QStringLiteral("DELETE FROM DisciplineForStudent WHERE id_disciplineForStudent=5"));
-    EXPECT_THROW(dm.WriteLogRecord(QString(), QStringLiteral("DisciplineForStudent"),
-                                   QStringLiteral("5); DROP TABLE QTL_LOG; --")),
-                 ConversionError);
-    EXPECT_THROW(dm.LogDeletion({}, QStringLiteral("DisciplineForStudent"), QString()),
-                 ConversionError);
-    EXPECT_EQ(dm.ADOQ_Exec->sqlLines().size(), 1);
+TEST(AuditedDeletion, TheDeleteThenItsAuditRowInOneTransaction) {
+    const QString deletion =
+        QStringLiteral("DELETE FROM DisciplineForStudent WHERE (id_disciplineForStudent = 1234)");
+    const QStringList statements = TDM_MB::AuditedDeletion(
+        deletion, QStringLiteral("id_student[15], id_disciplineForStudent[1234]"),
+        QStringLiteral("DisciplineForStudent"), 1234, QStringLiteral("operator"),
+        QStringLiteral("PC7\\10.0.0.5"));
+    const QString insert =
+        QStringLiteral("INSERT INTO QTL_LOG([table], [row_id], [descr], [QTL_User], [comp]) "
+                       "VALUES('DisciplineForStudent', 1234, 'Запись с уникальным номером - "
+                       "''1234'' была удалена - (id_student[15], "
+                       "id_disciplineForStudent[1234]).', 'operator', 'PC7\\10.0.0.5')");
+    EXPECT_EQ(statements, QStringList({deletion, insert}));
+    // Both or neither: the batch switches XACT_ABORT on around one transaction and off again.
+    EXPECT_EQ(TDM_MB::AtomicBatch(statements),
+              QStringList({QStringLiteral("SET XACT_ABORT ON"), QStringLiteral("BEGIN TRAN"),
+                           deletion, insert, QStringLiteral("COMMIT TRAN"),
+                           QStringLiteral("SET XACT_ABORT OFF")}));
+    // After a failed batch, a transaction it left open is rolled back.
+    EXPECT_EQ(TDM_MB::EndTransactionBatch(),
+              QStringList({QStringLiteral("IF @@TRANCOUNT > 0 ROLLBACK TRAN"),
+                           QStringLiteral("SET XACT_ABORT OFF")}));
 }
 
 TEST(DataModule, CatalogueOrderNamesAndOwnTexts) {
