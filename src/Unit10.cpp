@@ -260,7 +260,7 @@ QString RemoveUserName(QString text, const QString& userName) {
 }
 
 QString ComposeMainCaption() {
-    return QStringLiteral("QTL 33 ") + QStringLiteral(" V") + QString::number(kProgramVersion) +
+    return QLatin1String(kProgramTag) + QStringLiteral("  V") + QString::number(kProgramVersion) +
            QStringLiteral(" [ ") + BuildDateText(GetBuildDate()) + QStringLiteral(" ] - ") +
            QStringLiteral("Регистратор студентов");
 }
@@ -478,7 +478,8 @@ QString TForm8::GetUserStatement(const QString& login, const QString& password,
     const QString quotedLogin = DoubleQuotes(login);
     return QStringLiteral("EXEC GET_USER '") + quotedLogin + QStringLiteral("','") +
            Md5Hex(password) + QStringLiteral("',") + newPasswordArg +
-           QStringLiteral(", 'QTL 33', '") + ip + QStringLiteral("', ") +
+           QStringLiteral(", '") + QLatin1String(kProgramTag) + QStringLiteral("', '") + ip +
+           QStringLiteral("', ") +
            WrapInQuotes(computerName) + QStringLiteral(", '") + quotedLogin +
            QStringLiteral("','0','") + QString::number(newPasswordArg.size()) +
            QLatin1Char('\'');
@@ -511,8 +512,8 @@ QString errorText(std::exception_ptr error) {
 }  // namespace
 
 bool TForm8::TryLogin(Connection* connection, const QString& newPassword) {
-    // 1. The settings file; its errors are not caught here: the attempt stops before any
-    // connection is touched.
+    // The settings file is read at every attempt; its errors are not caught here: the attempt
+    // stops before any connection is touched.
     FirstConnectInfo = ReadSettingsFile(SettingsFilePath());
     try {
         ConnectWith(connection, FirstConnectInfo);
@@ -521,12 +522,12 @@ bool TForm8::TryLogin(Connection* connection, const QString& newPassword) {
                                          FirstConnectInfo.UserID));
     }
 
-    // 2. Titles, from the base caption every time.
+    // Titles, from the base caption every time, so a failed attempt leaves no stale caption.
     const QString caption = ComposeMainCaption();
     if (m_mainWindow) m_mainWindow->setWindowTitle(caption);
     setApplicationTitle(caption);
 
-    // 3.-8.
+    // The login procedure learns who asks and from which computer.
     auto query = std::make_unique<Query>(connection, QStringLiteral("ADOQuery1"));
     g_signIn.ComputerName = IdIPWatch1->hostName();
     const QString statement = GetUserStatement(Login_Edit->text(), Password_Edit->text(),
@@ -534,7 +535,8 @@ bool TForm8::TryLogin(Connection* connection, const QString& newPassword) {
                                                g_signIn.ComputerName);
     g_signIn.CurrentLogin = Login_Edit->text();
 
-    // 9.-10.
+    // A failure of the login procedure is shown, and the operator is told that his login or
+    // password is wrong; the connection is dropped so that the next press starts clean.
     QString storedUser, storedPassword, message;
     int userId = 0, passwordState = 0, newestVersion = 0;
     try {
@@ -555,7 +557,7 @@ bool TForm8::TryLogin(Connection* connection, const QString& newPassword) {
     }
     g_signIn.CurrentUserId = userId;
 
-    // 11. A newer program exists: say so, let it be read, and end.
+    // A newer program exists: say so, let it be read, and end.
     if (newestVersion > kProgramVersion) {
         Label1->setText(kNewVersionText);
         Label1->adjustSize();
@@ -564,12 +566,12 @@ bool TForm8::TryLogin(Connection* connection, const QString& newPassword) {
         TerminateProgram();
         return false;
     }
-    // 12. Refused with a text.
+    // The server refused the operator with a text of its own.
     if (!message.isEmpty()) {
         RzLabel1->setText(message);
         return false;
     }
-    // 13. Change forced.
+    // The password must be changed before the operator may go on.
     if (passwordState < 0) {
         connection->close();
         RzLabel1->setText(kChangePasswordText);
@@ -577,21 +579,21 @@ bool TForm8::TryLogin(Connection* connection, const QString& newPassword) {
         SpeedButton3->setEnabled(false);
         return false;
     }
-    // 14. Change asked for at the first press only.
+    // A change is asked for at the first press only; a second press goes on without it.
     if (LoginPressCount == 1 && !storedUser.isEmpty() && passwordState < 20) {
         connection->close();
         RzLabel1->setText(kChangePasswordText);
         SpeedButton3Click();
         return false;
     }
-    // 15. The operator's own database account.
+    // From here on the program works with the operator's own database account.
     FirstConnectInfo.UserID = FromCp1251(DecodeStoredText(ToCp1251(storedUser)));
     FirstConnectInfo.Password = FromCp1251(DecodeStoredText(ToCp1251(storedPassword)));
     query.reset();
     connection->close();
     connection->setConnectionString(BuildConnectionString(FirstConnectInfo));
 
-    // 16.
+    // Reconnect with it; a failure here leaves the login window open for another attempt.
     try {
         connection->setOdbcConnectString(BuildOdbcConnectString(FirstConnectInfo, ChooseOdbcDriver()));
         connection->open();

@@ -3,14 +3,13 @@
 #include "dm_u.h"
 #include "main_u.h"
 #include "platform/ApplicationTitle.h"
-#include "platform/MessageBoxes.h"
-#include "util/errors.h"
+#include "util/util.h"
 
 #include <QApplication>
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
-    qtl::setApplicationTitle(QStringLiteral("QTL 33 Регистратор студентов"));
+    qtl::setApplicationTitle(QLatin1String(qtl::kProgramTag) + QStringLiteral(" Регистратор студентов"));
     qtl::InstallFontSubstitutes();
 
     qtl::DM_MB = new qtl::TDM_MB(&app);
@@ -18,12 +17,8 @@ int main(int argc, char** argv) {
     qtl::TForm1 mainWindow;
     // An abandoned login ends the program before the main window is ever shown.
     if (!mainWindow.loginAccepted()) return 0;
-    try {
-        mainWindow.show();
-    } catch (const qtl::AppError& e) {
-        // The rights check of the first showing failed: nothing to work with.
-        qtl::MessageBoxes::showError(nullptr, e.text());
-        return 1;
-    }
+    // The first showing asks for the operator's rights; it reports its own failure and ends the
+    // program from there (see TForm1::showEvent).
+    mainWindow.show();
     return app.exec();
 }

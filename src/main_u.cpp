@@ -3,6 +3,7 @@
 #include "main_u.h"
 
 #include "Unit2.h"
+#include "Unit4.h"
 #include "Unit5.h"
 #include "dm_u.h"
 #include "platform/ApplicationTitle.h"
@@ -10,11 +11,6 @@
 #include "platform/MessageBoxes.h"
 #include "util/errors.h"
 #include "util/util.h"
-
-#if __has_include("Unit4.h")
-#include "Unit4.h"
-#define QTL_HAVE_SEARCH_WINDOW 1
-#endif
 
 #include <QApplication>
 #include <QCoreApplication>
@@ -40,7 +36,6 @@ std::function<QDate()> TForm1::Today = [] { return QDate::currentDate(); };
 namespace {
 
 const QColor kNavy(0, 0, 128);
-const QColor kMaroon(128, 0, 0);
 
 QFont captionFont(bool underline = false) {
     QFont f(QStringLiteral("Palatino Linotype"));
@@ -352,7 +347,8 @@ TForm1::~TForm1() {
 void TForm1::buildLayout() {
     InitPictures();   // the button glyphs live in the program's static library
     setObjectName(QStringLiteral("Form1"));
-    setWindowTitle(QStringLiteral("QTL 33 "));
+    // The login replaces it with the full caption.
+    setWindowTitle(QLatin1String(kProgramTag) + QLatin1Char(' '));
     QFont base(QStringLiteral("MS Sans Serif"));
     base.setPointSize(8);
     setFont(base);
@@ -1239,10 +1235,8 @@ void TForm1::SpeedButton3Click() {
 // Toolbar and transfer frame
 
 void TForm1::RzBitBtn1Click() {
-#ifdef QTL_HAVE_SEARCH_WINDOW
     TForm4 search(this);
     search.exec();
-#endif
 }
 
 void TForm1::Frame11BitBtn1Click() {

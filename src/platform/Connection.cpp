@@ -335,7 +335,6 @@ ResultData Connection::execute(const QString& sql, bool wantRows) {
             // reports "Timeout expired"; the connection stays usable.
             SQLSetStmtAttr(h, SQL_ATTR_QUERY_TIMEOUT, reinterpret_cast<SQLPOINTER>(SQLULEN(m_queryTimeout)),
                            SQL_IS_UINTEGER);
-            ++m_batches;
             SQLRETURN r = SQLExecDirectW(
                 h, reinterpret_cast<SQLWCHAR*>(const_cast<char16_t*>(reinterpret_cast<const char16_t*>(sql.utf16()))),
                 SQLINTEGER(sql.size()));

@@ -58,9 +58,6 @@ public:
     static constexpr int kDefaultQueryTimeout = 30;
     static constexpr int kDefaultLoginTimeout = 15;
 
-    // Number of batches sent since creation (benchmarks and tests).
-    qint64 batchesSent() const { return m_batches; }
-
     // Removes the client library's prefixes and suffixes from an error text, leaving what the
     // server said, e.g. "[FreeTDS][SQL Server]Login failed..." -> "Login failed...".
     static QString cleanErrorText(const QString& raw);
@@ -72,7 +69,6 @@ private:
     QString m_connectionString;
     QString m_odbcString;
     QStringList m_sessionSetup;
-    qint64 m_batches = 0;
     int m_queryTimeout = kDefaultQueryTimeout;
     int m_loginTimeout = kDefaultLoginTimeout;
 

@@ -395,13 +395,6 @@ bool Query::hasField(const QString& name) const {
     return false;
 }
 
-QStringList Query::fieldNames() const {
-    if (m_open) return m_columns;
-    QStringList names;
-    for (const PersistentField& f : m_persistent) names << f.name;
-    return names;
-}
-
 QVariant Query::fieldValue(const QString& name) const {
     if (!m_open) {
         if (!m_persistent.isEmpty() && !hasField(name))

@@ -77,7 +77,6 @@ public:
 
     // --- fields of the current row (closed or empty result: null readings)
     bool hasField(const QString& name) const;
-    QStringList fieldNames() const;
     QVariant fieldValue(const QString& name) const;   // throws AppError when no such column
     QString fieldAsString(const QString& name) const; // null -> ""
     int fieldAsInt(const QString& name) const;        // null -> 0; text converted strictly

@@ -104,7 +104,8 @@ TEST_F(QueryLive, PersistentFieldsMustBeInTheResult) {
     dm.ADOQ_Teacher->setSql(
         QStringLiteral("SELECT s_t_fio, t_fio, id_teacher FROM t_fio ORDER BY id_teacher"));
     dm.ADOQ_Teacher->open();
-    EXPECT_EQ(dm.ADOQ_Teacher->fieldNames(), QStringList({"id_teacher", "t_fio"}));
+    EXPECT_EQ(dm.ADOQ_Teacher->columnCount(), 2);
+    EXPECT_EQ(dm.ADOQ_Teacher->fieldValue(0), dm.ADOQ_Teacher->fieldValue(QStringLiteral("id_teacher")));
     EXPECT_FALSE(dm.ADOQ_Teacher->hasField(QStringLiteral("s_t_fio")));
     EXPECT_EQ(dm.ADOQ_Teacher->fieldAsInt(QStringLiteral("id_teacher")),
               server.sqliteScalar(QStringLiteral("SELECT min(id_teacher) FROM t_fio")).toInt());
@@ -389,7 +390,8 @@ TEST_F(TypedResults, NullsGiveTheNullReadingsThroughQuery) {
     q.setSql(QStringLiteral("SELECT i, b, f, d, t, s FROM typed_cells WHERE id = 3"));
     q.open();
     ASSERT_EQ(q.recordCount(), 1);
-    for (const QString& name : q.fieldNames()) {
+    for (const char* column : {"i", "b", "f", "d", "t", "s"}) {
+        const QString name = QLatin1String(column);
         EXPECT_TRUE(q.fieldValue(name).isNull()) << name.toStdString();
         EXPECT_EQ(q.fieldAsString(name), QString()) << name.toStdString();
         EXPECT_EQ(q.fieldAsInt(name), 0) << name.toStdString();
