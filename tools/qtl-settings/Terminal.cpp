@@ -46,21 +46,26 @@ struct termios g_saved;
 volatile std::sig_atomic_t g_echoOff = 0;
 
 extern "C" void restoreAndReraise(int signal) {
-    if (g_echoOff) tcsetattr(STDIN_FILENO, TCSAFLUSH, &g_saved);
+    if (g_echoOff) tcsetattr(STDIN_FILENO, TCSANOW, &g_saved);
     std::signal(signal, SIG_DFL);
     std::raise(signal);
 }
 #endif
 
 // A line typed without echo.
+// Echo goes off before the prompt shows and without flushing: whatever is typed once the prompt
+// is there (or typed ahead) must be neither shown nor thrown away.
 std::optional<QByteArray> readHidden(const QString& prompt) {
-    std::fputs(prompt.toLocal8Bit().constData(), stderr);
-    std::fflush(stderr);
+    const auto showPrompt = [&prompt] {
+        std::fputs(prompt.toLocal8Bit().constData(), stderr);
+        std::fflush(stderr);
+    };
 #ifdef _WIN32
     HANDLE in = GetStdHandle(STD_INPUT_HANDLE);
     DWORD mode = 0;
     const bool gotMode = GetConsoleMode(in, &mode);
     if (gotMode) SetConsoleMode(in, mode & ~DWORD(ENABLE_ECHO_INPUT));
+    showPrompt();
     const std::optional<QByteArray> line = readLine();
     if (gotMode) SetConsoleMode(in, mode);
 #else
@@ -74,11 +79,12 @@ std::optional<QByteArray> readHidden(const QString& prompt) {
         oldInt = std::signal(SIGINT, restoreAndReraise);
         oldTerm = std::signal(SIGTERM, restoreAndReraise);
         g_echoOff = 1;
-        tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
+        tcsetattr(STDIN_FILENO, TCSANOW, &quiet);
     }
+    showPrompt();
     const std::optional<QByteArray> line = readLine();
     if (gotMode) {
-        tcsetattr(STDIN_FILENO, TCSAFLUSH, &g_saved);
+        tcsetattr(STDIN_FILENO, TCSANOW, &g_saved);
         g_echoOff = 0;
         std::signal(SIGINT, oldInt);
         std::signal(SIGTERM, oldTerm);
