@@ -123,7 +123,7 @@ int main(int argc, char** argv) {
                 ids.faculty, ids.stream, ids.descGroupNum, ids.student, ids.searchPattern.c_str());
 
     QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QODBC"), QStringLiteral("bench"));
-    db.setDatabaseName(server.odbcString());
+    db.setDatabaseName(server.operatorOdbcString());
     if (!db.open()) {
         std::fprintf(stderr, "connect: %s\n", qPrintable(db.lastError().text()));
         return 1;

@@ -89,12 +89,12 @@ int main(int argc, char** argv) {
         server.restart();
 
         qtl::Connection con;
-        con.setOdbcConnectString(server.odbcString());
+        con.setOdbcConnectString(server.operatorOdbcString());
         qtl::Query query(&con, QStringLiteral("ADOQ_Bench"));
-        BareOdbc bare(server.odbcString());
+        BareOdbc bare(server.operatorOdbcString());
         // Qt's own forward-only loop on a second connection: how much of the cost is Qt SQL's.
         QSqlDatabase qt = QSqlDatabase::addDatabase(QStringLiteral("QODBC"), QStringLiteral("bench-qt"));
-        qt.setDatabaseName(server.odbcString());
+        qt.setDatabaseName(server.operatorOdbcString());
         if (!qt.open()) throw std::runtime_error("Qt connection failed");
 
         std::printf("%-8s %12s %12s %12s %8s\n", "rows", "Query ms", "Qt loop ms", "bare ms", "ratio");

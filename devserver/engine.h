@@ -78,11 +78,6 @@ struct EngineOptions {
     int dropNth = 0;                    // reaching the N-th counted statement drops the connection
     std::optional<std::string> faultMark;
     std::optional<Pattern> stallOn;     // a matching statement waits for ATTENTION or disconnect
-    // Permissions of the settings-file account (the first database account). Strict: it may only
-    // run the login procedure, as on a site's server. Otherwise (a development server on
-    // loopback) it may also read and write every QTL table except the accounts, so tests can
-    // set up their data through the wire. Operator accounts are the same either way.
-    bool strictPermissions = false;
     // The memory one result's values may take while it is built (its reply takes about as much
     // again); beyond it the statement fails with error 701, as a query that runs out of memory
     // does on SQL Server.

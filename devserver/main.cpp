@@ -21,7 +21,7 @@ constexpr const char* kUsage =
     "usage: qtl-devserver --port N --db FILE [--demo small|large|none] [--log FILE]\n"
     "                     [--fail-on REGEX] [--drop-on REGEX] [--fail-nth N] [--drop-nth N]\n"
     "                     [--fault-mark TEXT] [--stall-on REGEX] [--stall-login]\n"
-    "                     [--write-settings PATH] [--listen ADDR] [--permissions strict|open]\n"
+    "                     [--write-settings PATH] [--listen ADDR]\n"
     "                     [--log-max-bytes N] [--max-connections N] [--login-timeout SEC]\n"
     "                     [--idle-timeout SEC] [--max-request-bytes N] [--max-queued-requests N]\n"
     "                     [--max-result-bytes N]\n";
@@ -65,7 +65,6 @@ int main(int argc, char** argv) {
     devserver::tds::ServerOptions serverOptions;
     std::string settingsPath;
     bool havePort = false;
-    std::optional<bool> strict;
 
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -112,9 +111,6 @@ int main(int argc, char** argv) {
             settingsPath = value;
         } else if (arg == "--listen") {
             serverOptions.listenAddress = value;
-        } else if (arg == "--permissions") {
-            if (value != "strict" && value != "open") badArguments("--permissions must be strict or open");
-            strict = value == "strict";
         } else if (arg == "--max-connections") {
             serverOptions.maxConnections = static_cast<int>(boundedNumber(arg, value, 1, 100000));
         } else if (arg == "--login-timeout") {
@@ -136,9 +132,6 @@ int main(int argc, char** argv) {
     }
     if (engineOptions.dbPath.empty()) badArguments("--db FILE is required");
     if (!havePort) serverOptions.port = 11433;
-    // A server others can reach is a site's server: its settings-file account only logs in.
-    engineOptions.strictPermissions =
-        strict.value_or(serverOptions.listenAddress != "127.0.0.1" && serverOptions.listenAddress != "::1");
 
     // Signals are taken by one thread with sigwait, so every other thread runs with them blocked.
     sigset_t signals;

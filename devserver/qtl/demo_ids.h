@@ -8,6 +8,10 @@ namespace devserver::qtl::demo {
 // ---- accounts -------------------------------------------------------------------------------
 inline constexpr const char* kSettingsUser = "qtl_entry";      // settings-file database account
 inline constexpr const char* kSettingsPassword = "entry_pw";
+// The database account GET_USER hands to "operator": what tests and benchmarks run the
+// workstation's statements as (the settings-file account may only call GET_USER).
+inline constexpr const char* kOperatorDbUser = "qtl_op";
+inline constexpr const char* kOperatorDbPassword = "op_pw_33";
 inline constexpr int kUserOperator = 1;       // "operator"/"operator": removal right, faculties A and B
 inline constexpr int kUserOperator2 = 2;      // "operator2"/"operator2": removal right, faculty C only
 inline constexpr int kUserViewer = 3;         // "viewer"/"viewer1": no removal right, invisible (search finds nobody)

@@ -89,8 +89,10 @@ bool isNoSuchTable(const std::string& sqliteMessage) { return sqliteMessage.rfin
 
 // What a session's account may do with the QTL objects.
 enum class Role {
-    LoginOnly,   // the settings-file account on a site's server: the login procedure, nothing else
-    Fixture,     // the settings-file account on a development server: every table but the accounts
+    // The settings-file account: the login procedure, nothing else. Its password sits in a file
+    // on every workstation, so whoever can read that file must learn nothing more than a login
+    // attempt tells; tests set up their data in the database file itself, never through it.
+    LoginOnly,
     Operator,    // an account GET_USER hands out: what the workstation's statements need
 };
 
@@ -280,8 +282,6 @@ private:
             bool allowed = false;
             if (tsql::iequals(x, "QTL_DbAccount") || tsql::iequals(x, "QTL_User"))
                 allowed = false;
-            else if (s.role_ == Role::Fixture)
-                allowed = true;
             else if (s.role_ == Role::Operator)
                 allowed = tsql::iequals(x, "DisciplineForStudent") ||
                           (action == SQLITE_INSERT && tsql::iequals(x, "QTL_LOG"));
@@ -713,9 +713,7 @@ public:
             sqlite3_close_v2(db);
             throw;
         }
-        Role role = Role::Operator;
-        if (tsql::iequals(user, settingsAccount().first))
-            role = options_.strictPermissions ? Role::LoginOnly : Role::Fixture;
+        const Role role = tsql::iequals(user, settingsAccount().first) ? Role::LoginOnly : Role::Operator;
         return std::make_unique<SessionImpl>(db, user, role, options_);
     }
 

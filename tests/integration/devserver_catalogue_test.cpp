@@ -113,7 +113,7 @@ protected:
     QSqlDatabase connect(const QString& name, const QString& user = {}, const QString& pw = {}) {
         QSqlDatabase c = QSqlDatabase::addDatabase(QStringLiteral("QODBC"), name);
         m_opened << name;
-        c.setDatabaseName(user.isEmpty() ? server.odbcString() : server.odbcString(user, pw));
+        c.setDatabaseName(user.isEmpty() ? server.operatorOdbcString() : server.odbcString(user, pw));
         if (c.open()) m_names << name;
         return c;
     }
@@ -672,7 +672,7 @@ public:
 
 TEST_F(Catalogue, ClientThatVanishesMidResultLeavesTheServerServing) {
     RawClient raw;
-    ASSERT_TRUE(raw.login(quint16(server.port()), kSettingsUser, kSettingsPassword));
+    ASSERT_TRUE(raw.login(quint16(server.port()), kOperatorDbUser, kOperatorDbPassword));
     // A result far larger than the socket buffers, abandoned after its first packets.
     raw.send(0x01, tdstest::buildBatch("SELECT a.s_fio, b.s_fio, c.s_fio FROM s_fio a, s_fio b, s_fio c"));
     const QByteArray start = raw.readExactly(3 * 4096);
@@ -773,7 +773,7 @@ TEST(FaultInjection, CountsStatementsFromOpenOrFromTheMarkAndLogsTheSessionState
     server.start();
     {
         QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QODBC"), QStringLiteral("fault-count"));
-        db.setDatabaseName(server.odbcString());
+        db.setDatabaseName(server.operatorOdbcString());
         ASSERT_TRUE(db.open()) << db.lastError().text().toStdString();
         // Whatever the client sent at open (one statement a batch) counts too.
         const int atOpen = server.batches().size();
@@ -819,7 +819,7 @@ TEST(FaultInjection, CountsStatementsFromOpenOrFromTheMarkAndLogsTheSessionState
     server.restartWith(options);
     {
         QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QODBC"), QStringLiteral("fault-mark"));
-        db.setDatabaseName(server.odbcString());
+        db.setDatabaseName(server.operatorOdbcString());
         ASSERT_TRUE(db.open()) << db.lastError().text().toStdString();
         for (const char* sql : {"SELECT 1", "SELECT 2", "SELECT 3"})   // no mark yet: nothing counts
             EXPECT_TRUE(run(db, QString::fromLatin1(sql)).ok) << sql;

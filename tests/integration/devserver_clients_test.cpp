@@ -1,5 +1,6 @@
-// qtl-devserver with the command-line clients of the machine: FreeTDS tsql and unixODBC isql, each
-// logging in with the settings-file account and running statements the workstation sends.
+// qtl-devserver with the command-line clients of the machine: FreeTDS tsql and unixODBC isql,
+// signing in as the workstation does (GET_USER with the settings-file account) and running the
+// workstation's statements with the operator account it hands out.
 #include "DevServer.h"
 #include "qtl/demo_ids.h"
 
@@ -54,13 +55,14 @@ protected:
     }
 
     // One tsql session running the statements one after another.
-    Output tsql(const QStringList& statements, const QString& password = QString::fromLatin1(kSettingsPassword)) {
+    Output tsql(const QStringList& statements, const QString& password = QString::fromLatin1(kOperatorDbPassword),
+                const QString& user = QString::fromLatin1(kOperatorDbUser)) {
         QByteArray input;
         for (const QString& s : statements) input += s.toUtf8() + "\ngo\n";
         input += "exit\n";
         return runClient(QStringLiteral("tsql"),
                          {QStringLiteral("-H"), server.host(), QStringLiteral("-p"), QString::number(server.port()),
-                          QStringLiteral("-U"), QString::fromLatin1(kSettingsUser), QStringLiteral("-P"), password,
+                          QStringLiteral("-U"), user, QStringLiteral("-P"), password,
                           QStringLiteral("-D"), QStringLiteral("QTL")},
                          input);
     }
@@ -74,14 +76,24 @@ const QString kRights = QStringLiteral(
 
 TEST_F(Clients, TsqlRunsTheSignInStatements) {
     ASSERT_EQ(server.settingsAccount().first, QString::fromLatin1(kSettingsUser));
+    // The settings-file account: GET_USER and nothing else.
+    const QString settingsPassword = QString::fromLatin1(kSettingsPassword), settingsUser = QString::fromLatin1(kSettingsUser);
+    const Output entry = tsql({QStringLiteral("EXEC GET_USER 'operator','4B583376B2767B923C3E1DA60D10DE59',NULL, 'QTL 33', "
+                                              "'10.0.0.5', 'PC7', 'operator','0','4'"),
+                               QStringLiteral("SELECT * FROM w_s")},
+                              settingsPassword, settingsUser);
+    ASSERT_EQ(entry.exitCode, 0) << entry.err.toStdString();
+    EXPECT_TRUE((entry.out + entry.err).contains(
+        QStringLiteral("The SELECT permission was denied on the object 'w_s', database 'QTL', schema 'dbo'.")))
+        << entry.out.toStdString() << entry.err.toStdString();
+    EXPECT_FALSE(entry.out.contains(QStringLiteral("Осенний")));
+    // The account it handed out runs the rest.
     const Output o = tsql({QStringLiteral("SELECT * FROM w_s"),
                            QStringLiteral("SELECT [id_field]  FROM [QTL].[dbo].[VuzDefaults]  WHERE id_vuz_defaults=26"),
-                           QStringLiteral("EXEC GET_USER 'operator','4B583376B2767B923C3E1DA60D10DE59',NULL, 'QTL 33', "
-                                          "'10.0.0.5', 'PC7', 'operator','0','4'"),
                            kRights});
     ASSERT_EQ(o.exitCode, 0) << o.err.toStdString();
     EXPECT_FALSE(o.err.contains(QStringLiteral("Msg "))) << o.err.toStdString();
-    const QString& s = o.out;
+    const QString s = entry.out + o.out;
     // Kinds of term, Cyrillic intact.
     EXPECT_TRUE(s.contains(QStringLiteral("id_w_s\tp42\tws_sort\n1\tОсенний\t1\n2\tВесенний\t2\n3\tЛетний\t3\n(3 rows affected)")))
         << s.toStdString();
@@ -101,7 +113,7 @@ TEST_F(Clients, TsqlRunsTheSignInStatements) {
 }
 
 TEST_F(Clients, TsqlWithAWrongPasswordIsRefused) {
-    const Output o = tsql({QStringLiteral("SELECT * FROM w_s")}, QStringLiteral("not-it"));
+    const Output o = tsql({QStringLiteral("SELECT * FROM w_s")}, QStringLiteral("not-it"), QString::fromLatin1(kSettingsUser));
     EXPECT_TRUE(o.err.contains(QStringLiteral("Login failed for user 'qtl_entry'.")) ||
                 o.out.contains(QStringLiteral("Login failed for user 'qtl_entry'.")))
         << o.out.toStdString() << o.err.toStdString();
@@ -111,7 +123,7 @@ TEST_F(Clients, TsqlWithAWrongPasswordIsRefused) {
 }
 
 TEST_F(Clients, IsqlRunsAStatementByConnectionString) {
-    const QString cs = server.odbcString();
+    const QString cs = server.odbcString(QString::fromLatin1(kOperatorDbUser), QString::fromLatin1(kOperatorDbPassword));
     // -e: SQLExecDirect, a plain batch as the workstation sends.
     const Output o = runClient(QStringLiteral("isql"),
                                {QStringLiteral("-k"), cs, QStringLiteral("-b"), QStringLiteral("-e"), QStringLiteral("-v"),

@@ -15,7 +15,7 @@ protected:
 
     void SetUp() override {
         server.start();
-        con.setOdbcConnectString(server.odbcString());
+        con.setOdbcConnectString(server.operatorOdbcString());
     }
     void TearDown() override {
         EXPECT_FALSE(server.anyRpc()) << "the workstation sent an RPC";

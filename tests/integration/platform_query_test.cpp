@@ -15,7 +15,7 @@ using QueryLive = LiveServer;
 
 TEST_F(QueryLive, OpenFetchesEveryRowAndOpeningAgainSendsNothing) {
     TDM_MB dm;
-    dm.ADOCon->setOdbcConnectString(server.odbcString());
+    dm.ADOCon->setOdbcConnectString(server.operatorOdbcString());
     const int mark = server.logMark();
     dm.ADOQ_Year->open();
     ASSERT_TRUE(dm.ADOQ_Year->isOpen());
@@ -81,7 +81,7 @@ TEST_F(QueryLive, EmptyResultReadsNullsWithoutError) {
 
 TEST_F(QueryLive, PersistentFieldsMustBeInTheResult) {
     TDM_MB dm;
-    dm.ADOCon->setOdbcConnectString(server.odbcString());
+    dm.ADOCon->setOdbcConnectString(server.operatorOdbcString());
     dm.ADOQ_Teacher->setSql(QStringLiteral("SELECT id_teacher FROM t_fio"));
     try {
         dm.ADOQ_Teacher->open();
@@ -139,7 +139,7 @@ TEST_F(QueryLive, CyrillicTextsTravelBothWays) {
 
 TEST_F(QueryLive, ParametersAreWrittenIntoTheBatchAsLiterals) {
     TDM_MB dm;
-    dm.ADOCon->setOdbcConnectString(server.odbcString());
+    dm.ADOCon->setOdbcConnectString(server.operatorOdbcString());
     const int year = server.sqliteScalar(QStringLiteral("SELECT id_a_year FROM RRNKkrdt LIMIT 1")).toInt();
     dm.ADOQ_Kafedra->setParam(QStringLiteral("id_a_year"), year);
     const int mark = server.logMark();
@@ -166,7 +166,7 @@ TEST_F(QueryLive, ParametersAreWrittenIntoTheBatchAsLiterals) {
 
 TEST_F(QueryLive, DeleteCurrentRowRemovesItOnTheServer) {
     TDM_MB dm;
-    dm.ADOCon->setOdbcConnectString(server.odbcString());
+    dm.ADOCon->setOdbcConnectString(server.operatorOdbcString());
     const int id = server.sqliteScalar(
         QStringLiteral("SELECT min(id_disciplineForStudent) FROM DisciplineForStudent")).toInt();
     ASSERT_GT(id, 0);
@@ -194,7 +194,7 @@ TEST_F(QueryLive, DeleteCurrentRowRemovesItOnTheServer) {
 
 TEST_F(QueryLive, AuditRecordAndTheDeleteGoInOneBatch) {
     TDM_MB dm;
-    dm.ADOCon->setOdbcConnectString(server.odbcString());
+    dm.ADOCon->setOdbcConnectString(server.operatorOdbcString());
     g_signIn.CurrentLogin = QStringLiteral("o'perator");
     g_signIn.ComputerName = QStringLiteral("PC7");
     const int id = server.sqliteScalar(
@@ -310,7 +310,7 @@ protected:
         ResultData r;
         {
             QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QODBC"), QStringLiteral("qt-reference"));
-            db.setDatabaseName(server.odbcString());
+            db.setDatabaseName(server.operatorOdbcString());
             EXPECT_TRUE(db.open()) << db.lastError().text().toStdString();
             QSqlQuery q(db);
             q.setForwardOnly(true);

@@ -1,6 +1,7 @@
 #include "DevServer.h"
 
 #include "qtl/qtl.h"
+#include "qtl/demo_ids.h"
 
 #include <QDeadlineTimer>
 #include <QDir>
@@ -213,6 +214,11 @@ QPair<QString, QString> DevServer::settingsAccount() const {
 QString DevServer::odbcString() const {
     const auto account = settingsAccount();
     return odbcString(account.first, account.second);
+}
+
+QString DevServer::operatorOdbcString() const {
+    return odbcString(QString::fromLatin1(devserver::qtl::demo::kOperatorDbUser),
+                      QString::fromLatin1(devserver::qtl::demo::kOperatorDbPassword));
 }
 
 void DevServer::writeSettingsFile(const QString& path) const {

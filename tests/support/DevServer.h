@@ -64,8 +64,11 @@ public:
     QString odbcString(const QString& user, const QString& password) const;
     // The database account the settings file names (user, password).
     QPair<QString, QString> settingsAccount() const;
-    // The ODBC string with the settings-file account.
+    // The ODBC string with the settings-file account: it may only sign in and call GET_USER.
     QString odbcString() const;
+    // The ODBC string with the operator account GET_USER hands to "operator" (qtl_op): the one to
+    // run the workstation's statements with.
+    QString operatorOdbcString() const;
     // The settings-file account and writing the 84-byte settings file (Data/QTL) under `folder`.
     void writeSettingsFile(const QString& path) const;
 

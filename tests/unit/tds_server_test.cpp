@@ -553,7 +553,6 @@ protected:
         o.logPath = logPath_.string();
         if (set) set(e, o);
         engine_ = makeEngine(e);
-        account_ = engine_->settingsAccount();
         server_ = std::make_unique<Server>(*engine_, o);
         server_->bind();
         thread_ = std::thread([this] { server_->run(); });
@@ -601,7 +600,8 @@ protected:
     static inline std::string dbPath_;
     std::filesystem::path logPath_;
     std::unique_ptr<Engine> engine_;
-    std::pair<std::string, std::string> account_;
+    // An operator: the settings-file account may only sign in.
+    const std::pair<std::string, std::string> account_{"qtl_op", "op_pw_33"};
     std::unique_ptr<Server> server_;
     std::thread thread_;
 };
@@ -764,7 +764,9 @@ TEST(RequestLogFile, IsMadeOwnerOnlyEvenWhenItExistedAndStopsAtItsLimit) {
 
 TEST_F(WireRules, ASignInLeavesNoDigestInTheLog) {
     start();
-    auto c = client();
+    auto c = std::make_unique<Client>(server_->port());
+    const auto [user, password] = engine_->settingsAccount();   // as the workstation signs in
+    c->login(user, password);
     const std::string digest = "4B583376B2767B923C3E1DA60D10DE59";   // "operator"
     auto t = c->batch("EXEC GET_USER 'operator','" + digest + "',NULL, 'QTL 33', '10.0.0.5', 'PC7', 'operator','0','4'");
     EXPECT_FALSE(hasError(t));
