@@ -590,12 +590,26 @@ private:
             fail(so, makeMessage(2812, 16, "Could not find stored procedure '" + p.routine + "'."));
             return End::RunTime;
         }
+        // The login procedure reads the user's row and then records the sign-in. Begun as a
+        // plain read, its write would fail at once with "database is locked" whenever another
+        // session wrote in between (SQLite cannot upgrade a stale snapshot, and does not wait):
+        // concurrent sign-ins failed. Outside a transaction it takes the write lock first,
+        // waiting for it as any write does.
+        bool ownTransaction = false;
+        if (tsql::iequals(p.routine, "GET_USER") && sqlite3_get_autocommit(db_)) {
+            if (sqlite3_exec(db_, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) != SQLITE_OK) {
+                fail(so, tsql::mapSqliteError(sqlite3_extended_errcode(db_), sqlite3_errmsg(db_), p.text, verb(p)));
+                return End::RunTime;
+            }
+            ownTransaction = true;
+        }
         // A routine's writes stand or fall together, as a procedure's do on the server when it fails.
         sqlite3_exec(db_, "SAVEPOINT qtl_routine", nullptr, nullptr, nullptr);
         enterStatement(tranCount_ == 0);
         if (role_ == Role::LoginOnly && !tsql::iequals(p.routine, "GET_USER")) {
             leaveStatement();
             sqlite3_exec(db_, "RELEASE qtl_routine", nullptr, nullptr, nullptr);
+            if (ownTransaction) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
             so.isProcedure = false;
             fail(so, makeMessage(229, 14, "The EXECUTE permission was denied on the object '" + p.routine +
                                               "', database 'QTL', schema 'dbo'."));
@@ -612,6 +626,12 @@ private:
         if ((so.failed || stop) && !sqlite3_get_autocommit(db_))
             sqlite3_exec(db_, "ROLLBACK TO qtl_routine", nullptr, nullptr, nullptr);
         if (!sqlite3_get_autocommit(db_)) sqlite3_exec(db_, "RELEASE qtl_routine", nullptr, nullptr, nullptr);
+        if (ownTransaction && !sqlite3_get_autocommit(db_) &&
+            sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK) {
+            sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+            if (!so.failed)
+                fail(so, tsql::mapSqliteError(sqlite3_extended_errcode(db_), sqlite3_errmsg(db_), p.text, verb(p)));
+        }
         if (stop) {
             so.failed = true;
             return End::Cancelled;

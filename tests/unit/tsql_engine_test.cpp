@@ -15,6 +15,8 @@
 #include <filesystem>
 #include <functional>
 #include <thread>
+#include <atomic>
+#include <mutex>
 #include <map>
 #include <unistd.h>
 
@@ -1000,4 +1002,28 @@ TEST(EngineLimits, AGreedyFailOnPatternOverAThirtyThousandCharacterStatementNeit
     s.reset();
     engine.reset();
     removeDb(path);
+}
+
+// Workstations signing in at the same moment: every GET_USER call records its sign-in, and none
+// may fail because another session wrote just before it.
+TEST_F(EngineTest, ConcurrentSignInsAllSucceed) {
+    const auto [user, password] = engine_->settingsAccount();
+    std::atomic<int> failures{0};
+    std::string firstFailure;
+    std::mutex failureMutex;
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 8; ++t)
+        threads.emplace_back([&, user = user, password = password] {
+            auto s = loginAs(*engine_, user, password);
+            for (int i = 0; i < 60; ++i) {
+                const std::string e = errorOf(*s, "EXEC GET_USER 'operator','4B583376B2767B923C3E1DA60D10DE59',NULL, "
+                                                  "'QTL 33', '10.0.0.5', 'PC7', 'operator','0','4'");
+                if (!e.empty()) {
+                    std::lock_guard lock(failureMutex);
+                    if (failures++ == 0) firstFailure = e;
+                }
+            }
+        });
+    for (auto& t : threads) t.join();
+    EXPECT_EQ(failures.load(), 0) << firstFailure;
 }
