@@ -662,7 +662,9 @@ public:
     QByteArray readExactly(int n) {
         QByteArray out;
         while (out.size() < n) {
-            if (m_sock.bytesAvailable() == 0 && !m_sock.waitForReadyRead(10000)) break;
+            // Generous: the server builds the whole result before its first byte, slowly under
+            // the sanitizers on a loaded machine.
+            if (m_sock.bytesAvailable() == 0 && !m_sock.waitForReadyRead(60000)) break;
             out += m_sock.read(n - out.size());
         }
         return out;
