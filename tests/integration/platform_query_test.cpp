@@ -420,16 +420,18 @@ TEST_F(TypedResults, ZeroRowsStillNameAndTypeTheColumns) {
 }
 
 TEST_F(TypedResults, ABatchOfSeveralResultsGivesTheFirstWithColumnsAndRunsEveryStatement) {
+    // The writes go to the registrations, the one table an operator's account may update.
     const ResultData r = con.run(QStringLiteral(
-        "UPDATE typed_cells SET i = 40 WHERE id = 4\r\n"
+        "UPDATE DisciplineForStudent SET kredits = 40 WHERE id_disciplineForStudent = 1\r\n"
         "SELECT s AS first_s FROM typed_cells WHERE id = 1\r\n"
         "SELECT id FROM typed_cells\r\n"
-        "UPDATE typed_cells SET i = 41 WHERE id >= 3\r\n"), true);
+        "UPDATE DisciplineForStudent SET kredits = 41 WHERE id_disciplineForStudent IN (1, 2)\r\n"), true);
     EXPECT_EQ(r.columns, QStringList({"first_s"}));
     ASSERT_EQ(r.rows.size(), 1);
     EXPECT_EQ(r.rows[0][0].toString(), QStringLiteral("Ёжик в тумане"));
     EXPECT_EQ(r.rowsAffected, 2);   // of the last statement that reported a count
-    EXPECT_EQ(server.sqliteScalar(QStringLiteral("SELECT group_concat(i) FROM typed_cells WHERE id >= 3")).toString(),
+    EXPECT_EQ(server.sqliteScalar(QStringLiteral("SELECT group_concat(kredits) FROM DisciplineForStudent "
+                                                 "WHERE id_disciplineForStudent IN (1, 2)")).toString(),
               QStringLiteral("41,41"));
     // The connection is clean for the next statement.
     EXPECT_EQ(con.run(QStringLiteral("SELECT 5 AS x"), true).rows.value(0).value(0).toInt(), 5);
