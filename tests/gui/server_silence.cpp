@@ -22,6 +22,17 @@ int shortTimeout(int programs) {
 const int kQueryTimeout = shortTimeout(qtl::Connection::kDefaultQueryTimeout);
 const int kLoginTimeout = shortTimeout(qtl::Connection::kDefaultLoginTimeout);
 
+// The server's view of the workstation's session at its next statement.
+qtltest::LogEntry probe(const qtltest::DevServer& server) {
+    const int m = int(server.log().size());
+    qtl::DM_MB->ADOCon->run(QStringLiteral("SELECT 2 AS probe"), true);
+    const auto log = server.log();
+    for (int i = m; i < log.size(); ++i)
+        if (log[i].text.startsWith(QStringLiteral("SELECT 2 AS probe"))) return log[i];
+    ADD_FAILURE() << "the probe did not reach the server";
+    return {};
+}
+
 // ---- sign-in
 
 class SilentSignIn : public qtltest::login::LoginTest {
@@ -104,16 +115,6 @@ protected:
         server->restartWith(options);
         qtl::DM_MB->ADOCon->close();
     }
-    // The server's view of the session at the next statement.
-    qtltest::LogEntry probe() {
-        const int m = int(server->log().size());
-        qtl::DM_MB->ADOCon->run(QStringLiteral("SELECT 2 AS probe"), true);
-        const auto log = server->log();
-        for (int i = m; i < log.size(); ++i)
-            if (log[i].text.startsWith(QStringLiteral("SELECT 2 AS probe"))) return log[i];
-        ADD_FAILURE() << "the probe did not reach the server";
-        return {};
-    }
 };
 
 TEST_F(SilentServer, ChainStepEndsInAnErrorAfterTheTimeoutAndTheNextPickWorks) {
@@ -158,7 +159,7 @@ TEST_F(SilentServer, RemovalThatTimesOutKeepsTheRegistrationAndLeavesNoTransacti
     EXPECT_TRUE(errorTexts()[0].contains(QStringLiteral("Timeout expired"), Qt::CaseInsensitive))
         << qPrintable(errorTexts()[0]);
     EXPECT_EQ(since(m).value(2), kEndTransaction);
-    const qtltest::LogEntry next = probe();
+    const qtltest::LogEntry next = probe(*server);
     EXPECT_EQ(next.tranCount, 0);
     EXPECT_EQ(next.xactAbort, 0);
     EXPECT_EQ(registrationId(demo::kStudentBelova, demo::kDisciplineA, 1), row);
@@ -167,18 +168,7 @@ TEST_F(SilentServer, RemovalThatTimesOutKeepsTheRegistrationAndLeavesNoTransacti
 
 // ---- a batch the server ends with its transaction still open
 
-class MissingAuditTable : public RegistrationTest {
-protected:
-    qtltest::LogEntry probe() {
-        const int m = int(server->log().size());
-        qtl::DM_MB->ADOCon->run(QStringLiteral("SELECT 3 AS probe"), true);
-        const auto log = server->log();
-        for (int i = m; i < log.size(); ++i)
-            if (log[i].text.startsWith(QStringLiteral("SELECT 3 AS probe"))) return log[i];
-        ADD_FAILURE() << "the probe did not reach the server";
-        return {};
-    }
-};
+class MissingAuditTable : public RegistrationTest {};
 
 // On the server an object that is missing is found missing only when its statement is reached:
 // the DELETE has run, the batch stops there and its transaction stays open, XACT_ABORT or not.
@@ -212,7 +202,7 @@ TEST_F(MissingAuditTable, RemovalIsUndoneAndTheSessionGoesOnOutsideAnyTransactio
             EXPECT_EQ(e.tranCount, 1);
         }
     }
-    const qtltest::LogEntry next = probe();
+    const qtltest::LogEntry next = probe(*server);
     EXPECT_EQ(next.tranCount, 0);
     EXPECT_EQ(next.xactAbort, 0);
     EXPECT_EQ(registrationId(demo::kStudentBelova, demo::kDisciplineA, 1), row);
@@ -238,7 +228,7 @@ TEST_F(MissingAuditTable, SuccessfulRemovalLeavesXactAbortOff) {
     clickRemove();
     EXPECT_TRUE(errorTexts().isEmpty()) << qPrintable(boxes.texts().join('|'));
     EXPECT_EQ(registrationId(demo::kStudentBelova, demo::kDisciplineA, 1), 0);
-    const qtltest::LogEntry next = probe();
+    const qtltest::LogEntry next = probe(*server);
     EXPECT_EQ(next.tranCount, 0);
     EXPECT_EQ(next.xactAbort, 0);
 }
