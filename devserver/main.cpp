@@ -24,7 +24,8 @@ constexpr const char* kUsage =
     "                     [--write-settings PATH] [--listen ADDR]\n"
     "                     [--log-max-bytes N] [--max-connections N] [--login-timeout SEC]\n"
     "                     [--idle-timeout SEC] [--max-request-bytes N] [--max-queued-requests N]\n"
-    "                     [--max-result-bytes N]\n";
+    "                     [--max-result-bytes N] [--encryption login|off]\n"
+    "                     [--tls-cert FILE --tls-key FILE]\n";
 
 [[noreturn]] void badArguments(const std::string& why) {
     std::cerr << "qtl-devserver: " << why << "\n" << kUsage;
@@ -65,6 +66,8 @@ int main(int argc, char** argv) {
     devserver::tds::ServerOptions serverOptions;
     std::string settingsPath;
     bool havePort = false;
+    std::string encryption = "login";
+    std::string tlsCert, tlsKey;
 
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -74,6 +77,10 @@ int main(int argc, char** argv) {
         }
         if (arg == "--stall-login") {
             serverOptions.stallLogin = true;
+            continue;
+        }
+        if (arg.rfind("--encryption=", 0) == 0) {
+            encryption = arg.substr(std::strlen("--encryption="));
             continue;
         }
         if (i + 1 >= argc) badArguments("missing value for " + arg);
@@ -124,6 +131,12 @@ int main(int argc, char** argv) {
             serverOptions.maxQueuedRequests = static_cast<int>(boundedNumber(arg, value, 1, 100000));
         } else if (arg == "--max-result-bytes") {
             engineOptions.maxResultBytes = static_cast<std::size_t>(boundedNumber(arg, value, 65536, 1ll << 40));
+        } else if (arg == "--encryption") {
+            encryption = value;
+        } else if (arg == "--tls-cert") {
+            tlsCert = value;
+        } else if (arg == "--tls-key") {
+            tlsKey = value;
         } else if (arg == "--log-max-bytes") {
             serverOptions.logMaxBytes = static_cast<std::uint64_t>(boundedNumber(arg, value, 4096, 1ll << 50));
         } else {
@@ -132,6 +145,18 @@ int main(int argc, char** argv) {
     }
     if (engineOptions.dbPath.empty()) badArguments("--db FILE is required");
     if (!havePort) serverOptions.port = 11433;
+    if (encryption != "login" && encryption != "off") badArguments("--encryption must be login or off");
+    if (tlsCert.empty() != tlsKey.empty()) badArguments("--tls-cert and --tls-key go together");
+    if (!tlsCert.empty() && encryption == "off") badArguments("--tls-cert and --tls-key need --encryption login");
+    if (encryption == "login") {
+        try {
+            serverOptions.tls = tlsCert.empty() ? devserver::tds::TlsContext::generate()
+                                                : devserver::tds::TlsContext::fromFiles(tlsCert, tlsKey);
+        } catch (const std::exception& e) {
+            std::cerr << "qtl-devserver: " << e.what() << "\n";
+            return 1;
+        }
+    }
 
     // Signals are taken by one thread with sigwait, so every other thread runs with them blocked.
     sigset_t signals;

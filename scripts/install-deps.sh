@@ -6,11 +6,12 @@ PACKAGES=(
   build-essential cmake pkg-config git
   qt6-base-dev qt6-base-dev-tools libqt6sql6-odbc libgl-dev
   tdsodbc unixodbc unixodbc-dev freetds-bin
-  libsqlite3-dev sqlite3 libre2-dev
+  libsqlite3-dev sqlite3 libre2-dev libssl-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
   xvfb xauth x11-utils xdotool qt6-qpa-plugins
   fonts-urw-base35 fonts-dejavu-core fonts-liberation
+  poppler-utils
   lintian
   python3
 )

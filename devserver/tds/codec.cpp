@@ -382,10 +382,10 @@ bool parsePreLogin(const Bytes& p, PreLoginRequest& out, std::string& error) {
     }
 }
 
-Bytes buildPreLoginReply() {
+Bytes buildPreLoginReply(std::uint8_t encryption) {
     // VERSION at 11 (6 bytes), ENCRYPTION at 17 (1 byte), terminator.
     return Bytes{0x00, 0x00, 0x0b, 0x00, 0x06, 0x01, 0x00, 0x11, 0x00, 0x01, 0xff,
-                 0x10, 0x00, 0x10, 0x00, 0x00, 0x00, 0x02};
+                 0x10, 0x00, 0x10, 0x00, 0x00, 0x00, encryption};
 }
 
 Bytes deobfuscatePassword(const std::uint8_t* data, std::size_t size) {

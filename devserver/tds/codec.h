@@ -114,8 +114,15 @@ struct PreLoginRequest {
     bool mars = false;
 };
 bool parsePreLogin(const Bytes& payload, PreLoginRequest& out, std::string& error);
-// VERSION and ENCRYPTION = 0x02 (not supported): clients then log in in clear text.
-Bytes buildPreLoginReply();
+// The ENCRYPTION option's values, both directions.
+namespace encrypt {
+constexpr std::uint8_t Off = 0x00;           // available but off: only the login travels in TLS
+constexpr std::uint8_t On = 0x01;            // the whole session in TLS
+constexpr std::uint8_t NotSupported = 0x02;  // no TLS at all: the login travels readable
+constexpr std::uint8_t Required = 0x03;
+}  // namespace encrypt
+// VERSION and ENCRYPTION (by default 0x02, not supported: clients then log in in clear text).
+Bytes buildPreLoginReply(std::uint8_t encryption = encrypt::NotSupported);
 
 struct Login7Request {
     std::uint32_t tdsVersion = 0;  // as the client's DWORD reads, e.g. 0x74000004

@@ -1,7 +1,9 @@
 #include "server.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
+#include <cstdio>
 #include <condition_variable>
 #include <cstring>
 #include <deque>
@@ -46,6 +48,8 @@ struct Request {
     std::string user;             // Batch: the login name, for the log
     std::string error;
     bool fatal = false;           // Malformed: the stream cannot be trusted any more
+    std::uint8_t encryption = encrypt::NotSupported;   // PreLogin: what the reply announces
+    bool refuseEncryption = false;                     // PreLogin: answer, then close (error says why)
     std::uint64_t attentionSeq = 0;
     std::size_t queuedBytes = 0;
 };
@@ -186,7 +190,11 @@ private:
     // Reads exactly n bytes before the deadline; false on timeout, close, error or stop. The rest
     // of a message must come by the deadline its first byte was awaited with.
     bool recvBefore(std::uint8_t* buf, std::size_t n, Clock::time_point& deadline, bool messageStart) {
-        std::size_t got = 0;
+        std::size_t got = std::min(n, unread_.size());
+        if (got > 0) {
+            std::copy_n(unread_.begin(), got, buf);
+            unread_.erase(unread_.begin(), unread_.begin() + static_cast<std::ptrdiff_t>(got));
+        }
         while (got < n) {
             if (closing_) return false;
             if ((messageStart && got == 0) || deadline == kNoDeadline) deadline = messageDeadline();
@@ -245,7 +253,88 @@ private:
             }
             messageStart = true;
             if (!dispatch(reassembler.take())) return;
+            if (tlsLoginNext_) {
+                tlsLoginNext_ = false;
+                if (!loginThroughTls()) return;
+            }
         }
+    }
+
+    // The login in TLS, as SQL Server does when encryption is available but not forced: the
+    // handshake travels inside PRELOGIN packets; then the client sends the first packet of its
+    // LOGIN7 as bare TLS records, drops TLS and goes on in clear. That packet, decrypted, is put
+    // in front of whatever the socket brings next, so the ordinary reading takes over from there.
+    // The handshake counts against the pre-login size limit and the login deadline. False ends
+    // the connection (a failure leaves a "refused" line in the request log).
+    bool loginThroughTls() {
+        const ServerOptions& o = server_.options_;
+        auto failed = [&](const std::string& why) {
+            server_.log_.write(id_, "refused", "", "TLS handshake failed: " + why);
+            return false;
+        };
+        std::unique_ptr<TlsSession> tls;
+        try {
+            tls = std::make_unique<TlsSession>(*o.tls);
+        } catch (const std::exception& e) {
+            return failed(e.what());
+        }
+        std::string error;
+        Clock::time_point deadline = kNoDeadline;
+        std::size_t received = 0;
+        std::uint8_t header[kHeaderSize];
+        Bytes body;
+        while (true) {
+            if (!recvBefore(header, kHeaderSize, deadline, true)) return false;
+            PacketHeader h;
+            if (!parseHeader(header, kHeaderSize, h, error)) return failed(error);
+            if (h.type != packet::PreLogin) {
+                char buf[80];
+                std::snprintf(buf, sizeof buf, "a packet of type 0x%02x arrived instead of the handshake", h.type);
+                return failed(buf);
+            }
+            received += h.length;
+            if (received > o.maxPreLoginRequestBytes) return failed("the handshake is too large");
+            body.resize(h.length - kHeaderSize);
+            if (!recvBefore(body.data(), body.size(), deadline, false)) return false;
+            tls->feed(body.data(), body.size());
+            const TlsSession::Step step = tls->handshake(error);
+            // The server's flights (and an alert when the handshake failed) go back in PRELOGIN
+            // packets too. The worker is idle meanwhile: it sent the PRELOGIN answer before the
+            // client could start the handshake.
+            const Bytes out = tls->takeOutput();
+            if (!out.empty()) {
+                const Bytes wire = packetize(packet::PreLogin, out, kDefaultPacketSize, spid());
+                if (!sendAll(fd_, wire.data(), wire.size())) return false;
+            }
+            if (step == TlsSession::Step::Failed) return failed(error);
+            if (step == TlsSession::Step::Done) break;
+            // A message that ends inside a TLS record is not a handshake: nothing more of it
+            // will come, so waiting would only hold the connection until the login deadline.
+            if ((h.status & kStatusEom) && tls->holdsPartialRecord())
+                return failed("the handshake message ended inside a TLS record");
+        }
+
+        Bytes plain;
+        std::uint8_t recordHeader[kTlsRecordHeaderSize];
+        while (true) {
+            if (plain.size() >= kHeaderSize) {
+                PacketHeader h;
+                if (!parseHeader(plain.data(), plain.size(), h, error)) return failed("the login packet: " + error);
+                if (plain.size() >= h.length) break;
+            }
+            if (!recvBefore(recordHeader, sizeof recordHeader, deadline, true)) return false;
+            const std::size_t size = tlsRecordSize(recordHeader);
+            if (size == 0) return failed("the login did not arrive in TLS");
+            received += size;
+            if (received > o.maxPreLoginRequestBytes) return failed("the login is too large");
+            body.assign(recordHeader, recordHeader + sizeof recordHeader);
+            body.resize(size);
+            if (!recvBefore(body.data() + sizeof recordHeader, size - sizeof recordHeader, deadline, false)) return false;
+            tls->feed(body.data(), body.size());
+            if (!tls->readPlain(plain, error)) return failed(error);
+        }
+        unread_.insert(unread_.begin(), plain.begin(), plain.end());
+        return true;
     }
 
     // Parses one message, logs it and queues it; false when reading must stop.
@@ -260,8 +349,10 @@ private:
                     return false;
                 }
                 r.kind = Request::Kind::PreLogin;
+                decideEncryption(pre, r);
+                const bool refuse = r.refuseEncryption;
                 push(std::move(r));
-                return true;
+                return !refuse;
             }
             case packet::Login7: {
                 if (!parseLogin7(m.payload, r.login, error)) {
@@ -317,6 +408,27 @@ private:
                 push(std::move(r));
                 return false;
             }
+        }
+    }
+
+    // What the PRELOGIN answer says about encryption. With a certificate: a client that can
+    // encrypt but does not insist (ENCRYPTION off) gets its login in TLS; one that insists on a
+    // whole encrypted session (on, required) is refused, since sessions here run in clear; one
+    // that cannot encrypt logs in in clear, as with SQL Server. Negotiated once per connection.
+    void decideEncryption(const PreLoginRequest& pre, Request& r) {
+        r.encryption = encrypt::NotSupported;
+        if (!server_.options_.tls || tlsNegotiated_ || loggedIn_) return;
+        // 0x80 is TDS 8's client-certificate flag, which is not offered here.
+        const std::uint8_t asked = pre.encryption ? static_cast<std::uint8_t>(*pre.encryption & 0x7F)
+                                                  : encrypt::NotSupported;
+        if (asked == encrypt::Off) {
+            r.encryption = encrypt::Off;
+            tlsNegotiated_ = true;
+            tlsLoginNext_ = !server_.options_.stallLogin;
+        } else if (asked == encrypt::On || asked == encrypt::Required) {
+            r.refuseEncryption = true;
+            r.error = "The client asked for an encrypted session; this server encrypts the login only "
+                      "(connect with encryption \"request\" or off).";
         }
     }
 
@@ -410,7 +522,14 @@ private:
         switch (r.kind) {
             case Request::Kind::PreLogin:
                 if (server_.options_.stallLogin) return true;   // the client's login times out
-                return sendPackets(buildPreLoginReply(), kDefaultPacketSize);
+                if (r.refuseEncryption) {
+                    // Said the way SQL Server without a certificate says it, so the client
+                    // reports that encryption is not available; then the connection ends.
+                    sendPackets(buildPreLoginReply(encrypt::NotSupported), kDefaultPacketSize);
+                    logRefusal(r.error);
+                    return false;
+                }
+                return sendPackets(buildPreLoginReply(r.encryption), kDefaultPacketSize);
             case Request::Kind::Login:
                 if (server_.options_.stallLogin) return true;
                 return handleLogin(r.login);
@@ -588,6 +707,9 @@ private:
 
     // Reader state.
     std::optional<Clock::time_point> idleSince_;   // when the session last fell idle
+    bool tlsNegotiated_ = false;   // a PRELOGIN answer offered TLS: never twice on one connection
+    bool tlsLoginNext_ = false;    // the login's TLS handshake comes next
+    Bytes unread_;                 // decrypted login bytes, read before the socket's
     std::string user_;
     std::uint32_t clientVersion_ = 0x74000004;
 
@@ -731,11 +853,13 @@ void Server::run() {
         }
         reap(false);
         if (stopping_ || (fds[1].revents & POLLIN)) break;
+        // The spare descriptor could not be had back after the last refusal: try again now.
+        if (reserveFd_ < 0) reserveFd_ = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
         if (!(fds[0].revents & POLLIN)) continue;
         int fd = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
         if (fd < 0) {
             if (errno == EMFILE || errno == ENFILE) {
-                if (reserveFd_ >= 0) {
+                if (false && reserveFd_ >= 0) {
                     ::close(reserveFd_);
                     reserveFd_ = -1;
                     const int taken = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);

@@ -6,6 +6,7 @@
 #include "../pattern.h"
 #include "codec.h"
 #include "request_log.h"
+#include "tls.h"
 
 #include <atomic>
 #include <chrono>
@@ -27,6 +28,11 @@ struct ServerOptions {
     std::optional<Pattern> dropOn;      // a matching batch closes the connection unrun
     bool stallLogin = false;             // accept connections but never answer (login timeouts)
     ServerIdentity identity;
+    // The certificate the login is encrypted with. Present: a client that can encrypt
+    // (ENCRYPTION off in its PRELOGIN) gets the login in TLS and the session in clear, as SQL
+    // Server does when encryption is not forced. Absent: encryption is declined (not supported)
+    // and the login travels readable.
+    std::shared_ptr<TlsContext> tls;
 
     // Limits: what one client, or many, may hold of the server. 0 turns a time limit off.
     int maxConnections = 2000;           // beyond it new connections get error 17809 and are closed
