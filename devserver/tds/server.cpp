@@ -49,7 +49,6 @@ struct Request {
     std::string error;
     bool fatal = false;           // Malformed: the stream cannot be trusted any more
     std::uint8_t encryption = encrypt::NotSupported;   // PreLogin: what the reply announces
-    bool refuseEncryption = false;                     // PreLogin: answer, then close (error says why)
     std::uint64_t attentionSeq = 0;
     std::size_t queuedBytes = 0;
 };
@@ -189,12 +188,46 @@ private:
 
     // Reads exactly n bytes before the deadline; false on timeout, close, error or stop. The rest
     // of a message must come by the deadline its first byte was awaited with.
+    // Decrypted bytes not yet taken come first; in a fully encrypted session the socket brings
+    // TLS records, decrypted one at a time.
     bool recvBefore(std::uint8_t* buf, std::size_t n, Clock::time_point& deadline, bool messageStart) {
-        std::size_t got = std::min(n, unread_.size());
+        std::size_t got = takeUnread(buf, n);
+        if (!sessionTls_) return got == n || recvRaw(buf + got, n - got, deadline, messageStart && got == 0);
+        while (got < n) {
+            if (!readTlsRecord(deadline, messageStart && got == 0)) return false;
+            got += takeUnread(buf + got, n - got);
+        }
+        return true;
+    }
+
+    std::size_t takeUnread(std::uint8_t* buf, std::size_t n) {
+        const std::size_t got = std::min(n, unread_.size());
         if (got > 0) {
             std::copy_n(unread_.begin(), got, buf);
             unread_.erase(unread_.begin(), unread_.begin() + static_cast<std::ptrdiff_t>(got));
         }
+        return got;
+    }
+
+    // One TLS record of a fully encrypted session, decrypted into unread_. A record that makes
+    // the server answer by itself (a renegotiation attempt) ends the session: the answer would
+    // have to be sent from this thread between the worker's records.
+    bool readTlsRecord(Clock::time_point& deadline, bool messageStart) {
+        std::uint8_t record[kTlsRecordHeaderSize + 16384 + 2048];
+        if (!recvRaw(record, kTlsRecordHeaderSize, deadline, messageStart)) return false;
+        const std::size_t size = tlsRecordSize(record);
+        if (size == 0) return false;
+        if (!recvRaw(record + kTlsRecordHeaderSize, size - kTlsRecordHeaderSize, deadline, false)) return false;
+        std::lock_guard lock(tlsMutex_);
+        sessionTls_->feed(record, size);
+        std::string error;
+        return sessionTls_->readPlain(unread_, error) && sessionTls_->takeOutput().empty();
+    }
+
+    // Reads exactly n bytes from the socket before the deadline; false on timeout, close, error
+    // or stop.
+    bool recvRaw(std::uint8_t* buf, std::size_t n, Clock::time_point& deadline, bool messageStart) {
+        std::size_t got = 0;
         while (got < n) {
             if (closing_) return false;
             if ((messageStart && got == 0) || deadline == kNoDeadline) deadline = messageDeadline();
@@ -264,6 +297,7 @@ private:
     // handshake travels inside PRELOGIN packets; then the client sends the first packet of its
     // LOGIN7 as bare TLS records, drops TLS and goes on in clear. That packet, decrypted, is put
     // in front of whatever the socket brings next, so the ordinary reading takes over from there.
+    // When the client asked for encryption, TLS stays instead, for every byte both ways.
     // The handshake counts against the pre-login size limit and the login deadline. False ends
     // the connection (a failure leaves a "refused" line in the request log).
     bool loginThroughTls() {
@@ -304,7 +338,7 @@ private:
             const Bytes out = tls->takeOutput();
             if (!out.empty()) {
                 const Bytes wire = packetize(packet::PreLogin, out, kDefaultPacketSize, spid());
-                if (!sendAll(fd_, wire.data(), wire.size())) return false;
+                if (!transmit(wire.data(), wire.size())) return false;
             }
             if (step == TlsSession::Step::Failed) return failed(error);
             if (step == TlsSession::Step::Done) break;
@@ -312,6 +346,12 @@ private:
             // will come, so waiting would only hold the connection until the login deadline.
             if ((h.status & kStatusEom) && tls->holdsPartialRecord())
                 return failed("the handshake message ended inside a TLS record");
+        }
+        if (tlsWholeSession_) {
+            // From here every byte both ways is TLS: the login, its answer and the whole session.
+            std::lock_guard lock(tlsMutex_);
+            sessionTls_ = std::move(tls);
+            return true;
         }
 
         Bytes plain;
@@ -350,9 +390,8 @@ private:
                 }
                 r.kind = Request::Kind::PreLogin;
                 decideEncryption(pre, r);
-                const bool refuse = r.refuseEncryption;
                 push(std::move(r));
-                return !refuse;
+                return true;
             }
             case packet::Login7: {
                 if (!parseLogin7(m.payload, r.login, error)) {
@@ -411,10 +450,10 @@ private:
         }
     }
 
-    // What the PRELOGIN answer says about encryption. With a certificate: a client that can
-    // encrypt but does not insist (ENCRYPTION off) gets its login in TLS; one that insists on a
-    // whole encrypted session (on, required) is refused, since sessions here run in clear; one
-    // that cannot encrypt logs in in clear, as with SQL Server. Negotiated once per connection.
+    // What the PRELOGIN answer says about encryption, as SQL Server with a certificate answers
+    // when encryption is not forced: a client that can encrypt but does not insist (ENCRYPTION
+    // off) gets its login in TLS; one that asks for it (on, required) gets the whole session in
+    // TLS; one that cannot encrypt logs in in clear. Negotiated once per connection.
     void decideEncryption(const PreLoginRequest& pre, Request& r) {
         r.encryption = encrypt::NotSupported;
         if (!server_.options_.tls || tlsNegotiated_ || loggedIn_) return;
@@ -426,9 +465,10 @@ private:
             tlsNegotiated_ = true;
             tlsLoginNext_ = !server_.options_.stallLogin;
         } else if (asked == encrypt::On || asked == encrypt::Required) {
-            r.refuseEncryption = true;
-            r.error = "The client asked for an encrypted session; this server encrypts the login only "
-                      "(connect with encryption \"request\" or off).";
+            r.encryption = encrypt::On;
+            tlsNegotiated_ = true;
+            tlsWholeSession_ = true;
+            tlsLoginNext_ = !server_.options_.stallLogin;
         }
     }
 
@@ -466,9 +506,23 @@ private:
 
     std::uint16_t spid() const { return static_cast<std::uint16_t>(id_ & 0xFFFF); }
 
+    // Sends bytes as they are, or as TLS records in a fully encrypted session. Only one thread
+    // sends at a time (the reader during the handshake, while the worker waits for the login;
+    // the worker afterwards), so the records leave in the order they were made.
+    bool transmit(const std::uint8_t* data, std::size_t n) {
+        Bytes wire;
+        {
+            std::lock_guard lock(tlsMutex_);
+            if (!sessionTls_) return sendAll(fd_, data, n);
+            if (!sessionTls_->write(data, n)) return false;
+            wire = sessionTls_->takeOutput();
+        }
+        return sendAll(fd_, wire.data(), wire.size());
+    }
+
     bool sendPackets(const Bytes& payload, std::size_t packetSize) {
         Bytes wire = packetize(packet::Reply, payload, packetSize, spid());
-        return sendAll(fd_, wire.data(), wire.size());
+        return transmit(wire.data(), wire.size());
     }
 
     bool sendError(std::int32_t number, std::uint8_t severity, const std::string& text) {
@@ -511,7 +565,7 @@ private:
             const bool last = pos + n == payload.size();
             Bytes one = packetize(packet::Reply, payload.data() + pos, n, packetSize_, spid(), last);
             one[6] = id++;
-            if (!sendAll(fd_, one.data(), one.size())) return false;
+            if (!transmit(one.data(), one.size())) return false;
             pos += n;
         }
         return true;
@@ -522,13 +576,6 @@ private:
         switch (r.kind) {
             case Request::Kind::PreLogin:
                 if (server_.options_.stallLogin) return true;   // the client's login times out
-                if (r.refuseEncryption) {
-                    // Said the way SQL Server without a certificate says it, so the client
-                    // reports that encryption is not available; then the connection ends.
-                    sendPackets(buildPreLoginReply(encrypt::NotSupported), kDefaultPacketSize);
-                    logRefusal(r.error);
-                    return false;
-                }
                 return sendPackets(buildPreLoginReply(r.encryption), kDefaultPacketSize);
             case Request::Kind::Login:
                 if (server_.options_.stallLogin) return true;
@@ -709,6 +756,7 @@ private:
     std::optional<Clock::time_point> idleSince_;   // when the session last fell idle
     bool tlsNegotiated_ = false;   // a PRELOGIN answer offered TLS: never twice on one connection
     bool tlsLoginNext_ = false;    // the login's TLS handshake comes next
+    bool tlsWholeSession_ = false; // the client asked for encryption: TLS stays after the login
     Bytes unread_;                 // decrypted login bytes, read before the socket's
     std::string user_;
     std::uint32_t clientVersion_ = 0x74000004;
@@ -723,6 +771,9 @@ private:
 
     std::atomic<std::uint64_t> attentionReceived_{0};
     std::uint64_t attentionAcked_ = 0;  // worker only
+
+    std::mutex tlsMutex_;      // the reader decrypts while the worker encrypts
+    std::unique_ptr<TlsSession> sessionTls_;   // a fully encrypted session's TLS, set once by the reader
 
     std::mutex sessionMutex_;  // guards session_ replacement and executing_ against cancel()
     std::unique_ptr<Session> session_;
@@ -859,7 +910,7 @@ void Server::run() {
         int fd = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
         if (fd < 0) {
             if (errno == EMFILE || errno == ENFILE) {
-                if (false && reserveFd_ >= 0) {
+                if (reserveFd_ >= 0) {
                     ::close(reserveFd_);
                     reserveFd_ = -1;
                     const int taken = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);

@@ -161,6 +161,19 @@ bool TlsSession::readPlain(std::vector<std::uint8_t>& out, std::string& error) {
     }
 }
 
+bool TlsSession::write(const std::uint8_t* data, std::size_t size) {
+    while (size > 0) {
+        ERR_clear_error();
+        const int chunk = size > 16384 ? 16384 : static_cast<int>(size);
+        const int n = SSL_write(ssl_, data, chunk);
+        // A memory BIO takes everything, so anything but progress is a broken session.
+        if (n <= 0) return false;
+        data += n;
+        size -= static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
 std::vector<std::uint8_t> TlsSession::takeOutput() {
     std::vector<std::uint8_t> out;
     const std::size_t pending = BIO_ctrl_pending(out_);

@@ -56,6 +56,9 @@ public:
     // broken or the client closed it.
     bool readPlain(std::vector<std::uint8_t>& out, std::string& error);
 
+    // Encrypts application data; the records wait in takeOutput(). False when the session is broken.
+    bool write(const std::uint8_t* data, std::size_t size);
+
     std::vector<std::uint8_t> takeOutput();
 
     // True when part of a record was fed and the rest is still awaited.
