@@ -4,6 +4,7 @@
 #include <openssl/bn.h>
 #include <openssl/err.h>
 #include <openssl/evp.h>
+#include <openssl/pem.h>
 #include <openssl/ssl.h>
 #include <openssl/x509.h>
 #include <openssl/x509v3.h>
@@ -99,10 +100,21 @@ std::shared_ptr<TlsContext> TlsContext::fromFiles(const std::string& certFile, c
     ERR_clear_error();
     if (SSL_CTX_use_certificate_chain_file(context->ctx_, certFile.c_str()) != 1)
         fail("cannot read the TLS certificate " + certFile);
-    if (SSL_CTX_use_PrivateKey_file(context->ctx_, keyFile.c_str(), SSL_FILETYPE_PEM) != 1)
-        fail("cannot read the TLS key " + keyFile);
-    if (SSL_CTX_check_private_key(context->ctx_) != 1)
-        fail("the TLS key " + keyFile + " does not belong to the certificate " + certFile);
+    // Read apart from the context first, so that a key of another certificate is reported as
+    // such rather than as an unreadable file.
+    BIO* file = BIO_new_file(keyFile.c_str(), "r");
+    if (!file) fail("cannot read the TLS key " + keyFile);
+    EVP_PKEY* key = PEM_read_bio_PrivateKey(file, nullptr, nullptr, nullptr);
+    BIO_free(file);
+    if (!key) fail("cannot read the TLS key " + keyFile);
+    const bool matches = X509_check_private_key(SSL_CTX_get0_certificate(context->ctx_), key) == 1;
+    const bool used = matches && SSL_CTX_use_PrivateKey(context->ctx_, key) == 1;
+    EVP_PKEY_free(key);
+    if (!matches) {
+        ERR_clear_error();
+        throw std::runtime_error("the TLS key " + keyFile + " does not belong to the certificate " + certFile);
+    }
+    if (!used) fail("cannot use the TLS key " + keyFile);
     return context;
 }
 
