@@ -6,7 +6,7 @@ PACKAGES=(
   build-essential cmake pkg-config git
   qt6-base-dev qt6-base-dev-tools libqt6sql6-odbc libgl-dev
   tdsodbc unixodbc unixodbc-dev freetds-bin
-  libsqlite3-dev sqlite3 libre2-dev libssl-dev
+  libsqlite3-dev sqlite3 libre2-dev libssl-dev openssl
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
   xvfb xauth x11-utils xdotool qt6-qpa-plugins

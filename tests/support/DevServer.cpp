@@ -150,6 +150,7 @@ void DevServer::launch(int port) {
         if (!m_options.faultMark.isEmpty()) args << QStringLiteral("--fault-mark") << m_options.faultMark;
         if (!m_options.stallOn.isEmpty()) args << QStringLiteral("--stall-on") << m_options.stallOn;
         if (m_options.stallLogin) args << QStringLiteral("--stall-login");
+        args << m_options.extraArguments;
 
         m_proc = std::make_unique<QProcess>();
         // Output goes to files: a pipe nobody drains (no event loop in a test) could fill up

@@ -40,6 +40,7 @@ public:
         QString faultMark;   // --fault-mark TEXT: counting (re)starts after a batch of exactly TEXT
         QString stallOn;     // --stall-on REGEX: a matching statement waits for ATTENTION
         bool stallLogin = false;   // --stall-login: connections are accepted, never answered
+        QStringList extraArguments;   // passed as they are (e.g. --encryption off)
     };
     // A harmless batch to use as the fault mark: Options::faultMark = faultMarkText(), then run
     // this batch on a connection to start counting its statements from the next batch on.

@@ -125,7 +125,7 @@ TEST(TdsPreLogin, ParsesClientOptionsAndRejectsBadOffsets) {
     std::string error;
     ASSERT_TRUE(parsePreLogin(tdstest::buildPreLogin(), req, error)) << error;
     EXPECT_TRUE(req.hasVersion);
-    EXPECT_EQ(req.encryption, 0x00);
+    EXPECT_EQ(req.encryption, 0x02);
     EXPECT_FALSE(req.mars);
 
     Bytes outside = tdstest::buildPreLogin();
