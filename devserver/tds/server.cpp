@@ -193,6 +193,8 @@ private:
     bool recvBefore(std::uint8_t* buf, std::size_t n, Clock::time_point& deadline, bool messageStart) {
         std::size_t got = takeUnread(buf, n);
         if (!sessionTls_) return got == n || recvRaw(buf + got, n - got, deadline, messageStart && got == 0);
+        // A message may start inside a record already decrypted: its deadline starts here.
+        if (messageStart) deadline = messageDeadline();
         while (got < n) {
             if (!readTlsRecord(deadline, messageStart && got == 0)) return false;
             got += takeUnread(buf + got, n - got);
