@@ -82,6 +82,10 @@ struct EngineOptions {
     // again); beyond it the statement fails with error 701, as a query that runs out of memory
     // does on SQL Server.
     std::size_t maxResultBytes = 64u * 1024u * 1024u;
+    // Disk all sessions' temporary files may take together (sorts and indexes that outgrow the
+    // page cache spill there); beyond it the statement fails with error 1105, as one does when
+    // tempdb is full. 0: unbounded.
+    std::int64_t maxTempBytes = 1ll << 30;
 };
 
 class Session {

@@ -24,7 +24,7 @@ constexpr const char* kUsage =
     "                     [--write-settings PATH] [--listen ADDR]\n"
     "                     [--log-max-bytes N] [--max-connections N] [--login-timeout SEC]\n"
     "                     [--idle-timeout SEC] [--max-request-bytes N] [--max-queued-requests N]\n"
-    "                     [--max-result-bytes N] [--encryption login|off]\n"
+    "                     [--max-result-bytes N] [--max-temp-bytes N] [--encryption login|off]\n"
     "                     [--tls-cert FILE --tls-key FILE]\n";
 
 [[noreturn]] void badArguments(const std::string& why) {
@@ -131,6 +131,8 @@ int main(int argc, char** argv) {
             serverOptions.maxQueuedRequests = static_cast<int>(boundedNumber(arg, value, 1, 100000));
         } else if (arg == "--max-result-bytes") {
             engineOptions.maxResultBytes = static_cast<std::size_t>(boundedNumber(arg, value, 65536, 1ll << 40));
+        } else if (arg == "--max-temp-bytes") {
+            engineOptions.maxTempBytes = boundedNumber(arg, value, 0, 1ll << 50);
         } else if (arg == "--encryption") {
             encryption = value;
         } else if (arg == "--tls-cert") {

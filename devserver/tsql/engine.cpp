@@ -8,6 +8,7 @@
 #include "qtl/qtl.h"
 #include "redact.h"
 #include "results.h"
+#include "tempstore.h"
 #include "translate.h"
 
 #include <sqlite3.h>
@@ -34,9 +35,9 @@ Message makeMessage(std::int32_t number, std::uint8_t severity, const std::strin
     return m;
 }
 
-sqlite3* openConnection(const std::string& path, int flags) {
+sqlite3* openConnection(const std::string& path, int flags, const char* vfs = nullptr) {
     sqlite3* db = nullptr;
-    if (sqlite3_open_v2(path.c_str(), &db, flags | SQLITE_OPEN_FULLMUTEX, nullptr) != SQLITE_OK) {
+    if (sqlite3_open_v2(path.c_str(), &db, flags | SQLITE_OPEN_FULLMUTEX, vfs) != SQLITE_OK) {
         const std::string err = db ? sqlite3_errmsg(db) : "out of memory";
         sqlite3_close_v2(db);
         throw std::runtime_error("cannot open database " + path + ": " + err);
@@ -298,6 +299,7 @@ private:
     // is then undone through its savepoint; reads, and anything outside a transaction, are
     // interrupted at once.
     void enterStatement(bool interruptible) {
+        tsql::takeTempLimitHit();   // forget a refusal that an earlier statement survived
         std::lock_guard lock(cancelMutex_);
         interruptible_ = interruptible;
         if (cancel_ && interruptible) sqlite3_interrupt(db_);
@@ -543,6 +545,14 @@ private:
             so.failed = true;
             return End::Cancelled;
         }
+        if ((sqlite3_extended_errcode(db_) & 0xFF) == SQLITE_FULL && tsql::takeTempLimitHit()) {
+            fail(so, makeMessage(1105, 17,
+                                 "Could not allocate space for object 'dbo.SORT temporary run storage' in database "
+                                 "'tempdb' because the 'PRIMARY' filegroup is full. Create disk space by deleting "
+                                 "unneeded files, dropping objects in the filegroup, adding additional files to the "
+                                 "filegroup, or setting autogrowth on for existing files in the filegroup."));
+            return End::RunTime;
+        }
         fail(so, tsql::mapSqliteError(sqlite3_extended_errcode(db_), sqlite3_errmsg(db_), p.text, verb(p)));
         return End::RunTime;
     }
@@ -725,7 +735,7 @@ public:
             result = qtl::checkLogin(admin_, user, password, database);
         }
         if (!result.ok) return nullptr;
-        sqlite3* db = openConnection(options_.dbPath, SQLITE_OPEN_READWRITE);
+        sqlite3* db = openConnection(options_.dbPath, SQLITE_OPEN_READWRITE, tsql::boundedTempVfs(options_.maxTempBytes));
         try {
             qtl::registerFunctions(db);
             tsql::registerFunctions(db);

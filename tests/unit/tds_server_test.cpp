@@ -7,7 +7,10 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <fcntl.h>
 #include <poll.h>
+#include <sys/resource.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -18,6 +21,7 @@
 #include <future>
 #include <system_error>
 #include <mutex>
+#include <optional>
 #include <thread>
 
 using namespace devserver;
@@ -901,6 +905,75 @@ TEST_F(TdsServer, AConnectionNoThreadCanBeStartedForIsRefusedAndTheOthersGoOn) {
         EXPECT_TRUE(c.closedByServer());
     }
     EXPECT_EQ(starts->load(), 5);
+    EXPECT_EQ(echoed(first.batch("first")), "first");
+    Client later(port());
+    later.login();
+    EXPECT_EQ(echoed(later.batch("later")), "later");
+}
+
+// Out of file descriptors, accept fails while the client waits in the backlog. The waiting client
+// gets the server's refusal, the listener does not spin on it, and service resumes once
+// descriptors are free again. Client and server share this process, so its limit is lowered.
+TEST_F(TdsServer, OutOfDescriptorsAWaitingClientIsRefusedWithoutSpinningAndServiceResumes) {
+    start();
+    Client first(port());
+    first.login();
+
+    rlimit old{};
+    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &old), 0);
+    int highest = 0;
+    for (const auto& e : std::filesystem::directory_iterator("/proc/self/fd"))
+        highest = std::max(highest, std::stoi(e.path().filename().string()));
+    rlimit low = old;
+    low.rlim_cur = static_cast<rlim_t>(highest + 64);
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &low), 0);
+    std::vector<int> fillers;
+    auto exhaust = [&fillers] {
+        for (int fd; (fd = ::open("/dev/null", O_RDONLY | O_CLOEXEC)) >= 0;) fillers.push_back(fd);
+    };
+    auto freeOne = [&fillers] {
+        ::close(fillers.back());
+        fillers.pop_back();
+    };
+    auto restore = [&] {
+        for (int fd : fillers) ::close(fd);
+        fillers.clear();
+        ::setrlimit(RLIMIT_NOFILE, &old);
+    };
+
+    exhaust();
+    ASSERT_FALSE(fillers.empty());
+    for (int round = 0; round < 2; ++round) {
+        freeOne();   // the client's own socket takes it: none is left for the server's accept
+        std::optional<Client> c;
+        c.emplace(port());
+        std::vector<Token> t;
+        try {
+            t = c->reply();
+        } catch (const std::exception& e) {
+            restore();
+            FAIL() << "round " << round << ": " << e.what();
+        }
+        ASSERT_FALSE(t.empty());
+        EXPECT_EQ(t[0].type, 0xAA);
+        EXPECT_EQ(t[0].number, 17300);
+        EXPECT_TRUE(c->closedByServer());
+        c.reset();
+        // The server takes back its spare descriptor just after closing the refused one; give it
+        // that moment before the freed descriptors are taken again.
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        exhaust();
+    }
+
+    // Still out of descriptors, nothing waiting: the listener sleeps in poll.
+    timespec a{}, b{};
+    ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &a);
+    std::this_thread::sleep_for(std::chrono::milliseconds(800));
+    ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &b);
+    const double busy = double(b.tv_sec - a.tv_sec) + double(b.tv_nsec - a.tv_nsec) / 1e9;
+    restore();
+    EXPECT_LT(busy, 0.3) << "CPU seconds used while idle and out of descriptors";
+
     EXPECT_EQ(echoed(first.batch("first")), "first");
     Client later(port());
     later.login();

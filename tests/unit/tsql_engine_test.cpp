@@ -3,6 +3,7 @@
 #include "engine.h"
 #include "qtl/demo_ids.h"
 #include "tsql_statements.h"
+#include "tsql/tempstore.h"
 
 #include <gtest/gtest.h>
 
@@ -975,6 +976,53 @@ TEST(EngineLimits, AResultBeyondTheMemoryLimitFailsWith701AndTheSessionGoesOn) {
     const BatchOutcome x = s->executeBatch("SET XACT_ABORT ON\r\nBEGIN TRAN\r\n" + crossJoin + "\r\nSELECT 8");
     EXPECT_EQ(s->tranCount(), 0);
     EXPECT_EQ(x.statements.size(), 3u);
+    s.reset();
+    engine.reset();
+    removeDb(path);
+}
+
+TEST(EngineLimits, ASortSpillingBeyondTheTemporaryStorageLimitFailsWith1105AndGivesItsSpaceBack) {
+    const std::string path = tempDbPath("temp_limit");
+    removeDb(path);
+    EngineOptions o;
+    o.dbPath = path;
+    o.demo = "small";
+    o.maxTempBytes = 256 * 1024;
+    auto engine = makeEngine(o);
+    auto s = loginAs(*engine, "qtl_op", "op_pw_33");
+    // A one-row answer whose DISTINCT keeps hundreds of thousands of name combinations: far
+    // more than the page cache holds, so SQLite spills it to a temporary file.
+    const std::string spill =
+        "SELECT COUNT(*) FROM (SELECT DISTINCT a.s_fio AS x, b.s_fio AS y, c.s_fio AS z "
+        "FROM s_fio a CROSS JOIN s_fio b CROSS JOIN s_fio c) t";
+    const BatchOutcome b = s->executeBatch(spill + "\r\nSELECT 7");
+    ASSERT_EQ(b.statements.size(), 2u);
+    ASSERT_FALSE(b.statements[0].messages.empty());
+    EXPECT_EQ(b.statements[0].messages[0].number, 1105);
+    EXPECT_EQ(b.statements[0].messages[0].severity, 17);
+    EXPECT_TRUE(b.statements[0].failed);
+    EXPECT_FALSE(b.statements[1].failed);   // a run-time error: the batch went on
+    EXPECT_EQ(tsql::tempBytesInUse(), 0);    // the failed sort's file is gone and counted out
+
+    // A transaction the failing statement ran in is reported as the state SQLite left it in.
+    const BatchOutcome t = s->executeBatch("BEGIN TRAN\r\n" + spill);
+    ASSERT_EQ(t.statements.size(), 2u);
+    EXPECT_EQ(t.statements[1].messages.at(0).number, 1105);
+    EXPECT_EQ(s->executeBatch("SELECT @@TRANCOUNT").statements.at(0).results.at(0).rows.at(0).at(0),
+              Value{std::int64_t{s->tranCount()}});
+    s->executeBatch("IF @@TRANCOUNT > 0 ROLLBACK TRAN");
+
+    // With room enough, the same statement is answered and its space given back.
+    s.reset();
+    engine.reset();
+    o.maxTempBytes = 0;
+    engine = makeEngine(o);
+    s = loginAs(*engine, "qtl_op", "op_pw_33");
+    const BatchOutcome ok = s->executeBatch(spill);
+    ASSERT_FALSE(ok.statements.at(0).failed) << ok.statements[0].messages.at(0).text;
+    const std::int64_t n = std::get<std::int64_t>(ok.statements[0].results.at(0).rows.at(0).at(0));
+    EXPECT_GT(n, 100000);
+    EXPECT_EQ(tsql::tempBytesInUse(), 0);
     s.reset();
     engine.reset();
     removeDb(path);
