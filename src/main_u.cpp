@@ -5,10 +5,12 @@
 #include "Unit2.h"
 #include "Unit4.h"
 #include "Unit5.h"
+#include "Unit6.h"
 #include "dm_u.h"
 #include "platform/ApplicationTitle.h"
 #include "platform/Guard.h"
 #include "platform/MessageBoxes.h"
+#include "util/ClassList.h"
 #include "util/errors.h"
 #include "util/util.h"
 
@@ -23,6 +25,7 @@
 #include <QPainter>
 #include <QResizeEvent>
 #include <QScreen>
+#include <QShortcut>
 #include <QStringList>
 
 #include <algorithm>
@@ -234,6 +237,24 @@ QString streams(const ChosenClass& c, const QString& termCondition) {
            QStringLiteral(" ORDER BY DisciplineForStudent.subGroup,dbo.s_g.p20,  dbo.s_g.s_fio");
 }
 
+QString classList(const ChosenClass& c, const QString& termCondition) {
+    // The streams list's tables and conditions, so the list holds exactly its lines.
+    return QStringLiteral(
+               "SELECT dbo.DisciplineForStudent.subGroup, dbo.DisciplineForStudent.id_student, "
+               "dbo.s_g.s_fio, dbo.s_g.p20 FROM dbo.semester INNER JOIN dbo.DisciplineForStudent "
+               "ON dbo.semester.id_semester = dbo.DisciplineForStudent.id_ins_semester INNER JOIN "
+               "dbo.s_g ON dbo.DisciplineForStudent.id_student = dbo.s_g.id_student INNER JOIN "
+               "dbo.g_f ON dbo.s_g.id_group = dbo.g_f.id_group WHERE "
+               "(dbo.DisciplineForStudent.id_ins_year = ") +
+           c.year + QStringLiteral(") AND (dbo.DisciplineForStudent.id_discipline = ") +
+           c.discipline + QStringLiteral(") AND (dbo.DisciplineForStudent.id_examination = ") +
+           c.examination + QStringLiteral(") AND (dbo.DisciplineForStudent.kredits = ") +
+           c.credits + QStringLiteral(") AND ") + termCondition +
+           QStringLiteral("(dbo.DisciplineForStudent.id_teacher = ") + c.teacher +
+           QStringLiteral(") ORDER BY dbo.DisciplineForStudent.subGroup, dbo.s_g.s_fio, "
+                          "dbo.s_g.p20, dbo.DisciplineForStudent.id_student");
+}
+
 QString moveInEditor(const QString& stream, const QString& teacher, int registrationId) {
     return QStringLiteral("UPDATE DisciplineForStudent SET subGroup = ") + stream +
            QStringLiteral(", ") + QStringLiteral(" id_teacher = ") + teacher +
@@ -329,6 +350,7 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent) {
     QFont::insertSubstitution(QStringLiteral("MS Sans Serif"), QStringLiteral("Liberation Sans"));
     Form1 = this;
     buildLayout();
+    buildClassListButton();
     connectHandlers();
     FormCreate();
 }
@@ -696,6 +718,7 @@ void TForm1::FormShow() {
     q->setSql(statements::removalRight(g_signIn.CurrentLogin));
     q->open();
     RzBitBtn1->setVisible(q->recordCount() > 0);
+    RzBitBtn2->move(RzBitBtn1->isHidden() ? 0 : RzBitBtn1->geometry().right() + 5, 2);
 }
 
 void TForm1::resizeEvent(QResizeEvent* event) {
@@ -746,6 +769,7 @@ void TForm1::ClearItemList(QListWidget* list) {
 void TForm1::ClearBothLists() {
     ClearItemList(CheckListBox1);
     ClearItemList(ListBox1);
+    RzBitBtn2->setEnabled(false);
 }
 
 ChosenClass TForm1::chosenClass() const {
@@ -1111,16 +1135,18 @@ void TForm1::CheckBox1Click() {
 // ------------------------------------------------------------------------------------------
 // Streams list, stream chooser and stream editor
 
+QString TForm1::streamsTermCondition(const ChosenClass& c) const {
+    return CheckBox2->isChecked() ? statements::termByKind(DBLookupComboBox7->keyText())
+                                  : statements::termBySemester(c.insSemesterId);
+}
+
 void TForm1::LoadStreamsList() {
     ClearItemList(ListBox1);
+    RzBitBtn2->setEnabled(false);
     Query* q = DM_MB->ADOQ_Exec;
     const ChosenClass c = chosenClass();
     q->close();
-    // Once a kind of term has been picked the list shows that kind; before, the registering
-    // semester of the group.
-    q->setSql(statements::streams(c, CheckBox2->isChecked()
-                                         ? statements::termByKind(DBLookupComboBox7->keyText())
-                                         : statements::termBySemester(c.insSemesterId)));
+    q->setSql(statements::streams(c, streamsTermCondition(c)));
     for (q->open(); !q->eof(); q->next()) {
         auto item = std::make_unique<StreamItem>();
         item->id_disciplineForStudent = q->fieldAsInt(QStringLiteral("id_disciplineForStudent"));
@@ -1131,6 +1157,7 @@ void TForm1::LoadStreamsList() {
     GroupBox2->setTitle(QStringLiteral("Студенты по потокам - [") +
                         QString::number(ListBox1->count()) + QStringLiteral("]:"));
     q->close();
+    RzBitBtn2->setEnabled(true);   // an empty list too: its class list says it is empty
 }
 
 void TForm1::ReloadLists() {
@@ -1457,6 +1484,72 @@ QVector<RemovalOutcome> TForm1::removeSelectedRegistrations(const ChosenClass& c
         outcomes << outcome;
     }
     return outcomes;
+}
+
+}  // namespace qtl
+
+// ---- the class list: the toolbar button, reading the list and opening its window.
+
+namespace qtl {
+
+void TForm1::buildClassListButton() {
+    RzBitBtn2 = new QPushButton(QStringLiteral("Список потоков"), ToolBar1);
+    RzBitBtn2->setObjectName(QStringLiteral("RzBitBtn2"));
+    // The toolbar's look, as "Удалить регистрацию" has it.
+    RzBitBtn2->setFont(RzBitBtn1->font());
+    RzBitBtn2->setStyleSheet(RzBitBtn1->styleSheet());
+    RzBitBtn2->setCursor(Qt::PointingHandCursor);
+    RzBitBtn2->setFocusPolicy(Qt::NoFocus);   // a toolbar button; the keys are Ctrl+P and Ctrl+S
+    RzBitBtn2->setToolTip(QStringLiteral(
+        "Список студентов выбранной дисциплины по потокам: печать (Ctrl+P), PDF (Ctrl+S), CSV"));
+    RzBitBtn2->setGeometry(RzBitBtn1->geometry().right() + 5, 2,
+                           std::max(140, RzBitBtn2->sizeHint().width()), 25);
+    RzBitBtn2->setEnabled(false);
+    onEvent(RzBitBtn2, &QPushButton::clicked, this, [this] { RzBitBtn2Click(); });
+    const std::pair<QKeySequence, bool> keys[] = {{QKeySequence(Qt::CTRL | Qt::Key_P), false},
+                                                  {QKeySequence(Qt::CTRL | Qt::Key_S), true}};
+    for (const auto& [key, savePdfFirst] : keys) {
+        auto* shortcut = new QShortcut(key, this);
+        onEvent(shortcut, &QShortcut::activated, this, [this, pdf = savePdfFirst] {
+            if (RzBitBtn2->isEnabled()) RzBitBtn2Click(pdf);
+        });
+    }
+}
+
+ClassList TForm1::readClassList() {
+    const ChosenClass c = chosenClass();
+    ClassList list;
+    ClassListHeader& h = list.header;
+    h.faculty = DBLookupComboBox1->shownText();
+    h.year = DBLookupComboBox2->shownText();
+    h.department = DBLookupComboBox8->shownText();
+    h.teacher = DBLookupComboBox9->shownText();
+    // The kind of term the streams list selects by, when it selects by one.
+    h.termKind = CheckBox2->isChecked() && !DBLookupComboBox7->shownText().isEmpty()
+                     ? DBLookupComboBox7->shownText()
+                     : DBLookupComboBox5->shownText();
+    h.discipline = DBLookupComboBox6->shownText();
+    h.credits = c.credits;
+    h.examination = DBLookupComboBox4->shownText();
+    h.group = DBLookupComboBox3->shownText();
+    h.date = Today ? Today() : QDate::currentDate();
+    h.login = g_signIn.CurrentLogin;
+
+    // A query of its own: the window's shared queries keep what they hold.
+    Query q(DM_MB->ADOCon, QStringLiteral("ADOQ_ClassList"));
+    q.setSql(statements::classList(c, streamsTermCondition(c)));
+    for (q.open(); !q.eof(); q.next())
+        list.addStudent(q.fieldAsString(QStringLiteral("subGroup")),
+                        q.fieldAsString(QStringLiteral("s_fio")),
+                        q.fieldAsString(QStringLiteral("p20")));
+    q.close();
+    return list;
+}
+
+void TForm1::RzBitBtn2Click(bool savePdfFirst) {
+    // A failed read ends here through the guard: its text is shown and no window opens.
+    TForm6 window(readClassList(), this, savePdfFirst ? TForm6::First::SavePdf : TForm6::First::Print);
+    window.exec();
 }
 
 }  // namespace qtl

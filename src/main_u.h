@@ -21,6 +21,8 @@
 
 namespace qtl {
 
+struct ClassList;
+
 // The statements the main window sends, built from values only: the chosen class, the keys of a
 // line, the operator. Pieces are joined with nothing between them, blanks as the server has
 // always received them.
@@ -45,6 +47,9 @@ QString students(const ChosenClass& chosen, bool withoutPlan, int userId);
 QString termByKind(const QString& kind);
 QString termBySemester(const QString& insSemesterId);
 QString streams(const ChosenClass& chosen, const QString& termCondition);
+// The class list the teacher prints: the students of the streams list (the same rows), by
+// stream, then by name.
+QString classList(const ChosenClass& chosen, const QString& termCondition);
 // The stream editor's move of one registration.
 QString moveInEditor(const QString& stream, const QString& teacher, int registrationId);
 // Registering: the deadline, the stream's lesson kind and faculty, a student's credits in the
@@ -129,6 +134,7 @@ public:
     QFrame* Panel5;
     QFrame* ToolBar1;
     QPushButton* RzBitBtn1;                     // "Удалить регистрацию"
+    QPushButton* RzBitBtn2;                     // "Список потоков" (Ctrl+P, Ctrl+S)
     QLabel *Label1, *Label2, *Label9, *Label10, *Label5, *Label6, *Label3, *Label4;
     LookupComboBox* DBLookupComboBox1;          // faculty
     LookupComboBox* DBLookupComboBox2;          // academic year
@@ -214,6 +220,9 @@ public:
 
     // ---- streams list and stream editor
     void LoadStreamsList();
+    // The term condition the streams list selects by: the kind of term once one has been
+    // picked, before that the registering semester of the group.
+    QString streamsTermCondition(const ChosenClass& chosen) const;
     void ReloadLists() override;
     void LoadStreamChoices();
     void ComboBox1111Change();
@@ -227,6 +236,11 @@ public:
 
     // ---- toolbar and transfer frame bindings
     void RzBitBtn1Click();
+    // The class list window over the streams list as it is loaded; Ctrl+S opens it offering
+    // the PDF first.
+    void RzBitBtn2Click(bool savePdfFirst = false);
+    // The rows of the class list, read with one statement, and the header from the selectors.
+    ClassList readClassList();
     void Frame11BitBtn1Click();
     void Frame11BitBtn2Click();
     void Frame11DBLookupComboBox8Click();
@@ -251,6 +265,7 @@ private:
     bool m_shownOnce = false;
     bool m_editorFillsGroup = false;   // the stream editor, once opened, stays docked to GroupBox2
     void buildLayout();
+    void buildClassListButton();
     void connectHandlers();
     void layoutRegions();
     void layoutWorkArea();
