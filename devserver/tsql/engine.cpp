@@ -14,11 +14,13 @@
 #include <sqlite3.h>
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <set>
 #include <filesystem>
 #include <mutex>
 #include <stdexcept>
+#include <thread>
 
 namespace devserver {
 
@@ -144,6 +146,7 @@ public:
                                         nullptr) != SQLITE_OK)
                 throw std::runtime_error(sqlite3_errmsg(db_));
             sqlite3_set_authorizer(db_, &SessionImpl::authorize, this);
+            sqlite3_busy_handler(db_, &SessionImpl::waitForLock, this);
             catalog_.watch(&cancelFlag_);
         } catch (...) {
             sqlite3_close_v2(db_);
@@ -230,6 +233,17 @@ private:
     bool cancelled() {
         std::lock_guard lock(cancelMutex_);
         return cancel_;
+    }
+
+    // A statement waits for a lock another session holds as long as that session keeps it, as
+    // SQL Server does with its default LOCK_TIMEOUT of -1; ATTENTION or the client's going ends
+    // the wait. A fixed timeout would fail sign-ins and reads under a burst of concurrent writes
+    // that would merely queue on a real server.
+    static int waitForLock(void* self, int attempt) {
+        auto* session = static_cast<SessionImpl*>(self);
+        if (session->cancelled()) return 0;
+        std::this_thread::sleep_for(std::chrono::milliseconds(attempt < 10 ? 1 : attempt < 50 ? 5 : 20));
+        return 1;
     }
 
     struct Trusted {

@@ -94,7 +94,8 @@ Message mapSqliteError(int code, const std::string& text, const std::string& sta
     if (startsWith(text, "ambiguous column name: "))
         return msg(209, 16, "Ambiguous column name '" + lastPart(after(text, "ambiguous column name: ")) + "'.");
     if (startsWith(text, "no such function: "))
-        return msg(195, 15, "'" + after(text, "no such function: ") + "' is not a recognized built-in function name.");
+        // Built by appending: GCC 12 at -O3 warns (-Wrestrict) about "'" + std::string&& here.
+        return msg(195, 15, std::string("'").append(after(text, "no such function: ")).append("' is not a recognized built-in function name."));
     if (startsWith(text, "wrong number of arguments to function "))
         return msg(174, 15, "The function " + after(text, "wrong number of arguments to function ") +
                                 " was given a wrong number of arguments.");

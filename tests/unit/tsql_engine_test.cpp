@@ -675,6 +675,32 @@ TEST_F(BatchRules, CancelDuringAWriteInATransactionKeepsTheEarlierWork) {
     s->executeBatch("ROLLBACK");
 }
 
+// A write waits for another session's transaction for as long as it stays open (no lock timeout
+// by default), and the wait ends on ATTENTION without effect.
+TEST_F(BatchRules, AWriteWaitsForAnotherSessionsTransactionUntilItEndsOrIsCancelled) {
+    auto holder = session();
+    auto waiter = session();
+    ASSERT_EQ(firstError(holder->executeBatch("BEGIN TRAN " + insert("lock-holder"))), nullptr);
+    BatchOutcome b;
+    std::thread worker([&] { b = waiter->executeBatch(insert("lock-waiter")); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(6000));   // longer than SQLite's usual 5 s
+    ASSERT_EQ(firstError(holder->executeBatch("COMMIT TRAN")), nullptr);
+    worker.join();
+    EXPECT_EQ(firstError(b), nullptr) << firstError(b)->text;
+    EXPECT_EQ(logged(*waiter, "lock-waiter"), 1);
+
+    ASSERT_EQ(firstError(holder->executeBatch("BEGIN TRAN " + insert("lock-holder-2"))), nullptr);
+    std::thread cancelled([&] { b = waiter->executeBatch(insert("lock-cancelled")); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    waiter->cancel();
+    cancelled.join();
+    waiter->clearCancel();
+    EXPECT_TRUE(b.statements.at(0).failed);
+    holder->executeBatch("COMMIT TRAN");
+    EXPECT_EQ(logged(*waiter, "lock-cancelled"), 0);
+    EXPECT_EQ(logged(*waiter, "lock-holder-2"), 1);
+}
+
 TEST_F(BatchRules, EndingASessionRollsBackItsOpenTransaction) {
     {
         auto s = session();
