@@ -265,17 +265,6 @@ QString ComposeMainCaption() {
            QStringLiteral("Регистратор студентов");
 }
 
-void InstallFontSubstitutes() {
-#ifndef Q_OS_WIN
-    QFont::insertSubstitutions(QStringLiteral("MS Sans Serif"),
-                               {QStringLiteral("Liberation Sans"), QStringLiteral("DejaVu Sans")});
-    QFont::insertSubstitutions(QStringLiteral("Palatino Linotype"),
-                               {QStringLiteral("P052"), QStringLiteral("DejaVu Serif")});
-    QFont::insertSubstitutions(QStringLiteral("Arial"),
-                               {QStringLiteral("Liberation Sans"), QStringLiteral("DejaVu Sans")});
-#endif
-}
-
 // ---- message label -----------------------------------------------------------------------------
 
 TMessageLabel::TMessageLabel(QWidget* parent) : QWidget(parent) {
@@ -326,7 +315,8 @@ TForm8::~TForm8() {
 
 void TForm8::buildLayout() {
     setWindowTitle(QStringLiteral("Аутентификация"));
-    setFont(QFont(QStringLiteral("MS Sans Serif"), 8));
+    InitPictures();
+    setFont(WindowFont());
     setFixedSize(497, 273);
 
     const auto picture = [this](const char* name, const QString& resource, const QRect& r) {

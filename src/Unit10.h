@@ -2,6 +2,7 @@
 #pragma once
 
 #include "platform/Connection.h"
+#include "platform/Look.h"
 
 #include <QByteArray>
 #include <QDialog>
@@ -77,9 +78,6 @@ QString RemoveUserName(QString text, const QString& userName);
 
 // The title of the main window and of the application after a login attempt.
 QString ComposeMainCaption();
-
-// Font families of the original design mapped to ones the system has.
-void InstallFontSubstitutes();
 
 // ---- the window ----------------------------------------------------------------------------
 

@@ -1,9 +1,8 @@
 #include "Unit2.h"
 
-#include "Unit5.h"
-
 #include "dm_u.h"
 #include "platform/Guard.h"
+#include "platform/Look.h"
 
 #include <QIcon>
 #include <QKeyEvent>
@@ -13,19 +12,10 @@ namespace qtl {
 
 namespace {
 
-const QColor kNavy(0, 0, 128);
-
-QFont labelFont() {
-    QFont font(QStringLiteral("Palatino Linotype"));
-    font.setPixelSize(15);
-    font.setBold(true);
-    return font;
-}
-
 QLabel* makeLabel(QWidget* parent, const QString& text, int left, int top, int width,
                   Qt::Alignment align = Qt::AlignLeft | Qt::AlignVCenter) {
     auto* label = new QLabel(text, parent);
-    label->setFont(labelFont());
+    label->setFont(PalatinoBold(15));
     QPalette pal = label->palette();
     pal.setColor(QPalette::WindowText, Qt::black);
     label->setPalette(pal);

@@ -3,6 +3,7 @@
 #include "Unit5.h"
 #include "dm_u.h"
 #include "platform/Guard.h"
+#include "platform/Look.h"
 #include "util/util.h"
 
 #include <QKeyEvent>
@@ -12,11 +13,6 @@
 #include <memory>
 
 namespace qtl {
-
-namespace {
-const QColor kHeaderColour(241, 244, 254);
-const QColor kNavy(0, 0, 128);
-}  // namespace
 
 QString TForm4::SearchStatement(const QString& text, const QString& login) {
     return QStringLiteral(

@@ -4,23 +4,15 @@
 #include "platform/Guard.h"
 #include "platform/MessageBoxes.h"
 
-#include <QEvent>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QIcon>
 #include <QKeyEvent>
-#include <QScreen>
 #include <QVBoxLayout>
-
-// The pictures live in a static library: register them before the first window needs them.
-static void initPictures() { Q_INIT_RESOURCE(resources); }
 
 namespace qtl {
 
 namespace {
-
-const QColor kHeaderColour(241, 244, 254);
-const QColor kNavy(0, 0, 128);
 
 const QString kLoadHead = QStringLiteral(
     "SELECT   dbo.DisciplineForStudent.id_disciplineForStudent, dbo.DisciplineForStudent.id_student, "
@@ -74,62 +66,6 @@ QPushButton* flatButton(QWidget* parent, const QString& caption, const QString& 
 }  // namespace
 
 const QColor TForm5::kAlternateRow(224, 231, 252);
-
-void InitPictures() {
-    static const bool done = (initPictures(), true);
-    (void)done;
-}
-
-QFont PalatinoBold(int pixelSize) {
-    QFont font(QStringLiteral("Palatino Linotype"));
-    font.setPixelSize(pixelSize);
-    font.setBold(true);
-    return font;
-}
-
-void CentreOnScreen(QWidget* window) {
-    if (QScreen* screen = window->screen()) {
-        QRect frame = window->frameGeometry();
-        frame.moveCenter(screen->availableGeometry().center());
-        window->move(frame.topLeft());
-    }
-}
-
-ColumnFitter::ColumnFitter(DbGrid* grid, QVector<int> widths)
-    : QObject(grid), m_grid(grid), m_widths(std::move(widths)) {
-    grid->viewport()->installEventFilter(this);
-}
-
-void ColumnFitter::fit() {
-    int total = 0;
-    for (int w : m_widths) total += w;
-    const int avail = m_grid->viewport()->width();
-    if (total <= 0 || avail <= 0) return;
-    int used = 0;
-    for (int i = 0; i < m_widths.size(); ++i) {
-        // The last column takes the rounding remainder so the columns end at the grid's edge.
-        const int w = i + 1 == m_widths.size() ? avail - used : m_widths[i] * avail / total;
-        m_grid->setColumnWidth(i, w);
-        used += w;
-    }
-}
-
-bool ColumnFitter::eventFilter(QObject* watched, QEvent* event) {
-    if (event->type() == QEvent::Resize) fit();
-    return QObject::eventFilter(watched, event);
-}
-
-void SetUpLookupWindow(QDialog* window) {
-    QFont font(QStringLiteral("MS Sans Serif"));
-    font.setPointSize(8);
-    window->setFont(font);
-}
-
-bool LookupWindowKeyPress(QKeyEvent* event) {
-    if (event->key() != Qt::Key_Escape) return false;
-    event->accept();
-    return true;
-}
 
 TForm5::TForm5(QWidget* parent) : QDialog(parent) {
     InitPictures();

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "platform/DbGrid.h"
+#include "platform/Look.h"
 
 #include <QDialog>
 #include <QFrame>
@@ -10,37 +11,6 @@
 #include <QPushButton>
 
 namespace qtl {
-
-// Keeps a grid's columns in the proportions of their design widths whenever the grid is resized.
-class ColumnFitter : public QObject {
-    Q_OBJECT
-public:
-    ColumnFitter(DbGrid* grid, QVector<int> widths);
-    void fit();
-
-protected:
-    bool eventFilter(QObject* watched, QEvent* event) override;
-
-private:
-    DbGrid* m_grid;
-    QVector<int> m_widths;
-};
-
-// Registers the button glyphs and pictures (once).
-void InitPictures();
-
-// Bold "Palatino Linotype" of the given pixel size.
-QFont PalatinoBold(int pixelSize);
-
-// Secondary windows open in the middle of the desktop, not over their owner.
-void CentreOnScreen(QWidget* window);
-
-// The look shared by the search and registrations windows: the program's window font (a window
-// does not take it from its owner) and no way out by Esc; see LookupWindowKeyPress.
-void SetUpLookupWindow(QDialog* window);
-// Esc does not close a lookup window: it closes by its close box (and "Закрыть") only. Returns
-// whether the key was taken.
-bool LookupWindowKeyPress(QKeyEvent* event);
 
 class TForm5 : public QDialog {
     Q_OBJECT

@@ -4,11 +4,11 @@
 
 #include "Unit2.h"
 #include "Unit4.h"
-#include "Unit5.h"
 #include "Unit6.h"
 #include "dm_u.h"
 #include "platform/ApplicationTitle.h"
 #include "platform/Guard.h"
+#include "platform/Look.h"
 #include "platform/MessageBoxes.h"
 #include "util/ClassList.h"
 #include "util/errors.h"
@@ -38,24 +38,10 @@ std::function<QDate()> TForm1::Today = [] { return QDate::currentDate(); };
 
 namespace {
 
-const QColor kNavy(0, 0, 128);
-
 QFont captionFont(bool underline = false) {
-    QFont f(QStringLiteral("Palatino Linotype"));
-    f.setPixelSize(15);
-    f.setBold(true);
+    QFont f = PalatinoBold(15);
     f.setUnderline(underline);
     return f;
-}
-
-// The colour of enabled text; disabled controls keep the style's grey, so the operator can
-// tell the steps not open yet from the ones that are.
-void setTextColour(QWidget* w, const QColor& c) {
-    QPalette p = w->palette();
-    for (QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive})
-        for (QPalette::ColorRole role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
-            p.setColor(group, role, c);
-    w->setPalette(p);
 }
 
 QFrame* panel(QWidget* parent, const char* name) {
@@ -70,7 +56,7 @@ QLabel* rowCaption(QWidget* parent, const char* name, const QString& text, int t
     auto* l = new QLabel(text, parent);
     l->setObjectName(QLatin1String(name));
     l->setFont(captionFont());
-    setTextColour(l, Qt::black);
+    SetTextColour(l, Qt::black);
     l->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     l->setGeometry(0, top, 137, 21);
     return l;
@@ -81,7 +67,7 @@ LookupComboBox* lookup(QWidget* parent, const char* name, int left, int top, int
     c->setObjectName(QLatin1String(name));
     c->setGeometry(left, top, width, 21);
     c->setMaxVisibleItems(25);
-    setTextColour(c, kNavy);
+    SetTextColour(c, kNavy);
     return c;
 }
 
@@ -371,9 +357,7 @@ void TForm1::buildLayout() {
     setObjectName(QStringLiteral("Form1"));
     // The login replaces it with the full caption.
     setWindowTitle(QLatin1String(kProgramTag) + QLatin1Char(' '));
-    QFont base(QStringLiteral("MS Sans Serif"));
-    base.setPointSize(8);
-    setFont(base);
+    setFont(WindowFont());
     setMinimumSize(805, 574);
     resize(927, 644);
     if (QScreen* screen = QGuiApplication::primaryScreen()) {
@@ -454,7 +438,7 @@ void TForm1::buildLayout() {
         QFont f = Panel1->font();
         f.setPixelSize(13);
         Panel1->setFont(f);
-        setTextColour(Panel1, kNavy);
+        SetTextColour(Panel1, kNavy);
     }
     GroupBox1 = new QFrame(Panel1);
     GroupBox1->setObjectName(QStringLiteral("GroupBox1"));
@@ -469,7 +453,7 @@ void TForm1::buildLayout() {
     CheckBox1 = new QCheckBox(QStringLiteral("Студенты:"), GroupBox1);
     CheckBox1->setObjectName(QStringLiteral("CheckBox1"));
     CheckBox1->setGeometry(5, 0, 124, 17);
-    setTextColour(CheckBox1, Qt::black);
+    SetTextColour(CheckBox1, Qt::black);
     CheckBox1->setToolTip(QStringLiteral("Выбрать всех"));
     CheckBox1->setEnabled(false);
     CheckBox1->setAutoFillBackground(true);   // the title sits over the group's frame line
@@ -479,7 +463,7 @@ void TForm1::buildLayout() {
     Label11 = new QLabel(QStringLiteral("Поток:"), Panel2);
     Label11->setObjectName(QStringLiteral("Label11"));
     Label11->setFont(captionFont(true));
-    setTextColour(Label11, Qt::black);
+    SetTextColour(Label11, Qt::black);
     Label11->move(3, 43);
     Label11->adjustSize();
     DBLookupComboBox11 = lookup(Panel2, "DBLookupComboBox11", 3, 65, 193);
@@ -511,7 +495,7 @@ void TForm1::buildLayout() {
         QFont f = GroupBox2->font();
         f.setBold(true);
         GroupBox2->setFont(f);
-        setTextColour(GroupBox2, Qt::black);
+        SetTextColour(GroupBox2, Qt::black);
     }
     ListBox1 = new ListBox(GroupBox2);
     ListBox1->setObjectName(QStringLiteral("ListBox1"));

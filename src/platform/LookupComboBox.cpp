@@ -1,5 +1,7 @@
 #include "platform/LookupComboBox.h"
 
+#include "platform/Look.h"
+
 #include <QAbstractItemView>
 #include <QItemSelectionModel>
 #include <QApplication>
@@ -15,12 +17,7 @@ LookupComboBox::LookupComboBox(QWidget* parent) : QComboBox(parent) {
     setMaxVisibleItems(25);
     // Navy text while enabled; a disabled box keeps the style's grey so the operator sees which
     // steps of the chain are not open yet.
-    QPalette pal = palette();
-    const QColor navy(0, 0, 128);
-    for (QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive})
-        for (QPalette::ColorRole role : {QPalette::Text, QPalette::ButtonText, QPalette::WindowText})
-            pal.setColor(group, role, navy);
-    setPalette(pal);
+    SetTextColour(this, kNavy);
     // Every operator pick, from the drop-down list or the keys the base class handles, goes
     // through pick(): also a pick of the row already shown.
     connect(this, &QComboBox::activated, this, [this](int index) { pick(index); });

@@ -1,0 +1,94 @@
+#include "platform/Look.h"
+
+#include <QDialog>
+#include <QEvent>
+#include <QKeyEvent>
+#include <QPalette>
+#include <QScreen>
+#include <QWidget>
+
+#include <initializer_list>
+
+// Q_INIT_RESOURCE declares a function of the global namespace, so it cannot be used inside qtl.
+static void initPictures() { Q_INIT_RESOURCE(resources); }
+
+namespace qtl {
+
+void InitPictures() {
+    static const bool done = (initPictures(), true);
+    (void)done;
+}
+
+void InstallFontSubstitutes() {
+#ifndef Q_OS_WIN
+    QFont::insertSubstitutions(QStringLiteral("MS Sans Serif"),
+                               {QStringLiteral("Liberation Sans"), QStringLiteral("DejaVu Sans")});
+    QFont::insertSubstitutions(QStringLiteral("Palatino Linotype"),
+                               {QStringLiteral("P052"), QStringLiteral("DejaVu Serif")});
+    QFont::insertSubstitutions(QStringLiteral("Arial"),
+                               {QStringLiteral("Liberation Sans"), QStringLiteral("DejaVu Sans")});
+#endif
+}
+
+QFont WindowFont() {
+    QFont font(QStringLiteral("MS Sans Serif"));
+    font.setPointSize(8);
+    return font;
+}
+
+QFont PalatinoBold(int pixelSize) {
+    QFont font(QStringLiteral("Palatino Linotype"));
+    font.setPixelSize(pixelSize);
+    font.setBold(true);
+    return font;
+}
+
+void SetTextColour(QWidget* widget, const QColor& colour) {
+    QPalette p = widget->palette();
+    for (QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive})
+        for (QPalette::ColorRole role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
+            p.setColor(group, role, colour);
+    widget->setPalette(p);
+}
+
+void CentreOnScreen(QWidget* window) {
+    if (QScreen* screen = window->screen()) {
+        QRect frame = window->frameGeometry();
+        frame.moveCenter(screen->availableGeometry().center());
+        window->move(frame.topLeft());
+    }
+}
+
+void SetUpLookupWindow(QDialog* window) { window->setFont(WindowFont()); }
+
+bool LookupWindowKeyPress(QKeyEvent* event) {
+    if (event->key() != Qt::Key_Escape) return false;
+    event->accept();
+    return true;
+}
+
+ColumnFitter::ColumnFitter(DbGrid* grid, QVector<int> widths)
+    : QObject(grid), m_grid(grid), m_widths(std::move(widths)) {
+    grid->viewport()->installEventFilter(this);
+}
+
+void ColumnFitter::fit() {
+    int total = 0;
+    for (int w : m_widths) total += w;
+    const int avail = m_grid->viewport()->width();
+    if (total <= 0 || avail <= 0) return;
+    int used = 0;
+    for (int i = 0; i < m_widths.size(); ++i) {
+        // The last column takes the rounding remainder so the columns end at the grid's edge.
+        const int w = i + 1 == m_widths.size() ? avail - used : m_widths[i] * avail / total;
+        m_grid->setColumnWidth(i, w);
+        used += w;
+    }
+}
+
+bool ColumnFitter::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::Resize) fit();
+    return QObject::eventFilter(watched, event);
+}
+
+}  // namespace qtl
