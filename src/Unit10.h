@@ -3,6 +3,7 @@
 
 #include "platform/Connection.h"
 #include "platform/Look.h"
+#include "platform/OdbcSettings.h"
 
 #include <QByteArray>
 #include <QDialog>
@@ -19,15 +20,6 @@ namespace qtl {
 class TForm1;
 class IpWatch;
 
-// The first database account and where it connects; the login replaces the account with the
-// one the server hands out.
-struct TFirstConnectInfo {
-    QString UserID;
-    QString Password;
-    QString InitialCatalog;
-    QString DataSource;
-};
-
 // ---- settings file "Data/QTL" beside the executable -------------------------------------------
 
 inline constexpr int kSettingsFileSize = 84;
@@ -41,32 +33,11 @@ TFirstConnectInfo ReadSettingsFile(const QString& path);
 // The connection string as the program composes it (values inserted as they are).
 QString BuildConnectionString(const TFirstConnectInfo& info);
 
-// ---- the ODBC form of the same settings -------------------------------------------------------
-
-enum class OdbcDriverKind { FreeTds, Microsoft, Other };
-
-struct OdbcDriver {
-    QString name;        // registered name or path of the driver library
-    OdbcDriverKind kind = OdbcDriverKind::FreeTds;
-};
-
-// Names of the drivers registered with the ODBC driver manager (odbcinst.ini on Unix, the
-// driver list of the system on Windows).
-QStringList RegisteredOdbcDrivers();
-// Picks the driver: the one named in the site file "Data/driver" when it exists (its first
-// non-empty line, a registered name or a library path), else Microsoft's "ODBC Driver 18 for
-// SQL Server" or "17" when registered, else FreeTDS (registered name, or the library's path).
-OdbcDriver ChooseOdbcDriver(const QString& siteDriverFile, const QStringList& registered);
+// The driver for this installation: ChooseOdbcDriver(site file "Data/driver" in the program
+// folder, the registered drivers); see platform/OdbcSettings.h.
 OdbcDriver ChooseOdbcDriver();
-
-// A value written so that no character of it can end the attribute or add another one.
-// Throws AppError when the driver's syntax cannot carry the value safely (FreeTDS: "};").
-QString OdbcValue(const QString& value, OdbcDriverKind kind);
-
-// The ODBC connection string for the driver: server (name, address, "host,port",
-// "host\instance"), database, account, SQL Server authentication, packet size 4096, no
-// encryption, Unicode text.
-QString BuildOdbcConnectString(const TFirstConnectInfo& info, const OdbcDriver& driver);
+// Gives the connection the ODBC string and connect options for that driver.
+void SetOdbcSettings(Connection* connection, const TFirstConnectInfo& info);
 
 // Closes the connection, gives it both forms of the settings and opens it.
 void ConnectWith(Connection* connection, const TFirstConnectInfo& info);

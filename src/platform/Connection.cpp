@@ -43,8 +43,10 @@ void Connection::open() {
     if (!db.isValid()) throw DatabaseError(QStringLiteral("The ODBC database driver is not available"));
     db.setDatabaseName(m_odbcString);
     // Without these a server that accepts and never answers holds the window for good.
-    db.setConnectOptions(QStringLiteral("SQL_ATTR_LOGIN_TIMEOUT=%1;SQL_ATTR_CONNECTION_TIMEOUT=%1")
-                             .arg(m_loginTimeout));
+    QString options = QStringLiteral("SQL_ATTR_LOGIN_TIMEOUT=%1;SQL_ATTR_CONNECTION_TIMEOUT=%1")
+                          .arg(m_loginTimeout);
+    if (!m_odbcOptions.isEmpty()) options += QLatin1Char(';') + m_odbcOptions;
+    db.setConnectOptions(options);
     if (!db.open()) {
         const QSqlError e = db.lastError();
         throw DatabaseError(cleanErrorText(e.databaseText().isEmpty() ? e.text() : e.databaseText()));

@@ -32,6 +32,10 @@ public:
     // What is handed to the ODBC driver (SQLDriverConnect string, values already quoted safely).
     void setOdbcConnectString(const QString& text) { m_odbcString = text; }
     QString odbcConnectString() const { return m_odbcString; }
+    // Connection attributes the driver needs besides the string ("SQL_ATTR_PACKET_SIZE=4096"),
+    // in QODBC's connect-options form; applied by the next open().
+    void setOdbcConnectOptions(const QString& options) { m_odbcOptions = options; }
+    QString odbcConnectOptions() const { return m_odbcOptions; }
 
     // Statements sent, each as its own batch, right after every successful open (for example
     // "SET DATEFORMAT dmy" once signed in). Kept until replaced.
@@ -68,6 +72,7 @@ private:
     QString m_connectionName;
     QString m_connectionString;
     QString m_odbcString;
+    QString m_odbcOptions;
     QStringList m_sessionSetup;
     int m_queryTimeout = kDefaultQueryTimeout;
     int m_loginTimeout = kDefaultLoginTimeout;

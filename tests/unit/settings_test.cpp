@@ -139,12 +139,18 @@ TEST(OdbcString, FreeTdsFormSplitsHostAndPortAndQuotesEveryValue) {
     EXPECT_TRUE(BuildOdbcConnectString(info, tds).contains(";Server={10.1.2.3};Database="));
 }
 
-TEST(OdbcString, MicrosoftFormKeepsTheServerAndTurnsEncryptionOff) {
+TEST(OdbcString, MicrosoftFormKeepsTheServerTurnsEncryptionOffAndAsksFor4096BytePackets) {
     const OdbcDriver ms{"ODBC Driver 18 for SQL Server", OdbcDriverKind::Microsoft};
     TFirstConnectInfo info{"u", "p}w", "QTL", "dbhost,1433"};
     EXPECT_EQ(BuildOdbcConnectString(info, ms),
               "Driver={ODBC Driver 18 for SQL Server};Server={dbhost,1433};Database={QTL};"
               "UID={u};PWD={p}}w};Trusted_Connection=no;Encrypt=no;TrustServerCertificate=yes");
+    // Microsoft's driver knows no packet-size keyword in the string (an unknown keyword would be
+    // ignored): the size goes as the connection attribute.
+    EXPECT_EQ(OdbcConnectOptions(ms), "SQL_ATTR_PACKET_SIZE=4096");
+    // FreeTDS carries it in the string; the attribute is not added on top.
+    EXPECT_EQ(OdbcConnectOptions({"FreeTDS", OdbcDriverKind::FreeTds}), "");
+    EXPECT_EQ(OdbcConnectOptions({"SQL Server", OdbcDriverKind::Other}), "");
 }
 
 TEST(OdbcString, SemicolonsAndBracesCannotAddAttributes) {

@@ -3,6 +3,7 @@
 #include "SettingsFileWriter.h"
 #include "Unit10.h"
 #include "platform/Connection.h"
+#include "platform/OdbcSettings.h"
 #include "util/errors.h"
 
 #include <QDir>
@@ -200,6 +201,7 @@ int check(const Parsed& p, const ToolIo& plainIo) {
     Connection connection;
     connection.setConnectionString(BuildConnectionString(info));
     connection.setOdbcConnectString(odbc);
+    connection.setOdbcConnectOptions(OdbcConnectOptions(driver));
     try {
         connection.open();
     } catch (const AppError& e) {
