@@ -184,7 +184,25 @@ void TForm8::buildLayout() {
     InitPictures();
     setFont(WindowFont());
     setFixedSize(497, 273);
+    buildPicturesAndLabels();
+    buildEdits();
+    buildButtons();
 
+    for (QWidget* w : {static_cast<QWidget*>(Image1), static_cast<QWidget*>(Image2),
+                       static_cast<QWidget*>(RzLabel1)})
+        w->installEventFilter(this);
+
+    IdIPWatch1 = new IpWatch(this);
+
+    // Centred on the desktop.
+    if (QScreen* screen = QGuiApplication::primaryScreen())
+        move(screen->availableGeometry().center() - rect().center());
+    Login_Edit->setFocus();
+}
+
+// The two background pictures (they carry the captions of the fields), the version label and
+// the message label over them.
+void TForm8::buildPicturesAndLabels() {
     const auto picture = [this](const char* name, const QString& resource, const QRect& r) {
         auto* label = new QLabel(this);
         label->setObjectName(QString::fromLatin1(name));
@@ -216,7 +234,9 @@ void TForm8::buildLayout() {
     QPalette messagePalette = RzLabel1->palette();
     messagePalette.setColor(QPalette::WindowText, Qt::black);
     RzLabel1->setPalette(messagePalette);
+}
 
+void TForm8::buildEdits() {
     const auto edit = [this](const char* name, const QRect& r, bool password) {
         auto* e = new QLineEdit(this);
         e->setObjectName(QString::fromLatin1(name));
@@ -241,7 +261,10 @@ void TForm8::buildLayout() {
     setTabOrder(Login_Edit, Password_Edit);
     setTabOrder(Password_Edit, Edit1);
     setTabOrder(Edit1, Edit2);
+}
 
+// The buttons are transparent areas over the pictures, which draw them.
+void TForm8::buildButtons() {
     const auto button = [this](const char* name, const QRect& r) {
         auto* b = new QToolButton(this);
         b->setObjectName(QString::fromLatin1(name));
@@ -258,17 +281,6 @@ void TForm8::buildLayout() {
     SpeedButton2 = button("SpeedButton2", QRect(349, 200, 55, 20));
     SpeedButton1 = button("SpeedButton1", QRect(418, 199, 67, 22));
     SpeedButton3 = button("SpeedButton3", QRect(346, 236, 139, 22));
-
-    for (QWidget* w : {static_cast<QWidget*>(Image1), static_cast<QWidget*>(Image2),
-                       static_cast<QWidget*>(RzLabel1)})
-        w->installEventFilter(this);
-
-    IdIPWatch1 = new IpWatch(this);
-
-    // Centred on the desktop.
-    if (QScreen* screen = QGuiApplication::primaryScreen())
-        move(screen->availableGeometry().center() - rect().center());
-    Login_Edit->setFocus();
 }
 
 void TForm8::connectHandlers() {
@@ -368,21 +380,38 @@ QString errorText(std::exception_ptr error) {
 }  // namespace
 
 bool TForm8::TryLogin(Connection* connection, const QString& newPassword) {
+    ConnectWithSettingsFile(connection);
+    ShowBaseCaption();
+    LoginAnswer answer;
+    if (!AskLoginProcedure(connection, newPassword, answer)) return false;
+    g_signIn.CurrentUserId = answer.userId;
+    if (!MayGoOn(connection, answer)) return false;
+    return ReconnectAsOperator(connection, answer);
+}
+
+void TForm8::ConnectWithSettingsFile(Connection* connection) {
     // The settings file is read at every attempt; its errors are not caught here: the attempt
     // stops before any connection is touched.
     FirstConnectInfo = ReadSettingsFile(SettingsFilePath());
+    // A failed connection is only shown: the login procedure below runs into the same fault
+    // and reports it in the operator's terms.
     try {
         ConnectWith(connection, FirstConnectInfo);
     } catch (...) {
         RzLabel1->setText(RemoveUserName(errorText(std::current_exception()),
                                          FirstConnectInfo.UserID));
     }
+}
 
+void TForm8::ShowBaseCaption() {
     // Titles, from the base caption every time, so a failed attempt leaves no stale caption.
     const QString caption = ComposeMainCaption();
     if (m_mainWindow) m_mainWindow->setWindowTitle(caption);
     setApplicationTitle(caption);
+}
 
+bool TForm8::AskLoginProcedure(Connection* connection, const QString& newPassword,
+                               LoginAnswer& answer) {
     // The login procedure learns who asks and from which computer.
     auto query = std::make_unique<Query>(connection, QStringLiteral("ADOQuery1"));
     g_signIn.ComputerName = IdIPWatch1->hostName();
@@ -393,17 +422,15 @@ bool TForm8::TryLogin(Connection* connection, const QString& newPassword) {
 
     // A failure of the login procedure is shown, and the operator is told that his login or
     // password is wrong; the connection is dropped so that the next press starts clean.
-    QString storedUser, storedPassword, message;
-    int userId = 0, passwordState = 0, newestVersion = 0;
     try {
         query->setSql(statement);
         query->open();
-        storedUser = textColumn(query->fieldValue(0));
-        storedPassword = textColumn(query->fieldValue(1));
-        userId = intColumn(query->fieldValue(2));
-        passwordState = intColumn(query->fieldValue(3));
-        message = textColumn(query->fieldValue(4));
-        newestVersion = intColumn(query->fieldValue(5));
+        answer.storedUser = textColumn(query->fieldValue(0));
+        answer.storedPassword = textColumn(query->fieldValue(1));
+        answer.userId = intColumn(query->fieldValue(2));
+        answer.passwordState = intColumn(query->fieldValue(3));
+        answer.message = textColumn(query->fieldValue(4));
+        answer.newestVersion = intColumn(query->fieldValue(5));
     } catch (...) {
         MessageBoxes::showError(this, errorText(std::current_exception()));
         RzLabel1->setText(kWrongLoginText);
@@ -411,10 +438,12 @@ bool TForm8::TryLogin(Connection* connection, const QString& newPassword) {
         connection->close();
         return false;
     }
-    g_signIn.CurrentUserId = userId;
+    return true;
+}
 
+bool TForm8::MayGoOn(Connection* connection, const LoginAnswer& answer) {
     // A newer program exists: say so, let it be read, and end.
-    if (newestVersion > kProgramVersion) {
+    if (answer.newestVersion > kProgramVersion) {
         Label1->setText(kNewVersionText);
         Label1->adjustSize();
         repaint();
@@ -423,12 +452,12 @@ bool TForm8::TryLogin(Connection* connection, const QString& newPassword) {
         return false;
     }
     // The server refused the operator with a text of its own.
-    if (!message.isEmpty()) {
-        RzLabel1->setText(message);
+    if (!answer.message.isEmpty()) {
+        RzLabel1->setText(answer.message);
         return false;
     }
     // The password must be changed before the operator may go on.
-    if (passwordState < 0) {
+    if (answer.passwordState < 0) {
         connection->close();
         RzLabel1->setText(kChangePasswordText);
         SpeedButton3Click();
@@ -436,16 +465,19 @@ bool TForm8::TryLogin(Connection* connection, const QString& newPassword) {
         return false;
     }
     // A change is asked for at the first press only; a second press goes on without it.
-    if (LoginPressCount == 1 && !storedUser.isEmpty() && passwordState < 20) {
+    if (LoginPressCount == 1 && !answer.storedUser.isEmpty() && answer.passwordState < 20) {
         connection->close();
         RzLabel1->setText(kChangePasswordText);
         SpeedButton3Click();
         return false;
     }
+    return true;
+}
+
+bool TForm8::ReconnectAsOperator(Connection* connection, const LoginAnswer& answer) {
     // From here on the program works with the operator's own database account.
-    FirstConnectInfo.UserID = FromCp1251(DecodeStoredText(ToCp1251(storedUser)));
-    FirstConnectInfo.Password = FromCp1251(DecodeStoredText(ToCp1251(storedPassword)));
-    query.reset();
+    FirstConnectInfo.UserID = FromCp1251(DecodeStoredText(ToCp1251(answer.storedUser)));
+    FirstConnectInfo.Password = FromCp1251(DecodeStoredText(ToCp1251(answer.storedPassword)));
     connection->close();
     connection->setConnectionString(BuildConnectionString(FirstConnectInfo));
 

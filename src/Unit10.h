@@ -130,7 +130,21 @@ private:
     QPoint m_dragOffset;
     bool m_manualDrag = false;
 
+    // What the login procedure answered.
+    struct LoginAnswer {
+        QString storedUser, storedPassword, message;
+        int userId = 0, passwordState = 0, newestVersion = 0;
+    };
+
     void buildLayout();
+    void buildPicturesAndLabels();
+    void buildEdits();
+    void buildButtons();
+    void ConnectWithSettingsFile(Connection* connection);
+    void ShowBaseCaption();
+    bool AskLoginProcedure(Connection* connection, const QString& newPassword, LoginAnswer& answer);
+    bool MayGoOn(Connection* connection, const LoginAnswer& answer);
+    bool ReconnectAsOperator(Connection* connection, const LoginAnswer& answer);
     void connectHandlers();
     bool EditAllKeyDown(QKeyEvent* event);
     bool Edit1KeyPress(QKeyEvent* event);

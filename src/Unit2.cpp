@@ -99,7 +99,19 @@ QString copyRegistration(const ChosenClass& c, const ShownRegistration& shown) {
 TFrame1::TFrame1(TransferFrameHost* host, QWidget* parent) : QFrame(parent), m_host(host) {
     InitPictures();
     setFixedHeight(127);
+    buildVisibleRows();
+    buildHiddenSelectors();
 
+    // The clicks of the buttons and selectors are bound by the main window; the stream
+    // selector's key and mouse presses stay with the frame.
+    onEvent(DBLookupComboBox11, &LookupComboBox::keyPressed, this,
+            [this](QKeyEvent* event) { DBLookupComboBox11KeyDown(event); });
+    onEvent(DBLookupComboBox11, &LookupComboBox::mousePressed, this,
+            [this](QMouseEvent* event) { DBLookupComboBox11MouseDown(event); });
+}
+
+// The copy button, department, teacher, discipline, stream and "Применить", top to bottom.
+void TFrame1::buildVisibleRows() {
     BitBtn2 = new QPushButton(this);
     BitBtn2->setGeometry(7, 5, 30, 27);
     BitBtn2->setIcon(QIcon(QStringLiteral(":/chevrons_down.png")));
@@ -140,8 +152,10 @@ TFrame1::TFrame1(TransferFrameHost* host, QWidget* parent) : QFrame(parent), m_h
     BitBtn1->setFont(bold);
     BitBtn1->setCursor(Qt::PointingHandCursor);
     BitBtn1->setEnabled(false);
+}
 
-    // Year and semester of the registration: never shown, but their keys drive the statements.
+// Year and semester of the registration: never shown, but their keys drive the statements.
+void TFrame1::buildHiddenSelectors() {
     Label2 = makeLabel(this, QStringLiteral("В уч. году:"), 545, 8, 103);
     DBLookupComboBox111 = makeSelector(this, DM_MB->DS_Year2, QStringLiteral("id_a_year"),
                                        QStringLiteral("p32"), 651, 6, 123);
@@ -151,13 +165,6 @@ TFrame1::TFrame1(TransferFrameHost* host, QWidget* parent) : QFrame(parent), m_h
     for (QWidget* hidden : {static_cast<QWidget*>(Label2), static_cast<QWidget*>(DBLookupComboBox111),
                             static_cast<QWidget*>(Label4), static_cast<QWidget*>(DBLookupComboBox121)})
         hidden->hide();
-
-    // The clicks of the buttons and selectors are bound by the main window; the stream
-    // selector's key and mouse presses stay with the frame.
-    onEvent(DBLookupComboBox11, &LookupComboBox::keyPressed, this,
-            [this](QKeyEvent* event) { DBLookupComboBox11KeyDown(event); });
-    onEvent(DBLookupComboBox11, &LookupComboBox::mousePressed, this,
-            [this](QMouseEvent* event) { DBLookupComboBox11MouseDown(event); });
 }
 
 void TFrame1::LoadStudentRegistration(int studentId, int examinationId, int disciplineId,

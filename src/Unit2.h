@@ -121,6 +121,8 @@ public:
     void BitBtn2Click();
 
 private:
+    void buildVisibleRows();
+    void buildHiddenSelectors();
     TransferFrameHost* m_host;
     ShownRegistration shown() const;
 };

@@ -52,7 +52,16 @@ TDM_MB::TDM_MB(QObject* parent) : QObject(parent) {
     ADOQ_SGM = query("ADOQ_SGM");
     ADOQ_V_DFS = query("ADOQ_V_DFS");
     ADOQ_TEMP = query("ADOQ_TEMP");
+    setUpQueries();
+    createSources();
 
+    IdIPWatch1 = new IpWatch(this);
+    IdIPWatch1->setObjectName(QStringLiteral("IdIPWatch1"));
+}
+
+// The statements and persistent fields the queries keep for the whole session; the others get
+// their text from the windows at each use.
+void TDM_MB::setUpQueries() {
     ADOQ_Kafedra->setSqlLines({
         QStringLiteral("SELECT     dbo.kafedra.f1 AS kafedra, dbo.kafedra.id_kafedra, dbo.RRNKkrdt.id_a_year"),
         QStringLiteral("FROM         dbo.kafedra INNER JOIN"),
@@ -158,7 +167,9 @@ TDM_MB::TDM_MB(QObject* parent) : QObject(parent) {
     });
     ADOQ_TEMP->setUpdateTarget(QStringLiteral("DisciplineForStudent"),
                                QStringLiteral("id_disciplineForStudent"));
+}
 
+void TDM_MB::createSources() {
     const auto source = [this](Query* q, const char* name) {
         return new ListSource(q, QString::fromLatin1(name), this);
     };
@@ -180,9 +191,6 @@ TDM_MB::TDM_MB(QObject* parent) : QObject(parent) {
     DS_SubGroup2 = source(ADOQ_SubGroup2, "DS_SubGroup2");
     DS_SGM = source(ADOQ_SGM, "DS_SGM");
     DS_V_DFS = source(ADOQ_V_DFS, "DS_V_DFS");
-
-    IdIPWatch1 = new IpWatch(this);
-    IdIPWatch1->setObjectName(QStringLiteral("IdIPWatch1"));
 }
 
 // --- atomic batches ------------------------------------------------------------------------------

@@ -103,6 +103,10 @@ public:
     static QString LogRecordStatement(const QString& description, const QString& tableName,
                                       const QString& rowId, const QString& login,
                                       const QString& comp);
+
+private:
+    void setUpQueries();
+    void createSources();
 };
 
 // Sign-in values, set by the login and only read elsewhere.

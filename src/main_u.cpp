@@ -367,7 +367,26 @@ void TForm1::buildLayout() {
     // Qt paints every widget through its backing store, so the list, the editor panel and its
     // two selectors are already flicker-free; nothing here may opt out (no WA_PaintOnScreen).
 
-    // ---- selection area
+    // Children are created top to bottom in the order the keyboard visits them.
+    buildToolBar();
+    buildSelectors();
+    Bevel6 = panel(this, "Bevel6");
+    buildStudentsGroup();
+    buildRegisterPanel();
+    buildStreamsGroup();
+    layoutEditor();
+
+    Frame11 = new TFrame1(this, this);
+    Frame11->setObjectName(QStringLiteral("Frame11"));
+
+    bindSelectors();
+    CheckListBox1->setDrawItem([this](QPainter* p, const QRect& r, int index, bool selected) {
+        CheckListBox1DrawItem(p, r, index, selected);
+    });
+}
+
+// The selection area's tool bar: the removal button, shown once the rights check allows it.
+void TForm1::buildToolBar() {
     Panel5 = panel(this, "Panel5");
     ToolBar1 = panel(Panel5, "ToolBar1");
     RzBitBtn1 = new QPushButton(QStringLiteral("Удалить регистрацию"), ToolBar1);
@@ -392,7 +411,11 @@ void TForm1::buildLayout() {
         RzBitBtn1->setIconSize(QSize(16, 16));
     }
     RzBitBtn1->hide();
+}
 
+// The chain of selectors, each caption right-aligned against its box; all but the faculty wait
+// for the step above them.
+void TForm1::buildSelectors() {
     Label1 = rowCaption(Panel5, "Label1", QStringLiteral("Факультет:"), 31);
     DBLookupComboBox1 = lookup(Panel5, "DBLookupComboBox1", 139, 31, 653);
     Label2 = rowCaption(Panel5, "Label2", QStringLiteral("Учебный год:"), 54);
@@ -429,10 +452,10 @@ void TForm1::buildLayout() {
     DBLookupComboBox7->setEnabled(false);
     DBLookupComboBox7->setBackground(palette().color(QPalette::Button));
     DBLookupComboBox7->hide();
+}
 
-    Bevel6 = panel(this, "Bevel6");
-
-    // ---- work area
+// The work area's left part: the students of the chosen group as a check list.
+void TForm1::buildStudentsGroup() {
     Panel1 = panel(this, "Panel1");
     {
         QFont f = Panel1->font();
@@ -457,7 +480,10 @@ void TForm1::buildLayout() {
     CheckBox1->setToolTip(QStringLiteral("Выбрать всех"));
     CheckBox1->setEnabled(false);
     CheckBox1->setAutoFillBackground(true);   // the title sits over the group's frame line
+}
 
+// Between the two lists: the stream to register into and the two moving buttons.
+void TForm1::buildRegisterPanel() {
     Panel2 = panel(Panel1, "Panel2");
     Panel2->resize(199, Panel2->height());
     Label11 = new QLabel(QStringLiteral("Поток:"), Panel2);
@@ -488,7 +514,11 @@ void TForm1::buildLayout() {
     SpeedButton2->setToolTip(
         QStringLiteral("Убрать студентов от выбраного преподавателя для выбраной дисциплины"));
     SpeedButton2->setEnabled(false);
+}
 
+// The work area's right part: the streams list and, over it, the stream editor (hidden until
+// asked for).
+void TForm1::buildStreamsGroup() {
     GroupBox2 = new QGroupBox(QStringLiteral("Студенты по потокам:"), Panel1);
     GroupBox2->setObjectName(QStringLiteral("GroupBox2"));
     {
@@ -535,13 +565,9 @@ void TForm1::buildLayout() {
     Panel4->installEventFilter(this);
     GroupBox2->installEventFilter(this);
     GroupBox1->installEventFilter(this);
-    layoutEditor();
+}
 
-    // ---- transfer frame
-    Frame11 = new TFrame1(this, this);
-    Frame11->setObjectName(QStringLiteral("Frame11"));
-
-    // ---- bindings
+void TForm1::bindSelectors() {
     DBLookupComboBox1->bind(DM_MB->DS_Faculty, QStringLiteral("id_faculty"), QStringLiteral("faculty"));
     DBLookupComboBox2->bind(DM_MB->DS_Year, QStringLiteral("id_a_year"), QStringLiteral("year"));
     DBLookupComboBox8->bind(DM_MB->DS_Kafedra, QStringLiteral("id_kafedra"), QStringLiteral("kafedra"));
@@ -557,10 +583,6 @@ void TForm1::buildLayout() {
                              QStringLiteral("subgroupAndName"));
     DBLookupComboBox10->bind(DM_MB->DS_Teacher, QStringLiteral("id_teacher"), QStringLiteral("t_fio"));
     DBLookupComboBox12->bind(DM_MB->DS_SubGroup3, QStringLiteral("subgroup"), QStringLiteral("subgroup"));
-
-    CheckListBox1->setDrawItem([this](QPainter* p, const QRect& r, int index, bool selected) {
-        CheckListBox1DrawItem(p, r, index, selected);
-    });
 }
 
 // The window's own docking: the selection area and the spacer on top, the transfer frame at the

@@ -293,6 +293,13 @@ private:
     // Selects the student line again after a reload and loads it into the transfer frame.
     void reselectStudentLine(int index);
     void resetBelow(std::initializer_list<LookupComboBox*> boxes);
+    // The steps of buildLayout, in the order the children are created.
+    void buildToolBar();
+    void buildSelectors();
+    void buildStudentsGroup();
+    void buildRegisterPanel();
+    void buildStreamsGroup();
+    void bindSelectors();
     QColor studentLineColour(int index, bool selected) const;
 };
 
