@@ -229,6 +229,10 @@ TEST_F(ClassListWindow, PdfAndPrintCarryTheHeaderEveryStudentInOrderAndTheTotals
     const QString printPath = out.filePath(QStringLiteral("printed.pdf"));
     dialogs.answer = pdfPath;
     dialogs.printTo = printPath;
+    // Window shortcuts act in the active window only (an X server without a window manager
+    // activates none, so there the test stops here rather than wait for a window).
+    w()->activateWindow();
+    ASSERT_TRUE(QTest::qWaitFor([this] { return QApplication::activeWindow() == w(); }));
 
     bool seen = false;
     int previewPages = 0;
