@@ -81,7 +81,7 @@ struct EngineOptions {
     // The memory one result's values may take while it is built (its reply takes about as much
     // again); beyond it the statement fails with error 701, as a query that runs out of memory
     // does on SQL Server.
-    std::size_t maxResultBytes = 64u * 1024u * 1024u;
+    std::size_t maxResultBytes = std::size_t{64} * 1024 * 1024;
     // Disk all sessions' temporary files may take together (sorts and indexes that outgrow the
     // page cache spill there); beyond it the statement fails with error 1105, as one does when
     // tempdb is full. 0: unbounded.

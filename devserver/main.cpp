@@ -123,7 +123,7 @@ int main(int argc, char** argv) {
         } else if (arg == "--login-timeout") {
             serverOptions.loginTimeoutSeconds = static_cast<int>(boundedNumber(arg, value, 0, 86400));
         } else if (arg == "--idle-timeout") {
-            serverOptions.idleTimeoutSeconds = static_cast<int>(boundedNumber(arg, value, 0, 30 * 86400));
+            serverOptions.idleTimeoutSeconds = static_cast<int>(boundedNumber(arg, value, 0, 30ll * 86400));
         } else if (arg == "--max-request-bytes") {
             serverOptions.maxRequestBytes = static_cast<std::size_t>(boundedNumber(arg, value, 4096, 1ll << 30));
             serverOptions.maxQueuedBytes = serverOptions.maxRequestBytes;
@@ -219,7 +219,8 @@ int main(int argc, char** argv) {
         rc = 1;
     }
     // Wakes the signal thread when the server ended on its own.
-    pthread_kill(signalThread.native_handle(), SIGTERM);
+    // The signal thread sits in sigwait for SIGTERM: sending it that signal is how it is woken.
+    pthread_kill(signalThread.native_handle(), SIGTERM);  // NOLINT(bugprone-bad-signal-to-kill-thread)
     signalThread.join();
     return rc;
 }

@@ -66,7 +66,7 @@ namespace detail {
 void getUser(sqlite3* db, const std::vector<std::optional<std::string>>& args, StatementOutcome& out) {
     const std::string login = args[0].value_or("");
     const std::string digest = upper(args[1].value_or(""));
-    const std::optional<std::string> newDigest = args[2];
+    const std::optional<std::string>& newDigest = args[2];
     const std::string program = args[3].value_or("");
 
     ResultSet rs;

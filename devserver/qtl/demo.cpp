@@ -181,7 +181,8 @@ struct Writer {
     // A stream of a class, with the faculty whose students it takes.
     void addStream(int year, int kaf, int teacherId, int disc, int exam, int kredit, int ws, int provReyt,
                    Stmt::Param vid, int sub, Stmt::Param dop, int oz, int facultyId) {
-        rrnk.run({I(year), I(kaf), I(teacherId), I(disc), I(exam), I(kredit), I(ws), I(provReyt), vid, I(sub), dop, I(oz)});
+        rrnk.run({I(year), I(kaf), I(teacherId), I(disc), I(exam), I(kredit), I(ws), I(provReyt), std::move(vid), I(sub),
+                  std::move(dop), I(oz)});
         kolst.run({I(facultyId), I(year), I(ws), I(kaf), I(teacherId), I(disc), I(exam), I(sub), I(25)});
     }
     void addDeadlines(int groupId, int oz, int year, const char* end) {

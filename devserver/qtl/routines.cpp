@@ -280,6 +280,7 @@ void callRoutine(sqlite3* db, SessionContext& ctx, const std::string& name, cons
     try {
         if (def->type == ParamType::Text) {
             std::vector<std::optional<std::string>> texts;
+            texts.reserve(bound.size());
             for (const Value* v : bound) texts.push_back(toText(*v));
             detail::getUser(db, texts, out);
             return;

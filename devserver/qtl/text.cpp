@@ -67,7 +67,7 @@ struct Token {
     bool matches(std::uint64_t c) const {
         switch (kind) {
         case Literal: return c == w;
-        case One: return true;
+        case One:
         case Any: return true;
         case Set: {
             bool in = false;
@@ -127,7 +127,9 @@ std::vector<Token> tokenize(std::string_view pattern, char32_t escape) {
 class Iconv {
 public:
     Iconv(const char* to, const char* from) : cd_(iconv_open(to, from)) {
-        if (cd_ == reinterpret_cast<iconv_t>(-1)) throw std::runtime_error("code page conversion unavailable");
+        // (iconv_t)-1 is iconv_open's documented failure value.
+        if (cd_ == reinterpret_cast<iconv_t>(-1))  // NOLINT(performance-no-int-to-ptr)
+            throw std::runtime_error("code page conversion unavailable");
     }
     ~Iconv() { iconv_close(cd_); }
     Iconv(const Iconv&) = delete;
@@ -173,8 +175,8 @@ struct Md5 {
                                       6, 10, 15, 21, 6, 10, 15, 21, 6, 10, 15, 21, 6, 10, 15, 21};
         std::uint32_t m[16];
         for (int i = 0; i < 16; ++i)
-            m[i] = std::uint32_t(p[i * 4]) | (std::uint32_t(p[i * 4 + 1]) << 8) |
-                   (std::uint32_t(p[i * 4 + 2]) << 16) | (std::uint32_t(p[i * 4 + 3]) << 24);
+            m[i] = std::uint32_t(p[4 * std::size_t(i)]) | (std::uint32_t(p[4 * std::size_t(i) + 1]) << 8) |
+                   (std::uint32_t(p[4 * std::size_t(i) + 2]) << 16) | (std::uint32_t(p[4 * std::size_t(i) + 3]) << 24);
         std::uint32_t a = h[0], b = h[1], c = h[2], d = h[3];
         for (int i = 0; i < 64; ++i) {
             std::uint32_t f;

@@ -28,7 +28,7 @@ constexpr std::size_t kHeaderSize = 8;
 constexpr std::uint8_t kStatusEom = 0x01;
 constexpr std::size_t kDefaultPacketSize = 4096;
 // A client batch larger than this is refused rather than buffered without bound.
-constexpr std::size_t kMaxMessageSize = 32u * 1024u * 1024u;
+constexpr std::size_t kMaxMessageSize = std::size_t{32} * 1024 * 1024;
 
 // Error numbers the protocol layer itself raises.
 constexpr std::int32_t kErrProtocol = 4002;      // malformed request

@@ -380,7 +380,7 @@ private:
     }
 
     // Parses one message, logs it and queues it; false when reading must stop.
-    bool dispatch(ClientMessage m) {
+    bool dispatch(const ClientMessage& m) {
         Request r;
         std::string error;
         switch (m.type) {

@@ -38,10 +38,10 @@ struct ServerOptions {
     int maxConnections = 2000;           // beyond it new connections get error 17809 and are closed
     int loginTimeoutSeconds = 60;        // from accept to a successful login
     int idleTimeoutSeconds = 8 * 3600;   // a logged-in session with no request open
-    std::size_t maxPreLoginRequestBytes = 128 * 1024;   // PRELOGIN and LOGIN7 are a few hundred bytes
-    std::size_t maxRequestBytes = 16u * 1024u * 1024u;  // one batch or RPC of a logged-in session
+    std::size_t maxPreLoginRequestBytes = std::size_t{128} * 1024;   // PRELOGIN and LOGIN7 are a few hundred bytes
+    std::size_t maxRequestBytes = std::size_t{16} * 1024 * 1024;  // one batch or RPC of a logged-in session
     int maxQueuedRequests = 32;          // per session: a pipelining client waits for its answers
-    std::size_t maxQueuedBytes = 16u * 1024u * 1024u;   // per session, the same
+    std::size_t maxQueuedBytes = std::size_t{16} * 1024 * 1024;   // per session, the same
 
     // How a connection's threads are started (tests inject failures); throws std::system_error
     // when the system has no thread to give.

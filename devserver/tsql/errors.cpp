@@ -22,12 +22,12 @@ bool startsWith(const std::string& s, const std::string& prefix) {
 
 std::string after(const std::string& s, const std::string& prefix) { return s.substr(prefix.size()); }
 
-std::string lastPart(std::string name) {
+std::string lastPart(const std::string& name) {
     const auto dot = name.rfind('.');
     return dot == std::string::npos ? name : name.substr(dot + 1);
 }
 
-std::string stripMain(std::string name) {
+std::string stripMain(const std::string& name) {
     return startsWith(name, "main.") ? name.substr(5) : name;
 }
 

@@ -102,21 +102,17 @@ Column decideColumn(const std::string& name, const char* declType, const std::ve
     }
     const std::string decl = declType ? upper(declType) : std::string();
     auto byValues = [&] {
-        if (anyText) {
-            col.type = ColType::NVarChar;
-            col.maxChars = kMaxChars;
-        } else if (anyReal) {
+        if (!anyText && anyReal) {
             col.type = ColType::Float;
-        } else if (anyInt) {
+        } else if (!anyText && anyInt) {
             col.type = int32 ? ColType::Int : ColType::BigInt;
-        } else {
+        } else {   // text, or nothing but NULLs
             col.type = ColType::NVarChar;
             col.maxChars = kMaxChars;
         }
     };
-    if (decl.empty()) {
-        byValues();
-    } else if (decl.find("CHAR") != std::string::npos || decl.find("TEXT") != std::string::npos ||
+    // No declared type (an expression) finds none of these and is typed by its values.
+    if (decl.find("CHAR") != std::string::npos || decl.find("TEXT") != std::string::npos ||
                decl.find("CLOB") != std::string::npos) {
         col.type = ColType::NVarChar;
         col.maxChars = std::min(kMaxChars, std::max(declaredLength(decl), longest));

@@ -413,8 +413,8 @@ private:
             for (std::size_t k = 0; k < group.kids.size(); ++k)
                 if (!group.kids[k].group && group.kids[k].tok.isWord("AS")) as = k;
             if (as == group.kids.size()) throw syntaxErrorNear(")");
-            return cast({group.kids.begin(), group.kids.begin() + as},
-                        {group.kids.begin() + as + 1, group.kids.end()});
+            const auto at = group.kids.begin() + static_cast<std::ptrdiff_t>(as);
+            return cast({group.kids.begin(), at}, {at + 1, group.kids.end()});
         }
         if (name == "CONVERT") {
             std::size_t comma = group.kids.size();
@@ -424,8 +424,8 @@ private:
                     if (commas++ == 0) comma = k;
                 }
             if (commas != 1) throw unsupported("CONVERT style");
-            return cast({group.kids.begin() + comma + 1, group.kids.end()},
-                        {group.kids.begin(), group.kids.begin() + comma});
+            const auto at = group.kids.begin() + static_cast<std::ptrdiff_t>(comma);
+            return cast({at + 1, group.kids.end()}, {group.kids.begin(), at});
         }
         static const std::set<std::string> refused = {
             "DATEADD", "DATEDIFF", "DATEPART", "DATENAME", "YEAR", "MONTH", "DAY", "FORMAT", "STUFF",
@@ -638,7 +638,7 @@ private:
                 ops.push_back(op);
                 cur = Term{signs + rhs.sql, signs.empty() ? rhs.type : EType::Int};
             } else {
-                cur.sql += " " + op + " " + signs + rhs.sql;
+                cur.sql.append(" ").append(op).append(" ").append(signs).append(rhs.sql);
                 cur.type = (cur.type == EType::Float || rhs.type == EType::Float) ? EType::Float : EType::Int;
             }
             j = k + 1;
@@ -865,16 +865,14 @@ void parseExecArgs(const std::vector<Token>& toks, std::size_t i, PlannedStateme
             i += 2;
         } else if (v.kind == TokKind::Number) {
             if (v.text.size() > 1 && (v.text[1] == 'x' || v.text[1] == 'X')) throw unsupported("binary literal");
-            if (v.text.find_first_of(".eE") == std::string::npos) {
-                errno = 0;
-                long long n = std::strtoll(v.text.c_str(), nullptr, 10);
-                if (errno == ERANGE)
-                    arg.value = std::strtod(v.text.c_str(), nullptr);
-                else
-                    arg.value = static_cast<std::int64_t>(n);
-            } else {
+            // A whole number that does not fit 64 bits is taken as a float, as one with a point is.
+            errno = 0;
+            const bool whole = v.text.find_first_of(".eE") == std::string::npos;
+            const long long n = whole ? std::strtoll(v.text.c_str(), nullptr, 10) : 0;
+            if (whole && errno != ERANGE)
+                arg.value = static_cast<std::int64_t>(n);
+            else
                 arg.value = std::strtod(v.text.c_str(), nullptr);
-            }
             ++i;
         } else if (v.kind == TokKind::String) {
             arg.value = v.value;
@@ -1112,7 +1110,7 @@ void planIf(const std::vector<Token>& toks, const std::string& batch, const Cata
     const std::size_t at = toks[1].begin;
     std::vector<Token> cond = {keyword("SELECT", at), keyword("CASE", at), keyword("WHEN", at)};
     cond.insert(cond.end(), toks.begin() + 1, toks.begin() + static_cast<std::ptrdiff_t>(b));
-    for (Token t : {keyword("THEN", at), number("1", at), keyword("ELSE", at), number("0", at), keyword("END", at)})
+    for (const Token& t : {keyword("THEN", at), number("1", at), keyword("ELSE", at), number("0", at), keyword("END", at)})
         cond.push_back(t);
     st.kind = StmtKind::If;
     Translator tr(catalog);
