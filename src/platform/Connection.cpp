@@ -13,6 +13,10 @@
 #include <sql.h>
 #include <sqlext.h>
 
+#include <cstring>
+#include <memory>
+#include <vector>
+
 namespace qtl {
 
 namespace {
@@ -156,7 +160,9 @@ public:
     }
 
     // Names and types of the current result's columns; false on a driver error.
-    bool describe(SQLSMALLINT count, QStringList& names, QVector<QMetaType>& types) {
+    // `sizes` gets each column's size as the driver describes it (characters for texts).
+    bool describe(SQLSMALLINT count, QStringList& names, QVector<QMetaType>& types,
+                  QVector<SQLULEN>& sizes) {
         QVarLengthArray<SQLWCHAR, 256> name(256);
         for (SQLUSMALLINT c = 1; c <= SQLUSMALLINT(count); ++c) {
             SQLSMALLINT length = 0, sqlType = 0, scale = 0, nullable = 0;
@@ -176,6 +182,7 @@ public:
             names << QString::fromUtf16(reinterpret_cast<const char16_t*>(name.data()),
                                         qMin<qsizetype>(length, name.size() - 1));
             types << typeOfColumn(sqlType, isUnsigned == SQL_FALSE);
+            sizes << size;
         }
         return true;
     }
@@ -286,6 +293,253 @@ private:
     }
 };
 
+
+// A result read in blocks of rows into bound column buffers: one SQLFetch per block instead of
+// one SQLFetch and one SQLGetData per cell, which is where a large result spent its time in the
+// driver manager. Only results whose every column has a bounded size are read this way; an
+// unbounded text (varchar(max), text) or bytes go row by row through Statement::read, which
+// takes a value of any length in pieces.
+class BoundRows {
+public:
+    // Texts longer than this many characters (and unbounded ones) are not bound.
+    static constexpr SQLULEN kMaxBoundChars = 4000;
+    // Buffers for one block stay around this size, so a wide result fetches fewer rows at a time
+    // rather than allocating megabytes for a query of a few rows.
+    static constexpr qsizetype kBlockBytes = 256 * 1024;
+    static constexpr SQLULEN kMaxRowsPerBlock = 256;
+
+    // False when some column cannot be bound.
+    bool plan(const QVector<int>& typeIds, const QVector<SQLULEN>& sizes) {
+        qsizetype rowBytes = 0;
+        for (int i = 0; i < typeIds.size(); ++i) {
+            Column c;
+            c.type = typeIds[i];
+            switch (c.type) {
+            case QMetaType::Int: c.cType = SQL_C_SLONG; c.width = sizeof(SQLINTEGER); break;
+            case QMetaType::UInt: c.cType = SQL_C_ULONG; c.width = sizeof(SQLUINTEGER); break;
+            case QMetaType::LongLong: c.cType = SQL_C_SBIGINT; c.width = sizeof(SQLBIGINT); break;
+            case QMetaType::ULongLong: c.cType = SQL_C_UBIGINT; c.width = sizeof(SQLUBIGINT); break;
+            case QMetaType::Double: c.cType = SQL_C_DOUBLE; c.width = sizeof(SQLDOUBLE); break;
+            case QMetaType::QDate: c.cType = SQL_C_TYPE_DATE; c.width = sizeof(SQL_DATE_STRUCT); break;
+            case QMetaType::QTime: c.cType = SQL_C_TYPE_TIME; c.width = sizeof(SQL_TIME_STRUCT); break;
+            case QMetaType::QDateTime:
+                c.cType = SQL_C_TYPE_TIMESTAMP;
+                c.width = sizeof(SQL_TIMESTAMP_STRUCT);
+                break;
+            case QMetaType::QString:
+                if (sizes[i] == 0 || sizes[i] > kMaxBoundChars) return false;
+                c.cType = SQL_C_WCHAR;
+                // The driver's terminator takes a character of the buffer.
+                c.width = SQLLEN((sizes[i] + 1) * sizeof(SQLWCHAR));
+                break;
+            default: return false;
+            }
+            rowBytes += c.width + qsizetype(sizeof(SQLLEN));
+            m_columns.push_back(std::move(c));
+        }
+        m_rowsPerBlock = SQLULEN(qBound<qsizetype>(1, kBlockBytes / qMax<qsizetype>(rowBytes, 1),
+                                                   qsizetype(kMaxRowsPerBlock)));
+        return true;
+    }
+
+    // Binds the buffers and reads every row of the current result into `rows`. False on a
+    // driver error (its diagnostics are on the statement), or when a text did not fit its
+    // column's declared size (`overflow` set; never cut silently).
+    // The buffers stay bound until unbind(): take them off only once the driver has moved on
+    // to the next result (SQLMoreResults), since touching the statement between the last fetch
+    // and SQLMoreResults loses the error of a later statement of the batch.
+    bool readAll(SQLHSTMT h, QVector<QVector<QVariant>>& rows, bool& overflow) {
+        m_bound = true;
+        return bind(h) && fetchAll(h, rows, overflow);
+    }
+
+    // Later results of the batch are fetched one row at a time with nothing bound.
+    void unbind(SQLHSTMT h) {
+        if (!m_bound) return;
+        m_bound = false;
+        SQLFreeStmt(h, SQL_UNBIND);
+        SQLSetStmtAttr(h, SQL_ATTR_ROW_ARRAY_SIZE, reinterpret_cast<SQLPOINTER>(SQLULEN(1)), 0);
+        SQLSetStmtAttr(h, SQL_ATTR_ROWS_FETCHED_PTR, nullptr, 0);
+        SQLSetStmtAttr(h, SQL_ATTR_ROW_STATUS_PTR, nullptr, 0);
+    }
+
+private:
+    struct Column {
+        int type = 0;
+        SQLSMALLINT cType = 0;
+        SQLLEN width = 0;                        // bytes of one row's value
+        std::unique_ptr<char[]> data;            // width * rows
+        std::unique_ptr<SQLLEN[]> indicators;    // one per row
+    };
+    std::vector<Column> m_columns;
+    SQLULEN m_rowsPerBlock = 1;
+    SQLULEN m_fetched = 0;
+    bool m_bound = false;
+    std::unique_ptr<SQLUSMALLINT[]> m_status;
+
+    bool bind(SQLHSTMT h) {
+        if (!SQL_SUCCEEDED(SQLSetStmtAttr(h, SQL_ATTR_ROW_BIND_TYPE,
+                                          reinterpret_cast<SQLPOINTER>(SQLULEN(SQL_BIND_BY_COLUMN)), 0)) ||
+            !SQL_SUCCEEDED(SQLSetStmtAttr(h, SQL_ATTR_ROW_ARRAY_SIZE,
+                                          reinterpret_cast<SQLPOINTER>(m_rowsPerBlock), 0)))
+            return false;
+        m_status.reset(new SQLUSMALLINT[m_rowsPerBlock]);
+        SQLSetStmtAttr(h, SQL_ATTR_ROWS_FETCHED_PTR, &m_fetched, 0);
+        SQLSetStmtAttr(h, SQL_ATTR_ROW_STATUS_PTR, m_status.get(), 0);
+        for (size_t i = 0; i < m_columns.size(); ++i) {
+            Column& c = m_columns[i];
+            c.data.reset(new char[size_t(c.width) * m_rowsPerBlock]);
+            c.indicators.reset(new SQLLEN[m_rowsPerBlock]);
+            if (!SQL_SUCCEEDED(SQLBindCol(h, SQLUSMALLINT(i + 1), c.cType, c.data.get(), c.width,
+                                          c.indicators.get())))
+                return false;
+        }
+        return true;
+    }
+
+    bool fetchAll(SQLHSTMT h, QVector<QVector<QVariant>>& rows, bool& overflow) {
+        for (;;) {
+            m_fetched = 0;
+            // SQLFetchScroll: FreeTDS's SQLFetch keeps to one row at a time for an environment
+            // that is not exactly ODBC 3.0 (Qt's), whatever the row array size says.
+            const SQLRETURN r = SQLFetchScroll(h, SQL_FETCH_NEXT, 0);
+            if (r == SQL_NO_DATA) return true;
+            if (!SQL_SUCCEEDED(r)) return false;
+            // Room for a further block at a time would copy every row again per block.
+            if (rows.capacity() < rows.size() + qsizetype(m_fetched))
+                rows.reserve(qMax(2 * rows.capacity(), rows.size() + qsizetype(m_fetched)));
+            for (SQLULEN row = 0; row < m_fetched; ++row) {
+                if (m_status[row] == SQL_ROW_ERROR) return false;
+                QVector<QVariant> values(qsizetype(m_columns.size()));
+                for (size_t i = 0; i < m_columns.size(); ++i)
+                    if (!value(m_columns[i], row, values[qsizetype(i)])) {
+                        overflow = true;
+                        return false;
+                    }
+                rows.push_back(std::move(values));
+            }
+        }
+    }
+
+    // The cell as Statement::read gives it. False when a text was cut.
+    static bool value(const Column& c, SQLULEN row, QVariant& out) {
+        const SQLLEN indicator = c.indicators[row];
+        if (indicator == SQL_NULL_DATA) {
+            out = QVariant();
+            return true;
+        }
+        const char* p = c.data.get() + size_t(c.width) * row;
+        const auto as = [p](auto v) {
+            std::memcpy(&v, p, sizeof v);
+            return v;
+        };
+        switch (c.type) {
+        case QMetaType::Int: out = QVariant(int(as(SQLINTEGER()))); return true;
+        case QMetaType::UInt: out = QVariant(uint(as(SQLUINTEGER()))); return true;
+        case QMetaType::LongLong: out = QVariant(qlonglong(as(SQLBIGINT()))); return true;
+        case QMetaType::ULongLong: out = QVariant(qulonglong(as(SQLUBIGINT()))); return true;
+        case QMetaType::Double: out = QVariant(double(as(SQLDOUBLE()))); return true;
+        case QMetaType::QDate: {
+            const auto v = as(SQL_DATE_STRUCT());
+            out = QVariant(QDate(v.year, v.month, v.day));
+            return true;
+        }
+        case QMetaType::QTime: {
+            const auto v = as(SQL_TIME_STRUCT());
+            out = QVariant(QTime(v.hour, v.minute, v.second));
+            return true;
+        }
+        case QMetaType::QDateTime: {
+            const auto v = as(SQL_TIMESTAMP_STRUCT());
+            out = QVariant(QDateTime(QDate(v.year, v.month, v.day),
+                                     QTime(v.hour, v.minute, v.second, int(v.fraction / 1000000))));
+            return true;
+        }
+        default: {
+            if (indicator == SQL_NO_TOTAL || indicator > c.width - SQLLEN(sizeof(SQLWCHAR)))
+                return false;
+            out = QVariant(QString::fromUtf16(reinterpret_cast<const char16_t*>(p),
+                                              indicator / SQLLEN(sizeof(SQLWCHAR))));
+            return true;
+        }
+        }
+    }
+};
+
+
+// Reads the current result of the statement: into `result` when `keep` (the first result with
+// columns), else its rows are fetched and dropped, so that an error among them is still seen.
+// False on a driver error; a text longer than its column's declared size adds its own message.
+bool readResult(Statement& st, SQLSMALLINT count, bool keep, ResultData& result, Diagnostics& error,
+                BoundRows& block) {
+    SQLHSTMT h = st.handle();
+    if (keep) {
+        QVector<SQLULEN> sizes;
+        if (!st.describe(count, result.columns, result.types, sizes)) return false;
+        QVector<int> typeIds;
+        for (const QMetaType& t : std::as_const(result.types)) typeIds << t.id();
+        if (block.plan(typeIds, sizes)) {
+            bool overflow = false;
+            const bool ok = block.readAll(h, result.rows, overflow);
+            if (overflow)
+                error.messages << QStringLiteral("A text value was longer than its column's declared size");
+            return ok;
+        }
+        for (;;) {
+            const SQLRETURN r = SQLFetch(h);
+            if (r == SQL_NO_DATA) return true;
+            if (!SQL_SUCCEEDED(r)) return false;
+            QVector<QVariant> row(count);
+            for (SQLSMALLINT c = 0; c < count; ++c)
+                if (!st.read(SQLUSMALLINT(c + 1), typeIds[c], row[c])) return false;
+            result.rows.push_back(std::move(row));
+        }
+    }
+    for (;;) {
+        const SQLRETURN r = SQLFetch(h);
+        if (r == SQL_NO_DATA) return true;
+        if (!SQL_SUCCEEDED(r)) return false;
+    }
+}
+
+// Runs the text as one batch and reads every result of it, so that an error in a later statement
+// is reported instead of being left behind for the next statement. False on a driver error.
+bool runBatch(Statement& st, const QString& sql, int queryTimeout, bool wantRows, ResultData& result,
+              Diagnostics& error) {
+    SQLHSTMT h = st.handle();
+    SQLSetStmtAttr(h, SQL_ATTR_CURSOR_TYPE, reinterpret_cast<SQLPOINTER>(SQL_CURSOR_FORWARD_ONLY),
+                   SQL_IS_UINTEGER);
+    // The driver cancels the statement when the server has not answered in time and reports
+    // "Timeout expired"; the connection stays usable.
+    SQLSetStmtAttr(h, SQL_ATTR_QUERY_TIMEOUT, reinterpret_cast<SQLPOINTER>(SQLULEN(queryTimeout)),
+                   SQL_IS_UINTEGER);
+    SQLRETURN r = SQLExecDirectW(
+        h, reinterpret_cast<SQLWCHAR*>(const_cast<char16_t*>(reinterpret_cast<const char16_t*>(sql.utf16()))),
+        SQLINTEGER(sql.size()));
+    if (!SQL_SUCCEEDED(r) && r != SQL_NO_DATA) return false;
+    bool haveResult = false;
+    // Outlives every fetch into its buffers: once this function returns, the statement is only
+    // asked for its diagnostics and freed.
+    BoundRows block;
+    for (;;) {
+        SQLSMALLINT count = 0;
+        if (!SQL_SUCCEEDED(SQLNumResultCols(h, &count))) count = 0;
+        if (count > 0) {
+            const bool keep = !haveResult && wantRows;
+            haveResult = haveResult || keep;
+            if (!readResult(st, count, keep, result, error, block)) return false;
+        } else {
+            SQLLEN affected = -1;
+            if (SQL_SUCCEEDED(SQLRowCount(h, &affected)) && affected >= 0)
+                result.rowsAffected = int(affected);
+        }
+        r = SQLMoreResults(h);
+        if (r == SQL_NO_DATA) return true;
+        if (!SQL_SUCCEEDED(r)) return false;
+        block.unbind(h);
+    }
+}
+
 }  // namespace
 
 bool Connection::linkIsDead() const {
@@ -330,61 +584,11 @@ ResultData Connection::execute(const QString& sql, bool wantRows) {
         if (!h) {
             error.collect(SQL_HANDLE_DBC, dbc);
             if (error.messages.isEmpty()) error.messages << QStringLiteral("Cannot allocate a statement");
-        } else {
-            SQLSetStmtAttr(h, SQL_ATTR_CURSOR_TYPE, reinterpret_cast<SQLPOINTER>(SQL_CURSOR_FORWARD_ONLY),
-                           SQL_IS_UINTEGER);
-            // The driver cancels the statement when the server has not answered in time and
-            // reports "Timeout expired"; the connection stays usable.
-            SQLSetStmtAttr(h, SQL_ATTR_QUERY_TIMEOUT, reinterpret_cast<SQLPOINTER>(SQLULEN(m_queryTimeout)),
-                           SQL_IS_UINTEGER);
-            SQLRETURN r = SQLExecDirectW(
-                h, reinterpret_cast<SQLWCHAR*>(const_cast<char16_t*>(reinterpret_cast<const char16_t*>(sql.utf16()))),
-                SQLINTEGER(sql.size()));
-            bool ok = SQL_SUCCEEDED(r) || r == SQL_NO_DATA;
-            bool haveResult = false;
-            while (ok) {
-                SQLSMALLINT count = 0;
-                if (!SQL_SUCCEEDED(SQLNumResultCols(h, &count))) count = 0;
-                if (count > 0) {
-                    const bool keep = !haveResult && wantRows;
-                    QVector<int> typeIds;
-                    if (keep) {
-                        haveResult = true;
-                        ok = st.describe(count, result.columns, result.types);
-                        for (const QMetaType& t : std::as_const(result.types)) typeIds << t.id();
-                    }
-                    // Every row is fetched even when not kept, so an error among them is seen.
-                    while (ok) {
-                        r = SQLFetch(h);
-                        if (r == SQL_NO_DATA) break;
-                        if (!SQL_SUCCEEDED(r)) {
-                            ok = false;
-                            break;
-                        }
-                        if (!keep) continue;
-                        QVector<QVariant> row(count);
-                        for (SQLSMALLINT c = 0; c < count && ok; ++c)
-                            ok = st.read(SQLUSMALLINT(c + 1), typeIds[c], row[c]);
-                        result.rows.push_back(std::move(row));
-                    }
-                    if (!ok) break;
-                } else {
-                    SQLLEN affected = -1;
-                    if (SQL_SUCCEEDED(SQLRowCount(h, &affected)) && affected >= 0)
-                        result.rowsAffected = int(affected);
-                }
-                // Every further result of the batch is read, so an error in a later statement
-                // is reported instead of being left behind for the next statement.
-                r = SQLMoreResults(h);
-                if (r == SQL_NO_DATA) break;
-                ok = SQL_SUCCEEDED(r);
-            }
-            if (!ok) {
-                error.collect(SQL_HANDLE_DBC, dbc);
-                error.collect(SQL_HANDLE_STMT, h);
-                if (error.messages.isEmpty())
-                    error.messages << QStringLiteral("The statement failed without a message from the driver");
-            }
+        } else if (!runBatch(st, sql, m_queryTimeout, wantRows, result, error)) {
+            error.collect(SQL_HANDLE_DBC, dbc);
+            error.collect(SQL_HANDLE_STMT, h);
+            if (error.messages.isEmpty())
+                error.messages << QStringLiteral("The statement failed without a message from the driver");
         }
         // Freed before any reconnect below, which would leave this handle dangling.
         st.release();
