@@ -10,7 +10,9 @@ bash scripts/install-deps.sh
 
 JOBS=$(nproc 2>/dev/null || echo 2)
 export QT_QPA_PLATFORM=offscreen
-export ASAN_OPTIONS=detect_leaks=0:abort_on_error=1
+export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
+# Leaks inside system libraries we cannot fix are suppressed one by one, each with its reason.
+export LSAN_OPTIONS=suppressions=$ROOT/tests/lsan.supp:print_suppressions=0
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 
 run_build() {  # dir, extra cmake args...
