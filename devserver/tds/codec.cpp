@@ -1,6 +1,7 @@
 #include "codec.h"
 
 #include <algorithm>
+#include <cassert>
 #include <cctype>
 #include <charconv>
 #include <cmath>
@@ -338,6 +339,16 @@ Bytes packetize(std::uint8_t type, const std::uint8_t* payload, std::size_t size
 // ---------------------------------------------------------------------------------------------
 // Requests
 
+namespace {
+// PRELOGIN option tokens.
+namespace prelogin {
+constexpr std::uint8_t Version = 0x00;
+constexpr std::uint8_t Encryption = 0x01;
+constexpr std::uint8_t Mars = 0x04;
+constexpr std::uint8_t Terminator = 0xFF;
+}  // namespace prelogin
+}  // namespace
+
 bool parsePreLogin(const Bytes& p, PreLoginRequest& out, std::string& error) {
     out = PreLoginRequest();
     std::size_t pos = 0;
@@ -347,7 +358,7 @@ bool parsePreLogin(const Bytes& p, PreLoginRequest& out, std::string& error) {
             return false;
         }
         const std::uint8_t token = p[pos];
-        if (token == 0xFF) return true;
+        if (token == prelogin::Terminator) return true;
         if (p.size() - pos < 5) {
             error = "PRELOGIN option truncated";
             return false;
@@ -359,21 +370,21 @@ bool parsePreLogin(const Bytes& p, PreLoginRequest& out, std::string& error) {
             return false;
         }
         switch (token) {
-            case 0x00:
+            case prelogin::Version:
                 if (len < 6) {
                     error = "PRELOGIN VERSION too short";
                     return false;
                 }
                 out.hasVersion = true;
                 break;
-            case 0x01:
+            case prelogin::Encryption:
                 if (len < 1) {
                     error = "PRELOGIN ENCRYPTION empty";
                     return false;
                 }
                 out.encryption = p[off];
                 break;
-            case 0x04:
+            case prelogin::Mars:
                 if (len >= 1) out.mars = p[off] != 0;
                 break;
             default: break;  // INSTOPT, THREADID, TRACEID, FEDAUTH...: not needed
@@ -529,158 +540,201 @@ bool parseRpcName(const Bytes& p, bool allHeaders, std::string& name, std::strin
 
 namespace {
 
-// Reads one RPC parameter at `pos`; false (with the reason) when it cannot be read.
-bool readRpcParam(const Bytes& p, std::size_t& pos, RpcParam& out, std::string& error) {
-    const std::size_t size = p.size();
-    auto need = [&](std::size_t n) {
-        if (size - pos < n) {
+// A read position in an RPC request that reports running past its end.
+struct ParamCursor {
+    const Bytes& p;
+    std::size_t& pos;
+    std::string& error;
+    bool need(std::size_t n) {
+        if (p.size() - pos < n) {
             error = "parameter truncated";
             return false;
         }
         return true;
-    };
+    }
+};
+
+// Little-endian signed integer of `n` (1..8) bytes at `at`.
+std::int64_t readSignedLe(const Bytes& p, std::size_t at, std::size_t n) {
+    assert(n >= 1 && n <= 8 && at + n <= p.size());
+    std::uint64_t v = 0;
+    for (std::size_t i = 0; i < n; ++i) v |= static_cast<std::uint64_t>(p[at + i]) << (8 * i);
+    if (n < 8 && (v >> (8 * n - 1)) & 1) v |= ~std::uint64_t{0} << (8 * n);  // sign-extend
+    return static_cast<std::int64_t>(v);
+}
+
+bool isUnicodeType(std::uint8_t t) {
+    return t == dtype::NVarChar || t == dtype::NChar || t == dtype::NText;
+}
+bool isCollatedType(std::uint8_t t) {
+    return isUnicodeType(t) || t == dtype::BigVarChar || t == dtype::BigChar || t == dtype::Text;
+}
+
+// Byte size of a fixed-length type, 0 for a type that is not one.
+std::size_t fixedTypeSize(std::uint8_t t) {
+    switch (t) {
+        case dtype::Int1: case dtype::Bit: return 1;
+        case dtype::Int2: return 2;
+        case dtype::Int4: case dtype::DateTim4: case dtype::Flt4: case dtype::Money4: return 4;
+        case dtype::Money: case dtype::DateTime: case dtype::Flt8: case dtype::Int8: return 8;
+        default: return 0;
+    }
+}
+
+// Fixed length, no length byte: INT1, BIT, INT2, INT4, DATETIME4, REAL, MONEY, DATETIME, FLOAT,
+// MONEY4, INT8.
+bool readFixedParam(ParamCursor& c, std::size_t n, RpcParam& out) {
+    const std::uint8_t t = out.type;
+    if (!c.need(n)) return false;
+    if (t == dtype::Int1 || t == dtype::Int2 || t == dtype::Int4 || t == dtype::Int8) {
+        out.isInt = true;
+        out.intValue = readSignedLe(c.p, c.pos, n);
+        if (t == dtype::Int1) out.intValue &= 0xFF;  // INT1 is unsigned
+    }
+    c.pos += n;
+    return true;
+}
+
+// How many TYPE_INFO bytes a one-byte-length type has before its value's length.
+std::size_t byteLenInfoSize(std::uint8_t t) {
+    switch (t) {
+        case dtype::Decimal: case dtype::Numeric: case dtype::DecimalN: case dtype::NumericN:
+            return 3;  // maximum length, precision, scale
+        case dtype::Date: return 0;
+        default: return 1;  // maximum length (or, for TIME and the DATETIME2s, the scale)
+    }
+}
+
+// One-byte lengths: GUID, INTN, DECIMAL(N), NUMERIC(N), BITN, FLTN, MONEYN, DATETIMN, DATE,
+// TIME, DATETIME2, DATETIMEOFFSET.
+bool readByteLenParam(ParamCursor& c, RpcParam& out) {
+    const std::size_t info = byteLenInfoSize(out.type);
+    if (!c.need(info + 1)) return false;
+    c.pos += info;
+    const std::size_t n = c.p[c.pos++];
+    if (!c.need(n)) return false;
+    if (n == 0) {
+        out.isNull = true;
+    } else if (out.type == dtype::IntN) {
+        if (n != 1 && n != 2 && n != 4 && n != 8) {
+            c.error = "integer parameter has length " + std::to_string(n);
+            return false;
+        }
+        out.isInt = true;
+        out.intValue = readSignedLe(c.p, c.pos, n);
+        if (n == 1) out.intValue &= 0xFF;
+    }
+    c.pos += n;
+    return true;
+}
+
+// The chunks of a partially length-prefixed (PLP) value, after its total length.
+bool readPlpChunks(ParamCursor& c, Bytes& value) {
+    while (true) {
+        if (!c.need(4)) return false;
+        const std::size_t chunk = le32(&c.p[c.pos]);
+        c.pos += 4;
+        if (chunk == 0) return true;
+        if (!c.need(chunk)) return false;
+        value.insert(value.end(), c.p.begin() + static_cast<std::ptrdiff_t>(c.pos),
+                     c.p.begin() + static_cast<std::ptrdiff_t>(c.pos + chunk));
+        c.pos += chunk;
+    }
+}
+
+// A text parameter's bytes become its UTF-8 text when the type is a Unicode one.
+bool takeUnicodeText(ParamCursor& c, const std::uint8_t* data, std::size_t size, RpcParam& out) {
+    if (!isUnicodeType(out.type)) return true;
+    if (size % 2 != 0) {
+        c.error = "Unicode parameter has an odd number of bytes";
+        return false;
+    }
+    out.isUnicodeText = true;
+    out.text = utf16leToUtf8(data, size);
+    return true;
+}
+
+// Two-byte lengths: VARBINARY, VARCHAR, BINARY, CHAR, NVARCHAR, NCHAR; 0xFFFF as the maximum
+// length means the value comes in chunks (PLP).
+bool readUShortLenParam(ParamCursor& c, RpcParam& out) {
+    const std::size_t collation = isCollatedType(out.type) ? 5 : 0;
+    if (!c.need(2 + collation)) return false;
+    const std::size_t maxLen = le16(&c.p[c.pos]);
+    c.pos += 2 + collation;
+    Bytes value;
+    if (maxLen == 0xFFFF) {
+        if (!c.need(8)) return false;
+        const std::uint64_t total = le32(&c.p[c.pos]) | (std::uint64_t{le32(&c.p[c.pos + 4])} << 32);
+        c.pos += 8;
+        if (total == ~std::uint64_t{0}) {
+            out.isNull = true;
+            return true;
+        }
+        if (!readPlpChunks(c, value)) return false;
+    } else {
+        if (!c.need(2)) return false;
+        const std::size_t n = le16(&c.p[c.pos]);
+        c.pos += 2;
+        if (n == 0xFFFF) {
+            out.isNull = true;
+            return true;
+        }
+        if (!c.need(n)) return false;
+        value.assign(c.p.begin() + static_cast<std::ptrdiff_t>(c.pos),
+                     c.p.begin() + static_cast<std::ptrdiff_t>(c.pos + n));
+        c.pos += n;
+    }
+    return takeUnicodeText(c, value.data(), value.size(), out);
+}
+
+// Four-byte lengths: IMAGE, TEXT, NTEXT (in a request the value is length + bytes).
+bool readLongLenParam(ParamCursor& c, RpcParam& out) {
+    const std::size_t collation = isCollatedType(out.type) ? 5 : 0;
+    if (!c.need(4 + collation + 4)) return false;
+    c.pos += 4 + collation;
+    const std::uint32_t n = le32(&c.p[c.pos]);
+    c.pos += 4;
+    if (n == 0xFFFFFFFFu) {
+        out.isNull = true;
+        return true;
+    }
+    if (!c.need(n)) return false;
+    if (!takeUnicodeText(c, c.p.data() + c.pos, n, out)) return false;
+    c.pos += n;
+    return true;
+}
+
+// Reads one RPC parameter at `pos`; false (with the reason) when it cannot be read.
+bool readRpcParam(const Bytes& p, std::size_t& pos, RpcParam& out, std::string& error) {
+    ParamCursor c{p, pos, error};
     out = RpcParam();
-    if (!need(1)) return false;
+    if (!c.need(1)) return false;
     const std::size_t nameChars = p[pos++];
-    if (!need(nameChars * 2 + 2)) return false;
+    if (!c.need(nameChars * 2 + 2)) return false;
     out.name = utf16leToUtf8(&p[pos], nameChars * 2);
     pos += nameChars * 2;
     out.status = p[pos++];
     out.type = p[pos++];
     const std::uint8_t t = out.type;
-    auto readInt = [&](std::size_t n) {
-        std::uint64_t v = 0;
-        for (std::size_t i = 0; i < n; ++i) v |= static_cast<std::uint64_t>(p[pos + i]) << (8 * i);
-        if (n < 8 && (v >> (8 * n - 1)) & 1) v |= ~std::uint64_t{0} << (8 * n);  // sign-extend
-        out.intValue = static_cast<std::int64_t>(v);
-    };
-    const bool unicode = t == 0xE7 || t == 0xEF || t == 0x63;
-    const bool collated = unicode || t == 0xA7 || t == 0xAF || t == 0x23;
     switch (t) {
-        // Fixed length, no length byte: NULL, INT1, BIT, INT2, INT4, DATETIME4, REAL, MONEY,
-        // DATETIME, FLOAT, MONEY4, INT8.
-        case 0x1F: out.isNull = true; return true;
-        case 0x30: case 0x32: case 0x34: case 0x38: case 0x3A: case 0x3B: case 0x3C: case 0x3D:
-        case 0x3E: case 0x7A: case 0x7F: {
-            std::size_t n = 0;
-            switch (t) {
-                case 0x30: case 0x32: n = 1; break;
-                case 0x34: n = 2; break;
-                case 0x38: case 0x3A: case 0x3B: case 0x7A: n = 4; break;
-                default: n = 8; break;
-            }
-            if (!need(n)) return false;
-            if (t == 0x30 || t == 0x34 || t == 0x38 || t == 0x7F) {
-                out.isInt = true;
-                readInt(n);
-                if (t == 0x30) out.intValue &= 0xFF;  // INT1 is unsigned
-            }
-            pos += n;
-            return true;
-        }
-        // One-byte lengths: GUID, INTN, DECIMAL(N), NUMERIC(N), BITN, FLTN, MONEYN, DATETIMN,
-        // DATE, TIME, DATETIME2, DATETIMEOFFSET.
-        case 0x24: case 0x26: case 0x37: case 0x3F: case 0x68: case 0x6A: case 0x6C: case 0x6D:
-        case 0x6E: case 0x6F: case 0x28: case 0x29: case 0x2A: case 0x2B: {
-            std::size_t info = 1;  // maximum length
-            if (t == 0x37 || t == 0x3F || t == 0x6A || t == 0x6C) info = 3;  // + precision, scale
-            else if (t == 0x28) info = 0;
-            else if (t == 0x29 || t == 0x2A || t == 0x2B) info = 1;  // scale only
-            if (!need(info + 1)) return false;
-            pos += info;
-            const std::size_t n = p[pos++];
-            if (!need(n)) return false;
-            if (n == 0) {
-                out.isNull = true;
-            } else if (t == 0x26) {
-                if (n != 1 && n != 2 && n != 4 && n != 8) {
-                    error = "integer parameter has length " + std::to_string(n);
-                    return false;
-                }
-                out.isInt = true;
-                readInt(n);
-                if (n == 1) out.intValue &= 0xFF;
-            }
-            pos += n;
-            return true;
-        }
-        // Two-byte lengths: VARBINARY, VARCHAR, BINARY, CHAR, NVARCHAR, NCHAR; 0xFFFF as the
-        // maximum length means the value comes in chunks (PLP).
-        case 0xA5: case 0xA7: case 0xAD: case 0xAF: case 0xE7: case 0xEF: {
-            if (!need(2 + (collated ? 5 : 0))) return false;
-            const std::size_t maxLen = le16(&p[pos]);
-            pos += 2 + (collated ? 5 : 0);
-            Bytes value;
-            if (maxLen == 0xFFFF) {
-                if (!need(8)) return false;
-                const std::uint64_t total = le32(&p[pos]) | (std::uint64_t{le32(&p[pos + 4])} << 32);
-                pos += 8;
-                if (total == ~std::uint64_t{0}) {
-                    out.isNull = true;
-                    return true;
-                }
-                while (true) {
-                    if (!need(4)) return false;
-                    const std::size_t chunk = le32(&p[pos]);
-                    pos += 4;
-                    if (chunk == 0) break;
-                    if (!need(chunk)) return false;
-                    value.insert(value.end(), p.begin() + static_cast<std::ptrdiff_t>(pos),
-                                 p.begin() + static_cast<std::ptrdiff_t>(pos + chunk));
-                    pos += chunk;
-                }
-            } else {
-                if (!need(2)) return false;
-                const std::size_t n = le16(&p[pos]);
-                pos += 2;
-                if (n == 0xFFFF) {
-                    out.isNull = true;
-                    return true;
-                }
-                if (!need(n)) return false;
-                value.assign(p.begin() + static_cast<std::ptrdiff_t>(pos),
-                             p.begin() + static_cast<std::ptrdiff_t>(pos + n));
-                pos += n;
-            }
-            if (unicode) {
-                if (value.size() % 2 != 0) {
-                    error = "Unicode parameter has an odd number of bytes";
-                    return false;
-                }
-                out.isUnicodeText = true;
-                out.text = utf16leToUtf8(value.data(), value.size());
-            }
-            return true;
-        }
-        // Four-byte lengths: IMAGE, TEXT, NTEXT (in a request the value is length + bytes).
-        case 0x22: case 0x23: case 0x63: {
-            if (!need(4 + (collated ? 5 : 0) + 4)) return false;
-            pos += 4 + (collated ? 5 : 0);
-            const std::uint32_t n = le32(&p[pos]);
-            pos += 4;
-            if (n == 0xFFFFFFFFu) {
-                out.isNull = true;
-                return true;
-            }
-            if (!need(n)) return false;
-            if (unicode) {
-                if (n % 2 != 0) {
-                    error = "Unicode parameter has an odd number of bytes";
-                    return false;
-                }
-                out.isUnicodeText = true;
-                out.text = utf16leToUtf8(&p[pos], n);
-            }
-            pos += n;
-            return true;
-        }
-        default: {
-            char buf[48];
-            std::snprintf(buf, sizeof buf, "parameter of type 0x%02x", t);
-            error = buf;
-            return false;
-        }
+        case dtype::Null: out.isNull = true; return true;
+        case dtype::Guid: case dtype::IntN: case dtype::Decimal: case dtype::Numeric:
+        case dtype::BitN: case dtype::DecimalN: case dtype::NumericN: case dtype::FltN:
+        case dtype::MoneyN: case dtype::DateTimeN: case dtype::Date: case dtype::Time:
+        case dtype::DateTime2: case dtype::DateTimeOffset:
+            return readByteLenParam(c, out);
+        case dtype::BigVarBinary: case dtype::BigVarChar: case dtype::BigBinary:
+        case dtype::BigChar: case dtype::NVarChar: case dtype::NChar:
+            return readUShortLenParam(c, out);
+        case dtype::Image: case dtype::Text: case dtype::NText:
+            return readLongLenParam(c, out);
+        default: break;
     }
+    if (const std::size_t n = fixedTypeSize(t); n != 0) return readFixedParam(c, n, out);
+    char buf[48];
+    std::snprintf(buf, sizeof buf, "parameter of type 0x%02x", t);
+    error = buf;
+    return false;
 }
 
 bool isBlank(const std::string& s) {
@@ -831,45 +885,67 @@ std::uint32_t negotiatedPacketSize(std::uint32_t asked) {
 // ---------------------------------------------------------------------------------------------
 // Values
 
-bool parseDateTime(const std::string& raw, std::int32_t& days, std::uint32_t& ticks) {
-    const std::string s = trim(raw);
-    unsigned y, mo, d;
+namespace {
+
+bool isLeapYear(unsigned y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
+
+// "YYYY-MM-DD" at the start of `s`, a real calendar day.
+bool parseDatePart(const std::string& s, unsigned& y, unsigned& mo, unsigned& d) {
     if (!digitsAt(s, 0, 4, y) || s.size() < 10 || s[4] != '-' || !digitsAt(s, 5, 2, mo) ||
         s[7] != '-' || !digitsAt(s, 8, 2, d))
         return false;
     static const unsigned kMonth[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-    const bool leap = (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
-    if (mo < 1 || mo > 12 || d < 1 || d > kMonth[mo - 1] + ((mo == 2 && leap) ? 1u : 0u))
-        return false;
+    return mo >= 1 && mo <= 12 && d >= 1 &&
+           d <= kMonth[mo - 1] + ((mo == 2 && isLeapYear(y)) ? 1u : 0u);
+}
+
+// ".fff..." from `pos` to the end of `s`: at least one digit, kept to 100 ns.
+bool parseFraction(const std::string& s, std::size_t pos, std::uint64_t& frac7) {
+    if (s[pos] != '.') return false;
+    ++pos;
+    std::size_t nd = 0;
+    while (pos < s.size()) {
+        char c = s[pos++];
+        if (c < '0' || c > '9') return false;
+        if (nd < 7) frac7 = frac7 * 10 + static_cast<unsigned>(c - '0');
+        ++nd;
+    }
+    if (nd == 0) return false;
+    for (std::size_t k = nd; k < 7; ++k) frac7 *= 10;
+    return true;
+}
+
+struct TimeOfDay {
     unsigned hh = 0, mi = 0, ss = 0;
     std::uint64_t frac7 = 0;  // fraction of a second in 100 ns
-    std::size_t pos = 10;
+};
+
+// "( |T)HH:MM[:SS[.fff]]" from `pos` to the end of `s` (nothing at all is midnight).
+bool parseTimePart(const std::string& s, std::size_t pos, TimeOfDay& t) {
+    if (pos >= s.size()) return true;
+    if ((s[pos] != ' ' && s[pos] != 'T') || !digitsAt(s, pos + 1, 2, t.hh) ||
+        pos + 3 >= s.size() || s[pos + 3] != ':' || !digitsAt(s, pos + 4, 2, t.mi))
+        return false;
+    pos += 6;
     if (pos < s.size()) {
-        if ((s[pos] != ' ' && s[pos] != 'T') || !digitsAt(s, pos + 1, 2, hh) ||
-            pos + 3 >= s.size() || s[pos + 3] != ':' || !digitsAt(s, pos + 4, 2, mi))
-            return false;
-        pos += 6;
-        if (pos < s.size()) {
-            if (s[pos] != ':' || !digitsAt(s, pos + 1, 2, ss)) return false;
-            pos += 3;
-            if (pos < s.size()) {
-                if (s[pos] != '.') return false;
-                ++pos;
-                std::size_t nd = 0;
-                while (pos < s.size()) {
-                    char c = s[pos++];
-                    if (c < '0' || c > '9') return false;
-                    if (nd < 7) frac7 = frac7 * 10 + static_cast<unsigned>(c - '0');
-                    ++nd;
-                }
-                if (nd == 0) return false;
-                for (std::size_t k = nd; k < 7; ++k) frac7 *= 10;
-            }
-        }
-        if (hh > 23 || mi > 59 || ss > 59) return false;
+        if (s[pos] != ':' || !digitsAt(s, pos + 1, 2, t.ss)) return false;
+        pos += 3;
+        if (pos < s.size() && !parseFraction(s, pos, t.frac7)) return false;
     }
+    return t.hh <= 23 && t.mi <= 59 && t.ss <= 59;
+}
+
+}  // namespace
+
+bool parseDateTime(const std::string& raw, std::int32_t& days, std::uint32_t& ticks) {
+    const std::string s = trim(raw);
+    unsigned y, mo, d;
+    if (!parseDatePart(s, y, mo, d)) return false;
+    TimeOfDay tod;
+    if (!parseTimePart(s, 10, tod)) return false;
     std::int64_t dayCount = daysFromCivil(y, mo, d) - kDay1900;
-    std::uint64_t t = (hh * 3600u + mi * 60u + ss) * 300ull + (frac7 * 300 + 5000000) / 10000000;
+    std::uint64_t t = (tod.hh * 3600u + tod.mi * 60u + tod.ss) * 300ull +
+                      (tod.frac7 * 300 + 5000000) / 10000000;
     if (t >= kTicksPerDay) {
         t -= kTicksPerDay;
         ++dayCount;
@@ -882,14 +958,14 @@ bool parseDateTime(const std::string& raw, std::int32_t& days, std::uint32_t& ti
 
 void appendTypeInfo(Bytes& out, const Column& c, const std::uint8_t collation[5]) {
     switch (c.type) {
-        case ColType::Int: put8(out, 0x26); put8(out, 4); break;
-        case ColType::BigInt: put8(out, 0x26); put8(out, 8); break;
-        case ColType::Bit: put8(out, 0x68); put8(out, 1); break;
-        case ColType::Float: put8(out, 0x6D); put8(out, 8); break;
-        case ColType::DateTime: put8(out, 0x6F); put8(out, 8); break;
+        case ColType::Int: put8(out, dtype::IntN); put8(out, 4); break;
+        case ColType::BigInt: put8(out, dtype::IntN); put8(out, 8); break;
+        case ColType::Bit: put8(out, dtype::BitN); put8(out, 1); break;
+        case ColType::Float: put8(out, dtype::FltN); put8(out, 8); break;
+        case ColType::DateTime: put8(out, dtype::DateTimeN); put8(out, 8); break;
         case ColType::NVarChar: {
             const int chars = std::clamp(c.maxChars, 1, 4000);
-            put8(out, 0xE7);
+            put8(out, dtype::NVarChar);
             put16(out, static_cast<std::uint16_t>(chars * 2));
             out.insert(out.end(), collation, collation + 5);
             break;
@@ -897,119 +973,142 @@ void appendTypeInfo(Bytes& out, const Column& c, const std::uint8_t collation[5]
     }
 }
 
+namespace {
+
+// The one-byte length of a NULL in the nullable (…N) types.
+void putNullByteLen(Bytes& out) { put8(out, 0); }
+
+void appendIntValue(Bytes& out, const Column& c, const Value& v) {
+    std::int64_t i;
+    if (std::holds_alternative<std::monostate>(v) || !toInt64(v, i) ||
+        (c.type == ColType::Int && (i < std::numeric_limits<std::int32_t>::min() ||
+                                    i > std::numeric_limits<std::int32_t>::max()))) {
+        putNullByteLen(out);
+        return;
+    }
+    if (c.type == ColType::Int) {
+        put8(out, 4);
+        put32(out, static_cast<std::uint32_t>(static_cast<std::int32_t>(i)));
+    } else {
+        put8(out, 8);
+        put64(out, static_cast<std::uint64_t>(i));
+    }
+}
+
+// A bit from a text: "true"/"false" in any case, else a whole number.
+bool textToBit(const std::string& text, std::int64_t& i) {
+    std::string t = trim(text);
+    for (auto& ch : t) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+    if (t == "true") {
+        i = 1;
+        return true;
+    }
+    if (t == "false") {
+        i = 0;
+        return true;
+    }
+    return parseInt64(t, i);
+}
+
+void appendBitValue(Bytes& out, const Value& v) {
+    std::int64_t i = 0;
+    bool ok = false;
+    if (auto d = std::get_if<double>(&v)) {
+        ok = std::isfinite(*d);
+        i = *d != 0.0;
+    } else if (auto s = std::get_if<std::string>(&v)) {
+        ok = textToBit(*s, i);
+    } else if (!std::holds_alternative<std::monostate>(v)) {
+        ok = toInt64(v, i);
+    }
+    if (!ok) {
+        putNullByteLen(out);
+        return;
+    }
+    put8(out, 1);
+    put8(out, i != 0 ? 1 : 0);
+}
+
+void appendFloatValue(Bytes& out, const Value& v) {
+    double d = 0;
+    bool ok = false;
+    if (auto i = std::get_if<std::int64_t>(&v)) ok = true, d = static_cast<double>(*i);
+    else if (auto f = std::get_if<double>(&v)) ok = std::isfinite(*f), d = *f;
+    else if (auto s = std::get_if<std::string>(&v)) ok = parseDouble(*s, d);
+    if (!ok) {
+        putNullByteLen(out);
+        return;
+    }
+    std::uint64_t bits;
+    std::memcpy(&bits, &d, sizeof bits);
+    put8(out, 8);
+    put64(out, bits);
+}
+
+// A number converts as days since 1900-01-01, as on the server.
+bool numberToDateTime(double n, std::int32_t& days, std::uint32_t& ticks) {
+    if (!std::isfinite(n)) return false;
+    double whole = std::floor(n);
+    std::int64_t dd = static_cast<std::int64_t>(std::clamp(whole, -1e9, 1e9));
+    std::uint64_t t = static_cast<std::uint64_t>(std::llround((n - whole) * kTicksPerDay));
+    if (t >= kTicksPerDay) t -= kTicksPerDay, ++dd;
+    if (dd < kMinDays || dd > kMaxDays) return false;
+    days = static_cast<std::int32_t>(dd);
+    ticks = static_cast<std::uint32_t>(t);
+    return true;
+}
+
+void appendDateTimeValue(Bytes& out, const Value& v) {
+    std::int32_t days = 0;
+    std::uint32_t ticks = 0;
+    bool ok = false;
+    if (auto s = std::get_if<std::string>(&v)) {
+        ok = parseDateTime(*s, days, ticks);
+    } else if (auto i = std::get_if<std::int64_t>(&v)) {
+        ok = numberToDateTime(static_cast<double>(*i), days, ticks);
+    } else if (auto f = std::get_if<double>(&v)) {
+        ok = numberToDateTime(*f, days, ticks);
+    }
+    if (!ok) {
+        putNullByteLen(out);
+        return;
+    }
+    put8(out, 8);
+    put32(out, static_cast<std::uint32_t>(days));
+    put32(out, ticks);
+}
+
+void appendTextValue(Bytes& out, const Column& c, const Value& v) {
+    std::string text;
+    if (std::holds_alternative<std::monostate>(v)) {
+        put16(out, 0xFFFF);  // NULL in a two-byte-length type
+        return;
+    }
+    if (auto i = std::get_if<std::int64_t>(&v)) {
+        text = std::to_string(*i);
+    } else if (auto d = std::get_if<double>(&v)) {
+        char buf[64];
+        auto r = std::to_chars(buf, buf + sizeof buf, *d);
+        text.assign(buf, r.ptr);
+    } else {
+        text = std::get<std::string>(v);
+    }
+    const std::size_t maxUnits = static_cast<std::size_t>(std::clamp(c.maxChars, 1, 4000));
+    std::u16string u = truncateUtf16(utf8ToUtf16(text), maxUnits);
+    put16(out, static_cast<std::uint16_t>(u.size() * 2));
+    appendUtf16le(out, u);
+}
+
+}  // namespace
+
 void appendValue(Bytes& out, const Column& c, const Value& v) {
-    const bool isNull = std::holds_alternative<std::monostate>(v);
     switch (c.type) {
         case ColType::Int:
-        case ColType::BigInt: {
-            std::int64_t i;
-            if (isNull || !toInt64(v, i) ||
-                (c.type == ColType::Int && (i < std::numeric_limits<std::int32_t>::min() ||
-                                            i > std::numeric_limits<std::int32_t>::max()))) {
-                put8(out, 0);
-                return;
-            }
-            if (c.type == ColType::Int) {
-                put8(out, 4);
-                put32(out, static_cast<std::uint32_t>(static_cast<std::int32_t>(i)));
-            } else {
-                put8(out, 8);
-                put64(out, static_cast<std::uint64_t>(i));
-            }
-            return;
-        }
-        case ColType::Bit: {
-            std::int64_t i = 0;
-            bool ok = false;
-            if (auto d = std::get_if<double>(&v)) {
-                ok = std::isfinite(*d);
-                i = *d != 0.0;
-            } else if (auto s = std::get_if<std::string>(&v)) {
-                std::string t = trim(*s);
-                for (auto& ch : t) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
-                if (t == "true") ok = true, i = 1;
-                else if (t == "false") ok = true, i = 0;
-                else ok = parseInt64(t, i);
-            } else if (!isNull) {
-                ok = toInt64(v, i);
-            }
-            if (!ok) {
-                put8(out, 0);
-                return;
-            }
-            put8(out, 1);
-            put8(out, i != 0 ? 1 : 0);
-            return;
-        }
-        case ColType::Float: {
-            double d = 0;
-            bool ok = false;
-            if (auto i = std::get_if<std::int64_t>(&v)) ok = true, d = static_cast<double>(*i);
-            else if (auto f = std::get_if<double>(&v)) ok = std::isfinite(*f), d = *f;
-            else if (auto s = std::get_if<std::string>(&v)) ok = parseDouble(*s, d);
-            if (!ok) {
-                put8(out, 0);
-                return;
-            }
-            std::uint64_t bits;
-            std::memcpy(&bits, &d, sizeof bits);
-            put8(out, 8);
-            put64(out, bits);
-            return;
-        }
-        case ColType::DateTime: {
-            std::int32_t days = 0;
-            std::uint32_t ticks = 0;
-            bool ok = false;
-            if (auto s = std::get_if<std::string>(&v)) {
-                ok = parseDateTime(*s, days, ticks);
-            } else if (!isNull) {
-                // A number converts as days since 1900-01-01, as on the server.
-                double n = 0;
-                if (auto i = std::get_if<std::int64_t>(&v)) n = static_cast<double>(*i);
-                else n = std::get<double>(v);
-                if (std::isfinite(n)) {
-                    double whole = std::floor(n);
-                    std::int64_t dd = static_cast<std::int64_t>(std::clamp(whole, -1e9, 1e9));
-                    std::uint64_t t = static_cast<std::uint64_t>(std::llround((n - whole) * kTicksPerDay));
-                    if (t >= kTicksPerDay) t -= kTicksPerDay, ++dd;
-                    if (dd >= kMinDays && dd <= kMaxDays) {
-                        ok = true;
-                        days = static_cast<std::int32_t>(dd);
-                        ticks = static_cast<std::uint32_t>(t);
-                    }
-                }
-            }
-            if (!ok) {
-                put8(out, 0);
-                return;
-            }
-            put8(out, 8);
-            put32(out, static_cast<std::uint32_t>(days));
-            put32(out, ticks);
-            return;
-        }
-        case ColType::NVarChar: {
-            std::string text;
-            if (isNull) {
-                put16(out, 0xFFFF);
-                return;
-            }
-            if (auto i = std::get_if<std::int64_t>(&v)) {
-                text = std::to_string(*i);
-            } else if (auto d = std::get_if<double>(&v)) {
-                char buf[64];
-                auto r = std::to_chars(buf, buf + sizeof buf, *d);
-                text.assign(buf, r.ptr);
-            } else {
-                text = std::get<std::string>(v);
-            }
-            const std::size_t maxUnits = static_cast<std::size_t>(std::clamp(c.maxChars, 1, 4000));
-            std::u16string u = truncateUtf16(utf8ToUtf16(text), maxUnits);
-            put16(out, static_cast<std::uint16_t>(u.size() * 2));
-            appendUtf16le(out, u);
-            return;
-        }
+        case ColType::BigInt: appendIntValue(out, c, v); return;
+        case ColType::Bit: appendBitValue(out, v); return;
+        case ColType::Float: appendFloatValue(out, v); return;
+        case ColType::DateTime: appendDateTimeValue(out, v); return;
+        case ColType::NVarChar: appendTextValue(out, c, v); return;
     }
 }
 
@@ -1026,7 +1125,7 @@ void ReplyBuilder::begin() { starts_.push_back(out_.size()); }
 void ReplyBuilder::envChange(std::uint8_t type, const std::string& newValue,
                              const std::string& oldValue) {
     begin();
-    put8(out_, 0xE3);
+    put8(out_, token::EnvChange);
     const std::size_t lenAt = out_.size();
     put16(out_, 0);
     put8(out_, type);
@@ -1037,9 +1136,9 @@ void ReplyBuilder::envChange(std::uint8_t type, const std::string& newValue,
 
 void ReplyBuilder::envCollation(const Collation& collation) {
     begin();
-    put8(out_, 0xE3);
+    put8(out_, token::EnvChange);
     put16(out_, 8);
-    put8(out_, 7);
+    put8(out_, envchange::SqlCollation);
     put8(out_, 5);
     out_.insert(out_.end(), collation.bytes, collation.bytes + 5);
     put8(out_, 0);
@@ -1047,9 +1146,9 @@ void ReplyBuilder::envCollation(const Collation& collation) {
 
 void ReplyBuilder::envBeginTran(std::uint64_t descriptor) {
     begin();
-    put8(out_, 0xE3);
+    put8(out_, token::EnvChange);
     put16(out_, 11);
-    put8(out_, 8);
+    put8(out_, envchange::BeginTran);
     put8(out_, 8);
     put64(out_, descriptor);
     put8(out_, 0);
@@ -1057,7 +1156,7 @@ void ReplyBuilder::envBeginTran(std::uint64_t descriptor) {
 
 void ReplyBuilder::envEndTran(std::uint8_t type, std::uint64_t descriptor) {
     begin();
-    put8(out_, 0xE3);
+    put8(out_, token::EnvChange);
     put16(out_, 11);
     put8(out_, type);
     put8(out_, 0);
@@ -1068,9 +1167,9 @@ void ReplyBuilder::envEndTran(std::uint8_t type, std::uint64_t descriptor) {
 void ReplyBuilder::loginAck() {
     begin();
     std::u16string name = truncateUtf16(utf8ToUtf16(identity_.name), 255);
-    put8(out_, 0xAD);
+    put8(out_, token::LoginAck);
     put16(out_, static_cast<std::uint16_t>(1 + 4 + 1 + name.size() * 2 + 4));
-    put8(out_, 0x01);
+    put8(out_, 0x01);  // interface: T-SQL
     for (int shift = 24; shift >= 0; shift -= 8) put8(out_, static_cast<std::uint8_t>(version_ >> shift));
     put8(out_, static_cast<std::uint8_t>(name.size()));
     appendUtf16le(out_, name);
@@ -1081,7 +1180,7 @@ void ReplyBuilder::message(const Message& m, bool isError) {
     begin();
     // The token length is 16 bits: keep the text well inside it.
     std::u16string text = truncateUtf16(utf8ToUtf16(m.text), 16000);
-    put8(out_, isError ? 0xAA : 0xAB);
+    put8(out_, isError ? token::Error : token::Info);
     const std::size_t lenAt = out_.size();
     put16(out_, 0);
     put32(out_, static_cast<std::uint32_t>(m.number));
@@ -1097,12 +1196,12 @@ void ReplyBuilder::message(const Message& m, bool isError) {
 
 void ReplyBuilder::colMetadata(const std::vector<Column>& columns) {
     begin();
-    put8(out_, 0x81);
+    put8(out_, token::ColMetadata);
     put16(out_, static_cast<std::uint16_t>(std::min<std::size_t>(columns.size(), 0xFFFE)));
     for (std::size_t i = 0; i < columns.size() && i < 0xFFFE; ++i) {
         if (wide()) put32(out_, 0);
         else put16(out_, 0);
-        put16(out_, 0x0009);  // nullable, updatability unknown
+        put16(out_, kColumnFlagsNullable);
         appendTypeInfo(out_, columns[i], identity_.collation.bytes);
         putBVarchar(out_, columns[i].name);
     }
@@ -1110,7 +1209,7 @@ void ReplyBuilder::colMetadata(const std::vector<Column>& columns) {
 
 void ReplyBuilder::row(const std::vector<Column>& columns, const std::vector<Value>& values) {
     begin();
-    put8(out_, 0xD1);
+    put8(out_, token::Row);
     static const Value kNull;
     for (std::size_t i = 0; i < columns.size() && i < 0xFFFE; ++i)
         appendValue(out_, columns[i], i < values.size() ? values[i] : kNull);
@@ -1129,14 +1228,14 @@ void ReplyBuilder::done(std::uint8_t token, std::uint16_t status, std::uint16_t 
 
 void ReplyBuilder::returnInt(std::uint16_t ordinal, const std::string& name, std::int32_t value) {
     begin();
-    put8(out_, 0xAC);
+    put8(out_, token::ReturnValue);
     put16(out_, ordinal);
     putBVarchar(out_, name);
-    put8(out_, 0x01);  // OUTPUT parameter
+    put8(out_, kParamOutput);
     if (wide()) put32(out_, 0);
     else put16(out_, 0);
-    put16(out_, 0x0009);  // nullable
-    put8(out_, 0x26);
+    put16(out_, kColumnFlagsNullable);
+    put8(out_, dtype::IntN);
     put8(out_, 4);
     put8(out_, 4);
     put32(out_, static_cast<std::uint32_t>(value));
@@ -1144,7 +1243,7 @@ void ReplyBuilder::returnInt(std::uint16_t ordinal, const std::string& name, std
 
 void ReplyBuilder::returnStatus(std::int32_t value) {
     begin();
-    put8(out_, 0x79);
+    put8(out_, token::ReturnStatus);
     put32(out_, static_cast<std::uint32_t>(value));
 }
 
@@ -1159,51 +1258,69 @@ Bytes ReplyBuilder::finish() {
     return std::move(out_);
 }
 
+namespace {
+
+constexpr std::uint16_t kCmdSelect = 0xC1;
+
+// The ENVCHANGE a statement's transaction change sends, keeping the session's descriptor.
+void writeTranChange(ReplyBuilder& reply, StatementOutcome::Tran tran,
+                     std::uint64_t& tranDescriptor, std::uint64_t& nextDescriptor) {
+    switch (tran) {
+        case StatementOutcome::Tran::Begin:
+            tranDescriptor = nextDescriptor++;
+            reply.envBeginTran(tranDescriptor);
+            break;
+        case StatementOutcome::Tran::Commit:
+        case StatementOutcome::Tran::Rollback:
+            reply.envEndTran(tran == StatementOutcome::Tran::Commit ? envchange::CommitTran
+                                                                    : envchange::RollbackTran,
+                             tranDescriptor);
+            tranDescriptor = 0;
+            break;
+        case StatementOutcome::Tran::None: break;
+    }
+}
+
+// One statement's result sets; true when the last one's DONE also closed the statement.
+bool writeResults(ReplyBuilder& reply, const StatementOutcome& st, std::uint8_t stmtDone) {
+    const std::uint16_t errorBit = st.failed ? done::Error : 0;
+    std::size_t lastResult = st.results.size();
+    for (std::size_t i = 0; i < st.results.size(); ++i)
+        if (!st.results[i].columns.empty()) lastResult = i;
+    bool closed = false;
+    for (std::size_t i = 0; i < st.results.size(); ++i) {
+        const ResultSet& rs = st.results[i];
+        if (rs.columns.empty()) continue;  // nothing a client could read
+        reply.colMetadata(rs.columns);
+        for (const auto& r : rs.rows) reply.row(rs.columns, r);
+        if (st.isProcedure) {
+            reply.done(kDoneInProc, done::Count, kCmdSelect, rs.rows.size());
+        } else if (i == lastResult && !st.hasRowCount) {
+            // A plain SELECT: its result's DONE is the statement's DONE.
+            reply.done(stmtDone, done::Count | errorBit, kCmdSelect, rs.rows.size());
+            closed = true;
+        } else {
+            reply.done(stmtDone, done::Count, kCmdSelect, rs.rows.size());
+        }
+    }
+    return closed;
+}
+
+}  // namespace
+
 void writeBatchOutcome(ReplyBuilder& reply, const BatchOutcome& outcome,
                        std::uint64_t& tranDescriptor, std::uint64_t& nextDescriptor,
                        bool insideRpc) {
-    constexpr std::uint16_t kCmdSelect = 0xC1;
     const std::uint8_t stmtDone = insideRpc ? kDoneInProc : kDone;
     const std::uint8_t procDone = insideRpc ? kDoneInProc : kDoneProc;
     for (const StatementOutcome& st : outcome.statements) {
-        switch (st.tran) {
-            case StatementOutcome::Tran::Begin:
-                tranDescriptor = nextDescriptor++;
-                reply.envBeginTran(tranDescriptor);
-                break;
-            case StatementOutcome::Tran::Commit:
-            case StatementOutcome::Tran::Rollback:
-                reply.envEndTran(st.tran == StatementOutcome::Tran::Commit ? 9 : 10, tranDescriptor);
-                tranDescriptor = 0;
-                break;
-            case StatementOutcome::Tran::None: break;
-        }
+        writeTranChange(reply, st.tran, tranDescriptor, nextDescriptor);
         for (const Message& m : st.messages) reply.message(m, m.severity > 10);
+        if (writeResults(reply, st, stmtDone)) continue;
         const std::uint16_t errorBit = st.failed ? done::Error : 0;
-        std::size_t lastResult = st.results.size();
-        for (std::size_t i = 0; i < st.results.size(); ++i)
-            if (!st.results[i].columns.empty()) lastResult = i;
-        bool closed = false;
-        for (std::size_t i = 0; i < st.results.size(); ++i) {
-            const ResultSet& rs = st.results[i];
-            if (rs.columns.empty()) continue;  // nothing a client could read
-            reply.colMetadata(rs.columns);
-            for (const auto& r : rs.rows) reply.row(rs.columns, r);
-            if (st.isProcedure) {
-                reply.done(kDoneInProc, done::Count, kCmdSelect, rs.rows.size());
-            } else if (i == lastResult && !st.hasRowCount) {
-                // A plain SELECT: its result's DONE is the statement's DONE.
-                reply.done(stmtDone, done::Count | errorBit, kCmdSelect, rs.rows.size());
-                closed = true;
-            } else {
-                reply.done(stmtDone, done::Count, kCmdSelect, rs.rows.size());
-            }
-        }
-        if (!closed) {
-            const std::uint16_t status = (st.hasRowCount ? done::Count : 0) | errorBit;
-            reply.done(st.isProcedure ? procDone : stmtDone, status, 0,
-                       st.hasRowCount ? static_cast<std::uint64_t>(std::max<std::int64_t>(st.rowCount, 0)) : 0);
-        }
+        const std::uint16_t status = (st.hasRowCount ? done::Count : 0) | errorBit;
+        reply.done(st.isProcedure ? procDone : stmtDone, status, 0,
+                   st.hasRowCount ? static_cast<std::uint64_t>(std::max<std::int64_t>(st.rowCount, 0)) : 0);
     }
     if (outcome.statements.empty()) reply.done(stmtDone, 0, 0, 0);
 }

@@ -216,6 +216,78 @@ void appendValue(Bytes& out, const Column& column, const Value& value);
 // ---------------------------------------------------------------------------------------------
 // Tokens
 
+// Token types of a reply stream.
+namespace token {
+constexpr std::uint8_t ReturnStatus = 0x79;
+constexpr std::uint8_t ColMetadata = 0x81;
+constexpr std::uint8_t Error = 0xAA;
+constexpr std::uint8_t Info = 0xAB;
+constexpr std::uint8_t ReturnValue = 0xAC;
+constexpr std::uint8_t LoginAck = 0xAD;
+constexpr std::uint8_t Row = 0xD1;
+constexpr std::uint8_t EnvChange = 0xE3;
+constexpr std::uint8_t Done = 0xFD;
+constexpr std::uint8_t DoneProc = 0xFE;
+constexpr std::uint8_t DoneInProc = 0xFF;
+}  // namespace token
+
+// ENVCHANGE types the server sends.
+namespace envchange {
+constexpr std::uint8_t SqlCollation = 7;
+constexpr std::uint8_t BeginTran = 8;
+constexpr std::uint8_t CommitTran = 9;
+constexpr std::uint8_t RollbackTran = 10;
+}  // namespace envchange
+
+// TYPE_INFO type bytes: the ones the server answers with and the ones it reads or skips in an
+// RPC's parameters.
+namespace dtype {
+// Fixed length, no length byte.
+constexpr std::uint8_t Null = 0x1F;
+constexpr std::uint8_t Int1 = 0x30;
+constexpr std::uint8_t Bit = 0x32;
+constexpr std::uint8_t Int2 = 0x34;
+constexpr std::uint8_t Int4 = 0x38;
+constexpr std::uint8_t DateTim4 = 0x3A;
+constexpr std::uint8_t Flt4 = 0x3B;
+constexpr std::uint8_t Money = 0x3C;
+constexpr std::uint8_t DateTime = 0x3D;
+constexpr std::uint8_t Flt8 = 0x3E;
+constexpr std::uint8_t Money4 = 0x7A;
+constexpr std::uint8_t Int8 = 0x7F;
+// One length byte.
+constexpr std::uint8_t Guid = 0x24;
+constexpr std::uint8_t IntN = 0x26;
+constexpr std::uint8_t Date = 0x28;
+constexpr std::uint8_t Time = 0x29;
+constexpr std::uint8_t DateTime2 = 0x2A;
+constexpr std::uint8_t DateTimeOffset = 0x2B;
+constexpr std::uint8_t Decimal = 0x37;
+constexpr std::uint8_t Numeric = 0x3F;
+constexpr std::uint8_t BitN = 0x68;
+constexpr std::uint8_t DecimalN = 0x6A;
+constexpr std::uint8_t NumericN = 0x6C;
+constexpr std::uint8_t FltN = 0x6D;
+constexpr std::uint8_t MoneyN = 0x6E;
+constexpr std::uint8_t DateTimeN = 0x6F;
+// Two length bytes.
+constexpr std::uint8_t BigVarBinary = 0xA5;
+constexpr std::uint8_t BigVarChar = 0xA7;
+constexpr std::uint8_t BigBinary = 0xAD;
+constexpr std::uint8_t BigChar = 0xAF;
+constexpr std::uint8_t NVarChar = 0xE7;
+constexpr std::uint8_t NChar = 0xEF;
+// Four length bytes.
+constexpr std::uint8_t Image = 0x22;
+constexpr std::uint8_t Text = 0x23;
+constexpr std::uint8_t NText = 0x63;
+}  // namespace dtype
+
+// A column's or parameter's status: nullable, updatability unknown.
+constexpr std::uint16_t kColumnFlagsNullable = 0x0009;
+// An RPC parameter's status bit for OUTPUT (by reference).
+constexpr std::uint8_t kParamOutput = 0x01;
+
 namespace done {
 constexpr std::uint16_t More = 0x01;
 constexpr std::uint16_t Error = 0x02;
@@ -270,9 +342,9 @@ private:
     std::vector<std::size_t> doneStatus_;
 };
 
-constexpr std::uint8_t kDone = 0xFD;
-constexpr std::uint8_t kDoneProc = 0xFE;
-constexpr std::uint8_t kDoneInProc = 0xFF;
+constexpr std::uint8_t kDone = token::Done;
+constexpr std::uint8_t kDoneProc = token::DoneProc;
+constexpr std::uint8_t kDoneInProc = token::DoneInProc;
 
 // Writes a batch's outcome: per statement its ENVCHANGE for transactions, its messages, its
 // result sets and the closing DONE/DONEPROC (see engine.h). `tranDescriptor` is the session's
