@@ -1,6 +1,7 @@
 #include "lexer.h"
 
 #include <algorithm>
+#include <cassert>
 #include <cctype>
 #include <set>
 
@@ -62,127 +63,148 @@ TsqlError unclosed(const std::string& rest) {
 
 }  // namespace
 
-std::vector<Token> tokenize(const std::string& s) {
-    std::vector<Token> out;
-    const std::size_t n = s.size();
-    std::size_t i = 0;
-    auto at = [&](std::size_t k) -> unsigned char { return k < n ? static_cast<unsigned char>(s[k]) : 0; };
-    while (i < n) {
-        unsigned char c = at(i);
-        if (c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == '\v') {
-            ++i;
-            continue;
-        }
+namespace {
+
+// Reads one batch; every scan* function takes the position of a token's (or a blank's) first
+// byte and returns the position just after it.
+class Scanner {
+public:
+    explicit Scanner(const std::string& s) : s_(s), n_(s.size()) {}
+
+    unsigned char at(std::size_t k) const {
+        return k < n_ ? static_cast<unsigned char>(s_[k]) : 0;
+    }
+
+    // Blanks and comments at `i`: the position after them, or `i` when there are none.
+    std::size_t skipBlank(std::size_t i) const {
+        const unsigned char c = at(i);
+        if (c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == '\v') return i + 1;
         // A no-break space (U+00A0) is blank to the server as well.
-        if (c == 0xC2 && at(i + 1) == 0xA0) {
-            i += 2;
-            continue;
-        }
+        if (c == 0xC2 && at(i + 1) == 0xA0) return i + 2;
         if (c == '-' && at(i + 1) == '-') {
-            while (i < n && s[i] != '\n') ++i;
-            continue;
+            while (i < n_ && s_[i] != '\n') ++i;
+            return i;
         }
-        if (c == '/' && at(i + 1) == '*') {
-            // T-SQL block comments nest.
-            int depth = 0;
-            std::size_t k = i;
-            while (k < n) {
-                if (s[k] == '/' && at(k + 1) == '*') {
-                    ++depth;
+        if (c == '/' && at(i + 1) == '*') return skipBlockComment(i);
+        return i;
+    }
+
+    // 'text', N'text', [name] or "name": `close` doubled stands for itself.
+    std::size_t scanQuoted(std::size_t k, char close, std::string& value) const {
+        while (k < n_) {
+            if (s_[k] == close) {
+                if (at(k + 1) == static_cast<unsigned char>(close)) {
+                    value += close;
                     k += 2;
-                } else if (s[k] == '*' && at(k + 1) == '/') {
-                    k += 2;
-                    if (--depth == 0) break;
-                } else {
-                    ++k;
+                    continue;
                 }
+                return k + 1;
             }
-            if (depth != 0) throw TsqlError(113, 15, "Missing end comment mark '*/'.");
-            i = k;
-            continue;
+            value += s_[k++];
         }
+        throw unclosed(value);
+    }
+
+    std::size_t scanNumber(std::size_t k) const {
+        if (at(k) == '0' && (at(k + 1) == 'x' || at(k + 1) == 'X')) {
+            k += 2;
+            while (std::isxdigit(at(k))) ++k;
+            return k;
+        }
+        while (isDigit(at(k))) ++k;
+        if (at(k) == '.') {
+            ++k;
+            while (isDigit(at(k))) ++k;
+        }
+        if ((at(k) == 'e' || at(k) == 'E') &&
+            (isDigit(at(k + 1)) || ((at(k + 1) == '+' || at(k + 1) == '-') && isDigit(at(k + 2))))) {
+            k += 2;
+            while (isDigit(at(k))) ++k;
+        }
+        return k;
+    }
+
+    std::size_t scanWord(std::size_t k) const {
+        ++k;
+        while (k < n_ && isIdentPart(at(k))) ++k;
+        return k;
+    }
+
+    std::size_t scanPunct(std::size_t i) const {
+        static const char* two[] = {"<=", ">=", "<>", "!=", "!<", "!>", "||", "+=", "-=", "*=", "/="};
+        const unsigned char c = at(i);
+        std::size_t len = 1;
+        for (const char* p : two)
+            if (c == static_cast<unsigned char>(p[0]) && at(i + 1) == static_cast<unsigned char>(p[1])) len = 2;
+        return i + len;
+    }
+
+    // The token starting at `i` (not a blank); t.end is where it stops.
+    Token scanToken(std::size_t i) const {
+        const unsigned char c = at(i);
         Token t;
         t.begin = i;
         if (c == '\'' || ((c == 'N' || c == 'n') && at(i + 1) == '\'')) {
             t.kind = TokKind::String;
             t.national = c != '\'';
-            std::size_t k = i + (t.national ? 2 : 1);
-            std::string value;
-            bool closed = false;
-            while (k < n) {
-                if (s[k] == '\'') {
-                    if (at(k + 1) == '\'') {
-                        value += '\'';
-                        k += 2;
-                        continue;
-                    }
-                    closed = true;
-                    ++k;
-                    break;
-                }
-                value += s[k++];
-            }
-            if (!closed) throw unclosed(value);
-            t.value = value;
-            i = k;
+            t.end = scanQuoted(i + (t.national ? 2 : 1), '\'', t.value);
         } else if (c == '[' || c == '"') {
-            const char close = c == '[' ? ']' : '"';
             t.kind = c == '[' ? TokKind::Bracketed : TokKind::Quoted;
-            std::size_t k = i + 1;
-            std::string value;
-            bool closed = false;
-            while (k < n) {
-                if (s[k] == close) {
-                    if (at(k + 1) == static_cast<unsigned char>(close)) {
-                        value += close;
-                        k += 2;
-                        continue;
-                    }
-                    closed = true;
-                    ++k;
-                    break;
-                }
-                value += s[k++];
-            }
-            if (!closed) throw unclosed(value);
-            t.value = value;
-            i = k;
+            t.end = scanQuoted(i + 1, c == '[' ? ']' : '"', t.value);
         } else if (isDigit(c) || (c == '.' && isDigit(at(i + 1)))) {
             t.kind = TokKind::Number;
-            std::size_t k = i;
-            if (c == '0' && (at(k + 1) == 'x' || at(k + 1) == 'X')) {
-                k += 2;
-                while (std::isxdigit(at(k))) ++k;
-            } else {
-                while (isDigit(at(k))) ++k;
-                if (at(k) == '.') {
-                    ++k;
-                    while (isDigit(at(k))) ++k;
-                }
-                if ((at(k) == 'e' || at(k) == 'E') &&
-                    (isDigit(at(k + 1)) || ((at(k + 1) == '+' || at(k + 1) == '-') && isDigit(at(k + 2))))) {
-                    k += 2;
-                    while (isDigit(at(k))) ++k;
-                }
-            }
-            i = k;
+            t.end = scanNumber(i);
         } else if (isIdentStart(c)) {
             t.kind = TokKind::Word;
-            std::size_t k = i + 1;
-            while (k < n && isIdentPart(at(k))) ++k;
-            i = k;
+            t.end = scanWord(i);
         } else {
             t.kind = TokKind::Punct;
-            static const char* two[] = {"<=", ">=", "<>", "!=", "!<", "!>", "||", "+=", "-=", "*=", "/="};
-            std::size_t len = 1;
-            for (const char* p : two)
-                if (c == static_cast<unsigned char>(p[0]) && at(i + 1) == static_cast<unsigned char>(p[1])) len = 2;
-            i += len;
+            t.end = scanPunct(i);
         }
-        t.end = i;
-        t.text = s.substr(t.begin, t.end - t.begin);
+        t.text = s_.substr(t.begin, t.end - t.begin);
         if (t.kind == TokKind::Word || t.kind == TokKind::Number || t.kind == TokKind::Punct)
             t.value = t.text;
+        return t;
+    }
+
+private:
+    // T-SQL block comments nest.
+    std::size_t skipBlockComment(std::size_t k) const {
+        int depth = 0;
+        while (k < n_) {
+            if (s_[k] == '/' && at(k + 1) == '*') {
+                ++depth;
+                k += 2;
+            } else if (s_[k] == '*' && at(k + 1) == '/') {
+                k += 2;
+                if (--depth == 0) break;
+            } else {
+                ++k;
+            }
+        }
+        if (depth != 0) throw TsqlError(113, 15, "Missing end comment mark '*/'.");
+        return k;
+    }
+
+    const std::string& s_;
+    std::size_t n_;
+};
+
+}  // namespace
+
+std::vector<Token> tokenize(const std::string& s) {
+    std::vector<Token> out;
+    const Scanner scanner(s);
+    std::size_t i = 0;
+    while (i < s.size()) {
+        const std::size_t next = scanner.skipBlank(i);
+        if (next != i) {
+            i = next;
+            continue;
+        }
+        Token t = scanner.scanToken(i);
+        assert(t.end > i && t.end <= s.size());  // every token takes at least one byte
+        i = t.end;
         out.push_back(std::move(t));
     }
     return out;
