@@ -2,6 +2,7 @@
 // stands at parenthesis depth 0.
 #include "split.h"
 
+#include <cassert>
 #include <set>
 
 namespace devserver::tsql {
@@ -72,60 +73,90 @@ std::size_t ifBodyStart(const std::vector<Token>& toks) {
     return 0;
 }
 
-std::vector<RawStatement> splitTokens(const std::vector<Token>& toks) {
-    std::vector<RawStatement> out;
-    Building cur;
-    int depth = 0;
-    auto flush = [&] {
-        if (cur.toks.empty()) return;
-        RawStatement st;
-        st.toks = std::move(cur.toks);
-        // Only the first statement of a batch may name a routine without EXEC.
-        const Token& first = st.toks.front();
-        st.bareRoutine = out.empty() &&
-                         (first.kind == TokKind::Bracketed || first.kind == TokKind::Quoted ||
-                          (first.kind == TokKind::Word && !statementStarts().count(upper(first.text)) &&
-                           !first.isWord("WITH")));
-        out.push_back(std::move(st));
-        cur = Building{};
-    };
-    for (const Token& t : toks) {
-        if (t.isPunct(";") && depth == 0) {
+namespace {
+
+// Only the first statement of a batch may name a routine without EXEC.
+bool namesRoutineBare(const Token& first) {
+    return first.kind == TokKind::Bracketed || first.kind == TokKind::Quoted ||
+           (first.kind == TokKind::Word && !statementStarts().count(upper(first.text)) &&
+            !first.isWord("WITH"));
+}
+
+// Statements of a batch as its tokens arrive.
+class Splitter {
+public:
+    void add(const Token& t) {
+        if (t.isPunct(";") && depth_ == 0) {
             flush();
-            continue;
+            return;
         }
-        if (depth == 0 && cur.ifCondition) {
-            if (t.isWord("CASE")) ++cur.caseDepth;
-            if (t.isWord("END") && cur.caseDepth > 0) --cur.caseDepth;
-            if (cur.caseDepth == 0 && isBodyKeyword(t)) {
-                // The guarded statement: from here on the IF splits as that statement would.
-                cur.kind = upper(t.text);
-                cur.sawValues = cur.sawSelect = cur.sawSet = false;
-                cur.ifCondition = cur.kind == "IF";
-                cur.toks.push_back(t);
-                continue;
-            }
+        if (depth_ == 0 && cur_.ifCondition && startsIfBody(t)) return;
+        if (depth_ == 0 && !cur_.toks.empty() && startsNewStatement(t, cur_)) flush();
+        trackParentheses(t);
+        if (cur_.toks.empty()) {
+            cur_.kind = t.kind == TokKind::Word ? upper(t.text) : std::string();
+            cur_.ifCondition = cur_.kind == "IF";
         }
-        if (depth == 0 && !cur.toks.empty() && startsNewStatement(t, cur)) flush();
-        if (t.isPunct("(")) ++depth;
-        if (t.isPunct(")")) {
-            if (depth == 0) throw syntaxErrorNear(")");
-            --depth;
-        }
-        if (cur.toks.empty()) {
-            cur.kind = t.kind == TokKind::Word ? upper(t.text) : std::string();
-            cur.ifCondition = cur.kind == "IF";
-        }
-        if (depth == 0 && t.kind == TokKind::Word) {
-            if (t.isWord("VALUES")) cur.sawValues = true;
-            if (t.isWord("SELECT") && cur.toks.size() > 0) cur.sawSelect = true;
-            if (t.isWord("SET") && cur.toks.size() > 0) cur.sawSet = true;
-        }
-        cur.toks.push_back(t);
+        if (depth_ == 0 && t.kind == TokKind::Word) noteClauseWord(t);
+        cur_.toks.push_back(t);
     }
-    if (depth != 0) throw syntaxErrorNear(cur.toks.empty() ? std::string("(") : cur.toks.back().text);
-    flush();
-    return out;
+
+    std::vector<RawStatement> finish() {
+        if (depth_ != 0)
+            throw syntaxErrorNear(cur_.toks.empty() ? std::string("(") : cur_.toks.back().text);
+        flush();
+        return std::move(out_);
+    }
+
+private:
+    void flush() {
+        if (cur_.toks.empty()) return;
+        RawStatement st;
+        st.toks = std::move(cur_.toks);
+        st.bareRoutine = out_.empty() && namesRoutineBare(st.toks.front());
+        out_.push_back(std::move(st));
+        cur_ = Building{};
+    }
+
+    // Inside an IF's condition: true when `t` begins the guarded statement (and was taken).
+    bool startsIfBody(const Token& t) {
+        if (t.isWord("CASE")) ++cur_.caseDepth;
+        if (t.isWord("END") && cur_.caseDepth > 0) --cur_.caseDepth;
+        if (cur_.caseDepth != 0 || !isBodyKeyword(t)) return false;
+        // The guarded statement: from here on the IF splits as that statement would.
+        cur_.kind = upper(t.text);
+        cur_.sawValues = cur_.sawSelect = cur_.sawSet = false;
+        cur_.ifCondition = cur_.kind == "IF";
+        cur_.toks.push_back(t);
+        return true;
+    }
+
+    void trackParentheses(const Token& t) {
+        if (t.isPunct("(")) ++depth_;
+        if (t.isPunct(")")) {
+            if (depth_ == 0) throw syntaxErrorNear(")");
+            --depth_;
+        }
+        assert(depth_ >= 0);
+    }
+
+    void noteClauseWord(const Token& t) {
+        if (t.isWord("VALUES")) cur_.sawValues = true;
+        if (t.isWord("SELECT") && !cur_.toks.empty()) cur_.sawSelect = true;
+        if (t.isWord("SET") && !cur_.toks.empty()) cur_.sawSet = true;
+    }
+
+    std::vector<RawStatement> out_;
+    Building cur_;
+    int depth_ = 0;
+};
+
+}  // namespace
+
+std::vector<RawStatement> splitTokens(const std::vector<Token>& toks) {
+    Splitter splitter;
+    for (const Token& t : toks) splitter.add(t);
+    return splitter.finish();
 }
 
 std::vector<std::string> splitBatch(const std::string& batch) {
