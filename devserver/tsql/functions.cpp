@@ -260,51 +260,69 @@ struct DateTimeParts {
     int year = 1900, month = 1, day = 1, hour = 0, minute = 0, second = 0, ms = 0;
 };
 
-// "hh:mm[:ss[.f|:fff]]" with an optional AM/PM. False when the text is no time of day.
-bool parseTime(std::string t, DateTimeParts& p) {
-    bool pm = false, am = false;
-    if (t.size() >= 2) {
-        const std::string tail = upper(t.substr(t.size() - 2));
-        if (tail == "AM" || tail == "PM") {
-            (tail == "PM" ? pm : am) = true;
-            t = trimmed(t.substr(0, t.size() - 2));
-        }
-    }
+// Cuts a trailing AM or PM off `t`: 'A', 'P', or 0 when there is none.
+char takeMeridiem(std::string& t) {
+    if (t.size() < 2) return 0;
+    const std::string tail = upper(t.substr(t.size() - 2));
+    if (tail != "AM" && tail != "PM") return 0;
+    t = trimmed(t.substr(0, t.size() - 2));
+    return tail[0];
+}
+
+// The fields of "hh:mm[:ss[.f|:fff]]" split at ':' (a fourth one is milliseconds) or, after
+// the seconds, at '.' (a fraction of a second). False when a '.' stands elsewhere.
+struct TimeFields {
     std::vector<std::string> fields;
     std::string fraction;
     bool dotFraction = false;
+};
+bool splitTimeFields(const std::string& t, TimeFields& out) {
     std::size_t start = 0;
     for (std::size_t i = 0; i <= t.size(); ++i) {
-        if (i == t.size() || t[i] == ':' || t[i] == '.') {
-            fields.push_back(t.substr(start, i - start));
-            if (i < t.size() && t[i] == '.') {
-                if (fields.size() != 3) return false;
-                dotFraction = true;
-                fraction = t.substr(i + 1);
-                break;
-            }
-            start = i + 1;
+        if (i < t.size() && t[i] != ':' && t[i] != '.') continue;
+        out.fields.push_back(t.substr(start, i - start));
+        if (i < t.size() && t[i] == '.') {
+            if (out.fields.size() != 3) return false;
+            out.dotFraction = true;
+            out.fraction = t.substr(i + 1);
+            return true;
         }
+        start = i + 1;
     }
-    if (!dotFraction && fields.size() == 4) {
-        fraction = fields.back();  // hh:mm:ss:mmm counts milliseconds
-        fields.pop_back();
+    if (out.fields.size() == 4) {
+        out.fraction = out.fields.back();  // hh:mm:ss:mmm counts milliseconds
+        out.fields.pop_back();
     }
+    return true;
+}
+
+// A 12-hour clock's hour on the 24-hour clock; false when it is no 12-hour hour.
+bool applyMeridiem(char meridiem, int& hour) {
+    if (meridiem == 0) return true;
+    if (hour < 1 || hour > 12) return false;
+    if (hour == 12) hour = 0;
+    if (meridiem == 'P') hour += 12;
+    return true;
+}
+
+// "hh:mm[:ss[.f|:fff]]" with an optional AM/PM. False when the text is no time of day.
+bool parseTime(std::string t, DateTimeParts& p) {
+    const char meridiem = takeMeridiem(t);
+    TimeFields tf;
+    if (!splitTimeFields(t, tf)) return false;
+    const std::vector<std::string>& fields = tf.fields;
     if (fields.size() < 2 || fields.size() > 3) return false;
     for (const std::string& f : fields)
         if (!allDigits(f) || f.size() > 2) return false;
     p.hour = std::atoi(fields[0].c_str());
     p.minute = std::atoi(fields[1].c_str());
     p.second = fields.size() == 3 ? std::atoi(fields[2].c_str()) : 0;
-    if (dotFraction || !fraction.empty()) {
-        if (!allDigits(fraction) || fraction.size() > 3) return false;
-        p.ms = dotFraction ? std::atoi((fraction + "00").substr(0, 3).c_str()) : std::atoi(fraction.c_str());
+    if (tf.dotFraction || !tf.fraction.empty()) {
+        if (!allDigits(tf.fraction) || tf.fraction.size() > 3) return false;
+        p.ms = tf.dotFraction ? std::atoi((tf.fraction + "00").substr(0, 3).c_str())
+                              : std::atoi(tf.fraction.c_str());
     }
-    if (am || pm) {
-        if (p.hour < 1 || p.hour > 12) return false;
-        if (p.hour == 12) p.hour = 0;
-        if (pm) p.hour += 12;
-    }
+    if (!applyMeridiem(meridiem, p.hour)) return false;
     return p.hour <= 23 && p.minute <= 59 && p.second <= 59;
 }
 
