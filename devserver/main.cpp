@@ -59,101 +59,148 @@ int positiveCount(const std::string& option, const std::string& value) {
     return static_cast<int>(n);
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-    devserver::EngineOptions engineOptions;
-    devserver::tds::ServerOptions serverOptions;
+// What the command line asks for.
+struct Arguments {
+    devserver::EngineOptions engine;
+    devserver::tds::ServerOptions server;
     std::string settingsPath;
     bool havePort = false;
     std::string encryption = "login";
     std::string tlsCert, tlsKey;
+};
 
+int parsePort(const std::string& value) {
+    char* end = nullptr;
+    errno = 0;
+    long port = std::strtol(value.c_str(), &end, 10);
+    if (value.empty() || *end != '\0' || errno != 0 || port < 0 || port > 65535)
+        badArguments("invalid port " + value);
+    return static_cast<int>(port);
+}
+
+// Options about the database, the statements and fault injection; false for any other option.
+bool applyEngineOption(const std::string& arg, const std::string& value, Arguments& a) {
+    if (arg == "--db") {
+        a.engine.dbPath = value;
+    } else if (arg == "--demo") {
+        if (value != "small" && value != "large" && value != "none")
+            badArguments("--demo must be small, large or none");
+        a.engine.demo = value;
+    } else if (arg == "--fail-on") {
+        a.engine.failOn = compileRegex(arg, value);
+    } else if (arg == "--fail-nth") {
+        a.engine.failNth = positiveCount(arg, value);
+    } else if (arg == "--drop-nth") {
+        a.engine.dropNth = positiveCount(arg, value);
+    } else if (arg == "--fault-mark") {
+        if (value.empty()) badArguments("--fault-mark needs a text");
+        a.engine.faultMark = value;
+    } else if (arg == "--stall-on") {
+        a.engine.stallOn = compileRegex(arg, value);
+    } else if (arg == "--max-result-bytes") {
+        a.engine.maxResultBytes = static_cast<std::size_t>(boundedNumber(arg, value, 65536, 1ll << 40));
+    } else if (arg == "--max-temp-bytes") {
+        a.engine.maxTempBytes = boundedNumber(arg, value, 0, 1ll << 50);
+    } else {
+        return false;
+    }
+    return true;
+}
+
+// Options about connections and their limits; false for any other option.
+bool applyServerLimitOption(const std::string& arg, const std::string& value, Arguments& a) {
+    devserver::tds::ServerOptions& s = a.server;
+    if (arg == "--max-connections") {
+        s.maxConnections = static_cast<int>(boundedNumber(arg, value, 1, 100000));
+    } else if (arg == "--login-timeout") {
+        s.loginTimeoutSeconds = static_cast<int>(boundedNumber(arg, value, 0, 86400));
+    } else if (arg == "--idle-timeout") {
+        s.idleTimeoutSeconds = static_cast<int>(boundedNumber(arg, value, 0, 30ll * 86400));
+    } else if (arg == "--max-request-bytes") {
+        s.maxRequestBytes = static_cast<std::size_t>(boundedNumber(arg, value, 4096, 1ll << 30));
+        s.maxQueuedBytes = s.maxRequestBytes;
+    } else if (arg == "--max-queued-requests") {
+        s.maxQueuedRequests = static_cast<int>(boundedNumber(arg, value, 1, 100000));
+    } else if (arg == "--log-max-bytes") {
+        s.logMaxBytes = static_cast<std::uint64_t>(boundedNumber(arg, value, 4096, 1ll << 50));
+    } else {
+        return false;
+    }
+    return true;
+}
+
+// The other options that take a value; false for an unknown one.
+bool applyServerOption(const std::string& arg, const std::string& value, Arguments& a) {
+    if (arg == "--port") {
+        a.server.port = parsePort(value);
+        a.havePort = true;
+    } else if (arg == "--log") {
+        a.server.logPath = value;
+    } else if (arg == "--drop-on") {
+        a.server.dropOn = compileRegex(arg, value);
+    } else if (arg == "--write-settings") {
+        a.settingsPath = value;
+    } else if (arg == "--listen") {
+        a.server.listenAddress = value;
+    } else if (arg == "--encryption") {
+        a.encryption = value;
+    } else if (arg == "--tls-cert") {
+        a.tlsCert = value;
+    } else if (arg == "--tls-key") {
+        a.tlsKey = value;
+    } else {
+        return applyServerLimitOption(arg, value, a);
+    }
+    return true;
+}
+
+void checkArguments(Arguments& a) {
+    if (a.engine.dbPath.empty()) badArguments("--db FILE is required");
+    if (!a.havePort) a.server.port = 11433;
+    if (a.encryption != "login" && a.encryption != "off") badArguments("--encryption must be login or off");
+    if (a.tlsCert.empty() != a.tlsKey.empty()) badArguments("--tls-cert and --tls-key go together");
+    if (!a.tlsCert.empty() && a.encryption == "off") badArguments("--tls-cert and --tls-key need --encryption login");
+}
+
+// Reads the command line; a bad one ends the program with the usage text. False when only the
+// usage was asked for (it has been printed).
+bool parseArguments(int argc, char** argv, Arguments& a) {
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--help" || arg == "-h") {
             std::cout << kUsage;
-            return 0;
+            return false;
         }
         if (arg == "--stall-login") {
-            serverOptions.stallLogin = true;
+            a.server.stallLogin = true;
             continue;
         }
         if (arg.rfind("--encryption=", 0) == 0) {
-            encryption = arg.substr(std::strlen("--encryption="));
+            a.encryption = arg.substr(std::strlen("--encryption="));
             continue;
         }
         if (i + 1 >= argc) badArguments("missing value for " + arg);
         const std::string value = argv[++i];
-        if (arg == "--port") {
-            char* end = nullptr;
-            errno = 0;
-            long port = std::strtol(value.c_str(), &end, 10);
-            if (value.empty() || *end != '\0' || errno != 0 || port < 0 || port > 65535)
-                badArguments("invalid port " + value);
-            serverOptions.port = static_cast<int>(port);
-            havePort = true;
-        } else if (arg == "--db") {
-            engineOptions.dbPath = value;
-        } else if (arg == "--demo") {
-            if (value != "small" && value != "large" && value != "none")
-                badArguments("--demo must be small, large or none");
-            engineOptions.demo = value;
-        } else if (arg == "--log") {
-            serverOptions.logPath = value;
-        } else if (arg == "--fail-on") {
-            engineOptions.failOn = compileRegex(arg, value);
-        } else if (arg == "--drop-on") {
-            serverOptions.dropOn = compileRegex(arg, value);
-        } else if (arg == "--fail-nth") {
-            engineOptions.failNth = positiveCount(arg, value);
-        } else if (arg == "--drop-nth") {
-            engineOptions.dropNth = positiveCount(arg, value);
-        } else if (arg == "--fault-mark") {
-            if (value.empty()) badArguments("--fault-mark needs a text");
-            engineOptions.faultMark = value;
-        } else if (arg == "--stall-on") {
-            engineOptions.stallOn = compileRegex(arg, value);
-        } else if (arg == "--write-settings") {
-            settingsPath = value;
-        } else if (arg == "--listen") {
-            serverOptions.listenAddress = value;
-        } else if (arg == "--max-connections") {
-            serverOptions.maxConnections = static_cast<int>(boundedNumber(arg, value, 1, 100000));
-        } else if (arg == "--login-timeout") {
-            serverOptions.loginTimeoutSeconds = static_cast<int>(boundedNumber(arg, value, 0, 86400));
-        } else if (arg == "--idle-timeout") {
-            serverOptions.idleTimeoutSeconds = static_cast<int>(boundedNumber(arg, value, 0, 30ll * 86400));
-        } else if (arg == "--max-request-bytes") {
-            serverOptions.maxRequestBytes = static_cast<std::size_t>(boundedNumber(arg, value, 4096, 1ll << 30));
-            serverOptions.maxQueuedBytes = serverOptions.maxRequestBytes;
-        } else if (arg == "--max-queued-requests") {
-            serverOptions.maxQueuedRequests = static_cast<int>(boundedNumber(arg, value, 1, 100000));
-        } else if (arg == "--max-result-bytes") {
-            engineOptions.maxResultBytes = static_cast<std::size_t>(boundedNumber(arg, value, 65536, 1ll << 40));
-        } else if (arg == "--max-temp-bytes") {
-            engineOptions.maxTempBytes = boundedNumber(arg, value, 0, 1ll << 50);
-        } else if (arg == "--encryption") {
-            encryption = value;
-        } else if (arg == "--tls-cert") {
-            tlsCert = value;
-        } else if (arg == "--tls-key") {
-            tlsKey = value;
-        } else if (arg == "--log-max-bytes") {
-            serverOptions.logMaxBytes = static_cast<std::uint64_t>(boundedNumber(arg, value, 4096, 1ll << 50));
-        } else {
+        if (!applyEngineOption(arg, value, a) && !applyServerOption(arg, value, a))
             badArguments("unknown option " + arg);
-        }
     }
-    if (engineOptions.dbPath.empty()) badArguments("--db FILE is required");
-    if (!havePort) serverOptions.port = 11433;
-    if (encryption != "login" && encryption != "off") badArguments("--encryption must be login or off");
-    if (tlsCert.empty() != tlsKey.empty()) badArguments("--tls-cert and --tls-key go together");
-    if (!tlsCert.empty() && encryption == "off") badArguments("--tls-cert and --tls-key need --encryption login");
-    if (encryption == "login") {
+    checkArguments(a);
+    return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Arguments args;
+    if (!parseArguments(argc, argv, args)) return 0;
+    devserver::EngineOptions& engineOptions = args.engine;
+    devserver::tds::ServerOptions& serverOptions = args.server;
+    const std::string& settingsPath = args.settingsPath;
+    if (args.encryption == "login") {
         try {
-            serverOptions.tls = tlsCert.empty() ? devserver::tds::TlsContext::generate()
-                                                : devserver::tds::TlsContext::fromFiles(tlsCert, tlsKey);
+            serverOptions.tls = args.tlsCert.empty()
+                                    ? devserver::tds::TlsContext::generate()
+                                    : devserver::tds::TlsContext::fromFiles(args.tlsCert, args.tlsKey);
         } catch (const std::exception& e) {
             std::cerr << "qtl-devserver: " << e.what() << "\n";
             return 1;
