@@ -6,6 +6,7 @@
 
 #include "split.h"
 
+#include <cassert>
 #include <cctype>
 #include <cerrno>
 #include <cstdlib>
@@ -64,9 +65,45 @@ bool sqliteReserved(const std::string& word) {
     return words.count(upper(word)) > 0;
 }
 
+// The parts of the dotted name starting at toks[i] ("a.b.c", "QTL..x", "t.*"; an empty part
+// stands for a name left out); returns the index after it.
+std::size_t readDottedName(const std::vector<Token>& toks, std::size_t i, std::vector<Token>& parts) {
+    parts.assign(1, toks[i]);
+    std::size_t j = i + 1;
+    while (j < toks.size() && toks[j].isPunct(".")) {
+        if (j + 1 < toks.size() && (toks[j + 1].isName() || toks[j + 1].isPunct("*"))) {
+            parts.push_back(toks[j + 1]);
+            j += 2;
+            if (parts.back().isPunct("*")) break;
+        } else if (j + 1 < toks.size() && toks[j + 1].isPunct(".")) {
+            Token empty;
+            empty.kind = TokKind::Word;
+            parts.push_back(empty);
+            j += 1;
+        } else {
+            throw syntaxErrorNear(".");
+        }
+    }
+    return j;
+}
+
+// How many leading parts of a dotted name are this database's name and schema.
+std::size_t prefixParts(const std::vector<Token>& parts) {
+    auto isDbo = [](const Token& p) { return p.text.empty() || iequals(p.value, "dbo"); };
+    if (parts.size() >= 3 && iequals(parts[0].value, "QTL") && isDbo(parts[1])) return 2;
+    if (parts.size() >= 3 && isDbo(parts[1]) && !iequals(parts[0].value, "dbo")) {
+        std::string full;
+        for (const Token& p : parts) full += (full.empty() ? "" : ".") + p.value;
+        throw TsqlError(208, 16, "Invalid object name '" + full + "'.");
+    }
+    if (parts.size() >= 2 && iequals(parts[0].value, "dbo")) return 1;
+    return 0;
+}
+
 // Drops the database and schema prefixes ([QTL].[dbo]., QTL..x, dbo.) from every dotted name.
 std::vector<Token> dropPrefixes(const std::vector<Token>& toks) {
     std::vector<Token> out;
+    std::vector<Token> parts;
     for (std::size_t i = 0; i < toks.size();) {
         const Token& t = toks[i];
         const bool nameStart = t.isName() && !(t.kind == TokKind::Word && isReservedWord(t.text)) &&
@@ -76,33 +113,8 @@ std::vector<Token> dropPrefixes(const std::vector<Token>& toks) {
             ++i;
             continue;
         }
-        std::vector<Token> parts{t};
-        std::size_t j = i + 1;
-        while (j < toks.size() && toks[j].isPunct(".")) {
-            if (j + 1 < toks.size() && (toks[j + 1].isName() || toks[j + 1].isPunct("*"))) {
-                parts.push_back(toks[j + 1]);
-                j += 2;
-                if (parts.back().isPunct("*")) break;
-            } else if (j + 1 < toks.size() && toks[j + 1].isPunct(".")) {
-                Token empty;
-                empty.kind = TokKind::Word;
-                parts.push_back(empty);
-                j += 1;
-            } else {
-                throw syntaxErrorNear(".");
-            }
-        }
-        auto isDbo = [](const Token& p) { return p.text.empty() || iequals(p.value, "dbo"); };
-        std::size_t drop = 0;
-        if (parts.size() >= 3 && iequals(parts[0].value, "QTL") && isDbo(parts[1])) {
-            drop = 2;
-        } else if (parts.size() >= 3 && isDbo(parts[1]) && !iequals(parts[0].value, "dbo")) {
-            std::string full;
-            for (const Token& p : parts) full += (full.empty() ? "" : ".") + p.value;
-            throw TsqlError(208, 16, "Invalid object name '" + full + "'.");
-        } else if (parts.size() >= 2 && iequals(parts[0].value, "dbo")) {
-            drop = 1;
-        }
+        const std::size_t j = readDottedName(toks, i, parts);
+        const std::size_t drop = prefixParts(parts);
         for (std::size_t k = drop; k < parts.size(); ++k) {
             if (parts[k].text.empty()) throw syntaxErrorNear(".");
             if (k > drop) {
@@ -113,6 +125,7 @@ std::vector<Token> dropPrefixes(const std::vector<Token>& toks) {
             }
             out.push_back(parts[k]);
         }
+        assert(j > i);
         i = j;
     }
     return out;
@@ -352,41 +365,53 @@ private:
         return out;
     }
 
-    // CAST(x AS type) / CONVERT(type, x): kept faithful to the server's conversions.
-    Unit cast(const std::vector<Node>& exprNodes, const std::vector<Node>& typeNodes) {
-        if (exprNodes.empty() || typeNodes.empty()) throw syntaxErrorNear(")");
-        const SeqResult expr = emitSeq(exprNodes, nullptr);
+    // CAST to a text type cuts to its length (30 when none is given, as the server does).
+    static Unit castToText(const std::string& exprSql, const std::string& type,
+                           const std::vector<std::string>& lens) {
+        std::string len = type == "SYSNAME" ? "128" : (type == "TEXT" || type == "NTEXT") ? "MAX" : "30";
+        if (!lens.empty()) len = lens[0];
+        if (type == "CHAR" || type == "NCHAR") {
+            if (lens.empty()) len = "30";
+        }
+        std::string sql = "CAST(" + exprSql + " AS TEXT)";
+        if (len != "MAX") {
+            char* end = nullptr;
+            long n = std::strtol(len.c_str(), &end, 10);
+            if (!end || *end || n <= 0) throw syntaxErrorNear(len);
+            sql = "substr(" + sql + ", 1, " + std::to_string(n) + ")";
+        }
+        Unit u;
+        u.kind = Unit::Kind::Call;
+        u.sql = sql + " COLLATE " + kTextCollation;
+        u.type = EType::Text;
+        return u;
+    }
+
+    // The upper-case type name of a CAST and the upper-case numbers in its parentheses.
+    static std::string castType(const std::vector<Node>& typeNodes, std::vector<std::string>& lens) {
         const Token& typeTok = typeNodes[0].tok;
         if (!typeTok.isName()) throw syntaxErrorNear(typeTok.text);
-        const std::string type = upper(typeTok.value);
-        std::vector<std::string> lens;
         if (typeNodes.size() >= 2 && typeNodes[1].group)
             for (const Node& k : typeNodes[1].kids)
                 if (!k.tok.isPunct(",")) lens.push_back(upper(k.tok.text));
         if (typeNodes.size() > 2 || (typeNodes.size() == 2 && !typeNodes[1].group))
             throw syntaxErrorNear(typeNodes.back().tok.text);
-        Unit u;
-        u.kind = Unit::Kind::Call;
+        return upper(typeTok.value);
+    }
+
+    // CAST(x AS type) / CONVERT(type, x): kept faithful to the server's conversions.
+    Unit cast(const std::vector<Node>& exprNodes, const std::vector<Node>& typeNodes) {
+        if (exprNodes.empty() || typeNodes.empty()) throw syntaxErrorNear(")");
+        const SeqResult expr = emitSeq(exprNodes, nullptr);
+        std::vector<std::string> lens;
+        const std::string type = castType(typeNodes, lens);
         static const std::set<std::string> texts = {"CHAR", "VARCHAR", "NCHAR", "NVARCHAR", "TEXT", "NTEXT", "SYSNAME"};
         static const std::set<std::string> ints = {"INT", "INTEGER", "BIGINT", "SMALLINT", "TINYINT"};
         static const std::set<std::string> floats = {"FLOAT", "REAL", "DECIMAL", "NUMERIC", "MONEY", "SMALLMONEY"};
-        if (texts.count(type)) {
-            // CAST to a text type cuts to its length (30 when none is given, as the server does).
-            std::string len = type == "SYSNAME" ? "128" : (type == "TEXT" || type == "NTEXT") ? "MAX" : "30";
-            if (!lens.empty()) len = lens[0];
-            if (type == "CHAR" || type == "NCHAR") {
-                if (lens.empty()) len = "30";
-            }
-            std::string sql = "CAST(" + expr.sql + " AS TEXT)";
-            if (len != "MAX") {
-                char* end = nullptr;
-                long n = std::strtol(len.c_str(), &end, 10);
-                if (!end || *end || n <= 0) throw syntaxErrorNear(len);
-                sql = "substr(" + sql + ", 1, " + std::to_string(n) + ")";
-            }
-            u.sql = sql + " COLLATE " + kTextCollation;
-            u.type = EType::Text;
-        } else if (ints.count(type)) {
+        if (texts.count(type)) return castToText(expr.sql, type, lens);
+        Unit u;
+        u.kind = Unit::Kind::Call;
+        if (ints.count(type)) {
             u.sql = "tsql_int(" + expr.sql + ")";
             u.type = EType::Int;
         } else if (type == "BIT") {
@@ -405,76 +430,73 @@ private:
         return u;
     }
 
-    // `insertTarget`: the name after INTO, whose group is its column list.
-    Unit call(const Token& nameTok, const Node& group, bool insertTarget = false) {
-        const std::string name = upper(nameTok.value);
+    // CAST(x AS type) and CONVERT(type, x) split at their AS or comma.
+    Unit castCall(const std::string& name, const Node& group) {
+        const std::vector<Node>& kids = group.kids;
         if (name == "CAST") {
-            std::size_t as = group.kids.size();
-            for (std::size_t k = 0; k < group.kids.size(); ++k)
-                if (!group.kids[k].group && group.kids[k].tok.isWord("AS")) as = k;
-            if (as == group.kids.size()) throw syntaxErrorNear(")");
-            const auto at = group.kids.begin() + static_cast<std::ptrdiff_t>(as);
-            return cast({group.kids.begin(), at}, {at + 1, group.kids.end()});
+            std::size_t as = kids.size();
+            for (std::size_t k = 0; k < kids.size(); ++k)
+                if (!kids[k].group && kids[k].tok.isWord("AS")) as = k;
+            if (as == kids.size()) throw syntaxErrorNear(")");
+            const auto at = kids.begin() + static_cast<std::ptrdiff_t>(as);
+            return cast({kids.begin(), at}, {at + 1, kids.end()});
         }
-        if (name == "CONVERT") {
-            std::size_t comma = group.kids.size();
-            int commas = 0;
-            for (std::size_t k = 0; k < group.kids.size(); ++k)
-                if (!group.kids[k].group && group.kids[k].tok.isPunct(",")) {
-                    if (commas++ == 0) comma = k;
-                }
-            if (commas != 1) throw unsupported("CONVERT style");
-            const auto at = group.kids.begin() + static_cast<std::ptrdiff_t>(comma);
-            return cast({at + 1, group.kids.end()}, {group.kids.begin(), at});
-        }
-        static const std::set<std::string> refused = {
-            "DATEADD", "DATEDIFF", "DATEPART", "DATENAME", "YEAR", "MONTH", "DAY", "FORMAT", "STUFF",
-            "PATINDEX", "NEWID", "STR", "SPACE", "REPLICATE", "CHOOSE", "IIF", "TRY_CAST",
-            "TRY_CONVERT", "PARSE", "EOMONTH", "DATEFROMPARTS", "STRING_AGG", "CONCAT"};
-        if (refused.count(name)) throw unsupported(name);
-        std::vector<SeqResult> a = args(group);
-        auto list = [&](std::size_t from = 0) {
-            std::string out;
-            for (std::size_t k = from; k < a.size(); ++k) out += (k > from ? ", " : "") + a[k].sql;
-            return out;
-        };
-        auto need = [&](std::size_t n) {
-            if (a.size() != n)
-                throw TsqlError(174, 15, "The " + name + " function requires " + std::to_string(n) +
-                                             " argument(s).");
-        };
-        Unit u;
-        u.kind = Unit::Kind::Call;
+        std::size_t comma = kids.size();
+        int commas = 0;
+        for (std::size_t k = 0; k < kids.size(); ++k)
+            if (!kids[k].group && kids[k].tok.isPunct(",")) {
+                if (commas++ == 0) comma = k;
+            }
+        if (commas != 1) throw unsupported("CONVERT style");
+        const auto at = kids.begin() + static_cast<std::ptrdiff_t>(comma);
+        return cast({at + 1, kids.end()}, {kids.begin(), at});
+    }
+
+    static std::string joinArgs(const std::vector<SeqResult>& a, std::size_t from = 0) {
+        std::string out;
+        for (std::size_t k = from; k < a.size(); ++k) out += (k > from ? ", " : "") + a[k].sql;
+        return out;
+    }
+
+    static void requireArgs(const std::string& name, const std::vector<SeqResult>& a, std::size_t n) {
+        if (a.size() != n)
+            throw TsqlError(174, 15, "The " + name + " function requires " + std::to_string(n) +
+                                         " argument(s).");
+    }
+
+    // The functions translated to SQLite's or our own under another name; false for the others.
+    static bool translatedCall(const std::string& name, const Node& group,
+                               const std::vector<SeqResult>& a, Unit& u) {
         if (name == "ISNULL") {
-            need(2);
-            u.sql = "ifnull(" + list() + ")";
+            requireArgs(name, a, 2);
+            u.sql = "ifnull(" + joinArgs(a) + ")";
             u.type = a[0].type;
         } else if (name == "LEN") {
-            need(1);
+            requireArgs(name, a, 1);
             u.sql = "length(rtrim(" + a[0].sql + "))";
             u.type = EType::Int;
         } else if (name == "GETDATE" || name == "SYSDATETIME" || name == "CURRENT_TIMESTAMP") {
-            need(0);
+            requireArgs(name, a, 0);
             u.sql = "strftime('%Y-%m-%d %H:%M:%f', 'now', 'localtime')";
             u.type = EType::Date;
         } else if (name == "SUBSTRING") {
-            need(3);
-            u.sql = "substr(" + list() + ")";
+            requireArgs(name, a, 3);
+            u.sql = "substr(" + joinArgs(a) + ")";
             u.type = EType::Text;
         } else if (name == "LEFT") {
-            need(2);
+            requireArgs(name, a, 2);
             u.sql = "substr(" + a[0].sql + ", 1, " + a[1].sql + ")";
             u.type = EType::Text;
         } else if (name == "UPPER" || name == "LOWER") {
-            need(1);
+            requireArgs(name, a, 1);
             u.sql = (name == "UPPER" ? "tsql_upper(" : "tsql_lower(") + a[0].sql + ")";
             u.type = EType::Text;
         } else if (name == "CHARINDEX") {
-            need(2);
+            requireArgs(name, a, 2);
             u.sql = "instr(" + a[1].sql + ", " + a[0].sql + ")";
             u.type = EType::Int;
         } else if (name == "SCOPE_IDENTITY") {
-            need(0);
+            requireArgs(name, a, 0);
             u.sql = "last_insert_rowid()";
             u.type = EType::Int;
         } else if (name == "AVG" && a.size() == 1 && a[0].type == EType::Int) {
@@ -482,34 +504,153 @@ private:
             u.sql = "CAST(avg(" + a[0].sql + ") AS INTEGER)";
             u.type = EType::Int;
         } else if (name == "COUNT" || name == "COUNT_BIG") {
-            u.sql = "count(" + (group.kids.size() == 1 && group.kids[0].tok.isPunct("*") ? std::string("*") : list()) + ")";
+            u.sql = "count(" + (group.kids.size() == 1 && group.kids[0].tok.isPunct("*") ? std::string("*") : joinArgs(a)) + ")";
             u.type = EType::Int;
         } else {
-            static const std::set<std::string> textFns = {"LTRIM", "RTRIM", "REPLACE", "RIGHT", "REVERSE"};
-            static const std::set<std::string> sameFns = {"SUM", "MIN", "MAX", "ABS", "COALESCE", "NULLIF", "ROUND", "AVG"};
-            // Only the server's own functions pass: any other name would reach SQLite's functions
-            // (sqlite_version, fts3_tokenizer, the pragma functions), which no T-SQL client may call.
-            if (!textFns.count(name) && !sameFns.count(name) && !insertTarget)
-                throw TsqlError(195, 15, "'" + nameTok.value + "' is not a recognized built-in function name.");
-            if (!group.kids.empty() && group.kids[0].tok.isWord("DISTINCT")) {
-                // e.g. SUM(DISTINCT x): translate the rest and keep the word
-                std::vector<Node> rest(group.kids.begin() + 1, group.kids.end());
-                Node g;
-                g.group = true;
-                g.kids = rest;
-                std::vector<SeqResult> r = args(g);
-                std::string l;
-                for (std::size_t k = 0; k < r.size(); ++k) l += (k ? ", " : "") + r[k].sql;
-                u.sql = nameTok.text + "(DISTINCT " + l + ")";
-                u.type = r.empty() ? EType::Unknown : r[0].type;
-                return u;
-            }
-            u.sql = (name == "RIGHT" ? "tsql_right" : nameSql({&nameTok})) + "(" + list() + ")";
-            if (textFns.count(name)) u.type = EType::Text;
-            else if (sameFns.count(name) && !a.empty()) u.type = a[0].type;
-            if (name == "AVG" && u.type == EType::Unknown) u.type = EType::Float;
+            return false;
         }
+        return true;
+    }
+
+    // The functions SQLite has under the same name (and an INSERT's target with its columns).
+    Unit sameNameCall(const Token& nameTok, const std::string& name, const Node& group,
+                      const std::vector<SeqResult>& a, bool insertTarget) {
+        static const std::set<std::string> textFns = {"LTRIM", "RTRIM", "REPLACE", "RIGHT", "REVERSE"};
+        static const std::set<std::string> sameFns = {"SUM", "MIN", "MAX", "ABS", "COALESCE", "NULLIF", "ROUND", "AVG"};
+        // Only the server's own functions pass: any other name would reach SQLite's functions
+        // (sqlite_version, fts3_tokenizer, the pragma functions), which no T-SQL client may call.
+        if (!textFns.count(name) && !sameFns.count(name) && !insertTarget)
+            throw TsqlError(195, 15, "'" + nameTok.value + "' is not a recognized built-in function name.");
+        Unit u;
+        u.kind = Unit::Kind::Call;
+        if (!group.kids.empty() && group.kids[0].tok.isWord("DISTINCT")) {
+            // e.g. SUM(DISTINCT x): translate the rest and keep the word
+            std::vector<Node> rest(group.kids.begin() + 1, group.kids.end());
+            Node g;
+            g.group = true;
+            g.kids = rest;
+            std::vector<SeqResult> r = args(g);
+            u.sql = nameTok.text + "(DISTINCT " + joinArgs(r) + ")";
+            u.type = r.empty() ? EType::Unknown : r[0].type;
+            return u;
+        }
+        u.sql = (name == "RIGHT" ? "tsql_right" : nameSql({&nameTok})) + "(" + joinArgs(a) + ")";
+        if (textFns.count(name)) u.type = EType::Text;
+        else if (sameFns.count(name) && !a.empty()) u.type = a[0].type;
+        if (name == "AVG" && u.type == EType::Unknown) u.type = EType::Float;
         return u;
+    }
+
+    // `insertTarget`: the name after INTO, whose group is its column list.
+    Unit call(const Token& nameTok, const Node& group, bool insertTarget = false) {
+        const std::string name = upper(nameTok.value);
+        if (name == "CAST" || name == "CONVERT") return castCall(name, group);
+        static const std::set<std::string> refused = {
+            "DATEADD", "DATEDIFF", "DATEPART", "DATENAME", "YEAR", "MONTH", "DAY", "FORMAT", "STUFF",
+            "PATINDEX", "NEWID", "STR", "SPACE", "REPLICATE", "CHOOSE", "IIF", "TRY_CAST",
+            "TRY_CONVERT", "PARSE", "EOMONTH", "DATEFROMPARTS", "STRING_AGG", "CONCAT"};
+        if (refused.count(name)) throw unsupported(name);
+        std::vector<SeqResult> a = args(group);
+        Unit u;
+        u.kind = Unit::Kind::Call;
+        if (translatedCall(name, group, a, u)) return u;
+        return sameNameCall(nameTok, name, group, a, insertTarget);
+    }
+
+    // A literal or a @@ variable; the unit stays Other for any other token.
+    void literalUnit(const Node& n, Unit& u) const {
+        if (n.tok.kind == TokKind::String) {
+            u.kind = Unit::Kind::Literal;
+            u.sql = quoteString(n.tok.value);
+            u.type = EType::Text;
+            if (dateLiterals_.count(&n)) {
+                u.sql = asDate(u);
+                u.type = EType::Date;
+            }
+        } else if (n.tok.kind == TokKind::Number) {
+            if (n.tok.text.size() > 1 && (n.tok.text[1] == 'x' || n.tok.text[1] == 'X'))
+                throw unsupported("binary literal " + n.tok.text);
+            u.kind = Unit::Kind::Literal;
+            u.sql = n.tok.text;
+            u.type = n.tok.text.find_first_of(".eE") == std::string::npos ? EType::Int : EType::Float;
+        } else if (n.tok.isWord("NULL")) {
+            u.kind = Unit::Kind::Literal;
+            u.sql = "NULL";
+            u.type = EType::Null;
+        } else if (n.tok.kind == TokKind::Word && (n.tok.value[0] == '@')) {
+            variableUnit(n.tok, u);
+        }
+    }
+
+    static void variableUnit(const Token& t, Unit& u) {
+        if (iequals(t.value, "@@IDENTITY")) {
+            u.kind = Unit::Kind::Call;
+            u.sql = "last_insert_rowid()";
+            u.type = EType::Int;
+        } else if (iequals(t.value, "@@TRANCOUNT")) {
+            // Read from the session when the statement runs (registered per connection).
+            u.kind = Unit::Kind::Call;
+            u.sql = "tsql_trancount()";
+            u.type = EType::Int;
+        } else {
+            throw TsqlError(137, 15, "Must declare the scalar variable \"" + t.value + "\".");
+        }
+    }
+
+    // True when seq[i] starts a name or a call: reserved words only where they name a function.
+    static bool startsName(const std::vector<Node>& seq, std::size_t i) {
+        const Token& t = seq[i].tok;
+        if (!t.isName()) return false;
+        if (!(t.kind == TokKind::Word && isReservedWord(t.text))) return true;
+        return (t.isWord("LEFT") || t.isWord("RIGHT") || t.isWord("CONVERT") ||
+                t.isWord("CURRENT_TIMESTAMP")) &&
+               i + 1 < seq.size() && seq[i + 1].group;
+    }
+
+    // The catalog's table-valued function `nameTok`(group), or "" when it is none.
+    std::string tableFunctionSql(const Token& nameTok, const Node& g) {
+        if (isReservedWord(nameTok.text) || iequals(nameTok.value, "CAST")) return {};
+        std::vector<std::string> sqlArgs;
+        for (const SeqResult& r : args(g)) sqlArgs.push_back(r.sql);
+        try {
+            return cat_.tableFunction(nameTok.value, sqlArgs);
+        } catch (const std::exception& e) {
+            const std::string text = e.what();
+            const int number = text.find("insufficient") != std::string::npos ? 313
+                               : text.find("too many") != std::string::npos   ? 8144
+                                                                                 : 8114;
+            throw TsqlError(number, 16, text);
+        }
+    }
+
+    // A dotted name or a call starting at seq[i]; `i` ends on its last node.
+    void nameUnit(const std::vector<Node>& seq, std::size_t& i, Unit& u) {
+        const Node& n = seq[i];
+        std::vector<const Token*> parts{&n.tok};
+        while (i + 2 < seq.size() && !seq[i + 1].group && seq[i + 1].tok.isPunct(".") &&
+               !seq[i + 2].group) {
+            parts.push_back(&seq[i + 2].tok);
+            i += 2;
+        }
+        if (parts.size() == 1 && n.tok.kind == TokKind::Word && i + 1 < seq.size() && seq[i + 1].group) {
+            const Node& g = seq[i + 1];
+            ++i;
+            const std::string fn = tableFunctionSql(n.tok, g);
+            if (!fn.empty()) {
+                u.kind = Unit::Kind::Call;
+                u.sql = fn;
+                u.tvf = true;
+                u.tvfName = n.tok.value;
+            } else {
+                u = call(n.tok, g, i >= 2 && !seq[i - 2].group && seq[i - 2].tok.isWord("INTO"));
+                u.node = &n;
+            }
+            return;
+        }
+        u.kind = Unit::Kind::Name;
+        u.parts = parts;
+        u.sql = nameSql(parts);
+        u.type = columnType(parts);
     }
 
     std::vector<Unit> units(const std::vector<Node>& seq) {
@@ -523,81 +664,11 @@ private:
                 SeqResult r = emitSeq(n.kids, nullptr);
                 u.sql = "(" + r.sql + ")";
                 u.type = r.type;
-            } else if (n.tok.kind == TokKind::String) {
-                u.kind = Unit::Kind::Literal;
-                u.sql = quoteString(n.tok.value);
-                u.type = EType::Text;
-                if (dateLiterals_.count(&n)) {
-                    u.sql = asDate(u);
-                    u.type = EType::Date;
-                }
-            } else if (n.tok.kind == TokKind::Number) {
-                if (n.tok.text.size() > 1 && (n.tok.text[1] == 'x' || n.tok.text[1] == 'X'))
-                    throw unsupported("binary literal " + n.tok.text);
-                u.kind = Unit::Kind::Literal;
-                u.sql = n.tok.text;
-                u.type = n.tok.text.find_first_of(".eE") == std::string::npos ? EType::Int : EType::Float;
-            } else if (n.tok.isWord("NULL")) {
-                u.kind = Unit::Kind::Literal;
-                u.sql = "NULL";
-                u.type = EType::Null;
-            } else if (n.tok.kind == TokKind::Word && (n.tok.value[0] == '@')) {
-                if (iequals(n.tok.value, "@@IDENTITY")) {
-                    u.kind = Unit::Kind::Call;
-                    u.sql = "last_insert_rowid()";
-                    u.type = EType::Int;
-                } else if (iequals(n.tok.value, "@@TRANCOUNT")) {
-                    // Read from the session when the statement runs (registered per connection).
-                    u.kind = Unit::Kind::Call;
-                    u.sql = "tsql_trancount()";
-                    u.type = EType::Int;
-                } else {
-                    throw TsqlError(137, 15, "Must declare the scalar variable \"" + n.tok.value + "\".");
-                }
-            } else if (n.tok.isName() &&
-                       !(n.tok.kind == TokKind::Word && isReservedWord(n.tok.text) &&
-                         !((n.tok.isWord("LEFT") || n.tok.isWord("RIGHT") || n.tok.isWord("CONVERT") ||
-                            n.tok.isWord("CURRENT_TIMESTAMP")) &&
-                           i + 1 < seq.size() && seq[i + 1].group))) {
-                std::vector<const Token*> parts{&n.tok};
-                while (i + 2 < seq.size() && !seq[i + 1].group && seq[i + 1].tok.isPunct(".") &&
-                       !seq[i + 2].group) {
-                    parts.push_back(&seq[i + 2].tok);
-                    i += 2;
-                }
-                if (parts.size() == 1 && n.tok.kind == TokKind::Word && i + 1 < seq.size() && seq[i + 1].group) {
-                    const Node& g = seq[i + 1];
-                    ++i;
-                    std::vector<SeqResult> a;
-                    std::string fn;
-                    if (!isReservedWord(n.tok.text) && !iequals(n.tok.value, "CAST")) {
-                        std::vector<std::string> sqlArgs;
-                        for (const SeqResult& r : args(g)) sqlArgs.push_back(r.sql);
-                        try {
-                            fn = cat_.tableFunction(n.tok.value, sqlArgs);
-                        } catch (const std::exception& e) {
-                            const std::string text = e.what();
-                            const int number = text.find("insufficient") != std::string::npos ? 313
-                                               : text.find("too many") != std::string::npos   ? 8144
-                                                                                                 : 8114;
-                            throw TsqlError(number, 16, text);
-                        }
-                    }
-                    if (!fn.empty()) {
-                        u.kind = Unit::Kind::Call;
-                        u.sql = fn;
-                        u.tvf = true;
-                        u.tvfName = n.tok.value;
-                    } else {
-                        u = call(n.tok, g, i >= 2 && !seq[i - 2].group && seq[i - 2].tok.isWord("INTO"));
-                        u.node = &n;
-                    }
-                } else {
-                    u.kind = Unit::Kind::Name;
-                    u.parts = parts;
-                    u.sql = nameSql(parts);
-                    u.type = columnType(parts);
-                }
+            } else if (n.tok.kind == TokKind::String || n.tok.kind == TokKind::Number ||
+                       n.tok.isWord("NULL") || (n.tok.kind == TokKind::Word && n.tok.value[0] == '@')) {
+                literalUnit(n, u);
+            } else if (startsName(seq, i)) {
+                nameUnit(seq, i, u);
             }
             out.push_back(std::move(u));
         }
@@ -620,12 +691,14 @@ private:
         return j;
     }
 
-    // T-SQL '+' joins texts and adds numbers; which one is decided by the operand types, left to
-    // right. When a type is not known here, tsql_add decides per row from the stored values.
-    static std::string foldChain(const std::vector<Unit>& us, std::size_t i, std::size_t end, EType& type) {
-        struct Term { std::string sql; EType type; };
-        std::vector<Term> terms;
-        std::vector<std::string> ops;
+    struct Term {
+        std::string sql;
+        EType type;
+    };
+
+    // The chain's terms between its '+' and '-' (products and quotients stay inside one term).
+    static void chainTerms(const std::vector<Unit>& us, std::size_t i, std::size_t end,
+                           std::vector<Term>& terms, std::vector<std::string>& ops) {
         Term cur{us[i].sql, us[i].type};
         for (std::size_t j = i + 1; j < end;) {
             const std::string op = us[j].node->tok.text;
@@ -644,6 +717,15 @@ private:
             j = k + 1;
         }
         terms.push_back(cur);
+        assert(ops.size() + 1 == terms.size());
+    }
+
+    // T-SQL '+' joins texts and adds numbers; which one is decided by the operand types, left to
+    // right. When a type is not known here, tsql_add decides per row from the stored values.
+    static std::string foldChain(const std::vector<Unit>& us, std::size_t i, std::size_t end, EType& type) {
+        std::vector<Term> terms;
+        std::vector<std::string> ops;
+        chainTerms(us, i, end, terms, ops);
         // Each step wraps what came before: "(" + acc + " || " + r + ")". Building that string
         // anew per term made a long chain quadratic in time and memory, so the wrappers' heads are
         // collected (to be written innermost last) and their tails appended as they come.
@@ -665,16 +747,11 @@ private:
             } else if ((isNumeric(accType) || accType == EType::Null) && (isNumeric(r.type) || r.type == EType::Null)) {
                 heads.push_back("(");
                 tails += " " + op + " " + r.sql + ")";
-                accType = (accType == EType::Float || r.type == EType::Float) ? EType::Float
-                          : (accType == EType::Null && r.type == EType::Null) ? EType::Null
-                                                                                : EType::Int;
+                accType = numericResult(accType, r.type);
             } else {
                 heads.push_back(op == "+" ? "tsql_add(" : "tsql_sub(");
                 tails += ", " + r.sql + ")";
-                if (isNumeric(accType) || isNumeric(r.type))
-                    accType = (accType == EType::Float || r.type == EType::Float) ? EType::Float : EType::Int;
-                else
-                    accType = EType::Unknown;
+                accType = mixedResult(accType, r.type);
             }
         }
         std::string acc;
@@ -686,153 +763,270 @@ private:
         return acc;
     }
 
-    SeqResult emitSeq(const std::vector<Node>& seq, std::vector<std::optional<std::string>>* names) {
-        std::vector<Unit> us = units(seq);
-        readComparedDates(us);
-        std::vector<std::string> pieces;
-        std::optional<std::string> limit;
-        bool setOp = false;
-        bool inList = false;
-        bool namesDone = names == nullptr;
-        bool namesKnown = true;
-        std::vector<std::optional<std::string>> collected;
-        std::size_t itemFirst = 0;
-        std::string eqAlias;
-        std::size_t selects = 0;
+    // The type of number arithmetic on two numbers or NULLs.
+    static EType numericResult(EType a, EType b) {
+        if (a == EType::Float || b == EType::Float) return EType::Float;
+        if (a == EType::Null && b == EType::Null) return EType::Null;
+        return EType::Int;
+    }
 
-        auto startItem = [&](std::size_t& u) {
-            itemFirst = u;
-            eqAlias.clear();
-            // "SELECT name = expr" is the server's other way to write an alias.
-            if (u + 2 < us.size() && us[u].singleName() && us[u + 1].isOp("=")) {
-                eqAlias = us[u].parts[0]->value;
-                u += 2;
-                itemFirst = u;
+    // The type of tsql_add/tsql_sub: a number when either side is one, else not known here.
+    static EType mixedResult(EType a, EType b) {
+        if (!isNumeric(a) && !isNumeric(b)) return EType::Unknown;
+        return (a == EType::Float || b == EType::Float) ? EType::Float : EType::Int;
+    }
+
+    // Writes one level of the tree (a statement or a parenthesised group): its units in order,
+    // '+' chains folded, TOP moved to a LIMIT at the end, and the select list's column names
+    // collected.
+    class SeqEmitter {
+    public:
+        SeqEmitter(Translator& tr, const std::vector<Node>& seq,
+                   std::vector<std::optional<std::string>>* names)
+            : tr_(tr), us_(tr.units(seq)), names_(names), namesDone_(names == nullptr) {
+            readComparedDates(us_);
+        }
+
+        SeqResult run() {
+            std::size_t u = 0;
+            while (u < us_.size()) {
+                if ((++tr_.steps_ & 1023) == 0 && tr_.cat_.cancelled()) throw TranslationCancelled();
+                const std::size_t before = u;
+                if (us_[u].kind == Unit::Kind::Other) {
+                    emitOther(u);
+                } else if (std::optional<SeqResult> whole = emitOperand(u)) {
+                    return *whole;
+                }
+                assert(u > before && u <= us_.size());  // every step consumes a unit
+                (void)before;
             }
-        };
-        auto endItem = [&](std::size_t end) {
+            return finish();
+        }
+
+    private:
+        void startItem(std::size_t& u) {
+            itemFirst_ = u;
+            eqAlias_.clear();
+            // "SELECT name = expr" is the server's other way to write an alias.
+            if (u + 2 < us_.size() && us_[u].singleName() && us_[u + 1].isOp("=")) {
+                eqAlias_ = us_[u].parts[0]->value;
+                u += 2;
+                itemFirst_ = u;
+            }
+        }
+
+        void endItem(std::size_t end) {
             std::optional<std::string> name;
-            if (!eqAlias.empty()) {
-                pieces.push_back("AS " + quoteName(eqAlias));
-                name = eqAlias;
-            } else if (end >= itemFirst + 2 && us[end - 1].singleName() &&
-                       (us[end - 2].isWord("AS") || us[end - 2].operand())) {
-                name = us[end - 1].parts[0]->value;
-            } else if (end == itemFirst + 1 && us[itemFirst].kind == Unit::Kind::Name) {
-                if (us[itemFirst].parts.back()->isPunct("*"))
-                    namesKnown = false;
+            if (!eqAlias_.empty()) {
+                pieces_.push_back("AS " + quoteName(eqAlias_));
+                name = eqAlias_;
+            } else if (end >= itemFirst_ + 2 && us_[end - 1].singleName() &&
+                       (us_[end - 2].isWord("AS") || us_[end - 2].operand())) {
+                name = us_[end - 1].parts[0]->value;
+            } else if (end == itemFirst_ + 1 && us_[itemFirst_].kind == Unit::Kind::Name) {
+                if (us_[itemFirst_].parts.back()->isPunct("*"))
+                    namesKnown_ = false;
                 else
-                    name = us[itemFirst].parts.back()->value;
-            } else if (end == itemFirst + 1 && us[itemFirst].isOp("*")) {
-                namesKnown = false;
+                    name = us_[itemFirst_].parts.back()->value;
+            } else if (end == itemFirst_ + 1 && us_[itemFirst_].isOp("*")) {
+                namesKnown_ = false;
             } else {
                 name = std::string();
             }
-            if (!namesDone) collected.push_back(name);
-        };
+            if (!namesDone_) collected_.push_back(name);
+        }
 
-        std::size_t u = 0;
-        while (u < us.size()) {
-            if ((++steps_ & 1023) == 0 && cat_.cancelled()) throw TranslationCancelled();
-            Unit& x = us[u];
-            if (x.kind == Unit::Kind::Other) {
-                const Token& t = x.node->tok;
-                if (t.isWord("SELECT")) {
-                    ++selects;
-                    pieces.push_back(t.text);
-                    ++u;
-                    if (u < us.size() && (us[u].isWord("DISTINCT") || us[u].isWord("ALL")))
-                        pieces.push_back(us[u++].node->tok.text);
-                    if (u < us.size() && us[u].isWord("TOP")) {
-                        ++u;
-                        std::string n;
-                        if (u < us.size() && us[u].kind == Unit::Kind::Group && us[u].node->kids.size() == 1 &&
-                            us[u].node->kids[0].tok.kind == TokKind::Number)
-                            n = us[u].node->kids[0].tok.text;
-                        else if (u < us.size() && us[u].kind == Unit::Kind::Literal &&
-                                 us[u].node->tok.kind == TokKind::Number)
-                            n = us[u].node->tok.text;
-                        else
-                            throw syntaxErrorNear(u < us.size() ? us[u].node->tok.text : std::string("TOP"));
-                        if (n.find_first_not_of("0123456789") != std::string::npos) throw unsupported("TOP " + n);
-                        ++u;
-                        if (u < us.size() && (us[u].isWord("PERCENT") || us[u].isWord("WITH")))
-                            throw unsupported("TOP ... " + upper(us[u].node->tok.text));
-                        if (limit) throw unsupported("TOP in more than one SELECT of a UNION");
-                        limit = n;
-                    }
-                    inList = true;
-                    startItem(u);
-                    continue;
-                }
-                static const std::set<std::string> listEnds = {"FROM", "INTO", "WHERE", "GROUP", "ORDER",
-                                                               "HAVING", "UNION", "EXCEPT", "INTERSECT", "OPTION", "FOR"};
-                if (inList && t.kind == TokKind::Word && listEnds.count(upper(t.text))) {
-                    endItem(u);
-                    inList = false;
-                    namesDone = true;
-                }
-                if (t.isWord("UNION") || t.isWord("EXCEPT") || t.isWord("INTERSECT")) setOp = true;
-                if (inList && t.isPunct(",")) {
-                    endItem(u);
-                    pieces.push_back(",");
-                    ++u;
-                    startItem(u);
-                    continue;
-                }
-                if (t.isWord("TOP")) throw unsupported("TOP");
-                if (t.isWord("WITH") && u + 1 < us.size() && us[u + 1].kind == Unit::Kind::Group) {
-                    u += 2;  // table hints such as WITH (NOLOCK) change nothing here
-                    continue;
-                }
-                if (t.isWord("WITH")) throw unsupported("WITH");
-                if (t.isWord("COLLATE") && u + 1 < us.size() && us[u + 1].singleName()) {
-                    const std::string coll = upper(us[u + 1].parts[0]->value);
-                    pieces.push_back(std::string("COLLATE ") +
-                                     (coll.find("_CS") != std::string::npos || coll.find("BIN") != std::string::npos
-                                          ? "BINARY"
-                                          : kTextCollation));
-                    u += 2;
-                    continue;
-                }
-                if (t.isPunct("+") && u > 0 && us[u - 1].isWord("END")) throw unsupported("CASE ... END +");
-                if (t.isPunct("+=") || t.isPunct("-=") || t.isPunct("*=") || t.isPunct("/=") ||
-                    t.isPunct("{") || t.isPunct("}") || t.isPunct("::"))
-                    throw syntaxErrorNear(t.text);
-                if (t.isPunct("!<")) pieces.push_back(">=");
-                else if (t.isPunct("!>")) pieces.push_back("<=");
-                else pieces.push_back(t.text);
+        // TOP n / TOP (n) after SELECT [DISTINCT|ALL]; it becomes the level's LIMIT.
+        void readTop(std::size_t& u) {
+            ++u;
+            std::string n;
+            if (u < us_.size() && us_[u].kind == Unit::Kind::Group && us_[u].node->kids.size() == 1 &&
+                us_[u].node->kids[0].tok.kind == TokKind::Number)
+                n = us_[u].node->kids[0].tok.text;
+            else if (u < us_.size() && us_[u].kind == Unit::Kind::Literal &&
+                     us_[u].node->tok.kind == TokKind::Number)
+                n = us_[u].node->tok.text;
+            else
+                throw syntaxErrorNear(u < us_.size() ? us_[u].node->tok.text : std::string("TOP"));
+            if (n.find_first_not_of("0123456789") != std::string::npos) throw unsupported("TOP " + n);
+            ++u;
+            if (u < us_.size() && (us_[u].isWord("PERCENT") || us_[u].isWord("WITH")))
+                throw unsupported("TOP ... " + upper(us_[u].node->tok.text));
+            if (limit_) throw unsupported("TOP in more than one SELECT of a UNION");
+            limit_ = n;
+        }
+
+        void emitSelect(std::size_t& u) {
+            ++selects_;
+            pieces_.push_back(us_[u].node->tok.text);
+            ++u;
+            if (u < us_.size() && (us_[u].isWord("DISTINCT") || us_[u].isWord("ALL")))
+                pieces_.push_back(us_[u++].node->tok.text);
+            if (u < us_.size() && us_[u].isWord("TOP")) readTop(u);
+            inList_ = true;
+            startItem(u);
+        }
+
+        // WITH (hints) and COLLATE x: true when taken (and `u` moved past them).
+        bool emitHintOrCollation(std::size_t& u) {
+            const Token& t = us_[u].node->tok;
+            if (t.isWord("WITH") && u + 1 < us_.size() && us_[u + 1].kind == Unit::Kind::Group) {
+                u += 2;  // table hints such as WITH (NOLOCK) change nothing here
+                return true;
+            }
+            if (t.isWord("WITH")) throw unsupported("WITH");
+            if (t.isWord("COLLATE") && u + 1 < us_.size() && us_[u + 1].singleName()) {
+                const std::string coll = upper(us_[u + 1].parts[0]->value);
+                pieces_.push_back(std::string("COLLATE ") +
+                                  (coll.find("_CS") != std::string::npos || coll.find("BIN") != std::string::npos
+                                       ? "BINARY"
+                                       : kTextCollation));
+                u += 2;
+                return true;
+            }
+            return false;
+        }
+
+        // An operator or punctuation as SQLite writes it.
+        void emitPunct(std::size_t u) {
+            const Token& t = us_[u].node->tok;
+            if (t.isPunct("+") && u > 0 && us_[u - 1].isWord("END")) throw unsupported("CASE ... END +");
+            if (t.isPunct("+=") || t.isPunct("-=") || t.isPunct("*=") || t.isPunct("/=") ||
+                t.isPunct("{") || t.isPunct("}") || t.isPunct("::"))
+                throw syntaxErrorNear(t.text);
+            if (t.isPunct("!<")) pieces_.push_back(">=");
+            else if (t.isPunct("!>")) pieces_.push_back("<=");
+            else pieces_.push_back(t.text);
+        }
+
+        // A keyword, operator or punctuation.
+        void emitOther(std::size_t& u) {
+            const Token& t = us_[u].node->tok;
+            if (t.isWord("SELECT")) {
+                emitSelect(u);
+                return;
+            }
+            static const std::set<std::string> listEnds = {"FROM", "INTO", "WHERE", "GROUP", "ORDER",
+                                                           "HAVING", "UNION", "EXCEPT", "INTERSECT", "OPTION", "FOR"};
+            if (inList_ && t.kind == TokKind::Word && listEnds.count(upper(t.text))) {
+                endItem(u);
+                inList_ = false;
+                namesDone_ = true;
+            }
+            if (t.isWord("UNION") || t.isWord("EXCEPT") || t.isWord("INTERSECT")) setOp_ = true;
+            if (inList_ && t.isPunct(",")) {
+                endItem(u);
+                pieces_.push_back(",");
                 ++u;
-                continue;
+                startItem(u);
+                return;
             }
-            bool hasPlus = false;
-            const std::size_t end = chainEnd(us, u, hasPlus);
-            if (hasPlus) {
-                EType type;
-                pieces.push_back(foldChain(us, u, end, type));
-                if (u == 0 && end == us.size()) return SeqResult{joinPieces(pieces), type};
-                u = end;
-                continue;
-            }
-            pieces.push_back(x.sql);
-            if (x.tvf) {
-                const bool aliased = u + 1 < us.size() && (us[u + 1].isWord("AS") || us[u + 1].singleName());
-                if (!aliased) pieces.push_back("AS " + quoteName(x.tvfName));
-            }
+            if (t.isWord("TOP")) throw unsupported("TOP");
+            if (emitHintOrCollation(u)) return;
+            emitPunct(u);
             ++u;
         }
-        if (inList) endItem(us.size());
-        if (limit) {
-            if (setOp) throw unsupported("TOP in a UNION");
-            pieces.push_back("LIMIT " + *limit);
+
+        // An operand, or a chain of them with a '+'; the result when that chain is the whole level.
+        std::optional<SeqResult> emitOperand(std::size_t& u) {
+            const Unit& x = us_[u];
+            bool hasPlus = false;
+            const std::size_t end = chainEnd(us_, u, hasPlus);
+            if (hasPlus) {
+                EType type;
+                pieces_.push_back(foldChain(us_, u, end, type));
+                if (u == 0 && end == us_.size()) return SeqResult{joinPieces(pieces_), type};
+                u = end;
+                return std::nullopt;
+            }
+            pieces_.push_back(x.sql);
+            if (x.tvf) {
+                const bool aliased = u + 1 < us_.size() && (us_[u + 1].isWord("AS") || us_[u + 1].singleName());
+                if (!aliased) pieces_.push_back("AS " + quoteName(x.tvfName));
+            }
+            ++u;
+            return std::nullopt;
         }
-        if (names && namesKnown && selects > 0) *names = collected;
-        SeqResult r;
-        r.sql = joinPieces(pieces);
-        if (us.size() == 1 && us[0].operand()) r.type = us[0].type;
-        return r;
+
+        SeqResult finish() {
+            if (inList_) endItem(us_.size());
+            if (limit_) {
+                if (setOp_) throw unsupported("TOP in a UNION");
+                pieces_.push_back("LIMIT " + *limit_);
+            }
+            if (names_ && namesKnown_ && selects_ > 0) *names_ = collected_;
+            SeqResult r;
+            r.sql = joinPieces(pieces_);
+            if (us_.size() == 1 && us_[0].operand()) r.type = us_[0].type;
+            return r;
+        }
+
+        Translator& tr_;
+        std::vector<Unit> us_;
+        std::vector<std::optional<std::string>>* names_;
+        std::vector<std::string> pieces_;
+        std::optional<std::string> limit_;
+        bool setOp_ = false;
+        bool inList_ = false;
+        bool namesDone_;
+        bool namesKnown_ = true;
+        std::vector<std::optional<std::string>> collected_;
+        std::size_t itemFirst_ = 0;
+        std::string eqAlias_;
+        std::size_t selects_ = 0;
+    };
+
+    SeqResult emitSeq(const std::vector<Node>& seq, std::vector<std::optional<std::string>>* names) {
+        return SeqEmitter(*this, seq, names).run();
     }
 };
+
+// A number as written: whole when it fits 64 bits and has no point or exponent, else a float.
+Value numberValue(const std::string& text, bool allowOverflowToFloat) {
+    const bool whole = text.find_first_of(".eE") == std::string::npos;
+    if (!allowOverflowToFloat) {
+        if (whole) return static_cast<std::int64_t>(std::strtoll(text.c_str(), nullptr, 10));
+        return std::strtod(text.c_str(), nullptr);
+    }
+    // A whole number that does not fit 64 bits is taken as a float, as one with a point is.
+    errno = 0;
+    const long long n = whole ? std::strtoll(text.c_str(), nullptr, 10) : 0;
+    if (whole && errno != ERANGE) return static_cast<std::int64_t>(n);
+    return std::strtod(text.c_str(), nullptr);
+}
+
+// One argument's value at toks[i] (a constant); returns the index after it.
+std::size_t parseExecValue(const std::vector<Token>& toks, std::size_t i, qtl::Argument& arg) {
+    const Token& v = toks[i];
+    if (v.isPunct(",")) throw syntaxErrorNear(",");
+    if (v.isPunct("-") || v.isPunct("+")) {
+        if (i + 1 >= toks.size() || toks[i + 1].kind != TokKind::Number) throw syntaxErrorNear(v.text);
+        arg.value = numberValue(v.text + toks[i + 1].text, false);
+        return i + 2;
+    }
+    if (v.kind == TokKind::Number) {
+        if (v.text.size() > 1 && (v.text[1] == 'x' || v.text[1] == 'X')) throw unsupported("binary literal");
+        arg.value = numberValue(v.text, true);
+        return i + 1;
+    }
+    if (v.kind == TokKind::String) {
+        arg.value = v.value;
+        return i + 1;
+    }
+    if (v.isWord("NULL")) {
+        arg.value = std::monostate{};
+        return i + 1;
+    }
+    if (v.isWord("DEFAULT")) throw unsupported("DEFAULT");
+    if (v.kind == TokKind::Word && v.value[0] == '@')
+        throw TsqlError(137, 15, "Must declare the scalar variable \"" + v.value + "\".");
+    if (v.isName() && !(v.kind == TokKind::Word && isReservedWord(v.text))) {
+        // The server takes a bare word as a text argument.
+        arg.value = v.value;
+        return i + 1;
+    }
+    throw syntaxErrorNear(v.text);
+}
 
 // Parses the arguments of an EXEC: constants only, as the server demands.
 void parseExecArgs(const std::vector<Token>& toks, std::size_t i, PlannedStatement& st) {
@@ -853,44 +1047,7 @@ void parseExecArgs(const std::vector<Token>& toks, std::size_t i, PlannedStateme
                                 "has been used, all subsequent parameters must be passed in the form '@name = value'.");
         }
         if (i >= toks.size()) throw syntaxErrorNear(toks[i - 1].text);
-        const Token& v = toks[i];
-        if (v.isPunct(",")) throw syntaxErrorNear(",");
-        if (v.isPunct("-") || v.isPunct("+")) {
-            if (i + 1 >= toks.size() || toks[i + 1].kind != TokKind::Number) throw syntaxErrorNear(v.text);
-            const std::string text = v.text + toks[i + 1].text;
-            if (text.find_first_of(".eE") == std::string::npos)
-                arg.value = static_cast<std::int64_t>(std::strtoll(text.c_str(), nullptr, 10));
-            else
-                arg.value = std::strtod(text.c_str(), nullptr);
-            i += 2;
-        } else if (v.kind == TokKind::Number) {
-            if (v.text.size() > 1 && (v.text[1] == 'x' || v.text[1] == 'X')) throw unsupported("binary literal");
-            // A whole number that does not fit 64 bits is taken as a float, as one with a point is.
-            errno = 0;
-            const bool whole = v.text.find_first_of(".eE") == std::string::npos;
-            const long long n = whole ? std::strtoll(v.text.c_str(), nullptr, 10) : 0;
-            if (whole && errno != ERANGE)
-                arg.value = static_cast<std::int64_t>(n);
-            else
-                arg.value = std::strtod(v.text.c_str(), nullptr);
-            ++i;
-        } else if (v.kind == TokKind::String) {
-            arg.value = v.value;
-            ++i;
-        } else if (v.isWord("NULL")) {
-            arg.value = std::monostate{};
-            ++i;
-        } else if (v.isWord("DEFAULT")) {
-            throw unsupported("DEFAULT");
-        } else if (v.kind == TokKind::Word && v.value[0] == '@') {
-            throw TsqlError(137, 15, "Must declare the scalar variable \"" + v.value + "\".");
-        } else if (v.isName() && !(v.kind == TokKind::Word && isReservedWord(v.text))) {
-            // The server takes a bare word as a text argument.
-            arg.value = v.value;
-            ++i;
-        } else {
-            throw syntaxErrorNear(v.text);
-        }
+        i = parseExecValue(toks, i, arg);
         if (i < toks.size() && (toks[i].isWord("OUTPUT") || toks[i].isWord("OUT"))) throw unsupported("OUTPUT");
         st.args.push_back(std::move(arg));
         if (i < toks.size()) {
@@ -920,28 +1077,25 @@ void planExec(const std::vector<Token>& toks, std::size_t i, PlannedStatement& s
     parseExecArgs(norm, k, st);
 }
 
-void planSet(const std::vector<Token>& toks, PlannedStatement& st) {
-    st.kind = StmtKind::Set;
-    if (toks.size() < 2) throw syntaxErrorNear("SET");
-    const Token& first = toks[1];
-    if (first.kind == TokKind::Word && first.value[0] == '@')
-        throw TsqlError(137, 15, "Must declare the scalar variable \"" + first.value + "\".");
-    const std::string opt = upper(first.value);
-    auto valueAfter = [&](std::size_t k) -> std::string {
-        if (k >= toks.size()) throw syntaxErrorNear(toks.back().text);
-        if (k + 1 < toks.size()) throw syntaxErrorNear(toks[k + 1].text);
-        return toks[k].kind == TokKind::String ? toks[k].value : toks[k].text;
-    };
+// The value of a one-value SET option at toks[k], which must end the statement.
+std::string setValueAt(const std::vector<Token>& toks, std::size_t k) {
+    if (k >= toks.size()) throw syntaxErrorNear(toks.back().text);
+    if (k + 1 < toks.size()) throw syntaxErrorNear(toks[k + 1].text);
+    return toks[k].kind == TokKind::String ? toks[k].value : toks[k].text;
+}
+
+// The options that take one value (DATEFORMAT, TEXTSIZE, ROWCOUNT, ...); false for others.
+bool planValuedSet(const std::string& opt, const std::vector<Token>& toks, PlannedStatement& st) {
     SetOption o;
     if (opt == "DATEFORMAT") {
-        std::string v = valueAfter(2);
+        std::string v = setValueAt(toks, 2);
         for (char& c : v) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
         static const std::set<std::string> formats = {"mdy", "dmy", "ymd", "ydm", "myd", "dym"};
         if (!formats.count(v)) throw TsqlError(2741, 16, "SET DATEFORMAT date order '" + v + "' is invalid.");
         o.kind = SetOption::Kind::DateFormat;
         o.value = v;
         st.options.push_back(o);
-        return;
+        return true;
     }
     static const std::set<std::string> valued = {"TEXTSIZE", "LANGUAGE", "LOCK_TIMEOUT", "DATEFIRST",
                                                  "DEADLOCK_PRIORITY", "QUERY_GOVERNOR_COST_LIMIT",
@@ -949,34 +1103,26 @@ void planSet(const std::vector<Token>& toks, PlannedStatement& st) {
     if (valued.count(opt)) {
         std::size_t k = 2;
         if (k < toks.size() && toks[k].isPunct("-")) ++k;  // LOCK_TIMEOUT -1
-        valueAfter(k);
+        setValueAt(toks, k);
         st.options.push_back(o);
-        return;
+        return true;
     }
     if (opt == "ROWCOUNT") {
-        if (valueAfter(2) != "0") throw unsupported("SET ROWCOUNT");
+        if (setValueAt(toks, 2) != "0") throw unsupported("SET ROWCOUNT");
         st.options.push_back(o);
-        return;
+        return true;
     }
     if (opt == "TRANSACTION") {
         // SET TRANSACTION ISOLATION LEVEL ...: one writer at a time here, so every level holds.
         if (toks.size() < 5 || !toks[2].isWord("ISOLATION") || !toks[3].isWord("LEVEL")) throw syntaxErrorNear(toks.back().text);
         st.options.push_back(o);
-        return;
+        return true;
     }
-    // ON/OFF options, possibly several: SET ANSI_NULLS, QUOTED_IDENTIFIER ON
-    static const std::set<std::string> ignored = {
-        "ANSI_NULLS", "ANSI_PADDING", "ANSI_WARNINGS", "ANSI_NULL_DFLT_ON", "ANSI_NULL_DFLT_OFF",
-        "ARITHABORT", "ARITHIGNORE", "CONCAT_NULL_YIELDS_NULL", "QUOTED_IDENTIFIER",
-        "NUMERIC_ROUNDABORT", "CURSOR_CLOSE_ON_COMMIT", "IMPLICIT_TRANSACTIONS", "FMTONLY", "NOEXEC",
-        "PARSEONLY", "SHOWPLAN_ALL", "SHOWPLAN_TEXT", "SHOWPLAN_XML", "STATISTICS", "FORCEPLAN",
-        "REMOTE_PROC_TRANSACTIONS", "NO_BROWSETABLE", "ANSI_DEFAULTS"};
-    // Settings whose non-default value would change results: refused instead of ignored.
-    static const std::map<std::string, bool> refusedValue = {
-        {"ANSI_NULLS", false}, {"CONCAT_NULL_YIELDS_NULL", false}, {"IMPLICIT_TRANSACTIONS", true},
-        {"FMTONLY", true}, {"NOEXEC", true}, {"PARSEONLY", true}, {"SHOWPLAN_ALL", true},
-        {"SHOWPLAN_TEXT", true}, {"SHOWPLAN_XML", true}, {"ANSI_DEFAULTS", true}};
-    std::vector<std::string> names;
+    return false;
+}
+
+// The names of "SET a, b, STATISTICS IO ON": returns the index of the ON or OFF.
+std::size_t readSetNames(const std::vector<Token>& toks, std::vector<std::string>& names) {
     std::size_t k = 1;
     for (;;) {
         if (k >= toks.size() || !toks[k].isName()) throw syntaxErrorNear(toks[k - 1].text);
@@ -994,23 +1140,50 @@ void planSet(const std::vector<Token>& toks, PlannedStatement& st) {
     }
     if (k + 1 != toks.size() || !(toks[k].isWord("ON") || toks[k].isWord("OFF")))
         throw syntaxErrorNear(k < toks.size() ? toks[k].text : toks.back().text);
-    const bool on = toks[k].isWord("ON");
-    for (const std::string& name : names) {
-        SetOption so;
-        so.on = on;
-        if (name == "XACT_ABORT") {
-            so.kind = SetOption::Kind::XactAbort;
-        } else if (name == "NOCOUNT") {
-            so.kind = SetOption::Kind::NoCount;
-        } else if (ignored.count(name)) {
-            auto r = refusedValue.find(name);
-            if (r != refusedValue.end() && r->second == on)
-                throw unsupported("SET " + name + (on ? " ON" : " OFF"));
-        } else {
-            throw TsqlError(195, 15, "'" + name + "' is not a recognized SET option.");
-        }
-        st.options.push_back(so);
+    return k;
+}
+
+// One ON/OFF option: the ones this server acts on, the ones it may ignore, refusals.
+SetOption onOffOption(const std::string& name, bool on) {
+    static const std::set<std::string> ignored = {
+        "ANSI_NULLS", "ANSI_PADDING", "ANSI_WARNINGS", "ANSI_NULL_DFLT_ON", "ANSI_NULL_DFLT_OFF",
+        "ARITHABORT", "ARITHIGNORE", "CONCAT_NULL_YIELDS_NULL", "QUOTED_IDENTIFIER",
+        "NUMERIC_ROUNDABORT", "CURSOR_CLOSE_ON_COMMIT", "IMPLICIT_TRANSACTIONS", "FMTONLY", "NOEXEC",
+        "PARSEONLY", "SHOWPLAN_ALL", "SHOWPLAN_TEXT", "SHOWPLAN_XML", "STATISTICS", "FORCEPLAN",
+        "REMOTE_PROC_TRANSACTIONS", "NO_BROWSETABLE", "ANSI_DEFAULTS"};
+    // Settings whose non-default value would change results: refused instead of ignored.
+    static const std::map<std::string, bool> refusedValue = {
+        {"ANSI_NULLS", false}, {"CONCAT_NULL_YIELDS_NULL", false}, {"IMPLICIT_TRANSACTIONS", true},
+        {"FMTONLY", true}, {"NOEXEC", true}, {"PARSEONLY", true}, {"SHOWPLAN_ALL", true},
+        {"SHOWPLAN_TEXT", true}, {"SHOWPLAN_XML", true}, {"ANSI_DEFAULTS", true}};
+    SetOption so;
+    so.on = on;
+    if (name == "XACT_ABORT") {
+        so.kind = SetOption::Kind::XactAbort;
+    } else if (name == "NOCOUNT") {
+        so.kind = SetOption::Kind::NoCount;
+    } else if (ignored.count(name)) {
+        auto r = refusedValue.find(name);
+        if (r != refusedValue.end() && r->second == on)
+            throw unsupported("SET " + name + (on ? " ON" : " OFF"));
+    } else {
+        throw TsqlError(195, 15, "'" + name + "' is not a recognized SET option.");
     }
+    return so;
+}
+
+void planSet(const std::vector<Token>& toks, PlannedStatement& st) {
+    st.kind = StmtKind::Set;
+    if (toks.size() < 2) throw syntaxErrorNear("SET");
+    const Token& first = toks[1];
+    if (first.kind == TokKind::Word && first.value[0] == '@')
+        throw TsqlError(137, 15, "Must declare the scalar variable \"" + first.value + "\".");
+    if (planValuedSet(upper(first.value), toks, st)) return;
+    // ON/OFF options, possibly several: SET ANSI_NULLS, QUOTED_IDENTIFIER ON
+    std::vector<std::string> names;
+    const std::size_t k = readSetNames(toks, names);
+    const bool on = toks[k].isWord("ON");
+    for (const std::string& name : names) st.options.push_back(onOffOption(name, on));
 }
 
 // The transaction words: BEGIN TRAN[SACTION] [name], COMMIT/ROLLBACK [TRAN[SACTION]|WORK] [name].
