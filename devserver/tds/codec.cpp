@@ -249,6 +249,8 @@ bool parseHeader(const std::uint8_t* data, std::size_t size, PacketHeader& h, st
 
 Reassembler::Status Reassembler::addPacket(const std::uint8_t* packet, std::size_t size,
                                            std::string& error) {
+    // Between messages nothing is kept: every way out of a message resets `current_`.
+    assert(inProgress_ || current_.payload.empty());
     PacketHeader h;
     auto fail = [&](const std::string& why) {
         error = why;
@@ -275,6 +277,7 @@ Reassembler::Status Reassembler::addPacket(const std::uint8_t* packet, std::size
     }
     if (current_.payload.size() + bodySize > maxMessage_) return fail("request is too large");
     current_.payload.insert(current_.payload.end(), body, body + bodySize);
+    assert(current_.payload.size() <= maxMessage_);
     current_.spid = h.spid;
     if (h.status & kStatusEom) {
         done_ = std::move(current_);
@@ -1120,7 +1123,11 @@ ReplyBuilder::ReplyBuilder(std::uint32_t tdsVersion, ServerIdentity identity)
 
 bool ReplyBuilder::wide() const { return (version_ >> 24) >= 0x72; }
 
-void ReplyBuilder::begin() { starts_.push_back(out_.size()); }
+void ReplyBuilder::begin() {
+    // Tokens are only ever appended: each starts at or after the one before.
+    assert(starts_.empty() || starts_.back() <= out_.size());
+    starts_.push_back(out_.size());
+}
 
 void ReplyBuilder::envChange(std::uint8_t type, const std::string& newValue,
                              const std::string& oldValue) {
@@ -1217,6 +1224,9 @@ void ReplyBuilder::row(const std::vector<Column>& columns, const std::vector<Val
 
 void ReplyBuilder::done(std::uint8_t token, std::uint16_t status, std::uint16_t curCmd,
                         std::uint64_t count) {
+    assert(token == token::Done || token == token::DoneProc || token == token::DoneInProc);
+    // The "more" bit is finish()'s to set.
+    assert((status & done::More) == 0);
     begin();
     put8(out_, token);
     doneStatus_.push_back(out_.size());
@@ -1250,6 +1260,7 @@ void ReplyBuilder::returnStatus(std::int32_t value) {
 Bytes ReplyBuilder::finish() {
     for (std::size_t i = 0; i < doneStatus_.size(); ++i) {
         const std::size_t at = doneStatus_[i];
+        assert(at + 2 <= out_.size());
         std::uint16_t st = le16(&out_[at]);
         if (i + 1 < doneStatus_.size()) st |= done::More;
         else st &= static_cast<std::uint16_t>(~done::More);

@@ -14,6 +14,7 @@
 #include <sqlite3.h>
 
 #include <atomic>
+#include <cassert>
 #include <chrono>
 #include <condition_variable>
 #include <set>
@@ -329,6 +330,7 @@ private:
     }
 
     void rollbackAll(StatementOutcome& so) {
+        assert(tranCount_ >= 0);
         if (tranCount_ == 0) return;
         sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
         tranCount_ = 0;
@@ -488,6 +490,7 @@ private:
                 so.tran = StatementOutcome::Tran::Begin;
             }
             ++tranCount_;
+            assert(tranCount_ > 0);  // an open transaction is BEGIN IMMEDIATE'd exactly once
             return End::Ok;
         case StmtKind::CommitTran:
             if (tranCount_ == 0) {
@@ -503,6 +506,7 @@ private:
                 so.tran = StatementOutcome::Tran::Commit;
             }
             --tranCount_;
+            assert(tranCount_ >= 0);  // the 3902 check above keeps the count from going below 0
             return End::Ok;
         case StmtKind::RollbackTran:
             if (tranCount_ == 0) {

@@ -3,6 +3,7 @@
 #include "lexer.h"
 
 #include <algorithm>
+#include <cassert>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -200,6 +201,9 @@ ResultSet RowCollector::finish() {
     for (std::size_t c = 0; c < columns_.size(); ++c)
         rs.columns.push_back(decideColumn(names_[c], hasDecl_[c] ? decl_[c].c_str() : nullptr, columns_[c]));
     rs.rows.resize(rows);
+    // add() appends one value to every column, so all columns hold the same number of rows.
+    assert(std::all_of(columns_.begin(), columns_.end(),
+                       [rows](const std::vector<Value>& column) { return column.size() == rows; }));
     for (std::size_t r = 0; r < rows; ++r) {
         rs.rows[r].reserve(columns_.size());
         for (std::size_t c = 0; c < columns_.size(); ++c) rs.rows[r].push_back(coerce(rs.columns[c], columns_[c][r]));
