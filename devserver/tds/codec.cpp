@@ -398,8 +398,11 @@ bool parsePreLogin(const Bytes& p, PreLoginRequest& out, std::string& error) {
 
 Bytes buildPreLoginReply(std::uint8_t encryption) {
     // VERSION at 11 (6 bytes), ENCRYPTION at 17 (1 byte), terminator.
-    return Bytes{0x00, 0x00, 0x0b, 0x00, 0x06, 0x01, 0x00, 0x11, 0x00, 0x01, 0xff,
-                 0x10, 0x00, 0x10, 0x00, 0x00, 0x00, encryption};
+    return Bytes{prelogin::Version,    0x00, 0x0b, 0x00, 0x06,
+                 prelogin::Encryption, 0x00, 0x11, 0x00, 0x01,
+                 prelogin::Terminator,
+                 0x10, 0x00, 0x10, 0x00, 0x00, 0x00,  // VERSION 16.0, build 0x1000, sub-build 0
+                 encryption};
 }
 
 Bytes deobfuscatePassword(const std::uint8_t* data, std::size_t size) {
