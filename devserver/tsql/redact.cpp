@@ -32,6 +32,32 @@ bool namesGetUser(const std::vector<Token>& toks, std::size_t i, std::size_t& ar
     return true;
 }
 
+// The credential arguments of a GET_USER call whose arguments start at toks[args] (the second
+// and third positional ones, @password and @new_password by name), up to the next statement.
+void maskGetUserArgs(const std::vector<Token>& toks, std::size_t args,
+                     std::vector<std::pair<std::size_t, std::size_t>>& masked) {
+    auto mask = [&](const Token& t) {
+        if (t.kind == TokKind::String) masked.emplace_back(t.begin, t.end);
+    };
+    int position = 1;
+    for (std::size_t k = args; k < toks.size(); ++k) {
+        const Token& t = toks[k];
+        if (t.isPunct(",")) {
+            ++position;
+            continue;
+        }
+        if (t.isWord("EXEC") || t.isWord("EXECUTE") || t.isWord("SELECT") || t.isWord("INSERT") ||
+            t.isWord("UPDATE") || t.isWord("DELETE") || t.isWord("SET") || t.isWord("IF"))
+            break;   // the next statement
+        if (t.kind == TokKind::Word && t.value[0] == '@' && k + 2 < toks.size() && toks[k + 1].isPunct("=")) {
+            if (iequals(t.value, "@password") || iequals(t.value, "@new_password")) mask(toks[k + 2]);
+            k += 2;
+            continue;
+        }
+        if (position == 2 || position == 3) mask(t);
+    }
+}
+
 }  // namespace
 
 std::string maskCredentials(const std::string& batch) {
@@ -54,26 +80,10 @@ std::string maskCredentials(const std::string& batch) {
         const bool call = (i == 0 && namesGetUser(toks, 0, args)) ||
                           ((toks[i].isWord("EXEC") || toks[i].isWord("EXECUTE")) && namesGetUser(toks, i + 1, args));
         if (call) {
-            int position = 1;
-            for (std::size_t k = args; k < toks.size(); ++k) {
-                const Token& t = toks[k];
-                if (t.isPunct(",")) {
-                    ++position;
-                    continue;
-                }
-                if (t.isWord("EXEC") || t.isWord("EXECUTE") || t.isWord("SELECT") || t.isWord("INSERT") ||
-                    t.isWord("UPDATE") || t.isWord("DELETE") || t.isWord("SET") || t.isWord("IF"))
-                    break;   // the next statement
-                if (t.kind == TokKind::Word && t.value[0] == '@' && k + 2 < toks.size() && toks[k + 1].isPunct("=")) {
-                    if (iequals(t.value, "@password") || iequals(t.value, "@new_password")) mask(toks[k + 2]);
-                    k += 2;
-                    continue;
-                }
-                if (position == 2 || position == 3) mask(t);
-            }
+            maskGetUserArgs(toks, args, masked);
             continue;
         }
-        // password = 'x', password LIKE 'x', 'x' = password, SET password = 'x', VALUES for a
+    // password = 'x', password LIKE 'x', 'x' = password, SET password = 'x', VALUES for a
         // password column is not written by any client of this server and is left as it is.
         if (credentialColumn(toks[i]) && i + 2 < toks.size() &&
             (toks[i + 1].isPunct("=") || toks[i + 1].isPunct("<>") || toks[i + 1].isPunct("!=") ||
