@@ -81,58 +81,74 @@ std::optional<std::string> normaliseDateTime(const std::string& text) {
     return out + "." + frac;
 }
 
+namespace {
+
+// What a column's values are, for typing it.
+struct ValueSummary {
+    bool anyInt = false, anyReal = false, anyText = false, bits = true, int32 = true, dates = true;
+    int longest = 1;
+};
+
+ValueSummary summarise(const std::vector<Value>& values) {
+    ValueSummary m;
+    for (const Value& v : values) {
+        if (const auto* i = std::get_if<std::int64_t>(&v)) {
+            m.anyInt = true;
+            if (*i != 0 && *i != 1) m.bits = false;
+            if (*i < INT32_MIN || *i > INT32_MAX) m.int32 = false;
+            m.dates = false;
+        } else if (std::holds_alternative<double>(v)) {
+            m.anyReal = true;
+            m.dates = false;
+        } else if (const auto* s = std::get_if<std::string>(&v)) {
+            m.anyText = true;
+            if (!normaliseDateTime(*s)) m.dates = false;
+            m.longest = std::max(m.longest, utf16Length(*s));
+        }
+    }
+    return m;
+}
+
+// The type the values alone give.
+void typeByValues(const ValueSummary& m, Column& col) {
+    if (!m.anyText && m.anyReal) {
+        col.type = ColType::Float;
+    } else if (!m.anyText && m.anyInt) {
+        col.type = m.int32 ? ColType::Int : ColType::BigInt;
+    } else {   // text, or nothing but NULLs
+        col.type = ColType::NVarChar;
+        col.maxChars = kMaxChars;
+    }
+}
+
+bool declares(const std::string& decl, const char* word) { return decl.find(word) != std::string::npos; }
+
+}  // namespace
+
 Column decideColumn(const std::string& name, const char* declType, const std::vector<Value>& values) {
     Column col;
     col.name = name;
-    bool anyInt = false, anyReal = false, anyText = false, bits = true, int32 = true, dates = true;
-    int longest = 1;
-    for (const Value& v : values) {
-        if (const auto* i = std::get_if<std::int64_t>(&v)) {
-            anyInt = true;
-            if (*i != 0 && *i != 1) bits = false;
-            if (*i < INT32_MIN || *i > INT32_MAX) int32 = false;
-            dates = false;
-        } else if (std::holds_alternative<double>(v)) {
-            anyReal = true;
-            dates = false;
-        } else if (const auto* s = std::get_if<std::string>(&v)) {
-            anyText = true;
-            if (!normaliseDateTime(*s)) dates = false;
-            longest = std::max(longest, utf16Length(*s));
-        }
-    }
+    const ValueSummary m = summarise(values);
     const std::string decl = declType ? upper(declType) : std::string();
-    auto byValues = [&] {
-        if (!anyText && anyReal) {
-            col.type = ColType::Float;
-        } else if (!anyText && anyInt) {
-            col.type = int32 ? ColType::Int : ColType::BigInt;
-        } else {   // text, or nothing but NULLs
-            col.type = ColType::NVarChar;
-            col.maxChars = kMaxChars;
-        }
-    };
     // No declared type (an expression) finds none of these and is typed by its values.
-    if (decl.find("CHAR") != std::string::npos || decl.find("TEXT") != std::string::npos ||
-               decl.find("CLOB") != std::string::npos) {
+    if (declares(decl, "CHAR") || declares(decl, "TEXT") || declares(decl, "CLOB")) {
         col.type = ColType::NVarChar;
-        col.maxChars = std::min(kMaxChars, std::max(declaredLength(decl), longest));
-    } else if (decl.find("DATE") != std::string::npos || decl.find("TIME") != std::string::npos) {
-        if (!anyText || dates) col.type = ColType::DateTime;
-        else byValues();
-    } else if (decl.find("BIT") != std::string::npos) {
-        if (!anyText && !anyReal && bits) col.type = ColType::Bit;
-        else byValues();
-    } else if (decl.find("INT") != std::string::npos) {
-        if (anyText || anyReal) byValues();
-        else col.type = decl.find("BIGINT") != std::string::npos || !int32 ? ColType::BigInt : ColType::Int;
-    } else if (decl.find("REAL") != std::string::npos || decl.find("FLOA") != std::string::npos ||
-               decl.find("DOUB") != std::string::npos || decl.find("DEC") != std::string::npos ||
-               decl.find("NUM") != std::string::npos || decl.find("MONEY") != std::string::npos) {
-        if (anyText) byValues();
+        col.maxChars = std::min(kMaxChars, std::max(declaredLength(decl), m.longest));
+    } else if (declares(decl, "DATE") || declares(decl, "TIME")) {
+        if (!m.anyText || m.dates) col.type = ColType::DateTime;
+        else typeByValues(m, col);
+    } else if (declares(decl, "BIT")) {
+        if (!m.anyText && !m.anyReal && m.bits) col.type = ColType::Bit;
+        else typeByValues(m, col);
+    } else if (declares(decl, "INT")) {
+        if (m.anyText || m.anyReal) typeByValues(m, col);
+        else col.type = declares(decl, "BIGINT") || !m.int32 ? ColType::BigInt : ColType::Int;
+    } else if (declares(decl, "REAL") || declares(decl, "FLOA") || declares(decl, "DOUB") ||
+               declares(decl, "DEC") || declares(decl, "NUM") || declares(decl, "MONEY")) {
+        if (m.anyText) typeByValues(m, col);
         else col.type = ColType::Float;
     } else {
-        byValues();
+        typeByValues(m, col);
     }
     if (col.type == ColType::NVarChar) col.maxChars = std::min(kMaxChars, std::max(col.maxChars, 1));
     return col;
