@@ -365,7 +365,7 @@ int intColumn(const QVariant& v) {
 
 QString textColumn(const QVariant& v) { return v.isNull() ? QString() : v.toString(); }
 
-QString errorText(std::exception_ptr error) {
+QString errorText(const std::exception_ptr& error) {
     try {
         std::rethrow_exception(error);
     } catch (const AppError& e) {

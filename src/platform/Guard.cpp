@@ -2,7 +2,7 @@
 
 namespace qtl {
 
-void reportException(QWidget* parent, std::exception_ptr error) {
+void reportException(QWidget* parent, const std::exception_ptr& error) {
     QString text;
     try {
         std::rethrow_exception(error);

@@ -15,7 +15,7 @@
 
 namespace qtl {
 
-void reportException(QWidget* parent, std::exception_ptr error);
+void reportException(QWidget* parent, const std::exception_ptr& error);
 
 template <class F>
 void guarded(QWidget* parent, F&& handler) {
@@ -26,6 +26,15 @@ void guarded(QWidget* parent, F&& handler) {
     }
 }
 
+// Calls the handler with the signal's arguments when it takes them, else with none.
+template <class F, class... Args>
+void callWithSignalArguments(const F& handler, Args&&... args) {
+    if constexpr (std::is_invocable_v<const F&, Args...>)
+        handler(std::forward<Args>(args)...);
+    else
+        handler();
+}
+
 // connect() whose slot runs through the guard. `window` owns the error display (and is the
 // context of the connection, so it ends with the window). The handler may take the signal's
 // arguments or none of them.
@@ -33,12 +42,7 @@ template <class Sender, class Signal, class F>
 QMetaObject::Connection onEvent(Sender* sender, Signal signal, QWidget* window, F handler) {
     QObject* context = window ? static_cast<QObject*>(window) : static_cast<QObject*>(sender);
     return QObject::connect(sender, signal, context, [window, handler](auto&&... args) {
-        guarded(window, [&] {
-            if constexpr (std::is_invocable_v<const F&, decltype(args)...>)
-                handler(std::forward<decltype(args)>(args)...);
-            else
-                handler();
-        });
+        guarded(window, [&] { callWithSignalArguments(handler, std::forward<decltype(args)>(args)...); });
     });
 }
 

@@ -59,7 +59,7 @@ QString findFreeTdsLibrary() {
 void splitServer(const QString& dataSource, QString& host, QString& port) {
     host = dataSource.trimmed();
     port.clear();
-    const int comma = host.lastIndexOf(QLatin1Char(','));
+    const qsizetype comma = host.lastIndexOf(QLatin1Char(','));
     if (comma < 0) return;
     const QString p = host.mid(comma + 1).trimmed();
     bool ok = false;
@@ -130,7 +130,7 @@ QString BuildOdbcConnectString(const TFirstConnectInfo& info, const OdbcDriver& 
         splitServer(info.DataSource, host, port);
         if (!port.isEmpty()) {
             // An explicit port makes the instance lookup pointless (and FreeTDS refuses both).
-            const int slash = host.indexOf(QLatin1Char('\\'));
+            const qsizetype slash = host.indexOf(QLatin1Char('\\'));
             if (slash >= 0) host = host.left(slash);
         }
         s += QStringLiteral("Server=") + q(host) + QLatin1Char(';');

@@ -66,7 +66,7 @@ Parsed parse(const QStringList& args) {
         QString value;
         bool hasValue = false;
         if (arg.startsWith(QLatin1String("--"))) {
-            const int eq = arg.indexOf(QLatin1Char('='));
+            const qsizetype eq = arg.indexOf(QLatin1Char('='));
             if (eq > 0) {
                 value = arg.mid(eq + 1);
                 arg = arg.left(eq);

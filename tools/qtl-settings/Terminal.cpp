@@ -82,7 +82,7 @@ std::optional<QByteArray> readHidden(const QString& prompt) {
         tcsetattr(STDIN_FILENO, TCSANOW, &quiet);
     }
     showPrompt();
-    const std::optional<QByteArray> line = readLine();
+    std::optional<QByteArray> line = readLine();
     if (gotMode) {
         tcsetattr(STDIN_FILENO, TCSANOW, &g_saved);
         g_echoOff = 0;
