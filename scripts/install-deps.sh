@@ -8,7 +8,7 @@ PACKAGES=(
   tdsodbc unixodbc unixodbc-dev freetds-bin
   libsqlite3-dev sqlite3 libre2-dev libssl-dev openssl
   googletest libgtest-dev libgmock-dev libbenchmark-dev
-  clang libclang-rt-14-dev
+  clang libclang-rt-14-dev clang-format clang-tidy
   xvfb xauth x11-utils xdotool qt6-qpa-plugins
   fonts-urw-base35 fonts-dejavu-core fonts-liberation
   poppler-utils
