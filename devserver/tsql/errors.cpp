@@ -31,6 +31,34 @@ std::string stripMain(const std::string& name) {
     return startsWith(name, "main.") ? name.substr(5) : name;
 }
 
+// A constraint violation as the server words it for its kind of constraint.
+Message constraintMessage(const std::string& text, const std::string& verb) {
+    if (startsWith(text, "UNIQUE constraint failed: ") || startsWith(text, "PRIMARY KEY")) {
+        const std::string col = startsWith(text, "UNIQUE") ? after(text, "UNIQUE constraint failed: ") : text;
+        const auto dot = col.find('.');
+        const std::string table = dot == std::string::npos ? col : col.substr(0, dot);
+        return msg(2627, 14,
+                   "Violation of UNIQUE KEY constraint 'UQ_" + table + "'. Cannot insert duplicate key in object 'dbo." +
+                       table + "'.");
+    }
+    if (startsWith(text, "NOT NULL constraint failed: ")) {
+        const std::string col = after(text, "NOT NULL constraint failed: ");
+        const auto dot = col.find('.');
+        const std::string table = dot == std::string::npos ? std::string() : col.substr(0, dot);
+        return msg(515, 16,
+                   "Cannot insert the value NULL into column '" + lastPart(col) + "', table 'QTL.dbo." + table +
+                       "'; column does not allow nulls. " + verb + " fails.");
+    }
+    if (startsWith(text, "CHECK constraint failed: "))
+        return msg(547, 16,
+                   "The " + verb + " statement conflicted with the CHECK constraint \"" +
+                       after(text, "CHECK constraint failed: ") + "\". The conflict occurred in database 'QTL'.");
+    if (startsWith(text, "FOREIGN KEY"))
+        return msg(547, 16,
+                   "The " + verb + " statement conflicted with a FOREIGN KEY constraint. The conflict occurred in database 'QTL'.");
+    return msg(547, 16, "The " + verb + " statement conflicted with a constraint: " + text);
+}
+
 }  // namespace
 
 Message mapSqliteError(int code, const std::string& text, const std::string& statement, const std::string& verb) {
@@ -44,32 +72,7 @@ Message mapSqliteError(int code, const std::string& text, const std::string& sta
     if (primary == SQLITE_BUSY || primary == SQLITE_LOCKED)
         return msg(1222, 16, "Lock request time out period exceeded.");
     if (primary == SQLITE_INTERRUPT) return msg(3617, 25, "The query was cancelled.");
-    if (primary == SQLITE_CONSTRAINT) {
-        if (startsWith(text, "UNIQUE constraint failed: ") || startsWith(text, "PRIMARY KEY")) {
-            const std::string col = startsWith(text, "UNIQUE") ? after(text, "UNIQUE constraint failed: ") : text;
-            const auto dot = col.find('.');
-            const std::string table = dot == std::string::npos ? col : col.substr(0, dot);
-            return msg(2627, 14,
-                       "Violation of UNIQUE KEY constraint 'UQ_" + table + "'. Cannot insert duplicate key in object 'dbo." +
-                           table + "'.");
-        }
-        if (startsWith(text, "NOT NULL constraint failed: ")) {
-            const std::string col = after(text, "NOT NULL constraint failed: ");
-            const auto dot = col.find('.');
-            const std::string table = dot == std::string::npos ? std::string() : col.substr(0, dot);
-            return msg(515, 16,
-                       "Cannot insert the value NULL into column '" + lastPart(col) + "', table 'QTL.dbo." + table +
-                           "'; column does not allow nulls. " + verb + " fails.");
-        }
-        if (startsWith(text, "CHECK constraint failed: "))
-            return msg(547, 16,
-                       "The " + verb + " statement conflicted with the CHECK constraint \"" +
-                           after(text, "CHECK constraint failed: ") + "\". The conflict occurred in database 'QTL'.");
-        if (startsWith(text, "FOREIGN KEY"))
-            return msg(547, 16,
-                       "The " + verb + " statement conflicted with a FOREIGN KEY constraint. The conflict occurred in database 'QTL'.");
-        return msg(547, 16, "The " + verb + " statement conflicted with a constraint: " + text);
-    }
+    if (primary == SQLITE_CONSTRAINT) return constraintMessage(text, verb);
     if (startsWith(text, "near \"")) {
         const auto end = text.find("\": syntax error");
         if (end != std::string::npos) {
