@@ -303,80 +303,119 @@ private:
     // The handshake counts against the pre-login size limit and the login deadline. False ends
     // the connection (a failure leaves a "refused" line in the request log).
     bool loginThroughTls() {
-        const ServerOptions& o = server_.options_;
-        auto failed = [&](const std::string& why) {
-            server_.log_.write(id_, "refused", "", "TLS handshake failed: " + why);
-            return false;
-        };
-        std::unique_ptr<TlsSession> tls;
+        TlsLogin login;
         try {
-            tls = std::make_unique<TlsSession>(*o.tls);
+            login.tls = std::make_unique<TlsSession>(*server_.options_.tls);
         } catch (const std::exception& e) {
-            return failed(e.what());
+            return tlsLoginFailed(e.what());
         }
-        std::string error;
-        Clock::time_point deadline = kNoDeadline;
+        if (!tlsHandshake(login)) return login.failure.empty() ? false : tlsLoginFailed(login.failure);
+        if (tlsWholeSession_) {
+            // From here every byte both ways is TLS: the login, its answer and the whole session.
+            std::lock_guard lock(tlsMutex_);
+            sessionTls_ = std::move(login.tls);
+            return true;
+        }
+        Bytes plain;
+        if (!readTlsLoginPacket(login, plain)) return login.failure.empty() ? false : tlsLoginFailed(login.failure);
+        unread_.insert(unread_.begin(), plain.begin(), plain.end());
+        return true;
+    }
+
+    // The TLS login under way: the session, the bytes it has taken against the pre-login limit,
+    // and why it failed (empty when the client went or the deadline passed: nothing to log).
+    struct TlsLogin {
+        std::unique_ptr<TlsSession> tls;
+        Clock::time_point deadline = kNoDeadline;   // kept by recvBefore across both steps
         std::size_t received = 0;
+        std::string failure;
+    };
+
+    bool tlsLoginFailed(const std::string& why) {
+        server_.log_.write(id_, "refused", "", "TLS handshake failed: " + why);
+        return false;
+    }
+
+    // The handshake, carried in PRELOGIN packets both ways.
+    bool tlsHandshake(TlsLogin& login) {
         std::uint8_t header[kHeaderSize];
         Bytes body;
         while (true) {
-            if (!recvBefore(header, kHeaderSize, deadline, true)) return false;
+            if (!recvBefore(header, kHeaderSize, login.deadline, true)) return false;
             PacketHeader h;
-            if (!parseHeader(header, kHeaderSize, h, error)) return failed(error);
+            if (!parseHeader(header, kHeaderSize, h, login.failure)) return false;
             if (h.type != packet::PreLogin) {
                 char buf[80];
                 std::snprintf(buf, sizeof buf, "a packet of type 0x%02x arrived instead of the handshake", h.type);
-                return failed(buf);
+                login.failure = buf;
+                return false;
             }
-            received += h.length;
-            if (received > o.maxPreLoginRequestBytes) return failed("the handshake is too large");
+            login.received += h.length;
+            if (login.received > server_.options_.maxPreLoginRequestBytes) {
+                login.failure = "the handshake is too large";
+                return false;
+            }
             body.resize(h.length - kHeaderSize);
-            if (!recvBefore(body.data(), body.size(), deadline, false)) return false;
-            tls->feed(body.data(), body.size());
-            const TlsSession::Step step = tls->handshake(error);
+            if (!recvBefore(body.data(), body.size(), login.deadline, false)) return false;
+            login.tls->feed(body.data(), body.size());
+            std::string error;
+            const TlsSession::Step step = login.tls->handshake(error);
             // The server's flights (and an alert when the handshake failed) go back in PRELOGIN
             // packets too. The worker is idle meanwhile: it sent the PRELOGIN answer before the
             // client could start the handshake.
-            const Bytes out = tls->takeOutput();
+            const Bytes out = login.tls->takeOutput();
             if (!out.empty()) {
                 const Bytes wire = packetize(packet::PreLogin, out, kDefaultPacketSize, spid());
                 if (!transmit(wire.data(), wire.size())) return false;
             }
-            if (step == TlsSession::Step::Failed) return failed(error);
-            if (step == TlsSession::Step::Done) break;
+            if (step == TlsSession::Step::Failed) {
+                login.failure = error;
+                return false;
+            }
+            if (step == TlsSession::Step::Done) return true;
             // A message that ends inside a TLS record is not a handshake: nothing more of it
             // will come, so waiting would only hold the connection until the login deadline.
-            if ((h.status & kStatusEom) && tls->holdsPartialRecord())
-                return failed("the handshake message ended inside a TLS record");
+            if ((h.status & kStatusEom) && login.tls->holdsPartialRecord()) {
+                login.failure = "the handshake message ended inside a TLS record";
+                return false;
+            }
         }
-        if (tlsWholeSession_) {
-            // From here every byte both ways is TLS: the login, its answer and the whole session.
-            std::lock_guard lock(tlsMutex_);
-            sessionTls_ = std::move(tls);
-            return true;
-        }
+    }
 
-        Bytes plain;
+    // The first LOGIN7 packet, sent as bare TLS records, decrypted into `plain`.
+    bool readTlsLoginPacket(TlsLogin& login, Bytes& plain) {
+        std::string error;
         std::uint8_t recordHeader[kTlsRecordHeaderSize];
+        Bytes body;
         while (true) {
             if (plain.size() >= kHeaderSize) {
                 PacketHeader h;
-                if (!parseHeader(plain.data(), plain.size(), h, error)) return failed("the login packet: " + error);
-                if (plain.size() >= h.length) break;
+                if (!parseHeader(plain.data(), plain.size(), h, error)) {
+                    login.failure = "the login packet: " + error;
+                    return false;
+                }
+                if (plain.size() >= h.length) return true;
             }
-            if (!recvBefore(recordHeader, sizeof recordHeader, deadline, true)) return false;
+            if (!recvBefore(recordHeader, sizeof recordHeader, login.deadline, true)) return false;
             const std::size_t size = tlsRecordSize(recordHeader);
-            if (size == 0) return failed("the login did not arrive in TLS");
-            received += size;
-            if (received > o.maxPreLoginRequestBytes) return failed("the login is too large");
+            if (size == 0) {
+                login.failure = "the login did not arrive in TLS";
+                return false;
+            }
+            login.received += size;
+            if (login.received > server_.options_.maxPreLoginRequestBytes) {
+                login.failure = "the login is too large";
+                return false;
+            }
             body.assign(recordHeader, recordHeader + sizeof recordHeader);
             body.resize(size);
-            if (!recvBefore(body.data() + sizeof recordHeader, size - sizeof recordHeader, deadline, false)) return false;
-            tls->feed(body.data(), body.size());
-            if (!tls->readPlain(plain, error)) return failed(error);
+            if (!recvBefore(body.data() + sizeof recordHeader, size - sizeof recordHeader, login.deadline, false)) return false;
+            login.tls->feed(body.data(), body.size());
+            if (!login.tls->readPlain(plain, error)) {
+                login.failure = error;
+                return false;
+            }
         }
-        unread_.insert(unread_.begin(), plain.begin(), plain.end());
-        return true;
     }
 
     // Parses one message, logs it and queues it; false when reading must stop.
