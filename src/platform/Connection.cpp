@@ -21,7 +21,12 @@ namespace qtl {
 
 namespace {
 QAtomicInt g_connectionCounter;
+
+// ODBC passes an integer attribute's value in its pointer argument.
+SQLPOINTER attributeValue(SQLULEN value) {
+    return reinterpret_cast<SQLPOINTER>(value);  // NOLINT(performance-no-int-to-ptr)
 }
+}  // namespace
 
 Connection::Connection(QObject* parent)
     : QObject(parent),
@@ -305,7 +310,7 @@ public:
     static constexpr SQLULEN kMaxBoundChars = 4000;
     // Buffers for one block stay around this size, so a wide result fetches fewer rows at a time
     // rather than allocating megabytes for a query of a few rows.
-    static constexpr qsizetype kBlockBytes = 256 * 1024;
+    static constexpr qsizetype kBlockBytes = qsizetype{256} * 1024;
     static constexpr SQLULEN kMaxRowsPerBlock = 256;
 
     // False when some column cannot be bound.
@@ -358,7 +363,7 @@ public:
         if (!m_bound) return;
         m_bound = false;
         SQLFreeStmt(h, SQL_UNBIND);
-        SQLSetStmtAttr(h, SQL_ATTR_ROW_ARRAY_SIZE, reinterpret_cast<SQLPOINTER>(SQLULEN(1)), 0);
+        SQLSetStmtAttr(h, SQL_ATTR_ROW_ARRAY_SIZE, attributeValue(SQLULEN(1)), 0);
         SQLSetStmtAttr(h, SQL_ATTR_ROWS_FETCHED_PTR, nullptr, 0);
         SQLSetStmtAttr(h, SQL_ATTR_ROW_STATUS_PTR, nullptr, 0);
     }
@@ -379,9 +384,9 @@ private:
 
     bool bind(SQLHSTMT h) {
         if (!SQL_SUCCEEDED(SQLSetStmtAttr(h, SQL_ATTR_ROW_BIND_TYPE,
-                                          reinterpret_cast<SQLPOINTER>(SQLULEN(SQL_BIND_BY_COLUMN)), 0)) ||
+                                          attributeValue(SQLULEN(SQL_BIND_BY_COLUMN)), 0)) ||
             !SQL_SUCCEEDED(SQLSetStmtAttr(h, SQL_ATTR_ROW_ARRAY_SIZE,
-                                          reinterpret_cast<SQLPOINTER>(m_rowsPerBlock), 0)))
+                                          attributeValue(m_rowsPerBlock), 0)))
             return false;
         m_status.reset(new SQLUSMALLINT[m_rowsPerBlock]);
         SQLSetStmtAttr(h, SQL_ATTR_ROWS_FETCHED_PTR, &m_fetched, 0);
@@ -507,11 +512,11 @@ bool readResult(Statement& st, SQLSMALLINT count, bool keep, ResultData& result,
 bool runBatch(Statement& st, const QString& sql, int queryTimeout, bool wantRows, ResultData& result,
               Diagnostics& error) {
     SQLHSTMT h = st.handle();
-    SQLSetStmtAttr(h, SQL_ATTR_CURSOR_TYPE, reinterpret_cast<SQLPOINTER>(SQL_CURSOR_FORWARD_ONLY),
+    SQLSetStmtAttr(h, SQL_ATTR_CURSOR_TYPE, attributeValue(SQL_CURSOR_FORWARD_ONLY),
                    SQL_IS_UINTEGER);
     // The driver cancels the statement when the server has not answered in time and reports
     // "Timeout expired"; the connection stays usable.
-    SQLSetStmtAttr(h, SQL_ATTR_QUERY_TIMEOUT, reinterpret_cast<SQLPOINTER>(SQLULEN(queryTimeout)),
+    SQLSetStmtAttr(h, SQL_ATTR_QUERY_TIMEOUT, attributeValue(SQLULEN(queryTimeout)),
                    SQL_IS_UINTEGER);
     SQLRETURN r = SQLExecDirectW(
         h, reinterpret_cast<SQLWCHAR*>(const_cast<char16_t*>(reinterpret_cast<const char16_t*>(sql.utf16()))),

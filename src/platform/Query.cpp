@@ -216,7 +216,7 @@ QString Query::literal(const Param& p) const {
 }
 
 QString Query::expandedSql() const {
-    const QString text = sqlText();
+    QString text = sqlText();
     const QVector<ParamRef> refs = scanParams(text);
     if (refs.isEmpty()) return text;
     QString out;
