@@ -75,11 +75,16 @@ int main(int argc, char** argv) {
     const bool walked =
         choose(f->DBLookupComboBox1, "id_faculty", std::max(0, facultyRow), [f] { f->DBLookupComboBox1Click(); }) &&
         choose(f->DBLookupComboBox2, "id_a_year", std::max(0, yearRow), [f] { f->DBLookupComboBox2Click(); }) &&
-        chooseFilled(f->DBLookupComboBox8, "id_kafedra", [f] { f->DBLookupComboBox8Click(); }, f->DBLookupComboBox9) &&
-        chooseFilled(f->DBLookupComboBox9, "id_teacher", [f] { f->DBLookupComboBox9Click(); }, f->DBLookupComboBox5) &&
-        chooseFilled(f->DBLookupComboBox5, "id_w_s", [f] { f->DBLookupComboBox5Click(); }, f->DBLookupComboBox6) &&
-        chooseFilled(f->DBLookupComboBox6, "rowNum", [f] { f->DBLookupComboBox6Click(); }, f->DBLookupComboBox4) &&
-        chooseFilled(f->DBLookupComboBox4, "id_examination", [f] { f->DBLookupComboBox4Click(); }, f->DBLookupComboBox3) &&
+        chooseFilled(
+            f->DBLookupComboBox8, "id_kafedra", [f] { f->DBLookupComboBox8Click(); }, f->DBLookupComboBox9) &&
+        chooseFilled(
+            f->DBLookupComboBox9, "id_teacher", [f] { f->DBLookupComboBox9Click(); }, f->DBLookupComboBox5) &&
+        chooseFilled(
+            f->DBLookupComboBox5, "id_w_s", [f] { f->DBLookupComboBox5Click(); }, f->DBLookupComboBox6) &&
+        chooseFilled(
+            f->DBLookupComboBox6, "rowNum", [f] { f->DBLookupComboBox6Click(); }, f->DBLookupComboBox4) &&
+        chooseFilled(
+            f->DBLookupComboBox4, "id_examination", [f] { f->DBLookupComboBox4Click(); }, f->DBLookupComboBox3) &&
         choose(f->DBLookupComboBox3, "id_group", 0, [f] { f->DBLookupComboBox3Click(); });
     if (!walked) {
         std::fprintf(stderr, "could not walk the chain to a group\n");
@@ -93,12 +98,21 @@ int main(int argc, char** argv) {
     std::printf("students %d, streams-list lines %d, groups listed %d\n", f->CheckListBox1->count(),
                 f->ListBox1->count(), f->DBLookupComboBox3->count());
 
-    struct Step { const char* name; std::function<void()> run; int prescribed; };
+    struct Step {
+        const char* name;
+        std::function<void()> run;
+        int prescribed;
+    };
     const Step steps[] = {
         // TOP 1 semester, plan number, students, ADOQ_SubGroup, ADOQ_SubGroup3, form of study
         {"group step", [f] { f->DBLookupComboBox3Click(); }, 6},
         // term kinds, ADOQ_SubGroup, ADOQ_SubGroup3, streams list (year list already open)
-        {"teacher step", [f] { f->DBLookupComboBox9Click(); f->DBLookupComboBox5->closeUp(); }, 4},
+        {"teacher step",
+         [f] {
+             f->DBLookupComboBox9Click();
+             f->DBLookupComboBox5->closeUp();
+         },
+         4},
     };
     for (const Step& step : steps) {
         std::vector<double> ms;
@@ -110,8 +124,10 @@ int main(int argc, char** argv) {
             step.run();
             ms.push_back(timer.nsecsElapsed() / 1e6);
             const int sent = int(server.batchesSince(mark).size());
-            if (statements < 0) statements = sent;
-            else if (statements != sent) statements = -2;   // not the same every time
+            if (statements < 0)
+                statements = sent;
+            else if (statements != sent)
+                statements = -2;  // not the same every time
         }
         std::printf("%-13s median %8.2f ms over %d runs; statements per step %d (prescribed %d)\n", step.name,
                     median(ms), reps, statements, step.prescribed);

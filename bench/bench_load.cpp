@@ -105,13 +105,16 @@ std::string firstError(const Bytes& payload) {
     return "";
 }
 
-bool hasError(const Bytes& payload) { return !firstError(payload).empty(); }
+bool hasError(const Bytes& payload) {
+    return !firstError(payload).empty();
+}
 
 bool login(int fd) {
     Bytes reply;
     if (!sendAll(fd, devserver::tds::packetize(packet::PreLogin, tdstest::buildPreLogin(), 4096, 0))) return false;
     if (!readReply(fd, reply)) return false;
-    if (!sendAll(fd, devserver::tds::packetize(packet::Login7, tdstest::buildLogin7("qtl_op", "op_pw_33", "QTL"), 4096, 0)))
+    if (!sendAll(fd,
+                 devserver::tds::packetize(packet::Login7, tdstest::buildLogin7("qtl_op", "op_pw_33", "QTL"), 4096, 0)))
         return false;
     return readReply(fd, reply) && !hasError(reply);
 }
@@ -203,7 +206,7 @@ int main(int argc, char** argv) {
     const auto reads = tsql_statements::reads();
     std::mutex latMutex;
     std::vector<double> latencies;
-    std::map<std::string, long> errors;   // statement and error, how often
+    std::map<std::string, long> errors;  // statement and error, how often
     std::atomic<long> failedBatches{0}, lostSessions{0};
     std::vector<std::thread> workers;
     for (int w = 0; w < activeCount; ++w)
@@ -238,9 +241,9 @@ int main(int argc, char** argv) {
     std::thread slowReader([&] {
         const int fd = connectTo(port, 4096);
         if (fd < 0 || !login(fd)) return;
-        sendAll(fd, devserver::tds::packetize(packet::SqlBatch,
-                                              tdstest::buildBatch("SELECT a.s_fio, b.s_fio FROM s_fio a CROSS JOIN s_fio b"),
-                                              4096, 0));
+        sendAll(fd, devserver::tds::packetize(
+                        packet::SqlBatch,
+                        tdstest::buildBatch("SELECT a.s_fio, b.s_fio FROM s_fio a CROSS JOIN s_fio b"), 4096, 0));
         std::uint8_t buf[1024];
         while (Clock::now() < deadline && ::recv(fd, buf, sizeof buf, 0) > 0)
             std::this_thread::sleep_for(std::chrono::milliseconds(100));
@@ -250,7 +253,7 @@ int main(int argc, char** argv) {
     // Oversized requests, before and after login: each must be refused with the connection.
     std::atomic<long> oversizedRefused{0}, oversizedSent{0};
     std::thread oversized([&] {
-        const Bytes huge = tdstest::buildBatch(std::string(9u * 1024u * 1024u, 'x'));   // 18 MiB as UCS-2
+        const Bytes huge = tdstest::buildBatch(std::string(9u * 1024u * 1024u, 'x'));  // 18 MiB as UCS-2
         while (Clock::now() < deadline) {
             const int fd = connectTo(port);
             if (fd < 0) break;

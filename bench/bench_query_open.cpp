@@ -33,8 +33,7 @@ public:
         SQLAllocHandle(SQL_HANDLE_DBC, m_env, &m_dbc);
         QByteArray text = connect.toUtf8();
         const SQLRETURN r = SQLDriverConnect(m_dbc, nullptr, reinterpret_cast<SQLCHAR*>(text.data()),
-                                             SQLSMALLINT(text.size()), nullptr, 0, nullptr,
-                                             SQL_DRIVER_NOPROMPT);
+                                             SQLSMALLINT(text.size()), nullptr, 0, nullptr, SQL_DRIVER_NOPROMPT);
         if (!SQL_SUCCEEDED(r)) throw std::runtime_error("bare ODBC connect failed");
     }
     ~BareOdbc() {
@@ -81,11 +80,11 @@ int main(int argc, char** argv) {
         server.start();
         server.stop();
         // A table of our own, filled before the server starts so every session sees it.
-        server.sqliteExec(QStringLiteral(
-            "CREATE TABLE bench_rows (id INTEGER PRIMARY KEY, name NVARCHAR(100) NOT NULL, "
-            "code INT NOT NULL);"
-            "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 10000) "
-            "INSERT INTO bench_rows SELECT i, 'Студент номер ' || i, i * 7 FROM n;"));
+        server.sqliteExec(
+            QStringLiteral("CREATE TABLE bench_rows (id INTEGER PRIMARY KEY, name NVARCHAR(100) NOT NULL, "
+                           "code INT NOT NULL);"
+                           "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 10000) "
+                           "INSERT INTO bench_rows SELECT i, 'Студент номер ' || i, i * 7 FROM n;"));
         server.restart();
 
         qtl::Connection con;
@@ -123,7 +122,7 @@ int main(int argc, char** argv) {
                         for (int c = 0; c < 3; ++c) (void)raw.value(c);
                 }
                 const double qtl = double(t.nsecsElapsed()) / 1e6;
-                if (i == 0) continue;   // warm-up
+                if (i == 0) continue;  // warm-up
                 viaQuery.push_back(q);
                 viaBare.push_back(b);
                 viaQt.push_back(qtl);

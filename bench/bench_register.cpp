@@ -29,7 +29,9 @@ namespace demo = devserver::qtl::demo;
 
 constexpr int kTicked = 30;
 
-QString num(qint64 n) { return QString::number(n); }
+QString num(qint64 n) {
+    return QString::number(n);
+}
 
 }  // namespace
 
@@ -46,10 +48,10 @@ int main(int argc, char** argv) {
     // A class of the second large faculty's first department, autumn, with its first stream,
     // and the first group of the first large faculty.
     const int faculty = demo::kLargeFirstFaculty;
-    const auto cls = server.sqlite(QStringLiteral(
-        "SELECT r.id_kafedra, r.id_teacher, r.id_discipline, r.id_examination, r.kredit FROM RRNKkrdt r "
-        "JOIN kafedra k ON k.id_kafedra = r.id_kafedra WHERE r.id_a_year = 15 AND r.id_w_s = 1 AND "
-        "r.prov_reyt > 0 AND r.id_vid_zaniatiy = 1 AND r.subgroup = 1 AND k.id_faculty = ") +
+    const auto cls = server.sqlite(
+        QStringLiteral("SELECT r.id_kafedra, r.id_teacher, r.id_discipline, r.id_examination, r.kredit FROM RRNKkrdt r "
+                       "JOIN kafedra k ON k.id_kafedra = r.id_kafedra WHERE r.id_a_year = 15 AND r.id_w_s = 1 AND "
+                       "r.prov_reyt > 0 AND r.id_vid_zaniatiy = 1 AND r.subgroup = 1 AND k.id_faculty = ") +
         num(demo::kLargeFirstFaculty + 1) + QStringLiteral(" ORDER BY r.id_kafedra, r.id_teacher LIMIT 1"));
     if (cls.isEmpty()) {
         std::fprintf(stderr, "no class found in the large data\n");
@@ -57,9 +59,13 @@ int main(int argc, char** argv) {
     }
     const int kafedra = cls[0][0].toInt(), teacher = cls[0][1].toInt(), discipline = cls[0][2].toInt(),
               exam = cls[0][3].toInt(), credits = cls[0][4].toInt();
-    const int group = server.sqliteScalar(
-        "SELECT g.id_group FROM \"group\" g JOIN g_r_y y ON y.id_group = g.id_group AND y.id_a_year = 15 "
-        "WHERE g.id_faculty = " + num(faculty) + " AND g.o_z = 0 ORDER BY g.id_group LIMIT 1").toInt();
+    const int group =
+        server
+            .sqliteScalar(
+                "SELECT g.id_group FROM \"group\" g JOIN g_r_y y ON y.id_group = g.id_group AND y.id_a_year = 15 "
+                "WHERE g.id_faculty = " +
+                num(faculty) + " AND g.o_z = 0 ORDER BY g.id_group LIMIT 1")
+            .toInt();
     const int firstExtra = server.sqliteScalar(QStringLiteral("SELECT MAX(id_student) + 1 FROM student")).toInt();
     for (int k = 0; k < 5; ++k)
         server.sqliteExec("INSERT INTO student (id_student, s_fio, id_group) VALUES (" + num(firstExtra + k) +
@@ -110,10 +116,10 @@ int main(int argc, char** argv) {
         server.sqliteExec("DELETE FROM DisciplineForStudent WHERE id_group = " + num(group) +
                           " AND id_discipline = " + num(discipline) + " AND id_ins_year = 15");
         try {
-            w->DBLookupComboBox3Click();   // the group step: fresh lists, the stream chosen
+            w->DBLookupComboBox3Click();  // the group step: fresh lists, the stream chosen
             if (w->CheckListBox1->count() < kTicked || !w->SpeedButton1->isEnabled()) {
-                std::fprintf(stderr, "group %d lists %d students, button %s\n", group,
-                             w->CheckListBox1->count(), w->SpeedButton1->isEnabled() ? "on" : "off");
+                std::fprintf(stderr, "group %d lists %d students, button %s\n", group, w->CheckListBox1->count(),
+                             w->SpeedButton1->isEnabled() ? "on" : "off");
                 return 1;
             }
             for (int i = 0; i < kTicked; ++i) w->CheckListBox1->setChecked(i, true);
@@ -127,15 +133,16 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "round %d failed: %s\n", round, e.what());
             return 1;
         }
-        written = server.sqliteScalar("SELECT COUNT(*) FROM DisciplineForStudent WHERE id_group = " + num(group) +
-                                      " AND id_discipline = " + num(discipline) + " AND id_ins_year = 15")
+        written = server
+                      .sqliteScalar("SELECT COUNT(*) FROM DisciplineForStudent WHERE id_group = " + num(group) +
+                                    " AND id_discipline = " + num(discipline) + " AND id_ins_year = 15")
                       .toInt();
     }
     std::sort(ms.begin(), ms.end());
     std::printf("registrations in the database: %d\n",
                 server.sqliteScalar(QStringLiteral("SELECT COUNT(*) FROM DisciplineForStudent")).toInt());
-    std::printf("rounds: %zu, %d ticked, %d written per click, %d statements per click\n", ms.size(), kTicked,
-                written, statements.empty() ? 0 : statements.back());
+    std::printf("rounds: %zu, %d ticked, %d written per click, %d statements per click\n", ms.size(), kTicked, written,
+                statements.empty() ? 0 : statements.back());
     std::printf("click to rebuilt lists: median %.1f ms, min %.1f ms, max %.1f ms (messages shown: %lld)\n",
                 ms[ms.size() / 2], ms.front(), ms.back(), static_cast<long long>(boxes.shown().size()));
     return 0;

@@ -50,7 +50,7 @@ int main(int argc, char** argv) {
     // Prefixes typed and taken back, so every keystroke is a different search: short ones match
     // thousands of names (the server still returns at most 100), longer ones a few.
     const QString words[] = {QStringLiteral("Иван"), QStringLiteral("Смирн"), QStringLiteral("Петрова А"),
-                             QStringLiteral("ова"), QStringLiteral("Ёлк"), QStringLiteral("Кузнецов Д")};
+                             QStringLiteral("ова"),  QStringLiteral("Ёлк"),   QStringLiteral("Кузнецов Д")};
     std::vector<double> ms;
     QElapsedTimer timer;
     int rows = 0;
@@ -72,7 +72,7 @@ int main(int argc, char** argv) {
     const double median = ms[ms.size() / 2];
     const double p90 = ms[ms.size() * 9 / 10];
     std::printf("students in the database: %d\n", students);
-    std::printf("keystrokes: %zu, median %.2f ms, 90th percentile %.2f ms, max %.2f ms (rows seen %d)\n",
-                ms.size(), median, p90, ms.back(), rows);
+    std::printf("keystrokes: %zu, median %.2f ms, 90th percentile %.2f ms, max %.2f ms (rows seen %d)\n", ms.size(),
+                median, p90, ms.back(), rows);
     return 0;
 }

@@ -17,9 +17,9 @@ namespace devserver {
 enum class ColType { Int, BigInt, Bit, Float, DateTime, NVarChar };
 
 struct Column {
-    std::string name;        // UTF-8
+    std::string name;  // UTF-8
     ColType type = ColType::NVarChar;
-    int maxChars = 4000;     // NVarChar only: declared length in characters (1..4000)
+    int maxChars = 4000;  // NVarChar only: declared length in characters (1..4000)
 };
 
 // A cell. Texts are UTF-8. A DateTime cell is text "YYYY-MM-DD HH:MM:SS[.fff]".
@@ -35,8 +35,8 @@ struct Message {
     std::int32_t number = 0;
     std::uint8_t state = 1;
     std::uint8_t severity = 16;
-    std::string text;        // UTF-8
-    std::string procedure;   // empty unless raised inside a routine
+    std::string text;  // UTF-8
+    std::string procedure;  // empty unless raised inside a routine
     std::int32_t line = 1;
 };
 
@@ -47,37 +47,37 @@ struct Message {
 struct StatementOutcome {
     std::vector<Message> messages;
     std::vector<ResultSet> results;
-    bool isProcedure = false;        // EXEC of a routine: results end in DONEINPROC, then DONEPROC
-    bool hasRowCount = false;        // INSERT/UPDATE/DELETE: DONE with 0x10 and the count
+    bool isProcedure = false;  // EXEC of a routine: results end in DONEINPROC, then DONEPROC
+    bool hasRowCount = false;  // INSERT/UPDATE/DELETE: DONE with 0x10 and the count
     std::int64_t rowCount = 0;
-    bool failed = false;             // an error ended this statement
+    bool failed = false;  // an error ended this statement
     // Transaction state changes, for ENVCHANGE 8 (begin), 9 (commit), 10 (rollback).
     enum class Tran { None, Begin, Commit, Rollback } tran = Tran::None;
 };
 
 struct BatchOutcome {
     std::vector<StatementOutcome> statements;  // never empty: a batch that yields nothing gets one
-                                               // outcome with neither results nor a count
+        // outcome with neither results nor a count
     // Fault injection (--drop-nth): the connection must be closed without sending anything.
     bool dropConnection = false;
 };
 
 struct LoginResult {
     bool ok = false;
-    Message error;            // 18456 "Login failed for user '<name>'." or 4060 for an unknown db
-    std::string database;     // the database the session is in (for ENVCHANGE)
+    Message error;  // 18456 "Login failed for user '<name>'." or 4060 for an unknown db
+    std::string database;  // the database the session is in (for ENVCHANGE)
 };
 
 struct EngineOptions {
-    std::string dbPath;                 // SQLite file; created with schema + demo data when absent
-    std::string demo = "small";         // "small" | "large" | "none"
-    std::optional<Pattern> failOn;       // statements matching it answer error 50000 and do not run
+    std::string dbPath;  // SQLite file; created with schema + demo data when absent
+    std::string demo = "small";  // "small" | "large" | "none"
+    std::optional<Pattern> failOn;  // statements matching it answer error 50000 and do not run
     // Fault injection by count: statements of a session are counted from its login (or, with
     // faultMark, from the end of the last batch whose whole text equals it; none before that).
-    int failNth = 0;                    // the N-th counted statement answers error 50000, unrun
-    int dropNth = 0;                    // reaching the N-th counted statement drops the connection
+    int failNth = 0;  // the N-th counted statement answers error 50000, unrun
+    int dropNth = 0;  // reaching the N-th counted statement drops the connection
     std::optional<std::string> faultMark;
-    std::optional<Pattern> stallOn;     // a matching statement waits for ATTENTION or disconnect
+    std::optional<Pattern> stallOn;  // a matching statement waits for ATTENTION or disconnect
     // The memory one result's values may take while it is built (its reply takes about as much
     // again); beyond it the statement fails with error 701, as a query that runs out of memory
     // does on SQL Server.

@@ -46,7 +46,8 @@ long long boundedNumber(const std::string& option, const std::string& value, lon
     errno = 0;
     const long long n = std::strtoll(value.c_str(), &end, 10);
     if (value.empty() || *end != '\0' || errno != 0 || n < lo || n > hi)
-        badArguments(option + " needs a number from " + std::to_string(lo) + " to " + std::to_string(hi) + ", not " + value);
+        badArguments(option + " needs a number from " + std::to_string(lo) + " to " + std::to_string(hi) + ", not " +
+                     value);
     return n;
 }
 
@@ -73,8 +74,7 @@ int parsePort(const std::string& value) {
     char* end = nullptr;
     errno = 0;
     long port = std::strtol(value.c_str(), &end, 10);
-    if (value.empty() || *end != '\0' || errno != 0 || port < 0 || port > 65535)
-        badArguments("invalid port " + value);
+    if (value.empty() || *end != '\0' || errno != 0 || port < 0 || port > 65535) badArguments("invalid port " + value);
     return static_cast<int>(port);
 }
 
@@ -198,9 +198,8 @@ int main(int argc, char** argv) {
     const std::string& settingsPath = args.settingsPath;
     if (args.encryption == "login") {
         try {
-            serverOptions.tls = args.tlsCert.empty()
-                                    ? devserver::tds::TlsContext::generate()
-                                    : devserver::tds::TlsContext::fromFiles(args.tlsCert, args.tlsKey);
+            serverOptions.tls = args.tlsCert.empty() ? devserver::tds::TlsContext::generate()
+                                                     : devserver::tds::TlsContext::fromFiles(args.tlsCert, args.tlsKey);
         } catch (const std::exception& e) {
             std::cerr << "qtl-devserver: " << e.what() << "\n";
             return 1;
@@ -219,8 +218,7 @@ int main(int argc, char** argv) {
     try {
         engine = devserver::makeEngine(engineOptions);
     } catch (const std::exception& e) {
-        std::cerr << "qtl-devserver: cannot open database " << engineOptions.dbPath << ": " << e.what()
-                  << "\n";
+        std::cerr << "qtl-devserver: cannot open database " << engineOptions.dbPath << ": " << e.what() << "\n";
         return 1;
     }
 
@@ -241,11 +239,10 @@ int main(int argc, char** argv) {
             const std::filesystem::path parent = std::filesystem::path(settingsPath).parent_path();
             if (!parent.empty()) std::filesystem::create_directories(parent);
             const auto [user, password] = engine->settingsAccount();
-            devserver::qtl::writeSettingsFile(settingsPath, user, password,
-                                              host + "," + std::to_string(server.port()), "QTL");
+            devserver::qtl::writeSettingsFile(settingsPath, user, password, host + "," + std::to_string(server.port()),
+                                              "QTL");
         } catch (const std::exception& e) {
-            std::cerr << "qtl-devserver: cannot write settings file " << settingsPath << ": "
-                      << e.what() << "\n";
+            std::cerr << "qtl-devserver: cannot write settings file " << settingsPath << ": " << e.what() << "\n";
             return 1;
         }
     }

@@ -45,14 +45,13 @@ std::function<void()> TForm8::TerminateProgram = [] { std::_Exit(0); };
 
 const QString TForm8::kMismatchText =
     QStringLiteral("Новый пароль подтвержден не верно!!!\rПодтвердите пароль заново.");
-const QString TForm8::kShortPasswordText = QStringLiteral(
-    "Пароль должен состоять не менее чем из 6 символов!!!\rВведите новый пароль заново.");
+const QString TForm8::kShortPasswordText =
+    QStringLiteral("Пароль должен состоять не менее чем из 6 символов!!!\rВведите новый пароль заново.");
 const QString TForm8::kWrongLoginText = QStringLiteral("Неверно ввели логин или пароль.");
 const QString TForm8::kChangePasswordText = QStringLiteral(
     "Вы должны поменять пароль\rЭто делается для безопастности и сохранения данных от "
     "злоумышлеников");
-const QString TForm8::kNewVersionText =
-    QStringLiteral("Скачайте новую версию программы с портала QTL");
+const QString TForm8::kNewVersionText = QStringLiteral("Скачайте новую версию программы с портала QTL");
 
 // ---- settings file ---------------------------------------------------------------------------
 
@@ -81,16 +80,14 @@ TFirstConnectInfo ReadSettingsFile(const QString& path) {
     if (QFileInfo(path).isDir() || !file.open(QIODevice::ReadOnly))
         throw InOutError(QStringLiteral("File access denied"));
     const QByteArray bytes = file.read(kSettingsFileSize);
-    if (file.error() != QFileDevice::NoError && bytes.isEmpty())
-        throw InOutError(QStringLiteral("File access denied"));
+    if (file.error() != QFileDevice::NoError && bytes.isEmpty()) throw InOutError(QStringLiteral("File access denied"));
     return ParseSettings(bytes);
 }
 
 QString BuildConnectionString(const TFirstConnectInfo& info) {
     return QStringLiteral("Provider=SQLOLEDB.1;Password=") + info.Password +
-           QStringLiteral(";Persist Security Info=True;User ID=") + info.UserID +
-           QStringLiteral(";Initial Catalog=") + info.InitialCatalog +
-           QStringLiteral(";Data Source=") + info.DataSource +
+           QStringLiteral(";Persist Security Info=True;User ID=") + info.UserID + QStringLiteral(";Initial Catalog=") +
+           info.InitialCatalog + QStringLiteral(";Data Source=") + info.DataSource +
            QStringLiteral(";Use Procedure for Prepare=1;Auto Translate=True;") +
            QStringLiteral("Packet Size=4096;Use Encryption for Data=False;") +
            QStringLiteral("Tag with column collation when possible=False");
@@ -99,8 +96,7 @@ QString BuildConnectionString(const TFirstConnectInfo& info) {
 // ---- ODBC: the driver of this installation (platform/OdbcSettings builds the string) ---------
 
 OdbcDriver ChooseOdbcDriver() {
-    return ChooseOdbcDriver(TForm8::ProgramFolder() + QStringLiteral("/Data/driver"),
-                            RegisteredOdbcDrivers());
+    return ChooseOdbcDriver(TForm8::ProgramFolder() + QStringLiteral("/Data/driver"), RegisteredOdbcDrivers());
 }
 
 void SetOdbcSettings(Connection* connection, const TFirstConnectInfo& info) {
@@ -160,11 +156,12 @@ void TMessageLabel::paintEvent(QPaintEvent*) {
 // ---- the window --------------------------------------------------------------------------------
 
 QString TForm8::ProgramFolder() {
-    return ProgramFolderOverride.isEmpty() ? QCoreApplication::applicationDirPath()
-                                           : ProgramFolderOverride;
+    return ProgramFolderOverride.isEmpty() ? QCoreApplication::applicationDirPath() : ProgramFolderOverride;
 }
 
-QString TForm8::SettingsFilePath() { return ProgramFolder() + QStringLiteral("/Data/QTL"); }
+QString TForm8::SettingsFilePath() {
+    return ProgramFolder() + QStringLiteral("/Data/QTL");
+}
 
 TForm8::TForm8(TForm1* mainWindow, QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::FramelessWindowHint), m_mainWindow(mainWindow) {
@@ -188,8 +185,7 @@ void TForm8::buildLayout() {
     buildEdits();
     buildButtons();
 
-    for (QWidget* w : {static_cast<QWidget*>(Image1), static_cast<QWidget*>(Image2),
-                       static_cast<QWidget*>(RzLabel1)})
+    for (QWidget* w : {static_cast<QWidget*>(Image1), static_cast<QWidget*>(Image2), static_cast<QWidget*>(RzLabel1)})
         w->installEventFilter(this);
 
     IdIPWatch1 = new IpWatch(this);
@@ -272,10 +268,10 @@ void TForm8::buildButtons() {
         b->setAutoRaise(true);
         b->setFocusPolicy(Qt::NoFocus);
         b->setCursor(Qt::PointingHandCursor);
-        b->setStyleSheet(QStringLiteral(
-            "QToolButton { background: transparent; border: none; }"
-            "QToolButton:hover { background: rgba(255, 255, 255, 60); }"
-            "QToolButton:pressed { background: rgba(0, 0, 0, 40); }"));
+        b->setStyleSheet(
+            QStringLiteral("QToolButton { background: transparent; border: none; }"
+                           "QToolButton:hover { background: rgba(255, 255, 255, 60); }"
+                           "QToolButton:pressed { background: rgba(0, 0, 0, 40); }"));
         return b;
     };
     SpeedButton2 = button("SpeedButton2", QRect(349, 200, 55, 20));
@@ -292,14 +288,16 @@ void TForm8::connectHandlers() {
 void TForm8::FormCreate() {
     // A leftover of the previous program's updater.
     QFile::remove(ProgramFolder() + QStringLiteral("/QTL 32.bat"));
-    Label1->setText(QStringLiteral("V.") + QString::number(kProgramVersion) +
-                    QStringLiteral("   [ ") + BuildDateText(GetBuildDate()) + QStringLiteral(" ]"));
+    Label1->setText(QStringLiteral("V.") + QString::number(kProgramVersion) + QStringLiteral("   [ ") +
+                    BuildDateText(GetBuildDate()) + QStringLiteral(" ]"));
     Label1->adjustSize();
     LoginPressCount = 0;
     ChangePasswordMode = false;
 }
 
-void TForm8::SpeedButton1Click() { reject(); }
+void TForm8::SpeedButton1Click() {
+    reject();
+}
 
 void TForm8::SpeedButton3Click() {
     ChangePasswordMode = !ChangePasswordMode;
@@ -337,20 +335,16 @@ void TForm8::SpeedButton2Click() {
     accept();
 }
 
-QString TForm8::GetUserStatement(const QString& login, const QString& password,
-                                 const QString& newPassword, const QString& ip,
-                                 const QString& computerName) {
+QString TForm8::GetUserStatement(const QString& login, const QString& password, const QString& newPassword,
+                                 const QString& ip, const QString& computerName) {
     const QString newPasswordArg = newPassword == QLatin1String("NULL")
                                        ? QStringLiteral("NULL")
                                        : QLatin1Char('\'') + Md5Hex(newPassword) + QLatin1Char('\'');
     const QString quotedLogin = DoubleQuotes(login);
-    return QStringLiteral("EXEC GET_USER '") + quotedLogin + QStringLiteral("','") +
-           Md5Hex(password) + QStringLiteral("',") + newPasswordArg +
-           QStringLiteral(", '") + QLatin1String(kProgramTag) + QStringLiteral("', '") + ip +
-           QStringLiteral("', ") +
-           WrapInQuotes(computerName) + QStringLiteral(", '") + quotedLogin +
-           QStringLiteral("','0','") + QString::number(newPasswordArg.size()) +
-           QLatin1Char('\'');
+    return QStringLiteral("EXEC GET_USER '") + quotedLogin + QStringLiteral("','") + Md5Hex(password) +
+           QStringLiteral("',") + newPasswordArg + QStringLiteral(", '") + QLatin1String(kProgramTag) +
+           QStringLiteral("', '") + ip + QStringLiteral("', ") + WrapInQuotes(computerName) + QStringLiteral(", '") +
+           quotedLogin + QStringLiteral("','0','") + QString::number(newPasswordArg.size()) + QLatin1Char('\'');
 }
 
 namespace {
@@ -363,7 +357,9 @@ int intColumn(const QVariant& v) {
     return StrToInt(v.toString());
 }
 
-QString textColumn(const QVariant& v) { return v.isNull() ? QString() : v.toString(); }
+QString textColumn(const QVariant& v) {
+    return v.isNull() ? QString() : v.toString();
+}
 
 QString errorText(const std::exception_ptr& error) {
     try {
@@ -398,8 +394,7 @@ void TForm8::ConnectWithSettingsFile(Connection* connection) {
     try {
         ConnectWith(connection, FirstConnectInfo);
     } catch (...) {
-        RzLabel1->setText(RemoveUserName(errorText(std::current_exception()),
-                                         FirstConnectInfo.UserID));
+        RzLabel1->setText(RemoveUserName(errorText(std::current_exception()), FirstConnectInfo.UserID));
     }
 }
 
@@ -410,14 +405,12 @@ void TForm8::ShowBaseCaption() {
     setApplicationTitle(caption);
 }
 
-bool TForm8::AskLoginProcedure(Connection* connection, const QString& newPassword,
-                               LoginAnswer& answer) {
+bool TForm8::AskLoginProcedure(Connection* connection, const QString& newPassword, LoginAnswer& answer) {
     // The login procedure learns who asks and from which computer.
     auto query = std::make_unique<Query>(connection, QStringLiteral("ADOQuery1"));
     g_signIn.ComputerName = IdIPWatch1->hostName();
-    const QString statement = GetUserStatement(Login_Edit->text(), Password_Edit->text(),
-                                               newPassword, IdIPWatch1->localIP(),
-                                               g_signIn.ComputerName);
+    const QString statement = GetUserStatement(Login_Edit->text(), Password_Edit->text(), newPassword,
+                                               IdIPWatch1->localIP(), g_signIn.ComputerName);
     g_signIn.CurrentLogin = Login_Edit->text();
 
     // A failure of the login procedure is shown, and the operator is told that his login or
@@ -497,21 +490,19 @@ bool TForm8::ReconnectAsOperator(Connection* connection, const LoginAnswer& answ
 
 void TForm8::AfterLogin() {
     TDM_MB* dm = DM_MB;
-    dm->ADOQ_Faculty->setSql(
-        QStringLiteral("SELECT faculty.id_faculty, faculty.[p23-2] AS [faculty] FROM  faculty "
-                       "INNER JOIN user_faculty ON faculty.id_faculty = user_faculty.faculty "
-                       "WHERE user_faculty.id_login = ") +
-        QString::number(g_signIn.CurrentUserId) + QStringLiteral("Order by [p23-2]"));
+    dm->ADOQ_Faculty->setSql(QStringLiteral("SELECT faculty.id_faculty, faculty.[p23-2] AS [faculty] FROM  faculty "
+                                            "INNER JOIN user_faculty ON faculty.id_faculty = user_faculty.faculty "
+                                            "WHERE user_faculty.id_login = ") +
+                             QString::number(g_signIn.CurrentUserId) + QStringLiteral("Order by [p23-2]"));
     dm->ADOQ_Faculty->open();
     dm->ADOQ_W_S->open();
     dm->ADOQ_Exec->close();
-    dm->ADOQ_Exec->setSql(QStringLiteral(
-        "SELECT [id_field]  FROM [QTL].[dbo].[VuzDefaults]  WHERE id_vuz_defaults=26"));
+    dm->ADOQ_Exec->setSql(
+        QStringLiteral("SELECT [id_field]  FROM [QTL].[dbo].[VuzDefaults]  WHERE id_vuz_defaults=26"));
     dm->ADOQ_Exec->open();
     g_signIn.CreditLimitForOz0 = dm->ADOQ_Exec->fieldAsInt(QStringLiteral("id_field"));
     dm->ADOQ_Exec->close();
-    dm->ADOQ_Exec->setSql(QStringLiteral(
-        "SELECT [id_field]  FROM [QTL].[dbo].[VuzDefaults] WHERE id_vuz_defaults=27"));
+    dm->ADOQ_Exec->setSql(QStringLiteral("SELECT [id_field]  FROM [QTL].[dbo].[VuzDefaults] WHERE id_vuz_defaults=27"));
     dm->ADOQ_Exec->open();
     g_signIn.CreditLimitForOz1 = dm->ADOQ_Exec->fieldAsInt(QStringLiteral("id_field"));
     dm->ADOQ_Year2->open();
@@ -531,16 +522,14 @@ bool TForm8::Edit1KeyPress(QKeyEvent* event) {
     switch (event->key()) {
     case Qt::Key_Tab:
     case Qt::Key_Backtab:
-    case Qt::Key_Delete:   // navigation and editing keys, not characters
+    case Qt::Key_Delete:  // navigation and editing keys, not characters
         return false;
-    default:
-        break;
+    default: break;
     }
     for (const QChar c : text) {
-        const bool ok = c == QLatin1Char('\b') || c == QLatin1Char('_') ||
-                        (c >= QLatin1Char('0') && c <= QLatin1Char('9')) ||
-                        (c >= QLatin1Char('A') && c <= QLatin1Char('Z')) ||
-                        (c >= QLatin1Char('a') && c <= QLatin1Char('z'));
+        const bool ok =
+            c == QLatin1Char('\b') || c == QLatin1Char('_') || (c >= QLatin1Char('0') && c <= QLatin1Char('9')) ||
+            (c >= QLatin1Char('A') && c <= QLatin1Char('Z')) || (c >= QLatin1Char('a') && c <= QLatin1Char('z'));
         if (!ok) return true;
     }
     return false;
@@ -555,8 +544,7 @@ void TForm8::Image1MouseDown(QMouseEvent* event) {
 }
 
 bool TForm8::eventFilter(QObject* watched, QEvent* event) {
-    const bool isEdit = watched == Login_Edit || watched == Password_Edit || watched == Edit1 ||
-                        watched == Edit2;
+    const bool isEdit = watched == Login_Edit || watched == Password_Edit || watched == Edit1 || watched == Edit2;
     const bool isDragArea = watched == Image1 || watched == Image2 || watched == RzLabel1;
     switch (event->type()) {
     case QEvent::KeyPress:
@@ -588,8 +576,7 @@ bool TForm8::eventFilter(QObject* watched, QEvent* event) {
             return true;
         }
         break;
-    default:
-        break;
+    default: break;
     }
     return QDialog::eventFilter(watched, event);
 }

@@ -59,7 +59,7 @@ public:
     explicit TMessageLabel(QWidget* parent = nullptr);
     void setText(const QString& text);
     QString text() const { return m_text; }
-    QString displayText() const;   // CR shown as a line break
+    QString displayText() const;  // CR shown as a line break
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -85,17 +85,17 @@ public:
     static std::function<void()> TerminateProgram;
 
     QLabel* Image1;
-    QLabel* Label1;                // version label
-    TMessageLabel* RzLabel1;       // messages
+    QLabel* Label1;  // version label
+    TMessageLabel* RzLabel1;  // messages
     QLineEdit* Login_Edit;
     QLineEdit* Password_Edit;
-    QToolButton* SpeedButton2;     // login
-    QToolButton* SpeedButton1;     // exit
-    QToolButton* SpeedButton3;     // password-change area
+    QToolButton* SpeedButton2;  // login
+    QToolButton* SpeedButton1;  // exit
+    QToolButton* SpeedButton3;  // password-change area
     QLabel* Image2;
-    QLineEdit* Edit1;              // new password
-    QLineEdit* Edit2;              // new password again
-    IpWatch* IdIPWatch1;           // local address and computer name
+    QLineEdit* Edit1;  // new password
+    QLineEdit* Edit2;  // new password again
+    IpWatch* IdIPWatch1;  // local address and computer name
 
     quint8 LoginPressCount = 0;
     bool ChangePasswordMode = false;
@@ -110,9 +110,8 @@ public:
     void AfterLogin();
 
     // The GET_USER statement of a login attempt.
-    static QString GetUserStatement(const QString& login, const QString& password,
-                                    const QString& newPassword, const QString& ip,
-                                    const QString& computerName);
+    static QString GetUserStatement(const QString& login, const QString& password, const QString& newPassword,
+                                    const QString& ip, const QString& computerName);
 
     // Texts of the message label.
     static const QString kMismatchText;
@@ -151,6 +150,6 @@ private:
     void Image1MouseDown(QMouseEvent* event);
 };
 
-extern TForm8* Form8;   // the login window while it exists
+extern TForm8* Form8;  // the login window while it exists
 
 }  // namespace qtl

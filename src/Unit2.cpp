@@ -24,8 +24,8 @@ QLabel* makeLabel(QWidget* parent, const QString& text, int left, int top, int w
     return label;
 }
 
-LookupComboBox* makeSelector(QWidget* parent, ListSource* source, const QString& key,
-                             const QString& shown, int left, int top, int width) {
+LookupComboBox* makeSelector(QWidget* parent, ListSource* source, const QString& key, const QString& shown, int left,
+                             int top, int width) {
     auto* box = new LookupComboBox(parent);
     box->bind(source, key, shown);
     box->setGeometry(left, top, width, 22);
@@ -41,57 +41,47 @@ LookupComboBox* makeSelector(QWidget* parent, ListSource* source, const QString&
 
 namespace statements {
 
-QString studentRegistration(int studentId, int insSemesterId, int insYearId, int disciplineId,
-                            int groupId, int descGroupNum, const QString& credits) {
+QString studentRegistration(int studentId, int insSemesterId, int insYearId, int disciplineId, int groupId,
+                            int descGroupNum, const QString& credits) {
     return QStringLiteral("EXEC GetKPVStudentInfo   @id_student = ") + QString::number(studentId) +
-           QStringLiteral(" ,@id_semester = ") + QString::number(insSemesterId) +
-           QStringLiteral(" ,@id_a_year = ") + QString::number(insYearId) +
-           QStringLiteral(" ,@id_discipline = ") + QString::number(disciplineId) +
-           QStringLiteral(" ,@id_group =  ") + QString::number(groupId) +
-           QStringLiteral(" ,@descGroupNum =  ") + QString::number(descGroupNum) +
-           QStringLiteral(" ,@kredits =  ") + credits;
+           QStringLiteral(" ,@id_semester = ") + QString::number(insSemesterId) + QStringLiteral(" ,@id_a_year = ") +
+           QString::number(insYearId) + QStringLiteral(" ,@id_discipline = ") + QString::number(disciplineId) +
+           QStringLiteral(" ,@id_group =  ") + QString::number(groupId) + QStringLiteral(" ,@descGroupNum =  ") +
+           QString::number(descGroupNum) + QStringLiteral(" ,@kredits =  ") + credits;
 }
 
 QString frameTeachers(const QString& department) {
-    return QStringLiteral("SELECT id_teacher, t_fio FROM dbo.GetTFIO_with_pps(4, ") + department +
-           QStringLiteral(")");
+    return QStringLiteral("SELECT id_teacher, t_fio FROM dbo.GetTFIO_with_pps(4, ") + department + QStringLiteral(")");
 }
 
-QString moveRegistration(const QString& teacher, const QString& stream, const QString& year,
-                         const QString& semester, const ShownRegistration& shown,
-                         const QString& descGroupNum) {
-    return QStringLiteral("UPDATE DisciplineForStudent SET id_teacher = ") + teacher +
-           QStringLiteral(", subGroup = ") + stream + QStringLiteral(", id_a_year = ") + year +
-           QStringLiteral(", id_semester = ") + semester + QStringLiteral(" WHERE ") +
-           QStringLiteral("  id_student = ") + QString::number(shown.studentId) +
+QString moveRegistration(const QString& teacher, const QString& stream, const QString& year, const QString& semester,
+                         const ShownRegistration& shown, const QString& descGroupNum) {
+    return QStringLiteral("UPDATE DisciplineForStudent SET id_teacher = ") + teacher + QStringLiteral(", subGroup = ") +
+           stream + QStringLiteral(", id_a_year = ") + year + QStringLiteral(", id_semester = ") + semester +
+           QStringLiteral(" WHERE ") + QStringLiteral("  id_student = ") + QString::number(shown.studentId) +
            QStringLiteral(" AND id_ins_year = ") + QString::number(shown.insYearId) +
            QStringLiteral(" AND id_examination = ") + QString::number(shown.examinationId) +
            QStringLiteral(" AND id_ins_semester = ") + QString::number(shown.insSemesterId) +
-           QStringLiteral(" AND descGroupNum = ") + descGroupNum +
-           QStringLiteral(" AND id_discipline = ") + QString::number(shown.disciplineId);
+           QStringLiteral(" AND descGroupNum = ") + descGroupNum + QStringLiteral(" AND id_discipline = ") +
+           QString::number(shown.disciplineId);
 }
 
 QString copyRegistration(const ChosenClass& c, const ShownRegistration& shown) {
     // Without a discipline condition the UPDATE would rewrite every registration of the student
     // in that year, semester and plan number into this discipline. When the frame found no
     // registration, the registration being rewritten is the one of the chosen discipline.
-    const QString discipline =
-        shown.disciplineId != 0 ? QString::number(shown.disciplineId) : c.discipline;
+    const QString discipline = shown.disciplineId != 0 ? QString::number(shown.disciplineId) : c.discipline;
     return QStringLiteral("UPDATE DisciplineForStudent SET id_teacher = ") + c.teacher +
-           QStringLiteral(", subGroup = ") + c.stream +
-           QStringLiteral(", id_semester = ") + c.insSemesterId +
-           QStringLiteral(", id_discipline = ") + c.discipline +
-           QStringLiteral(", id_a_year = ") + c.year +
-           QStringLiteral(", id_examination = ") + c.examination +
-           QStringLiteral(", descGroupNum = ") + c.descGroupNum +
-           QStringLiteral(", id_ins_year = ") + c.year +
-           QStringLiteral(", kredits = ") + c.credits +
+           QStringLiteral(", subGroup = ") + c.stream + QStringLiteral(", id_semester = ") + c.insSemesterId +
+           QStringLiteral(", id_discipline = ") + c.discipline + QStringLiteral(", id_a_year = ") + c.year +
+           QStringLiteral(", id_examination = ") + c.examination + QStringLiteral(", descGroupNum = ") +
+           c.descGroupNum + QStringLiteral(", id_ins_year = ") + c.year + QStringLiteral(", kredits = ") + c.credits +
            QStringLiteral(", id_ins_semester = ") + c.insSemesterId + QStringLiteral(" WHERE ") +
            QStringLiteral("  id_student = ") + QString::number(shown.studentId) +
            QStringLiteral(" AND id_ins_year = ") + QString::number(shown.insYearId) +
            QStringLiteral(" AND id_ins_semester = ") + QString::number(shown.insSemesterId) +
-           QStringLiteral(" AND descGroupNum = ") + c.descGroupNum +
-           QStringLiteral(" AND id_discipline = ") + discipline;
+           QStringLiteral(" AND descGroupNum = ") + c.descGroupNum + QStringLiteral(" AND id_discipline = ") +
+           discipline;
 }
 
 }  // namespace statements
@@ -121,14 +111,14 @@ void TFrame1::buildVisibleRows() {
 
     const auto right = Qt::AlignRight | Qt::AlignVCenter;
     Label9 = makeLabel(this, QStringLiteral("Кафедра:"), 1, 8, 127, right);
-    DBLookupComboBox8 = makeSelector(this, DM_MB->DS_Kafedra, QStringLiteral("id_kafedra"),
-                                     QStringLiteral("kafedra"), 130, 6, 410);
+    DBLookupComboBox8 =
+        makeSelector(this, DM_MB->DS_Kafedra, QStringLiteral("id_kafedra"), QStringLiteral("kafedra"), 130, 6, 410);
     // The department follows the registration; the operator cannot pick one here.
     DBLookupComboBox8->setReadOnly(true);
 
     Label10 = makeLabel(this, QStringLiteral("Преподаватель:"), 1, 34, 127, right);
-    DBLookupComboBox9 = makeSelector(this, DM_MB->DS_Teacher2, QStringLiteral("id_teacher"),
-                                     QStringLiteral("t_fio"), 131, 34, 409);
+    DBLookupComboBox9 =
+        makeSelector(this, DM_MB->DS_Teacher2, QStringLiteral("id_teacher"), QStringLiteral("t_fio"), 131, 34, 409);
 
     Label3 = makeLabel(this, QStringLiteral("Дисциплина:"), 6, 53, 100);
     Edit3 = new QLineEdit(this);
@@ -142,8 +132,8 @@ void TFrame1::buildVisibleRows() {
     QFont underlined = Label1->font();
     underlined.setUnderline(true);
     Label1->setFont(underlined);
-    DBLookupComboBox11 = makeSelector(this, DM_MB->DS_SubGroup2, QStringLiteral("subgroup"),
-                                      QStringLiteral("subgroup"), 131, 102, 118);
+    DBLookupComboBox11 =
+        makeSelector(this, DM_MB->DS_SubGroup2, QStringLiteral("subgroup"), QStringLiteral("subgroup"), 131, 102, 118);
 
     BitBtn1 = new QPushButton(QIcon(QStringLiteral(":/ok_mark.png")), QStringLiteral("Применить"), this);
     BitBtn1->setGeometry(425, 100, 112, 24);
@@ -157,8 +147,8 @@ void TFrame1::buildVisibleRows() {
 // Year and semester of the registration: never shown, but their keys drive the statements.
 void TFrame1::buildHiddenSelectors() {
     Label2 = makeLabel(this, QStringLiteral("В уч. году:"), 545, 8, 103);
-    DBLookupComboBox111 = makeSelector(this, DM_MB->DS_Year2, QStringLiteral("id_a_year"),
-                                       QStringLiteral("p32"), 651, 6, 123);
+    DBLookupComboBox111 =
+        makeSelector(this, DM_MB->DS_Year2, QStringLiteral("id_a_year"), QStringLiteral("p32"), 651, 6, 123);
     Label4 = makeLabel(this, QStringLiteral("На семестре:"), 545, 35, 103);
     DBLookupComboBox121 = makeSelector(this, DM_MB->DS_Semester2, QStringLiteral("id_semester"),
                                        QStringLiteral("semester"), 652, 34, 121);
@@ -167,13 +157,11 @@ void TFrame1::buildHiddenSelectors() {
         hidden->hide();
 }
 
-void TFrame1::LoadStudentRegistration(int studentId, int examinationId, int disciplineId,
-                                      int insSemesterId, int insYearId, int descGroupNum,
-                                      int groupId) {
+void TFrame1::LoadStudentRegistration(int studentId, int examinationId, int disciplineId, int insSemesterId,
+                                      int insYearId, int descGroupNum, int groupId) {
     Query* info = DM_MB->ADOQ_Exec;
-    info->setSql(statements::studentRegistration(studentId, insSemesterId, insYearId, disciplineId,
-                                                 groupId, descGroupNum,
-                                                 m_host->chosenClass().credits));
+    info->setSql(statements::studentRegistration(studentId, insSemesterId, insYearId, disciplineId, groupId,
+                                                 descGroupNum, m_host->chosenClass().credits));
     info->open();
 
     DBLookupComboBox8->setKeyValue(info->fieldValue(QStringLiteral("id_kafedra")));
@@ -209,9 +197,8 @@ void TFrame1::LoadStudentRegistration(int studentId, int examinationId, int disc
 void TFrame1::RefreshStreams() {
     Query* streams = DM_MB->ADOQ_SubGroup2;
     streams->close();
-    if (!(DBLookupComboBox8->hasKey() && DBLookupComboBox9->hasKey() &&
-          DBLookupComboBox111->hasKey() && DBLookupComboBox121->hasKey() &&
-          !Edit3->text().isEmpty()))
+    if (!(DBLookupComboBox8->hasKey() && DBLookupComboBox9->hasKey() && DBLookupComboBox111->hasKey() &&
+          DBLookupComboBox121->hasKey() && !Edit3->text().isEmpty()))
         return;
     streams->setParam(QStringLiteral("id_a_year"), DBLookupComboBox111->keyValue());
     streams->setParam(QStringLiteral("id_kafedra"), DBLookupComboBox8->keyValue());
@@ -219,8 +206,7 @@ void TFrame1::RefreshStreams() {
     streams->setParam(QStringLiteral("id_discipline"), RegDisciplineId);
     streams->setParam(QStringLiteral("id_examination"), RegExaminationId);
     streams->setParam(QStringLiteral("id_o_z"), DM_MB->ADOQ_group->fieldValue(QStringLiteral("o_z")));
-    streams->setParam(QStringLiteral("id_w_s"),
-                      DM_MB->ADOQ_Semester2->fieldValue(QStringLiteral("id_w_s")));
+    streams->setParam(QStringLiteral("id_w_s"), DM_MB->ADOQ_Semester2->fieldValue(QStringLiteral("id_w_s")));
     streams->open();
 }
 
@@ -244,17 +230,23 @@ void TFrame1::DBLookupComboBox9Click() {
     BitBtn1->setEnabled(DBLookupComboBox11->hasKey() && DBLookupComboBox121->hasKey());
 }
 
-void TFrame1::DBLookupComboBox11KeyDown(QKeyEvent*) { StreamSelectorStep(); }
+void TFrame1::DBLookupComboBox11KeyDown(QKeyEvent*) {
+    StreamSelectorStep();
+}
 
-void TFrame1::DBLookupComboBox11MouseDown(QMouseEvent*) { StreamSelectorStep(); }
+void TFrame1::DBLookupComboBox11MouseDown(QMouseEvent*) {
+    StreamSelectorStep();
+}
 
-void TFrame1::StreamSelectorStep() { BitBtn1->setEnabled(DBLookupComboBox11->hasKey()); }
+void TFrame1::StreamSelectorStep() {
+    BitBtn1->setEnabled(DBLookupComboBox11->hasKey());
+}
 
 void TFrame1::BitBtn1Click() {
     Query* exec = DM_MB->ADOQ_Exec;
-    exec->setSql(statements::moveRegistration(
-        DBLookupComboBox9->keyText(), DBLookupComboBox11->keyText(), DBLookupComboBox111->keyText(),
-        DBLookupComboBox121->keyText(), shown(), m_host->chosenClass().descGroupNum));
+    exec->setSql(statements::moveRegistration(DBLookupComboBox9->keyText(), DBLookupComboBox11->keyText(),
+                                              DBLookupComboBox111->keyText(), DBLookupComboBox121->keyText(), shown(),
+                                              m_host->chosenClass().descGroupNum));
     exec->execute();
 }
 

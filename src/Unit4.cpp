@@ -26,9 +26,8 @@ QString TForm4::SearchStatement(const QString& text, const QString& login) {
                "dbo.[group].id_faculty = T_user_fak.faculty GROUP BY dbo.s_fio.id_student, "
                "dbo.s_fio.s_fio, dbo.[group].id_group, dbo.[group].p20, dbo.[group].id_faculty, "
                "T_user_fak.QTL_login HAVING (dbo.s_fio.s_fio LIKE '%") +
-           DoubleQuotes(text) + QStringLiteral("%') ") +
-           QStringLiteral("AND (T_user_fak.QTL_login ='") + DoubleQuotes(login) +
-           QStringLiteral("') ") + QStringLiteral("ORDER BY dbo.s_fio.s_fio");
+           DoubleQuotes(text) + QStringLiteral("%') ") + QStringLiteral("AND (T_user_fak.QTL_login ='") +
+           DoubleQuotes(login) + QStringLiteral("') ") + QStringLiteral("ORDER BY dbo.s_fio.s_fio");
 }
 
 TForm4::TForm4(QWidget* parent) : QDialog(parent) {

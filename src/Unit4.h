@@ -17,11 +17,11 @@ public:
     explicit TForm4(QWidget* parent = nullptr);
 
     QFrame* Panel1;
-    QLabel* Image2;          // binoculars
+    QLabel* Image2;  // binoculars
     QFrame* Panel2;
-    QLabel* Label5;          // " Поиск студента:"
-    QLineEdit* RzEdit1;      // search text
-    DbGrid* DBGridEh1;       // DS_SGM
+    QLabel* Label5;  // " Поиск студента:"
+    QLineEdit* RzEdit1;  // search text
+    DbGrid* DBGridEh1;  // DS_SGM
     QStatusBar* StatusBar1;
 
     void RzEdit1Change();

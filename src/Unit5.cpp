@@ -24,8 +24,7 @@ const QString kLoadHead = QStringLiteral(
     "dbo.DisciplineForStudent.id_discipline = dbo.discipline.id_discipline INNER JOIN dbo.examination ON "
     "dbo.DisciplineForStudent.id_examination = dbo.examination.id_examination INNER JOIN dbo.t_fio ON "
     "dbo.DisciplineForStudent.id_teacher = dbo.t_fio.id_teacher WHERE dbo.DisciplineForStudent.id_student =");
-const QString kLoadTail =
-    QStringLiteral(" ORDER BY dbo.DisciplineForStudent.id_semester, dbo.discipline.p34");
+const QString kLoadTail = QStringLiteral(" ORDER BY dbo.DisciplineForStudent.id_semester, dbo.discipline.p34");
 
 QFrame* headerPanel(QWidget* parent, QFrame::Shadow shadow) {
     auto* panel = new QFrame(parent);
@@ -47,19 +46,19 @@ QLabel* navyLabel(QWidget* parent, const QString& text) {
 }
 
 // The bottom buttons share one look: light face, dark blue frame, lighter under the mouse.
-QPushButton* flatButton(QWidget* parent, const QString& caption, const QString& glyph,
-                        const QString& textColour) {
+QPushButton* flatButton(QWidget* parent, const QString& caption, const QString& glyph, const QString& textColour) {
     auto* button = new QPushButton(QIcon(glyph), caption, parent);
     button->setCursor(Qt::PointingHandCursor);
     // A dialog presses its default button on Enter; here Enter belongs to the grid, and only a
     // click (or Space on the focused button) presses a button.
     button->setAutoDefault(false);
     button->setDefault(false);
-    button->setStyleSheet(QStringLiteral(
-        "QPushButton { background-color: rgb(244, 244, 240); border: 1px solid rgb(0, 60, 116);"
-        " font-weight: bold; color: %1; padding: 2px 6px; }"
-        "QPushButton:hover { background-color: rgb(255, 255, 255); border-color: rgb(0, 90, 170); }"
-        "QPushButton:disabled { color: gray; }").arg(textColour));
+    button->setStyleSheet(
+        QStringLiteral("QPushButton { background-color: rgb(244, 244, 240); border: 1px solid rgb(0, 60, 116);"
+                       " font-weight: bold; color: %1; padding: 2px 6px; }"
+                       "QPushButton:hover { background-color: rgb(255, 255, 255); border-color: rgb(0, 90, 170); }"
+                       "QPushButton:disabled { color: gray; }")
+            .arg(textColour));
     return button;
 }
 
@@ -97,15 +96,14 @@ void TForm5::buildLayout() {
     DBText1->setGeometry(4, 2, 670, 23);
 
     DBGridEh1 = new DbGrid(this);
-    DBGridEh1->setFrameShape(QFrame::NoFrame);   // flat look
+    DBGridEh1->setFrameShape(QFrame::NoFrame);  // flat look
     DBGridEh1->setSelectionBehavior(QAbstractItemView::SelectRows);
-    DBGridEh1->bind(DM_MB->DS_V_DFS,
-                    {{QStringLiteral("p43"), QStringLiteral("Семестр"), 80},
-                     {QStringLiteral("p34"), QStringLiteral("Дисциплина"), 300},
-                     {QStringLiteral("kredits"), QStringLiteral("Кредит"), 50, Qt::AlignCenter},
-                     {QStringLiteral("subgroup"), QStringLiteral("Поток"), 50, Qt::AlignCenter},
-                     {QStringLiteral("p30"), QStringLiteral("Контроль"), 100},
-                     {QStringLiteral("s_t_fio"), QStringLiteral("Преподаватель"), 130}});
+    DBGridEh1->bind(DM_MB->DS_V_DFS, {{QStringLiteral("p43"), QStringLiteral("Семестр"), 80},
+                                      {QStringLiteral("p34"), QStringLiteral("Дисциплина"), 300},
+                                      {QStringLiteral("kredits"), QStringLiteral("Кредит"), 50, Qt::AlignCenter},
+                                      {QStringLiteral("subgroup"), QStringLiteral("Поток"), 50, Qt::AlignCenter},
+                                      {QStringLiteral("p30"), QStringLiteral("Контроль"), 100},
+                                      {QStringLiteral("s_t_fio"), QStringLiteral("Преподаватель"), 130}});
     DBGridEh1->setTitleFont(PalatinoBold(13), kNavy);
     // Long discipline and teacher names wrap onto a second line.
     DBGridEh1->setWordWrap(true);
@@ -115,11 +113,11 @@ void TForm5::buildLayout() {
 
     Panel3 = new QFrame(this);
     Panel3->setFixedHeight(31);
-    RzBitBtn2 = flatButton(Panel3, QStringLiteral("Закрыть"), QStringLiteral(":/door_exit.png"),
-                           QStringLiteral("black"));
+    RzBitBtn2 =
+        flatButton(Panel3, QStringLiteral("Закрыть"), QStringLiteral(":/door_exit.png"), QStringLiteral("black"));
     RzBitBtn2->setFixedWidth(88);
-    RzBitBtn1 = flatButton(Panel3, QStringLiteral("Удалить регистрацию"),
-                           QStringLiteral(":/red_cross.png"), QStringLiteral("maroon"));
+    RzBitBtn1 = flatButton(Panel3, QStringLiteral("Удалить регистрацию"), QStringLiteral(":/red_cross.png"),
+                           QStringLiteral("maroon"));
     RzBitBtn1->setFixedWidth(177);
     auto* buttons = new QHBoxLayout(Panel3);
     buttons->setContentsMargins(2, 2, 2, 2);
@@ -135,7 +133,9 @@ void TForm5::buildLayout() {
     column->addWidget(Panel3);
 }
 
-void TForm5::refreshName() { DBText1->setText(DM_MB->ADOQ_SGM->fieldAsString(QStringLiteral("s_fio"))); }
+void TForm5::refreshName() {
+    DBText1->setText(DM_MB->ADOQ_SGM->fieldAsString(QStringLiteral("s_fio")));
+}
 
 void TForm5::FormCreate() {
     Query* list = DM_MB->ADOQ_V_DFS;
@@ -146,8 +146,7 @@ void TForm5::FormCreate() {
 
 void TForm5::RzBitBtn1Click() {
     if (MessageBoxes::ask(this, QStringLiteral("Вы действительно хотите удалить строку "),
-                          QStringLiteral("Внимание!!!"), MbIcon::Warning, MbButtons::OkCancel) !=
-        MbResult::Ok)
+                          QStringLiteral("Внимание!!!"), MbIcon::Warning, MbButtons::OkCancel) != MbResult::Ok)
         return;
     Query* temp = DM_MB->ADOQ_TEMP;
     Query* list = DM_MB->ADOQ_V_DFS;
@@ -163,7 +162,9 @@ void TForm5::RzBitBtn1Click() {
     list->open();
 }
 
-void TForm5::RzBitBtn2Click() { close(); }
+void TForm5::RzBitBtn2Click() {
+    close();
+}
 
 void TForm5::showEvent(QShowEvent* event) {
     CentreOnScreen(this);

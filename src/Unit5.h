@@ -19,10 +19,10 @@ public:
 
     QFrame* Panel1;
     QFrame* Panel4;
-    QLabel* Label5;          // " Ф.И.О. студента:"
+    QLabel* Label5;  // " Ф.И.О. студента:"
     QFrame* Panel5;
-    QLabel* DBText1;         // s_fio of the current row of DS_SGM
-    DbGrid* DBGridEh1;       // DS_V_DFS
+    QLabel* DBText1;  // s_fio of the current row of DS_SGM
+    DbGrid* DBGridEh1;  // DS_V_DFS
     QFrame* Panel3;
     QPushButton* RzBitBtn2;  // "Закрыть"
     QPushButton* RzBitBtn1;  // "Удалить регистрацию"

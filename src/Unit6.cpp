@@ -24,8 +24,8 @@ namespace qtl {
 namespace {
 
 void setUpA4(QPrinter* printer) {
-    printer->setPageLayout(QPageLayout(QPageSize(QPageSize::A4), QPageLayout::Portrait,
-                                       QMarginsF(20, 15, 15, 15), QPageLayout::Millimeter));
+    printer->setPageLayout(QPageLayout(QPageSize(QPageSize::A4), QPageLayout::Portrait, QMarginsF(20, 15, 15, 15),
+                                       QPageLayout::Millimeter));
 }
 
 QPushButton* button(QWidget* parent, const char* name, const QString& text, const QString& tip) {
@@ -38,8 +38,7 @@ QPushButton* button(QWidget* parent, const char* name, const QString& text, cons
 
 }  // namespace
 
-TForm6::TForm6(ClassList list, QWidget* parent, First first)
-    : QDialog(parent), m_list(std::move(list)) {
+TForm6::TForm6(ClassList list, QWidget* parent, First first) : QDialog(parent), m_list(std::move(list)) {
     setObjectName(QStringLiteral("Form6"));
     setWindowTitle(QStringLiteral("Список потоков"));
     setModal(true);
@@ -53,8 +52,8 @@ TForm6::TForm6(ClassList list, QWidget* parent, First first)
     connect(Preview, &QPrintPreviewWidget::paintRequested, this,
             [this](QPrinter* printer) { paintClassList(printer, m_list); });
 
-    BitBtnPrint = button(this, "BitBtnPrint", QStringLiteral("Печать..."),
-                         QStringLiteral("Напечатать список (Ctrl+P)"));
+    BitBtnPrint =
+        button(this, "BitBtnPrint", QStringLiteral("Печать..."), QStringLiteral("Напечатать список (Ctrl+P)"));
     BitBtnPdf = button(this, "BitBtnPdf", QStringLiteral("Сохранить PDF..."),
                        QStringLiteral("Сохранить список в файл PDF (Ctrl+S)"));
     BitBtnCsv = button(this, "BitBtnCsv", QStringLiteral("Сохранить CSV..."),
@@ -108,30 +107,26 @@ void TForm6::BitBtnPrintClick() {
     QPrinter printer(QPrinter::HighResolution);
     setUpA4(&printer);
     printer.setDocName(classListTitle());
-    if (!FileDialogs::instance().setUpPrinter(this, &printer))
-        return;
+    if (!FileDialogs::instance().setUpPrinter(this, &printer)) return;
     if (paintClassList(&printer, m_list) == 0)
         throw AppError(QStringLiteral("Не удалось начать печать на принтере ") + printer.printerName());
 }
 
 void TForm6::BitBtnPdfClick() {
-    const QString chosen = FileDialogs::instance().saveFileName(
-        this, QStringLiteral("Сохранить список в PDF"), proposedPath(QStringLiteral("pdf")),
-        QStringLiteral("Документ PDF (*.pdf)"));
-    if (chosen.isEmpty())
-        return;
+    const QString chosen = FileDialogs::instance().saveFileName(this, QStringLiteral("Сохранить список в PDF"),
+                                                                proposedPath(QStringLiteral("pdf")),
+                                                                QStringLiteral("Документ PDF (*.pdf)"));
+    if (chosen.isEmpty()) return;
     const QByteArray pdf = classListPdf(m_list);
-    if (pdf.isEmpty())
-        throw AppError(QStringLiteral("Не удалось построить документ PDF"));
+    if (pdf.isEmpty()) throw AppError(QStringLiteral("Не удалось построить документ PDF"));
     writeFile(withSuffix(chosen, QStringLiteral("pdf")), pdf);
 }
 
 void TForm6::BitBtnCsvClick() {
-    const QString chosen = FileDialogs::instance().saveFileName(
-        this, QStringLiteral("Сохранить список в CSV"), proposedPath(QStringLiteral("csv")),
-        QStringLiteral("Таблица CSV (*.csv)"));
-    if (chosen.isEmpty())
-        return;
+    const QString chosen = FileDialogs::instance().saveFileName(this, QStringLiteral("Сохранить список в CSV"),
+                                                                proposedPath(QStringLiteral("csv")),
+                                                                QStringLiteral("Таблица CSV (*.csv)"));
+    if (chosen.isEmpty()) return;
     writeFile(withSuffix(chosen, QStringLiteral("csv")), classListCsv(m_list));
 }
 

@@ -23,10 +23,10 @@ public:
     ~TForm6() override;
 
     QPrintPreviewWidget* Preview;
-    QPushButton* BitBtnPrint;     // "Печать..."  Ctrl+P
-    QPushButton* BitBtnPdf;       // "Сохранить PDF..."  Ctrl+S
-    QPushButton* BitBtnCsv;       // "Сохранить CSV..."  Ctrl+Shift+S
-    QPushButton* BitBtnClose;     // "Закрыть"
+    QPushButton* BitBtnPrint;  // "Печать..."  Ctrl+P
+    QPushButton* BitBtnPdf;  // "Сохранить PDF..."  Ctrl+S
+    QPushButton* BitBtnCsv;  // "Сохранить CSV..."  Ctrl+Shift+S
+    QPushButton* BitBtnClose;  // "Закрыть"
 
     const ClassList& classList() const { return m_list; }
 

@@ -12,7 +12,9 @@ SignIn g_signIn;
 
 // --- IdIPWatch1 ----------------------------------------------------------------------------------
 
-QString IpWatch::hostName() const { return QHostInfo::localHostName().left(255); }
+QString IpWatch::hostName() const {
+    return QHostInfo::localHostName().left(255);
+}
 
 QString IpWatch::localIP() const {
     const QHostInfo info = QHostInfo::fromName(QHostInfo::localHostName());
@@ -28,9 +30,7 @@ TDM_MB::TDM_MB(QObject* parent) : QObject(parent) {
     ADOCon = new Connection(this);
     ADOCon->setObjectName(QStringLiteral("ADOCon"));
 
-    const auto query = [this](const char* name) {
-        return new Query(ADOCon, QString::fromLatin1(name), this);
-    };
+    const auto query = [this](const char* name) { return new Query(ADOCon, QString::fromLatin1(name), this); };
     ADOQ_Faculty = query("ADOQ_Faculty");
     ADOQ_Kafedra = query("ADOQ_Kafedra");
     ADOQ_Semester = query("ADOQ_Semester");
@@ -103,9 +103,11 @@ void TDM_MB::setUpQueries() {
     ADOQ_Semester2->declareIntegerParam(QStringLiteral("id_a_year"));
 
     ADOQ_SubGroup->setSqlLines({
-        QStringLiteral("SELECT DISTINCT subgroup,cast(subgroup as varchar) +' - ['+dop_potokname+']' as subgroupAndName"),
+        QStringLiteral(
+            "SELECT DISTINCT subgroup,cast(subgroup as varchar) +' - ['+dop_potokname+']' as subgroupAndName"),
         QStringLiteral(" FROM dbo.RRNKkrdt LEFT OUTER JOIN"),
-        QStringLiteral("                      dbo.educ_sh ON dbo.RRNKkrdt.id_a_year = dbo.educ_sh.id_a_year AND dbo.RRNKkrdt.id_discipline = dbo.educ_sh.id_discipline AND "),
+        QStringLiteral("                      dbo.educ_sh ON dbo.RRNKkrdt.id_a_year = dbo.educ_sh.id_a_year AND "
+                       "dbo.RRNKkrdt.id_discipline = dbo.educ_sh.id_discipline AND "),
         QStringLiteral("                      dbo.RRNKkrdt.id_kafedra = dbo.educ_sh.id_kafedra"),
         QStringLiteral(" WHERE RRNKkrdt.id_a_year=:id_a_year AND"),
         QStringLiteral("       RRNKkrdt.id_kafedra=:id_kafedra AND"),
@@ -165,8 +167,7 @@ void TDM_MB::setUpQueries() {
         {QStringLiteral("id_teacher"), FieldKind::Integer, 0},
         {QStringLiteral("s_t_fio"), FieldKind::String, 255},
     });
-    ADOQ_TEMP->setUpdateTarget(QStringLiteral("DisciplineForStudent"),
-                               QStringLiteral("id_disciplineForStudent"));
+    ADOQ_TEMP->setUpdateTarget(QStringLiteral("DisciplineForStudent"), QStringLiteral("id_disciplineForStudent"));
 }
 
 void TDM_MB::createSources() {
@@ -178,8 +179,7 @@ void TDM_MB::createSources() {
     DS_Kafedra = source(ADOQ_Kafedra, "DS_Kafedra");
     DS_Teacher = source(ADOQ_Teacher, "DS_Teacher");
     DS_Semester = source(ADOQ_Semester, "DS_Semester");
-    DS_SelectDisciplineForStudent =
-        source(ADOQ_SelectDisciplineForStudent, "DS_SelectDisciplineForStudent");
+    DS_SelectDisciplineForStudent = source(ADOQ_SelectDisciplineForStudent, "DS_SelectDisciplineForStudent");
     DS_Examination = source(ADOQ_Examination, "DS_Examination");
     DS_group = source(ADOQ_group, "DS_group");
     DS_W_S = source(ADOQ_W_S, "DS_W_S");
@@ -232,37 +232,30 @@ void TDM_MB::ExecAtomic(const QStringList& statements) {
 
 QString TDM_MB::DescribePairs(const QVector<TKeyValue>& pairs) {
     QString description;
-    for (const TKeyValue& p : pairs)
-        description += p.Key + QLatin1Char('[') + p.Value + QStringLiteral("], ");
-    description.chop(2);   // the final ", "; nothing to remove when there was no pair
+    for (const TKeyValue& p : pairs) description += p.Key + QLatin1Char('[') + p.Value + QStringLiteral("], ");
+    description.chop(2);  // the final ", "; nothing to remove when there was no pair
     return description;
 }
 
-QString TDM_MB::LogRecordStatement(const QString& description, const QString& tableName,
-                                   const QString& rowId, const QString& login,
-                                   const QString& comp) {
-    const QString descr = QStringLiteral("Запись с уникальным номером - ") + QLatin1Char('\'') +
-                          rowId + QLatin1Char('\'') + QStringLiteral(" была удалена - (") +
-                          description + QStringLiteral(").");
+QString TDM_MB::LogRecordStatement(const QString& description, const QString& tableName, const QString& rowId,
+                                   const QString& login, const QString& comp) {
+    const QString descr = QStringLiteral("Запись с уникальным номером - ") + QLatin1Char('\'') + rowId +
+                          QLatin1Char('\'') + QStringLiteral(" была удалена - (") + description + QStringLiteral(").");
     return QStringLiteral("INSERT INTO QTL_LOG([table], [row_id], [descr], [QTL_User], [comp]) VALUES(") +
-           WrapInQuotes(tableName) + QStringLiteral(", ") + rowId + QStringLiteral(", ") +
-           WrapInQuotes(descr) + QStringLiteral(", ") + WrapInQuotes(login) +
-           QStringLiteral(", ") + WrapInQuotes(comp) + QStringLiteral(")");
+           WrapInQuotes(tableName) + QStringLiteral(", ") + rowId + QStringLiteral(", ") + WrapInQuotes(descr) +
+           QStringLiteral(", ") + WrapInQuotes(login) + QStringLiteral(", ") + WrapInQuotes(comp) + QStringLiteral(")");
 }
 
-QStringList TDM_MB::AuditedDeletion(const QString& deletion, const QString& description,
-                                    const QString& tableName, int rowId, const QString& login,
-                                    const QString& comp) {
-    return {deletion,
-            LogRecordStatement(description, tableName, QString::number(rowId), login, comp)};
+QStringList TDM_MB::AuditedDeletion(const QString& deletion, const QString& description, const QString& tableName,
+                                    int rowId, const QString& login, const QString& comp) {
+    return {deletion, LogRecordStatement(description, tableName, QString::number(rowId), login, comp)};
 }
 
-void TDM_MB::DeleteWithAudit(const QString& deletion, const QVector<TKeyValue>& pairs,
-                             const QString& tableName, int rowId) {
+void TDM_MB::DeleteWithAudit(const QString& deletion, const QVector<TKeyValue>& pairs, const QString& tableName,
+                             int rowId) {
     const QString description = DescribePairs(pairs);
     const QString comp = g_signIn.ComputerName + QLatin1Char('\\') + IdIPWatch1->localIP();
-    ExecAtomic(AuditedDeletion(deletion, description, tableName, rowId, g_signIn.CurrentLogin,
-                               comp));
+    ExecAtomic(AuditedDeletion(deletion, description, tableName, rowId, g_signIn.CurrentLogin, comp));
 }
 
 }  // namespace qtl

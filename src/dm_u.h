@@ -17,7 +17,7 @@ class IpWatch : public QObject {
 public:
     using QObject::QObject;
     QString localIP() const;
-    QString hostName() const;      // the local computer's name (at most 255 characters)
+    QString hostName() const;  // the local computer's name (at most 255 characters)
 };
 
 struct TKeyValue {
@@ -91,18 +91,15 @@ public:
     // Deletion audit log: deletes one row with `deletion` and writes its audit row into
     // QTL_LOG, both in one ExecAtomic batch, so a deletion never stays without its audit row.
     // `pairs` describe the deleted row; the operator and the computer are the signed-in ones.
-    void DeleteWithAudit(const QString& deletion, const QVector<TKeyValue>& pairs,
-                         const QString& tableName, int rowId);
+    void DeleteWithAudit(const QString& deletion, const QVector<TKeyValue>& pairs, const QString& tableName, int rowId);
     // The two statements DeleteWithAudit runs in its batch (pure; for tests).
-    static QStringList AuditedDeletion(const QString& deletion, const QString& description,
-                                       const QString& tableName, int rowId, const QString& login,
-                                       const QString& comp);
+    static QStringList AuditedDeletion(const QString& deletion, const QString& description, const QString& tableName,
+                                       int rowId, const QString& login, const QString& comp);
     // The description of the deleted row: "Key[Value], Key[Value]".
     static QString DescribePairs(const QVector<TKeyValue>& pairs);
     // The audit row's INSERT.
-    static QString LogRecordStatement(const QString& description, const QString& tableName,
-                                      const QString& rowId, const QString& login,
-                                      const QString& comp);
+    static QString LogRecordStatement(const QString& description, const QString& tableName, const QString& rowId,
+                                      const QString& login, const QString& comp);
 
 private:
     void setUpQueries();
@@ -118,7 +115,7 @@ struct SignIn {
     int CreditLimitForOz1 = 0;
 };
 
-extern TDM_MB* DM_MB;     // created at program start, before the main window
-extern SignIn g_signIn;   // the values of the signed-in operator
+extern TDM_MB* DM_MB;  // created at program start, before the main window
+extern SignIn g_signIn;  // the values of the signed-in operator
 
 }  // namespace qtl

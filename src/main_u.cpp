@@ -73,8 +73,7 @@ LookupComboBox* lookup(QWidget* parent, const char* name, int left, int top, int
 
 // A value of the current row, or null when the query holds no row (closed or empty).
 QVariant currentValue(const Query* q, const QString& column) {
-    if (!q->isOpen() || q->isEmpty())
-        return {};
+    if (!q->isOpen() || q->isEmpty()) return {};
     return q->fieldValue(column);
 }
 
@@ -86,20 +85,21 @@ QVariant currentValue(const Query* q, const QString& column) {
 namespace statements {
 
 QString removalRight(const QString& login) {
-    return QStringLiteral("SELECT TOP (1) id_QTL_user, visible, QTL_login, "
-                          "canRemoveDFSFromExStudent FROM QTL_User WHERE "
-                          "(canRemoveDFSFromExStudent = 1)  AND (QTL_login ='") +
+    return QStringLiteral(
+               "SELECT TOP (1) id_QTL_user, visible, QTL_login, "
+               "canRemoveDFSFromExStudent FROM QTL_User WHERE "
+               "(canRemoveDFSFromExStudent = 1)  AND (QTL_login ='") +
            DoubleQuotes(login) + QStringLiteral("')");
 }
 
 QString teachers(const ChosenClass& c) {
-    return QStringLiteral(" SELECT DISTINCT dbo.teacher.id_teacher, dbo.t_fio.t_fio  FROM         "
-                          "dbo.RRNKkrdt INNER JOIN  dbo.teacher ON dbo.RRNKkrdt.id_teacher = "
-                          "dbo.teacher.id_teacher INNER JOIN  dbo.t_fio ON dbo.teacher.id_teacher = "
-                          "dbo.t_fio.id_teacher  WHERE     (dbo.RRNKkrdt.id_a_year = ") +
-           c.year + QStringLiteral(") AND (dbo.RRNKkrdt.id_kafedra = ") + c.department +
-           QStringLiteral(") ") + QStringLiteral(" AND prov_reyt>0") +
-           QStringLiteral(" ORDER BY dbo.t_fio.t_fio");
+    return QStringLiteral(
+               " SELECT DISTINCT dbo.teacher.id_teacher, dbo.t_fio.t_fio  FROM         "
+               "dbo.RRNKkrdt INNER JOIN  dbo.teacher ON dbo.RRNKkrdt.id_teacher = "
+               "dbo.teacher.id_teacher INNER JOIN  dbo.t_fio ON dbo.teacher.id_teacher = "
+               "dbo.t_fio.id_teacher  WHERE     (dbo.RRNKkrdt.id_a_year = ") +
+           c.year + QStringLiteral(") AND (dbo.RRNKkrdt.id_kafedra = ") + c.department + QStringLiteral(") ") +
+           QStringLiteral(" AND prov_reyt>0") + QStringLiteral(" ORDER BY dbo.t_fio.t_fio");
 }
 
 QString termKinds() {
@@ -108,18 +108,17 @@ QString termKinds() {
 }
 
 QString disciplines(const ChosenClass& c) {
-    return QStringLiteral("EXEC SP_Qtl33GetDisciplines @id_a_year =") + c.year +
-           QStringLiteral(",@id_w_s =") + c.termKind + QStringLiteral(",@id_kafedra =") +
-           c.department + QStringLiteral(",@id_teacher =") + c.teacher;
+    return QStringLiteral("EXEC SP_Qtl33GetDisciplines @id_a_year =") + c.year + QStringLiteral(",@id_w_s =") +
+           c.termKind + QStringLiteral(",@id_kafedra =") + c.department + QStringLiteral(",@id_teacher =") + c.teacher;
 }
 
 QString examinations(const ChosenClass& c) {
-    return QStringLiteral(" SELECT DISTINCT dbo.RRNKkrdt.id_examination, examination.[p30] as "
-                          "examination  FROM dbo.RRNKkrdt INNER JOIN examination  ON "
-                          "dbo.RRNKkrdt.id_examination=examination.id_examination  WHERE id_kafedra=") +
-           c.department + QStringLiteral(" AND id_a_year=") + c.year +
-           QStringLiteral(" AND id_teacher =") + c.teacher + QStringLiteral(" AND id_discipline =") +
-           c.discipline + QStringLiteral(" AND id_w_s =") + c.termKindRow +
+    return QStringLiteral(
+               " SELECT DISTINCT dbo.RRNKkrdt.id_examination, examination.[p30] as "
+               "examination  FROM dbo.RRNKkrdt INNER JOIN examination  ON "
+               "dbo.RRNKkrdt.id_examination=examination.id_examination  WHERE id_kafedra=") +
+           c.department + QStringLiteral(" AND id_a_year=") + c.year + QStringLiteral(" AND id_teacher =") + c.teacher +
+           QStringLiteral(" AND id_discipline =") + c.discipline + QStringLiteral(" AND id_w_s =") + c.termKindRow +
            QStringLiteral(" AND prov_reyt>0 ") +
            QStringLiteral(" AND ( (id_vid_zaniatiy is not NULL) or (id_vid_zaniatiy in (5,6)) )");
 }
@@ -133,58 +132,55 @@ QString groups(const ChosenClass& c, bool everyGroupOfTheYear) {
                    "dbo.g_r_y.id_group = dbo.[group].id_group  WHERE     dbo.g_r_y.id_a_year =") +
                c.year + QStringLiteral(" AND dbo.[group].id_faculty =") + c.faculty +
                QStringLiteral(" ORDER By [group]");
-    return QStringLiteral("SELECT   dbo.[group].id_group,  dbo.[group].id_faculty, "
-                          "dbo.g_r_y.id_a_year,dbo.semester.id_semester, dbo.semester.id_w_s, "
-                          "dbo.[group].p20 as [group],dbo.[group].o_z FROM         dbo.[group] INNER "
-                          "JOIN dbo.g_r_y ON dbo.[group].id_group = dbo.g_r_y.id_group INNER JOIN "
-                          "dbo.semester ON dbo.g_r_y.id_rate = dbo.semester.id_rate WHERE     "
-                          "(dbo.[group].id_faculty = ") +
+    return QStringLiteral(
+               "SELECT   dbo.[group].id_group,  dbo.[group].id_faculty, "
+               "dbo.g_r_y.id_a_year,dbo.semester.id_semester, dbo.semester.id_w_s, "
+               "dbo.[group].p20 as [group],dbo.[group].o_z FROM         dbo.[group] INNER "
+               "JOIN dbo.g_r_y ON dbo.[group].id_group = dbo.g_r_y.id_group INNER JOIN "
+               "dbo.semester ON dbo.g_r_y.id_rate = dbo.semester.id_rate WHERE     "
+               "(dbo.[group].id_faculty = ") +
            c.faculty + QStringLiteral(") ") + QStringLiteral("AND (dbo.g_r_y.id_a_year = ") + c.year +
-           QStringLiteral(") ") + QStringLiteral(" AND (dbo.semester.id_w_s = ") + c.termKind +
-           QStringLiteral(")") + QStringLiteral(" ORDER By [group]");
+           QStringLiteral(") ") + QStringLiteral(" AND (dbo.semester.id_w_s = ") + c.termKind + QStringLiteral(")") +
+           QStringLiteral(" ORDER By [group]");
 }
 
 QString registeringSemester(const ChosenClass& c) {
-    return QStringLiteral("SELECT TOP 1 id_semester FROM dbo.semester INNER JOIN dbo.g_r_y ON "
-                          "dbo.semester.id_rate = dbo.g_r_y.id_rate WHERE (dbo.g_r_y.id_group = ") +
+    return QStringLiteral(
+               "SELECT TOP 1 id_semester FROM dbo.semester INNER JOIN dbo.g_r_y ON "
+               "dbo.semester.id_rate = dbo.g_r_y.id_rate WHERE (dbo.g_r_y.id_group = ") +
            c.group + QStringLiteral(")") + QStringLiteral("AND (dbo.g_r_y.id_a_year = ") + c.year +
-           QStringLiteral(")") + QStringLiteral("AND (dbo.semester.id_w_s = ") + c.termKind +
-           QStringLiteral(")");
+           QStringLiteral(")") + QStringLiteral("AND (dbo.semester.id_w_s = ") + c.termKind + QStringLiteral(")");
 }
 
 QString formOfStudy(int groupId) {
-    return QStringLiteral("SELECT dbo.g_s.id_group, dbo.specialityV.p108 FROM dbo.specialityV "
-                          "INNER JOIN dbo.g_s ON dbo.specialityV.id_speciality = "
-                          "dbo.g_s.id_speciality WHERE  (dbo.g_s.id_group =") +
+    return QStringLiteral(
+               "SELECT dbo.g_s.id_group, dbo.specialityV.p108 FROM dbo.specialityV "
+               "INNER JOIN dbo.g_s ON dbo.specialityV.id_speciality = "
+               "dbo.g_s.id_speciality WHERE  (dbo.g_s.id_group =") +
            QString::number(groupId) + QStringLiteral(")");
 }
 
 QString planNumber(const ChosenClass& c) {
-    return QStringLiteral("Exec SP_GetDescGroupNumOfDiscipline @id_a_year =") + c.year +
-           QStringLiteral(",@id_w_s =") + c.termKind + QStringLiteral(",@id_kafedra =") +
-           c.department + QStringLiteral(",@id_group =") + c.group +
-           QStringLiteral(",@id_discipline =") + c.discipline +
-           QStringLiteral(",@id_examination =") + c.examination;
+    return QStringLiteral("Exec SP_GetDescGroupNumOfDiscipline @id_a_year =") + c.year + QStringLiteral(",@id_w_s =") +
+           c.termKind + QStringLiteral(",@id_kafedra =") + c.department + QStringLiteral(",@id_group =") + c.group +
+           QStringLiteral(",@id_discipline =") + c.discipline + QStringLiteral(",@id_examination =") + c.examination;
 }
 
 QString students(const ChosenClass& c, bool withoutPlan, int userId) {
     const QString user = QString::number(userId);
     if (withoutPlan)
-        return QStringLiteral(" EXEC GET_KPV_Students  @id_group = ") + c.group +
-               QStringLiteral(", ") + QStringLiteral(" @id_discipline = ") + c.discipline +
-               QStringLiteral(", ") + QStringLiteral(" @id_a_year = ") + c.year +
-               QStringLiteral(", ") + QStringLiteral(" @id_examination = ") + c.examination +
-               QStringLiteral(", ") + QStringLiteral(" @id_w_s = ") + c.termKindRow +
-               QStringLiteral(",") + QStringLiteral(" @kredits = ") + c.credits +
-               QStringLiteral(",") + QStringLiteral(" @id_user=") + user;
-    return QStringLiteral(" EXEC GET_KPV_Students2  @id_group = ") + c.group +
-           QStringLiteral(", ") + QStringLiteral(" @id_discipline = ") + c.discipline +
-           QStringLiteral(", ") + QStringLiteral(" @id_a_year = ") + c.year +
-           QStringLiteral(", ") + QStringLiteral(" @descGroupNum = ") + c.descGroupNum +
-           QStringLiteral(", ") + QStringLiteral(" @id_examination = ") + c.examination +
-           QStringLiteral(", ") + QStringLiteral(" @id_w_s = ") + c.termKindRow +
-           QStringLiteral(", ") + QStringLiteral(" @kredits = ") + c.credits +
-           QStringLiteral(", ") + QStringLiteral(" @id_user=") + user;
+        return QStringLiteral(" EXEC GET_KPV_Students  @id_group = ") + c.group + QStringLiteral(", ") +
+               QStringLiteral(" @id_discipline = ") + c.discipline + QStringLiteral(", ") +
+               QStringLiteral(" @id_a_year = ") + c.year + QStringLiteral(", ") +
+               QStringLiteral(" @id_examination = ") + c.examination + QStringLiteral(", ") +
+               QStringLiteral(" @id_w_s = ") + c.termKindRow + QStringLiteral(",") + QStringLiteral(" @kredits = ") +
+               c.credits + QStringLiteral(",") + QStringLiteral(" @id_user=") + user;
+    return QStringLiteral(" EXEC GET_KPV_Students2  @id_group = ") + c.group + QStringLiteral(", ") +
+           QStringLiteral(" @id_discipline = ") + c.discipline + QStringLiteral(", ") +
+           QStringLiteral(" @id_a_year = ") + c.year + QStringLiteral(", ") + QStringLiteral(" @descGroupNum = ") +
+           c.descGroupNum + QStringLiteral(", ") + QStringLiteral(" @id_examination = ") + c.examination +
+           QStringLiteral(", ") + QStringLiteral(" @id_w_s = ") + c.termKindRow + QStringLiteral(", ") +
+           QStringLiteral(" @kredits = ") + c.credits + QStringLiteral(", ") + QStringLiteral(" @id_user=") + user;
 }
 
 QString termByKind(const QString& kind) {
@@ -206,20 +202,18 @@ QString streams(const ChosenClass& c, const QString& termCondition) {
                "dbo.DisciplineForStudent.id_ins_semester INNER JOIN        dbo.s_g ON "
                "dbo.DisciplineForStudent.id_student = dbo.s_g.id_student INNER JOIN        dbo.g_f ON "
                "dbo.s_g.id_group = dbo.g_f.id_group   WHERE (dbo.DisciplineForStudent.id_ins_year = ") +
-           c.year + QStringLiteral(") AND ") +
-           QStringLiteral("        (dbo.DisciplineForStudent.id_discipline = ") + c.discipline +
-           QStringLiteral(") AND ") +
+           c.year + QStringLiteral(") AND ") + QStringLiteral("        (dbo.DisciplineForStudent.id_discipline = ") +
+           c.discipline + QStringLiteral(") AND ") +
            QStringLiteral("        (dbo.DisciplineForStudent.id_examination = ") + c.examination +
-           QStringLiteral(") AND ") + QStringLiteral("        (dbo.DisciplineForStudent.kredits = ") +
-           c.credits + QStringLiteral(") AND ") + termCondition +
-           QStringLiteral("        (dbo.DisciplineForStudent.id_teacher = ") + c.teacher +
-           QStringLiteral(")") +
-           QStringLiteral(" GROUP BY DisciplineForStudent.subGroup, dbo.s_g.p20,  dbo.s_g.s_fio, "
-                          "g_f.id_faculty, dbo.DisciplineForStudent.id_student, "
-                          "dbo.DisciplineForStudent.id_disciplineForStudent, ") +
+           QStringLiteral(") AND ") + QStringLiteral("        (dbo.DisciplineForStudent.kredits = ") + c.credits +
+           QStringLiteral(") AND ") + termCondition +
+           QStringLiteral("        (dbo.DisciplineForStudent.id_teacher = ") + c.teacher + QStringLiteral(")") +
+           QStringLiteral(
+               " GROUP BY DisciplineForStudent.subGroup, dbo.s_g.p20,  dbo.s_g.s_fio, "
+               "g_f.id_faculty, dbo.DisciplineForStudent.id_student, "
+               "dbo.DisciplineForStudent.id_disciplineForStudent, ") +
            QStringLiteral("        (CAST(DisciplineForStudent.subGroup AS NVARCHAR(10)) + '") +
-           QStringLiteral("п (' + s_g.p20 + ") + QStringLiteral("') - ") +
-           QStringLiteral("'+ dbo.s_g.s_fio) ") +
+           QStringLiteral("п (' + s_g.p20 + ") + QStringLiteral("') - ") + QStringLiteral("'+ dbo.s_g.s_fio) ") +
            QStringLiteral(" ORDER BY DisciplineForStudent.subGroup,dbo.s_g.p20,  dbo.s_g.s_fio");
 }
 
@@ -232,77 +226,74 @@ QString classList(const ChosenClass& c, const QString& termCondition) {
                "dbo.s_g ON dbo.DisciplineForStudent.id_student = dbo.s_g.id_student INNER JOIN "
                "dbo.g_f ON dbo.s_g.id_group = dbo.g_f.id_group WHERE "
                "(dbo.DisciplineForStudent.id_ins_year = ") +
-           c.year + QStringLiteral(") AND (dbo.DisciplineForStudent.id_discipline = ") +
-           c.discipline + QStringLiteral(") AND (dbo.DisciplineForStudent.id_examination = ") +
-           c.examination + QStringLiteral(") AND (dbo.DisciplineForStudent.kredits = ") +
-           c.credits + QStringLiteral(") AND ") + termCondition +
-           QStringLiteral("(dbo.DisciplineForStudent.id_teacher = ") + c.teacher +
-           QStringLiteral(") ORDER BY dbo.DisciplineForStudent.subGroup, dbo.s_g.s_fio, "
-                          "dbo.s_g.p20, dbo.DisciplineForStudent.id_student");
+           c.year + QStringLiteral(") AND (dbo.DisciplineForStudent.id_discipline = ") + c.discipline +
+           QStringLiteral(") AND (dbo.DisciplineForStudent.id_examination = ") + c.examination +
+           QStringLiteral(") AND (dbo.DisciplineForStudent.kredits = ") + c.credits + QStringLiteral(") AND ") +
+           termCondition + QStringLiteral("(dbo.DisciplineForStudent.id_teacher = ") + c.teacher +
+           QStringLiteral(
+               ") ORDER BY dbo.DisciplineForStudent.subGroup, dbo.s_g.s_fio, "
+               "dbo.s_g.p20, dbo.DisciplineForStudent.id_student");
 }
 
 QString moveInEditor(const QString& stream, const QString& teacher, int registrationId) {
-    return QStringLiteral("UPDATE DisciplineForStudent SET subGroup = ") + stream +
-           QStringLiteral(", ") + QStringLiteral(" id_teacher = ") + teacher +
-           QStringLiteral(" WHERE ") + QStringLiteral("(id_disciplineForStudent = ") +
-           QString::number(registrationId) + QStringLiteral(")");
+    return QStringLiteral("UPDATE DisciplineForStudent SET subGroup = ") + stream + QStringLiteral(", ") +
+           QStringLiteral(" id_teacher = ") + teacher + QStringLiteral(" WHERE ") +
+           QStringLiteral("(id_disciplineForStudent = ") + QString::number(registrationId) + QStringLiteral(")");
 }
 
 QString registrationDeadline(int year, int termKind, int group) {
-    return QStringLiteral("Select id_a_year, id_w_s, id_f_educ, endDate, id_group FROM  "
-                          "dbo.V_Date_reg_DFS GROUP BY id_a_year, id_w_s, id_f_educ, endDate, "
-                          "id_group HAVING (id_a_year =") +
+    return QStringLiteral(
+               "Select id_a_year, id_w_s, id_f_educ, endDate, id_group FROM  "
+               "dbo.V_Date_reg_DFS GROUP BY id_a_year, id_w_s, id_f_educ, endDate, "
+               "id_group HAVING (id_a_year =") +
            QString::number(year) + QStringLiteral(") AND (id_w_s =") + QString::number(termKind) +
            QStringLiteral(") AND (id_group = ") + QString::number(group) + QStringLiteral(")");
 }
 
 QString lessonKind(const ChosenClass& c) {
-    return QStringLiteral("SELECT subgroup,id_rrnkKrdt,id_vid_zaniatiy,id_ebe_var FROM "
-                          "dbo.RRNKkrdt WHERE (id_w_s =         ") +
+    return QStringLiteral(
+               "SELECT subgroup,id_rrnkKrdt,id_vid_zaniatiy,id_ebe_var FROM "
+               "dbo.RRNKkrdt WHERE (id_w_s =         ") +
            c.termKindRow + QStringLiteral(") AND   (id_discipline =  ") + c.discipline +
-           QStringLiteral(") AND   (id_teacher =     ") + c.teacher +
-           QStringLiteral(") AND   (id_a_year =      ") + c.year +
-           QStringLiteral(") AND   (id_kafedra =     ") + c.department +
-           QStringLiteral(") AND   (id_examination = ") + c.examination +
-           QStringLiteral(") AND   (subgroup =       ") + c.stream +
-           QStringLiteral(") AND   (id_vid_zaniatiy is not NULL) ORDER BY subgroup");
+           QStringLiteral(") AND   (id_teacher =     ") + c.teacher + QStringLiteral(") AND   (id_a_year =      ") +
+           c.year + QStringLiteral(") AND   (id_kafedra =     ") + c.department +
+           QStringLiteral(") AND   (id_examination = ") + c.examination + QStringLiteral(") AND   (subgroup =       ") +
+           c.stream + QStringLiteral(") AND   (id_vid_zaniatiy is not NULL) ORDER BY subgroup");
 }
 
 QString streamFaculty(const ChosenClass& c) {
-    return QStringLiteral("SELECT id_faculty  FROM  dbo.RRNK_krdt_kolst WHERE (id_a_year = ") +
-           c.year + QStringLiteral(") AND (id_w_s = ") + c.termKindRow +
-           QStringLiteral(") AND (id_kafedra = ") + c.department +
-           QStringLiteral(") AND (id_teacher = ") + c.teacher +
-           QStringLiteral(") AND (id_discipline = ") + c.discipline +
-           QStringLiteral(") AND (id_examination = ") + c.examination +
+    return QStringLiteral("SELECT id_faculty  FROM  dbo.RRNK_krdt_kolst WHERE (id_a_year = ") + c.year +
+           QStringLiteral(") AND (id_w_s = ") + c.termKindRow + QStringLiteral(") AND (id_kafedra = ") + c.department +
+           QStringLiteral(") AND (id_teacher = ") + c.teacher + QStringLiteral(") AND (id_discipline = ") +
+           c.discipline + QStringLiteral(") AND (id_examination = ") + c.examination +
            QStringLiteral(") AND (subgroup = ") + c.stream + QStringLiteral(")");
 }
 
 QString creditSum(int studentId, const ChosenClass& c) {
     // The database is named, as for the kinds of term.
-    return QStringLiteral("SELECT  Sum([kredits]) as Sumkredits FROM "
-                          "[QTL].[dbo].[DisciplineForStudent] where id_student=") +
+    return QStringLiteral(
+               "SELECT  Sum([kredits]) as Sumkredits FROM "
+               "[QTL].[dbo].[DisciplineForStudent] where id_student=") +
            QString::number(studentId) + QStringLiteral(" and id_semester=") + c.insSemesterId +
            QStringLiteral(" and id_group=") + c.group + QStringLiteral(" and id_a_year=") + c.year;
 }
 
-QString registration(int studentId, const ChosenClass& c, const QString& login,
-                     const QString& faculty, const QString& lessonKind) {
+QString registration(int studentId, const ChosenClass& c, const QString& login, const QString& faculty,
+                     const QString& lessonKind) {
     // The year and the registering semester are written twice: once as the registration's own
     // year and semester, once as the year and semester it was made in.
-    return QStringLiteral("INSERT INTO DisciplineForStudent  (id_student, descGroupNum, "
-                          "id_discipline, id_a_year, id_semester, id_ins_year, id_ins_semester, "
-                          "id_teacher, id_group,  id_examination, subGroup, QTL_user, id_faculty, "
-                          "id_kafedra, kredits, isByPlan, id_vid_zaniatiy) VALUES(") +
-           QString::number(studentId) + QStringLiteral(", ") + c.descGroupNum +
-           QStringLiteral(", ") + c.discipline + QStringLiteral(",") + c.year +
-           QStringLiteral(",") + c.insSemesterId + QStringLiteral(",") + c.year +
-           QStringLiteral(",") + c.insSemesterId + QStringLiteral(",") + c.teacher +
-           QStringLiteral(",") + c.group + QStringLiteral(",") + c.examination +
-           QStringLiteral(",") + c.stream + QStringLiteral(", ") + WrapInQuotes(login) +
-           QStringLiteral(",") + faculty + QStringLiteral(",") + c.department +
-           QStringLiteral(",") + c.credits + QStringLiteral(",") + c.isByPlan +
-           QStringLiteral(",") + lessonKind + QStringLiteral(")");
+    return QStringLiteral(
+               "INSERT INTO DisciplineForStudent  (id_student, descGroupNum, "
+               "id_discipline, id_a_year, id_semester, id_ins_year, id_ins_semester, "
+               "id_teacher, id_group,  id_examination, subGroup, QTL_user, id_faculty, "
+               "id_kafedra, kredits, isByPlan, id_vid_zaniatiy) VALUES(") +
+           QString::number(studentId) + QStringLiteral(", ") + c.descGroupNum + QStringLiteral(", ") + c.discipline +
+           QStringLiteral(",") + c.year + QStringLiteral(",") + c.insSemesterId + QStringLiteral(",") + c.year +
+           QStringLiteral(",") + c.insSemesterId + QStringLiteral(",") + c.teacher + QStringLiteral(",") + c.group +
+           QStringLiteral(",") + c.examination + QStringLiteral(",") + c.stream + QStringLiteral(", ") +
+           WrapInQuotes(login) + QStringLiteral(",") + faculty + QStringLiteral(",") + c.department +
+           QStringLiteral(",") + c.credits + QStringLiteral(",") + c.isByPlan + QStringLiteral(",") + lessonKind +
+           QStringLiteral(")");
 }
 
 QString removal(int registrationId) {
@@ -343,17 +334,15 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent) {
 
 TForm1::~TForm1() {
     // Children die after this body; none of their signals may reach the half-destroyed window.
-    for (QObject* child : findChildren<QObject*>())
-        QObject::disconnect(child, nullptr, this, nullptr);
-    if (Form1 == this)
-        Form1 = nullptr;
+    for (QObject* child : findChildren<QObject*>()) QObject::disconnect(child, nullptr, this, nullptr);
+    if (Form1 == this) Form1 = nullptr;
 }
 
 // ------------------------------------------------------------------------------------------
 // Layout
 
 void TForm1::buildLayout() {
-    InitPictures();   // the button glyphs live in the program's static library
+    InitPictures();  // the button glyphs live in the program's static library
     setObjectName(QStringLiteral("Form1"));
     // The login replaces it with the full caption.
     setWindowTitle(QLatin1String(kProgramTag) + QLatin1Char(' '));
@@ -397,16 +386,15 @@ void TForm1::buildToolBar() {
         f.setBold(true);
         RzBitBtn1->setFont(f);
     }
-    RzBitBtn1->setStyleSheet(QStringLiteral(
-        "QPushButton { color: #800000; background: #f7f7f2; border: 1px solid #b4b4a8; }"
-        "QPushButton:hover { background: #fff6d0; border-color: #c08000; }"
-        "QPushButton:pressed { background: #e8e0c0; }"));
+    RzBitBtn1->setStyleSheet(
+        QStringLiteral("QPushButton { color: #800000; background: #f7f7f2; border: 1px solid #b4b4a8; }"
+                       "QPushButton:hover { background: #fff6d0; border-color: #c08000; }"
+                       "QPushButton:pressed { background: #e8e0c0; }"));
     {
         // Two states: the grey picture stands for the disabled button.
         QIcon glyph;
         glyph.addPixmap(QPixmap(QStringLiteral(":/remove_registration.png")), QIcon::Normal);
-        glyph.addPixmap(QPixmap(QStringLiteral(":/remove_registration_disabled.png")),
-                        QIcon::Disabled);
+        glyph.addPixmap(QPixmap(QStringLiteral(":/remove_registration_disabled.png")), QIcon::Disabled);
         RzBitBtn1->setIcon(glyph);
         RzBitBtn1->setIconSize(QSize(16, 16));
     }
@@ -432,9 +420,8 @@ void TForm1::buildSelectors() {
     DBLookupComboBox4 = lookup(Panel5, "DBLookupComboBox4", 139, 172, 653);
     Label4 = rowCaption(Panel5, "Label4", QStringLiteral("Группа:"), 196);
     DBLookupComboBox3 = lookup(Panel5, "DBLookupComboBox3", 139, 196, 653);
-    for (LookupComboBox* c : {DBLookupComboBox2, DBLookupComboBox8, DBLookupComboBox9,
-                              DBLookupComboBox5, DBLookupComboBox6, DBLookupComboBox4,
-                              DBLookupComboBox3})
+    for (LookupComboBox* c : {DBLookupComboBox2, DBLookupComboBox8, DBLookupComboBox9, DBLookupComboBox5,
+                              DBLookupComboBox6, DBLookupComboBox4, DBLookupComboBox3})
         c->setEnabled(false);
 
     Label12 = new QLabel(Panel5);
@@ -479,7 +466,7 @@ void TForm1::buildStudentsGroup() {
     SetTextColour(CheckBox1, Qt::black);
     CheckBox1->setToolTip(QStringLiteral("Выбрать всех"));
     CheckBox1->setEnabled(false);
-    CheckBox1->setAutoFillBackground(true);   // the title sits over the group's frame line
+    CheckBox1->setAutoFillBackground(true);  // the title sits over the group's frame line
 }
 
 // Between the two lists: the stream to register into and the two moving buttons.
@@ -503,16 +490,15 @@ void TForm1::buildRegisterPanel() {
     SpeedButton1->setIconSize(QSize(16, 16));
     SpeedButton1->setFont(buttonFont);
     SpeedButton1->setCursor(Qt::PointingHandCursor);
-    SpeedButton1->setToolTip(QStringLiteral(
-        "Добавить выбранных студентов к выбраному преподавателю на выброную дисциплину"));
+    SpeedButton1->setToolTip(
+        QStringLiteral("Добавить выбранных студентов к выбраному преподавателю на выброную дисциплину"));
     SpeedButton1->setEnabled(false);
     SpeedButton2 = new QPushButton(QStringLiteral("<< Убрать регистр."), Panel2);
     SpeedButton2->setObjectName(QStringLiteral("SpeedButton2"));
     SpeedButton2->setGeometry(2, 153, 190, 33);
     SpeedButton2->setFont(buttonFont);
     SpeedButton2->setCursor(Qt::PointingHandCursor);
-    SpeedButton2->setToolTip(
-        QStringLiteral("Убрать студентов от выбраного преподавателя для выбраной дисциплины"));
+    SpeedButton2->setToolTip(QStringLiteral("Убрать студентов от выбраного преподавателя для выбраной дисциплины"));
     SpeedButton2->setEnabled(false);
 }
 
@@ -575,12 +561,10 @@ void TForm1::bindSelectors() {
     DBLookupComboBox5->bind(DM_MB->DS_Semester, QStringLiteral("id_w_s"), QStringLiteral("p42"));
     DBLookupComboBox6->bind(DM_MB->DS_SelectDisciplineForStudent, QStringLiteral("rowNum"),
                             QStringLiteral("discipline"));
-    DBLookupComboBox4->bind(DM_MB->DS_Examination, QStringLiteral("id_examination"),
-                            QStringLiteral("examination"));
+    DBLookupComboBox4->bind(DM_MB->DS_Examination, QStringLiteral("id_examination"), QStringLiteral("examination"));
     DBLookupComboBox3->bind(DM_MB->DS_group, QStringLiteral("id_group"), QStringLiteral("group"));
     DBLookupComboBox7->bind(DM_MB->DS_W_S, QStringLiteral("id_w_s"), QStringLiteral("p42"));
-    DBLookupComboBox11->bind(DM_MB->DS_SubGroup, QStringLiteral("subgroup"),
-                             QStringLiteral("subgroupAndName"));
+    DBLookupComboBox11->bind(DM_MB->DS_SubGroup, QStringLiteral("subgroup"), QStringLiteral("subgroupAndName"));
     DBLookupComboBox10->bind(DM_MB->DS_Teacher, QStringLiteral("id_teacher"), QStringLiteral("t_fio"));
     DBLookupComboBox12->bind(DM_MB->DS_SubGroup3, QStringLiteral("subgroup"), QStringLiteral("subgroup"));
 }
@@ -612,18 +596,16 @@ void TForm1::layoutWorkArea() {
 }
 
 void TForm1::layoutGroupBoxes() {
-    CheckListBox1->setGeometry(2, 17, std::max(0, GroupBox1->width() - 4),
-                               std::max(0, GroupBox1->height() - 19));
+    CheckListBox1->setGeometry(2, 17, std::max(0, GroupBox1->width() - 4), std::max(0, GroupBox1->height() - 19));
     const QRect client = GroupBox2->contentsRect();
     ListBox1->setGeometry(client);
-    if (m_editorFillsGroup)
-        Panel4->setGeometry(client);
+    if (m_editorFillsGroup) Panel4->setGeometry(client);
 }
 
 // Inside the editor: the title strip along the top with the close button at its right end.
 void TForm1::layoutEditor() {
-    Panel6->setGeometry(Panel4->contentsRect().left(), Panel4->contentsRect().top(),
-                        Panel4->contentsRect().width(), 20);
+    Panel6->setGeometry(Panel4->contentsRect().left(), Panel4->contentsRect().top(), Panel4->contentsRect().width(),
+                        20);
     Panel7->setGeometry(std::max(0, Panel6->width() - 20), 0, 20, 20);
 }
 
@@ -653,10 +635,8 @@ void TForm1::connectHandlers() {
 
     onEvent(CheckListBox1, &CheckListBox::clickCheck, this, [this] { CheckListBox1ClickCheck(); });
     onEvent(CheckListBox1, &CheckListBox::lineClicked, this, [this] { CheckListBox1Click(); });
-    onEvent(CheckListBox1, &CheckListBox::keyPressed, this,
-            [this](QKeyEvent* e) { CheckListBox1KeyDown(e); });
-    onEvent(CheckListBox1, &CheckListBox::lineDoubleClicked, this,
-            [this] { CheckListBox1DblClick(); });
+    onEvent(CheckListBox1, &CheckListBox::keyPressed, this, [this](QKeyEvent* e) { CheckListBox1KeyDown(e); });
+    onEvent(CheckListBox1, &CheckListBox::lineDoubleClicked, this, [this] { CheckListBox1DblClick(); });
     onEvent(CheckBox1, &QCheckBox::clicked, this, [this] { CheckBox1Click(); });
 
     onEvent(SpeedButton1, &QPushButton::clicked, this, [this] { SpeedButton1Click(); });
@@ -666,10 +646,8 @@ void TForm1::connectHandlers() {
     onEvent(ListBox1, &ListBox::keyPressed, this, [this](QKeyEvent* e) { ListBox1KeyDown(e); });
     onEvent(ListBox1, &ListBox::mousePressed, this,
             [this](Qt::MouseButton b, QPoint pos) { ListBox1MouseDown(b, pos); });
-    onEvent(DBLookupComboBox10, &LookupComboBox::clicked, this,
-            [this] { ComboBox2Change(DBLookupComboBox10); });
-    onEvent(DBLookupComboBox12, &LookupComboBox::clicked, this,
-            [this] { ComboBox2Change(DBLookupComboBox12); });
+    onEvent(DBLookupComboBox10, &LookupComboBox::clicked, this, [this] { ComboBox2Change(DBLookupComboBox10); });
+    onEvent(DBLookupComboBox12, &LookupComboBox::clicked, this, [this] { ComboBox2Change(DBLookupComboBox12); });
     onEvent(DBLookupComboBox12, &LookupComboBox::keyPressed, this,
             [this](QKeyEvent* e) { DBLookupComboBox12KeyDown(e); });
     onEvent(DBLookupComboBox10, &LookupComboBox::keyPressed, this,
@@ -680,10 +658,8 @@ void TForm1::connectHandlers() {
     onEvent(RzBitBtn1, &QPushButton::clicked, this, [this] { RzBitBtn1Click(); });
     onEvent(Frame11->BitBtn1, &QPushButton::clicked, this, [this] { Frame11BitBtn1Click(); });
     onEvent(Frame11->BitBtn2, &QPushButton::clicked, this, [this] { Frame11BitBtn2Click(); });
-    onEvent(Frame11->DBLookupComboBox8, &LookupComboBox::clicked, this,
-            [this] { Frame11DBLookupComboBox8Click(); });
-    onEvent(Frame11->DBLookupComboBox9, &LookupComboBox::clicked, this,
-            [this] { Frame11DBLookupComboBox9Click(); });
+    onEvent(Frame11->DBLookupComboBox8, &LookupComboBox::clicked, this, [this] { Frame11DBLookupComboBox8Click(); });
+    onEvent(Frame11->DBLookupComboBox9, &LookupComboBox::clicked, this, [this] { Frame11DBLookupComboBox9Click(); });
     onEvent(Frame11->DBLookupComboBox111, &LookupComboBox::clicked, this,
             [this] { Frame11DBLookupComboBox111Click(); });
     onEvent(Frame11->DBLookupComboBox121, &LookupComboBox::clicked, this,
@@ -695,8 +671,7 @@ void TForm1::connectHandlers() {
 
 void TForm1::FormCreate() {
     m_loginAccepted = RunLogin ? RunLogin(this) : true;
-    if (!m_loginAccepted)
-        return;   // the program start sees this and ends without showing the window
+    if (!m_loginAccepted) return;  // the program start sees this and ends without showing the window
     layoutRegions();
     FormResize();
 }
@@ -705,8 +680,7 @@ void TForm1::FormResize() {
     Panel3->move(GroupBox2->x(), Panel3->y());
     DBLookupComboBox8->resize(Panel5->width() - DBLookupComboBox8->x() - 5, DBLookupComboBox8->height());
     const int wide = DBLookupComboBox8->width();
-    for (LookupComboBox* c : {DBLookupComboBox1, DBLookupComboBox9, DBLookupComboBox6})
-        c->resize(wide, c->height());
+    for (LookupComboBox* c : {DBLookupComboBox1, DBLookupComboBox9, DBLookupComboBox6}) c->resize(wide, c->height());
     DBLookupComboBox4->resize(DBLookupComboBox6->width(), DBLookupComboBox4->height());
     DBLookupComboBox3->resize(wide, DBLookupComboBox3->height());
     GroupBox1->resize((Panel1->width() - Panel2->width()) / 2, GroupBox1->height());
@@ -714,8 +688,7 @@ void TForm1::FormResize() {
 }
 
 void TForm1::FormPaint() {
-    if (Panel3->x() != GroupBox2->x())
-        Panel3->move(GroupBox2->x(), Panel3->y());
+    if (Panel3->x() != GroupBox2->x()) Panel3->move(GroupBox2->x(), Panel3->y());
 }
 
 void TForm1::FormShow() {
@@ -740,15 +713,15 @@ void TForm1::paintEvent(QPaintEvent* event) {
 
 void TForm1::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
-    if (m_shownOnce)
-        return;
+    if (m_shownOnce) return;
     m_shownOnce = true;
     try {
         FormShow();
     } catch (...) {
         // The window is not usable without knowing the operator's rights: show why and end.
         reportException(this, std::current_exception());
-        QMetaObject::invokeMethod(qApp, [] { QCoreApplication::exit(1); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            qApp, [] { QCoreApplication::exit(1); }, Qt::QueuedConnection);
     }
 }
 
@@ -798,11 +771,17 @@ ChosenClass TForm1::chosenClass() const {
     return c;
 }
 
-QVariant TForm1::chosenGroupKey() const { return DBLookupComboBox3->keyValue(); }
+QVariant TForm1::chosenGroupKey() const {
+    return DBLookupComboBox3->keyValue();
+}
 
-QString TForm1::shownStream() const { return DBLookupComboBox11->shownText(); }
+QString TForm1::shownStream() const {
+    return DBLookupComboBox11->shownText();
+}
 
-int TForm1::selectedStudentLine() const { return CheckListBox1->itemIndex(); }
+int TForm1::selectedStudentLine() const {
+    return CheckListBox1->itemIndex();
+}
 
 bool TForm1::studentLineRegistered(int line) const {
     const auto* item = dynamic_cast<const StudentItem*>(CheckListBox1->record(line));
@@ -825,8 +804,7 @@ void TForm1::openingOfStep() {
 }
 
 void TForm1::resetBelow(std::initializer_list<LookupComboBox*> boxes) {
-    for (LookupComboBox* c : boxes)
-        c->closeUp();
+    for (LookupComboBox* c : boxes) c->closeUp();
     for (LookupComboBox* c : boxes) {
         c->clearKey();
         c->setEnabled(false);
@@ -847,15 +825,14 @@ void TForm1::DBLookupComboBox1Click() {
     DM_MB->ADOQ_group->close();
     DM_MB->ADOQ_Examination->close();
     DBLookupComboBox11->clearKey();
-    for (LookupComboBox* c : {DBLookupComboBox11, DBLookupComboBox2, DBLookupComboBox8,
-                              DBLookupComboBox9, DBLookupComboBox5, DBLookupComboBox6,
-                              DBLookupComboBox4, DBLookupComboBox3})
+    for (LookupComboBox* c : {DBLookupComboBox11, DBLookupComboBox2, DBLookupComboBox8, DBLookupComboBox9,
+                              DBLookupComboBox5, DBLookupComboBox6, DBLookupComboBox4, DBLookupComboBox3})
         c->closeUp();
     DBLookupComboBox2->setEnabled(true);
     DBLookupComboBox2->clearKey();
     DBLookupComboBox2->dropDown();
-    for (LookupComboBox* c : {DBLookupComboBox8, DBLookupComboBox9, DBLookupComboBox5,
-                              DBLookupComboBox6, DBLookupComboBox4, DBLookupComboBox3}) {
+    for (LookupComboBox* c : {DBLookupComboBox8, DBLookupComboBox9, DBLookupComboBox5, DBLookupComboBox6,
+                              DBLookupComboBox4, DBLookupComboBox3}) {
         c->clearKey();
         c->setEnabled(false);
     }
@@ -869,10 +846,9 @@ void TForm1::DBLookupComboBox1Click() {
 
 void TForm1::DBLookupComboBox2Click() {
     openingOfStep();
-    resetBelow({DBLookupComboBox8, DBLookupComboBox9, DBLookupComboBox5, DBLookupComboBox6,
-                DBLookupComboBox4, DBLookupComboBox3});
-    if (!DBLookupComboBox2->hasKey())
-        return;
+    resetBelow({DBLookupComboBox8, DBLookupComboBox9, DBLookupComboBox5, DBLookupComboBox6, DBLookupComboBox4,
+                DBLookupComboBox3});
+    if (!DBLookupComboBox2->hasKey()) return;
     Query* q = DM_MB->ADOQ_Kafedra;
     q->close();
     q->setParam(QStringLiteral("id_a_year"), DBLookupComboBox2->keyValue());
@@ -884,10 +860,8 @@ void TForm1::DBLookupComboBox2Click() {
 
 void TForm1::DBLookupComboBox8Click() {
     openingOfStep();
-    resetBelow({DBLookupComboBox9, DBLookupComboBox5, DBLookupComboBox6, DBLookupComboBox4,
-                DBLookupComboBox3});
-    if (!DBLookupComboBox8->hasKey())
-        return;
+    resetBelow({DBLookupComboBox9, DBLookupComboBox5, DBLookupComboBox6, DBLookupComboBox4, DBLookupComboBox3});
+    if (!DBLookupComboBox8->hasKey()) return;
     const ChosenClass c = chosenClass();
     Query* q = DM_MB->ADOQ_Teacher;
     q->setSql(statements::teachers(c));
@@ -899,13 +873,11 @@ void TForm1::DBLookupComboBox8Click() {
 
 void TForm1::DBLookupComboBox9Click() {
     Panel4->hide();
-    if (!DBLookupComboBox9->hasKey())
-        return;
+    if (!DBLookupComboBox9->hasKey()) return;
     Query* q = DM_MB->ADOQ_Semester;
     q->setSql(statements::termKinds());
     q->open();
-    if (DBLookupComboBox3->hasKey())
-        LoadStreamChoices();
+    if (DBLookupComboBox3->hasKey()) LoadStreamChoices();
     DM_MB->ADOQ_Year->open();
     DBLookupComboBox2->setEnabled(true);
     DBLookupComboBox9->setFocus();
@@ -923,8 +895,7 @@ void TForm1::DBLookupComboBox9Click() {
 void TForm1::DBLookupComboBox5Click() {
     openingOfStep();
     resetBelow({DBLookupComboBox6, DBLookupComboBox4, DBLookupComboBox3});
-    if (!DBLookupComboBox5->hasKey())
-        return;
+    if (!DBLookupComboBox5->hasKey()) return;
     const ChosenClass c = chosenClass();
     Query* q = DM_MB->ADOQ_SelectDisciplineForStudent;
     q->close();
@@ -937,8 +908,7 @@ void TForm1::DBLookupComboBox5Click() {
     // Checking the box from code runs its click once when it changes; the step runs it again.
     const bool wasChecked = CheckBox2->isChecked();
     CheckBox2->setChecked(true);
-    if (!wasChecked)
-        CheckBox2Click();
+    if (!wasChecked) CheckBox2Click();
     CheckBox2Click();
 }
 
@@ -947,20 +917,17 @@ void TForm1::CheckBox2Click() {
     DBLookupComboBox7->setKeyValue(currentValue(DM_MB->ADOQ_W_S, QStringLiteral("id_w_s")));
     DBLookupComboBox5->setBackground(palette().color(QPalette::Button));
     DBLookupComboBox7->setBackground(Qt::white);
-    if (DBLookupComboBox6->hasKey())
-        LoadStreamsList();
+    if (DBLookupComboBox6->hasKey()) LoadStreamsList();
 }
 
 void TForm1::DBLookupComboBox7Click() {
-    if (DBLookupComboBox6->hasKey())
-        LoadStreamsList();
+    if (DBLookupComboBox6->hasKey()) LoadStreamsList();
 }
 
 void TForm1::DBLookupComboBox6Click() {
     openingOfStep();
     resetBelow({DBLookupComboBox4, DBLookupComboBox3});
-    if (!DBLookupComboBox6->hasKey())
-        return;
+    if (!DBLookupComboBox6->hasKey()) return;
     const ChosenClass c = chosenClass();
     Query* q = DM_MB->ADOQ_Examination;
     q->close();
@@ -988,8 +955,7 @@ void TForm1::DBLookupComboBox4Click() {
         Query* q = DM_MB->ADOQ_group;
         q->close();
         // Kind of term 3 offers every group of the faculty that studies in the year.
-        q->setSql(statements::groups(
-            c, DM_MB->ADOQ_Semester->fieldAsInt(QStringLiteral("id_w_s")) == 3));
+        q->setSql(statements::groups(c, DM_MB->ADOQ_Semester->fieldAsInt(QStringLiteral("id_w_s")) == 3));
         q->open();
         DBLookupComboBox3->clearKey();
         DBLookupComboBox3->setEnabled(true);
@@ -1051,9 +1017,9 @@ void TForm1::LoadStudentList() {
     c.isByPlan = SelectedIsByPlan;
 
     // Kind of term 3 and a discipline not taken by plan list the students without a plan number.
-    q->setSql(statements::students(
-        c, DM_MB->ADOQ_Semester->fieldAsInt(QStringLiteral("id_w_s")) == 3 || descGroupNum == -1,
-        g_signIn.CurrentUserId));
+    q->setSql(
+        statements::students(c, DM_MB->ADOQ_Semester->fieldAsInt(QStringLiteral("id_w_s")) == 3 || descGroupNum == -1,
+                             g_signIn.CurrentUserId));
     for (q->open(); !q->eof(); q->next()) {
         auto item = std::make_unique<StudentItem>();
         item->id_student = q->fieldAsInt(QStringLiteral("id_student"));
@@ -1062,18 +1028,14 @@ void TForm1::LoadStudentList() {
         CheckListBox1->addLine(q->fieldAsString(QStringLiteral("s_fio")), std::move(item));
     }
     q->close();
-    CheckBox1->setText(QStringLiteral("Студенты - [") + QString::number(CheckListBox1->count()) +
-                       QStringLiteral("]:"));
+    CheckBox1->setText(QStringLiteral("Студенты - [") + QString::number(CheckListBox1->count()) + QStringLiteral("]:"));
 }
 
 QColor TForm1::studentLineColour(int index, bool selected) const {
-    if (selected)
-        return QColor(51, 153, 255);
+    if (selected) return QColor(51, 153, 255);
     const auto* item = dynamic_cast<const StudentItem*>(CheckListBox1->record(index));
-    if (item && item->IsSelected && !item->IsTeacher)
-        return QColor(213, 232, 45);
-    if (item && item->IsSelected && item->IsTeacher)
-        return QColor(185, 255, 185);
+    if (item && item->IsSelected && !item->IsTeacher) return QColor(213, 232, 45);
+    if (item && item->IsSelected && item->IsTeacher) return QColor(185, 255, 185);
     return CheckListBox1->palette().color(QPalette::Base);
 }
 
@@ -1082,8 +1044,7 @@ void TForm1::CheckListBox1DrawItem(QPainter* painter, const QRect& rect, int ind
     painter->setClipRect(rect);
     painter->fillRect(rect, studentLineColour(index, selected));
     painter->setFont(CheckListBox1->font());
-    painter->setPen(CheckListBox1->palette().color(selected ? QPalette::HighlightedText
-                                                            : QPalette::Text));
+    painter->setPen(CheckListBox1->palette().color(selected ? QPalette::HighlightedText : QPalette::Text));
     const QFontMetrics fm(CheckListBox1->font());
     const int top = rect.top() + rect.height() / 2 - fm.height() / 2;
     painter->drawText(rect.left() + 1, top + fm.ascent(), CheckListBox1->lineText(index));
@@ -1092,8 +1053,7 @@ void TForm1::CheckListBox1DrawItem(QPainter* painter, const QRect& rect, int ind
 
 void TForm1::CheckListBox1ClickCheck() {
     const int index = CheckListBox1->itemIndex();
-    if (index < 0)
-        return;
+    if (index < 0) return;
     const auto* item = dynamic_cast<const StudentItem*>(CheckListBox1->record(index));
     if (item && item->IsSelected) {
         CheckListBox1->setChecked(index, false);
@@ -1106,26 +1066,23 @@ void TForm1::CheckListBox1Click() {
     // A mouse press makes the line current just before it selects it, so while this handler runs
     // the current line is the one being chosen.
     const int index = CheckListBox1->currentRow();
-    if (index < 0 || Frame11->isHidden())
-        return;
+    if (index < 0 || Frame11->isHidden()) return;
     const auto* item = dynamic_cast<const StudentItem*>(CheckListBox1->record(index));
     const int studentId = item ? item->id_student : 0;
     const ChosenClass c = chosenClass();
     const int examinationId = StrToInt(c.examination);
     // The discipline row's own integer reading: a closed or empty list gives 0, not an error.
-    const int disciplineId =
-        DM_MB->ADOQ_SelectDisciplineForStudent->fieldAsInt(QStringLiteral("id_discipline"));
+    const int disciplineId = DM_MB->ADOQ_SelectDisciplineForStudent->fieldAsInt(QStringLiteral("id_discipline"));
     const int insSemesterId = StrToInt(c.insSemesterId);
     const int insYearId = StrToInt(c.year);
     const int descGroupNum = StrToInt(c.descGroupNum);
     const int groupId = StrToInt(c.group);
-    Frame11->LoadStudentRegistration(studentId, examinationId, disciplineId, insSemesterId,
-                                     insYearId, descGroupNum, groupId);
+    Frame11->LoadStudentRegistration(studentId, examinationId, disciplineId, insSemesterId, insYearId, descGroupNum,
+                                     groupId);
 }
 
 void TForm1::CheckListBox1KeyDown(QKeyEvent* event) {
-    if (event->key() == Qt::Key_Insert && SpeedButton1->isEnabled())
-        SpeedButton1Click();
+    if (event->key() == Qt::Key_Insert && SpeedButton1->isEnabled()) SpeedButton1Click();
 }
 
 void TForm1::CheckListBox1DblClick() {}
@@ -1160,10 +1117,10 @@ void TForm1::LoadStreamsList() {
         item->id_student = q->fieldAsInt(QStringLiteral("id_student"));
         ListBox1->addLine(q->fieldAsString(QStringLiteral("s_fio")), std::move(item));
     }
-    GroupBox2->setTitle(QStringLiteral("Студенты по потокам - [") +
-                        QString::number(ListBox1->count()) + QStringLiteral("]:"));
+    GroupBox2->setTitle(QStringLiteral("Студенты по потокам - [") + QString::number(ListBox1->count()) +
+                        QStringLiteral("]:"));
     q->close();
-    RzBitBtn2->setEnabled(true);   // an empty list too: its class list says it is empty
+    RzBitBtn2->setEnabled(true);  // an empty list too: its class list says it is empty
 }
 
 void TForm1::ReloadLists() {
@@ -1206,13 +1163,11 @@ void TForm1::ComboBox1111Change() {
 }
 
 void TForm1::ListBox1KeyDown(QKeyEvent* event) {
-    if (event->key() == Qt::Key_Delete && SpeedButton2->isEnabled())
-        SpeedButton2Click();
+    if (event->key() == Qt::Key_Delete && SpeedButton2->isEnabled()) SpeedButton2Click();
 }
 
 void TForm1::ListBox1MouseDown(Qt::MouseButton button, QPoint) {
-    if (button != Qt::RightButton || ListBox1->selectedCount() == 0)
-        return;
+    if (button != Qt::RightButton || ListBox1->selectedCount() == 0) return;
     m_editorFillsGroup = true;
     Panel4->setGeometry(GroupBox2->contentsRect());
     Panel4->show();
@@ -1240,18 +1195,15 @@ void TForm1::DBLookupComboBox12KeyDown(QKeyEvent* event) {
 }
 
 void TForm1::DBLookupComboBox10KeyDown(QKeyEvent* event) {
-    if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) && BitBtn1->isEnabled())
-        BitBtn1->setFocus();
+    if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) && BitBtn1->isEnabled()) BitBtn1->setFocus();
 }
 
 void TForm1::BitBtn1Click() {
     Query* q = DM_MB->ADOQ_Exec;
     for (int i = 0; i < ListBox1->count(); ++i) {
-        if (!ListBox1->isSelected(i))
-            continue;
+        if (!ListBox1->isSelected(i)) continue;
         const auto* item = dynamic_cast<const StreamItem*>(ListBox1->record(i));
-        q->setSql(statements::moveInEditor(DBLookupComboBox12->keyText(),
-                                           DBLookupComboBox10->keyText(),
+        q->setSql(statements::moveInEditor(DBLookupComboBox12->keyText(), DBLookupComboBox10->keyText(),
                                            item ? item->id_disciplineForStudent : 0));
         q->execute();
     }
@@ -1273,17 +1225,26 @@ void TForm1::RzBitBtn1Click() {
 }
 
 void TForm1::Frame11BitBtn1Click() {
-    if (!RegistrationDeadlineCheck())
-        return;
+    if (!RegistrationDeadlineCheck()) return;
     Frame11->BitBtn1Click();
     ReloadLists();
 }
 
-void TForm1::Frame11BitBtn2Click() { Frame11->BitBtn2Click(); }
-void TForm1::Frame11DBLookupComboBox8Click() { Frame11->DBLookupComboBox8Click(); }
-void TForm1::Frame11DBLookupComboBox9Click() { Frame11->DBLookupComboBox9Click(); }
-void TForm1::Frame11DBLookupComboBox111Click() { Frame11->DBLookupComboBox9Click(); }
-void TForm1::Frame11DBLookupComboBox121Click() { Frame11->DBLookupComboBox9Click(); }
+void TForm1::Frame11BitBtn2Click() {
+    Frame11->BitBtn2Click();
+}
+void TForm1::Frame11DBLookupComboBox8Click() {
+    Frame11->DBLookupComboBox8Click();
+}
+void TForm1::Frame11DBLookupComboBox9Click() {
+    Frame11->DBLookupComboBox9Click();
+}
+void TForm1::Frame11DBLookupComboBox111Click() {
+    Frame11->DBLookupComboBox9Click();
+}
+void TForm1::Frame11DBLookupComboBox121Click() {
+    Frame11->DBLookupComboBox9Click();
+}
 
 }  // namespace qtl
 
@@ -1296,34 +1257,29 @@ namespace {
 
 const QChar kDoubleQuote = QLatin1Char('"');
 
-
 }  // namespace
 
 bool TForm1::RegistrationDeadlineCheck() {
     const ChosenClass c = chosenClass();
     Query* q = DM_MB->ADOQ_DATE_reg_DFS;
     q->close();
-    q->setSql(statements::registrationDeadline(StrToInt(c.year), StrToInt(c.termKind),
-                                               StrToInt(c.group)));
+    q->setSql(statements::registrationDeadline(StrToInt(c.year), StrToInt(c.termKind), StrToInt(c.group)));
     q->open();
     // A null endDate and an empty result both read as 1899-12-30: the period is over.
     const QDate endDate = q->fieldAsDateTime(QStringLiteral("endDate")).date();
     const QDate today = Today ? Today() : QDate::currentDate();
     if (today > endDate) {
-        MessageBoxes::ask(this,
-                          QStringLiteral("Сроки регистрации студентов на дисциплины закончены "),
+        MessageBoxes::ask(this, QStringLiteral("Сроки регистрации студентов на дисциплины закончены "),
                           QStringLiteral("Уведомление"), MbIcon::Warning, MbButtons::Ok);
         return false;
     }
     return true;
 }
 
-CreditVerdict checkCredits(qint64 held, const QString& credits, int formOfStudy, int limitOz0,
-                           int limitOz1) {
+CreditVerdict checkCredits(qint64 held, const QString& credits, int formOfStudy, int limitOz0, int limitOz1) {
     CreditVerdict verdict;
     verdict.held = held;
-    if (formOfStudy != 0 && formOfStudy != 1)
-        return verdict;
+    if (formOfStudy != 0 && formOfStudy != 1) return verdict;
     // 64-bit sums: a huge limit or credit value must not overflow the comparison.
     verdict.credits = StrToInt(credits);
     verdict.limit = qint64(formOfStudy == 0 ? limitOz0 : limitOz1) + 5;
@@ -1335,8 +1291,8 @@ QString refusalNotice(const QStringList& refusedLines) {
     // Every line but the last ends in a comma, the last in a full stop.
     QString text = QStringLiteral("Вы не имеете право удалять данных студентов:") + QChar(13);
     for (int i = 0; i < refusedLines.size(); ++i)
-        text += kDoubleQuote + refusedLines[i] + kDoubleQuote +
-                QLatin1Char(i + 1 == refusedLines.size() ? '.' : ',') + QStringLiteral("\r\n");
+        text += kDoubleQuote + refusedLines[i] + kDoubleQuote + QLatin1Char(i + 1 == refusedLines.size() ? '.' : ',') +
+                QStringLiteral("\r\n");
     return text;
 }
 
@@ -1354,8 +1310,8 @@ void TForm1::SpeedButton1Click() {
     const QVector<RegistrationOutcome> outcomes =
         registerTickedStudents(chosen, stream, [this](const RegistrationOutcome& outcome) {
             if (outcome.kind == RegistrationOutcome::Kind::OverLimit)
-                MessageBoxes::ask(this, QStringLiteral("Количество кредитов превышено!!!"),
-                                  applicationTitle(), MbIcon::None, MbButtons::Ok);
+                MessageBoxes::ask(this, QStringLiteral("Количество кредитов превышено!!!"), applicationTitle(),
+                                  MbIcon::None, MbButtons::Ok);
         });
     // A failure ends the click where it happened: what was registered stays, nothing reloads.
     if (!outcomes.isEmpty() && outcomes.last().kind == RegistrationOutcome::Kind::Failed)
@@ -1380,8 +1336,7 @@ TForm1::StreamFacts TForm1::lookUpStream(const ChosenClass& chosen) {
 }
 
 QVector<RegistrationOutcome> TForm1::registerTickedStudents(
-    const ChosenClass& chosen, const StreamFacts& stream,
-    const std::function<void(const RegistrationOutcome&)>& met) {
+    const ChosenClass& chosen, const StreamFacts& stream, const std::function<void(const RegistrationOutcome&)>& met) {
     QVector<RegistrationOutcome> outcomes;
     for (int i = 0; i < CheckListBox1->count(); ++i) {
         if (!CheckListBox1->isChecked(i)) continue;
@@ -1392,8 +1347,7 @@ QVector<RegistrationOutcome> TForm1::registerTickedStudents(
     return outcomes;
 }
 
-RegistrationOutcome TForm1::registerStudent(int line, const ChosenClass& chosen,
-                                            const StreamFacts& stream) {
+RegistrationOutcome TForm1::registerStudent(int line, const ChosenClass& chosen, const StreamFacts& stream) {
     const auto* student = static_cast<const StudentItem*>(CheckListBox1->record(line));
     RegistrationOutcome outcome;
     outcome.line = line;
@@ -1406,15 +1360,14 @@ RegistrationOutcome TForm1::registerStudent(int line, const ChosenClass& chosen,
         // No registration yet reads as an empty sum.
         const bool none = exec->fieldAsString(QStringLiteral("Sumkredits")).isEmpty();
         const qint64 held = none ? 0 : exec->fieldAsInt(QStringLiteral("Sumkredits"));
-        outcome.credits = checkCredits(held, chosen.credits,
-                                       DM_MB->ADOQ_group->fieldAsInt(QStringLiteral("o_z")),
+        outcome.credits = checkCredits(held, chosen.credits, DM_MB->ADOQ_group->fieldAsInt(QStringLiteral("o_z")),
                                        g_signIn.CreditLimitForOz0, g_signIn.CreditLimitForOz1);
         if (outcome.credits.overLimit) {
             outcome.kind = RegistrationOutcome::Kind::OverLimit;
             return outcome;
         }
-        exec->setSql(statements::registration(student->id_student, chosen, g_signIn.CurrentLogin,
-                                              stream.faculty, stream.lessonKind));
+        exec->setSql(statements::registration(student->id_student, chosen, g_signIn.CurrentLogin, stream.faculty,
+                                              stream.lessonKind));
         exec->execute();
     } catch (const AppError& e) {
         outcome.kind = RegistrationOutcome::Kind::Failed;
@@ -1442,8 +1395,7 @@ void TForm1::SpeedButton2Click() {
         if (outcome.kind == RemovalOutcome::Kind::Refused) refused << outcome.lineText;
     }
     if (!refused.isEmpty())
-        MessageBoxes::ask(this, refusalNotice(refused), QStringLiteral("Уведомление"),
-                          MbIcon::Warning, MbButtons::Ok);
+        MessageBoxes::ask(this, refusalNotice(refused), QStringLiteral("Уведомление"), MbIcon::Warning, MbButtons::Ok);
 
     const int savedItemIndex = CheckListBox1->itemIndex();
     if (anyRemoved) ReloadLists();
@@ -1451,13 +1403,12 @@ void TForm1::SpeedButton2Click() {
 }
 
 bool TForm1::confirmRemoval() {
-    const QString question =
-        QStringLiteral("Вы действительно хотите удалить выбранных студентов от преподавателя ") +
-        kDoubleQuote + DBLookupComboBox9->shownText() + kDoubleQuote +
-        QStringLiteral(", по дисциплине ") + kDoubleQuote + DBLookupComboBox6->shownText() +
-        kDoubleQuote + QStringLiteral("?");
-    return MessageBoxes::ask(this, question, QStringLiteral("Уведомление"), MbIcon::Question,
-                             MbButtons::YesNo) == MbResult::Yes;
+    const QString question = QStringLiteral("Вы действительно хотите удалить выбранных студентов от преподавателя ") +
+                             kDoubleQuote + DBLookupComboBox9->shownText() + kDoubleQuote +
+                             QStringLiteral(", по дисциплине ") + kDoubleQuote + DBLookupComboBox6->shownText() +
+                             kDoubleQuote + QStringLiteral("?");
+    return MessageBoxes::ask(this, question, QStringLiteral("Уведомление"), MbIcon::Question, MbButtons::YesNo) ==
+           MbResult::Yes;
 }
 
 QVector<RemovalOutcome> TForm1::removeSelectedRegistrations(const ChosenClass& chosen) {
@@ -1476,10 +1427,9 @@ QVector<RemovalOutcome> TForm1::removeSelectedRegistrations(const ChosenClass& c
             continue;
         }
         try {
-            DM_MB->DeleteWithAudit(
-                statements::removal(line->id_disciplineForStudent),
-                statements::removalAudit(chosen, line->id_student, line->id_disciplineForStudent),
-                QStringLiteral("DisciplineForStudent"), line->id_disciplineForStudent);
+            DM_MB->DeleteWithAudit(statements::removal(line->id_disciplineForStudent),
+                                   statements::removalAudit(chosen, line->id_student, line->id_disciplineForStudent),
+                                   QStringLiteral("DisciplineForStudent"), line->id_disciplineForStudent);
         } catch (const AppError& e) {
             outcome.kind = RemovalOutcome::Kind::Failed;
             outcome.error = e.text();
@@ -1505,11 +1455,10 @@ void TForm1::buildClassListButton() {
     RzBitBtn2->setFont(RzBitBtn1->font());
     RzBitBtn2->setStyleSheet(RzBitBtn1->styleSheet());
     RzBitBtn2->setCursor(Qt::PointingHandCursor);
-    RzBitBtn2->setFocusPolicy(Qt::NoFocus);   // a toolbar button; the keys are Ctrl+P and Ctrl+S
-    RzBitBtn2->setToolTip(QStringLiteral(
-        "Список студентов выбранной дисциплины по потокам: печать (Ctrl+P), PDF (Ctrl+S), CSV"));
-    RzBitBtn2->setGeometry(RzBitBtn1->geometry().right() + 5, 2,
-                           std::max(140, RzBitBtn2->sizeHint().width()), 25);
+    RzBitBtn2->setFocusPolicy(Qt::NoFocus);  // a toolbar button; the keys are Ctrl+P and Ctrl+S
+    RzBitBtn2->setToolTip(
+        QStringLiteral("Список студентов выбранной дисциплины по потокам: печать (Ctrl+P), PDF (Ctrl+S), CSV"));
+    RzBitBtn2->setGeometry(RzBitBtn1->geometry().right() + 5, 2, std::max(140, RzBitBtn2->sizeHint().width()), 25);
     RzBitBtn2->setEnabled(false);
     onEvent(RzBitBtn2, &QPushButton::clicked, this, [this] { RzBitBtn2Click(); });
     const std::pair<QKeySequence, bool> keys[] = {{QKeySequence(Qt::CTRL | Qt::Key_P), false},
@@ -1531,9 +1480,8 @@ ClassList TForm1::readClassList() {
     h.department = DBLookupComboBox8->shownText();
     h.teacher = DBLookupComboBox9->shownText();
     // The kind of term the streams list selects by, when it selects by one.
-    h.termKind = CheckBox2->isChecked() && !DBLookupComboBox7->shownText().isEmpty()
-                     ? DBLookupComboBox7->shownText()
-                     : DBLookupComboBox5->shownText();
+    h.termKind = CheckBox2->isChecked() && !DBLookupComboBox7->shownText().isEmpty() ? DBLookupComboBox7->shownText()
+                                                                                     : DBLookupComboBox5->shownText();
     h.discipline = DBLookupComboBox6->shownText();
     h.credits = c.credits;
     h.examination = DBLookupComboBox4->shownText();
@@ -1545,8 +1493,7 @@ ClassList TForm1::readClassList() {
     Query q(DM_MB->ADOCon, QStringLiteral("ADOQ_ClassList"));
     q.setSql(statements::classList(c, streamsTermCondition(c)));
     for (q.open(); !q.eof(); q.next())
-        list.addStudent(q.fieldAsString(QStringLiteral("subGroup")),
-                        q.fieldAsString(QStringLiteral("s_fio")),
+        list.addStudent(q.fieldAsString(QStringLiteral("subGroup")), q.fieldAsString(QStringLiteral("s_fio")),
                         q.fieldAsString(QStringLiteral("p20")));
     q.close();
     return list;

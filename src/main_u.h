@@ -58,8 +58,8 @@ QString registrationDeadline(int year, int termKind, int group);
 QString lessonKind(const ChosenClass& chosen);
 QString streamFaculty(const ChosenClass& chosen);
 QString creditSum(int studentId, const ChosenClass& chosen);
-QString registration(int studentId, const ChosenClass& chosen, const QString& login,
-                     const QString& faculty, const QString& lessonKind);
+QString registration(int studentId, const ChosenClass& chosen, const QString& login, const QString& faculty,
+                     const QString& lessonKind);
 // Removing one registration, and what its audit row tells about it.
 QString removal(int registrationId);
 QVector<TKeyValue> removalAudit(const ChosenClass& chosen, int studentId, int registrationId);
@@ -70,12 +70,11 @@ QVector<TKeyValue> removalAudit(const ChosenClass& chosen, int studentId, int re
 // The credits are converted (strictly) only when a limit applies.
 struct CreditVerdict {
     bool overLimit = false;
-    qint64 held = 0;      // what the student holds already
-    qint64 credits = 0;   // what the registration would add
-    qint64 limit = 0;     // the highest total allowed
+    qint64 held = 0;  // what the student holds already
+    qint64 credits = 0;  // what the registration would add
+    qint64 limit = 0;  // the highest total allowed
 };
-CreditVerdict checkCredits(qint64 held, const QString& credits, int formOfStudy, int limitOz0,
-                           int limitOz1);
+CreditVerdict checkCredits(qint64 held, const QString& credits, int formOfStudy, int limitOz0, int limitOz1);
 
 // What registering did for one ticked student.
 struct RegistrationOutcome {
@@ -83,9 +82,9 @@ struct RegistrationOutcome {
     Kind kind = Kind::Registered;
     int line = -1;
     int studentId = 0;
-    CreditVerdict credits;          // OverLimit: held, credits and limit
-    QString error;                  // Failed: the error's text
-    std::exception_ptr exception;   // Failed: the error itself, for the general error display
+    CreditVerdict credits;  // OverLimit: held, credits and limit
+    QString error;  // Failed: the error's text
+    std::exception_ptr exception;  // Failed: the error itself, for the general error display
 };
 
 // What removing did for one selected line of the streams list.
@@ -94,9 +93,9 @@ struct RemovalOutcome {
     Kind kind = Kind::Removed;
     int line = -1;
     QString lineText;
-    int faculty = 0;                // Refused: the faculty the operator does not hold
-    QString error;                  // Failed: the error's text
-    std::exception_ptr exception;   // Failed: the error itself, for the general error display
+    int faculty = 0;  // Refused: the faculty the operator does not hold
+    QString error;  // Failed: the error's text
+    std::exception_ptr exception;  // Failed: the error itself, for the general error display
 };
 
 // The notice listing the lines the operator may not remove, in the order given.
@@ -133,44 +132,44 @@ public:
     // ---- selection area
     QFrame* Panel5;
     QFrame* ToolBar1;
-    QPushButton* RzBitBtn1;                     // "Удалить регистрацию"
-    QPushButton* RzBitBtn2;                     // "Список потоков" (Ctrl+P, Ctrl+S)
+    QPushButton* RzBitBtn1;  // "Удалить регистрацию"
+    QPushButton* RzBitBtn2;  // "Список потоков" (Ctrl+P, Ctrl+S)
     QLabel *Label1, *Label2, *Label9, *Label10, *Label5, *Label6, *Label3, *Label4;
-    LookupComboBox* DBLookupComboBox1;          // faculty
-    LookupComboBox* DBLookupComboBox2;          // academic year
-    LookupComboBox* DBLookupComboBox8;          // department
-    LookupComboBox* DBLookupComboBox9;          // teacher
-    LookupComboBox* DBLookupComboBox5;          // kind of term
-    LookupComboBox* DBLookupComboBox6;          // discipline
-    LookupComboBox* DBLookupComboBox4;          // form of control
-    LookupComboBox* DBLookupComboBox3;          // group
+    LookupComboBox* DBLookupComboBox1;  // faculty
+    LookupComboBox* DBLookupComboBox2;  // academic year
+    LookupComboBox* DBLookupComboBox8;  // department
+    LookupComboBox* DBLookupComboBox9;  // teacher
+    LookupComboBox* DBLookupComboBox5;  // kind of term
+    LookupComboBox* DBLookupComboBox6;  // discipline
+    LookupComboBox* DBLookupComboBox4;  // form of control
+    LookupComboBox* DBLookupComboBox3;  // group
     QLabel* Label12;
     QFrame* Panel3;
-    QCheckBox* CheckBox2;                       // hidden
-    LookupComboBox* DBLookupComboBox7;          // hidden
+    QCheckBox* CheckBox2;  // hidden
+    LookupComboBox* DBLookupComboBox7;  // hidden
     QFrame* Bevel6;
 
     // ---- work area
     QFrame* Panel1;
     QFrame* GroupBox1;
-    QCheckBox* CheckBox1;                       // "Студенты:" (select all)
+    QCheckBox* CheckBox1;  // "Студенты:" (select all)
     CheckListBox* CheckListBox1;
     QFrame* Panel2;
-    QLabel* Label11;                            // "Поток:"
-    LookupComboBox* DBLookupComboBox11;         // stream chooser
-    QPushButton* SpeedButton1;                  // "Регистрировать >>"
-    QPushButton* SpeedButton2;                  // "<< Убрать регистр."
-    QGroupBox* GroupBox2;                       // "Студенты по потокам:"
+    QLabel* Label11;  // "Поток:"
+    LookupComboBox* DBLookupComboBox11;  // stream chooser
+    QPushButton* SpeedButton1;  // "Регистрировать >>"
+    QPushButton* SpeedButton2;  // "<< Убрать регистр."
+    QGroupBox* GroupBox2;  // "Студенты по потокам:"
     ListBox* ListBox1;
-    QFrame* Panel4;                             // stream editor
+    QFrame* Panel4;  // stream editor
     QFrame* Panel6;
-    QLabel* Label8;                             // "Преподователь:"
+    QLabel* Label8;  // "Преподователь:"
     QFrame* Panel7;
-    QPushButton* SpeedButton3;                  // "x"
-    LookupComboBox* DBLookupComboBox10;         // editor teacher
-    QLabel* Label7;                             // "Поток:"
-    LookupComboBox* DBLookupComboBox12;         // editor stream
-    QPushButton* BitBtn1;                       // "Изменить"
+    QPushButton* SpeedButton3;  // "x"
+    LookupComboBox* DBLookupComboBox10;  // editor teacher
+    QLabel* Label7;  // "Поток:"
+    LookupComboBox* DBLookupComboBox12;  // editor stream
+    QPushButton* BitBtn1;  // "Изменить"
 
     // ---- transfer frame
     TFrame1* Frame11;
@@ -263,7 +262,7 @@ protected:
 private:
     bool m_loginAccepted = false;
     bool m_shownOnce = false;
-    bool m_editorFillsGroup = false;   // the stream editor, once opened, stays docked to GroupBox2
+    bool m_editorFillsGroup = false;  // the stream editor, once opened, stays docked to GroupBox2
     void buildLayout();
     void buildClassListButton();
     void connectHandlers();
@@ -281,11 +280,9 @@ private:
         QString faculty;
     };
     StreamFacts lookUpStream(const ChosenClass& chosen);
-    QVector<RegistrationOutcome> registerTickedStudents(
-        const ChosenClass& chosen, const StreamFacts& stream,
-        const std::function<void(const RegistrationOutcome&)>& met);
-    RegistrationOutcome registerStudent(int line, const ChosenClass& chosen,
-                                        const StreamFacts& stream);
+    QVector<RegistrationOutcome> registerTickedStudents(const ChosenClass& chosen, const StreamFacts& stream,
+                                                        const std::function<void(const RegistrationOutcome&)>& met);
+    RegistrationOutcome registerStudent(int line, const ChosenClass& chosen, const StreamFacts& stream);
     // Removing: each selected line of the streams list, from the last to the first. A failure
     // ends the loop and is the last outcome.
     bool confirmRemoval();
@@ -303,6 +300,6 @@ private:
     QColor studentLineColour(int index, bool selected) const;
 };
 
-extern TForm1* Form1;   // the main window while it exists
+extern TForm1* Form1;  // the main window while it exists
 
 }  // namespace qtl

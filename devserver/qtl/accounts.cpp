@@ -10,14 +10,14 @@ namespace devserver::qtl {
 namespace {
 
 bool sameIgnoringCase(const std::string& a, const std::string& b) {
-    return a.size() == b.size() &&
-           std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
                return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
            });
 }
 
 bool isDigest(const std::string& s) {
-    return s.size() == 32 && std::all_of(s.begin(), s.end(), [](char c) { return std::isxdigit(static_cast<unsigned char>(c)); });
+    return s.size() == 32 &&
+           std::all_of(s.begin(), s.end(), [](char c) { return std::isxdigit(static_cast<unsigned char>(c)); });
 }
 
 std::string upper(std::string s) {
@@ -27,8 +27,7 @@ std::string upper(std::string s) {
 
 }  // namespace
 
-LoginResult checkLogin(sqlite3* db, const std::string& user, const std::string& password,
-                       const std::string& database) {
+LoginResult checkLogin(sqlite3* db, const std::string& user, const std::string& password, const std::string& database) {
     LoginResult result;
     detail::Stmt st(db, "SELECT password FROM QTL_DbAccount WHERE name = ?");
     st.bind({user});
@@ -41,8 +40,8 @@ LoginResult checkLogin(sqlite3* db, const std::string& user, const std::string& 
         return result;
     }
     if (!database.empty() && !sameIgnoringCase(database, "QTL")) {
-        result.error = Message{4060, 1, 11,
-                               "Cannot open database \"" + database + "\" requested by the login. The login failed.", "", 1};
+        result.error = Message{
+            4060, 1, 11, "Cannot open database \"" + database + "\" requested by the login. The login failed.", "", 1};
         return result;
     }
     result.ok = true;
@@ -71,8 +70,8 @@ void getUser(sqlite3* db, const std::vector<std::optional<std::string>>& args, S
 
     ResultSet rs;
     rs.columns = {{"db_login", ColType::NVarChar, 128}, {"db_password", ColType::NVarChar, 128},
-                  {"id_QTL_user", ColType::Int, 0},      {"password_state", ColType::Int, 0},
-                  {"message", ColType::NVarChar, 255},   {"version", ColType::Int, 0}};
+                  {"id_QTL_user", ColType::Int, 0},     {"password_state", ColType::Int, 0},
+                  {"message", ColType::NVarChar, 255},  {"version", ColType::Int, 0}};
 
     Value version;
     {
@@ -85,8 +84,9 @@ void getUser(sqlite3* db, const std::vector<std::optional<std::string>>& args, S
         out.results.push_back(std::move(rs));
     };
 
-    Stmt find(db, "SELECT u.id_QTL_user, u.password_md5, u.password_state, u.refusal, a.name, a.password "
-                  "FROM QTL_User u LEFT JOIN QTL_DbAccount a ON a.name = u.db_login WHERE u.QTL_login = ?");
+    Stmt find(db,
+              "SELECT u.id_QTL_user, u.password_md5, u.password_state, u.refusal, a.name, a.password "
+              "FROM QTL_User u LEFT JOIN QTL_DbAccount a ON a.name = u.db_login WHERE u.QTL_login = ?");
     find.bind({login});
     if (!find.step()) return refuse(demo::kWrongPasswordText);
     const std::int64_t id = sqlite3_column_int64(find.get(), 0);
@@ -108,8 +108,9 @@ void getUser(sqlite3* db, const std::vector<std::optional<std::string>>& args, S
         upd.run({upper(*newDigest), id});
         state = 90;
     }
-    Stmt seen(db, "UPDATE QTL_User SET last_login = strftime('%Y-%m-%d %H:%M:%S', 'now', 'localtime'), "
-                  "last_ip = ?, last_comp = ? WHERE id_QTL_user = ?");
+    Stmt seen(db,
+              "UPDATE QTL_User SET last_login = strftime('%Y-%m-%d %H:%M:%S', 'now', 'localtime'), "
+              "last_ip = ?, last_comp = ? WHERE id_QTL_user = ?");
     seen.run({args[4] ? Stmt::Param(*args[4]) : Stmt::Param{}, args[5] ? Stmt::Param(*args[5]) : Stmt::Param{}, id});
 
     rs.rows.push_back({dbName.empty() ? std::string() : text::storedForm(dbName),

@@ -31,11 +31,14 @@ void likeFunction(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
         for (unsigned char c : e) chars += (c & 0xC0) != 0x80;
         if (chars != 1) return sqlite3_result_error(ctx, "ESCAPE expression must be a single character", -1);
         const auto b0 = static_cast<unsigned char>(e[0]);
-        if (b0 < 0x80) escape = b0;
-        else if (e.size() == 2) escape = (char32_t(b0 & 0x1F) << 6) | (char32_t(e[1]) & 0x3F);
+        if (b0 < 0x80)
+            escape = b0;
+        else if (e.size() == 2)
+            escape = (char32_t(b0 & 0x1F) << 6) | (char32_t(e[1]) & 0x3F);
         else if (e.size() == 3)
             escape = (char32_t(b0 & 0x0F) << 12) | ((char32_t(e[1]) & 0x3F) << 6) | (char32_t(e[2]) & 0x3F);
-        else return sqlite3_result_error(ctx, "ESCAPE expression must be a single character", -1);
+        else
+            return sqlite3_result_error(ctx, "ESCAPE expression must be a single character", -1);
     }
     // The parsed pattern is kept with the statement while the pattern stays the same.
     auto* cached = static_cast<text::LikePattern*>(sqlite3_get_auxdata(ctx, 0));

@@ -21,7 +21,7 @@ void exec(sqlite3* db, const std::string& sql);
 void createTables(sqlite3* db);
 void createIndexes(sqlite3* db);
 void fillReference(sqlite3* db);  // accounts, program version, calendar, lookups
-void fillSmall(sqlite3* db);       // includes fillReference
+void fillSmall(sqlite3* db);  // includes fillReference
 void fillLarge(sqlite3* db);
 
 // A prepared statement that is reset after each use.

@@ -25,15 +25,14 @@ void createDatabase(sqlite3* db, const std::string& size);
 // SQL Server authentication against the accounts the QTL database knows (the settings-file
 // account and every account GET_USER hands out). Database names compare case-insensitively;
 // only "QTL" exists.
-LoginResult checkLogin(sqlite3* db, const std::string& user, const std::string& password,
-                       const std::string& database);
+LoginResult checkLogin(sqlite3* db, const std::string& user, const std::string& password, const std::string& database);
 
 // The first account (plain name and password), written into the settings file by --write-settings.
 std::pair<std::string, std::string> settingsAccount(sqlite3* db);
 
 // Per-session state a routine may read.
 struct SessionContext {
-    std::string user;        // database account of the session
+    std::string user;  // database account of the session
     bool dateFormatDmy = false;
 };
 
@@ -49,8 +48,8 @@ bool isRoutine(const std::string& name);
 
 // Runs a routine. Fills `out` (results, messages, failed). Wrong argument count or types give
 // an error message as SQL Server would ("Procedure or function 'X' expects parameter ...").
-void callRoutine(sqlite3* db, SessionContext& ctx, const std::string& name,
-                 const std::vector<Argument>& args, StatementOutcome& out);
+void callRoutine(sqlite3* db, SessionContext& ctx, const std::string& name, const std::vector<Argument>& args,
+                 StatementOutcome& out);
 
 // Table-valued functions (GetTFIO_with_pps): returns a SQLite sub-select "(SELECT ...)" for the
 // given arguments, or an empty string when `name` is not a table-valued function of the database.
@@ -60,8 +59,7 @@ std::string tableFunctionSql(const std::string& name, const std::vector<std::str
 // Writes the 84-byte workstation settings file (layout: 20-byte user, 20-byte password, their
 // two length bytes, 20-byte server, 20-byte database, their two length bytes; every stored byte
 // is the Windows-1251 byte minus one). Throws std::runtime_error on I/O failure.
-void writeSettingsFile(const std::string& path, const std::string& user,
-                       const std::string& password, const std::string& server,
-                       const std::string& database);
+void writeSettingsFile(const std::string& path, const std::string& user, const std::string& password,
+                       const std::string& server, const std::string& database);
 
 }  // namespace devserver::qtl

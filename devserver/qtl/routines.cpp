@@ -19,11 +19,13 @@ struct RoutineDef {
 
 const std::vector<RoutineDef>& routines() {
     static const std::vector<RoutineDef> defs = {
-        {"GET_USER", {"@login", "@password", "@new_password", "@program", "@ip", "@computer", "@login2", "@mode", "@length"},
+        {"GET_USER",
+         {"@login", "@password", "@new_password", "@program", "@ip", "@computer", "@login2", "@mode", "@length"},
          ParamType::Text},
         {"SP_Qtl33GetDisciplines", {"@id_a_year", "@id_w_s", "@id_kafedra", "@id_teacher"}, ParamType::Int},
         {"SP_GetDescGroupNumOfDiscipline",
-         {"@id_a_year", "@id_w_s", "@id_kafedra", "@id_group", "@id_discipline", "@id_examination"}, ParamType::Int},
+         {"@id_a_year", "@id_w_s", "@id_kafedra", "@id_group", "@id_discipline", "@id_examination"},
+         ParamType::Int},
         {"GET_KPV_Students",
          {"@id_group", "@id_discipline", "@id_a_year", "@id_examination", "@id_w_s", "@kredits", "@id_user"},
          ParamType::Int},
@@ -79,8 +81,14 @@ std::string trim(const std::string& s) {
 
 // Converts an argument as SQL Server converts a value passed to an int parameter.
 bool toInt(const Value& v, std::optional<std::int64_t>& out) {
-    if (std::holds_alternative<std::monostate>(v)) { out.reset(); return true; }
-    if (const auto* i = std::get_if<std::int64_t>(&v)) { out = *i; return true; }
+    if (std::holds_alternative<std::monostate>(v)) {
+        out.reset();
+        return true;
+    }
+    if (const auto* i = std::get_if<std::int64_t>(&v)) {
+        out = *i;
+        return true;
+    }
     if (const auto* d = std::get_if<double>(&v)) {
         if (!std::isfinite(*d) || std::fabs(*d) > 2147483647.0) return false;
         out = static_cast<std::int64_t>(std::trunc(*d));
@@ -119,15 +127,18 @@ bool bindArguments(const RoutineDef& def, const std::vector<Argument>& args, std
     for (const auto& a : args) {
         if (a.name.empty()) {
             if (namedSeen) {
-                out.messages.push_back(error(119, 1,
+                out.messages.push_back(error(
+                    119, 1,
                     "Must pass parameter number " + std::to_string(position + 1) +
-                    " and subsequent parameters as '@name = value'. After the form '@name = value' has been used, "
-                    "all subsequent parameters must be passed in the form '@name = value'.", def.name));
+                        " and subsequent parameters as '@name = value'. After the form '@name = value' has been used, "
+                        "all subsequent parameters must be passed in the form '@name = value'.",
+                    def.name));
                 return false;
             }
             if (position >= def.params.size()) {
-                out.messages.push_back(error(8144, 2, "Procedure or function " + std::string(def.name) +
-                                                          " has too many arguments specified.", def.name));
+                out.messages.push_back(error(
+                    8144, 2, "Procedure or function " + std::string(def.name) + " has too many arguments specified.",
+                    def.name));
                 return false;
             }
             bound[position++] = &a.value;
@@ -138,20 +149,23 @@ bool bindArguments(const RoutineDef& def, const std::vector<Argument>& args, std
         size_t k = 0;
         while (k < def.params.size() && lower(def.params[k]) != want) ++k;
         if (k == def.params.size()) {
-            out.messages.push_back(error(8145, 2, a.name + " is not a parameter for procedure " + def.name + ".", def.name));
+            out.messages.push_back(
+                error(8145, 2, a.name + " is not a parameter for procedure " + def.name + ".", def.name));
             return false;
         }
         if (bound[k]) {
-            out.messages.push_back(error(8143, 1, "Parameter '" + std::string(def.params[k]) +
-                                                       "' was supplied multiple times.", def.name));
+            out.messages.push_back(error(
+                8143, 1, "Parameter '" + std::string(def.params[k]) + "' was supplied multiple times.", def.name));
             return false;
         }
         bound[k] = &a.value;
     }
     for (size_t k = 0; k < def.params.size(); ++k)
         if (!bound[k]) {
-            out.messages.push_back(error(201, 4, "Procedure or function '" + std::string(def.name) + "' expects parameter '" +
-                                                      def.params[k] + "', which was not supplied.", def.name));
+            out.messages.push_back(error(201, 4,
+                                         "Procedure or function '" + std::string(def.name) + "' expects parameter '" +
+                                             def.params[k] + "', which was not supplied.",
+                                         def.name));
             return false;
         }
     return true;
@@ -160,31 +174,38 @@ bool bindArguments(const RoutineDef& def, const std::vector<Argument>& args, std
 using Ints = std::vector<std::optional<std::int64_t>>;
 using P = detail::Stmt::Param;
 
-P param(const std::optional<std::int64_t>& v) { return v ? P(*v) : P(); }
+P param(const std::optional<std::int64_t>& v) {
+    return v ? P(*v) : P();
+}
 
 // The teacher's disciplines of a year, kind of term and department: one row per distinct
 // (discipline, credits), numbered in name order.
 void getDisciplines(sqlite3* db, const Ints& a, StatementOutcome& out) {
-    detail::Stmt st(db,
+    detail::Stmt st(
+        db,
         "SELECT DISTINCT d.p34, r.id_discipline, r.kredit FROM RRNKkrdt r "
         "JOIN discipline d ON d.id_discipline = r.id_discipline "
         "WHERE r.id_a_year = ? AND r.id_w_s = ? AND r.id_kafedra = ? AND r.id_teacher = ? AND r.prov_reyt > 0 "
         "ORDER BY d.p34, r.id_discipline, r.kredit");
     st.bind({param(a[0]), param(a[1]), param(a[2]), param(a[3])});
     ResultSet rs;
-    rs.columns = {{"rowNum", ColType::Int, 0}, {"discipline", ColType::NVarChar, 255},
-                  {"id_discipline", ColType::Int, 0}, {"Krdt", ColType::Int, 0}};
+    rs.columns = {{"rowNum", ColType::Int, 0},
+                  {"discipline", ColType::NVarChar, 255},
+                  {"id_discipline", ColType::Int, 0},
+                  {"Krdt", ColType::Int, 0}};
     std::int64_t n = 0;
     while (st.step())
         rs.rows.push_back({++n, std::string(reinterpret_cast<const char*>(sqlite3_column_text(st.get(), 0))),
-                           std::int64_t(sqlite3_column_int64(st.get(), 1)), std::int64_t(sqlite3_column_int64(st.get(), 2))});
+                           std::int64_t(sqlite3_column_int64(st.get(), 1)),
+                           std::int64_t(sqlite3_column_int64(st.get(), 2))});
     out.results.push_back(std::move(rs));
 }
 
 // The discipline's number in the plan of the group's speciality and course for that year and
 // kind of term; -1 when the plan does not hold it. A plan row with the same form of control wins.
 void getDescGroupNum(sqlite3* db, const Ints& a, StatementOutcome& out) {
-    detail::Stmt st(db,
+    detail::Stmt st(
+        db,
         "SELECT e.descGroupNum FROM g_s "
         "JOIN g_r_y ON g_r_y.id_group = g_s.id_group AND g_r_y.id_a_year = ?1 "
         "JOIN educ_sh e ON e.id_speciality = g_s.id_speciality AND e.id_a_year = ?1 AND e.id_rate = g_r_y.id_rate "
@@ -202,11 +223,14 @@ void getDescGroupNum(sqlite3* db, const Ints& a, StatementOutcome& out) {
 // operator @id_user.
 void getKpvStudents(sqlite3* db, const std::optional<std::int64_t>& group,
                     const std::optional<std::int64_t>& discipline, const std::optional<std::int64_t>& year,
-                    const std::optional<std::int64_t>& ws, const std::optional<std::int64_t>& user, StatementOutcome& out) {
-    detail::Stmt st(db,
+                    const std::optional<std::int64_t>& ws, const std::optional<std::int64_t>& user,
+                    StatementOutcome& out) {
+    detail::Stmt st(
+        db,
         "SELECT st.id_student, "
         " EXISTS (SELECT 1 FROM DisciplineForStudent d JOIN semester s ON s.id_semester = d.id_ins_semester "
-        "         WHERE d.id_student = st.id_student AND d.id_discipline = ?2 AND d.id_ins_year = ?3 AND s.id_w_s = ?4), "
+        "         WHERE d.id_student = st.id_student AND d.id_discipline = ?2 AND d.id_ins_year = ?3 AND s.id_w_s = "
+        "?4), "
         " EXISTS (SELECT 1 FROM DisciplineForStudent d JOIN semester s ON s.id_semester = d.id_ins_semester "
         "         WHERE d.id_student = st.id_student AND d.id_discipline = ?2 AND d.id_ins_year = ?3 AND s.id_w_s = ?4 "
         "           AND d.QTL_user = (SELECT QTL_login FROM QTL_User WHERE id_QTL_user = ?5)), "
@@ -214,10 +238,13 @@ void getKpvStudents(sqlite3* db, const std::optional<std::int64_t>& group,
         "FROM student st WHERE st.id_group = ?1 ORDER BY st.s_fio, st.id_student");
     st.bind({param(group), param(discipline), param(year), param(ws), param(user)});
     ResultSet rs;
-    rs.columns = {{"id_student", ColType::Int, 0}, {"IsSelected", ColType::Bit, 0}, {"IsTeacher", ColType::Bit, 0},
+    rs.columns = {{"id_student", ColType::Int, 0},
+                  {"IsSelected", ColType::Bit, 0},
+                  {"IsTeacher", ColType::Bit, 0},
                   {"s_fio", ColType::NVarChar, 250}};
     while (st.step())
-        rs.rows.push_back({std::int64_t(sqlite3_column_int64(st.get(), 0)), std::int64_t(sqlite3_column_int64(st.get(), 1)),
+        rs.rows.push_back({std::int64_t(sqlite3_column_int64(st.get(), 0)),
+                           std::int64_t(sqlite3_column_int64(st.get(), 1)),
                            std::int64_t(sqlite3_column_int64(st.get(), 2)),
                            std::string(reinterpret_cast<const char*>(sqlite3_column_text(st.get(), 3)))});
     out.results.push_back(std::move(rs));
@@ -226,7 +253,8 @@ void getKpvStudents(sqlite3* db, const std::optional<std::int64_t>& group,
 // The student's registration for the discipline in the registering semester and year; when
 // there are several, the one with the same credits and plan number, then the newest.
 void getStudentInfo(sqlite3* db, const Ints& a, StatementOutcome& out) {
-    detail::Stmt st(db,
+    detail::Stmt st(
+        db,
         "SELECT d.id_kafedra, d.id_teacher, d.id_discipline, d.id_examination, disc.p34, d.id_a_year, d.id_semester, "
         "       d.subGroup "
         "FROM DisciplineForStudent d LEFT JOIN discipline disc ON disc.id_discipline = d.id_discipline "
@@ -234,16 +262,20 @@ void getStudentInfo(sqlite3* db, const Ints& a, StatementOutcome& out) {
         "ORDER BY (d.kredits IS ?7) DESC, (d.descGroupNum IS ?6) DESC, d.id_disciplineForStudent DESC LIMIT 1");
     st.bind({param(a[0]), param(a[1]), param(a[2]), param(a[3]), param(a[4]), param(a[5]), param(a[6])});
     ResultSet rs;
-    rs.columns = {{"id_kafedra", ColType::Int, 0},  {"id_teacher", ColType::Int, 0}, {"id_discipline", ColType::Int, 0},
-                  {"id_examination", ColType::Int, 0}, {"discipline", ColType::NVarChar, 255},
-                  {"id_a_year", ColType::Int, 0},   {"id_semester", ColType::Int, 0}, {"subGroup", ColType::Int, 0}};
+    rs.columns = {{"id_kafedra", ColType::Int, 0},        {"id_teacher", ColType::Int, 0},
+                  {"id_discipline", ColType::Int, 0},     {"id_examination", ColType::Int, 0},
+                  {"discipline", ColType::NVarChar, 255}, {"id_a_year", ColType::Int, 0},
+                  {"id_semester", ColType::Int, 0},       {"subGroup", ColType::Int, 0}};
     if (st.step()) {
         std::vector<Value> row;
         for (int i = 0; i < 8; ++i) {
             const int t = sqlite3_column_type(st.get(), i);
-            if (t == SQLITE_NULL) row.emplace_back();
-            else if (i == 4) row.emplace_back(std::string(reinterpret_cast<const char*>(sqlite3_column_text(st.get(), i))));
-            else row.emplace_back(std::int64_t(sqlite3_column_int64(st.get(), i)));
+            if (t == SQLITE_NULL)
+                row.emplace_back();
+            else if (i == 4)
+                row.emplace_back(std::string(reinterpret_cast<const char*>(sqlite3_column_text(st.get(), i))));
+            else
+                row.emplace_back(std::int64_t(sqlite3_column_int64(st.get(), i)));
         }
         rs.rows.push_back(std::move(row));
     }
@@ -253,14 +285,19 @@ void getStudentInfo(sqlite3* db, const Ints& a, StatementOutcome& out) {
 bool parseIntLiteral(std::string s, std::optional<std::int64_t>& out) {
     s = trim(s);
     while (s.size() >= 2 && s.front() == '(' && s.back() == ')') s = trim(s.substr(1, s.size() - 2));
-    if (lower(s) == "null") { out.reset(); return true; }
+    if (lower(s) == "null") {
+        out.reset();
+        return true;
+    }
     if (s.size() >= 2 && s.front() == '\'' && s.back() == '\'') s = trim(s.substr(1, s.size() - 2));
     return toInt(Value(s), out);
 }
 
 }  // namespace
 
-bool isRoutine(const std::string& name) { return findRoutine(name) != nullptr; }
+bool isRoutine(const std::string& name) {
+    return findRoutine(name) != nullptr;
+}
 
 void callRoutine(sqlite3* db, SessionContext& ctx, const std::string& name, const std::vector<Argument>& args,
                  StatementOutcome& out) {
@@ -296,11 +333,16 @@ void callRoutine(sqlite3* db, SessionContext& ctx, const std::string& name, cons
             ints.push_back(n);
         }
         const std::string which = def->name;
-        if (which == "SP_Qtl33GetDisciplines") getDisciplines(db, ints, out);
-        else if (which == "SP_GetDescGroupNumOfDiscipline") getDescGroupNum(db, ints, out);
-        else if (which == "GET_KPV_Students") getKpvStudents(db, ints[0], ints[1], ints[2], ints[4], ints[6], out);
-        else if (which == "GET_KPV_Students2") getKpvStudents(db, ints[0], ints[1], ints[2], ints[5], ints[7], out);
-        else getStudentInfo(db, ints, out);
+        if (which == "SP_Qtl33GetDisciplines")
+            getDisciplines(db, ints, out);
+        else if (which == "SP_GetDescGroupNumOfDiscipline")
+            getDescGroupNum(db, ints, out);
+        else if (which == "GET_KPV_Students")
+            getKpvStudents(db, ints[0], ints[1], ints[2], ints[4], ints[6], out);
+        else if (which == "GET_KPV_Students2")
+            getKpvStudents(db, ints[0], ints[1], ints[2], ints[5], ints[7], out);
+        else
+            getStudentInfo(db, ints, out);
     } catch (const std::exception& e) {
         out.results.clear();
         out.messages.push_back(error(50000, 1, e.what(), def->name));
@@ -311,8 +353,9 @@ void callRoutine(sqlite3* db, SessionContext& ctx, const std::string& name, cons
 std::string tableFunctionSql(const std::string& name, const std::vector<std::string>& sqlArgs) {
     if (bareName(name) != "gettfio_with_pps") return std::string();
     if (sqlArgs.size() < 2)
-        throw std::runtime_error("An insufficient number of arguments were supplied for the procedure or function "
-                                 "GetTFIO_with_pps.");
+        throw std::runtime_error(
+            "An insufficient number of arguments were supplied for the procedure or function "
+            "GetTFIO_with_pps.");
     if (sqlArgs.size() > 2)
         throw std::runtime_error("Procedure or function GetTFIO_with_pps has too many arguments specified.");
     std::optional<std::int64_t> kind, kafedra;
@@ -322,7 +365,8 @@ std::string tableFunctionSql(const std::string& name, const std::vector<std::str
     // here, but a NULL one lists nobody, as a NULL department does.
     const std::string where = (kind && kafedra) ? "t.id_kafedra = " + std::to_string(*kafedra) : "0";
     return "(SELECT t.id_teacher AS id_teacher, f.t_fio AS t_fio FROM teacher t "
-           "INNER JOIN t_fio f ON f.id_teacher = t.id_teacher WHERE " + where + " ORDER BY f.t_fio)";
+           "INNER JOIN t_fio f ON f.id_teacher = t.id_teacher WHERE " +
+           where + " ORDER BY f.t_fio)";
 }
 
 }  // namespace devserver::qtl

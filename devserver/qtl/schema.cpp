@@ -288,8 +288,10 @@ void createDatabase(sqlite3* db, const std::string& size) {
     detail::exec(db, "BEGIN");
     try {
         detail::createTables(db);
-        if (size == "none") detail::fillReference(db);
-        else detail::fillSmall(db);
+        if (size == "none")
+            detail::fillReference(db);
+        else
+            detail::fillSmall(db);
         if (size == "large") detail::fillLarge(db);
         detail::createIndexes(db);
         detail::exec(db, "COMMIT");

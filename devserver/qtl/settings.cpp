@@ -12,11 +12,9 @@ namespace {
 // A field's stored bytes (Windows-1251 minus one) in a 20-byte area, and its length byte.
 std::pair<std::array<char, 20>, unsigned char> storeField(const std::string& what, const std::string& utf8) {
     const std::string bytes = text::toCp1251(utf8);
-    if (bytes.size() > 20)
-        throw std::runtime_error("settings file: " + what + " is longer than 20 characters");
+    if (bytes.size() > 20) throw std::runtime_error("settings file: " + what + " is longer than 20 characters");
     std::array<char, 20> area{};
-    for (size_t i = 0; i < bytes.size(); ++i)
-        area[i] = static_cast<char>(static_cast<unsigned char>(bytes[i]) - 1);
+    for (size_t i = 0; i < bytes.size(); ++i) area[i] = static_cast<char>(static_cast<unsigned char>(bytes[i]) - 1);
     return {area, static_cast<unsigned char>(bytes.size())};
 }
 

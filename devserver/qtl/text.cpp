@@ -20,13 +20,22 @@ char32_t nextCodePoint(std::string_view s, size_t& i) {
         const auto b = static_cast<unsigned char>(s[i + k]);
         return (b & 0xC0) == 0x80 ? (b & 0x3F) : -1;
     };
-    if (b0 < 0x80) { ++i; return b0; }
+    if (b0 < 0x80) {
+        ++i;
+        return b0;
+    }
     if ((b0 & 0xE0) == 0xC0) {
         const int c1 = cont(1);
-        if (c1 >= 0) { i += 2; return (char32_t(b0 & 0x1F) << 6) | char32_t(c1); }
+        if (c1 >= 0) {
+            i += 2;
+            return (char32_t(b0 & 0x1F) << 6) | char32_t(c1);
+        }
     } else if ((b0 & 0xF0) == 0xE0) {
         const int c1 = cont(1), c2 = c1 >= 0 ? cont(2) : -1;
-        if (c2 >= 0) { i += 3; return (char32_t(b0 & 0x0F) << 12) | (char32_t(c1) << 6) | char32_t(c2); }
+        if (c2 >= 0) {
+            i += 3;
+            return (char32_t(b0 & 0x0F) << 12) | (char32_t(c1) << 6) | char32_t(c2);
+        }
     } else if ((b0 & 0xF8) == 0xF0) {
         const int c1 = cont(1), c2 = c1 >= 0 ? cont(2) : -1, c3 = c2 >= 0 ? cont(3) : -1;
         if (c3 >= 0) {
@@ -40,8 +49,8 @@ char32_t nextCodePoint(std::string_view s, size_t& i) {
 
 char32_t fold(char32_t c) {
     if (c >= U'A' && c <= U'Z') return c + 32;
-    if (c >= 0x0410 && c <= 0x042F) return c + 0x20;   // А..Я
-    if (c >= 0x0400 && c <= 0x040F) return c + 0x50;   // Ѐ..Џ, among them Ё
+    if (c >= 0x0410 && c <= 0x042F) return c + 0x20;  // А..Я
+    if (c >= 0x0400 && c <= 0x040F) return c + 0x50;  // Ѐ..Џ, among them Ё
     return c;
 }
 
@@ -61,9 +70,9 @@ std::string_view trimTrailingBlanks(std::string_view s) {
 
 struct Token {
     enum Kind { Literal, One, Any, Set } kind = Literal;
-    std::uint64_t w = 0;                                       // Literal
+    std::uint64_t w = 0;  // Literal
     std::vector<std::pair<std::uint64_t, std::uint64_t>> ranges;  // Set
-    bool negate = false;                                       // Set
+    bool negate = false;  // Set
     bool matches(std::uint64_t c) const {
         switch (kind) {
         case Literal: return c == w;
@@ -98,12 +107,15 @@ std::vector<Token> tokenize(std::string_view pattern, char32_t escape) {
         } else if (c == U'[') {
             size_t close = i + 1;
             while (close < cps.size() && cps[close] != U']') ++close;
-            if (close >= cps.size()) {     // no closing bracket: an ordinary character
+            if (close >= cps.size()) {  // no closing bracket: an ordinary character
                 t.w = weight(fold(c));
             } else {
                 t.kind = Token::Set;
                 size_t k = i + 1;
-                if (k < close && cps[k] == U'^') { t.negate = true; ++k; }
+                if (k < close && cps[k] == U'^') {
+                    t.negate = true;
+                    ++k;
+                }
                 for (; k < close; ++k) {
                     const auto lo = weight(fold(cps[k]));
                     if (k + 2 < close && cps[k + 1] == U'-') {
@@ -159,16 +171,14 @@ struct Md5 {
 
     void block(const unsigned char* p) {
         static constexpr std::uint32_t K[64] = {
-            0xd76aa478, 0xe8c7b756, 0x242070db, 0xc1bdceee, 0xf57c0faf, 0x4787c62a, 0xa8304613,
-            0xfd469501, 0x698098d8, 0x8b44f7af, 0xffff5bb1, 0x895cd7be, 0x6b901122, 0xfd987193,
-            0xa679438e, 0x49b40821, 0xf61e2562, 0xc040b340, 0x265e5a51, 0xe9b6c7aa, 0xd62f105d,
-            0x02441453, 0xd8a1e681, 0xe7d3fbc8, 0x21e1cde6, 0xc33707d6, 0xf4d50d87, 0x455a14ed,
-            0xa9e3e905, 0xfcefa3f8, 0x676f02d9, 0x8d2a4c8a, 0xfffa3942, 0x8771f681, 0x6d9d6122,
-            0xfde5380c, 0xa4beea44, 0x4bdecfa9, 0xf6bb4b60, 0xbebfbc70, 0x289b7ec6, 0xeaa127fa,
-            0xd4ef3085, 0x04881d05, 0xd9d4d039, 0xe6db99e5, 0x1fa27cf8, 0xc4ac5665, 0xf4292244,
-            0x432aff97, 0xab9423a7, 0xfc93a039, 0x655b59c3, 0x8f0ccc92, 0xffeff47d, 0x85845dd1,
-            0x6fa87e4f, 0xfe2ce6e0, 0xa3014314, 0x4e0811a1, 0xf7537e82, 0xbd3af235, 0x2ad7d2bb,
-            0xeb86d391};
+            0xd76aa478, 0xe8c7b756, 0x242070db, 0xc1bdceee, 0xf57c0faf, 0x4787c62a, 0xa8304613, 0xfd469501,
+            0x698098d8, 0x8b44f7af, 0xffff5bb1, 0x895cd7be, 0x6b901122, 0xfd987193, 0xa679438e, 0x49b40821,
+            0xf61e2562, 0xc040b340, 0x265e5a51, 0xe9b6c7aa, 0xd62f105d, 0x02441453, 0xd8a1e681, 0xe7d3fbc8,
+            0x21e1cde6, 0xc33707d6, 0xf4d50d87, 0x455a14ed, 0xa9e3e905, 0xfcefa3f8, 0x676f02d9, 0x8d2a4c8a,
+            0xfffa3942, 0x8771f681, 0x6d9d6122, 0xfde5380c, 0xa4beea44, 0x4bdecfa9, 0xf6bb4b60, 0xbebfbc70,
+            0x289b7ec6, 0xeaa127fa, 0xd4ef3085, 0x04881d05, 0xd9d4d039, 0xe6db99e5, 0x1fa27cf8, 0xc4ac5665,
+            0xf4292244, 0x432aff97, 0xab9423a7, 0xfc93a039, 0x655b59c3, 0x8f0ccc92, 0xffeff47d, 0x85845dd1,
+            0x6fa87e4f, 0xfe2ce6e0, 0xa3014314, 0x4e0811a1, 0xf7537e82, 0xbd3af235, 0x2ad7d2bb, 0xeb86d391};
         static constexpr int S[64] = {7, 12, 17, 22, 7, 12, 17, 22, 7, 12, 17, 22, 7, 12, 17, 22,
                                       5, 9,  14, 20, 5, 9,  14, 20, 5, 9,  14, 20, 5, 9,  14, 20,
                                       4, 11, 16, 23, 4, 11, 16, 23, 4, 11, 16, 23, 4, 11, 16, 23,
@@ -181,17 +191,29 @@ struct Md5 {
         for (int i = 0; i < 64; ++i) {
             std::uint32_t f;
             int g;
-            if (i < 16) { f = (b & c) | (~b & d); g = i; }
-            else if (i < 32) { f = (d & b) | (~d & c); g = (5 * i + 1) % 16; }
-            else if (i < 48) { f = b ^ c ^ d; g = (3 * i + 5) % 16; }
-            else { f = c ^ (b | ~d); g = (7 * i) % 16; }
+            if (i < 16) {
+                f = (b & c) | (~b & d);
+                g = i;
+            } else if (i < 32) {
+                f = (d & b) | (~d & c);
+                g = (5 * i + 1) % 16;
+            } else if (i < 48) {
+                f = b ^ c ^ d;
+                g = (3 * i + 5) % 16;
+            } else {
+                f = c ^ (b | ~d);
+                g = (7 * i) % 16;
+            }
             const std::uint32_t tmp = d;
             d = c;
             c = b;
             b = b + rotl(a + f + K[i] + m[g], S[i]);
             a = tmp;
         }
-        h[0] += a; h[1] += b; h[2] += c; h[3] += d;
+        h[0] += a;
+        h[1] += b;
+        h[2] += c;
+        h[3] += d;
     }
 };
 
@@ -251,9 +273,13 @@ bool like(std::string_view pattern, std::string_view value, char32_t escape) {
     return LikePattern(pattern, escape).matches(value);
 }
 
-std::string toCp1251(const std::string& utf8) { return Iconv("CP1251", "UTF-8").run(utf8); }
+std::string toCp1251(const std::string& utf8) {
+    return Iconv("CP1251", "UTF-8").run(utf8);
+}
 
-std::string fromCp1251(const std::string& bytes) { return Iconv("UTF-8", "CP1251").run(bytes); }
+std::string fromCp1251(const std::string& bytes) {
+    return Iconv("UTF-8", "CP1251").run(bytes);
+}
 
 std::string storedForm(const std::string& utf8) {
     std::string bytes = toCp1251(utf8);
@@ -281,6 +307,8 @@ std::string md5Hex(std::string_view bytes) {
     return out;
 }
 
-std::string passwordDigest(const std::string& utf8) { return md5Hex(toCp1251(utf8)); }
+std::string passwordDigest(const std::string& utf8) {
+    return md5Hex(toCp1251(utf8));
+}
 
 }  // namespace devserver::qtl::text

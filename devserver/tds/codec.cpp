@@ -24,7 +24,9 @@ std::uint16_t be16(const std::uint8_t* p) {
     return static_cast<std::uint16_t>((p[0] << 8) | p[1]);
 }
 
-void put8(Bytes& out, std::uint8_t v) { out.push_back(v); }
+void put8(Bytes& out, std::uint8_t v) {
+    out.push_back(v);
+}
 void put16(Bytes& out, std::uint16_t v) {
     out.push_back(static_cast<std::uint8_t>(v));
     out.push_back(static_cast<std::uint8_t>(v >> 8));
@@ -55,8 +57,7 @@ void putUsVarchar(Bytes& out, const std::u16string& u) {
 std::string trim(const std::string& s) {
     std::size_t b = 0, e = s.size();
     while (b < e && (s[b] == ' ' || s[b] == '\t' || s[b] == '\r' || s[b] == '\n')) ++b;
-    while (e > b && (s[e - 1] == ' ' || s[e - 1] == '\t' || s[e - 1] == '\r' || s[e - 1] == '\n'))
-        --e;
+    while (e > b && (s[e - 1] == ' ' || s[e - 1] == '\t' || s[e - 1] == '\r' || s[e - 1] == '\n')) --e;
     return s.substr(b, e - b);
 }
 
@@ -88,8 +89,7 @@ bool toInt64(const Value& v, std::int64_t& out) {
     }
     if (auto d = std::get_if<double>(&v)) {
         // The server truncates toward zero when a float goes into an integer column.
-        if (!std::isfinite(*d) || *d >= 9223372036854775808.0 || *d < -9223372036854775808.0)
-            return false;
+        if (!std::isfinite(*d) || *d >= 9223372036854775808.0 || *d < -9223372036854775808.0) return false;
         out = static_cast<std::int64_t>(*d);
         return true;
     }
@@ -247,8 +247,7 @@ bool parseHeader(const std::uint8_t* data, std::size_t size, PacketHeader& h, st
     return true;
 }
 
-Reassembler::Status Reassembler::addPacket(const std::uint8_t* packet, std::size_t size,
-                                           std::string& error) {
+Reassembler::Status Reassembler::addPacket(const std::uint8_t* packet, std::size_t size, std::string& error) {
     // Between messages nothing is kept: every way out of a message resets `current_`.
     assert(inProgress_ || current_.payload.empty());
     PacketHeader h;
@@ -294,8 +293,7 @@ ClientMessage Reassembler::take() {
     return m;
 }
 
-bool splitMessages(const std::uint8_t* data, std::size_t size, std::vector<ClientMessage>& out,
-                   std::string& error) {
+bool splitMessages(const std::uint8_t* data, std::size_t size, std::vector<ClientMessage>& out, std::string& error) {
     Reassembler r;
     std::size_t pos = 0;
     while (size - pos >= kHeaderSize) {
@@ -303,17 +301,17 @@ bool splitMessages(const std::uint8_t* data, std::size_t size, std::vector<Clien
         if (!parseHeader(data + pos, size - pos, h, error)) return false;
         if (h.length > size - pos) break;
         switch (r.addPacket(data + pos, h.length, error)) {
-            case Reassembler::Status::Error: return false;
-            case Reassembler::Status::Complete: out.push_back(r.take()); break;
-            case Reassembler::Status::NeedMore: break;
+        case Reassembler::Status::Error: return false;
+        case Reassembler::Status::Complete: out.push_back(r.take()); break;
+        case Reassembler::Status::NeedMore: break;
         }
         pos += h.length;
     }
     return true;
 }
 
-Bytes packetize(std::uint8_t type, const std::uint8_t* payload, std::size_t size,
-                std::size_t packetSize, std::uint16_t spid, bool lastIsEom) {
+Bytes packetize(std::uint8_t type, const std::uint8_t* payload, std::size_t size, std::size_t packetSize,
+                std::uint16_t spid, bool lastIsEom) {
     if (packetSize < kHeaderSize + 1) packetSize = kHeaderSize + 1;
     if (packetSize > 0xFFFF) packetSize = 0xFFFF;
     const std::size_t chunk = packetSize - kHeaderSize;
@@ -373,24 +371,24 @@ bool parsePreLogin(const Bytes& p, PreLoginRequest& out, std::string& error) {
             return false;
         }
         switch (token) {
-            case prelogin::Version:
-                if (len < 6) {
-                    error = "PRELOGIN VERSION too short";
-                    return false;
-                }
-                out.hasVersion = true;
-                break;
-            case prelogin::Encryption:
-                if (len < 1) {
-                    error = "PRELOGIN ENCRYPTION empty";
-                    return false;
-                }
-                out.encryption = p[off];
-                break;
-            case prelogin::Mars:
-                if (len >= 1) out.mars = p[off] != 0;
-                break;
-            default: break;  // INSTOPT, THREADID, TRACEID, FEDAUTH...: not needed
+        case prelogin::Version:
+            if (len < 6) {
+                error = "PRELOGIN VERSION too short";
+                return false;
+            }
+            out.hasVersion = true;
+            break;
+        case prelogin::Encryption:
+            if (len < 1) {
+                error = "PRELOGIN ENCRYPTION empty";
+                return false;
+            }
+            out.encryption = p[off];
+            break;
+        case prelogin::Mars:
+            if (len >= 1) out.mars = p[off] != 0;
+            break;
+        default: break;  // INSTOPT, THREADID, TRACEID, FEDAUTH...: not needed
         }
         pos += 5;
     }
@@ -398,10 +396,23 @@ bool parsePreLogin(const Bytes& p, PreLoginRequest& out, std::string& error) {
 
 Bytes buildPreLoginReply(std::uint8_t encryption) {
     // VERSION at 11 (6 bytes), ENCRYPTION at 17 (1 byte), terminator.
-    return Bytes{prelogin::Version,    0x00, 0x0b, 0x00, 0x06,
-                 prelogin::Encryption, 0x00, 0x11, 0x00, 0x01,
+    return Bytes{prelogin::Version,
+                 0x00,
+                 0x0b,
+                 0x00,
+                 0x06,
+                 prelogin::Encryption,
+                 0x00,
+                 0x11,
+                 0x00,
+                 0x01,
                  prelogin::Terminator,
-                 0x10, 0x00, 0x10, 0x00, 0x00, 0x00,  // VERSION 16.0, build 0x1000, sub-build 0
+                 0x10,
+                 0x00,
+                 0x10,
+                 0x00,
+                 0x00,
+                 0x00,  // VERSION 16.0, build 0x1000, sub-build 0
                  encryption};
 }
 
@@ -448,14 +459,10 @@ bool parseLogin7(const Bytes& p, Login7Request& out, std::string& error) {
         }
         return true;
     };
-    if (!field(36, "host name", out.hostName, false) ||
-        !field(40, "user name", out.userName, false) ||
-        !field(44, "password", out.password, true) ||
-        !field(48, "application name", out.appName, false) ||
-        !field(52, "server name", out.serverName, false) ||
-        !field(60, "library name", out.libraryName, false) ||
-        !field(64, "language", out.language, false) ||
-        !field(68, "database", out.database, false))
+    if (!field(36, "host name", out.hostName, false) || !field(40, "user name", out.userName, false) ||
+        !field(44, "password", out.password, true) || !field(48, "application name", out.appName, false) ||
+        !field(52, "server name", out.serverName, false) || !field(60, "library name", out.libraryName, false) ||
+        !field(64, "language", out.language, false) || !field(68, "database", out.database, false))
         return false;
     const std::size_t ibSspi = le16(&p[78]);
     const std::size_t cbSspi = le16(&p[80]);
@@ -527,11 +534,22 @@ bool parseRpcName(const Bytes& p, bool allHeaders, std::string& name, std::strin
             error = "RPC procedure id truncated";
             return false;
         }
-        static const char* const kNames[] = {
-            "",           "sp_cursor",   "sp_cursoropen", "sp_cursorprepare", "sp_cursorexecute",
-            "sp_cursorprepexec", "sp_cursorunprepare", "sp_cursorfetch", "sp_cursoroption",
-            "sp_cursorclose", "sp_executesql", "sp_prepare", "sp_execute", "sp_prepexec",
-            "sp_prepexecrpc", "sp_unprepare"};
+        static const char* const kNames[] = {"",
+                                             "sp_cursor",
+                                             "sp_cursoropen",
+                                             "sp_cursorprepare",
+                                             "sp_cursorexecute",
+                                             "sp_cursorprepexec",
+                                             "sp_cursorunprepare",
+                                             "sp_cursorfetch",
+                                             "sp_cursoroption",
+                                             "sp_cursorclose",
+                                             "sp_executesql",
+                                             "sp_prepare",
+                                             "sp_execute",
+                                             "sp_prepexec",
+                                             "sp_prepexecrpc",
+                                             "sp_unprepare"};
         const std::size_t id = le16(&p[pos]);
         name = id > 0 && id < std::size(kNames) ? kNames[id] : "procedure id " + std::to_string(id);
         return true;
@@ -579,11 +597,18 @@ bool isCollatedType(std::uint8_t t) {
 // Byte size of a fixed-length type, 0 for a type that is not one.
 std::size_t fixedTypeSize(std::uint8_t t) {
     switch (t) {
-        case dtype::Int1: case dtype::Bit: return 1;
-        case dtype::Int2: return 2;
-        case dtype::Int4: case dtype::DateTim4: case dtype::Flt4: case dtype::Money4: return 4;
-        case dtype::Money: case dtype::DateTime: case dtype::Flt8: case dtype::Int8: return 8;
-        default: return 0;
+    case dtype::Int1:
+    case dtype::Bit: return 1;
+    case dtype::Int2: return 2;
+    case dtype::Int4:
+    case dtype::DateTim4:
+    case dtype::Flt4:
+    case dtype::Money4: return 4;
+    case dtype::Money:
+    case dtype::DateTime:
+    case dtype::Flt8:
+    case dtype::Int8: return 8;
+    default: return 0;
     }
 }
 
@@ -604,10 +629,12 @@ bool readFixedParam(ParamCursor& c, std::size_t n, RpcParam& out) {
 // How many TYPE_INFO bytes a one-byte-length type has before its value's length.
 std::size_t byteLenInfoSize(std::uint8_t t) {
     switch (t) {
-        case dtype::Decimal: case dtype::Numeric: case dtype::DecimalN: case dtype::NumericN:
-            return 3;  // maximum length, precision, scale
-        case dtype::Date: return 0;
-        default: return 1;  // maximum length (or, for TIME and the DATETIME2s, the scale)
+    case dtype::Decimal:
+    case dtype::Numeric:
+    case dtype::DecimalN:
+    case dtype::NumericN: return 3;  // maximum length, precision, scale
+    case dtype::Date: return 0;
+    default: return 1;  // maximum length (or, for TIME and the DATETIME2s, the scale)
     }
 }
 
@@ -723,18 +750,31 @@ bool readRpcParam(const Bytes& p, std::size_t& pos, RpcParam& out, std::string& 
     out.type = p[pos++];
     const std::uint8_t t = out.type;
     switch (t) {
-        case dtype::Null: out.isNull = true; return true;
-        case dtype::Guid: case dtype::IntN: case dtype::Decimal: case dtype::Numeric:
-        case dtype::BitN: case dtype::DecimalN: case dtype::NumericN: case dtype::FltN:
-        case dtype::MoneyN: case dtype::DateTimeN: case dtype::Date: case dtype::Time:
-        case dtype::DateTime2: case dtype::DateTimeOffset:
-            return readByteLenParam(c, out);
-        case dtype::BigVarBinary: case dtype::BigVarChar: case dtype::BigBinary:
-        case dtype::BigChar: case dtype::NVarChar: case dtype::NChar:
-            return readUShortLenParam(c, out);
-        case dtype::Image: case dtype::Text: case dtype::NText:
-            return readLongLenParam(c, out);
-        default: break;
+    case dtype::Null: out.isNull = true; return true;
+    case dtype::Guid:
+    case dtype::IntN:
+    case dtype::Decimal:
+    case dtype::Numeric:
+    case dtype::BitN:
+    case dtype::DecimalN:
+    case dtype::NumericN:
+    case dtype::FltN:
+    case dtype::MoneyN:
+    case dtype::DateTimeN:
+    case dtype::Date:
+    case dtype::Time:
+    case dtype::DateTime2:
+    case dtype::DateTimeOffset: return readByteLenParam(c, out);
+    case dtype::BigVarBinary:
+    case dtype::BigVarChar:
+    case dtype::BigBinary:
+    case dtype::BigChar:
+    case dtype::NVarChar:
+    case dtype::NChar: return readUShortLenParam(c, out);
+    case dtype::Image:
+    case dtype::Text:
+    case dtype::NText: return readLongLenParam(c, out);
+    default: break;
     }
     if (const std::size_t n = fixedTypeSize(t); n != 0) return readFixedParam(c, n, out);
     char buf[48];
@@ -744,9 +784,7 @@ bool readRpcParam(const Bytes& p, std::size_t& pos, RpcParam& out, std::string& 
 }
 
 bool isBlank(const std::string& s) {
-    return std::all_of(s.begin(), s.end(), [](char c) {
-        return c == ' ' || c == '\t' || c == '\r' || c == '\n';
-    });
+    return std::all_of(s.begin(), s.end(), [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; });
 }
 
 }  // namespace
@@ -798,9 +836,12 @@ RpcAction planRpc(const RpcRequest& r) {
     };
     std::uint16_t id = r.procId;
     if (id == 0) {  // called by name
-        if (r.procedure == "sp_prepexec") id = procid::PrepExec;
-        else if (r.procedure == "sp_executesql") id = procid::ExecuteSql;
-        else if (r.procedure == "sp_unprepare") id = procid::Unprepare;
+        if (r.procedure == "sp_prepexec")
+            id = procid::PrepExec;
+        else if (r.procedure == "sp_executesql")
+            id = procid::ExecuteSql;
+        else if (r.procedure == "sp_unprepare")
+            id = procid::Unprepare;
     }
     const bool prepExec = id == procid::PrepExec;
     const bool executeSql = id == procid::ExecuteSql;
@@ -809,17 +850,17 @@ RpcAction planRpc(const RpcRequest& r) {
         const std::size_t stmtAt = prepExec ? 2 : 0;
         constexpr std::size_t paramsAt = 1;
         if (r.params.size() <= stmtAt) {
-            if (!r.unreadRest.empty())
-                return refuse(kErrProtocol, "Malformed RPC request: " + r.unreadRest + ".");
-            return refuse(kErrProtocol, r.procedure + " expects the statement as parameter " +
-                                            std::to_string(stmtAt + 1) + ".");
+            if (!r.unreadRest.empty()) return refuse(kErrProtocol, "Malformed RPC request: " + r.unreadRest + ".");
+            return refuse(kErrProtocol,
+                          r.procedure + " expects the statement as parameter " + std::to_string(stmtAt + 1) + ".");
         }
         if (prepExec && !r.params[0].isInt && !r.params[0].isNull)
             return refuse(kErrProtocol, "sp_prepexec expects an int handle as parameter 1.");
         const RpcParam& stmt = r.params[stmtAt];
         if (!stmt.isUnicodeText || stmt.isNull)
-            return refuse(kErrProtocol, r.procedure + " expects the statement as an ntext, nchar or "
-                                                      "nvarchar parameter.");
+            return refuse(kErrProtocol, r.procedure +
+                                            " expects the statement as an ntext, nchar or "
+                                            "nvarchar parameter.");
         a.logText = r.procedure + ": " + stmt.text;
         // Any parameter definition or bound value means a parameterised statement.
         const std::size_t allowed = prepExec ? 3 : 2;
@@ -828,8 +869,7 @@ RpcAction planRpc(const RpcRequest& r) {
             const RpcParam& defs = r.params[paramsAt];
             if (!defs.isNull && !(defs.isUnicodeText && isBlank(defs.text))) parameterised = true;
         }
-        if (parameterised)
-            return refuse(kErrUnsupported, "parameters in prepared statements are not supported");
+        if (parameterised) return refuse(kErrUnsupported, "parameters in prepared statements are not supported");
         a.kind = RpcAction::Kind::Run;
         a.statement = stmt.text;
         if (prepExec) {
@@ -873,11 +913,11 @@ RpcAction planRpc(const Bytes& payload, bool allHeaders) {
 
 std::uint32_t negotiatedVersion(std::uint32_t clientVersion) {
     switch (clientVersion >> 24) {
-        case 0x70: return 0x70000000;
-        case 0x71: return 0x71000001;
-        case 0x72: return 0x72090002;
-        case 0x73: return 0x730B0003;
-        default: return 0x74000004;
+    case 0x70: return 0x70000000;
+    case 0x71: return 0x71000001;
+    case 0x72: return 0x72090002;
+    case 0x73: return 0x730B0003;
+    default: return 0x74000004;
     }
 }
 
@@ -893,16 +933,17 @@ std::uint32_t negotiatedPacketSize(std::uint32_t asked) {
 
 namespace {
 
-bool isLeapYear(unsigned y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
+bool isLeapYear(unsigned y) {
+    return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
+}
 
 // "YYYY-MM-DD" at the start of `s`, a real calendar day.
 bool parseDatePart(const std::string& s, unsigned& y, unsigned& mo, unsigned& d) {
-    if (!digitsAt(s, 0, 4, y) || s.size() < 10 || s[4] != '-' || !digitsAt(s, 5, 2, mo) ||
-        s[7] != '-' || !digitsAt(s, 8, 2, d))
+    if (!digitsAt(s, 0, 4, y) || s.size() < 10 || s[4] != '-' || !digitsAt(s, 5, 2, mo) || s[7] != '-' ||
+        !digitsAt(s, 8, 2, d))
         return false;
     static const unsigned kMonth[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-    return mo >= 1 && mo <= 12 && d >= 1 &&
-           d <= kMonth[mo - 1] + ((mo == 2 && isLeapYear(y)) ? 1u : 0u);
+    return mo >= 1 && mo <= 12 && d >= 1 && d <= kMonth[mo - 1] + ((mo == 2 && isLeapYear(y)) ? 1u : 0u);
 }
 
 // ".fff..." from `pos` to the end of `s`: at least one digit, kept to 100 ns.
@@ -929,8 +970,8 @@ struct TimeOfDay {
 // "( |T)HH:MM[:SS[.fff]]" from `pos` to the end of `s` (nothing at all is midnight).
 bool parseTimePart(const std::string& s, std::size_t pos, TimeOfDay& t) {
     if (pos >= s.size()) return true;
-    if ((s[pos] != ' ' && s[pos] != 'T') || !digitsAt(s, pos + 1, 2, t.hh) ||
-        pos + 3 >= s.size() || s[pos + 3] != ':' || !digitsAt(s, pos + 4, 2, t.mi))
+    if ((s[pos] != ' ' && s[pos] != 'T') || !digitsAt(s, pos + 1, 2, t.hh) || pos + 3 >= s.size() ||
+        s[pos + 3] != ':' || !digitsAt(s, pos + 4, 2, t.mi))
         return false;
     pos += 6;
     if (pos < s.size()) {
@@ -950,8 +991,7 @@ bool parseDateTime(const std::string& raw, std::int32_t& days, std::uint32_t& ti
     TimeOfDay tod;
     if (!parseTimePart(s, 10, tod)) return false;
     std::int64_t dayCount = daysFromCivil(y, mo, d) - kDay1900;
-    std::uint64_t t = (tod.hh * 3600u + tod.mi * 60u + tod.ss) * 300ull +
-                      (tod.frac7 * 300 + 5000000) / 10000000;
+    std::uint64_t t = (tod.hh * 3600u + tod.mi * 60u + tod.ss) * 300ull + (tod.frac7 * 300 + 5000000) / 10000000;
     if (t >= kTicksPerDay) {
         t -= kTicksPerDay;
         ++dayCount;
@@ -964,31 +1004,48 @@ bool parseDateTime(const std::string& raw, std::int32_t& days, std::uint32_t& ti
 
 void appendTypeInfo(Bytes& out, const Column& c, const std::uint8_t collation[5]) {
     switch (c.type) {
-        case ColType::Int: put8(out, dtype::IntN); put8(out, 4); break;
-        case ColType::BigInt: put8(out, dtype::IntN); put8(out, 8); break;
-        case ColType::Bit: put8(out, dtype::BitN); put8(out, 1); break;
-        case ColType::Float: put8(out, dtype::FltN); put8(out, 8); break;
-        case ColType::DateTime: put8(out, dtype::DateTimeN); put8(out, 8); break;
-        case ColType::NVarChar: {
-            const int chars = std::clamp(c.maxChars, 1, 4000);
-            put8(out, dtype::NVarChar);
-            put16(out, static_cast<std::uint16_t>(chars * 2));
-            out.insert(out.end(), collation, collation + 5);
-            break;
-        }
+    case ColType::Int:
+        put8(out, dtype::IntN);
+        put8(out, 4);
+        break;
+    case ColType::BigInt:
+        put8(out, dtype::IntN);
+        put8(out, 8);
+        break;
+    case ColType::Bit:
+        put8(out, dtype::BitN);
+        put8(out, 1);
+        break;
+    case ColType::Float:
+        put8(out, dtype::FltN);
+        put8(out, 8);
+        break;
+    case ColType::DateTime:
+        put8(out, dtype::DateTimeN);
+        put8(out, 8);
+        break;
+    case ColType::NVarChar: {
+        const int chars = std::clamp(c.maxChars, 1, 4000);
+        put8(out, dtype::NVarChar);
+        put16(out, static_cast<std::uint16_t>(chars * 2));
+        out.insert(out.end(), collation, collation + 5);
+        break;
+    }
     }
 }
 
 namespace {
 
 // The one-byte length of a NULL in the nullable (…N) types.
-void putNullByteLen(Bytes& out) { put8(out, 0); }
+void putNullByteLen(Bytes& out) {
+    put8(out, 0);
+}
 
 void appendIntValue(Bytes& out, const Column& c, const Value& v) {
     std::int64_t i;
     if (std::holds_alternative<std::monostate>(v) || !toInt64(v, i) ||
-        (c.type == ColType::Int && (i < std::numeric_limits<std::int32_t>::min() ||
-                                    i > std::numeric_limits<std::int32_t>::max()))) {
+        (c.type == ColType::Int &&
+         (i < std::numeric_limits<std::int32_t>::min() || i > std::numeric_limits<std::int32_t>::max()))) {
         putNullByteLen(out);
         return;
     }
@@ -1038,9 +1095,12 @@ void appendBitValue(Bytes& out, const Value& v) {
 void appendFloatValue(Bytes& out, const Value& v) {
     double d = 0;
     bool ok = false;
-    if (auto i = std::get_if<std::int64_t>(&v)) ok = true, d = static_cast<double>(*i);
-    else if (auto f = std::get_if<double>(&v)) ok = std::isfinite(*f), d = *f;
-    else if (auto s = std::get_if<std::string>(&v)) ok = parseDouble(*s, d);
+    if (auto i = std::get_if<std::int64_t>(&v))
+        ok = true, d = static_cast<double>(*i);
+    else if (auto f = std::get_if<double>(&v))
+        ok = std::isfinite(*f), d = *f;
+    else if (auto s = std::get_if<std::string>(&v))
+        ok = parseDouble(*s, d);
     if (!ok) {
         putNullByteLen(out);
         return;
@@ -1109,12 +1169,12 @@ void appendTextValue(Bytes& out, const Column& c, const Value& v) {
 
 void appendValue(Bytes& out, const Column& c, const Value& v) {
     switch (c.type) {
-        case ColType::Int:
-        case ColType::BigInt: appendIntValue(out, c, v); return;
-        case ColType::Bit: appendBitValue(out, v); return;
-        case ColType::Float: appendFloatValue(out, v); return;
-        case ColType::DateTime: appendDateTimeValue(out, v); return;
-        case ColType::NVarChar: appendTextValue(out, c, v); return;
+    case ColType::Int:
+    case ColType::BigInt: appendIntValue(out, c, v); return;
+    case ColType::Bit: appendBitValue(out, v); return;
+    case ColType::Float: appendFloatValue(out, v); return;
+    case ColType::DateTime: appendDateTimeValue(out, v); return;
+    case ColType::NVarChar: appendTextValue(out, c, v); return;
     }
 }
 
@@ -1124,7 +1184,9 @@ void appendValue(Bytes& out, const Column& c, const Value& v) {
 ReplyBuilder::ReplyBuilder(std::uint32_t tdsVersion, ServerIdentity identity)
     : version_(tdsVersion), identity_(std::move(identity)) {}
 
-bool ReplyBuilder::wide() const { return (version_ >> 24) >= 0x72; }
+bool ReplyBuilder::wide() const {
+    return (version_ >> 24) >= 0x72;
+}
 
 void ReplyBuilder::begin() {
     // Tokens are only ever appended: each starts at or after the one before.
@@ -1132,8 +1194,7 @@ void ReplyBuilder::begin() {
     starts_.push_back(out_.size());
 }
 
-void ReplyBuilder::envChange(std::uint8_t type, const std::string& newValue,
-                             const std::string& oldValue) {
+void ReplyBuilder::envChange(std::uint8_t type, const std::string& newValue, const std::string& oldValue) {
     begin();
     put8(out_, token::EnvChange);
     const std::size_t lenAt = out_.size();
@@ -1199,8 +1260,10 @@ void ReplyBuilder::message(const Message& m, bool isError) {
     putUsVarchar(out_, text);
     putBVarchar(out_, identity_.name);
     putBVarchar(out_, m.procedure);
-    if (wide()) put32(out_, static_cast<std::uint32_t>(m.line));
-    else put16(out_, static_cast<std::uint16_t>(m.line));
+    if (wide())
+        put32(out_, static_cast<std::uint32_t>(m.line));
+    else
+        put16(out_, static_cast<std::uint16_t>(m.line));
     set16(out_, lenAt, static_cast<std::uint16_t>(out_.size() - lenAt - 2));
 }
 
@@ -1209,8 +1272,10 @@ void ReplyBuilder::colMetadata(const std::vector<Column>& columns) {
     put8(out_, token::ColMetadata);
     put16(out_, static_cast<std::uint16_t>(std::min<std::size_t>(columns.size(), 0xFFFE)));
     for (std::size_t i = 0; i < columns.size() && i < 0xFFFE; ++i) {
-        if (wide()) put32(out_, 0);
-        else put16(out_, 0);
+        if (wide())
+            put32(out_, 0);
+        else
+            put16(out_, 0);
         put16(out_, kColumnFlagsNullable);
         appendTypeInfo(out_, columns[i], identity_.collation.bytes);
         putBVarchar(out_, columns[i].name);
@@ -1225,8 +1290,7 @@ void ReplyBuilder::row(const std::vector<Column>& columns, const std::vector<Val
         appendValue(out_, columns[i], i < values.size() ? values[i] : kNull);
 }
 
-void ReplyBuilder::done(std::uint8_t token, std::uint16_t status, std::uint16_t curCmd,
-                        std::uint64_t count) {
+void ReplyBuilder::done(std::uint8_t token, std::uint16_t status, std::uint16_t curCmd, std::uint64_t count) {
     assert(token == token::Done || token == token::DoneProc || token == token::DoneInProc);
     // The "more" bit is finish()'s to set.
     assert((status & done::More) == 0);
@@ -1235,8 +1299,10 @@ void ReplyBuilder::done(std::uint8_t token, std::uint16_t status, std::uint16_t 
     doneStatus_.push_back(out_.size());
     put16(out_, status);
     put16(out_, curCmd);
-    if (wide()) put64(out_, count);
-    else put32(out_, static_cast<std::uint32_t>(std::min<std::uint64_t>(count, 0xFFFFFFFFu)));
+    if (wide())
+        put64(out_, count);
+    else
+        put32(out_, static_cast<std::uint32_t>(std::min<std::uint64_t>(count, 0xFFFFFFFFu)));
 }
 
 void ReplyBuilder::returnInt(std::uint16_t ordinal, const std::string& name, std::int32_t value) {
@@ -1245,8 +1311,10 @@ void ReplyBuilder::returnInt(std::uint16_t ordinal, const std::string& name, std
     put16(out_, ordinal);
     putBVarchar(out_, name);
     put8(out_, kParamOutput);
-    if (wide()) put32(out_, 0);
-    else put16(out_, 0);
+    if (wide())
+        put32(out_, 0);
+    else
+        put16(out_, 0);
     put16(out_, kColumnFlagsNullable);
     put8(out_, dtype::IntN);
     put8(out_, 4);
@@ -1265,8 +1333,10 @@ Bytes ReplyBuilder::finish() {
         const std::size_t at = doneStatus_[i];
         assert(at + 2 <= out_.size());
         std::uint16_t st = le16(&out_[at]);
-        if (i + 1 < doneStatus_.size()) st |= done::More;
-        else st &= static_cast<std::uint16_t>(~done::More);
+        if (i + 1 < doneStatus_.size())
+            st |= done::More;
+        else
+            st &= static_cast<std::uint16_t>(~done::More);
         set16(out_, at, st);
     }
     return std::move(out_);
@@ -1277,21 +1347,20 @@ namespace {
 constexpr std::uint16_t kCmdSelect = 0xC1;
 
 // The ENVCHANGE a statement's transaction change sends, keeping the session's descriptor.
-void writeTranChange(ReplyBuilder& reply, StatementOutcome::Tran tran,
-                     std::uint64_t& tranDescriptor, std::uint64_t& nextDescriptor) {
+void writeTranChange(ReplyBuilder& reply, StatementOutcome::Tran tran, std::uint64_t& tranDescriptor,
+                     std::uint64_t& nextDescriptor) {
     switch (tran) {
-        case StatementOutcome::Tran::Begin:
-            tranDescriptor = nextDescriptor++;
-            reply.envBeginTran(tranDescriptor);
-            break;
-        case StatementOutcome::Tran::Commit:
-        case StatementOutcome::Tran::Rollback:
-            reply.envEndTran(tran == StatementOutcome::Tran::Commit ? envchange::CommitTran
-                                                                    : envchange::RollbackTran,
-                             tranDescriptor);
-            tranDescriptor = 0;
-            break;
-        case StatementOutcome::Tran::None: break;
+    case StatementOutcome::Tran::Begin:
+        tranDescriptor = nextDescriptor++;
+        reply.envBeginTran(tranDescriptor);
+        break;
+    case StatementOutcome::Tran::Commit:
+    case StatementOutcome::Tran::Rollback:
+        reply.envEndTran(tran == StatementOutcome::Tran::Commit ? envchange::CommitTran : envchange::RollbackTran,
+                         tranDescriptor);
+        tranDescriptor = 0;
+        break;
+    case StatementOutcome::Tran::None: break;
     }
 }
 
@@ -1322,9 +1391,8 @@ bool writeResults(ReplyBuilder& reply, const StatementOutcome& st, std::uint8_t 
 
 }  // namespace
 
-void writeBatchOutcome(ReplyBuilder& reply, const BatchOutcome& outcome,
-                       std::uint64_t& tranDescriptor, std::uint64_t& nextDescriptor,
-                       bool insideRpc) {
+void writeBatchOutcome(ReplyBuilder& reply, const BatchOutcome& outcome, std::uint64_t& tranDescriptor,
+                       std::uint64_t& nextDescriptor, bool insideRpc) {
     const std::uint8_t stmtDone = insideRpc ? kDoneInProc : kDone;
     const std::uint8_t procDone = insideRpc ? kDoneInProc : kDoneProc;
     for (const StatementOutcome& st : outcome.statements) {

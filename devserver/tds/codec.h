@@ -31,8 +31,8 @@ constexpr std::size_t kDefaultPacketSize = 4096;
 constexpr std::size_t kMaxMessageSize = std::size_t{32} * 1024 * 1024;
 
 // Error numbers the protocol layer itself raises.
-constexpr std::int32_t kErrProtocol = 4002;      // malformed request
-constexpr std::int32_t kErrUnsupported = 4003;   // request kind this server does not serve
+constexpr std::int32_t kErrProtocol = 4002;  // malformed request
+constexpr std::int32_t kErrUnsupported = 4003;  // request kind this server does not serve
 constexpr std::int32_t kErrLoginFailed = 18456;
 
 // ---------------------------------------------------------------------------------------------
@@ -61,8 +61,7 @@ struct PacketHeader {
 };
 
 // Reads a header; false (with a reason) when `size` < 8 or the length field is < 8.
-bool parseHeader(const std::uint8_t* data, std::size_t size, PacketHeader& header,
-                 std::string& error);
+bool parseHeader(const std::uint8_t* data, std::size_t size, PacketHeader& header, std::string& error);
 
 struct ClientMessage {
     std::uint8_t type = 0;
@@ -93,15 +92,14 @@ private:
 // Splits a whole byte stream into messages (tests and fuzzing; the server reads packet by
 // packet). Stops at the first framing error, returning false with the reason. A trailing
 // incomplete packet or message is left unreported.
-bool splitMessages(const std::uint8_t* data, std::size_t size, std::vector<ClientMessage>& out,
-                   std::string& error);
+bool splitMessages(const std::uint8_t* data, std::size_t size, std::vector<ClientMessage>& out, std::string& error);
 
 // Wraps `payload` into packets of at most `packetSize` bytes (header included), the last one
 // marked end-of-message. An empty payload still yields one packet.
-Bytes packetize(std::uint8_t type, const std::uint8_t* payload, std::size_t size,
-                std::size_t packetSize, std::uint16_t spid, bool lastIsEom = true);
-inline Bytes packetize(std::uint8_t type, const Bytes& payload, std::size_t packetSize,
-                       std::uint16_t spid, bool lastIsEom = true) {
+Bytes packetize(std::uint8_t type, const std::uint8_t* payload, std::size_t size, std::size_t packetSize,
+                std::uint16_t spid, bool lastIsEom = true);
+inline Bytes packetize(std::uint8_t type, const Bytes& payload, std::size_t packetSize, std::uint16_t spid,
+                       bool lastIsEom = true) {
     return packetize(type, payload.data(), payload.size(), packetSize, spid, lastIsEom);
 }
 
@@ -116,8 +114,8 @@ struct PreLoginRequest {
 bool parsePreLogin(const Bytes& payload, PreLoginRequest& out, std::string& error);
 // The ENCRYPTION option's values, both directions.
 namespace encrypt {
-constexpr std::uint8_t Off = 0x00;           // available but off: only the login travels in TLS
-constexpr std::uint8_t On = 0x01;            // the whole session in TLS
+constexpr std::uint8_t Off = 0x00;  // available but off: only the login travels in TLS
+constexpr std::uint8_t On = 0x01;  // the whole session in TLS
 constexpr std::uint8_t NotSupported = 0x02;  // no TLS at all: the login travels readable
 constexpr std::uint8_t Required = 0x03;
 }  // namespace encrypt
@@ -128,8 +126,7 @@ struct Login7Request {
     std::uint32_t tdsVersion = 0;  // as the client's DWORD reads, e.g. 0x74000004
     std::uint32_t packetSize = 0;
     std::uint32_t clientPid = 0;
-    std::string hostName, userName, password, appName, serverName, libraryName, language,
-        database;
+    std::string hostName, userName, password, appName, serverName, libraryName, language, database;
     bool integratedSecurity = false;
 };
 bool parseLogin7(const Bytes& payload, Login7Request& out, std::string& error);
@@ -137,7 +134,9 @@ bool parseLogin7(const Bytes& payload, Login7Request& out, std::string& error);
 Bytes deobfuscatePassword(const std::uint8_t* data, std::size_t size);
 
 // TDS 7.2 and later put ALL_HEADERS before the text of batches and RPCs.
-inline bool hasAllHeaders(std::uint32_t tdsVersion) { return (tdsVersion >> 24) >= 0x72; }
+inline bool hasAllHeaders(std::uint32_t tdsVersion) {
+    return (tdsVersion >> 24) >= 0x72;
+}
 
 bool parseSqlBatch(const Bytes& payload, bool allHeaders, std::string& text, std::string& error);
 // Name of the routine an RPC calls (well-known procedure ids mapped to names); for the log.
@@ -154,19 +153,19 @@ constexpr std::uint16_t Unprepare = 15;
 // One RPC parameter. Only what the server acts on is decoded: integers and Unicode texts; other
 // types are skipped by their length.
 struct RpcParam {
-    std::string name;            // as sent, e.g. "@handle"; often empty
-    std::uint8_t status = 0;     // 0x01: OUTPUT (by reference)
-    std::uint8_t type = 0;       // TYPE_INFO type byte
+    std::string name;  // as sent, e.g. "@handle"; often empty
+    std::uint8_t status = 0;  // 0x01: OUTPUT (by reference)
+    std::uint8_t type = 0;  // TYPE_INFO type byte
     bool isNull = false;
-    bool isInt = false;          // INT1/2/4/8 and INTN: `intValue`
+    bool isInt = false;  // INT1/2/4/8 and INTN: `intValue`
     bool isUnicodeText = false;  // NVARCHAR, NCHAR, NTEXT: `text` (UTF-8)
     std::int64_t intValue = 0;
     std::string text;
 };
 
 struct RpcRequest {
-    std::string procedure;       // procedure ids mapped to names
-    std::uint16_t procId = 0;    // 0 when called by name
+    std::string procedure;  // procedure ids mapped to names
+    std::uint16_t procId = 0;  // 0 when called by name
     std::uint16_t optionFlags = 0;
     std::vector<RpcParam> params;
     // Set when reading stopped before the end of the request: a parameter of a type this server
@@ -180,12 +179,12 @@ bool parseRpcRequest(const Bytes& payload, bool allHeaders, RpcRequest& out, std
 // statement are run; every other call is refused.
 struct RpcAction {
     enum class Kind { Refuse, Run, Unprepare } kind = Kind::Refuse;
-    std::string logText;          // procedure name, with the statement when there is one
-    std::string statement;        // Run
-    bool returnsHandle = false;   // Run from sp_prepexec: answer the new handle in RETURNVALUE
-    std::string handleName;       // name the client gave its handle parameter
-    std::int32_t handle = 0;      // Unprepare
-    std::int32_t errorNumber = 0; // Refuse
+    std::string logText;  // procedure name, with the statement when there is one
+    std::string statement;  // Run
+    bool returnsHandle = false;  // Run from sp_prepexec: answer the new handle in RETURNVALUE
+    std::string handleName;  // name the client gave its handle parameter
+    std::int32_t handle = 0;  // Unprepare
+    std::int32_t errorNumber = 0;  // Refuse
     std::string errorText;
 };
 RpcAction planRpc(const RpcRequest& request);
@@ -310,8 +309,7 @@ struct ServerIdentity {
 // every DONE but the last, and token starts so that a cancelled reply can be cut cleanly.
 class ReplyBuilder {
 public:
-    explicit ReplyBuilder(std::uint32_t tdsVersion = 0x74000004,
-                          ServerIdentity identity = ServerIdentity());
+    explicit ReplyBuilder(std::uint32_t tdsVersion = 0x74000004, ServerIdentity identity = ServerIdentity());
 
     void envChange(std::uint8_t type, const std::string& newValue, const std::string& oldValue);
     void envCollation(const Collation& collation);
@@ -351,13 +349,12 @@ constexpr std::uint8_t kDoneInProc = token::DoneInProc;
 // current transaction descriptor, updated on BEGIN/COMMIT/ROLLBACK. `insideRpc`: the batch
 // runs as the body of an RPC, so its DONE and DONEPROC tokens become DONEINPROC (the RPC's own
 // DONEPROC follows).
-void writeBatchOutcome(ReplyBuilder& reply, const BatchOutcome& outcome,
-                       std::uint64_t& tranDescriptor, std::uint64_t& nextDescriptor,
-                       bool insideRpc = false);
+void writeBatchOutcome(ReplyBuilder& reply, const BatchOutcome& outcome, std::uint64_t& tranDescriptor,
+                       std::uint64_t& nextDescriptor, bool insideRpc = false);
 
 // An error reply: ERROR + DONE with the error bit.
-Bytes buildErrorReply(std::uint32_t tdsVersion, const ServerIdentity& identity,
-                      std::int32_t number, std::uint8_t severity, const std::string& text);
+Bytes buildErrorReply(std::uint32_t tdsVersion, const ServerIdentity& identity, std::int32_t number,
+                      std::uint8_t severity, const std::string& text);
 
 // The ATTENTION acknowledgement: DONE with 0x20.
 Bytes buildAttentionAck(std::uint32_t tdsVersion);

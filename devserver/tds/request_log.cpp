@@ -13,21 +13,21 @@ std::string jsonEscape(const std::string& text) {
     out.reserve(text.size() + 8);
     for (unsigned char c : text) {
         switch (c) {
-            case '"': out += "\\\""; break;
-            case '\\': out += "\\\\"; break;
-            case '\n': out += "\\n"; break;
-            case '\r': out += "\\r"; break;
-            case '\t': out += "\\t"; break;
-            case '\b': out += "\\b"; break;
-            case '\f': out += "\\f"; break;
-            default:
-                if (c < 0x20 || c == 0x7F) {
-                    char buf[8];
-                    std::snprintf(buf, sizeof buf, "\\u%04x", c);
-                    out += buf;
-                } else {
-                    out.push_back(static_cast<char>(c));
-                }
+        case '"': out += "\\\""; break;
+        case '\\': out += "\\\\"; break;
+        case '\n': out += "\\n"; break;
+        case '\r': out += "\\r"; break;
+        case '\t': out += "\\t"; break;
+        case '\b': out += "\\b"; break;
+        case '\f': out += "\\f"; break;
+        default:
+            if (c < 0x20 || c == 0x7F) {
+                char buf[8];
+                std::snprintf(buf, sizeof buf, "\\u%04x", c);
+                out += buf;
+            } else {
+                out.push_back(static_cast<char>(c));
+            }
         }
     }
     return out;
@@ -72,8 +72,8 @@ bool RequestLog::open(const std::string& path, std::uint64_t maxBytes) {
     return true;
 }
 
-void RequestLog::write(std::uint64_t session, const std::string& kind, const std::string& user,
-                       const std::string& text, const std::optional<SessionState>& state) {
+void RequestLog::write(std::uint64_t session, const std::string& kind, const std::string& user, const std::string& text,
+                       const std::optional<SessionState>& state) {
     const std::string line = formatLogLine(session, kind, user, text, state);
     std::lock_guard lock(mutex_);
     if (!file_ || full_) return;
@@ -86,8 +86,10 @@ void RequestLog::write(std::uint64_t session, const std::string& kind, const std
             size_ += closing.size();
         }
         std::fflush(file_);
-        std::fprintf(stderr, "qtl-devserver: the request log reached its size limit (%" PRIu64
-                             " bytes); later requests are not logged\n", maxBytes_);
+        std::fprintf(stderr,
+                     "qtl-devserver: the request log reached its size limit (%" PRIu64
+                     " bytes); later requests are not logged\n",
+                     maxBytes_);
         return;
     }
     std::fwrite(line.data(), 1, line.size(), file_);

@@ -40,8 +40,8 @@ public:
     static constexpr std::uint64_t kDefaultMaxBytes = 1ull << 30;
     bool isOpen() const { return file_ != nullptr; }
     // Writes and flushes one line; safe from several sessions at once. Does nothing when closed.
-    void write(std::uint64_t session, const std::string& kind, const std::string& user,
-               const std::string& text, const std::optional<SessionState>& state = std::nullopt);
+    void write(std::uint64_t session, const std::string& kind, const std::string& user, const std::string& text,
+               const std::optional<SessionState>& state = std::nullopt);
 
 private:
     std::mutex mutex_;

@@ -45,10 +45,10 @@ struct Request {
     Login7Request login;
     RpcAction rpc;
     std::string text;
-    std::string user;             // Batch: the login name, for the log
+    std::string user;  // Batch: the login name, for the log
     std::string error;
-    bool fatal = false;           // Malformed: the stream cannot be trusted any more
-    std::uint8_t encryption = encrypt::NotSupported;   // PreLogin: what the reply announces
+    bool fatal = false;  // Malformed: the stream cannot be trusted any more
+    std::uint8_t encryption = encrypt::NotSupported;  // PreLogin: what the reply announces
     std::uint64_t attentionSeq = 0;
     std::size_t queuedBytes = 0;
 };
@@ -111,9 +111,7 @@ public:
             readerGone_ = true;
             if (executing_ && session_) session_->cancel();
         }
-        {
-            std::lock_guard lock(queueMutex_);
-        }
+        { std::lock_guard lock(queueMutex_); }
         queueCv_.notify_all();
         spaceCv_.notify_all();
     }
@@ -235,7 +233,8 @@ private:
             if ((messageStart && got == 0) || deadline == kNoDeadline) deadline = messageDeadline();
             int ms = 1000;
             if (deadline != kNoDeadline) {
-                const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+                const auto left =
+                    std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
                 if (left <= 0) return false;
                 ms = static_cast<int>(std::min<long long>(left, 1000));
             }
@@ -278,13 +277,9 @@ private:
             packetBuf.resize(h.length);
             if (!recvBefore(packetBuf.data() + kHeaderSize, h.length - kHeaderSize, deadline, false)) return;
             switch (reassembler.addPacket(packetBuf.data(), packetBuf.size(), error)) {
-                case Reassembler::Status::NeedMore:
-                    messageStart = false;
-                    continue;
-                case Reassembler::Status::Error:
-                    pushMalformed("Malformed request: " + error + ".", true);
-                    return;
-                case Reassembler::Status::Complete: break;
+            case Reassembler::Status::NeedMore: messageStart = false; continue;
+            case Reassembler::Status::Error: pushMalformed("Malformed request: " + error + ".", true); return;
+            case Reassembler::Status::Complete: break;
             }
             messageStart = true;
             if (!dispatch(reassembler.take())) return;
@@ -326,7 +321,7 @@ private:
     // and why it failed (empty when the client went or the deadline passed: nothing to log).
     struct TlsLogin {
         std::unique_ptr<TlsSession> tls;
-        Clock::time_point deadline = kNoDeadline;   // kept by recvBefore across both steps
+        Clock::time_point deadline = kNoDeadline;  // kept by recvBefore across both steps
         std::size_t received = 0;
         std::string failure;
     };
@@ -409,7 +404,8 @@ private:
             }
             body.assign(recordHeader, recordHeader + sizeof recordHeader);
             body.resize(size);
-            if (!recvBefore(body.data() + sizeof recordHeader, size - sizeof recordHeader, login.deadline, false)) return false;
+            if (!recvBefore(body.data() + sizeof recordHeader, size - sizeof recordHeader, login.deadline, false))
+                return false;
             login.tls->feed(body.data(), body.size());
             if (!login.tls->readPlain(plain, error)) {
                 login.failure = error;
@@ -423,71 +419,71 @@ private:
         Request r;
         std::string error;
         switch (m.type) {
-            case packet::PreLogin: {
-                PreLoginRequest pre;
-                if (!parsePreLogin(m.payload, pre, error)) {
-                    pushMalformed("Malformed PRELOGIN request: " + error + ".", true);
-                    return false;
-                }
-                r.kind = Request::Kind::PreLogin;
-                decideEncryption(pre, r);
-                push(std::move(r));
-                return true;
-            }
-            case packet::Login7: {
-                if (!parseLogin7(m.payload, r.login, error)) {
-                    pushMalformed("Malformed LOGIN7 request: " + error + ".", true);
-                    return false;
-                }
-                user_ = r.login.userName;
-                clientVersion_ = r.login.tdsVersion;
-                r.kind = Request::Kind::Login;
-                push(std::move(r));
-                return true;
-            }
-            case packet::SqlBatch: {
-                if (!parseSqlBatch(m.payload, hasAllHeaders(clientVersion_), r.text, error)) {
-                    logRequest("batch", "");
-                    pushMalformed("Malformed SQL batch: " + error + ".", false);
-                    return true;
-                }
-                // The worker logs it when it takes it, with the session's state at that moment,
-                // and decides about --drop-on only once the session is logged in.
-                r.kind = Request::Kind::Batch;
-                r.user = user_;
-                push(std::move(r));
-                return true;
-            }
-            case packet::Rpc: {
-                r.rpc = planRpc(m.payload, hasAllHeaders(clientVersion_));
-                r.kind = Request::Kind::Rpc;
-                push(std::move(r));
-                return true;
-            }
-            case packet::TransactionManager:
-                r.kind = Request::Kind::TransactionManager;
-                push(std::move(r));
-                return true;
-            case packet::Attention: {
-                r.attentionSeq = ++attentionReceived_;
-                logRequest("attention", "");
-                {
-                    std::lock_guard lock(sessionMutex_);
-                    if (executing_ && session_) session_->cancel();
-                }
-                r.kind = Request::Kind::Attention;
-                push(std::move(r));
-                return true;
-            }
-            default: {
-                char buf[64];
-                std::snprintf(buf, sizeof buf, "packet type 0x%02x", m.type);
-                logRequest("other", buf);
-                r.kind = Request::Kind::Unknown;
-                r.error = std::string("Requests of ") + buf + " are not supported by this server.";
-                push(std::move(r));
+        case packet::PreLogin: {
+            PreLoginRequest pre;
+            if (!parsePreLogin(m.payload, pre, error)) {
+                pushMalformed("Malformed PRELOGIN request: " + error + ".", true);
                 return false;
             }
+            r.kind = Request::Kind::PreLogin;
+            decideEncryption(pre, r);
+            push(std::move(r));
+            return true;
+        }
+        case packet::Login7: {
+            if (!parseLogin7(m.payload, r.login, error)) {
+                pushMalformed("Malformed LOGIN7 request: " + error + ".", true);
+                return false;
+            }
+            user_ = r.login.userName;
+            clientVersion_ = r.login.tdsVersion;
+            r.kind = Request::Kind::Login;
+            push(std::move(r));
+            return true;
+        }
+        case packet::SqlBatch: {
+            if (!parseSqlBatch(m.payload, hasAllHeaders(clientVersion_), r.text, error)) {
+                logRequest("batch", "");
+                pushMalformed("Malformed SQL batch: " + error + ".", false);
+                return true;
+            }
+            // The worker logs it when it takes it, with the session's state at that moment,
+            // and decides about --drop-on only once the session is logged in.
+            r.kind = Request::Kind::Batch;
+            r.user = user_;
+            push(std::move(r));
+            return true;
+        }
+        case packet::Rpc: {
+            r.rpc = planRpc(m.payload, hasAllHeaders(clientVersion_));
+            r.kind = Request::Kind::Rpc;
+            push(std::move(r));
+            return true;
+        }
+        case packet::TransactionManager:
+            r.kind = Request::Kind::TransactionManager;
+            push(std::move(r));
+            return true;
+        case packet::Attention: {
+            r.attentionSeq = ++attentionReceived_;
+            logRequest("attention", "");
+            {
+                std::lock_guard lock(sessionMutex_);
+                if (executing_ && session_) session_->cancel();
+            }
+            r.kind = Request::Kind::Attention;
+            push(std::move(r));
+            return true;
+        }
+        default: {
+            char buf[64];
+            std::snprintf(buf, sizeof buf, "packet type 0x%02x", m.type);
+            logRequest("other", buf);
+            r.kind = Request::Kind::Unknown;
+            r.error = std::string("Requests of ") + buf + " are not supported by this server.";
+            push(std::move(r));
+            return false;
+        }
         }
     }
 
@@ -499,8 +495,8 @@ private:
         r.encryption = encrypt::NotSupported;
         if (!server_.options_.tls || tlsNegotiated_ || loggedIn_) return;
         // 0x80 is TDS 8's client-certificate flag, which is not offered here.
-        const std::uint8_t asked = pre.encryption ? static_cast<std::uint8_t>(*pre.encryption & 0x7F)
-                                                  : encrypt::NotSupported;
+        const std::uint8_t asked =
+            pre.encryption ? static_cast<std::uint8_t>(*pre.encryption & 0x7F) : encrypt::NotSupported;
         if (asked == encrypt::Off) {
             r.encryption = encrypt::Off;
             tlsNegotiated_ = true;
@@ -567,8 +563,7 @@ private:
     }
 
     bool sendError(std::int32_t number, std::uint8_t severity, const std::string& text) {
-        return sendPackets(buildErrorReply(version_, server_.options_.identity, number, severity, text),
-                           packetSize_);
+        return sendPackets(buildErrorReply(version_, server_.options_.identity, number, severity, text), packetSize_);
     }
 
     // True when an ATTENTION is waiting for its acknowledgement; `seen` gets the newest one.
@@ -615,42 +610,38 @@ private:
     // Handles one request; false closes the connection.
     bool handle(const Request& r) {
         switch (r.kind) {
-            case Request::Kind::PreLogin:
-                if (server_.options_.stallLogin) return true;   // the client's login times out
-                return sendPackets(buildPreLoginReply(r.encryption), kDefaultPacketSize);
-            case Request::Kind::Login:
-                if (server_.options_.stallLogin) return true;
-                return handleLogin(r.login);
-            case Request::Kind::Batch: {
-                if (!session_) return refuseBeforeLogin("A SQL batch arrived before a successful login.");
-                // Logged here rather than by the reader: the worker is the only one running
-                // batches, so the state it records is exactly what the previous batch left.
-                server_.log_.write(id_, "batch", r.user, server_.engine_.redactForLog(r.text),
-                                   SessionState{session_->tranCount(), session_->xactAbort()});
-                // Fault injection: the connection goes away without an answer.
-                if (server_.options_.dropOn && server_.options_.dropOn->matches(r.text)) return false;
-                return handleBatch(r.text);
-            }
-            case Request::Kind::Rpc:
-                if (!session_) return refuseBeforeLogin("An RPC request arrived before a successful login.");
-                server_.log_.write(id_, "rpc", sessionUser_, server_.engine_.redactForLog(r.rpc.logText));
-                return handleRpc(r.rpc);
-            case Request::Kind::TransactionManager:
-                if (!session_)
-                    return refuseBeforeLogin("A transaction manager request arrived before a successful login.");
-                server_.log_.write(id_, "other", sessionUser_, "transaction manager request");
-                return sendError(kErrUnsupported, 16,
-                                 "Transaction manager requests are not supported by this server");
-            case Request::Kind::Attention:
-                if (r.attentionSeq > attentionAcked_) return sendAttentionAck(r.attentionSeq);
-                return true;
-            case Request::Kind::Malformed:
-                if (!session_) logRefusal(r.error);
-                sendError(kErrProtocol, 16, r.error);
-                return !r.fatal;
-            case Request::Kind::Unknown:
-                sendError(kErrUnsupported, 16, r.error);
-                return false;
+        case Request::Kind::PreLogin:
+            if (server_.options_.stallLogin) return true;  // the client's login times out
+            return sendPackets(buildPreLoginReply(r.encryption), kDefaultPacketSize);
+        case Request::Kind::Login:
+            if (server_.options_.stallLogin) return true;
+            return handleLogin(r.login);
+        case Request::Kind::Batch: {
+            if (!session_) return refuseBeforeLogin("A SQL batch arrived before a successful login.");
+            // Logged here rather than by the reader: the worker is the only one running
+            // batches, so the state it records is exactly what the previous batch left.
+            server_.log_.write(id_, "batch", r.user, server_.engine_.redactForLog(r.text),
+                               SessionState{session_->tranCount(), session_->xactAbort()});
+            // Fault injection: the connection goes away without an answer.
+            if (server_.options_.dropOn && server_.options_.dropOn->matches(r.text)) return false;
+            return handleBatch(r.text);
+        }
+        case Request::Kind::Rpc:
+            if (!session_) return refuseBeforeLogin("An RPC request arrived before a successful login.");
+            server_.log_.write(id_, "rpc", sessionUser_, server_.engine_.redactForLog(r.rpc.logText));
+            return handleRpc(r.rpc);
+        case Request::Kind::TransactionManager:
+            if (!session_) return refuseBeforeLogin("A transaction manager request arrived before a successful login.");
+            server_.log_.write(id_, "other", sessionUser_, "transaction manager request");
+            return sendError(kErrUnsupported, 16, "Transaction manager requests are not supported by this server");
+        case Request::Kind::Attention:
+            if (r.attentionSeq > attentionAcked_) return sendAttentionAck(r.attentionSeq);
+            return true;
+        case Request::Kind::Malformed:
+            if (!session_) logRefusal(r.error);
+            sendError(kErrProtocol, 16, r.error);
+            return !r.fatal;
+        case Request::Kind::Unknown: sendError(kErrUnsupported, 16, r.error); return false;
         }
         return false;
     }
@@ -718,19 +709,17 @@ private:
 
     bool handleRpc(const RpcAction& rpc) {
         switch (rpc.kind) {
-            case RpcAction::Kind::Refuse:
-                return sendError(rpc.errorNumber, 16, rpc.errorText);
-            case RpcAction::Kind::Unprepare: {
-                if (preparedHandles_.erase(rpc.handle) == 0)
-                    return sendError(kErrUnknownHandle, 16,
-                                     "Could not find prepared statement with handle " +
-                                         std::to_string(rpc.handle) + ".");
-                ReplyBuilder reply(version_, server_.options_.identity);
-                reply.returnStatus(0);
-                reply.done(kDoneProc, 0, 0, 0);
-                return sendPackets(reply.finish(), packetSize_);
-            }
-            case RpcAction::Kind::Run: break;
+        case RpcAction::Kind::Refuse: return sendError(rpc.errorNumber, 16, rpc.errorText);
+        case RpcAction::Kind::Unprepare: {
+            if (preparedHandles_.erase(rpc.handle) == 0)
+                return sendError(kErrUnknownHandle, 16,
+                                 "Could not find prepared statement with handle " + std::to_string(rpc.handle) + ".");
+            ReplyBuilder reply(version_, server_.options_.identity);
+            reply.returnStatus(0);
+            reply.done(kDoneProc, 0, 0, 0);
+            return sendPackets(reply.finish(), packetSize_);
+        }
+        case RpcAction::Kind::Run: break;
         }
         std::int32_t handle = 0;
         if (rpc.returnsHandle) {
@@ -748,14 +737,13 @@ private:
 
     // Runs a batch and sends its outcome. `rpcTail`, when given, makes it the body of an RPC:
     // it writes the RPC's closing tokens after the batch's own.
-    bool handleBatch(const std::string& text,
-                     const std::function<void(ReplyBuilder&)>& rpcTail = nullptr) {
+    bool handleBatch(const std::string& text, const std::function<void(ReplyBuilder&)>& rpcTail = nullptr) {
         std::uint64_t seen;
         BatchOutcome outcome;
         {
             std::lock_guard lock(sessionMutex_);
             executing_ = true;
-            if (readerGone_) session_->cancel();   // nobody is waiting for it (nor will cancel a stall)
+            if (readerGone_) session_->cancel();  // nobody is waiting for it (nor will cancel a stall)
         }
         // From here an ATTENTION reaches the session through cancel(), even one that arrives
         // before executeBatch starts; one that came earlier is seen here.
@@ -775,7 +763,7 @@ private:
             executing_ = false;
             session_->clearCancel();
         }
-        if (outcome.dropConnection) return false;   // fault injection: no answer at all
+        if (outcome.dropConnection) return false;  // fault injection: no answer at all
         if (attentionPending(seen)) return sendAttentionAck(seen);  // its output is dropped
         ReplyBuilder reply(version_, server_.options_.identity);
         writeBatchOutcome(reply, outcome, tranDescriptor_, nextDescriptor_, rpcTail != nullptr);
@@ -794,11 +782,11 @@ private:
     std::atomic<bool> loggedIn_{false};
 
     // Reader state.
-    std::optional<Clock::time_point> idleSince_;   // when the session last fell idle
-    bool tlsNegotiated_ = false;   // a PRELOGIN answer offered TLS: never twice on one connection
-    bool tlsLoginNext_ = false;    // the login's TLS handshake comes next
-    bool tlsWholeSession_ = false; // the client asked for encryption: TLS stays after the login
-    Bytes unread_;                 // decrypted login bytes, read before the socket's
+    std::optional<Clock::time_point> idleSince_;  // when the session last fell idle
+    bool tlsNegotiated_ = false;  // a PRELOGIN answer offered TLS: never twice on one connection
+    bool tlsLoginNext_ = false;  // the login's TLS handshake comes next
+    bool tlsWholeSession_ = false;  // the client asked for encryption: TLS stays after the login
+    Bytes unread_;  // decrypted login bytes, read before the socket's
     std::string user_;
     std::uint32_t clientVersion_ = 0x74000004;
 
@@ -807,19 +795,19 @@ private:
     std::condition_variable spaceCv_;
     std::deque<Request> queue_;
     std::size_t queuedBytes_ = 0;
-    std::atomic<int> pending_{0};   // requests queued or running (ATTENTION aside)
+    std::atomic<int> pending_{0};  // requests queued or running (ATTENTION aside)
     bool readerDone_ = false;
 
     std::atomic<std::uint64_t> attentionReceived_{0};
     std::uint64_t attentionAcked_ = 0;  // worker only
 
-    std::mutex tlsMutex_;      // the reader decrypts while the worker encrypts
-    std::unique_ptr<TlsSession> sessionTls_;   // a fully encrypted session's TLS, set once by the reader
+    std::mutex tlsMutex_;  // the reader decrypts while the worker encrypts
+    std::unique_ptr<TlsSession> sessionTls_;  // a fully encrypted session's TLS, set once by the reader
 
     std::mutex sessionMutex_;  // guards session_ replacement and executing_ against cancel()
     std::unique_ptr<Session> session_;
     bool executing_ = false;
-    bool readerGone_ = false;   // the client closed or the server stops: batches still queued are cancelled
+    bool readerGone_ = false;  // the client closed or the server stops: batches still queued are cancelled
 
     // Worker state.
     std::string sessionUser_;
@@ -831,8 +819,7 @@ private:
     std::int32_t nextHandle_ = 1;
 };
 
-Server::Server(Engine& engine, ServerOptions options)
-    : engine_(engine), options_(std::move(options)) {}
+Server::Server(Engine& engine, ServerOptions options) : engine_(engine), options_(std::move(options)) {}
 
 Server::~Server() {
     stop();
@@ -874,8 +861,8 @@ void Server::bind() {
     int one = 1;
     ::setsockopt(listenFd_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
     if (::bind(listenFd_, reinterpret_cast<sockaddr*>(&addr), addrLen) != 0)
-        throw std::runtime_error("cannot bind " + options_.listenAddress + ":" +
-                                 std::to_string(options_.port) + ": " + std::strerror(errno));
+        throw std::runtime_error("cannot bind " + options_.listenAddress + ":" + std::to_string(options_.port) + ": " +
+                                 std::strerror(errno));
     // Out of descriptors, accept fails and the listener stays readable: this one is given up to
     // take the waiting connection and refuse it instead of spinning on it.
     reserveFd_ = ::open("/dev/null", O_RDONLY | O_CLOEXEC);

@@ -22,11 +22,11 @@ namespace devserver::tds {
 
 struct ServerOptions {
     std::string listenAddress = "127.0.0.1";
-    int port = 11433;                    // 0 picks a free port
-    std::string logPath;                 // empty: no request log
+    int port = 11433;  // 0 picks a free port
+    std::string logPath;  // empty: no request log
     std::uint64_t logMaxBytes = RequestLog::kDefaultMaxBytes;
-    std::optional<Pattern> dropOn;      // a matching batch closes the connection unrun
-    bool stallLogin = false;             // accept connections but never answer (login timeouts)
+    std::optional<Pattern> dropOn;  // a matching batch closes the connection unrun
+    bool stallLogin = false;  // accept connections but never answer (login timeouts)
     ServerIdentity identity;
     // The certificate the login is encrypted with. Present: a client that can encrypt
     // (ENCRYPTION off in its PRELOGIN) gets the login in TLS and the session in clear, as SQL
@@ -35,13 +35,13 @@ struct ServerOptions {
     std::shared_ptr<TlsContext> tls;
 
     // Limits: what one client, or many, may hold of the server. 0 turns a time limit off.
-    int maxConnections = 2000;           // beyond it new connections get error 17809 and are closed
-    int loginTimeoutSeconds = 60;        // from accept to a successful login
-    int idleTimeoutSeconds = 8 * 3600;   // a logged-in session with no request open
-    std::size_t maxPreLoginRequestBytes = std::size_t{128} * 1024;   // PRELOGIN and LOGIN7 are a few hundred bytes
+    int maxConnections = 2000;  // beyond it new connections get error 17809 and are closed
+    int loginTimeoutSeconds = 60;  // from accept to a successful login
+    int idleTimeoutSeconds = 8 * 3600;  // a logged-in session with no request open
+    std::size_t maxPreLoginRequestBytes = std::size_t{128} * 1024;  // PRELOGIN and LOGIN7 are a few hundred bytes
     std::size_t maxRequestBytes = std::size_t{16} * 1024 * 1024;  // one batch or RPC of a logged-in session
-    int maxQueuedRequests = 32;          // per session: a pipelining client waits for its answers
-    std::size_t maxQueuedBytes = std::size_t{16} * 1024 * 1024;   // per session, the same
+    int maxQueuedRequests = 32;  // per session: a pipelining client waits for its answers
+    std::size_t maxQueuedBytes = std::size_t{16} * 1024 * 1024;  // per session, the same
 
     // How a connection's threads are started (tests inject failures); throws std::system_error
     // when the system has no thread to give.
@@ -77,8 +77,8 @@ private:
     int port_ = 0;
     std::atomic<bool> stopping_{false};
     std::atomic<std::uint64_t> nextSession_{1};
-    std::atomic<int> live_{0};           // connections being served
-    int reserveFd_ = -1;                 // given up to accept and refuse when out of descriptors
+    std::atomic<int> live_{0};  // connections being served
+    int reserveFd_ = -1;  // given up to accept and refuse when out of descriptors
     std::chrono::steady_clock::time_point lastLimitNote_{};
     void refuse(int fd, std::int32_t number, const std::string& text);
     void noteRefusal(const std::string& text);

@@ -49,7 +49,9 @@ ssl_ctx_st* newServerContext() {
 
 TlsContext::TlsContext() : ctx_(newServerContext()) {}
 
-TlsContext::~TlsContext() { SSL_CTX_free(ctx_); }
+TlsContext::~TlsContext() {
+    SSL_CTX_free(ctx_);
+}
 
 std::shared_ptr<TlsContext> TlsContext::generate() {
     std::shared_ptr<TlsContext> context(new TlsContext());
@@ -68,12 +70,11 @@ std::shared_ptr<TlsContext> TlsContext::generate() {
               BN_to_ASN1_INTEGER(serial, X509_get_serialNumber(cert)) != nullptr &&
               // An hour back, so a client whose clock is a little behind still accepts it.
               X509_gmtime_adj(X509_getm_notBefore(cert), -3600) != nullptr &&
-              X509_gmtime_adj(X509_getm_notAfter(cert), 365L * 24 * 3600) != nullptr &&
-              X509_set_pubkey(cert, key) == 1;
+              X509_gmtime_adj(X509_getm_notAfter(cert), 365L * 24 * 3600) != nullptr && X509_set_pubkey(cert, key) == 1;
     if (ok) {
         X509_NAME* name = X509_get_subject_name(cert);
-        ok = X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC,
-                                        reinterpret_cast<const unsigned char*>("localhost"), -1, -1, 0) == 1 &&
+        ok = X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC, reinterpret_cast<const unsigned char*>("localhost"),
+                                        -1, -1, 0) == 1 &&
              X509_set_issuer_name(cert, name) == 1;
     }
     if (ok) {
@@ -134,13 +135,15 @@ TlsSession::TlsSession(const TlsContext& context) {
     SSL_set_accept_state(ssl_);
 }
 
-TlsSession::~TlsSession() { SSL_free(ssl_); }
+TlsSession::~TlsSession() {
+    SSL_free(ssl_);
+}
 
 void TlsSession::feed(const std::uint8_t* data, std::size_t size) {
     while (size > 0) {
         const int chunk = size > 1u << 30 ? 1 << 30 : static_cast<int>(size);
         const int n = BIO_write(in_, data, chunk);
-        if (n <= 0) return;   // a memory BIO only fails when out of memory; the handshake then fails
+        if (n <= 0) return;  // a memory BIO only fails when out of memory; the handshake then fails
         data += n;
         size -= static_cast<std::size_t>(n);
     }

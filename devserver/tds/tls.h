@@ -66,8 +66,8 @@ public:
 
 private:
     ssl_st* ssl_ = nullptr;
-    bio_st* in_ = nullptr;    // owned by ssl_
-    bio_st* out_ = nullptr;   // owned by ssl_
+    bio_st* in_ = nullptr;  // owned by ssl_
+    bio_st* out_ = nullptr;  // owned by ssl_
 };
 
 // The size of a TLS record whose 5-byte header is `header`, header included; 0 when it cannot

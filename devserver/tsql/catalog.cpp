@@ -11,7 +11,9 @@ std::optional<std::string> SqliteCatalog::columnType(const std::string& table, c
     return it->second;
 }
 
-bool SqliteCatalog::hasTable(const std::string& name) const { return !load(name).empty(); }
+bool SqliteCatalog::hasTable(const std::string& name) const {
+    return !load(name).empty();
+}
 
 std::string SqliteCatalog::tableFunction(const std::string& name, const std::vector<std::string>& args) const {
     return qtl::tableFunctionSql(name, args);

@@ -65,15 +65,26 @@ void execOrThrow(sqlite3* db, const char* sql) {
 ResultSet datatypeInfoResult() {
     // What ODBC's SQLGetTypeInfo reads; answered empty, the client then uses its defaults.
     ResultSet rs;
-    const std::pair<const char*, ColType> cols[] = {
-        {"TYPE_NAME", ColType::NVarChar},       {"DATA_TYPE", ColType::Int},        {"PRECISION", ColType::Int},
-        {"LITERAL_PREFIX", ColType::NVarChar},  {"LITERAL_SUFFIX", ColType::NVarChar},
-        {"CREATE_PARAMS", ColType::NVarChar},   {"NULLABLE", ColType::Int},         {"CASE_SENSITIVE", ColType::Int},
-        {"SEARCHABLE", ColType::Int},           {"UNSIGNED_ATTRIBUTE", ColType::Int}, {"MONEY", ColType::Int},
-        {"AUTO_INCREMENT", ColType::Int},       {"LOCAL_TYPE_NAME", ColType::NVarChar},
-        {"MINIMUM_SCALE", ColType::Int},        {"MAXIMUM_SCALE", ColType::Int},    {"SQL_DATA_TYPE", ColType::Int},
-        {"SQL_DATETIME_SUB", ColType::Int},     {"NUM_PREC_RADIX", ColType::Int},   {"INTERVAL_PRECISION", ColType::Int},
-        {"USERTYPE", ColType::Int}};
+    const std::pair<const char*, ColType> cols[] = {{"TYPE_NAME", ColType::NVarChar},
+                                                    {"DATA_TYPE", ColType::Int},
+                                                    {"PRECISION", ColType::Int},
+                                                    {"LITERAL_PREFIX", ColType::NVarChar},
+                                                    {"LITERAL_SUFFIX", ColType::NVarChar},
+                                                    {"CREATE_PARAMS", ColType::NVarChar},
+                                                    {"NULLABLE", ColType::Int},
+                                                    {"CASE_SENSITIVE", ColType::Int},
+                                                    {"SEARCHABLE", ColType::Int},
+                                                    {"UNSIGNED_ATTRIBUTE", ColType::Int},
+                                                    {"MONEY", ColType::Int},
+                                                    {"AUTO_INCREMENT", ColType::Int},
+                                                    {"LOCAL_TYPE_NAME", ColType::NVarChar},
+                                                    {"MINIMUM_SCALE", ColType::Int},
+                                                    {"MAXIMUM_SCALE", ColType::Int},
+                                                    {"SQL_DATA_TYPE", ColType::Int},
+                                                    {"SQL_DATETIME_SUB", ColType::Int},
+                                                    {"NUM_PREC_RADIX", ColType::Int},
+                                                    {"INTERVAL_PRECISION", ColType::Int},
+                                                    {"USERTYPE", ColType::Int}};
     for (const auto& [name, type] : cols) {
         Column c;
         c.name = name;
@@ -89,7 +100,9 @@ void trancountFunction(sqlite3_context* ctx, int, sqlite3_value**) {
     sqlite3_result_int(ctx, *static_cast<const int*>(sqlite3_user_data(ctx)));
 }
 
-bool isNoSuchTable(const std::string& sqliteMessage) { return sqliteMessage.rfind("no such table: ", 0) == 0; }
+bool isNoSuchTable(const std::string& sqliteMessage) {
+    return sqliteMessage.rfind("no such table: ", 0) == 0;
+}
 
 // What a session's account may do with the QTL objects.
 enum class Role {
@@ -97,7 +110,7 @@ enum class Role {
     // on every workstation, so whoever can read that file must learn nothing more than a login
     // attempt tells; tests set up their data in the database file itself, never through it.
     LoginOnly,
-    Operator,    // an account GET_USER hands out: what the workstation's statements need
+    Operator,  // an account GET_USER hands out: what the workstation's statements need
 };
 
 // SQLite's own catalog, its pragma functions and the virtual tables built into it answer
@@ -105,10 +118,9 @@ enum class Role {
 bool hiddenObject(const std::string& name) {
     const std::string u = tsql::upper(name);
     if (u.rfind("SQLITE_", 0) == 0 || u.rfind("PRAGMA_", 0) == 0) return true;
-    static const std::set<std::string> builtIn = {"DBSTAT",   "JSON_EACH",  "JSON_TREE",   "GENERATE_SERIES",
-                                                  "FTS3TOKENIZE", "FTS4AUX", "FTS5VOCAB", "ZIPFILE",
-                                                  "CARRAY",   "COMPLETION", "BYTECODE",    "TABLES_USED",
-                                                  "FSDIR",    "CSV",        "RTREE",       "SWARMVTAB"};
+    static const std::set<std::string> builtIn = {
+        "DBSTAT", "JSON_EACH",  "JSON_TREE", "GENERATE_SERIES", "FTS3TOKENIZE", "FTS4AUX", "FTS5VOCAB", "ZIPFILE",
+        "CARRAY", "COMPLETION", "BYTECODE",  "TABLES_USED",     "FSDIR",        "CSV",     "RTREE",     "SWARMVTAB"};
     return builtIn.count(u) > 0;
 }
 
@@ -116,15 +128,16 @@ bool hiddenObject(const std::string& name) {
 bool hiddenFunction(const std::string& name) {
     const std::string u = tsql::upper(name);
     if (u.rfind("SQLITE_", 0) == 0 || u.rfind("FTS", 0) == 0) return true;
-    static const std::set<std::string> refused = {"LOAD_EXTENSION", "READFILE", "WRITEFILE", "EDIT",
-                                                  "ZEROBLOB", "RANDOMBLOB", "UNLIKELY", "LIKELIHOOD",
-                                                  "SHA3", "SHA3_QUERY", "FTS3_TOKENIZER"};
+    static const std::set<std::string> refused = {"LOAD_EXTENSION", "READFILE",   "WRITEFILE",     "EDIT",
+                                                  "ZEROBLOB",       "RANDOMBLOB", "UNLIKELY",      "LIKELIHOOD",
+                                                  "SHA3",           "SHA3_QUERY", "FTS3_TOKENIZER"};
     return refused.count(u) > 0;
 }
 
 Message permissionDenied(const std::string& verb, const std::string& object) {
-    return makeMessage(229, 14, "The " + verb + " permission was denied on the object '" + object +
-                                    "', database 'QTL', schema 'dbo'.");
+    return makeMessage(
+        229, 14,
+        "The " + verb + " permission was denied on the object '" + object + "', database 'QTL', schema 'dbo'.");
 }
 
 class SessionImpl : public Session {
@@ -192,9 +205,9 @@ private:
     // How a statement ended, for what happens to the rest of the batch.
     enum class End {
         Ok,
-        RunTime,     // the statement failed; XACT_ABORT decides about the batch and transaction
+        RunTime,  // the statement failed; XACT_ABORT decides about the batch and transaction
         Resolution,  // a name was not found when the statement was reached: the batch ends here
-        Cancelled,   // ATTENTION or the client gone
+        Cancelled,  // ATTENTION or the client gone
     };
 
     sqlite3* db_;
@@ -212,19 +225,19 @@ private:
     std::optional<std::string> faultMark_;
     int failNth_ = 0;
     int dropNth_ = 0;
-    bool counting_ = true;   // false until the fault mark was seen, when there is one
+    bool counting_ = true;  // false until the fault mark was seen, when there is one
     int counted_ = 0;
     qtl::SessionContext ctx_;
-    int tranCount_ = 0;      // read by tsql_trancount() on this connection
+    int tranCount_ = 0;  // read by tsql_trancount() on this connection
     bool xactAbort_ = false;
     bool nocount_ = false;
-    std::string dateFormat_ = "mdy";   // read by tsql_datetime of this connection
+    std::string dateFormat_ = "mdy";  // read by tsql_datetime of this connection
 
     std::mutex cancelMutex_;
     std::condition_variable cancelCv_;
-    bool cancel_ = false;          // guarded by cancelMutex_
-    std::atomic<bool> cancelFlag_{false};   // the same, for the translator to poll
-    bool interruptible_ = false;   // guarded by cancelMutex_: sqlite3_interrupt is safe right now
+    bool cancel_ = false;  // guarded by cancelMutex_
+    std::atomic<bool> cancelFlag_{false};  // the same, for the translator to poll
+    bool interruptible_ = false;  // guarded by cancelMutex_: sqlite3_interrupt is safe right now
 
     struct Prepared {
         sqlite3_stmt* st = nullptr;
@@ -273,8 +286,7 @@ private:
         case SQLITE_SELECT:
         case SQLITE_TRANSACTION:
         case SQLITE_SAVEPOINT:
-        case SQLITE_RECURSIVE:
-            return SQLITE_OK;
+        case SQLITE_RECURSIVE: return SQLITE_OK;
         case SQLITE_FUNCTION:
             if (hiddenFunction(y))
                 return s.deny(makeMessage(195, 15, "'" + y + "' is not a recognized built-in function name."), true);
@@ -285,8 +297,9 @@ private:
             if (tsql::iequals(x, "QTL_DbAccount") || s.role_ == Role::LoginOnly)
                 return s.deny(permissionDenied("SELECT", x), false);
             if (tsql::iequals(x, "QTL_User") && tsql::iequals(y, "password_md5"))
-                return s.deny(makeMessage(230, 14, "The SELECT permission was denied on the column '" + y +
-                                                       "' of the object '" + x + "', database 'QTL', schema 'dbo'."),
+                return s.deny(makeMessage(230, 14,
+                                          "The SELECT permission was denied on the column '" + y + "' of the object '" +
+                                              x + "', database 'QTL', schema 'dbo'."),
                               false);
             return SQLITE_OK;
         case SQLITE_INSERT:
@@ -314,7 +327,7 @@ private:
     // is then undone through its savepoint; reads, and anything outside a transaction, are
     // interrupted at once.
     void enterStatement(bool interruptible) {
-        tsql::takeTempLimitHit();   // forget a refusal that an earlier statement survived
+        tsql::takeTempLimitHit();  // forget a refusal that an earlier statement survived
         std::lock_guard lock(cancelMutex_);
         interruptible_ = interruptible;
         if (cancel_ && interruptible) sqlite3_interrupt(db_);
@@ -363,7 +376,7 @@ private:
     void run(const std::string& sql, BatchOutcome& out) {
         std::vector<PlannedStatement> plan;
         try {
-            Trusted own(*this);   // the catalog reads the schema through pragma functions
+            Trusted own(*this);  // the catalog reads the schema through pragma functions
             plan = tsql::translateBatch(sql, catalog_);
         } catch (const tsql::TranslationCancelled&) {
             StatementOutcome so;
@@ -426,7 +439,7 @@ private:
                 break;
             }
             out.statements.push_back(std::move(so));
-            if (end == End::Resolution) break;   // compile errors leave the transaction as it is
+            if (end == End::Resolution) break;  // compile errors leave the transaction as it is
         }
         if (mark) {
             counting_ = true;
@@ -456,7 +469,8 @@ private:
         if (savepoint) sqlite3_exec(db_, "SAVEPOINT qtl_statement", nullptr, nullptr, nullptr);
         const End end = body();
         if (savepoint && !sqlite3_get_autocommit(db_)) {
-            if (end != End::Ok || cancelled()) sqlite3_exec(db_, "ROLLBACK TO qtl_statement", nullptr, nullptr, nullptr);
+            if (end != End::Ok || cancelled())
+                sqlite3_exec(db_, "ROLLBACK TO qtl_statement", nullptr, nullptr, nullptr);
             sqlite3_exec(db_, "RELEASE qtl_statement", nullptr, nullptr, nullptr);
         }
         return end;
@@ -494,13 +508,15 @@ private:
             return End::Ok;
         case StmtKind::CommitTran:
             if (tranCount_ == 0) {
-                fail(so, makeMessage(3902, 16, "The COMMIT TRANSACTION request has no corresponding BEGIN TRANSACTION."));
+                fail(so,
+                     makeMessage(3902, 16, "The COMMIT TRANSACTION request has no corresponding BEGIN TRANSACTION."));
                 return End::RunTime;
             }
             if (tranCount_ == 1) {
                 const int rc = sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr);
                 if (rc != SQLITE_OK) {
-                    fail(so, tsql::mapSqliteError(sqlite3_extended_errcode(db_), sqlite3_errmsg(db_), p.text, "COMMIT"));
+                    fail(so,
+                         tsql::mapSqliteError(sqlite3_extended_errcode(db_), sqlite3_errmsg(db_), p.text, "COMMIT"));
                     return End::RunTime;
                 }
                 so.tran = StatementOutcome::Tran::Commit;
@@ -510,7 +526,8 @@ private:
             return End::Ok;
         case StmtKind::RollbackTran:
             if (tranCount_ == 0) {
-                fail(so, makeMessage(3903, 16, "The ROLLBACK TRANSACTION request has no corresponding BEGIN TRANSACTION."));
+                fail(so,
+                     makeMessage(3903, 16, "The ROLLBACK TRANSACTION request has no corresponding BEGIN TRANSACTION."));
                 return End::RunTime;
             }
             rollbackAll(so);
@@ -583,7 +600,8 @@ private:
         tsql::RowCollector rows(st, p.columnNames);
         const int rc = step(st, &rows);
         if (rc == SQLITE_NOMEM && rows.bytes() > maxResultBytes_) {
-            fail(so, makeMessage(701, 17, "There is insufficient system memory in resource pool 'default' to run this query."));
+            fail(so, makeMessage(701, 17,
+                                 "There is insufficient system memory in resource pool 'default' to run this query."));
             return End::RunTime;
         }
         if (n > 0) so.results.push_back(rows.finish());
@@ -598,7 +616,7 @@ private:
     End runIf(const PlannedStatement& p, StatementOutcome& so) {
         Prepared prepared;
         if (const End e = prepare(p, p.sql, prepared, so); e != End::Ok) return e;
-        enterStatement(true);   // only reads
+        enterStatement(true);  // only reads
         const int rc = sqlite3_step(prepared.st);
         const bool holds = rc == SQLITE_ROW && sqlite3_column_int(prepared.st, 0) == 1;
         leaveStatement();
@@ -639,12 +657,13 @@ private:
             sqlite3_exec(db_, "RELEASE qtl_routine", nullptr, nullptr, nullptr);
             if (ownTransaction) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
             so.isProcedure = false;
-            fail(so, makeMessage(229, 14, "The EXECUTE permission was denied on the object '" + p.routine +
-                                              "', database 'QTL', schema 'dbo'."));
+            fail(so, makeMessage(229, 14,
+                                 "The EXECUTE permission was denied on the object '" + p.routine +
+                                     "', database 'QTL', schema 'dbo'."));
             return End::RunTime;
         }
         try {
-            Trusted own(*this);   // a routine reads and writes as the database's owner
+            Trusted own(*this);  // a routine reads and writes as the database's owner
             qtl::callRoutine(db_, ctx_, p.routine, p.args, so);
         } catch (const std::exception& e) {
             fail(so, makeMessage(50000, 16, std::string("Routine ") + p.routine + " failed: " + e.what()));
@@ -682,8 +701,10 @@ public:
         try {
             qtl::registerFunctions(admin_);
             tsql::registerFunctions(admin_);
-            if (memory) qtl::createDatabase(admin_, options.demo);
-            else checkQtlDatabase(admin_, options.dbPath);
+            if (memory)
+                qtl::createDatabase(admin_, options.demo);
+            else
+                checkQtlDatabase(admin_, options.dbPath);
         } catch (const std::exception& e) {
             sqlite3_close_v2(admin_);
             admin_ = nullptr;
@@ -699,7 +720,7 @@ public:
             std::error_code ec;
             for (const char* suffix : {"", "-wal", "-shm", "-journal"}) std::filesystem::remove(building + suffix, ec);
         };
-        removeBuilding();   // what a killed build left
+        removeBuilding();  // what a killed build left
         sqlite3* db = openConnection(building, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
         try {
             qtl::registerFunctions(db);
@@ -732,8 +753,9 @@ public:
     static void checkQtlDatabase(sqlite3* db, const std::string& path) {
         sqlite3_stmt* st = nullptr;
         int found = -1;
-        if (sqlite3_prepare_v2(db, "SELECT count(*) FROM sqlite_master WHERE type = 'table' AND name IN "
-                                   "('QTL_DbAccount', 'QTL_User')",
+        if (sqlite3_prepare_v2(db,
+                               "SELECT count(*) FROM sqlite_master WHERE type = 'table' AND name IN "
+                               "('QTL_DbAccount', 'QTL_User')",
                                -1, &st, nullptr) == SQLITE_OK &&
             sqlite3_step(st) == SQLITE_ROW)
             found = sqlite3_column_int(st, 0);
@@ -753,7 +775,8 @@ public:
             result = qtl::checkLogin(admin_, user, password, database);
         }
         if (!result.ok) return nullptr;
-        sqlite3* db = openConnection(options_.dbPath, SQLITE_OPEN_READWRITE, tsql::boundedTempVfs(options_.maxTempBytes));
+        sqlite3* db =
+            openConnection(options_.dbPath, SQLITE_OPEN_READWRITE, tsql::boundedTempVfs(options_.maxTempBytes));
         try {
             qtl::registerFunctions(db);
             tsql::registerFunctions(db);
@@ -780,6 +803,8 @@ private:
 
 }  // namespace
 
-std::unique_ptr<Engine> makeEngine(const EngineOptions& options) { return std::make_unique<EngineImpl>(options); }
+std::unique_ptr<Engine> makeEngine(const EngineOptions& options) {
+    return std::make_unique<EngineImpl>(options);
+}
 
 }  // namespace devserver

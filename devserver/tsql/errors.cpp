@@ -20,7 +20,9 @@ bool startsWith(const std::string& s, const std::string& prefix) {
     return s.compare(0, prefix.size(), prefix) == 0;
 }
 
-std::string after(const std::string& s, const std::string& prefix) { return s.substr(prefix.size()); }
+std::string after(const std::string& s, const std::string& prefix) {
+    return s.substr(prefix.size());
+}
 
 std::string lastPart(const std::string& name) {
     const auto dot = name.rfind('.');
@@ -38,8 +40,8 @@ Message constraintMessage(const std::string& text, const std::string& verb) {
         const auto dot = col.find('.');
         const std::string table = dot == std::string::npos ? col : col.substr(0, dot);
         return msg(2627, 14,
-                   "Violation of UNIQUE KEY constraint 'UQ_" + table + "'. Cannot insert duplicate key in object 'dbo." +
-                       table + "'.");
+                   "Violation of UNIQUE KEY constraint 'UQ_" + table +
+                       "'. Cannot insert duplicate key in object 'dbo." + table + "'.");
     }
     if (startsWith(text, "NOT NULL constraint failed: ")) {
         const std::string col = after(text, "NOT NULL constraint failed: ");
@@ -55,7 +57,8 @@ Message constraintMessage(const std::string& text, const std::string& verb) {
                        after(text, "CHECK constraint failed: ") + "\". The conflict occurred in database 'QTL'.");
     if (startsWith(text, "FOREIGN KEY"))
         return msg(547, 16,
-                   "The " + verb + " statement conflicted with a FOREIGN KEY constraint. The conflict occurred in database 'QTL'.");
+                   "The " + verb +
+                       " statement conflicted with a FOREIGN KEY constraint. The conflict occurred in database 'QTL'.");
     return msg(547, 16, "The " + verb + " statement conflicted with a constraint: " + text);
 }
 
@@ -85,8 +88,7 @@ Message mapSqliteError(int code, const std::string& text, const std::string& sta
         try {
             const auto toks = tokenize(statement);
             if (!toks.empty()) last = toks.back().text;
-        } catch (const TsqlError&) {
-        }
+        } catch (const TsqlError&) {}
         const TsqlError e = syntaxErrorNear(last);
         return msg(e.number, e.severity, e.what());
     }
@@ -98,26 +100,34 @@ Message mapSqliteError(int code, const std::string& text, const std::string& sta
         return msg(209, 16, "Ambiguous column name '" + lastPart(after(text, "ambiguous column name: ")) + "'.");
     if (startsWith(text, "no such function: "))
         // Built by appending: GCC 12 at -O3 warns (-Wrestrict) about "'" + std::string&& here.
-        return msg(195, 15, std::string("'").append(after(text, "no such function: ")).append("' is not a recognized built-in function name."));
+        return msg(195, 15,
+                   std::string("'")
+                       .append(after(text, "no such function: "))
+                       .append("' is not a recognized built-in function name."));
     if (startsWith(text, "wrong number of arguments to function "))
-        return msg(174, 15, "The function " + after(text, "wrong number of arguments to function ") +
-                                " was given a wrong number of arguments.");
+        return msg(174, 15,
+                   "The function " + after(text, "wrong number of arguments to function ") +
+                       " was given a wrong number of arguments.");
     if (text.find("ORDER BY term does not match any column in the result set") != std::string::npos)
-        return msg(104, 16, "ORDER BY items must appear in the select list if the statement contains a UNION, "
-                            "INTERSECT or EXCEPT operator.");
+        return msg(104, 16,
+                   "ORDER BY items must appear in the select list if the statement contains a UNION, "
+                   "INTERSECT or EXCEPT operator.");
     if (text.find("do not have the same number of result columns") != std::string::npos)
-        return msg(205, 16, "All queries combined using a UNION, INTERSECT or EXCEPT operator must have an equal "
-                            "number of expressions in their target lists.");
+        return msg(205, 16,
+                   "All queries combined using a UNION, INTERSECT or EXCEPT operator must have an equal "
+                   "number of expressions in their target lists.");
     if (text.find("values were supplied") != std::string::npos || text.find("values for") != std::string::npos)
         return msg(213, 16, "Column name or number of supplied values does not match table definition.");
     if (startsWith(text, "cannot modify ") && text.find("because it is a view") != std::string::npos)
         return msg(4406, 16, "Update or insert of view or function failed: " + text + ".");
     if (startsWith(text, "misuse of aggregate"))
-        return msg(147, 15, "An aggregate may not appear in the WHERE clause unless it is in a subquery contained in "
-                            "a HAVING clause or a select list.");
+        return msg(147, 15,
+                   "An aggregate may not appear in the WHERE clause unless it is in a subquery contained in "
+                   "a HAVING clause or a select list.");
     if (text == "integer overflow")
         return msg(8115, 16, "Arithmetic overflow error converting expression to data type int.");
-    if (primary == SQLITE_READONLY) return msg(3906, 16, "Failed to update database \"QTL\" because the database is read-only.");
+    if (primary == SQLITE_READONLY)
+        return msg(3906, 16, "Failed to update database \"QTL\" because the database is read-only.");
     return msg(50000, 16, "Database engine error: " + text);
 }
 

@@ -128,8 +128,12 @@ void arith(sqlite3_context* ctx, sqlite3_value** argv, bool add) {
     sqlite3_result_int64(ctx, r);
 }
 
-void addFn(sqlite3_context* ctx, int, sqlite3_value** argv) { arith(ctx, argv, true); }
-void subFn(sqlite3_context* ctx, int, sqlite3_value** argv) { arith(ctx, argv, false); }
+void addFn(sqlite3_context* ctx, int, sqlite3_value** argv) {
+    arith(ctx, argv, true);
+}
+void subFn(sqlite3_context* ctx, int, sqlite3_value** argv) {
+    arith(ctx, argv, false);
+}
 
 void intFn(sqlite3_context* ctx, int, sqlite3_value** argv) {
     sqlite3_value* v = argv[0];
@@ -194,11 +198,15 @@ std::string mapCase(const std::string& s, bool toUpper) {
         }
         char32_t m = c;
         if (toUpper) {
-            if (c >= 0x430 && c <= 0x44F) m = c - 0x20;
-            else if (c >= 0x450 && c <= 0x45F) m = c - 0x50;
+            if (c >= 0x430 && c <= 0x44F)
+                m = c - 0x20;
+            else if (c >= 0x450 && c <= 0x45F)
+                m = c - 0x50;
         } else {
-            if (c >= 0x410 && c <= 0x42F) m = c + 0x20;
-            else if (c >= 0x400 && c <= 0x40F) m = c + 0x50;
+            if (c >= 0x410 && c <= 0x42F)
+                m = c + 0x20;
+            else if (c >= 0x400 && c <= 0x40F)
+                m = c + 0x50;
         }
         if (m == c) {
             out.append(s, start, i - start);
@@ -249,7 +257,9 @@ bool allDigits(const std::string& s) {
     return true;
 }
 
-bool isLeap(int y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
+bool isLeap(int y) {
+    return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
+}
 
 int daysInMonth(int y, int m) {
     static const int days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
@@ -319,8 +329,7 @@ bool parseTime(std::string t, DateTimeParts& p) {
     p.second = fields.size() == 3 ? std::atoi(fields[2].c_str()) : 0;
     if (tf.dotFraction || !tf.fraction.empty()) {
         if (!allDigits(tf.fraction) || tf.fraction.size() > 3) return false;
-        p.ms = tf.dotFraction ? std::atoi((tf.fraction + "00").substr(0, 3).c_str())
-                              : std::atoi(tf.fraction.c_str());
+        p.ms = tf.dotFraction ? std::atoi((tf.fraction + "00").substr(0, 3).c_str()) : std::atoi(tf.fraction.c_str());
     }
     if (!applyMeridiem(meridiem, p.hour)) return false;
     return p.hour <= 23 && p.minute <= 59 && p.second <= 59;
@@ -422,8 +431,7 @@ DateParse parseServerDateTime(const std::string& text, const std::string& order,
         if (!carrySecond(p)) return DateParse::OutOfRange;
     }
     char buf[40];
-    std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d", p.year, p.month, p.day, p.hour, p.minute,
-                  p.second);
+    std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d", p.year, p.month, p.day, p.hour, p.minute, p.second);
     out = buf;
     if (p.ms != 0) {
         std::snprintf(buf, sizeof buf, ".%03d", p.ms);
@@ -446,8 +454,9 @@ void datetimeFn(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
         return fail(ctx, 241, "Conversion failed when converting date and/or time from character string.");
     case DateParse::OutOfRange: {
         const bool national = argc > 1 && sqlite3_value_int(argv[1]) != 0;
-        return fail(ctx, 242, std::string("The conversion of a ") + (national ? "nvarchar" : "varchar") +
-                                  " data type to a datetime data type resulted in an out-of-range value.");
+        return fail(ctx, 242,
+                    std::string("The conversion of a ") + (national ? "nvarchar" : "varchar") +
+                        " data type to a datetime data type resulted in an out-of-range value.");
     }
     }
 }
@@ -455,15 +464,17 @@ void datetimeFn(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
 void registerDatetime(sqlite3* db, const std::string* order) {
     // Not deterministic: the result follows the session's DATEFORMAT, which may change between runs.
     for (int args : {1, 2}) {
-        if (sqlite3_create_function(db, "tsql_datetime", args, SQLITE_UTF8, const_cast<std::string*>(order),
-                                    datetimeFn, nullptr, nullptr) != SQLITE_OK)
+        if (sqlite3_create_function(db, "tsql_datetime", args, SQLITE_UTF8, const_cast<std::string*>(order), datetimeFn,
+                                    nullptr, nullptr) != SQLITE_OK)
             throw std::runtime_error(std::string("cannot register tsql_datetime: ") + sqlite3_errmsg(db));
     }
 }
 
 }  // namespace
 
-void bindDateFormat(sqlite3* db, const std::string* order) { registerDatetime(db, order); }
+void bindDateFormat(sqlite3* db, const std::string* order) {
+    registerDatetime(db, order);
+}
 
 void registerFunctions(sqlite3* db) {
     struct Fn {

@@ -24,18 +24,20 @@ bool Token::isWord(const char* upperKeyword) const {
 
 bool isReservedWord(const std::string& word) {
     static const std::set<std::string> words = {
-        "ADD", "ALL", "ALTER", "AND", "ANY", "AS", "ASC", "BEGIN", "BETWEEN", "BREAK", "BY",
-        "CASE", "CHECK", "CLOSE", "COLLATE", "COLUMN", "COMMIT", "CONSTRAINT", "CONTINUE",
-        "CONVERT", "CREATE", "CROSS", "CURRENT", "CURSOR", "DATABASE", "DEALLOCATE", "DECLARE",
-        "DEFAULT", "DELETE", "DESC", "DISTINCT", "DROP", "ELSE", "END", "ESCAPE", "EXCEPT",
-        "EXEC", "EXECUTE", "EXISTS", "FETCH", "FOR", "FOREIGN", "FROM", "FULL", "FUNCTION",
-        "GOTO", "GRANT", "GROUP", "HAVING", "IDENTITY", "IF", "IN", "INDEX", "INNER", "INSERT",
-        "INTERSECT", "INTO", "IS", "JOIN", "KEY", "LEFT", "LIKE", "MERGE", "NOT", "NULL", "OF",
-        "OFF", "ON", "OPEN", "OPTION", "OR", "ORDER", "OUTER", "OVER", "PERCENT", "PIVOT",
-        "PRIMARY", "PRINT", "PROC", "PROCEDURE", "RAISERROR", "REFERENCES", "RETURN", "REVOKE",
-        "RIGHT", "ROLLBACK", "SAVE", "SELECT", "SET", "TABLE", "THEN", "TO", "TOP", "TRAN",
-        "TRANSACTION", "TRUNCATE", "UNION", "UNIQUE", "UNPIVOT", "UPDATE", "USE", "VALUES",
-        "VIEW", "WAITFOR", "WHEN", "WHERE", "WHILE", "WITH"};
+        "ADD",       "ALL",        "ALTER",    "AND",     "ANY",      "AS",       "ASC",         "BEGIN",
+        "BETWEEN",   "BREAK",      "BY",       "CASE",    "CHECK",    "CLOSE",    "COLLATE",     "COLUMN",
+        "COMMIT",    "CONSTRAINT", "CONTINUE", "CONVERT", "CREATE",   "CROSS",    "CURRENT",     "CURSOR",
+        "DATABASE",  "DEALLOCATE", "DECLARE",  "DEFAULT", "DELETE",   "DESC",     "DISTINCT",    "DROP",
+        "ELSE",      "END",        "ESCAPE",   "EXCEPT",  "EXEC",     "EXECUTE",  "EXISTS",      "FETCH",
+        "FOR",       "FOREIGN",    "FROM",     "FULL",    "FUNCTION", "GOTO",     "GRANT",       "GROUP",
+        "HAVING",    "IDENTITY",   "IF",       "IN",      "INDEX",    "INNER",    "INSERT",      "INTERSECT",
+        "INTO",      "IS",         "JOIN",     "KEY",     "LEFT",     "LIKE",     "MERGE",       "NOT",
+        "NULL",      "OF",         "OFF",      "ON",      "OPEN",     "OPTION",   "OR",          "ORDER",
+        "OUTER",     "OVER",       "PERCENT",  "PIVOT",   "PRIMARY",  "PRINT",    "PROC",        "PROCEDURE",
+        "RAISERROR", "REFERENCES", "RETURN",   "REVOKE",  "RIGHT",    "ROLLBACK", "SAVE",        "SELECT",
+        "SET",       "TABLE",      "THEN",     "TO",      "TOP",      "TRAN",     "TRANSACTION", "TRUNCATE",
+        "UNION",     "UNIQUE",     "UNPIVOT",  "UPDATE",  "USE",      "VALUES",   "VIEW",        "WAITFOR",
+        "WHEN",      "WHERE",      "WHILE",    "WITH"};
     return words.count(upper(word)) > 0;
 }
 
@@ -48,13 +50,14 @@ TsqlError syntaxErrorNear(const std::string& tokenText) {
 namespace {
 
 bool isIdentStart(unsigned char c) {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_' || c == '@' || c == '#' ||
-           c >= 0x80;
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_' || c == '@' || c == '#' || c >= 0x80;
 }
 bool isIdentPart(unsigned char c) {
     return isIdentStart(c) || (c >= '0' && c <= '9') || c == '$';
 }
-bool isDigit(unsigned char c) { return c >= '0' && c <= '9'; }
+bool isDigit(unsigned char c) {
+    return c >= '0' && c <= '9';
+}
 
 // The text SQL Server quotes in "Unclosed quotation mark after the character string '...'.".
 TsqlError unclosed(const std::string& rest) {
@@ -71,9 +74,7 @@ class Scanner {
 public:
     explicit Scanner(const std::string& s) : s_(s), n_(s.size()) {}
 
-    unsigned char at(std::size_t k) const {
-        return k < n_ ? static_cast<unsigned char>(s_[k]) : 0;
-    }
+    unsigned char at(std::size_t k) const { return k < n_ ? static_cast<unsigned char>(s_[k]) : 0; }
 
     // Blanks and comments at `i`: the position after them, or `i` when there are none.
     std::size_t skipBlank(std::size_t i) const {
@@ -162,8 +163,7 @@ public:
             t.end = scanPunct(i);
         }
         t.text = s_.substr(t.begin, t.end - t.begin);
-        if (t.kind == TokKind::Word || t.kind == TokKind::Number || t.kind == TokKind::Punct)
-            t.value = t.text;
+        if (t.kind == TokKind::Word || t.kind == TokKind::Number || t.kind == TokKind::Punct) t.value = t.text;
         return t;
     }
 

@@ -23,26 +23,24 @@ public:
 TsqlError syntaxErrorNear(const std::string& tokenText);
 
 enum class TokKind {
-    Word,       // identifier or keyword, also @variables and #temp names
+    Word,  // identifier or keyword, also @variables and #temp names
     Bracketed,  // [name]; value holds the name with ]] undone
-    Quoted,     // "name"; value holds the name with "" undone
-    String,     // 'text' or N'text'; value holds the text with '' undone
-    Number,     // 12, 1.5, .5, 1e3
-    Punct,      // operators and punctuation, including <= >= <> != !< !>
+    Quoted,  // "name"; value holds the name with "" undone
+    String,  // 'text' or N'text'; value holds the text with '' undone
+    Number,  // 12, 1.5, .5, 1e3
+    Punct,  // operators and punctuation, including <= >= <> != !< !>
 };
 
 struct Token {
     TokKind kind = TokKind::Punct;
-    std::string text;    // exactly as written
-    std::string value;   // unquoted name / string content; for Word and Number the text
+    std::string text;  // exactly as written
+    std::string value;  // unquoted name / string content; for Word and Number the text
     std::size_t begin = 0, end = 0;  // byte offsets into the batch
-    bool national = false;           // N'...'
+    bool national = false;  // N'...'
 
-    bool isWord(const char* upperKeyword) const;   // case-insensitive keyword match
+    bool isWord(const char* upperKeyword) const;  // case-insensitive keyword match
     bool isPunct(const char* p) const { return kind == TokKind::Punct && text == p; }
-    bool isName() const {
-        return kind == TokKind::Word || kind == TokKind::Bracketed || kind == TokKind::Quoted;
-    }
+    bool isName() const { return kind == TokKind::Word || kind == TokKind::Bracketed || kind == TokKind::Quoted; }
 };
 
 // Splits a batch into tokens, dropping blanks and comments. Throws TsqlError for an unclosed

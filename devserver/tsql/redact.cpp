@@ -25,7 +25,7 @@ bool namesGetUser(const std::vector<Token>& toks, std::size_t i, std::size_t& ar
         if (last + 2 < toks.size() && toks[last + 2].isName())
             last += 2;
         else
-            ++last;   // QTL..GET_USER
+            ++last;  // QTL..GET_USER
     }
     if (last >= toks.size() || !toks[last].isName() || !iequals(toks[last].value, "GET_USER")) return false;
     argsStart = last + 1;
@@ -46,9 +46,9 @@ void maskGetUserArgs(const std::vector<Token>& toks, std::size_t args,
             ++position;
             continue;
         }
-        if (t.isWord("EXEC") || t.isWord("EXECUTE") || t.isWord("SELECT") || t.isWord("INSERT") ||
-            t.isWord("UPDATE") || t.isWord("DELETE") || t.isWord("SET") || t.isWord("IF"))
-            break;   // the next statement
+        if (t.isWord("EXEC") || t.isWord("EXECUTE") || t.isWord("SELECT") || t.isWord("INSERT") || t.isWord("UPDATE") ||
+            t.isWord("DELETE") || t.isWord("SET") || t.isWord("IF"))
+            break;  // the next statement
         if (t.kind == TokKind::Word && t.value[0] == '@' && k + 2 < toks.size() && toks[k + 1].isPunct("=")) {
             if (iequals(t.value, "@password") || iequals(t.value, "@new_password")) mask(toks[k + 2]);
             k += 2;
@@ -70,7 +70,7 @@ std::string maskCredentials(const std::string& batch) {
             return "<not logged: an unreadable batch that may hold a credential>";
         return batch;
     }
-    std::vector<std::pair<std::size_t, std::size_t>> masked;   // byte ranges, in order
+    std::vector<std::pair<std::size_t, std::size_t>> masked;  // byte ranges, in order
     auto mask = [&](const Token& t) {
         if (t.kind == TokKind::String) masked.emplace_back(t.begin, t.end);
     };
@@ -83,7 +83,7 @@ std::string maskCredentials(const std::string& batch) {
             maskGetUserArgs(toks, args, masked);
             continue;
         }
-    // password = 'x', password LIKE 'x', 'x' = password, SET password = 'x', VALUES for a
+        // password = 'x', password LIKE 'x', 'x' = password, SET password = 'x', VALUES for a
         // password column is not written by any client of this server and is left as it is.
         if (credentialColumn(toks[i]) && i + 2 < toks.size() &&
             (toks[i + 1].isPunct("=") || toks[i + 1].isPunct("<>") || toks[i + 1].isPunct("!=") ||

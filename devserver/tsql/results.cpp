@@ -115,13 +115,15 @@ void typeByValues(const ValueSummary& m, Column& col) {
         col.type = ColType::Float;
     } else if (!m.anyText && m.anyInt) {
         col.type = m.int32 ? ColType::Int : ColType::BigInt;
-    } else {   // text, or nothing but NULLs
+    } else {  // text, or nothing but NULLs
         col.type = ColType::NVarChar;
         col.maxChars = kMaxChars;
     }
 }
 
-bool declares(const std::string& decl, const char* word) { return decl.find(word) != std::string::npos; }
+bool declares(const std::string& decl, const char* word) {
+    return decl.find(word) != std::string::npos;
+}
 
 }  // namespace
 
@@ -135,18 +137,26 @@ Column decideColumn(const std::string& name, const char* declType, const std::ve
         col.type = ColType::NVarChar;
         col.maxChars = std::min(kMaxChars, std::max(declaredLength(decl), m.longest));
     } else if (declares(decl, "DATE") || declares(decl, "TIME")) {
-        if (!m.anyText || m.dates) col.type = ColType::DateTime;
-        else typeByValues(m, col);
+        if (!m.anyText || m.dates)
+            col.type = ColType::DateTime;
+        else
+            typeByValues(m, col);
     } else if (declares(decl, "BIT")) {
-        if (!m.anyText && !m.anyReal && m.bits) col.type = ColType::Bit;
-        else typeByValues(m, col);
+        if (!m.anyText && !m.anyReal && m.bits)
+            col.type = ColType::Bit;
+        else
+            typeByValues(m, col);
     } else if (declares(decl, "INT")) {
-        if (m.anyText || m.anyReal) typeByValues(m, col);
-        else col.type = declares(decl, "BIGINT") || !m.int32 ? ColType::BigInt : ColType::Int;
-    } else if (declares(decl, "REAL") || declares(decl, "FLOA") || declares(decl, "DOUB") ||
-               declares(decl, "DEC") || declares(decl, "NUM") || declares(decl, "MONEY")) {
-        if (m.anyText) typeByValues(m, col);
-        else col.type = ColType::Float;
+        if (m.anyText || m.anyReal)
+            typeByValues(m, col);
+        else
+            col.type = declares(decl, "BIGINT") || !m.int32 ? ColType::BigInt : ColType::Int;
+    } else if (declares(decl, "REAL") || declares(decl, "FLOA") || declares(decl, "DOUB") || declares(decl, "DEC") ||
+               declares(decl, "NUM") || declares(decl, "MONEY")) {
+        if (m.anyText)
+            typeByValues(m, col);
+        else
+            col.type = ColType::Float;
     } else {
         typeByValues(m, col);
     }
@@ -186,7 +196,7 @@ RowCollector::RowCollector(sqlite3_stmt* st, const std::vector<std::optional<std
     for (int c = 0; c < n; ++c) {
         const char* sqliteName = sqlite3_column_name(st, c);
         names_.push_back(useNames && names[static_cast<std::size_t>(c)] ? *names[static_cast<std::size_t>(c)]
-                                                                         : std::string(sqliteName ? sqliteName : ""));
+                                                                        : std::string(sqliteName ? sqliteName : ""));
         const char* decl = sqlite3_column_decltype(st, c);
         decl_.push_back(decl ? decl : "");
         hasDecl_.push_back(decl != nullptr);

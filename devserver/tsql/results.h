@@ -25,7 +25,7 @@ std::optional<std::string> normaliseDateTime(const std::string& text);
 class RowCollector {
 public:
     RowCollector(sqlite3_stmt* st, const std::vector<std::optional<std::string>>& names);
-    void add();             // after sqlite3_step returned SQLITE_ROW
+    void add();  // after sqlite3_step returned SQLITE_ROW
     ResultSet finish();
     // What the rows collected so far take, roughly (values and their texts).
     std::size_t bytes() const { return bytes_; }
@@ -35,7 +35,7 @@ private:
     std::vector<std::string> names_;
     std::vector<std::string> decl_;
     std::vector<bool> hasDecl_;
-    std::vector<std::vector<Value>> columns_;   // column-major while collecting
+    std::vector<std::vector<Value>> columns_;  // column-major while collecting
     std::size_t bytes_ = 0;
 };
 

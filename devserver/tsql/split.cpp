@@ -11,25 +11,25 @@ namespace {
 
 const std::set<std::string>& statementStarts() {
     static const std::set<std::string> words = {
-        "SELECT", "INSERT", "UPDATE", "DELETE", "EXEC", "EXECUTE", "SET", "BEGIN", "COMMIT",
-        "ROLLBACK", "IF", "DECLARE", "WHILE", "PRINT", "CREATE", "ALTER", "DROP", "TRUNCATE",
-        "USE", "GRANT", "REVOKE", "DENY", "RAISERROR", "THROW", "RETURN", "MERGE", "SAVE",
-        "WAITFOR", "GOTO", "OPEN", "CLOSE", "FETCH", "DEALLOCATE", "GO", "BREAK", "CONTINUE",
-        "DBCC", "BACKUP", "RESTORE", "BULK", "CHECKPOINT", "KILL", "RECONFIGURE", "SHUTDOWN",
-        "READTEXT", "WRITETEXT", "UPDATETEXT", "END"};
+        "SELECT",     "INSERT",   "UPDATE",      "DELETE",   "EXEC",     "EXECUTE",   "SET",        "BEGIN",
+        "COMMIT",     "ROLLBACK", "IF",          "DECLARE",  "WHILE",    "PRINT",     "CREATE",     "ALTER",
+        "DROP",       "TRUNCATE", "USE",         "GRANT",    "REVOKE",   "DENY",      "RAISERROR",  "THROW",
+        "RETURN",     "MERGE",    "SAVE",        "WAITFOR",  "GOTO",     "OPEN",      "CLOSE",      "FETCH",
+        "DEALLOCATE", "GO",       "BREAK",       "CONTINUE", "DBCC",     "BACKUP",    "RESTORE",    "BULK",
+        "CHECKPOINT", "KILL",     "RECONFIGURE", "SHUTDOWN", "READTEXT", "WRITETEXT", "UPDATETEXT", "END"};
     return words;
 }
 
 struct Building {
     std::vector<Token> toks;
-    std::string kind;            // upper-case first word
-    bool sawValues = false;      // INSERT ... VALUES
-    bool sawSelect = false;      // INSERT ... SELECT, or WITH ... SELECT
-    bool sawSet = false;         // UPDATE ... SET
+    std::string kind;  // upper-case first word
+    bool sawValues = false;  // INSERT ... VALUES
+    bool sawSelect = false;  // INSERT ... SELECT, or WITH ... SELECT
+    bool sawSet = false;  // UPDATE ... SET
     // IF <condition> <statement>: the condition is still being read, so the next statement
     // keyword begins the guarded statement, which belongs to the IF.
     bool ifCondition = false;
-    int caseDepth = 0;           // CASE ... END open in the condition
+    int caseDepth = 0;  // CASE ... END open in the condition
 };
 
 bool isBodyKeyword(const Token& t) {
@@ -42,11 +42,9 @@ bool startsNewStatement(const Token& t, const Building& cur) {
     if (!statementStarts().count(u)) return false;
     const Token& prev = cur.toks.back();
     if (u == "SELECT") {
-        if (prev.isWord("UNION") || prev.isWord("ALL") || prev.isWord("EXCEPT") ||
-            prev.isWord("INTERSECT"))
+        if (prev.isWord("UNION") || prev.isWord("ALL") || prev.isWord("EXCEPT") || prev.isWord("INTERSECT"))
             return false;
-        if ((cur.kind == "INSERT" || cur.kind == "WITH") && !cur.sawValues && !cur.sawSelect)
-            return false;
+        if ((cur.kind == "INSERT" || cur.kind == "WITH") && !cur.sawValues && !cur.sawSelect) return false;
         return true;
     }
     if (u == "SET") return !(cur.kind == "UPDATE" && !cur.sawSet);
@@ -78,8 +76,7 @@ namespace {
 // Only the first statement of a batch may name a routine without EXEC.
 bool namesRoutineBare(const Token& first) {
     return first.kind == TokKind::Bracketed || first.kind == TokKind::Quoted ||
-           (first.kind == TokKind::Word && !statementStarts().count(upper(first.text)) &&
-            !first.isWord("WITH"));
+           (first.kind == TokKind::Word && !statementStarts().count(upper(first.text)) && !first.isWord("WITH"));
 }
 
 // Statements of a batch as its tokens arrive.
@@ -102,8 +99,7 @@ public:
     }
 
     std::vector<RawStatement> finish() {
-        if (depth_ != 0)
-            throw syntaxErrorNear(cur_.toks.empty() ? std::string("(") : cur_.toks.back().text);
+        if (depth_ != 0) throw syntaxErrorNear(cur_.toks.empty() ? std::string("(") : cur_.toks.back().text);
         flush();
         return std::move(out_);
     }

@@ -10,7 +10,7 @@ namespace devserver::tsql {
 
 struct RawStatement {
     std::vector<Token> toks;
-    bool bareRoutine = false;   // first statement of the batch naming a routine without EXEC
+    bool bareRoutine = false;  // first statement of the batch naming a routine without EXEC
 };
 
 // Where the statement guarded by "IF <condition>" starts in `toks` (toks[0] is IF): the first

@@ -24,7 +24,9 @@ TsqlError unsupported(const std::string& what) {
 
 enum class EType { Unknown, Null, Text, Int, Float, Date };
 
-bool isNumeric(EType t) { return t == EType::Int || t == EType::Float; }
+bool isNumeric(EType t) {
+    return t == EType::Int || t == EType::Float;
+}
 
 EType typeFromDecl(const std::string& decl) {
     const std::string u = upper(decl);
@@ -60,7 +62,7 @@ std::string quoteString(const std::string& text) {
 
 // Identifiers T-SQL allows bare but SQLite reserves.
 bool sqliteReserved(const std::string& word) {
-    static const std::set<std::string> words = {"LIMIT", "ISNULL", "NOTNULL", "GLOB", "REGEXP",
+    static const std::set<std::string> words = {"LIMIT", "ISNULL",  "NOTNULL",   "GLOB",  "REGEXP",
                                                 "MATCH", "INDEXED", "RETURNING", "OFFSET"};
     return words.count(upper(word)) > 0;
 }
@@ -106,8 +108,8 @@ std::vector<Token> dropPrefixes(const std::vector<Token>& toks) {
     std::vector<Token> parts;
     for (std::size_t i = 0; i < toks.size();) {
         const Token& t = toks[i];
-        const bool nameStart = t.isName() && !(t.kind == TokKind::Word && isReservedWord(t.text)) &&
-                               !(i > 0 && toks[i - 1].isPunct("."));
+        const bool nameStart =
+            t.isName() && !(t.kind == TokKind::Word && isReservedWord(t.text)) && !(i > 0 && toks[i - 1].isPunct("."));
         if (!nameStart) {
             out.push_back(t);
             ++i;
@@ -132,7 +134,7 @@ std::vector<Token> dropPrefixes(const std::vector<Token>& toks) {
 }
 
 struct Node {
-    Token tok;   // a leaf, or the '(' of a group
+    Token tok;  // a leaf, or the '(' of a group
     bool group = false;
     std::vector<Node> kids;
 };
@@ -142,8 +144,9 @@ constexpr int kMaxNesting = 128;
 
 std::vector<Node> buildTree(const std::vector<Token>& toks, std::size_t& i, bool nested, int depth = 0) {
     if (depth > kMaxNesting)
-        throw TsqlError(191, 15, "Some part of your SQL statement is nested too deeply. Rewrite the query or break "
-                                 "it up into smaller queries.");
+        throw TsqlError(191, 15,
+                        "Some part of your SQL statement is nested too deeply. Rewrite the query or break "
+                        "it up into smaller queries.");
     std::vector<Node> out;
     while (i < toks.size()) {
         const Token& t = toks[i];
@@ -168,10 +171,10 @@ std::vector<Node> buildTree(const std::vector<Token>& toks, std::size_t& i, bool
 
 struct Unit {
     enum class Kind { Other, Name, Literal, Call, Group } kind = Kind::Other;
-    const Node* node = nullptr;      // Other/Literal: the token node; Group: the group node
+    const Node* node = nullptr;  // Other/Literal: the token node; Group: the group node
     std::string sql;
     EType type = EType::Unknown;
-    std::vector<const Token*> parts; // Name: parts ('*' possible as last)
+    std::vector<const Token*> parts;  // Name: parts ('*' possible as last)
     bool tvf = false;
     std::string tvfName;
     bool isOp(const char* p) const { return kind == Kind::Other && node->tok.isPunct(p); }
@@ -182,15 +185,15 @@ struct Unit {
 
 struct SeqResult {
     std::string sql;
-    EType type = EType::Unknown;   // when the level is one expression
+    EType type = EType::Unknown;  // when the level is one expression
 };
 
 std::string joinPieces(const std::vector<std::string>& pieces) {
     std::string out;
     for (const std::string& p : pieces) {
         if (p.empty()) continue;
-        const bool noSpaceBefore = p == "," || p == ")" || p == "." || out.empty() || out.back() == '(' ||
-                                   out.back() == '.' || p[0] == '.';
+        const bool noSpaceBefore =
+            p == "," || p == ")" || p == "." || out.empty() || out.back() == '(' || out.back() == '.' || p[0] == '.';
         if (!noSpaceBefore) out += ' ';
         out += p;
     }
@@ -201,8 +204,7 @@ class Translator {
 public:
     explicit Translator(const Catalog& catalog) : cat_(catalog) {}
 
-    std::string statement(const std::vector<Token>& rawToks,
-                          std::vector<std::optional<std::string>>* names) {
+    std::string statement(const std::vector<Token>& rawToks, std::vector<std::optional<std::string>>* names) {
         std::vector<Token> toks = dropPrefixes(rawToks);
         collectTables(toks);
         std::size_t i = 0;
@@ -214,8 +216,8 @@ public:
 private:
     const Catalog& cat_;
     std::size_t steps_ = 0;
-    std::set<const Node*> dateLiterals_;   // text literals written into DATETIME columns
-    std::map<std::string, std::string> aliases_;   // upper alias or table -> table
+    std::set<const Node*> dateLiterals_;  // text literals written into DATETIME columns
+    std::map<std::string, std::string> aliases_;  // upper alias or table -> table
     std::vector<std::string> tables_;
 
     void collectTables(const std::vector<Token>& toks) {
@@ -230,8 +232,7 @@ private:
             aliases_[upper(t.value)] = t.value;
             std::size_t k = i + 1;
             if (k < toks.size() && toks[k].isWord("AS")) ++k;
-            if (k < toks.size() && toks[k].isName() &&
-                !(toks[k].kind == TokKind::Word && isReservedWord(toks[k].text)))
+            if (k < toks.size() && toks[k].isName() && !(toks[k].kind == TokKind::Word && isReservedWord(toks[k].text)))
                 aliases_[upper(toks[k].value)] = t.value;
         }
     }
@@ -289,7 +290,8 @@ private:
     static void readComparedDates(std::vector<Unit>& us) {
         auto dateOperand = [&](std::size_t k, bool left) {
             if (us[k].type != EType::Date || !us[k].operand()) return false;
-            const bool joined = left ? (k > 0 && isArithmetic(us[k - 1])) : (k + 1 < us.size() && isArithmetic(us[k + 1]));
+            const bool joined =
+                left ? (k > 0 && isArithmetic(us[k - 1])) : (k + 1 < us.size() && isArithmetic(us[k + 1]));
             return !joined;
         };
         for (std::size_t u = 0; u < us.size(); ++u) {
@@ -366,8 +368,7 @@ private:
     }
 
     // CAST to a text type cuts to its length (30 when none is given, as the server does).
-    static Unit castToText(const std::string& exprSql, const std::string& type,
-                           const std::vector<std::string>& lens) {
+    static Unit castToText(const std::string& exprSql, const std::string& type, const std::vector<std::string>& lens) {
         std::string len = type == "SYSNAME" ? "128" : (type == "TEXT" || type == "NTEXT") ? "MAX" : "30";
         if (!lens.empty()) len = lens[0];
         if (type == "CHAR" || type == "NCHAR") {
@@ -460,13 +461,11 @@ private:
 
     static void requireArgs(const std::string& name, const std::vector<SeqResult>& a, std::size_t n) {
         if (a.size() != n)
-            throw TsqlError(174, 15, "The " + name + " function requires " + std::to_string(n) +
-                                         " argument(s).");
+            throw TsqlError(174, 15, "The " + name + " function requires " + std::to_string(n) + " argument(s).");
     }
 
     // The functions translated to SQLite's or our own under another name; false for the others.
-    static bool translatedCall(const std::string& name, const Node& group,
-                               const std::vector<SeqResult>& a, Unit& u) {
+    static bool translatedCall(const std::string& name, const Node& group, const std::vector<SeqResult>& a, Unit& u) {
         if (name == "ISNULL") {
             requireArgs(name, a, 2);
             u.sql = "ifnull(" + joinArgs(a) + ")";
@@ -504,7 +503,8 @@ private:
             u.sql = "CAST(avg(" + a[0].sql + ") AS INTEGER)";
             u.type = EType::Int;
         } else if (name == "COUNT" || name == "COUNT_BIG") {
-            u.sql = "count(" + (group.kids.size() == 1 && group.kids[0].tok.isPunct("*") ? std::string("*") : joinArgs(a)) + ")";
+            u.sql = "count(" +
+                    (group.kids.size() == 1 && group.kids[0].tok.isPunct("*") ? std::string("*") : joinArgs(a)) + ")";
             u.type = EType::Int;
         } else {
             return false;
@@ -513,8 +513,8 @@ private:
     }
 
     // The functions SQLite has under the same name (and an INSERT's target with its columns).
-    Unit sameNameCall(const Token& nameTok, const std::string& name, const Node& group,
-                      const std::vector<SeqResult>& a, bool insertTarget) {
+    Unit sameNameCall(const Token& nameTok, const std::string& name, const Node& group, const std::vector<SeqResult>& a,
+                      bool insertTarget) {
         static const std::set<std::string> textFns = {"LTRIM", "RTRIM", "REPLACE", "RIGHT", "REVERSE"};
         static const std::set<std::string> sameFns = {"SUM", "MIN", "MAX", "ABS", "COALESCE", "NULLIF", "ROUND", "AVG"};
         // Only the server's own functions pass: any other name would reach SQLite's functions
@@ -535,8 +535,10 @@ private:
             return u;
         }
         u.sql = (name == "RIGHT" ? "tsql_right" : nameSql({&nameTok})) + "(" + joinArgs(a) + ")";
-        if (textFns.count(name)) u.type = EType::Text;
-        else if (sameFns.count(name) && !a.empty()) u.type = a[0].type;
+        if (textFns.count(name))
+            u.type = EType::Text;
+        else if (sameFns.count(name) && !a.empty())
+            u.type = a[0].type;
         if (name == "AVG" && u.type == EType::Unknown) u.type = EType::Float;
         return u;
     }
@@ -546,9 +548,9 @@ private:
         const std::string name = upper(nameTok.value);
         if (name == "CAST" || name == "CONVERT") return castCall(name, group);
         static const std::set<std::string> refused = {
-            "DATEADD", "DATEDIFF", "DATEPART", "DATENAME", "YEAR", "MONTH", "DAY", "FORMAT", "STUFF",
-            "PATINDEX", "NEWID", "STR", "SPACE", "REPLICATE", "CHOOSE", "IIF", "TRY_CAST",
-            "TRY_CONVERT", "PARSE", "EOMONTH", "DATEFROMPARTS", "STRING_AGG", "CONCAT"};
+            "DATEADD",  "DATEDIFF",    "DATEPART", "DATENAME", "YEAR",          "MONTH",      "DAY",    "FORMAT",
+            "STUFF",    "PATINDEX",    "NEWID",    "STR",      "SPACE",         "REPLICATE",  "CHOOSE", "IIF",
+            "TRY_CAST", "TRY_CONVERT", "PARSE",    "EOMONTH",  "DATEFROMPARTS", "STRING_AGG", "CONCAT"};
         if (refused.count(name)) throw unsupported(name);
         std::vector<SeqResult> a = args(group);
         Unit u;
@@ -602,8 +604,7 @@ private:
         const Token& t = seq[i].tok;
         if (!t.isName()) return false;
         if (!(t.kind == TokKind::Word && isReservedWord(t.text))) return true;
-        return (t.isWord("LEFT") || t.isWord("RIGHT") || t.isWord("CONVERT") ||
-                t.isWord("CURRENT_TIMESTAMP")) &&
+        return (t.isWord("LEFT") || t.isWord("RIGHT") || t.isWord("CONVERT") || t.isWord("CURRENT_TIMESTAMP")) &&
                i + 1 < seq.size() && seq[i + 1].group;
     }
 
@@ -618,7 +619,7 @@ private:
             const std::string text = e.what();
             const int number = text.find("insufficient") != std::string::npos ? 313
                                : text.find("too many") != std::string::npos   ? 8144
-                                                                                 : 8114;
+                                                                              : 8114;
             throw TsqlError(number, 16, text);
         }
     }
@@ -627,8 +628,7 @@ private:
     void nameUnit(const std::vector<Node>& seq, std::size_t& i, Unit& u) {
         const Node& n = seq[i];
         std::vector<const Token*> parts{&n.tok};
-        while (i + 2 < seq.size() && !seq[i + 1].group && seq[i + 1].tok.isPunct(".") &&
-               !seq[i + 2].group) {
+        while (i + 2 < seq.size() && !seq[i + 1].group && seq[i + 1].tok.isPunct(".") && !seq[i + 2].group) {
             parts.push_back(&seq[i + 2].tok);
             i += 2;
         }
@@ -664,8 +664,8 @@ private:
                 SeqResult r = emitSeq(n.kids, nullptr);
                 u.sql = "(" + r.sql + ")";
                 u.type = r.type;
-            } else if (n.tok.kind == TokKind::String || n.tok.kind == TokKind::Number ||
-                       n.tok.isWord("NULL") || (n.tok.kind == TokKind::Word && n.tok.value[0] == '@')) {
+            } else if (n.tok.kind == TokKind::String || n.tok.kind == TokKind::Number || n.tok.isWord("NULL") ||
+                       (n.tok.kind == TokKind::Word && n.tok.value[0] == '@')) {
                 literalUnit(n, u);
             } else if (startsName(seq, i)) {
                 nameUnit(seq, i, u);
@@ -680,8 +680,8 @@ private:
     static std::size_t chainEnd(const std::vector<Unit>& us, std::size_t i, bool& hasPlus) {
         hasPlus = false;
         std::size_t j = i + 1;
-        while (j + 1 < us.size() && (us[j].isOp("+") || us[j].isOp("-") || us[j].isOp("*") ||
-                                     us[j].isOp("/") || us[j].isOp("%"))) {
+        while (j + 1 < us.size() &&
+               (us[j].isOp("+") || us[j].isOp("-") || us[j].isOp("*") || us[j].isOp("/") || us[j].isOp("%"))) {
             std::size_t k = j + 1;
             while (k < us.size() && (us[k].isOp("-") || us[k].isOp("+"))) ++k;  // unary signs
             if (k >= us.size() || !us[k].operand()) break;
@@ -697,8 +697,8 @@ private:
     };
 
     // The chain's terms between its '+' and '-' (products and quotients stay inside one term).
-    static void chainTerms(const std::vector<Unit>& us, std::size_t i, std::size_t end,
-                           std::vector<Term>& terms, std::vector<std::string>& ops) {
+    static void chainTerms(const std::vector<Unit>& us, std::size_t i, std::size_t end, std::vector<Term>& terms,
+                           std::vector<std::string>& ops) {
         Term cur{us[i].sql, us[i].type};
         for (std::size_t j = i + 1; j < end;) {
             const std::string op = us[j].node->tok.text;
@@ -781,8 +781,7 @@ private:
     // collected.
     class SeqEmitter {
     public:
-        SeqEmitter(Translator& tr, const std::vector<Node>& seq,
-                   std::vector<std::optional<std::string>>* names)
+        SeqEmitter(Translator& tr, const std::vector<Node>& seq, std::vector<std::optional<std::string>>* names)
             : tr_(tr), us_(tr.units(seq)), names_(names), namesDone_(names == nullptr) {
             readComparedDates(us_);
         }
@@ -843,8 +842,7 @@ private:
             if (u < us_.size() && us_[u].kind == Unit::Kind::Group && us_[u].node->kids.size() == 1 &&
                 us_[u].node->kids[0].tok.kind == TokKind::Number)
                 n = us_[u].node->kids[0].tok.text;
-            else if (u < us_.size() && us_[u].kind == Unit::Kind::Literal &&
-                     us_[u].node->tok.kind == TokKind::Number)
+            else if (u < us_.size() && us_[u].kind == Unit::Kind::Literal && us_[u].node->tok.kind == TokKind::Number)
                 n = us_[u].node->tok.text;
             else
                 throw syntaxErrorNear(u < us_.size() ? us_[u].node->tok.text : std::string("TOP"));
@@ -891,12 +889,15 @@ private:
         void emitPunct(std::size_t u) {
             const Token& t = us_[u].node->tok;
             if (t.isPunct("+") && u > 0 && us_[u - 1].isWord("END")) throw unsupported("CASE ... END +");
-            if (t.isPunct("+=") || t.isPunct("-=") || t.isPunct("*=") || t.isPunct("/=") ||
-                t.isPunct("{") || t.isPunct("}") || t.isPunct("::"))
+            if (t.isPunct("+=") || t.isPunct("-=") || t.isPunct("*=") || t.isPunct("/=") || t.isPunct("{") ||
+                t.isPunct("}") || t.isPunct("::"))
                 throw syntaxErrorNear(t.text);
-            if (t.isPunct("!<")) pieces_.push_back(">=");
-            else if (t.isPunct("!>")) pieces_.push_back("<=");
-            else pieces_.push_back(t.text);
+            if (t.isPunct("!<"))
+                pieces_.push_back(">=");
+            else if (t.isPunct("!>"))
+                pieces_.push_back("<=");
+            else
+                pieces_.push_back(t.text);
         }
 
         // A keyword, operator or punctuation.
@@ -906,8 +907,8 @@ private:
                 emitSelect(u);
                 return;
             }
-            static const std::set<std::string> listEnds = {"FROM", "INTO", "WHERE", "GROUP", "ORDER",
-                                                           "HAVING", "UNION", "EXCEPT", "INTERSECT", "OPTION", "FOR"};
+            static const std::set<std::string> listEnds = {"FROM",  "INTO",   "WHERE",     "GROUP",  "ORDER", "HAVING",
+                                                           "UNION", "EXCEPT", "INTERSECT", "OPTION", "FOR"};
             if (inList_ && t.kind == TokKind::Word && listEnds.count(upper(t.text))) {
                 endItem(u);
                 inList_ = false;
@@ -1097,8 +1098,8 @@ bool planValuedSet(const std::string& opt, const std::vector<Token>& toks, Plann
         st.options.push_back(o);
         return true;
     }
-    static const std::set<std::string> valued = {"TEXTSIZE", "LANGUAGE", "LOCK_TIMEOUT", "DATEFIRST",
-                                                 "DEADLOCK_PRIORITY", "QUERY_GOVERNOR_COST_LIMIT",
+    static const std::set<std::string> valued = {"TEXTSIZE",    "LANGUAGE",          "LOCK_TIMEOUT",
+                                                 "DATEFIRST",   "DEADLOCK_PRIORITY", "QUERY_GOVERNOR_COST_LIMIT",
                                                  "CONTEXT_INFO"};
     if (valued.count(opt)) {
         std::size_t k = 2;
@@ -1114,7 +1115,8 @@ bool planValuedSet(const std::string& opt, const std::vector<Token>& toks, Plann
     }
     if (opt == "TRANSACTION") {
         // SET TRANSACTION ISOLATION LEVEL ...: one writer at a time here, so every level holds.
-        if (toks.size() < 5 || !toks[2].isWord("ISOLATION") || !toks[3].isWord("LEVEL")) throw syntaxErrorNear(toks.back().text);
+        if (toks.size() < 5 || !toks[2].isWord("ISOLATION") || !toks[3].isWord("LEVEL"))
+            throw syntaxErrorNear(toks.back().text);
         st.options.push_back(o);
         return true;
     }
@@ -1145,17 +1147,40 @@ std::size_t readSetNames(const std::vector<Token>& toks, std::vector<std::string
 
 // One ON/OFF option: the ones this server acts on, the ones it may ignore, refusals.
 SetOption onOffOption(const std::string& name, bool on) {
-    static const std::set<std::string> ignored = {
-        "ANSI_NULLS", "ANSI_PADDING", "ANSI_WARNINGS", "ANSI_NULL_DFLT_ON", "ANSI_NULL_DFLT_OFF",
-        "ARITHABORT", "ARITHIGNORE", "CONCAT_NULL_YIELDS_NULL", "QUOTED_IDENTIFIER",
-        "NUMERIC_ROUNDABORT", "CURSOR_CLOSE_ON_COMMIT", "IMPLICIT_TRANSACTIONS", "FMTONLY", "NOEXEC",
-        "PARSEONLY", "SHOWPLAN_ALL", "SHOWPLAN_TEXT", "SHOWPLAN_XML", "STATISTICS", "FORCEPLAN",
-        "REMOTE_PROC_TRANSACTIONS", "NO_BROWSETABLE", "ANSI_DEFAULTS"};
+    static const std::set<std::string> ignored = {"ANSI_NULLS",
+                                                  "ANSI_PADDING",
+                                                  "ANSI_WARNINGS",
+                                                  "ANSI_NULL_DFLT_ON",
+                                                  "ANSI_NULL_DFLT_OFF",
+                                                  "ARITHABORT",
+                                                  "ARITHIGNORE",
+                                                  "CONCAT_NULL_YIELDS_NULL",
+                                                  "QUOTED_IDENTIFIER",
+                                                  "NUMERIC_ROUNDABORT",
+                                                  "CURSOR_CLOSE_ON_COMMIT",
+                                                  "IMPLICIT_TRANSACTIONS",
+                                                  "FMTONLY",
+                                                  "NOEXEC",
+                                                  "PARSEONLY",
+                                                  "SHOWPLAN_ALL",
+                                                  "SHOWPLAN_TEXT",
+                                                  "SHOWPLAN_XML",
+                                                  "STATISTICS",
+                                                  "FORCEPLAN",
+                                                  "REMOTE_PROC_TRANSACTIONS",
+                                                  "NO_BROWSETABLE",
+                                                  "ANSI_DEFAULTS"};
     // Settings whose non-default value would change results: refused instead of ignored.
-    static const std::map<std::string, bool> refusedValue = {
-        {"ANSI_NULLS", false}, {"CONCAT_NULL_YIELDS_NULL", false}, {"IMPLICIT_TRANSACTIONS", true},
-        {"FMTONLY", true}, {"NOEXEC", true}, {"PARSEONLY", true}, {"SHOWPLAN_ALL", true},
-        {"SHOWPLAN_TEXT", true}, {"SHOWPLAN_XML", true}, {"ANSI_DEFAULTS", true}};
+    static const std::map<std::string, bool> refusedValue = {{"ANSI_NULLS", false},
+                                                             {"CONCAT_NULL_YIELDS_NULL", false},
+                                                             {"IMPLICIT_TRANSACTIONS", true},
+                                                             {"FMTONLY", true},
+                                                             {"NOEXEC", true},
+                                                             {"PARSEONLY", true},
+                                                             {"SHOWPLAN_ALL", true},
+                                                             {"SHOWPLAN_TEXT", true},
+                                                             {"SHOWPLAN_XML", true},
+                                                             {"ANSI_DEFAULTS", true}};
     SetOption so;
     so.on = on;
     if (name == "XACT_ABORT") {
@@ -1164,8 +1189,7 @@ SetOption onOffOption(const std::string& name, bool on) {
         so.kind = SetOption::Kind::NoCount;
     } else if (ignored.count(name)) {
         auto r = refusedValue.find(name);
-        if (r != refusedValue.end() && r->second == on)
-            throw unsupported("SET " + name + (on ? " ON" : " OFF"));
+        if (r != refusedValue.end() && r->second == on) throw unsupported("SET " + name + (on ? " ON" : " OFF"));
     } else {
         throw TsqlError(195, 15, "'" + name + "' is not a recognized SET option.");
     }
@@ -1266,8 +1290,9 @@ void planIf(const std::vector<Token>& toks, const std::string& batch, const Cata
             int nesting) {
     // IF nested in IF plans, compiles and runs recursively: a hostile batch must not exhaust the stack.
     if (nesting >= kMaxNesting)
-        throw TsqlError(191, 15, "Some part of your SQL statement is nested too deeply. Rewrite the query or break "
-                                 "it up into smaller queries.");
+        throw TsqlError(191, 15,
+                        "Some part of your SQL statement is nested too deeply. Rewrite the query or break "
+                        "it up into smaller queries.");
     const std::size_t b = ifBodyStart(toks);
     if (b == 0) throw syntaxErrorNear(toks.back().text);
     if (b == 1) throw syntaxErrorNear(toks[1].text);
@@ -1283,7 +1308,8 @@ void planIf(const std::vector<Token>& toks, const std::string& batch, const Cata
     const std::size_t at = toks[1].begin;
     std::vector<Token> cond = {keyword("SELECT", at), keyword("CASE", at), keyword("WHEN", at)};
     cond.insert(cond.end(), toks.begin() + 1, toks.begin() + static_cast<std::ptrdiff_t>(b));
-    for (const Token& t : {keyword("THEN", at), number("1", at), keyword("ELSE", at), number("0", at), keyword("END", at)})
+    for (const Token& t :
+         {keyword("THEN", at), number("1", at), keyword("ELSE", at), number("0", at), keyword("END", at)})
         cond.push_back(t);
     st.kind = StmtKind::If;
     Translator tr(catalog);
@@ -1309,7 +1335,7 @@ PlannedStatement planStatement(const std::vector<Token>& raw, bool bareRoutine, 
     } else if (w == "IF") {
         planIf(raw, batch, catalog, st, depth);
     } else if (w == "SELECT" || w == "INSERT" || w == "UPDATE" || w == "DELETE") {
-        st.kind = w == "SELECT" ? StmtKind::Select
+        st.kind = w == "SELECT"   ? StmtKind::Select
                   : w == "INSERT" ? StmtKind::Insert
                   : w == "UPDATE" ? StmtKind::Update
                                   : StmtKind::Delete;
@@ -1320,10 +1346,10 @@ PlannedStatement planStatement(const std::vector<Token>& raw, bool bareRoutine, 
         }
         Translator tr(catalog);
         st.sql = tr.statement(toks, st.kind == StmtKind::Select ? &st.columnNames : nullptr);
-    } else if (!w.empty() && (isReservedWord(w) || w == "GO" || w == "THROW" || w == "DBCC" ||
-                              w == "BACKUP" || w == "RESTORE" || w == "BULK" || w == "CHECKPOINT" ||
-                              w == "KILL" || w == "RECONFIGURE" || w == "SHUTDOWN" || w == "DENY" ||
-                              w == "READTEXT" || w == "WRITETEXT" || w == "UPDATETEXT")) {
+    } else if (!w.empty() &&
+               (isReservedWord(w) || w == "GO" || w == "THROW" || w == "DBCC" || w == "BACKUP" || w == "RESTORE" ||
+                w == "BULK" || w == "CHECKPOINT" || w == "KILL" || w == "RECONFIGURE" || w == "SHUTDOWN" ||
+                w == "DENY" || w == "READTEXT" || w == "WRITETEXT" || w == "UPDATETEXT")) {
         throw unsupported(w);
     } else {
         throw syntaxErrorNear(first.text);

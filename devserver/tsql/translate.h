@@ -18,12 +18,10 @@ public:
     virtual ~Catalog() = default;
     // Declared type of a column of a table or view ("" when declared without one); nullopt when
     // the table or the column does not exist. Names compare case-insensitively.
-    virtual std::optional<std::string> columnType(const std::string& table,
-                                                  const std::string& column) const = 0;
+    virtual std::optional<std::string> columnType(const std::string& table, const std::string& column) const = 0;
     virtual bool hasTable(const std::string& name) const = 0;
     // A "(SELECT ...)" for a table-valued function call, "" when `name` is none.
-    virtual std::string tableFunction(const std::string& name,
-                                      const std::vector<std::string>& sqlArgs) const = 0;
+    virtual std::string tableFunction(const std::string& name, const std::vector<std::string>& sqlArgs) const = 0;
     // True once the batch being translated was cancelled (ATTENTION, the client gone): a long
     // batch stops being translated instead of finishing work nobody waits for.
     virtual bool cancelled() const { return false; }
@@ -42,22 +40,22 @@ enum class StmtKind { Select, Insert, Update, Delete, Exec, Set, BeginTran, Comm
 struct SetOption {
     enum class Kind { DateFormat, XactAbort, NoCount, Ignored } kind = Kind::Ignored;
     bool on = false;
-    std::string value;   // DATEFORMAT: the format in lower case ("dmy")
+    std::string value;  // DATEFORMAT: the format in lower case ("dmy")
 };
 
 struct PlannedStatement {
     StmtKind kind = StmtKind::Select;
-    std::string text;    // the statement as written in the batch
-    std::string sql;     // SQLite text for Select/Insert/Update/Delete; for If a SELECT giving 1
-                         // when the condition holds
+    std::string text;  // the statement as written in the batch
+    std::string sql;  // SQLite text for Select/Insert/Update/Delete; for If a SELECT giving 1
+        // when the condition holds
     // SQL Server's name for each result column where it differs from what SQLite reports
     // (computed columns without an alias have none); empty when unknown (e.g. SELECT *).
     std::vector<std::optional<std::string>> columnNames;
     // Exec: the routine (prefixes dropped, spelling as written) and its arguments.
     std::string routine;
     std::vector<qtl::Argument> args;
-    std::vector<SetOption> options;   // Set
-    std::vector<PlannedStatement> body;   // If: the one statement it guards
+    std::vector<SetOption> options;  // Set
+    std::vector<PlannedStatement> body;  // If: the one statement it guards
 };
 
 // Splits and translates a whole batch. Throws TsqlError when any statement cannot be parsed or

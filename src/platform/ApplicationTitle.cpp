@@ -12,6 +12,8 @@ QString applicationTitle() {
     return g_title.isEmpty() ? QCoreApplication::applicationName() : g_title;
 }
 
-void setApplicationTitle(const QString& title) { g_title = title; }
+void setApplicationTitle(const QString& title) {
+    g_title = title;
+}
 
 }  // namespace qtl

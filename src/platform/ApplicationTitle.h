@@ -11,7 +11,7 @@
 
 namespace qtl {
 
-QString applicationTitle();     // the executable's name until a title is set
+QString applicationTitle();  // the executable's name until a title is set
 void setApplicationTitle(const QString& title);
 
 }  // namespace qtl

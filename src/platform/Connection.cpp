@@ -42,9 +42,13 @@ Connection::~Connection() {
     QSqlDatabase::removeDatabase(m_connectionName);
 }
 
-QSqlDatabase Connection::database() const { return QSqlDatabase::database(m_connectionName, false); }
+QSqlDatabase Connection::database() const {
+    return QSqlDatabase::database(m_connectionName, false);
+}
 
-bool Connection::isOpen() const { return database().isOpen(); }
+bool Connection::isOpen() const {
+    return database().isOpen();
+}
 
 void Connection::open() {
     QSqlDatabase db = database();
@@ -52,8 +56,7 @@ void Connection::open() {
     if (!db.isValid()) throw DatabaseError(QStringLiteral("The ODBC database driver is not available"));
     db.setDatabaseName(m_odbcString);
     // Without these a server that accepts and never answers holds the window for good.
-    QString options = QStringLiteral("SQL_ATTR_LOGIN_TIMEOUT=%1;SQL_ATTR_CONNECTION_TIMEOUT=%1")
-                          .arg(m_loginTimeout);
+    QString options = QStringLiteral("SQL_ATTR_LOGIN_TIMEOUT=%1;SQL_ATTR_CONNECTION_TIMEOUT=%1").arg(m_loginTimeout);
     if (!m_odbcOptions.isEmpty()) options += QLatin1Char(';') + m_odbcOptions;
     db.setConnectOptions(options);
     if (!db.open()) {
@@ -97,8 +100,8 @@ struct Diagnostics {
             SQLWCHAR sqlState[SQL_SQLSTATE_SIZE + 1] = {};
             SQLINTEGER native = 0;
             SQLSMALLINT length = 0;
-            SQLRETURN r = SQLGetDiagRecW(handleType, handle, record, sqlState, &native,
-                                         message.data(), SQLSMALLINT(message.size()), &length);
+            SQLRETURN r = SQLGetDiagRecW(handleType, handle, record, sqlState, &native, message.data(),
+                                         SQLSMALLINT(message.size()), &length);
             if (r == SQL_SUCCESS_WITH_INFO && length >= message.size()) {
                 message.resize(length + 1);
                 r = SQLGetDiagRecW(handleType, handle, record, sqlState, &native, message.data(),
@@ -108,8 +111,7 @@ struct Diagnostics {
             const QString part = QString::fromUtf16(reinterpret_cast<const char16_t*>(message.data()),
                                                     qMin<qsizetype>(length, message.size() - 1));
             const QString code = QString::fromUtf16(reinterpret_cast<const char16_t*>(sqlState));
-            if (state.isEmpty() || (code.startsWith(QLatin1String("08")) &&
-                                    !state.startsWith(QLatin1String("08"))))
+            if (state.isEmpty() || (code.startsWith(QLatin1String("08")) && !state.startsWith(QLatin1String("08"))))
                 state = code;
             if (!part.isEmpty() && !messages.contains(part)) messages << part;
         }
@@ -166,23 +168,21 @@ public:
 
     // Names and types of the current result's columns; false on a driver error.
     // `sizes` gets each column's size as the driver describes it (characters for texts).
-    bool describe(SQLSMALLINT count, QStringList& names, QVector<QMetaType>& types,
-                  QVector<SQLULEN>& sizes) {
+    bool describe(SQLSMALLINT count, QStringList& names, QVector<QMetaType>& types, QVector<SQLULEN>& sizes) {
         QVarLengthArray<SQLWCHAR, 256> name(256);
         for (SQLUSMALLINT c = 1; c <= SQLUSMALLINT(count); ++c) {
             SQLSMALLINT length = 0, sqlType = 0, scale = 0, nullable = 0;
             SQLULEN size = 0;
-            SQLRETURN r = SQLDescribeColW(m_handle, c, name.data(), SQLSMALLINT(name.size()), &length,
-                                          &sqlType, &size, &scale, &nullable);
+            SQLRETURN r = SQLDescribeColW(m_handle, c, name.data(), SQLSMALLINT(name.size()), &length, &sqlType, &size,
+                                          &scale, &nullable);
             if (r == SQL_SUCCESS_WITH_INFO && length >= name.size()) {
                 name.resize(length + 1);
-                r = SQLDescribeColW(m_handle, c, name.data(), SQLSMALLINT(name.size()), &length,
-                                    &sqlType, &size, &scale, &nullable);
+                r = SQLDescribeColW(m_handle, c, name.data(), SQLSMALLINT(name.size()), &length, &sqlType, &size,
+                                    &scale, &nullable);
             }
             if (!SQL_SUCCEEDED(r)) return false;
             SQLLEN isUnsigned = SQL_FALSE;
-            if (!SQL_SUCCEEDED(SQLColAttributeW(m_handle, c, SQL_DESC_UNSIGNED, nullptr, 0, nullptr,
-                                                &isUnsigned)))
+            if (!SQL_SUCCEEDED(SQLColAttributeW(m_handle, c, SQL_DESC_UNSIGNED, nullptr, 0, nullptr, &isUnsigned)))
                 isUnsigned = SQL_FALSE;
             names << QString::fromUtf16(reinterpret_cast<const char16_t*>(name.data()),
                                         qMin<qsizetype>(length, name.size() - 1));
@@ -267,7 +267,7 @@ private:
     bool readChunks(SQLUSMALLINT column, SQLSMALLINT cType, SQLLEN unit, QVariant& out, bool text) {
         constexpr SQLLEN kBytes = 4096;
         alignas(SQLWCHAR) char buffer[kBytes];
-        const SQLLEN room = text ? kBytes - unit : kBytes;   // value bytes one call can hand out
+        const SQLLEN room = text ? kBytes - unit : kBytes;  // value bytes one call can hand out
         QByteArray bytes;
         QString string;
         for (bool firstPiece = true;; firstPiece = false) {
@@ -298,7 +298,6 @@ private:
     }
 };
 
-
 // A result read in blocks of rows into bound column buffers: one SQLFetch per block instead of
 // one SQLFetch and one SQLGetData per cell, which is where a large result spent its time in the
 // driver manager. Only results whose every column has a bounded size are read this way; an
@@ -320,13 +319,34 @@ public:
             Column c;
             c.type = typeIds[i];
             switch (c.type) {
-            case QMetaType::Int: c.cType = SQL_C_SLONG; c.width = sizeof(SQLINTEGER); break;
-            case QMetaType::UInt: c.cType = SQL_C_ULONG; c.width = sizeof(SQLUINTEGER); break;
-            case QMetaType::LongLong: c.cType = SQL_C_SBIGINT; c.width = sizeof(SQLBIGINT); break;
-            case QMetaType::ULongLong: c.cType = SQL_C_UBIGINT; c.width = sizeof(SQLUBIGINT); break;
-            case QMetaType::Double: c.cType = SQL_C_DOUBLE; c.width = sizeof(SQLDOUBLE); break;
-            case QMetaType::QDate: c.cType = SQL_C_TYPE_DATE; c.width = sizeof(SQL_DATE_STRUCT); break;
-            case QMetaType::QTime: c.cType = SQL_C_TYPE_TIME; c.width = sizeof(SQL_TIME_STRUCT); break;
+            case QMetaType::Int:
+                c.cType = SQL_C_SLONG;
+                c.width = sizeof(SQLINTEGER);
+                break;
+            case QMetaType::UInt:
+                c.cType = SQL_C_ULONG;
+                c.width = sizeof(SQLUINTEGER);
+                break;
+            case QMetaType::LongLong:
+                c.cType = SQL_C_SBIGINT;
+                c.width = sizeof(SQLBIGINT);
+                break;
+            case QMetaType::ULongLong:
+                c.cType = SQL_C_UBIGINT;
+                c.width = sizeof(SQLUBIGINT);
+                break;
+            case QMetaType::Double:
+                c.cType = SQL_C_DOUBLE;
+                c.width = sizeof(SQLDOUBLE);
+                break;
+            case QMetaType::QDate:
+                c.cType = SQL_C_TYPE_DATE;
+                c.width = sizeof(SQL_DATE_STRUCT);
+                break;
+            case QMetaType::QTime:
+                c.cType = SQL_C_TYPE_TIME;
+                c.width = sizeof(SQL_TIME_STRUCT);
+                break;
             case QMetaType::QDateTime:
                 c.cType = SQL_C_TYPE_TIMESTAMP;
                 c.width = sizeof(SQL_TIMESTAMP_STRUCT);
@@ -342,8 +362,8 @@ public:
             rowBytes += c.width + qsizetype(sizeof(SQLLEN));
             m_columns.push_back(std::move(c));
         }
-        m_rowsPerBlock = SQLULEN(qBound<qsizetype>(1, kBlockBytes / qMax<qsizetype>(rowBytes, 1),
-                                                   qsizetype(kMaxRowsPerBlock)));
+        m_rowsPerBlock =
+            SQLULEN(qBound<qsizetype>(1, kBlockBytes / qMax<qsizetype>(rowBytes, 1), qsizetype(kMaxRowsPerBlock)));
         return true;
     }
 
@@ -372,9 +392,9 @@ private:
     struct Column {
         int type = 0;
         SQLSMALLINT cType = 0;
-        SQLLEN width = 0;                        // bytes of one row's value
-        std::unique_ptr<char[]> data;            // width * rows
-        std::unique_ptr<SQLLEN[]> indicators;    // one per row
+        SQLLEN width = 0;  // bytes of one row's value
+        std::unique_ptr<char[]> data;  // width * rows
+        std::unique_ptr<SQLLEN[]> indicators;  // one per row
     };
     std::vector<Column> m_columns;
     SQLULEN m_rowsPerBlock = 1;
@@ -383,10 +403,8 @@ private:
     std::unique_ptr<SQLUSMALLINT[]> m_status;
 
     bool bind(SQLHSTMT h) {
-        if (!SQL_SUCCEEDED(SQLSetStmtAttr(h, SQL_ATTR_ROW_BIND_TYPE,
-                                          attributeValue(SQLULEN(SQL_BIND_BY_COLUMN)), 0)) ||
-            !SQL_SUCCEEDED(SQLSetStmtAttr(h, SQL_ATTR_ROW_ARRAY_SIZE,
-                                          attributeValue(m_rowsPerBlock), 0)))
+        if (!SQL_SUCCEEDED(SQLSetStmtAttr(h, SQL_ATTR_ROW_BIND_TYPE, attributeValue(SQLULEN(SQL_BIND_BY_COLUMN)), 0)) ||
+            !SQL_SUCCEEDED(SQLSetStmtAttr(h, SQL_ATTR_ROW_ARRAY_SIZE, attributeValue(m_rowsPerBlock), 0)))
             return false;
         m_status.reset(new SQLUSMALLINT[m_rowsPerBlock]);
         SQLSetStmtAttr(h, SQL_ATTR_ROWS_FETCHED_PTR, &m_fetched, 0);
@@ -395,8 +413,7 @@ private:
             Column& c = m_columns[i];
             c.data.reset(new char[size_t(c.width) * m_rowsPerBlock]);
             c.indicators.reset(new SQLLEN[m_rowsPerBlock]);
-            if (!SQL_SUCCEEDED(SQLBindCol(h, SQLUSMALLINT(i + 1), c.cType, c.data.get(), c.width,
-                                          c.indicators.get())))
+            if (!SQL_SUCCEEDED(SQLBindCol(h, SQLUSMALLINT(i + 1), c.cType, c.data.get(), c.width, c.indicators.get())))
                 return false;
         }
         return true;
@@ -456,27 +473,24 @@ private:
         }
         case QMetaType::QDateTime: {
             const auto v = as(SQL_TIMESTAMP_STRUCT());
-            out = QVariant(QDateTime(QDate(v.year, v.month, v.day),
-                                     QTime(v.hour, v.minute, v.second, int(v.fraction / 1000000))));
+            out = QVariant(
+                QDateTime(QDate(v.year, v.month, v.day), QTime(v.hour, v.minute, v.second, int(v.fraction / 1000000))));
             return true;
         }
         default: {
-            if (indicator == SQL_NO_TOTAL || indicator > c.width - SQLLEN(sizeof(SQLWCHAR)))
-                return false;
-            out = QVariant(QString::fromUtf16(reinterpret_cast<const char16_t*>(p),
-                                              indicator / SQLLEN(sizeof(SQLWCHAR))));
+            if (indicator == SQL_NO_TOTAL || indicator > c.width - SQLLEN(sizeof(SQLWCHAR))) return false;
+            out = QVariant(
+                QString::fromUtf16(reinterpret_cast<const char16_t*>(p), indicator / SQLLEN(sizeof(SQLWCHAR))));
             return true;
         }
         }
     }
 };
 
-
 // Reads the current result of the statement: into `result` when `keep` (the first result with
 // columns), else its rows are fetched and dropped, so that an error among them is still seen.
 // False on a driver error; a text longer than its column's declared size adds its own message.
-bool readResult(Statement& st, SQLSMALLINT count, bool keep, ResultData& result, Diagnostics& error,
-                BoundRows& block) {
+bool readResult(Statement& st, SQLSMALLINT count, bool keep, ResultData& result, Diagnostics& error, BoundRows& block) {
     SQLHSTMT h = st.handle();
     if (keep) {
         QVector<SQLULEN> sizes;
@@ -486,8 +500,7 @@ bool readResult(Statement& st, SQLSMALLINT count, bool keep, ResultData& result,
         if (block.plan(typeIds, sizes)) {
             bool overflow = false;
             const bool ok = block.readAll(h, result.rows, overflow);
-            if (overflow)
-                error.messages << QStringLiteral("A text value was longer than its column's declared size");
+            if (overflow) error.messages << QStringLiteral("A text value was longer than its column's declared size");
             return ok;
         }
         for (;;) {
@@ -512,12 +525,10 @@ bool readResult(Statement& st, SQLSMALLINT count, bool keep, ResultData& result,
 bool runBatch(Statement& st, const QString& sql, int queryTimeout, bool wantRows, ResultData& result,
               Diagnostics& error) {
     SQLHSTMT h = st.handle();
-    SQLSetStmtAttr(h, SQL_ATTR_CURSOR_TYPE, attributeValue(SQL_CURSOR_FORWARD_ONLY),
-                   SQL_IS_UINTEGER);
+    SQLSetStmtAttr(h, SQL_ATTR_CURSOR_TYPE, attributeValue(SQL_CURSOR_FORWARD_ONLY), SQL_IS_UINTEGER);
     // The driver cancels the statement when the server has not answered in time and reports
     // "Timeout expired"; the connection stays usable.
-    SQLSetStmtAttr(h, SQL_ATTR_QUERY_TIMEOUT, attributeValue(SQLULEN(queryTimeout)),
-                   SQL_IS_UINTEGER);
+    SQLSetStmtAttr(h, SQL_ATTR_QUERY_TIMEOUT, attributeValue(SQLULEN(queryTimeout)), SQL_IS_UINTEGER);
     SQLRETURN r = SQLExecDirectW(
         h, reinterpret_cast<SQLWCHAR*>(const_cast<char16_t*>(reinterpret_cast<const char16_t*>(sql.utf16()))),
         SQLINTEGER(sql.size()));
@@ -535,8 +546,7 @@ bool runBatch(Statement& st, const QString& sql, int queryTimeout, bool wantRows
             if (!readResult(st, count, keep, result, error, block)) return false;
         } else {
             SQLLEN affected = -1;
-            if (SQL_SUCCEEDED(SQLRowCount(h, &affected)) && affected >= 0)
-                result.rowsAffected = int(affected);
+            if (SQL_SUCCEEDED(SQLRowCount(h, &affected)) && affected >= 0) result.rowsAffected = int(affected);
         }
         r = SQLMoreResults(h);
         if (r == SQL_NO_DATA) return true;
@@ -607,8 +617,7 @@ QString Connection::cleanErrorText(const QString& raw) {
         QStringLiteral("\\[(?:FreeTDS|unixODBC|SQL Server|Microsoft|Driver Manager|"
                        "ODBC Driver \\d+ for SQL Server|ODBC SQL Server Driver|"
                        "SQL Server Native Client [0-9.]+|DBNETLIB|DBNMPNTW|DBMSSOCN)\\]"));
-    static const QRegularExpression qtSuffix(
-        QStringLiteral("\\s*QODBC3?:\\s*Unable to [^\\n]*$"));
+    static const QRegularExpression qtSuffix(QStringLiteral("\\s*QODBC3?:\\s*Unable to [^\\n]*$"));
     QString text = raw;
     text.remove(vendorTags);
     text.remove(qtSuffix);
@@ -618,9 +627,15 @@ QString Connection::cleanErrorText(const QString& raw) {
 
 bool Connection::isLinkFailure(const QString& text, const QString& nativeCode) {
     static const char* const kTexts[] = {
-        "Communication link failure", "Unexpected EOF", "Write to the server failed",
-        "Read from the server failed", "Connection reset", "Broken pipe",
-        "Connection is not open", "08S01", "08003",
+        "Communication link failure",
+        "Unexpected EOF",
+        "Write to the server failed",
+        "Read from the server failed",
+        "Connection reset",
+        "Broken pipe",
+        "Connection is not open",
+        "08S01",
+        "08003",
     };
     if (nativeCode == QLatin1String("08S01") || nativeCode == QLatin1String("08003")) return true;
     for (const char* t : kTexts)

@@ -13,10 +13,10 @@ namespace qtl {
 
 // A result fetched completely to the client.
 struct ResultData {
-    QStringList columns;                 // names as the server sent them
-    QVector<QMetaType> types;            // Qt's type of each column
-    QVector<QVector<QVariant>> rows;     // null cells are null QVariants
-    int rowsAffected = -1;               // of the last statement that reported a count
+    QStringList columns;  // names as the server sent them
+    QVector<QMetaType> types;  // Qt's type of each column
+    QVector<QVector<QVariant>> rows;  // null cells are null QVariants
+    int rowsAffected = -1;  // of the last statement that reported a count
 };
 
 class Connection : public QObject {
@@ -41,8 +41,8 @@ public:
     // "SET DATEFORMAT dmy" once signed in). Kept until replaced.
     void setSessionSetup(const QStringList& statements) { m_sessionSetup = statements; }
 
-    void open();                 // throws DatabaseError; does nothing when already open
-    void close();                // does nothing when closed
+    void open();  // throws DatabaseError; does nothing when already open
+    void close();  // does nothing when closed
     bool isOpen() const;
 
     // Sends `sql` as one batch, opening the connection first when it is closed. Reads every
@@ -78,8 +78,8 @@ private:
     int m_loginTimeout = kDefaultLoginTimeout;
 
     QSqlDatabase database() const;
-    bool linkIsDead() const;     // asks the ODBC driver whether the link is gone
-    ResultData execute(const QString& sql, bool wantRows);   // on the open connection
+    bool linkIsDead() const;  // asks the ODBC driver whether the link is gone
+    ResultData execute(const QString& sql, bool wantRows);  // on the open connection
     [[noreturn]] void fail(const QString& rawText, const QString& nativeCode);
 };
 

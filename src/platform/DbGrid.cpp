@@ -27,9 +27,7 @@ public:
     }
     bool stale() const { return m_query && m_rows != m_query->recordCount(); }
 
-    int rowCount(const QModelIndex& parent = {}) const override {
-        return parent.isValid() ? 0 : m_rows;
-    }
+    int rowCount(const QModelIndex& parent = {}) const override { return parent.isValid() ? 0 : m_rows; }
     int columnCount(const QModelIndex& parent = {}) const override {
         return parent.isValid() ? 0 : int(m_columns.size());
     }
@@ -38,9 +36,7 @@ public:
         if (!m_query || !index.isValid() || index.row() >= m_rows) return {};
         const GridColumn& c = m_columns[index.column()];
         switch (role) {
-        case Qt::DisplayRole:
-            try {
-                return Query::asText(m_query->valueAt(index.row(), c.field));
+        case Qt::DisplayRole: try { return Query::asText(m_query->valueAt(index.row(), c.field));
             } catch (const AppError&) {
                 return QString();
             }
@@ -82,10 +78,9 @@ DbGrid::DbGrid(QWidget* parent) : QTableView(parent), m_model(new Model(this)) {
     setSelectionMode(QAbstractItemView::SingleSelection);
     setEditTriggers(QAbstractItemView::NoEditTriggers);
     verticalHeader()->hide();
-    connect(selectionModel(), &QItemSelectionModel::currentRowChanged, this,
-            [this](const QModelIndex& current) {
-                if (m_source && current.isValid()) m_source->query()->setCurrentRow(current.row());
-            });
+    connect(selectionModel(), &QItemSelectionModel::currentRowChanged, this, [this](const QModelIndex& current) {
+        if (m_source && current.isValid()) m_source->query()->setCurrentRow(current.row());
+    });
 }
 
 void DbGrid::bind(ListSource* source, const QVector<GridColumn>& columns) {
@@ -102,8 +97,7 @@ void DbGrid::bind(ListSource* source, const QVector<GridColumn>& columns) {
         if (row >= 0 && row < m_model->rowCount()) {
             const QModelIndex idx = m_model->index(row, qMax(0, currentIndex().column()));
             if (currentIndex().row() != row)
-                selectionModel()->setCurrentIndex(
-                    idx, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+                selectionModel()->setCurrentIndex(idx, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
         }
     };
     connect(q, &Query::opened, this, [this, showCurrent] {
@@ -136,7 +130,9 @@ void DbGrid::setTitleFont(const QFont& font, const QColor& color) {
     horizontalHeader()->setPalette(pal);
 }
 
-int DbGrid::rowCountShown() const { return m_model->rowCount(); }
+int DbGrid::rowCountShown() const {
+    return m_model->rowCount();
+}
 
 QString DbGrid::cellText(int row, int column) const {
     return m_model->data(m_model->index(row, column), Qt::DisplayRole).toString();

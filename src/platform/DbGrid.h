@@ -22,7 +22,7 @@ public:
 
     void bind(ListSource* source, const QVector<GridColumn>& columns);
     void setRowHeight(int pixels);
-    void setAlternateRowColor(const QColor& color);   // every second row
+    void setAlternateRowColor(const QColor& color);  // every second row
     void setTitleFont(const QFont& font, const QColor& color);
     int rowCountShown() const;
     QString cellText(int row, int column) const;

@@ -26,8 +26,12 @@ FileDialogs* g_installed = nullptr;
 
 }  // namespace
 
-FileDialogs& FileDialogs::instance() { return g_installed ? *g_installed : g_real; }
+FileDialogs& FileDialogs::instance() {
+    return g_installed ? *g_installed : g_real;
+}
 
-void FileDialogs::install(FileDialogs* dialogs) { g_installed = dialogs; }
+void FileDialogs::install(FileDialogs* dialogs) {
+    g_installed = dialogs;
+}
 
 }  // namespace qtl

@@ -14,14 +14,14 @@ public:
     virtual ~FileDialogs() = default;
     // The path chosen to save to, "" when the operator cancelled. `proposedPath` is the folder
     // and name offered; `filter` as QFileDialog takes it ("PDF (*.pdf)").
-    virtual QString saveFileName(QWidget* parent, const QString& caption,
-                                 const QString& proposedPath, const QString& filter) = 0;
+    virtual QString saveFileName(QWidget* parent, const QString& caption, const QString& proposedPath,
+                                 const QString& filter) = 0;
     // Lets the operator choose and set up the printer; false when he cancelled.
     virtual bool setUpPrinter(QWidget* parent, QPrinter* printer) = 0;
 
     // The installed implementation (the real dialogs unless a test installed another).
     static FileDialogs& instance();
-    static void install(FileDialogs* dialogs);   // nullptr restores the real dialogs
+    static void install(FileDialogs* dialogs);  // nullptr restores the real dialogs
 };
 
 }  // namespace qtl

@@ -26,24 +26,20 @@ public:
         return s;
     }
 
-    void paint(QPainter* painter, const QStyleOptionViewItem& option,
-               const QModelIndex& index) const override {
+    void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override {
         const QRect r = option.rect;
         const bool selected = option.state & QStyle::State_Selected;
         painter->save();
-        painter->fillRect(QRect(r.left(), r.top(), kCheckWidth, r.height()),
-                          option.palette.base());
+        painter->fillRect(QRect(r.left(), r.top(), kCheckWidth, r.height()), option.palette.base());
         QStyleOptionButton box;
         const int side = qMin(r.height(), 13);
         box.rect = QRect(r.left() + 1, r.top() + (r.height() - side) / 2, side, side);
-        box.state = QStyle::State_Enabled |
-                    (index.data(kCheckedRole).toBool() ? QStyle::State_On : QStyle::State_Off);
+        box.state = QStyle::State_Enabled | (index.data(kCheckedRole).toBool() ? QStyle::State_On : QStyle::State_Off);
         m_list->style()->drawPrimitive(QStyle::PE_IndicatorCheckBox, &box, painter, m_list);
 
         const QRect textRect(r.left() + kCheckWidth, r.top(), r.width() - kCheckWidth, r.height());
         painter->fillRect(textRect, selected ? option.palette.highlight() : option.palette.base());
-        painter->setPen(selected ? option.palette.highlightedText().color()
-                                 : option.palette.text().color());
+        painter->setPen(selected ? option.palette.highlightedText().color() : option.palette.text().color());
         painter->setFont(option.font);
         if (m_list->m_draw) {
             m_list->m_draw(painter, textRect, index.row(), selected);
@@ -54,8 +50,7 @@ public:
         if (option.state & QStyle::State_HasFocus) {
             // The keyboard's line gets a dotted frame around its text part, drawn here because
             // the style draws focus frames only after focus moved by keyboard, if at all.
-            QPen pen(selected ? option.palette.highlightedText().color()
-                              : option.palette.text().color());
+            QPen pen(selected ? option.palette.highlightedText().color() : option.palette.text().color());
             pen.setStyle(Qt::DotLine);
             pen.setCosmetic(true);
             painter->setClipRect(textRect);
@@ -78,8 +73,7 @@ CheckListBox::CheckListBox(QWidget* parent) : QListWidget(parent) {
     // A mouse press makes the line current before it selects it; a key selects the line before
     // it becomes current. The line is reported once both agree.
     connect(this, &QListWidget::currentRowChanged, this, [this](int) { selectionMoved(); });
-    connect(selectionModel(), &QItemSelectionModel::selectionChanged, this,
-            [this] { selectionMoved(); });
+    connect(selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] { selectionMoved(); });
 }
 
 void CheckListBox::selectionMoved() {
@@ -123,8 +117,7 @@ void CheckListBox::clearLines() {
 }
 
 ItemRecord* CheckListBox::record(int index) const {
-    return index >= 0 && size_t(index) < m_records.size() ? m_records[size_t(index)].get()
-                                                           : nullptr;
+    return index >= 0 && size_t(index) < m_records.size() ? m_records[size_t(index)].get() : nullptr;
 }
 
 QString CheckListBox::lineText(int index) const {
@@ -227,8 +220,7 @@ void ListBox::clearLines() {
 }
 
 ItemRecord* ListBox::record(int index) const {
-    return index >= 0 && size_t(index) < m_records.size() ? m_records[size_t(index)].get()
-                                                           : nullptr;
+    return index >= 0 && size_t(index) < m_records.size() ? m_records[size_t(index)].get() : nullptr;
 }
 
 QString ListBox::lineText(int index) const {
@@ -245,7 +237,9 @@ void ListBox::setSelected(int index, bool selected) {
     if (QListWidgetItem* it = item(index)) it->setSelected(selected);
 }
 
-int ListBox::selectedCount() const { return int(selectedItems().size()); }
+int ListBox::selectedCount() const {
+    return int(selectedItems().size());
+}
 
 void ListBox::keyPressEvent(QKeyEvent* event) {
     emit keyPressed(event);

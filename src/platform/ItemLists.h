@@ -23,13 +23,13 @@ public:
 
     int count() const { return QListWidget::count(); }
     void addLine(const QString& text, std::unique_ptr<ItemRecord> record);
-    void clearLines();                                // releases every record, first to last
+    void clearLines();  // releases every record, first to last
     ItemRecord* record(int index) const;
     QString lineText(int index) const;
     bool isChecked(int index) const;
-    void setChecked(int index, bool checked);         // from code: emits nothing
-    int itemIndex() const;                            // -1 when none
-    void setItemIndex(int index);                     // from code: emits nothing
+    void setChecked(int index, bool checked);  // from code: emits nothing
+    int itemIndex() const;  // -1 when none
+    void setItemIndex(int index);  // from code: emits nothing
 
     // Draws the text part of a line: painter, rectangle of the text part, index, selected.
     using DrawFn = std::function<void(QPainter*, const QRect&, int, bool)>;
@@ -41,24 +41,24 @@ signals:
     // The selected line changed to a line by mouse or keyboard (OnClick). Focus arriving in the
     // list selects nothing and emits nothing.
     void lineClicked();
-    void clickCheck(int index);         // operator toggled a check mark (mouse or space bar)
+    void clickCheck(int index);  // operator toggled a check mark (mouse or space bar)
     void keyPressed(QKeyEvent* event);  // OnKeyDown, before the default handling
     void lineDoubleClicked();
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
     void focusInEvent(QFocusEvent* event) override;
-    void mousePressEvent(QMouseEvent* event) override;        // only the left button selects
+    void mousePressEvent(QMouseEvent* event) override;  // only the left button selects
     void mouseReleaseEvent(QMouseEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
 
 private:
     DrawFn m_draw;
     bool m_settingFromCode = false;
-    int m_lastSelected = -1;            // the selected line lineClicked() last reported
+    int m_lastSelected = -1;  // the selected line lineClicked() last reported
     void selectionMoved();
     std::vector<std::unique_ptr<ItemRecord>> m_records;
-    static constexpr int kCheckWidth = 16;    // the check box area at the left of a line
+    static constexpr int kCheckWidth = 16;  // the check box area at the left of a line
     class Delegate;
     friend class Delegate;
 };
@@ -79,12 +79,12 @@ public:
     int selectedCount() const;
 
 signals:
-    void keyPressed(QKeyEvent* event);                 // OnKeyDown, before default handling
+    void keyPressed(QKeyEvent* event);  // OnKeyDown, before default handling
     void mousePressed(Qt::MouseButton button, QPoint pos);  // OnMouseDown
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
-    void mousePressEvent(QMouseEvent* event) override;     // a right press selects nothing
+    void mousePressEvent(QMouseEvent* event) override;  // a right press selects nothing
     void mouseReleaseEvent(QMouseEvent* event) override;
 
 private:

@@ -10,7 +10,9 @@
 #include <initializer_list>
 
 // Q_INIT_RESOURCE declares a function of the global namespace, so it cannot be used inside qtl.
-static void initPictures() { Q_INIT_RESOURCE(resources); }
+static void initPictures() {
+    Q_INIT_RESOURCE(resources);
+}
 
 namespace qtl {
 
@@ -59,7 +61,9 @@ void CentreOnScreen(QWidget* window) {
     }
 }
 
-void SetUpLookupWindow(QDialog* window) { window->setFont(WindowFont()); }
+void SetUpLookupWindow(QDialog* window) {
+    window->setFont(WindowFont());
+}
 
 bool LookupWindowKeyPress(QKeyEvent* event) {
     if (event->key() != Qt::Key_Escape) return false;

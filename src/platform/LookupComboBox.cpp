@@ -104,7 +104,9 @@ void LookupComboBox::dropDown() {
     if (!m_readOnly) showPopup();
 }
 
-void LookupComboBox::closeUp() { hidePopup(); }
+void LookupComboBox::closeUp() {
+    hidePopup();
+}
 
 bool LookupComboBox::isDroppedDown() const {
     return m_popupOpen && view() && view()->window()->isVisible();
@@ -161,12 +163,14 @@ void LookupComboBox::keyPressEvent(QKeyEvent* event) {
     const int key = event->key();
     if (m_readOnly) {
         // Leave focus keys to the window; nothing else moves a read-only box.
-        if (key == Qt::Key_Tab || key == Qt::Key_Backtab) QComboBox::keyPressEvent(event);
-        else event->accept();
+        if (key == Qt::Key_Tab || key == Qt::Key_Backtab)
+            QComboBox::keyPressEvent(event);
+        else
+            event->accept();
         return;
     }
-    if (key == Qt::Key_Home || key == Qt::Key_End || key == Qt::Key_PageUp ||
-        key == Qt::Key_PageDown || key == Qt::Key_Left || key == Qt::Key_Right) {
+    if (key == Qt::Key_Home || key == Qt::Key_End || key == Qt::Key_PageUp || key == Qt::Key_PageDown ||
+        key == Qt::Key_Left || key == Qt::Key_Right) {
         // QComboBox would pick the first, last or a neighbouring row here.
         event->accept();
         return;
@@ -187,8 +191,10 @@ void LookupComboBox::keyPressEvent(QKeyEvent* event) {
         if (n == 0) return;
         const int cur = currentIndex();
         int row;
-        if (cur < 0) row = 0;
-        else row = key == Qt::Key_Up ? cur - 1 : cur + 1;
+        if (cur < 0)
+            row = 0;
+        else
+            row = key == Qt::Key_Up ? cur - 1 : cur + 1;
         if (row < 0 || row >= n) return;
         pick(row);
         return;

@@ -27,22 +27,22 @@ public:
 
     QVariant keyValue() const { return m_key; }
     bool hasKey() const { return !m_key.isNull() && m_key.isValid(); }
-    QString keyText() const { return Query::asText(m_key); }   // "" when null
-    void setKeyValue(const QVariant& key);                       // rule 2 and 5
+    QString keyText() const { return Query::asText(m_key); }  // "" when null
+    void setKeyValue(const QVariant& key);  // rule 2 and 5
     void clearKey() { setKeyValue(QVariant()); }
 
-    QString shownText() const;          // the list field shown ("" when none)
+    QString shownText() const;  // the list field shown ("" when none)
 
-    void dropDown();                    // opens the drop-down list
-    void closeUp();                     // closes it without accepting a row
+    void dropDown();  // opens the drop-down list
+    void closeUp();  // closes it without accepting a row
     bool isDroppedDown() const;
 
-    void setReadOnly(bool readOnly);    // no drop-down, no keyboard picks
+    void setReadOnly(bool readOnly);  // no drop-down, no keyboard picks
     bool isReadOnly() const { return m_readOnly; }
     void setBackground(const QColor& color);
 
 signals:
-    void clicked();                     // an operator's pick (OnClick)
+    void clicked();  // an operator's pick (OnClick)
     void keyPressed(QKeyEvent* event);  // every key press (OnKeyDown), before the default handling
     void mousePressed(QMouseEvent* event);  // every mouse press (OnMouseDown)
 
@@ -59,9 +59,9 @@ private:
     QVariant m_key;
     bool m_readOnly = false;
     bool m_popupOpen = false;
-    QString m_typed;            // type-ahead text so far
-    qint64 m_lastTypeAt = 0;    // ms since epoch of the last typed key
-    void reload();                      // items from the query; relocate the held key
+    QString m_typed;  // type-ahead text so far
+    qint64 m_lastTypeAt = 0;  // ms since epoch of the last typed key
+    void reload();  // items from the query; relocate the held key
     void pick(int row);
 };
 

@@ -65,9 +65,13 @@ MessageBoxes* g_installed = nullptr;
 
 }  // namespace
 
-MessageBoxes& MessageBoxes::instance() { return g_installed ? *g_installed : g_real; }
+MessageBoxes& MessageBoxes::instance() {
+    return g_installed ? *g_installed : g_real;
+}
 
-void MessageBoxes::install(MessageBoxes* boxes) { g_installed = boxes; }
+void MessageBoxes::install(MessageBoxes* boxes) {
+    g_installed = boxes;
+}
 
 void MessageBoxes::showError(QWidget* parent, const QString& text) {
     instance().show(parent, text, applicationTitle(), MbIcon::Error, MbButtons::Ok);

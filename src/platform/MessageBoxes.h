@@ -15,15 +15,14 @@ enum class MbResult { Ok, Cancel, Yes, No };
 class MessageBoxes {
 public:
     virtual ~MessageBoxes() = default;
-    virtual MbResult show(QWidget* parent, const QString& text, const QString& caption,
-                          MbIcon icon, MbButtons buttons) = 0;
+    virtual MbResult show(QWidget* parent, const QString& text, const QString& caption, MbIcon icon,
+                          MbButtons buttons) = 0;
 
     // The installed implementation (the real modal boxes unless a test installed another).
     static MessageBoxes& instance();
-    static void install(MessageBoxes* boxes);     // nullptr restores the real boxes
+    static void install(MessageBoxes* boxes);  // nullptr restores the real boxes
 
-    static MbResult ask(QWidget* parent, const QString& text, const QString& caption,
-                        MbIcon icon, MbButtons buttons) {
+    static MbResult ask(QWidget* parent, const QString& text, const QString& caption, MbIcon icon, MbButtons buttons) {
         return instance().show(parent, text, caption, icon, buttons);
     }
     // The application's general error display: the text under the application's title, error

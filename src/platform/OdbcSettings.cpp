@@ -33,8 +33,7 @@ QStringList iniSections(const QString& path) {
         const QString line = in.readLine().trimmed();
         if (line.startsWith(QLatin1Char('[')) && line.endsWith(QLatin1Char(']'))) {
             const QString name = line.mid(1, line.size() - 2).trimmed();
-            if (!name.isEmpty() && name.compare(QLatin1String("ODBC"), Qt::CaseInsensitive) != 0)
-                out << name;
+            if (!name.isEmpty() && name.compare(QLatin1String("ODBC"), Qt::CaseInsensitive) != 0) out << name;
         }
     }
     return out;
@@ -46,10 +45,8 @@ QString findFreeTdsLibrary() {
     const QDir lib(QStringLiteral("/usr/lib"));
     for (const QString& sub : lib.entryList(QDir::Dirs | QDir::NoDotAndDotDot))
         candidates << lib.filePath(sub + QStringLiteral("/odbc/libtdsodbc.so"));
-    candidates << QStringLiteral("/usr/lib/odbc/libtdsodbc.so")
-               << QStringLiteral("/usr/lib64/libtdsodbc.so")
-               << QStringLiteral("/usr/local/lib/libtdsodbc.so")
-               << QStringLiteral("/opt/homebrew/lib/libtdsodbc.so");
+    candidates << QStringLiteral("/usr/lib/odbc/libtdsodbc.so") << QStringLiteral("/usr/lib64/libtdsodbc.so")
+               << QStringLiteral("/usr/local/lib/libtdsodbc.so") << QStringLiteral("/opt/homebrew/lib/libtdsodbc.so");
     for (const QString& c : candidates)
         if (QFileInfo::exists(c)) return c;
     return {};
@@ -101,8 +98,7 @@ OdbcDriver ChooseOdbcDriver(const QString& siteDriverFile, const QStringList& re
     if (registered.contains(QStringLiteral("SQL Server"), Qt::CaseInsensitive))
         return {QStringLiteral("SQL Server"), OdbcDriverKind::Other};
 #endif
-    if (registered.contains(kFreeTdsName, Qt::CaseInsensitive))
-        return {kFreeTdsName, OdbcDriverKind::FreeTds};
+    if (registered.contains(kFreeTdsName, Qt::CaseInsensitive)) return {kFreeTdsName, OdbcDriverKind::FreeTds};
     const QString library = findFreeTdsLibrary();
     return {library.isEmpty() ? kFreeTdsName : library, OdbcDriverKind::FreeTds};
 }
@@ -113,8 +109,9 @@ QString OdbcValue(const QString& value, OdbcDriverKind kind) {
         // and knows no doubling, so "};" cannot be carried; refuse it rather than let the rest
         // become attributes.
         if (value.contains(QLatin1String("};")))
-            throw AppError(QStringLiteral("The connection settings contain \"};\", which the "
-                                          "ODBC driver cannot accept"));
+            throw AppError(
+                QStringLiteral("The connection settings contain \"};\", which the "
+                               "ODBC driver cannot accept"));
         return QLatin1Char('{') + value + QLatin1Char('}');
     }
     QString v = value;
@@ -138,14 +135,14 @@ QString BuildOdbcConnectString(const TFirstConnectInfo& info, const OdbcDriver& 
         // "request": a server that encrypts the login gets its password encrypted (the session's
         // data stays in clear unless the server forces encryption); "off" would tell it that we
         // cannot, and the login would cross the network readable.
-        s += QStringLiteral("Database=") + q(info.InitialCatalog) + QStringLiteral(";UID=") +
-             q(info.UserID) + QStringLiteral(";PWD=") + q(info.Password) +
-             QStringLiteral(";TDS_Version=7.4;ClientCharset=UTF-8;Encryption=request;PacketSize=") + QString::number(kOdbcPacketSize);
+        s += QStringLiteral("Database=") + q(info.InitialCatalog) + QStringLiteral(";UID=") + q(info.UserID) +
+             QStringLiteral(";PWD=") + q(info.Password) +
+             QStringLiteral(";TDS_Version=7.4;ClientCharset=UTF-8;Encryption=request;PacketSize=") +
+             QString::number(kOdbcPacketSize);
     } else {
-        s += QStringLiteral("Server=") + q(info.DataSource.trimmed()) +
-             QStringLiteral(";Database=") + q(info.InitialCatalog) + QStringLiteral(";UID=") +
-             q(info.UserID) + QStringLiteral(";PWD=") + q(info.Password) +
-             QStringLiteral(";Trusted_Connection=no;Encrypt=no;TrustServerCertificate=yes");
+        s += QStringLiteral("Server=") + q(info.DataSource.trimmed()) + QStringLiteral(";Database=") +
+             q(info.InitialCatalog) + QStringLiteral(";UID=") + q(info.UserID) + QStringLiteral(";PWD=") +
+             q(info.Password) + QStringLiteral(";Trusted_Connection=no;Encrypt=no;TrustServerCertificate=yes");
     }
     return s;
 }

@@ -19,7 +19,7 @@ struct TFirstConnectInfo {
 enum class OdbcDriverKind { FreeTds, Microsoft, Other };
 
 struct OdbcDriver {
-    QString name;        // registered name or path of the driver library
+    QString name;  // registered name or path of the driver library
     OdbcDriverKind kind = OdbcDriverKind::FreeTds;
 };
 

@@ -11,8 +11,8 @@ namespace qtl {
 namespace {
 
 struct ParamRef {
-    qsizetype pos;   // of the colon
-    qsizetype len;   // colon and name
+    qsizetype pos;  // of the colon
+    qsizetype len;  // colon and name
     QString name;
 };
 
@@ -53,21 +53,27 @@ QVector<ParamRef> scanParams(const QString& text) {
 
 bool isIntegerType(int id) {
     switch (id) {
-    case QMetaType::Int: case QMetaType::UInt: case QMetaType::LongLong:
-    case QMetaType::ULongLong: case QMetaType::Short: case QMetaType::UShort:
-    case QMetaType::Long: case QMetaType::ULong: case QMetaType::SChar: case QMetaType::UChar:
-    case QMetaType::Char:
-        return true;
-    default:
-        return false;
+    case QMetaType::Int:
+    case QMetaType::UInt:
+    case QMetaType::LongLong:
+    case QMetaType::ULongLong:
+    case QMetaType::Short:
+    case QMetaType::UShort:
+    case QMetaType::Long:
+    case QMetaType::ULong:
+    case QMetaType::SChar:
+    case QMetaType::UChar:
+    case QMetaType::Char: return true;
+    default: return false;
     }
 }
 
-bool isNumberType(int id) { return isIntegerType(id) || id == QMetaType::Double || id == QMetaType::Float; }
+bool isNumberType(int id) {
+    return isIntegerType(id) || id == QMetaType::Double || id == QMetaType::Float;
+}
 
 QString doubleText(double d) {
-    if (std::isfinite(d) && d == std::floor(d) && std::fabs(d) < 1e18)
-        return QString::number(qint64(d));
+    if (std::isfinite(d) && d == std::floor(d) && std::fabs(d) < 1e18) return QString::number(qint64(d));
     return QLocale::c().toString(d, 'g', QLocale::FloatingPointShortest);
 }
 
@@ -93,24 +99,27 @@ QString kindName(int typeId) {
     if (isIntegerType(typeId)) return QStringLiteral("Integer");
     switch (typeId) {
     case QMetaType::QString: return QStringLiteral("String");
-    case QMetaType::Double: case QMetaType::Float: return QStringLiteral("Float");
+    case QMetaType::Double:
+    case QMetaType::Float: return QStringLiteral("Float");
     case QMetaType::Bool: return QStringLiteral("Boolean");
-    case QMetaType::QDateTime: case QMetaType::QDate: case QMetaType::QTime:
-        return QStringLiteral("DateTime");
+    case QMetaType::QDateTime:
+    case QMetaType::QDate:
+    case QMetaType::QTime: return QStringLiteral("DateTime");
     default: return QString::fromLatin1(QMetaType(typeId).name());
     }
 }
 
 }  // namespace
 
-Query::Query(Connection* connection, const QString& name, QObject* parent)
-    : QObject(parent), m_connection(connection) {
+Query::Query(Connection* connection, const QString& name, QObject* parent) : QObject(parent), m_connection(connection) {
     setObjectName(name);
 }
 
 // --- SQL text ----------------------------------------------------------------------------------
 
-void Query::setSql(const QString& line) { setSqlLines(QStringList{line}); }
+void Query::setSql(const QString& line) {
+    setSqlLines(QStringList{line});
+}
 
 void Query::setSqlLines(const QStringList& lines) {
     close();
@@ -161,8 +170,7 @@ void Query::declareIntegerParam(const QString& name) {
             p.declaredInt = true;
             return;
         }
-    throw AppError(objectName() + QStringLiteral(": Parameter '") + name +
-                   QStringLiteral("' not found"));
+    throw AppError(objectName() + QStringLiteral(": Parameter '") + name + QStringLiteral("' not found"));
 }
 
 void Query::setParam(const QString& name, const QVariant& value) {
@@ -171,8 +179,7 @@ void Query::setParam(const QString& name, const QVariant& value) {
             p.value = value;
             return;
         }
-    throw AppError(objectName() + QStringLiteral(": Parameter '") + name +
-                   QStringLiteral("' not found"));
+    throw AppError(objectName() + QStringLiteral(": Parameter '") + name + QStringLiteral("' not found"));
 }
 
 QVariant Query::param(const QString& name) const {
@@ -206,12 +213,9 @@ QString Query::literal(const Param& p) const {
         return QStringLiteral("'") + v.toDateTime().toString(QStringLiteral("yyyyMMdd HH:mm:ss.zzz")) +
                QStringLiteral("'");
     case QMetaType::QDate:
-        return QStringLiteral("'") + v.toDate().toString(QStringLiteral("yyyyMMdd")) +
-               QStringLiteral("'");
-    case QMetaType::QByteArray:
-        return QStringLiteral("0x") + QString::fromLatin1(v.toByteArray().toHex());
-    default:
-        return QStringLiteral("N") + WrapInQuotes(v.toString());
+        return QStringLiteral("'") + v.toDate().toString(QStringLiteral("yyyyMMdd")) + QStringLiteral("'");
+    case QMetaType::QByteArray: return QStringLiteral("0x") + QString::fromLatin1(v.toByteArray().toHex());
+    default: return QStringLiteral("N") + WrapInQuotes(v.toString());
     }
 }
 
@@ -258,17 +262,13 @@ void Query::open() {
                     break;
                 }
             if (idx < 0)
-                throw AppError(objectName() + QStringLiteral(": Field '") + f.name +
-                               QStringLiteral("' not found"));
+                throw AppError(objectName() + QStringLiteral(": Field '") + f.name + QStringLiteral("' not found"));
             const int type = r.types[idx].id();
-            const bool fits = f.kind == FieldKind::Integer ? isIntegerType(type)
-                                                           : type == QMetaType::QString;
+            const bool fits = f.kind == FieldKind::Integer ? isIntegerType(type) : type == QMetaType::QString;
             if (!fits)
-                throw AppError(objectName() + QStringLiteral(": Field '") + f.name +
-                               QStringLiteral("' is of type ") + kindName(type) +
-                               QStringLiteral(", expected ") +
-                               (f.kind == FieldKind::Integer ? QStringLiteral("Integer")
-                                                             : QStringLiteral("String")));
+                throw AppError(objectName() + QStringLiteral(": Field '") + f.name + QStringLiteral("' is of type ") +
+                               kindName(type) + QStringLiteral(", expected ") +
+                               (f.kind == FieldKind::Integer ? QStringLiteral("Integer") : QStringLiteral("String")));
             map << idx;
             types << r.types[idx];
             names << f.name;
@@ -292,7 +292,9 @@ void Query::open() {
     emit currentChanged(m_current);
 }
 
-void Query::execute() { m_connection->run(expandedSql(), false); }
+void Query::execute() {
+    m_connection->run(expandedSql(), false);
+}
 
 void Query::close() {
     if (!m_open) return;
@@ -332,14 +334,14 @@ void Query::next() {
         m_eof = true;
 }
 
-bool Query::eof() const { return !m_open || m_rows.isEmpty() || m_eof; }
+bool Query::eof() const {
+    return !m_open || m_rows.isEmpty() || m_eof;
+}
 
 int Query::findRow(const QString& column, const QVariant& value) const {
     const int c = columnIndex(column);
     if (!m_open) return -1;
-    if (c < 0)
-        throw AppError(objectName() + QStringLiteral(": Field '") + column +
-                       QStringLiteral("' not found"));
+    if (c < 0) throw AppError(objectName() + QStringLiteral(": Field '") + column + QStringLiteral("' not found"));
     for (int r = 0; r < m_rows.size(); ++r)
         if (sameValue(m_rows[r][c], value)) return r;
     return -1;
@@ -358,18 +360,16 @@ void Query::setUpdateTarget(const QString& table, const QString& keyColumn) {
 }
 
 void Query::deleteCurrentRow() {
-    if (!m_open || m_current < 0)
-        throw AppError(QStringLiteral("Cannot perform this operation on an empty dataset"));
+    if (!m_open || m_current < 0) throw AppError(QStringLiteral("Cannot perform this operation on an empty dataset"));
     if (m_updateTable.isEmpty() || m_updateKey.isEmpty())
         throw AppError(objectName() + QStringLiteral(": no table to delete from"));
     const QVariant key = fieldValue(m_updateKey);
     Param keyParam{m_updateKey, false, key};
-    const QString sql = QStringLiteral("DELETE FROM ") + m_updateTable + QStringLiteral(" WHERE ") +
-                        m_updateKey + QStringLiteral(" = ") + literal(keyParam);
+    const QString sql = QStringLiteral("DELETE FROM ") + m_updateTable + QStringLiteral(" WHERE ") + m_updateKey +
+                        QStringLiteral(" = ") + literal(keyParam);
     const ResultData r = m_connection->run(sql, false);
     if (r.rowsAffected == 0)
-        throw AppError(objectName() +
-                       QStringLiteral(": the row to delete no longer exists on the server"));
+        throw AppError(objectName() + QStringLiteral(": the row to delete no longer exists on the server"));
     m_rows.removeAt(m_current);
     if (m_rows.isEmpty()) {
         m_current = -1;
@@ -398,19 +398,18 @@ bool Query::hasField(const QString& name) const {
 QVariant Query::fieldValue(const QString& name) const {
     if (!m_open) {
         if (!m_persistent.isEmpty() && !hasField(name))
-            throw AppError(objectName() + QStringLiteral(": Field '") + name +
-                           QStringLiteral("' not found"));
+            throw AppError(objectName() + QStringLiteral(": Field '") + name + QStringLiteral("' not found"));
         return {};
     }
     const int c = columnIndex(name);
-    if (c < 0)
-        throw AppError(objectName() + QStringLiteral(": Field '") + name +
-                       QStringLiteral("' not found"));
+    if (c < 0) throw AppError(objectName() + QStringLiteral(": Field '") + name + QStringLiteral("' not found"));
     if (m_current < 0) return {};
     return m_rows[m_current][c];
 }
 
-QString Query::fieldAsString(const QString& name) const { return asText(fieldValue(name)); }
+QString Query::fieldAsString(const QString& name) const {
+    return asText(fieldValue(name));
+}
 
 int Query::fieldAsInt(const QString& name) const {
     const QVariant v = fieldValue(name);
@@ -427,13 +426,10 @@ bool Query::fieldAsBool(const QString& name) const {
     const int type = v.metaType().id();
     if (type == QMetaType::QString) {
         const QString s = v.toString().trimmed().toLower();
-        if (s == QLatin1String("true") || s == QLatin1String("t") || s == QLatin1String("1"))
-            return true;
-        if (s == QLatin1String("false") || s == QLatin1String("f") || s == QLatin1String("0") ||
-            s.isEmpty())
+        if (s == QLatin1String("true") || s == QLatin1String("t") || s == QLatin1String("1")) return true;
+        if (s == QLatin1String("false") || s == QLatin1String("f") || s == QLatin1String("0") || s.isEmpty())
             return false;
-        throw ConversionError(QLatin1Char('\'') + v.toString() +
-                              QStringLiteral("' is not a valid boolean value"));
+        throw ConversionError(QLatin1Char('\'') + v.toString() + QStringLiteral("' is not a valid boolean value"));
     }
     if (type == QMetaType::Double || type == QMetaType::Float) return v.toDouble() != 0.0;
     return v.toLongLong() != 0 || v.toBool();
@@ -449,15 +445,13 @@ QVariant Query::valueAt(int row, const QString& name) const {
     const int c = columnIndex(name);
     if (c < 0) {
         if (!m_open) return {};
-        throw AppError(objectName() + QStringLiteral(": Field '") + name +
-                       QStringLiteral("' not found"));
+        throw AppError(objectName() + QStringLiteral(": Field '") + name + QStringLiteral("' not found"));
     }
     return valueAt(row, c);
 }
 
 QVariant Query::valueAt(int row, int column) const {
-    if (!m_open || row < 0 || row >= m_rows.size() || column < 0 || column >= m_columns.size())
-        return {};
+    if (!m_open || row < 0 || row >= m_rows.size() || column < 0 || column >= m_columns.size()) return {};
     return m_rows[row][column];
 }
 
@@ -469,7 +463,9 @@ QVariant Query::fieldValue(int column) const {
     return m_rows[m_current][column];
 }
 
-int Query::columnCount() const { return m_open ? int(m_columns.size()) : 0; }
+int Query::columnCount() const {
+    return m_open ? int(m_columns.size()) : 0;
+}
 
 QString Query::asText(const QVariant& value) {
     if (value.isNull() || !value.isValid()) return QString();

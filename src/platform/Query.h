@@ -19,7 +19,7 @@ enum class FieldKind { Integer, String };
 struct PersistentField {
     QString name;
     FieldKind kind = FieldKind::String;
-    int size = 0;                  // String only
+    int size = 0;  // String only
 };
 
 class Query : public QObject {
@@ -31,9 +31,9 @@ public:
     Connection* connection() const { return m_connection; }
 
     // --- SQL text
-    void setSql(const QString& line);              // one line; closes first
-    void setSqlLines(const QStringList& lines);    // closes first
-    void addLine(const QString& line);             // closes first
+    void setSql(const QString& line);  // one line; closes first
+    void setSqlLines(const QStringList& lines);  // closes first
+    void addLine(const QString& line);  // closes first
     QStringList sqlLines() const { return m_lines; }
     // The text as sent: every line followed by CR LF.
     QString sqlText() const;
@@ -42,8 +42,8 @@ public:
 
     // --- parameters (derived from the text whenever it changes; ':name' outside quotes)
     QStringList parameterNames() const;
-    void declareIntegerParam(const QString& name);   // declared 32-bit integer
-    void setParam(const QString& name, const QVariant& value);   // null QVariant = NULL
+    void declareIntegerParam(const QString& name);  // declared 32-bit integer
+    void setParam(const QString& name, const QVariant& value);  // null QVariant = NULL
     QVariant param(const QString& name) const;
 
     // --- persistent fields: the result must hold these columns with these kinds, and only
@@ -51,18 +51,18 @@ public:
     void setPersistentFields(const QVector<PersistentField>& fields);
 
     // --- state
-    void open();        // does nothing when open; sends, fetches all rows, first row current
-    void execute();     // sends the text, no result expected
-    void close();       // drops the result; nothing when closed
+    void open();  // does nothing when open; sends, fetches all rows, first row current
+    void execute();  // sends the text, no result expected
+    void close();  // drops the result; nothing when closed
     bool isOpen() const { return m_open; }
 
     int recordCount() const { return m_open ? int(m_rows.size()) : 0; }
     bool isEmpty() const { return recordCount() == 0; }
-    int currentRow() const { return m_current; }       // -1 when closed or empty
-    void setCurrentRow(int row);                        // emits currentChanged when it moves
+    int currentRow() const { return m_current; }  // -1 when closed or empty
+    void setCurrentRow(int row);  // emits currentChanged when it moves
     void first();
     void next();
-    bool eof() const;                                   // past the last row (or empty/closed)
+    bool eof() const;  // past the last row (or empty/closed)
 
     // First row whose column equals `value` becomes current; false (row unchanged) when none.
     bool locate(const QString& column, const QVariant& value);
@@ -77,10 +77,10 @@ public:
 
     // --- fields of the current row (closed or empty result: null readings)
     bool hasField(const QString& name) const;
-    QVariant fieldValue(const QString& name) const;   // throws AppError when no such column
-    QString fieldAsString(const QString& name) const; // null -> ""
-    int fieldAsInt(const QString& name) const;        // null -> 0; text converted strictly
-    bool fieldAsBool(const QString& name) const;      // null -> false
+    QVariant fieldValue(const QString& name) const;  // throws AppError when no such column
+    QString fieldAsString(const QString& name) const;  // null -> ""
+    int fieldAsInt(const QString& name) const;  // null -> 0; text converted strictly
+    bool fieldAsBool(const QString& name) const;  // null -> false
     QDateTime fieldAsDateTime(const QString& name) const;  // null -> 1899-12-30 00:00
     QVariant valueAt(int row, const QString& name) const;
     QVariant valueAt(int row, int column) const;
@@ -100,7 +100,11 @@ signals:
 private:
     Connection* m_connection;
     QStringList m_lines;
-    struct Param { QString name; bool declaredInt = false; QVariant value; };
+    struct Param {
+        QString name;
+        bool declaredInt = false;
+        QVariant value;
+    };
     QVector<Param> m_params;
     QVector<PersistentField> m_persistent;
     bool m_open = false;
@@ -113,15 +117,16 @@ private:
 
     void deriveParams();
     QString literal(const Param& p) const;
-    int columnIndex(const QString& name) const;   // -1 when absent (persistent fields respected)
+    int columnIndex(const QString& name) const;  // -1 when absent (persistent fields respected)
 };
 
 // Exposes one query to selectors and grids (they listen to the query's signals).
 class ListSource : public QObject {
     Q_OBJECT
 public:
-    ListSource(Query* query, const QString& name, QObject* parent = nullptr)
-        : QObject(parent), m_query(query) { setObjectName(name); }
+    ListSource(Query* query, const QString& name, QObject* parent = nullptr) : QObject(parent), m_query(query) {
+        setObjectName(name);
+    }
     Query* query() const { return m_query; }
 
     // The selector that set or picked last: when the query reopens, its key decides the

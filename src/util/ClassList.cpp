@@ -14,8 +14,7 @@
 namespace qtl {
 
 void ClassList::addStudent(const QString& stream, const QString& name, const QString& group) {
-    if (streams.isEmpty() || streams.last().stream != stream)
-        streams.append(ClassListStream{stream, {}});
+    if (streams.isEmpty() || streams.last().stream != stream) streams.append(ClassListStream{stream, {}});
     streams.last().students.append(ClassListStudent{name, group});
 }
 
@@ -30,8 +29,7 @@ int ClassList::total() const {
 
 QStringList classListHeaderLines(const ClassListHeader& h) {
     QString discipline = h.discipline;
-    if (!h.credits.isEmpty())
-        discipline += QStringLiteral(" (кредитов: ") + h.credits + QLatin1Char(')');
+    if (!h.credits.isEmpty()) discipline += QStringLiteral(" (кредитов: ") + h.credits + QLatin1Char(')');
     return {
         QStringLiteral("Факультет: ") + h.faculty,
         QStringLiteral("Учебный год: ") + h.year,
@@ -45,7 +43,9 @@ QStringList classListHeaderLines(const ClassListHeader& h) {
     };
 }
 
-QString classListTitle() { return QStringLiteral("Список студентов по потокам"); }
+QString classListTitle() {
+    return QStringLiteral("Список студентов по потокам");
+}
 
 QString streamTitle(const QString& stream) {
     return stream.isEmpty() ? QStringLiteral("Без потока") : QStringLiteral("Поток ") + stream;
@@ -64,8 +64,7 @@ QString emptyListText() {
 }
 
 QString pageNumberText(int page, int pages) {
-    return QStringLiteral("Страница ") + QString::number(page) + QStringLiteral(" из ") +
-           QString::number(pages);
+    return QStringLiteral("Страница ") + QString::number(page) + QStringLiteral(" из ") + QString::number(pages);
 }
 
 // ------------------------------------------------------------------------------------------
@@ -74,8 +73,7 @@ QString pageNumberText(int page, int pages) {
 QString csvField(const QString& text) {
     const bool quote = text.contains(QLatin1Char(';')) || text.contains(QLatin1Char('"')) ||
                        text.contains(QLatin1Char('\r')) || text.contains(QLatin1Char('\n'));
-    if (!quote)
-        return text;
+    if (!quote) return text;
     QString doubled = text;
     doubled.replace(QLatin1Char('"'), QStringLiteral("\"\""));
     return QLatin1Char('"') + doubled + QLatin1Char('"');
@@ -84,15 +82,15 @@ QString csvField(const QString& text) {
 QByteArray classListCsv(const ClassList& list) {
     const QString separator = QStringLiteral(";");
     const QString rowEnd = QStringLiteral("\r\n");
-    QString text = QStringList{QStringLiteral("Поток"), QStringLiteral("№"), QStringLiteral("ФИО"),
-                               QStringLiteral("Группа")}
-                       .join(separator) +
-                   rowEnd;
+    QString text =
+        QStringList{QStringLiteral("Поток"), QStringLiteral("№"), QStringLiteral("ФИО"), QStringLiteral("Группа")}.join(
+            separator) +
+        rowEnd;
     for (const ClassListStream& stream : list.streams) {
         int number = 0;
         for (const ClassListStudent& student : stream.students)
-            text += QStringList{csvField(stream.stream), QString::number(++number),
-                                csvField(student.name), csvField(student.group)}
+            text += QStringList{csvField(stream.stream), QString::number(++number), csvField(student.name),
+                                csvField(student.group)}
                         .join(separator) +
                     rowEnd;
     }
@@ -109,29 +107,25 @@ namespace {
 QString fileNamePart(const QString& text) {
     QString out;
     for (QChar c : text) {
-        const bool forbidden = c.unicode() < 0x20 || c.unicode() == 0x7F ||
-                               QStringLiteral("/\\:*?\"<>|").contains(c) || c.isSpace();
+        const bool forbidden =
+            c.unicode() < 0x20 || c.unicode() == 0x7F || QStringLiteral("/\\:*?\"<>|").contains(c) || c.isSpace();
         out += forbidden ? QLatin1Char('_') : c;
     }
     static const QRegularExpression runs(QStringLiteral("_+"));
     out.replace(runs, QStringLiteral("_"));
     // Long discipline names would make paths some systems refuse.
     out = out.left(80);
-    while (!out.isEmpty() && (out.endsWith(QLatin1Char('_')) || out.endsWith(QLatin1Char('.'))))
-        out.chop(1);
-    while (!out.isEmpty() && (out.startsWith(QLatin1Char('_')) || out.startsWith(QLatin1Char('.'))))
-        out.remove(0, 1);
+    while (!out.isEmpty() && (out.endsWith(QLatin1Char('_')) || out.endsWith(QLatin1Char('.')))) out.chop(1);
+    while (!out.isEmpty() && (out.startsWith(QLatin1Char('_')) || out.startsWith(QLatin1Char('.')))) out.remove(0, 1);
     return out;
 }
 
 }  // namespace
 
-QString proposedFileName(const QString& discipline, const QString& group, const QDate& date,
-                         const QString& suffix) {
+QString proposedFileName(const QString& discipline, const QString& group, const QDate& date, const QString& suffix) {
     QStringList parts{QStringLiteral("Список")};
-    for (const QString& part :
-         {fileNamePart(discipline), fileNamePart(group),
-          date.isValid() ? date.toString(QStringLiteral("yyyy-MM-dd")) : QString()})
+    for (const QString& part : {fileNamePart(discipline), fileNamePart(group),
+                                date.isValid() ? date.toString(QStringLiteral("yyyy-MM-dd")) : QString()})
         if (!part.isEmpty()) parts << part;
     return parts.join(QLatin1Char('_')) + QLatin1Char('.') + suffix;
 }
@@ -145,8 +139,7 @@ QString withSuffix(const QString& path, const QString& suffix) {
 // Pages
 
 QVector<int> paginateRows(const QVector<double>& heights, const QVector<bool>& keepWithNext,
-                          const QVector<bool>& continues, double pageHeight,
-                          double continuationHeight) {
+                          const QVector<bool>& continues, double pageHeight, double continuationHeight) {
     const int n = int(heights.size());
     QVector<int> starts;
     int i = 0;
@@ -164,8 +157,7 @@ QVector<int> paginateRows(const QVector<double>& heights, const QVector<bool>& k
                 i = last + 1;
                 continue;
             }
-            if (i > start)
-                break;   // the run starts the next page
+            if (i > start) break;  // the run starts the next page
             // A run taller than a whole page cannot stay together: take what fits, at least
             // one row, so the document always ends.
             do {
@@ -184,8 +176,7 @@ namespace {
 QFont documentFont(double points, bool bold = false, bool italic = false) {
     QFont f;
     // Fonts that carry Cyrillic on every system the program runs on; the first one found wins.
-    f.setFamilies({QStringLiteral("Liberation Sans"), QStringLiteral("Arial"),
-                   QStringLiteral("DejaVu Sans")});
+    f.setFamilies({QStringLiteral("Liberation Sans"), QStringLiteral("Arial"), QStringLiteral("DejaVu Sans")});
     f.setPointSizeF(points);
     f.setBold(bold);
     f.setItalic(italic);
@@ -196,7 +187,7 @@ struct BodyRow {
     enum class Kind { StreamTitle, Student, StreamTotal, GrandTotal, Empty };
     Kind kind;
     int stream = -1;
-    QString number, name, group;   // Student; `name` holds the text of the other kinds
+    QString number, name, group;  // Student; `name` holds the text of the other kinds
 };
 
 QVector<BodyRow> bodyRows(const ClassList& list) {
@@ -206,12 +197,10 @@ QVector<BodyRow> bodyRows(const ClassList& list) {
         rows << BodyRow{BodyRow::Kind::StreamTitle, s, {}, streamTitle(stream.stream), {}};
         int number = 0;
         for (const ClassListStudent& student : stream.students)
-            rows << BodyRow{BodyRow::Kind::Student, s, QString::number(++number), student.name,
-                            student.group};
+            rows << BodyRow{BodyRow::Kind::Student, s, QString::number(++number), student.name, student.group};
         rows << BodyRow{BodyRow::Kind::StreamTotal, s, {}, streamTotalText(int(stream.students.size())), {}};
     }
-    if (list.isEmpty())
-        rows << BodyRow{BodyRow::Kind::Empty, -1, {}, emptyListText(), {}};
+    if (list.isEmpty()) rows << BodyRow{BodyRow::Kind::Empty, -1, {}, emptyListText(), {}};
     rows << BodyRow{BodyRow::Kind::GrandTotal, -1, {}, grandTotalText(list.total()), {}};
     return rows;
 }
@@ -220,8 +209,7 @@ QVector<BodyRow> bodyRows(const ClassList& list) {
 
 int paintClassList(QPagedPaintDevice* device, const ClassList& list) {
     QPainter p;
-    if (!p.begin(device))
-        return 0;
+    if (!p.begin(device)) return 0;
     const double dpi = device->logicalDpiY();
     const auto mm = [dpi](double v) { return v * dpi / 25.4; };
     const double width = device->width();
@@ -270,36 +258,30 @@ int paintClassList(QPagedPaintDevice* device, const ClassList& list) {
         double h = 0;
         switch (r.kind) {
         case BodyRow::Kind::Student:
-            h = std::max({measure(headerFont, nameWidth, r.name, wrap),
-                          measure(headerFont, groupWidth, r.group, wrap),
-                          measure(headerFont, numberWidth, r.number, wrap)}) + mm(0.8);
+            h = std::max({measure(headerFont, nameWidth, r.name, wrap), measure(headerFont, groupWidth, r.group, wrap),
+                          measure(headerFont, numberWidth, r.number, wrap)}) +
+                mm(0.8);
             break;
-        case BodyRow::Kind::StreamTitle:
-            h = mm(2) + measure(boldFont, width, r.name, wrap) + mm(0.8);
-            break;
-        case BodyRow::Kind::StreamTotal:
-            h = measure(totalFont, width, r.name, wrap) + mm(0.8);
-            break;
+        case BodyRow::Kind::StreamTitle: h = mm(2) + measure(boldFont, width, r.name, wrap) + mm(0.8); break;
+        case BodyRow::Kind::StreamTotal: h = measure(totalFont, width, r.name, wrap) + mm(0.8); break;
         case BodyRow::Kind::GrandTotal:
-        case BodyRow::Kind::Empty:
-            h = mm(3) + measure(boldFont, width, r.name, wrap);
-            break;
+        case BodyRow::Kind::Empty: h = mm(3) + measure(boldFont, width, r.name, wrap); break;
         }
         heights << h;
         // A stream's title never ends a page, and its total never starts one alone.
-        const bool lastStudent = r.kind == BodyRow::Kind::Student && i + 1 < rows.size() &&
-                                 rows[i + 1].kind == BodyRow::Kind::StreamTotal;
+        const bool lastStudent =
+            r.kind == BodyRow::Kind::Student && i + 1 < rows.size() && rows[i + 1].kind == BodyRow::Kind::StreamTotal;
         keep << (r.kind == BodyRow::Kind::StreamTitle || lastStudent);
         continues << (r.kind == BodyRow::Kind::Student || r.kind == BodyRow::Kind::StreamTotal);
     }
     const double continuationHeight =
-        mm(2) + measure(boldFont, width, streamTitle(QStringLiteral("0")) + QStringLiteral(" (продолжение)"), wrap) + mm(0.8);
+        mm(2) + measure(boldFont, width, streamTitle(QStringLiteral("0")) + QStringLiteral(" (продолжение)"), wrap) +
+        mm(0.8);
     const QVector<int> starts = paginateRows(heights, keep, continues, bodyHeight, continuationHeight);
     const int pages = int(starts.size());
 
     for (int page = 0; page < pages; ++page) {
-        if (page > 0 && !device->newPage())
-            break;
+        if (page > 0 && !device->newPage()) break;
         double y = 0;
         p.setPen(Qt::black);
         p.setFont(titleFont);
@@ -323,8 +305,8 @@ int paintClassList(QPagedPaintDevice* device, const ClassList& list) {
         const int end = page + 1 < pages ? starts[page + 1] : int(rows.size());
         if (first < rows.size() && continues[first]) {
             p.setFont(boldFont);
-            const QString title = streamTitle(list.streams[rows[first].stream].stream) +
-                                  QStringLiteral(" (продолжение)");
+            const QString title =
+                streamTitle(list.streams[rows[first].stream].stream) + QStringLiteral(" (продолжение)");
             p.drawText(QRectF(0, y + mm(2), width, continuationHeight), wrap, title);
             y += continuationHeight;
         }
@@ -355,8 +337,8 @@ int paintClassList(QPagedPaintDevice* device, const ClassList& list) {
         }
 
         p.setFont(footFont);
-        p.drawText(QRectF(0, height - footHeight + mm(3), width, footHeight - mm(3)),
-                   Qt::AlignHCenter | Qt::AlignTop, pageNumberText(page + 1, pages));
+        p.drawText(QRectF(0, height - footHeight + mm(3), width, footHeight - mm(3)), Qt::AlignHCenter | Qt::AlignTop,
+                   pageNumberText(page + 1, pages));
     }
     p.end();
     return pages;
@@ -367,13 +349,12 @@ QByteArray classListPdf(const ClassList& list) {
     buffer.open(QIODevice::WriteOnly);
     {
         QPdfWriter writer(&buffer);
-        writer.setPageLayout(QPageLayout(QPageSize(QPageSize::A4), QPageLayout::Portrait,
-                                         QMarginsF(20, 15, 15, 15), QPageLayout::Millimeter));
+        writer.setPageLayout(QPageLayout(QPageSize(QPageSize::A4), QPageLayout::Portrait, QMarginsF(20, 15, 15, 15),
+                                         QPageLayout::Millimeter));
         writer.setResolution(300);
         writer.setTitle(classListTitle() + QStringLiteral(": ") + list.header.discipline);
         writer.setCreator(QStringLiteral("QTL 33"));
-        if (paintClassList(&writer, list) == 0)
-            return {};
+        if (paintClassList(&writer, list) == 0) return {};
     }
     return buffer.data();
 }

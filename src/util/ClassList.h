@@ -23,7 +23,7 @@ struct ClassListHeader {
     QString discipline;
     QString credits;
     QString examination;
-    QString group;        // the group chosen in the window (may be empty); names the files only
+    QString group;  // the group chosen in the window (may be empty); names the files only
     QDate date;
     QString login;
 };
@@ -34,7 +34,7 @@ struct ClassListStudent {
 };
 
 struct ClassListStream {
-    QString stream;       // the stream's number as the server holds it ("" when it has none)
+    QString stream;  // the stream's number as the server holds it ("" when it has none)
     QVector<ClassListStudent> students;
 };
 
@@ -72,8 +72,7 @@ QByteArray classListCsv(const ClassList& list);
 // "Список_<discipline>_<group>_<yyyy-MM-dd>.<suffix>", the group left out when empty. Characters
 // no file system takes (/ \ : * ? " < > | and control characters) and blanks become '_', runs of
 // '_' shrink to one, and the name never ends in a dot or a blank (Windows drops them).
-QString proposedFileName(const QString& discipline, const QString& group, const QDate& date,
-                         const QString& suffix);
+QString proposedFileName(const QString& discipline, const QString& group, const QDate& date, const QString& suffix);
 // The path with ".suffix" added when it does not already end in it (any letter case).
 QString withSuffix(const QString& path, const QString& suffix);
 
@@ -85,8 +84,7 @@ QString withSuffix(const QString& path, const QString& suffix);
 // (continues[i]: row i belongs to a stream begun above it). A row taller than a page gets a
 // page of its own. Returns the index of the first row of every page (one page when empty).
 QVector<int> paginateRows(const QVector<double>& heights, const QVector<bool>& keepWithNext,
-                          const QVector<bool>& continues, double pageHeight,
-                          double continuationHeight);
+                          const QVector<bool>& continues, double pageHeight, double continuationHeight);
 
 // Paints the list on the device from its current page on, A4 as the device is set up: the
 // header and column titles on every page, the page number at the foot. Returns the number of

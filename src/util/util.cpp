@@ -48,14 +48,11 @@ namespace {
 
 // Code points of the bytes 0x80..0xBF; 0xC0..0xFF are U+0410..U+044F in order.
 constexpr std::array<char16_t, 64> kHigh = {
-    0x0402, 0x0403, 0x201A, 0x0453, 0x201E, 0x2026, 0x2020, 0x2021,
-    0x20AC, 0x2030, 0x0409, 0x2039, 0x040A, 0x040C, 0x040B, 0x040F,
-    0x0452, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
-    0x0098, 0x2122, 0x0459, 0x203A, 0x045A, 0x045C, 0x045B, 0x045F,
-    0x00A0, 0x040E, 0x045E, 0x0408, 0x00A4, 0x0490, 0x00A6, 0x00A7,
-    0x0401, 0x00A9, 0x0404, 0x00AB, 0x00AC, 0x00AD, 0x00AE, 0x0407,
-    0x00B0, 0x00B1, 0x0406, 0x0456, 0x0491, 0x00B5, 0x00B6, 0x00B7,
-    0x0451, 0x2116, 0x0454, 0x00BB, 0x0458, 0x0405, 0x0455, 0x0457,
+    0x0402, 0x0403, 0x201A, 0x0453, 0x201E, 0x2026, 0x2020, 0x2021, 0x20AC, 0x2030, 0x0409, 0x2039, 0x040A,
+    0x040C, 0x040B, 0x040F, 0x0452, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014, 0x0098, 0x2122,
+    0x0459, 0x203A, 0x045A, 0x045C, 0x045B, 0x045F, 0x00A0, 0x040E, 0x045E, 0x0408, 0x00A4, 0x0490, 0x00A6,
+    0x00A7, 0x0401, 0x00A9, 0x0404, 0x00AB, 0x00AC, 0x00AD, 0x00AE, 0x0407, 0x00B0, 0x00B1, 0x0406, 0x0456,
+    0x0491, 0x00B5, 0x00B6, 0x00B7, 0x0451, 0x2116, 0x0454, 0x00BB, 0x0458, 0x0405, 0x0455, 0x0457,
 };
 
 char16_t tableChar(unsigned char b) {
@@ -141,16 +138,14 @@ bool ToCp1251Exact(const QString& text, QByteArray* bytes) {
 }
 
 QString Md5Hex(const QString& text) {
-    return QString::fromLatin1(
-        QCryptographicHash::hash(ToCp1251(text), QCryptographicHash::Md5).toHex().toUpper());
+    return QString::fromLatin1(QCryptographicHash::hash(ToCp1251(text), QCryptographicHash::Md5).toHex().toUpper());
 }
 
 // --- StrToInt ----------------------------------------------------------------------------------
 
 int StrToInt(const QString& text) {
     const auto fail = [&]() -> int {
-        throw ConversionError(QLatin1Char('\'') + text +
-                              QStringLiteral("' is not a valid integer value"));
+        throw ConversionError(QLatin1Char('\'') + text + QStringLiteral("' is not a valid integer value"));
     };
     const QString t = text.trimmed();
     qsizetype i = 0;
@@ -177,11 +172,12 @@ int StrToInt(const QString& text) {
 namespace {
 
 std::uint32_t le32(const unsigned char* p) {
-    return std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16 |
-           std::uint32_t(p[3]) << 24;
+    return std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16 | std::uint32_t(p[3]) << 24;
 }
 
-std::uint16_t le16(const unsigned char* p) { return std::uint16_t(p[0] | p[1] << 8); }
+std::uint16_t le16(const unsigned char* p) {
+    return std::uint16_t(p[0] | p[1] << 8);
+}
 
 // Reads exactly `n` bytes at `offset`; false when they are not all inside the file.
 bool readAt(QFile& file, qint64 offset, unsigned char* buffer, qint64 n) {
@@ -206,8 +202,7 @@ BuildDateResult ReadPeBuildDate(const QString& executablePath) {
 
     unsigned char signature[4];
     if (!readAt(file, pos, signature, 4)) return result;
-    if (signature[0] != 'P' || signature[1] != 'E' || signature[2] != 0 || signature[3] != 0)
-        return result;
+    if (signature[0] != 'P' || signature[1] != 'E' || signature[2] != 0 || signature[3] != 0) return result;
     pos += 4;
 
     unsigned char coff[20];

@@ -40,8 +40,8 @@ QString Md5Hex(const QString& text);
 
 // Result of reading a build stamp out of an executable image.
 struct BuildDateResult {
-    bool ok = false;          // false: the file is unreadable or not a PE image with the headers
-    QDateTime dateTime;       // valid when ok
+    bool ok = false;  // false: the file is unreadable or not a PE image with the headers
+    QDateTime dateTime;  // valid when ok
 };
 
 // Reads the DOS-format time stamp of the resource directory of a PE/COFF file. Never reads

@@ -18,8 +18,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         f.write(reinterpret_cast<const char*>(data), qint64(size));
     }
     const qtl::BuildDateResult r = qtl::ReadPeBuildDate(path);
-    if (r.ok && (!r.dateTime.isValid() || r.dateTime.date().year() < 1980 ||
-                 r.dateTime.date().year() > 2107))
+    if (r.ok && (!r.dateTime.isValid() || r.dateTime.date().year() < 1980 || r.dateTime.date().year() > 2107))
         std::abort();
     return 0;
 }

@@ -29,9 +29,13 @@ namespace qtltest::chain {
 namespace demo = devserver::qtl::demo;
 
 // Every statement reaches the server as its one line followed by CR LF.
-inline QString sent(const QString& statement) { return statement + QStringLiteral("\r\n"); }
+inline QString sent(const QString& statement) {
+    return statement + QStringLiteral("\r\n");
+}
 
-inline QString num(int n) { return QString::number(n); }
+inline QString num(int n) {
+    return QString::number(n);
+}
 
 // ---- statements, written out here from the design texts (not from the window's code)
 
@@ -39,8 +43,9 @@ inline QString teacherList(int year, int kafedra) {
     return " SELECT DISTINCT dbo.teacher.id_teacher, dbo.t_fio.t_fio  FROM         dbo.RRNKkrdt "
            "INNER JOIN  dbo.teacher ON dbo.RRNKkrdt.id_teacher = dbo.teacher.id_teacher INNER JOIN  "
            "dbo.t_fio ON dbo.teacher.id_teacher = dbo.t_fio.id_teacher  WHERE     "
-           "(dbo.RRNKkrdt.id_a_year = " + num(year) + ") AND (dbo.RRNKkrdt.id_kafedra = " +
-           num(kafedra) + ")  AND prov_reyt>0 ORDER BY dbo.t_fio.t_fio";
+           "(dbo.RRNKkrdt.id_a_year = " +
+           num(year) + ") AND (dbo.RRNKkrdt.id_kafedra = " + num(kafedra) +
+           ")  AND prov_reyt>0 ORDER BY dbo.t_fio.t_fio";
 }
 
 inline QString termKinds() {
@@ -55,8 +60,9 @@ inline QString disciplines(int year, int ws, int kafedra, int teacher) {
 inline QString examinations(int kafedra, int year, int teacher, int discipline, int ws) {
     return " SELECT DISTINCT dbo.RRNKkrdt.id_examination, examination.[p30] as examination  FROM "
            "dbo.RRNKkrdt INNER JOIN examination  ON dbo.RRNKkrdt.id_examination=examination.id_examination"
-           "  WHERE id_kafedra=" + num(kafedra) + " AND id_a_year=" + num(year) + " AND id_teacher =" +
-           num(teacher) + " AND id_discipline =" + num(discipline) + " AND id_w_s =" + num(ws) +
+           "  WHERE id_kafedra=" +
+           num(kafedra) + " AND id_a_year=" + num(year) + " AND id_teacher =" + num(teacher) +
+           " AND id_discipline =" + num(discipline) + " AND id_w_s =" + num(ws) +
            " AND prov_reyt>0  AND ( (id_vid_zaniatiy is not NULL) or (id_vid_zaniatiy in (5,6)) )";
 }
 
@@ -64,8 +70,8 @@ inline QString groupsKind3(int year, int faculty) {
     return " SELECT     dbo.g_r_y.id_a_year, dbo.[group].id_faculty, dbo.[group].id_group, "
            "dbo.[group].p20 as [group], dbo.[group].o_z, -1 as  descGroupNum FROM         dbo.g_r_y "
            "INNER JOIN  dbo.[group] ON dbo.g_r_y.id_group = dbo.[group].id_group  WHERE     "
-           "dbo.g_r_y.id_a_year =" + num(year) + " AND dbo.[group].id_faculty =" + num(faculty) +
-           " ORDER By [group]";
+           "dbo.g_r_y.id_a_year =" +
+           num(year) + " AND dbo.[group].id_faculty =" + num(faculty) + " ORDER By [group]";
 }
 
 inline QString groupsOther(int faculty, int year, int ws) {
@@ -73,14 +79,15 @@ inline QString groupsOther(int faculty, int year, int ws) {
            "dbo.semester.id_semester, dbo.semester.id_w_s, dbo.[group].p20 as [group],dbo.[group].o_z "
            "FROM         dbo.[group] INNER JOIN dbo.g_r_y ON dbo.[group].id_group = dbo.g_r_y.id_group "
            "INNER JOIN dbo.semester ON dbo.g_r_y.id_rate = dbo.semester.id_rate WHERE     "
-           "(dbo.[group].id_faculty = " + num(faculty) + ") AND (dbo.g_r_y.id_a_year = " + num(year) +
-           ")  AND (dbo.semester.id_w_s = " + num(ws) + ") ORDER By [group]";
+           "(dbo.[group].id_faculty = " +
+           num(faculty) + ") AND (dbo.g_r_y.id_a_year = " + num(year) + ")  AND (dbo.semester.id_w_s = " + num(ws) +
+           ") ORDER By [group]";
 }
 
 inline QString topSemester(int group, int year, int ws) {
     return "SELECT TOP 1 id_semester FROM dbo.semester INNER JOIN dbo.g_r_y ON dbo.semester.id_rate = "
-           "dbo.g_r_y.id_rate WHERE (dbo.g_r_y.id_group = " + num(group) +
-           ")AND (dbo.g_r_y.id_a_year = " + num(year) + ")AND (dbo.semester.id_w_s = " + num(ws) + ")";
+           "dbo.g_r_y.id_rate WHERE (dbo.g_r_y.id_group = " +
+           num(group) + ")AND (dbo.g_r_y.id_a_year = " + num(year) + ")AND (dbo.semester.id_w_s = " + num(ws) + ")";
 }
 
 inline QString formOfStudy(int group) {
@@ -91,46 +98,47 @@ inline QString formOfStudy(int group) {
 
 inline QString descGroupNum(int year, int ws, int kafedra, int group, int discipline, int exam) {
     return "Exec SP_GetDescGroupNumOfDiscipline @id_a_year =" + num(year) + ",@id_w_s =" + num(ws) +
-           ",@id_kafedra =" + num(kafedra) + ",@id_group =" + num(group) + ",@id_discipline =" +
-           num(discipline) + ",@id_examination =" + num(exam);
+           ",@id_kafedra =" + num(kafedra) + ",@id_group =" + num(group) + ",@id_discipline =" + num(discipline) +
+           ",@id_examination =" + num(exam);
 }
 
 inline QString studentsA(int group, int discipline, int year, int exam, int ws, int credits, int user) {
-    return " EXEC GET_KPV_Students  @id_group = " + num(group) + ",  @id_discipline = " +
-           num(discipline) + ",  @id_a_year = " + num(year) + ",  @id_examination = " + num(exam) +
-           ",  @id_w_s = " + num(ws) + ", @kredits = " + num(credits) + ", @id_user=" + num(user);
+    return " EXEC GET_KPV_Students  @id_group = " + num(group) + ",  @id_discipline = " + num(discipline) +
+           ",  @id_a_year = " + num(year) + ",  @id_examination = " + num(exam) + ",  @id_w_s = " + num(ws) +
+           ", @kredits = " + num(credits) + ", @id_user=" + num(user);
 }
 
-inline QString studentsB(int group, int discipline, int year, int descNum, int exam, int ws,
-                         int credits, int user) {
-    return " EXEC GET_KPV_Students2  @id_group = " + num(group) + ",  @id_discipline = " +
-           num(discipline) + ",  @id_a_year = " + num(year) + ",  @descGroupNum = " + num(descNum) +
-           ",  @id_examination = " + num(exam) + ",  @id_w_s = " + num(ws) + ",  @kredits = " +
-           num(credits) + ",  @id_user=" + num(user);
+inline QString studentsB(int group, int discipline, int year, int descNum, int exam, int ws, int credits, int user) {
+    return " EXEC GET_KPV_Students2  @id_group = " + num(group) + ",  @id_discipline = " + num(discipline) +
+           ",  @id_a_year = " + num(year) + ",  @descGroupNum = " + num(descNum) + ",  @id_examination = " + num(exam) +
+           ",  @id_w_s = " + num(ws) + ",  @kredits = " + num(credits) + ",  @id_user=" + num(user);
 }
 
 // The term condition is either "(dbo.semester.id_w_s = N) AND " or the registering-semester form.
-inline QString streamsList(int year, int discipline, int exam, int credits, const QString& term,
-                           int teacher) {
+inline QString streamsList(int year, int discipline, int exam, int credits, const QString& term, int teacher) {
     const QString expr = QStringLiteral(
         "(CAST(DisciplineForStudent.subGroup AS NVARCHAR(10)) + 'п (' + s_g.p20 + ') - '+ dbo.s_g.s_fio)");
     return "SELECT g_f.id_faculty, dbo.DisciplineForStudent.id_student, "
-           "dbo.DisciplineForStudent.id_disciplineForStudent,         " + expr +
+           "dbo.DisciplineForStudent.id_disciplineForStudent,         " +
+           expr +
            " AS [s_fio]  FROM  dbo.semester INNER JOIN        dbo.DisciplineForStudent ON "
            "dbo.semester.id_semester = dbo.DisciplineForStudent.id_ins_semester INNER JOIN        "
            "dbo.s_g ON dbo.DisciplineForStudent.id_student = dbo.s_g.id_student INNER JOIN        "
            "dbo.g_f ON dbo.s_g.id_group = dbo.g_f.id_group   WHERE "
-           "(dbo.DisciplineForStudent.id_ins_year = " + num(year) +
-           ") AND         (dbo.DisciplineForStudent.id_discipline = " + num(discipline) +
+           "(dbo.DisciplineForStudent.id_ins_year = " +
+           num(year) + ") AND         (dbo.DisciplineForStudent.id_discipline = " + num(discipline) +
            ") AND         (dbo.DisciplineForStudent.id_examination = " + num(exam) +
            ") AND         (dbo.DisciplineForStudent.kredits = " + num(credits) + ") AND " + term +
            "        (dbo.DisciplineForStudent.id_teacher = " + num(teacher) +
            ") GROUP BY DisciplineForStudent.subGroup, dbo.s_g.p20,  dbo.s_g.s_fio, g_f.id_faculty, "
            "dbo.DisciplineForStudent.id_student, dbo.DisciplineForStudent.id_disciplineForStudent, "
-           "        " + expr + "  ORDER BY DisciplineForStudent.subGroup,dbo.s_g.p20,  dbo.s_g.s_fio";
+           "        " +
+           expr + "  ORDER BY DisciplineForStudent.subGroup,dbo.s_g.p20,  dbo.s_g.s_fio";
 }
 
-inline QString byKind(int ws) { return "        (dbo.semester.id_w_s = " + num(ws) + ") AND "; }
+inline QString byKind(int ws) {
+    return "        (dbo.semester.id_w_s = " + num(ws) + ") AND ";
+}
 
 inline QStringList startingWith(const QStringList& batches, const QString& head) {
     QStringList out;
@@ -169,8 +177,7 @@ inline void openAndPick(qtl::LookupComboBox* box, const QString& text) {
         QTest::qWait(QGuiApplication::styleHints()->mouseDoubleClickInterval() + 20);
         pickInList(box, text);
     }
-    ASSERT_FALSE(box->isDroppedDown()) << "the pick in " << qPrintable(box->objectName())
-                                       << " was not taken";
+    ASSERT_FALSE(box->isDroppedDown()) << "the pick in " << qPrintable(box->objectName()) << " was not taken";
 }
 
 // Types text into a widget as the keyboard would (Cyrillic included).
@@ -235,8 +242,7 @@ protected:
         pickInList(w()->DBLookupComboBox5, term);
         pickInList(w()->DBLookupComboBox6, discipline);
         pickInList(w()->DBLookupComboBox4, exam);
-        if (!group.isEmpty())
-            pickInList(w()->DBLookupComboBox3, group);
+        if (!group.isEmpty()) pickInList(w()->DBLookupComboBox3, group);
     }
 
     QStringList lines(const QListWidget* list) const {

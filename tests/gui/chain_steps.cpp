@@ -12,9 +12,8 @@ protected:
     // Enabled states of the eight chain selectors, top to bottom.
     QString enabledChain() const {
         QString s;
-        for (auto* b : {w()->DBLookupComboBox1, w()->DBLookupComboBox2, w()->DBLookupComboBox8,
-                        w()->DBLookupComboBox9, w()->DBLookupComboBox5, w()->DBLookupComboBox6,
-                        w()->DBLookupComboBox4, w()->DBLookupComboBox3})
+        for (auto* b : {w()->DBLookupComboBox1, w()->DBLookupComboBox2, w()->DBLookupComboBox8, w()->DBLookupComboBox9,
+                        w()->DBLookupComboBox5, w()->DBLookupComboBox6, w()->DBLookupComboBox4, w()->DBLookupComboBox3})
             s += b->isEnabled() ? QLatin1Char('1') : QLatin1Char('0');
         return s;
     }
@@ -28,10 +27,8 @@ protected:
     // Enabled states of DBLookupComboBox11, SpeedButton1, SpeedButton2, CheckBox1.
     QString otherControls() const {
         QString s;
-        for (QWidget* c : {static_cast<QWidget*>(w()->DBLookupComboBox11),
-                           static_cast<QWidget*>(w()->SpeedButton1),
-                           static_cast<QWidget*>(w()->SpeedButton2),
-                           static_cast<QWidget*>(w()->CheckBox1)})
+        for (QWidget* c : {static_cast<QWidget*>(w()->DBLookupComboBox11), static_cast<QWidget*>(w()->SpeedButton1),
+                           static_cast<QWidget*>(w()->SpeedButton2), static_cast<QWidget*>(w()->CheckBox1)})
             s += c->isEnabled() ? QLatin1Char('1') : QLatin1Char('0');
         return s;
     }
@@ -41,7 +38,8 @@ QString subGroupStatement(int year, int kafedra, int teacher, int discipline, in
     const QStringList lines = {
         "SELECT DISTINCT subgroup,cast(subgroup as varchar) +' - ['+dop_potokname+']' as subgroupAndName",
         " FROM dbo.RRNKkrdt LEFT OUTER JOIN",
-        "                      dbo.educ_sh ON dbo.RRNKkrdt.id_a_year = dbo.educ_sh.id_a_year AND dbo.RRNKkrdt.id_discipline = dbo.educ_sh.id_discipline AND ",
+        "                      dbo.educ_sh ON dbo.RRNKkrdt.id_a_year = dbo.educ_sh.id_a_year AND "
+        "dbo.RRNKkrdt.id_discipline = dbo.educ_sh.id_discipline AND ",
         "                      dbo.RRNKkrdt.id_kafedra = dbo.educ_sh.id_kafedra",
         " WHERE RRNKkrdt.id_a_year=" + num(year) + " AND",
         "       RRNKkrdt.id_kafedra=" + num(kafedra) + " AND",
@@ -85,8 +83,10 @@ TEST_F(SelectionChain, WholeChainByMouseFromFacultyToGroup) {
     EXPECT_EQ(enabledChain(), QStringLiteral("11000000"));
     EXPECT_EQ(openList(), QStringLiteral("DBLookupComboBox2"));
     EXPECT_EQ(otherControls(), QStringLiteral("0000"));
-    EXPECT_EQ(since(m), QStringList{QStringLiteral(
-                            "SELECT DISTINCT [id_a_year], [year]\r\n  FROM VSelForKPV\r\nwhere id_a_year>10\r\nORDER BY [year]\r\n")});
+    EXPECT_EQ(
+        since(m),
+        QStringList{QStringLiteral(
+            "SELECT DISTINCT [id_a_year], [year]\r\n  FROM VSelForKPV\r\nwhere id_a_year>10\r\nORDER BY [year]\r\n")});
 
     m = mark();
     pickInList(f->DBLookupComboBox2, QStringLiteral("2026-2027"));
@@ -108,7 +108,7 @@ TEST_F(SelectionChain, WholeChainByMouseFromFacultyToGroup) {
     EXPECT_EQ(openList(), QStringLiteral("DBLookupComboBox5"));
     EXPECT_EQ(since(m), QStringList{sent(termKinds())});
     EXPECT_EQ(f->DBLookupComboBox5->palette().color(QPalette::Base),
-              f->DBLookupComboBox2->palette().color(QPalette::Base));   // not grey yet
+              f->DBLookupComboBox2->palette().color(QPalette::Base));  // not grey yet
 
     m = mark();
     pickInList(f->DBLookupComboBox5, QStringLiteral("Осенний"));
@@ -127,17 +127,16 @@ TEST_F(SelectionChain, WholeChainByMouseFromFacultyToGroup) {
     pickInList(f->DBLookupComboBox6, QStringLiteral("Программирование"));
     EXPECT_EQ(enabledChain(), QStringLiteral("11111110"));
     EXPECT_EQ(openList(), QStringLiteral("DBLookupComboBox4"));
-    EXPECT_EQ(since(m), QStringList{sent(examinations(demo::kKafedraA, 15, demo::kTeacherA,
-                                                      demo::kDisciplineA, 1))});
+    EXPECT_EQ(since(m), QStringList{sent(examinations(demo::kKafedraA, 15, demo::kTeacherA, demo::kDisciplineA, 1))});
 
     m = mark();
     pickInList(f->DBLookupComboBox4, QStringLiteral("Экзамен"));
     EXPECT_EQ(enabledChain(), QStringLiteral("11111111"));
     EXPECT_EQ(openList(), QStringLiteral("DBLookupComboBox3"));
     EXPECT_EQ(otherControls(), QStringLiteral("0000"));
-    EXPECT_EQ(since(m), (QStringList{sent(groupsOther(demo::kFacultyA, 15, 1)),
-                                     sent(streamsList(15, demo::kDisciplineA, demo::kExamA, 5, byKind(1),
-                                                      demo::kTeacherA))}));
+    EXPECT_EQ(since(m),
+              (QStringList{sent(groupsOther(demo::kFacultyA, 15, 1)),
+                           sent(streamsList(15, demo::kDisciplineA, demo::kExamA, 5, byKind(1), demo::kTeacherA))}));
     EXPECT_GT(f->ListBox1->count(), 0);
 
     m = mark();
@@ -167,12 +166,12 @@ TEST_F(SelectionChain, WholeChainByMouseFromFacultyToGroup) {
 
 TEST_F(SelectionChain, KindOfTermThreeListsEveryGroupAndUsesTheFirstStudentProcedure) {
     signIn();
-    chainTo(QString(), QStringLiteral("Учебная практика"), QStringLiteral("Летний"),
-            QStringLiteral("Абрамов А.В."), QStringLiteral("Зачёт"));
+    chainTo(QString(), QStringLiteral("Учебная практика"), QStringLiteral("Летний"), QStringLiteral("Абрамов А.В."),
+            QStringLiteral("Зачёт"));
     const QStringList groups = startingWith(server->batches(), QStringLiteral(" SELECT     dbo.g_r_y"));
     ASSERT_EQ(groups.size(), 1);
     EXPECT_EQ(groups[0], sent(groupsKind3(15, demo::kFacultyA)));
-    EXPECT_EQ(w()->DBLookupComboBox3->count(), 5);   // every group of faculty A
+    EXPECT_EQ(w()->DBLookupComboBox3->count(), 5);  // every group of faculty A
 
     const int m = mark();
     pickInList(w()->DBLookupComboBox3, QStringLiteral("ИТ-21"));
@@ -203,7 +202,7 @@ TEST_F(SelectionChain, GroupWithoutSpecialityShowsNoFormOfStudy) {
     openAndPick(w()->DBLookupComboBox3, QStringLiteral("ИТ-23"));
     EXPECT_EQ(since(m).last(), sent(formOfStudy(demo::kGroupNoGs)));
     EXPECT_EQ(w()->Label12->text(), QStringLiteral("Форма обучение: "));
-    EXPECT_EQ(w()->SelectedDescGroupNum, QStringLiteral("-1"));   // no plan for that group
+    EXPECT_EQ(w()->SelectedDescGroupNum, QStringLiteral("-1"));  // no plan for that group
     EXPECT_EQ(w()->SelectedIsByPlan, QStringLiteral("0"));
 }
 
@@ -218,7 +217,7 @@ TEST_F(SelectionChain, SameFacultyAgainEmptiesEverythingBelowWithoutReadingTheYe
 
     const int m = mark();
     openAndPick(f->DBLookupComboBox1, QStringLiteral("Факультет информационных технологий"));
-    EXPECT_EQ(since(m), QStringList());   // the year list is read once per run
+    EXPECT_EQ(since(m), QStringList());  // the year list is read once per run
     EXPECT_EQ(enabledChain(), QStringLiteral("11000000"));
     EXPECT_EQ(openList(), QStringLiteral("DBLookupComboBox2"));
     EXPECT_EQ(otherControls(), QStringLiteral("0000"));
@@ -230,7 +229,7 @@ TEST_F(SelectionChain, SameFacultyAgainEmptiesEverythingBelowWithoutReadingTheYe
     EXPECT_TRUE(f->Frame11->Edit3->text().isEmpty());
     EXPECT_FALSE(f->Frame11->BitBtn1->isEnabled());
     EXPECT_FALSE(f->Frame11->DBLookupComboBox9->hasKey());
-    EXPECT_EQ(f->CheckBox1->text(), QStringLiteral("Студенты - [10]:"));   // caption of the last load
+    EXPECT_EQ(f->CheckBox1->text(), QStringLiteral("Студенты - [10]:"));  // caption of the last load
 }
 
 TEST_F(SelectionChain, ChangingTheTeacherKeepsTheClassAndReloadsStreams) {
@@ -254,8 +253,8 @@ TEST_F(SelectionChain, ChangingTheTeacherKeepsTheClassAndReloadsStreams) {
     EXPECT_EQ(f->DBLookupComboBox4->keyValue(), exam);
     EXPECT_EQ(f->DBLookupComboBox3->keyValue(), group);
     EXPECT_EQ(lines(f->CheckListBox1), studentsBefore);
-    EXPECT_EQ(openList(), QString());   // the kind of term is held: its list stays closed
-    EXPECT_EQ(f->ListBox1->count(), 0);   // Борисова teaches no programming
+    EXPECT_EQ(openList(), QString());  // the kind of term is held: its list stays closed
+    EXPECT_EQ(f->ListBox1->count(), 0);  // Борисова teaches no programming
     EXPECT_FALSE(f->DBLookupComboBox11->hasKey());
     EXPECT_FALSE(f->SpeedButton1->isEnabled());
 }
@@ -263,7 +262,7 @@ TEST_F(SelectionChain, ChangingTheTeacherKeepsTheClassAndReloadsStreams) {
 TEST_F(SelectionChain, AStepWithoutRowsStillOpensTheNextEmptyList) {
     signIn();
     openAndPick(w()->DBLookupComboBox1, QStringLiteral("Факультет информационных технологий"));
-    pickInList(w()->DBLookupComboBox2, QStringLiteral("2027-2028"));   // no classes that year
+    pickInList(w()->DBLookupComboBox2, QStringLiteral("2027-2028"));  // no classes that year
     EXPECT_EQ(enabledChain(), QStringLiteral("11100000"));
     EXPECT_EQ(w()->DBLookupComboBox8->count(), 0);
     EXPECT_FALSE(w()->DBLookupComboBox8->hasKey());
@@ -286,7 +285,7 @@ TEST_F(SelectionChain, FormOfControlStepKeepsTheRemoveButton) {
     EXPECT_FALSE(f->DBLookupComboBox3->hasKey());
     EXPECT_TRUE(f->DBLookupComboBox3->isEnabled());
     EXPECT_EQ(f->CheckListBox1->count(), 0);
-    EXPECT_GT(f->ListBox1->count(), 0);   // reloaded, not cleared
+    EXPECT_GT(f->ListBox1->count(), 0);  // reloaded, not cleared
 }
 
 TEST_F(SelectionChain, KeyboardPicksOnClosedSelectorsRunTheSteps) {
@@ -307,7 +306,7 @@ TEST_F(SelectionChain, KeyboardPicksOnClosedSelectorsRunTheSteps) {
 
     f->DBLookupComboBox8->closeUp();
     m = mark();
-    pressKey(f->DBLookupComboBox8, Qt::Key_Down);   // no key held: the first row
+    pressKey(f->DBLookupComboBox8, Qt::Key_Down);  // no key held: the first row
     EXPECT_EQ(f->DBLookupComboBox8->shownText(), QStringLiteral("Кафедра высшей математики"));
     EXPECT_EQ(since(m), QStringList{sent(teacherList(15, demo::kKafedraB))});
 
@@ -355,7 +354,7 @@ TEST_F(SelectionChainFaults, ServerErrorShowsItsTextKeepsTheResetsAndTheWindowGo
     EXPECT_TRUE(boxes.shown()[0].text.startsWith(QStringLiteral("Injected failure: EXEC SP_Qtl33GetDisciplines")))
         << qPrintable(boxes.shown()[0].text);
     EXPECT_FALSE(boxes.shown()[0].text.contains(QStringLiteral("[FreeTDS]")));
-    EXPECT_EQ(enabledChain(), QStringLiteral("11111000"));   // the resets stay, nothing after the error
+    EXPECT_EQ(enabledChain(), QStringLiteral("11111000"));  // the resets stay, nothing after the error
     EXPECT_EQ(openList(), QString());
     EXPECT_FALSE(f->CheckBox2->isChecked());
 
@@ -388,7 +387,8 @@ TEST_F(GroupStepFault, PlanNumberErrorLeavesTheListEmptyAndTheCaptionAsItWas) {
     const int m = mark();
     pickInList(f->DBLookupComboBox3, QStringLiteral("ИТ-21"));
     ASSERT_EQ(boxes.shown().size(), 1);
-    EXPECT_TRUE(boxes.shown()[0].text.startsWith(QStringLiteral("Injected failure: Exec SP_GetDescGroupNumOfDiscipline")))
+    EXPECT_TRUE(
+        boxes.shown()[0].text.startsWith(QStringLiteral("Injected failure: Exec SP_GetDescGroupNumOfDiscipline")))
         << qPrintable(boxes.shown()[0].text);
     // The step ended inside the student list: no students, no stream choices, no form of study.
     const QStringList sentNow = since(m);

@@ -47,8 +47,7 @@ TEST_F(StudentList, LinesAreColouredByRegistrationAndSelection) {
     chainTo(QStringLiteral("ИТ-21"));
     auto* list = w()->CheckListBox1;
     ASSERT_EQ(list->count(), demo::kGroupOz0Students);
-    for (int i = 0; i < list->count(); ++i)
-        EXPECT_EQ(list->visualItemRect(list->item(i)).height(), 13);
+    for (int i = 0; i < list->count(); ++i) EXPECT_EQ(list->visualItemRect(list->item(i)).height(), 13);
 
     QImage image = grabList();
     // Registered by this operator (IsTeacher set), by another operator, and not registered.
@@ -67,8 +66,8 @@ TEST_F(StudentList, LinesAreColouredByRegistrationAndSelection) {
     bool ink = false;
     for (int y = r.top(); y <= r.bottom() && !ink; ++y)
         for (int x = r.left() + 20; x < r.left() + 80 && !ink; ++x)
-            ink = image.pixelColor(list->viewport()->mapTo(list, QPoint(x, y))) !=
-                  list->palette().color(QPalette::Base);
+            ink =
+                image.pixelColor(list->viewport()->mapTo(list, QPoint(x, y))) != list->palette().color(QPalette::Base);
     EXPECT_TRUE(ink);
 }
 
@@ -165,7 +164,8 @@ TEST_F(StudentList, SelectingALineLoadsThatStudentIntoTheTransferFrame) {
     clickTextOf(row(kEliseeva));
     QStringList loads = startingWith(since(m), head);
     ASSERT_EQ(loads.size(), 1);
-    EXPECT_TRUE(loads[0].contains(QStringLiteral("@id_student = %1 ").arg(demo::kStudentEliseeva))) << qPrintable(loads[0]);
+    EXPECT_TRUE(loads[0].contains(QStringLiteral("@id_student = %1 ").arg(demo::kStudentEliseeva)))
+        << qPrintable(loads[0]);
     EXPECT_TRUE(loads[0].contains(QStringLiteral("@id_semester = %1 ").arg(demo::kSemesterCourse2Autumn)));
     // The arrow keys load each newly selected student.
     m = mark();
@@ -179,12 +179,12 @@ TEST_F(StudentList, SelectingALineLoadsThatStudentIntoTheTransferFrame) {
 TEST_F(StudentList, SelectingALineWithoutARegisteringSemesterShowsTheConversionError) {
     signIn();
     chainTo(QStringLiteral("ИТ-21"));
-    w()->SelectedInsSemesterId.clear();   // as after a group step that found no semester
+    w()->SelectedInsSemesterId.clear();  // as after a group step that found no semester
     boxes.clear();
     const int m = mark();
     clickTextOf(row(kEliseeva));
     EXPECT_EQ(boxes.texts(), QStringList{QStringLiteral("'' is not a valid integer value")});
-    EXPECT_EQ(since(m), QStringList());   // the frame is not loaded
+    EXPECT_EQ(since(m), QStringList());  // the frame is not loaded
 }
 
 TEST_F(StudentList, InsertRegistersOnlyWhileTheButtonIsEnabled) {

@@ -38,8 +38,8 @@ public:
         printer->setOutputFileName(printTo);
         return true;
     }
-    QString answer;     // the path "chosen" ("" = cancelled)
-    QString printTo;    // a PDF file the "printer" writes ("" = cancelled)
+    QString answer;  // the path "chosen" ("" = cancelled)
+    QString printTo;  // a PDF file the "printer" writes ("" = cancelled)
     QStringList asked;
 };
 
@@ -119,13 +119,13 @@ protected:
     }
     // Two students of ИТ-22 whose names need quoting in CSV, in streams 1 and 2 of the class.
     void addQuotedStudents() {
-        server->sqliteExec(QStringLiteral(
-            "INSERT INTO student (id_student, s_fio, id_group) VALUES "
-            "(901, 'Д''Артаньян \"Шарль\"', 2), (902, 'Иванов; Пётр', 2)"));
-        server->sqliteExec(QStringLiteral(
-            "INSERT INTO DisciplineForStudent (id_student, id_discipline, id_a_year, id_semester, "
-            "id_ins_year, id_ins_semester, id_teacher, id_group, id_examination, subGroup, kredits) "
-            "VALUES (901, 1, 15, 4, 15, 4, 1, 2, 1, 1, 5), (902, 1, 15, 4, 15, 4, 1, 2, 1, 2, 5)"));
+        server->sqliteExec(
+            QStringLiteral("INSERT INTO student (id_student, s_fio, id_group) VALUES "
+                           "(901, 'Д''Артаньян \"Шарль\"', 2), (902, 'Иванов; Пётр', 2)"));
+        server->sqliteExec(
+            QStringLiteral("INSERT INTO DisciplineForStudent (id_student, id_discipline, id_a_year, id_semester, "
+                           "id_ins_year, id_ins_semester, id_teacher, id_group, id_examination, subGroup, kredits) "
+                           "VALUES (901, 1, 15, 4, 15, 4, 1, 2, 1, 1, 5), (902, 1, 15, 4, 15, 4, 1, 2, 1, 2, 5)"));
     }
     QPushButton* button() const { return w()->RzBitBtn2; }
 
@@ -175,7 +175,7 @@ TEST_F(ClassListWindow, ButtonIsEnabledOnlyWhileAStreamsListIsLoaded) {
     pickInList(f->DBLookupComboBox5, QStringLiteral("Осенний"));
     pickInList(f->DBLookupComboBox6, QStringLiteral("Программирование"));
     EXPECT_FALSE(button()->isEnabled());
-    pickInList(f->DBLookupComboBox4, QStringLiteral("Экзамен"));   // loads the streams list
+    pickInList(f->DBLookupComboBox4, QStringLiteral("Экзамен"));  // loads the streams list
     EXPECT_TRUE(button()->isEnabled());
     pickInList(f->DBLookupComboBox3, QStringLiteral("ИТ-21"));
     EXPECT_TRUE(button()->isEnabled());
@@ -185,7 +185,7 @@ TEST_F(ClassListWindow, ButtonIsEnabledOnlyWhileAStreamsListIsLoaded) {
     EXPECT_EQ(f->ListBox1->count(), 0);
     EXPECT_FALSE(button()->isEnabled());
     openAndPick(f->DBLookupComboBox4, QStringLiteral("Зачёт"));
-    EXPECT_TRUE(button()->isEnabled());   // loaded, though this class may have nobody yet
+    EXPECT_TRUE(button()->isEnabled());  // loaded, though this class may have nobody yet
     openAndPick(f->DBLookupComboBox1, QStringLiteral("Факультет информационных технологий"));
     EXPECT_FALSE(button()->isEnabled());
 }
@@ -195,7 +195,7 @@ TEST_F(ClassListWindow, OneStatementReadsTheListAndTheCsvHoldsItByteForByte) {
     signIn();
     chainTo(QStringLiteral("ИТ-21"));
     ASSERT_TRUE(button()->isEnabled());
-    const QString csvPath = out.filePath(QStringLiteral("chosen name"));   // no suffix typed
+    const QString csvPath = out.filePath(QStringLiteral("chosen name"));  // no suffix typed
     dialogs.answer = csvPath;
 
     const int m = mark();
@@ -209,9 +209,8 @@ TEST_F(ClassListWindow, OneStatementReadsTheListAndTheCsvHoldsItByteForByte) {
     QTest::mouseClick(button(), Qt::LeftButton);
     ASSERT_TRUE(seen);
     EXPECT_EQ(since(m), QStringList({sent(classListStatement())}));
-    EXPECT_EQ(dialogs.asked,
-              QStringList({"Сохранить список в CSV|Список_Программирование_ИТ-21_2026-12-09.csv|"
-                           "Таблица CSV (*.csv)"}));
+    EXPECT_EQ(dialogs.asked, QStringList({"Сохранить список в CSV|Список_Программирование_ИТ-21_2026-12-09.csv|"
+                                          "Таблица CSV (*.csv)"}));
     EXPECT_EQ(readAll(csvPath + QStringLiteral(".csv")), QByteArray(kExpectedCsv));
     EXPECT_FALSE(QFile::exists(csvPath));
     EXPECT_EQ(boxes.shown().size(), 0);
@@ -256,10 +255,10 @@ TEST_F(ClassListWindow, PdfAndPrintCarryTheHeaderEveryStudentInOrderAndTheTotals
     EXPECT_EQ(dialogs.asked.value(1), QStringLiteral("printer"));
 
     const QStringList students = {
-        "Абдуллаев Тимур Русланович", "Белова Анастасия Игоревна", "Д'Артаньян \"Шарль\"",
-        "Смирнова Алина Викторовна", "Волков Артём Денисович", "Иванов; Пётр",
+        "Абдуллаев Тимур Русланович",  "Белова Анастасия Игоревна",     "Д'Артаньян \"Шарль\"",
+        "Смирнова Алина Викторовна",   "Волков Артём Денисович",        "Иванов; Пётр",
         "Павлова Маргарита Борисовна", "Кузнецова Валентина Борисовна", "Кузьмин Антон Алексеевич",
-        "Громов Денис Степанович", "Мартынова Любовь Максимовна"};
+        "Громов Денис Степанович",     "Мартынова Любовь Максимовна"};
     for (const QString& path : {pdfPath, printPath}) {
         SCOPED_TRACE(qPrintable(path));
         ASSERT_TRUE(readAll(path).startsWith("%PDF-"));
@@ -267,15 +266,21 @@ TEST_F(ClassListWindow, PdfAndPrintCarryTheHeaderEveryStudentInOrderAndTheTotals
         ASSERT_FALSE(text.isEmpty()) << "pdftotext (poppler-utils) read nothing";
         QStringList inOrder = {"Список студентов по потокам",
                                "Факультет: Факультет информационных технологий",
-                               "Учебный год: 2026-2027", "Кафедра: Кафедра информатики",
-                               "Преподаватель: Абрамов А.В.", "Семестр: Осенний",
+                               "Учебный год: 2026-2027",
+                               "Кафедра: Кафедра информатики",
+                               "Преподаватель: Абрамов А.В.",
+                               "Семестр: Осенний",
                                "Дисциплина: Программирование (кредитов: 5)",
-                               "Форма контроля: Экзамен", "Дата: 09.12.2026", "Оператор: operator",
+                               "Форма контроля: Экзамен",
+                               "Дата: 09.12.2026",
+                               "Оператор: operator",
                                "Поток 1"};
-        inOrder << students.mid(0, 4) << "Всего в потоке: 4" << "Поток 2" << students.mid(4, 2)
-                << "Всего в потоке: 2" << "Поток 3" << students[6] << "Всего в потоке: 1"
-                << "Поток 5" << students.mid(7, 2) << "Всего в потоке: 2" << "Поток 6"
-                << students.mid(9, 2) << "Всего в потоке: 2" << "Всего студентов: 11"
+        inOrder << students.mid(0, 4) << "Всего в потоке: 4"
+                << "Поток 2" << students.mid(4, 2) << "Всего в потоке: 2"
+                << "Поток 3" << students[6] << "Всего в потоке: 1"
+                << "Поток 5" << students.mid(7, 2) << "Всего в потоке: 2"
+                << "Поток 6" << students.mid(9, 2) << "Всего в потоке: 2"
+                << "Всего студентов: 11"
                 << "Страница 1 из 1";
         int from = 0;
         for (const QString& piece : inOrder) {
@@ -327,7 +332,7 @@ TEST_F(ClassListWindow, AnEmptyClassGivesAListThatSaysSo) {
         window->BitBtnPdf->click();
         dialogs.answer = csvPath;
         window->BitBtnCsv->click();
-        dialogs.answer.clear();   // cancelled: nothing written, nothing said
+        dialogs.answer.clear();  // cancelled: nothing written, nothing said
         window->BitBtnCsv->click();
     });
     QTest::mouseClick(button(), Qt::LeftButton);
@@ -371,8 +376,10 @@ TEST(ClassListPdf, ReaderGetsTheHeaderEveryStudentInOrderAndTheTotalsOnEveryPage
     for (int i = 0; i < 300; ++i) {
         const QString name = QStringLiteral("Студентов Студент %1").arg(i + 1, 3, 10, QLatin1Char('0'));
         names << name;
-        list.addStudent(QString::number(i < 120 ? 1 : i < 250 ? 2 : 3), name,
-                        i % 2 ? QStringLiteral("ИТ-21") : QStringLiteral("ЭК-22"));
+        list.addStudent(QString::number(i < 120   ? 1
+                                        : i < 250 ? 2
+                                                  : 3),
+                        name, i % 2 ? QStringLiteral("ИТ-21") : QStringLiteral("ЭК-22"));
     }
     const QByteArray pdf = qtl::classListPdf(list);
     ASSERT_TRUE(pdf.startsWith("%PDF-"));
@@ -395,10 +402,10 @@ TEST(ClassListPdf, ReaderGetsTheHeaderEveryStudentInOrderAndTheTotalsOnEveryPage
     }
     const int lineStart = text.lastIndexOf(QLatin1Char('\n'), at[120]) + 1;
     EXPECT_EQ(text.mid(lineStart, at[120] - lineStart).trimmed(), QStringLiteral("1"));
-    EXPECT_EQ(positionsInOrder(text, {QStringLiteral("Поток 1"), QStringLiteral("Всего в потоке: 120"),
-                                      QStringLiteral("Поток 2"), QStringLiteral("Всего в потоке: 130"),
-                                      QStringLiteral("Поток 3"), QStringLiteral("Всего в потоке: 50"),
-                                      QStringLiteral("Всего студентов: 300")})
+    EXPECT_EQ(positionsInOrder(
+                  text, {QStringLiteral("Поток 1"), QStringLiteral("Всего в потоке: 120"), QStringLiteral("Поток 2"),
+                         QStringLiteral("Всего в потоке: 130"), QStringLiteral("Поток 3"),
+                         QStringLiteral("Всего в потоке: 50"), QStringLiteral("Всего студентов: 300")})
                   .contains(-1),
               false);
     // A page that starts inside a stream says which one it continues.

@@ -34,9 +34,7 @@ struct Snapshot {
 
 struct Change {
     QSet<QString> added, removed;
-    bool within(const Change& other) const {
-        return other.added.contains(added) && other.removed.contains(removed);
-    }
+    bool within(const Change& other) const { return other.added.contains(added) && other.removed.contains(removed); }
     bool empty() const { return added.isEmpty() && removed.isEmpty(); }
 };
 
@@ -54,8 +52,8 @@ protected:
             for (const QVariant& v : r) cells << (v.isNull() ? QStringLiteral("NULL") : v.toString());
             s.rows.insert(QStringLiteral("DFS|") + cells.join(QLatin1Char('|')));
         }
-        const auto log = server->sqlite(
-            QStringLiteral("SELECT id_QTL_LOG, \"table\", row_id, descr, QTL_User, comp FROM QTL_LOG"));
+        const auto log =
+            server->sqlite(QStringLiteral("SELECT id_QTL_LOG, \"table\", row_id, descr, QTL_User, comp FROM QTL_LOG"));
         for (const auto& r : log) {
             QStringList cells;
             for (const QVariant& v : r) cells << (v.isNull() ? QStringLiteral("NULL") : v.toString());
@@ -117,8 +115,7 @@ protected:
         }
         const auto log = server->log();
         for (int i = mark; i < m && i < log.size(); ++i)
-            if (log[i].kind == QLatin1String("batch") && log[i].text != kMark &&
-                log[i].text != kEndTransaction)
+            if (log[i].kind == QLatin1String("batch") && log[i].text != kMark && log[i].text != kEndTransaction)
                 ++p.batches;
         for (int i = m; i < log.size(); ++i)
             if (log[i].kind == QLatin1String("batch") && log[i].text.startsWith(QStringLiteral("SELECT 1 AS probe"))) {
@@ -130,8 +127,8 @@ protected:
     }
 
     struct Outcome {
-        int statements = -1;   // statements the action sends (after the mark)
-        int runs = 0;          // fault runs made, the clean one included
+        int statements = -1;  // statements the action sends (after the mark)
+        int runs = 0;  // fault runs made, the clean one included
     };
 
     // `prepare` brings the window to the action's starting state from the database as it is
@@ -208,8 +205,8 @@ protected:
     }
 
     void report(const char* action, Fault fault, const Outcome& o) {
-        std::printf("[fault loop] %s (%s): %d statements, %d runs\n", action,
-                    fault == Fault::Fail ? "fail" : "drop", o.statements, o.runs);
+        std::printf("[fault loop] %s (%s): %d statements, %d runs\n", action, fault == Fault::Fail ? "fail" : "drop",
+                    o.statements, o.runs);
         EXPECT_GT(o.statements, 0);
     }
 

@@ -17,7 +17,9 @@ namespace qtltest::frame {
 
 namespace demo = devserver::qtl::demo;
 
-inline QString sent(const QString& statement) { return statement + QStringLiteral("\r\n"); }
+inline QString sent(const QString& statement) {
+    return statement + QStringLiteral("\r\n");
+}
 
 // An operator's pick: the row's key becomes the selector's, then its click handler runs.
 inline void pick(qtl::LookupComboBox* box, const QVariant& key) {
@@ -36,8 +38,8 @@ inline QVariant disciplineRow(int disciplineId, int credits = 0) {
 }
 
 // Faculty A, the current year, department A, teacher A, autumn, the discipline, exam, group.
-inline void chooseClass(qtl::TForm1* form, int discipline = demo::kDisciplineA,
-                        int examination = demo::kExamA, int group = demo::kGroupOz0) {
+inline void chooseClass(qtl::TForm1* form, int discipline = demo::kDisciplineA, int examination = demo::kExamA,
+                        int group = demo::kGroupOz0) {
     pick(form->DBLookupComboBox1, demo::kFacultyA);
     pick(form->DBLookupComboBox2, demo::kYearCurrent);
     pick(form->DBLookupComboBox8, demo::kKafedraA);
@@ -62,15 +64,21 @@ inline int lineOf(qtl::TForm1* form, int studentId) {
 inline void clickLine(qtl::TForm1* form, int line) {
     qtl::CheckListBox* list = form->CheckListBox1;
     QRect rect = list->visualItemRect(list->item(line));
-    QTest::mouseClick(list->viewport(), Qt::LeftButton, Qt::NoModifier,
-                      QPoint(rect.right() - 10, rect.center().y()));
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, Qt::NoModifier, QPoint(rect.right() - 10, rect.center().y()));
 }
 
-inline QString studentInfo(int student, int semester, int year, int discipline, int group,
-                           int descGroupNum, const QString& credits) {
-    return QStringLiteral("EXEC GetKPVStudentInfo   @id_student = %1 ,@id_semester = %2 ,@id_a_year = %3 "
-                          ",@id_discipline = %4 ,@id_group =  %5 ,@descGroupNum =  %6 ,@kredits =  %7")
-        .arg(student).arg(semester).arg(year).arg(discipline).arg(group).arg(descGroupNum).arg(credits);
+inline QString studentInfo(int student, int semester, int year, int discipline, int group, int descGroupNum,
+                           const QString& credits) {
+    return QStringLiteral(
+               "EXEC GetKPVStudentInfo   @id_student = %1 ,@id_semester = %2 ,@id_a_year = %3 "
+               ",@id_discipline = %4 ,@id_group =  %5 ,@descGroupNum =  %6 ,@kredits =  %7")
+        .arg(student)
+        .arg(semester)
+        .arg(year)
+        .arg(discipline)
+        .arg(group)
+        .arg(descGroupNum)
+        .arg(credits);
 }
 
 }  // namespace qtltest::frame

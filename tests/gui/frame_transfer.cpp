@@ -17,11 +17,12 @@ namespace {
 const QString kDeadlineHead = QStringLiteral("Select id_a_year, id_w_s, id_f_educ, endDate");
 const QString kReloadHead = QStringLiteral("Exec SP_GetDescGroupNumOfDiscipline");
 
-QString applyStatement(const QString& teacher, const QString& stream, const QString& year,
-                       const QString& semester, int student, int discipline) {
-    return QStringLiteral("UPDATE DisciplineForStudent SET id_teacher = %1, subGroup = %2, id_a_year = %3, "
-                          "id_semester = %4 WHERE   id_student = %5 AND id_ins_year = %6 AND id_examination = %7 "
-                          "AND id_ins_semester = %8 AND descGroupNum = %9 AND id_discipline = %10")
+QString applyStatement(const QString& teacher, const QString& stream, const QString& year, const QString& semester,
+                       int student, int discipline) {
+    return QStringLiteral(
+               "UPDATE DisciplineForStudent SET id_teacher = %1, subGroup = %2, id_a_year = %3, "
+               "id_semester = %4 WHERE   id_student = %5 AND id_ins_year = %6 AND id_examination = %7 "
+               "AND id_ins_semester = %8 AND descGroupNum = %9 AND id_discipline = %10")
         .arg(teacher, stream, year, semester)
         .arg(student)
         .arg(demo::kYearCurrent)
@@ -32,10 +33,11 @@ QString applyStatement(const QString& teacher, const QString& stream, const QStr
 }
 
 QString copyStatement(int stream, int student, int disciplineCondition) {
-    return QStringLiteral("UPDATE DisciplineForStudent SET id_teacher = %1, subGroup = %2, id_semester = %3, "
-                          "id_discipline = %4, id_a_year = %5, id_examination = %6, descGroupNum = %7, "
-                          "id_ins_year = %5, kredits = %8, id_ins_semester = %3 WHERE   id_student = %9 AND "
-                          "id_ins_year = %5 AND id_ins_semester = %3 AND descGroupNum = %7 AND id_discipline = %10")
+    return QStringLiteral(
+               "UPDATE DisciplineForStudent SET id_teacher = %1, subGroup = %2, id_semester = %3, "
+               "id_discipline = %4, id_a_year = %5, id_examination = %6, descGroupNum = %7, "
+               "id_ins_year = %5, kredits = %8, id_ins_semester = %3 WHERE   id_student = %9 AND "
+               "id_ins_year = %5 AND id_ins_semester = %3 AND descGroupNum = %7 AND id_discipline = %10")
         .arg(demo::kTeacherA)
         .arg(stream)
         .arg(demo::kSemesterCourse2Autumn)
@@ -60,14 +62,18 @@ protected:
         chooseClass(form.get());
         frame = form->Frame11;
     }
-    void TearDown() override { qtl::TForm1::Today = [] { return QDate::currentDate(); }; }
+    void TearDown() override {
+        qtl::TForm1::Today = [] { return QDate::currentDate(); };
+    }
 
     // The student's registration of the chosen discipline: teacher, stream, year, semester.
     QVector<QVariant> registration(int student, int discipline = demo::kDisciplineA) const {
         const auto rows = server->sqlite(
             QStringLiteral("SELECT id_teacher, subGroup, id_a_year, id_semester FROM DisciplineForStudent "
                            "WHERE id_student = %1 AND id_discipline = %2 AND id_ins_year = %3")
-                .arg(student).arg(discipline).arg(demo::kYearCurrent));
+                .arg(student)
+                .arg(discipline)
+                .arg(demo::kYearCurrent));
         return rows.isEmpty() ? QVector<QVariant>() : rows[0];
     }
     QVector<int> ints(const QVector<QVariant>& row) const {
@@ -79,7 +85,9 @@ protected:
         return server
             ->sqliteScalar(QStringLiteral("SELECT endDate FROM V_Date_reg_DFS WHERE id_a_year = %1 AND "
                                           "id_w_s = %2 AND id_group = %3")
-                               .arg(demo::kYearCurrent).arg(demo::kWsAutumn).arg(demo::kGroupOz0))
+                               .arg(demo::kYearCurrent)
+                               .arg(demo::kWsAutumn)
+                               .arg(demo::kGroupOz0))
             .toDate();
     }
     void clickStudent(int student) {
@@ -136,8 +144,8 @@ TEST_F(TransferFrame, ClickingStudentsLoadsTheirRegistrations) {
     EXPECT_EQ(sentNow[0], sent(studentInfo(demo::kStudentAbdullaev, demo::kSemesterCourse2Autumn, demo::kYearCurrent,
                                            demo::kDisciplineA, demo::kGroupOz0, demo::kDescGroupNumA,
                                            QString::number(demo::kCreditsA))));
-    EXPECT_TRUE(sentNow.contains(sent(QStringLiteral("SELECT id_teacher, t_fio FROM dbo.GetTFIO_with_pps(4, %1)")
-                                          .arg(demo::kKafedraA))));
+    EXPECT_TRUE(sentNow.contains(
+        sent(QStringLiteral("SELECT id_teacher, t_fio FROM dbo.GetTFIO_with_pps(4, %1)").arg(demo::kKafedraA))));
     EXPECT_EQ(frame->DBLookupComboBox8->shownText(), QStringLiteral("Кафедра информатики"));
     EXPECT_EQ(frame->DBLookupComboBox9->shownText(), QStringLiteral("Абрамов А.В."));
     EXPECT_EQ(frame->Edit3->text(), QStringLiteral("Программирование"));
@@ -165,7 +173,8 @@ TEST_F(TransferFrame, ClickingStudentsLoadsTheirRegistrations) {
         ASSERT_TRUE(item);
         const QStringList infos = server->batchesSince(mark).filter(QStringLiteral("GetKPVStudentInfo"));
         ASSERT_EQ(infos.size(), 1);
-        EXPECT_TRUE(infos[0].startsWith(QStringLiteral("EXEC GetKPVStudentInfo   @id_student = %1 ,").arg(item->id_student)));
+        EXPECT_TRUE(
+            infos[0].startsWith(QStringLiteral("EXEC GetKPVStudentInfo   @id_student = %1 ,").arg(item->id_student)));
         EXPECT_EQ(frame->StudentId, item->id_student);
         if (item->id_student == demo::kStudentVolkov) {
             EXPECT_EQ(frame->DBLookupComboBox11->keyValue().toInt(), demo::kStreamUnnamed);
@@ -196,7 +205,8 @@ TEST_F(TransferFrame, UnregisteredStudentLeavesTheFrameBlankUntilRegistered) {
 
 TEST_F(TransferFrame, DepartmentOutsideTheListAndTeacherOutsideTheStaff) {
     server->sqliteExec(QStringLiteral("UPDATE DisciplineForStudent SET id_kafedra = %1 WHERE id_student = %2")
-                           .arg(demo::kKafedraNoClasses).arg(demo::kStudentAbdullaev));
+                           .arg(demo::kKafedraNoClasses)
+                           .arg(demo::kStudentAbdullaev));
     clickStudent(demo::kStudentAbdullaev);
     // Held but not in the main window's department list: empty text, its teachers listed.
     EXPECT_EQ(frame->DBLookupComboBox8->keyValue().toInt(), demo::kKafedraNoClasses);
@@ -204,8 +214,11 @@ TEST_F(TransferFrame, DepartmentOutsideTheListAndTeacherOutsideTheStaff) {
     EXPECT_GE(qtl::DM_MB->ADOQ_Teacher2->findRow(QStringLiteral("id_teacher"), demo::kTeacherSport), 0);
 
     // A teacher who is not staff of the department: empty text, written back unchanged.
-    server->sqliteExec(QStringLiteral("UPDATE DisciplineForStudent SET id_kafedra = %1, id_teacher = %2 WHERE id_student = %3")
-                           .arg(demo::kKafedraA).arg(demo::kTeacherGuest).arg(demo::kStudentBelova));
+    server->sqliteExec(
+        QStringLiteral("UPDATE DisciplineForStudent SET id_kafedra = %1, id_teacher = %2 WHERE id_student = %3")
+            .arg(demo::kKafedraA)
+            .arg(demo::kTeacherGuest)
+            .arg(demo::kStudentBelova));
     clickStudent(demo::kStudentBelova);
     EXPECT_EQ(frame->DBLookupComboBox9->keyValue().toInt(), demo::kTeacherGuest);
     EXPECT_TRUE(frame->DBLookupComboBox9->shownText().isEmpty());
@@ -214,12 +227,13 @@ TEST_F(TransferFrame, DepartmentOutsideTheListAndTeacherOutsideTheStaff) {
     frame->BitBtn1->click();
     const QStringList updates = server->batchesSince(mark).filter(QStringLiteral("UPDATE DisciplineForStudent"));
     ASSERT_EQ(updates.size(), 1);
-    EXPECT_EQ(updates[0], sent(applyStatement(QString::number(demo::kTeacherGuest), QString::number(demo::kStreamNamed),
-                                              QString::number(demo::kYearCurrent),
-                                              QString::number(demo::kSemesterCourse2Autumn),
-                                              demo::kStudentBelova, demo::kDisciplineA)));
-    EXPECT_EQ(ints(registration(demo::kStudentBelova)),
-              QVector<int>({demo::kTeacherGuest, demo::kStreamNamed, demo::kYearCurrent, demo::kSemesterCourse2Autumn}));
+    EXPECT_EQ(updates[0],
+              sent(applyStatement(QString::number(demo::kTeacherGuest), QString::number(demo::kStreamNamed),
+                                  QString::number(demo::kYearCurrent), QString::number(demo::kSemesterCourse2Autumn),
+                                  demo::kStudentBelova, demo::kDisciplineA)));
+    EXPECT_EQ(
+        ints(registration(demo::kStudentBelova)),
+        QVector<int>({demo::kTeacherGuest, demo::kStreamNamed, demo::kYearCurrent, demo::kSemesterCourse2Autumn}));
 }
 
 TEST_F(TransferFrame, AnotherTeacherKeepsStreamAndApplyRewritesTheRegistration) {
@@ -231,22 +245,22 @@ TEST_F(TransferFrame, AnotherTeacherKeepsStreamAndApplyRewritesTheRegistration) 
     EXPECT_EQ(frame->DBLookupComboBox121->keyValue().toInt(), demo::kSemesterCourse2Autumn);
     ASSERT_TRUE(frame->BitBtn1->isEnabled());
 
-    qtl::TForm1::Today = [this] { return deadline(); };   // the last day still works
+    qtl::TForm1::Today = [this] { return deadline(); };  // the last day still works
     const int mark = server->logMark();
     frame->BitBtn1->click();
     const QStringList sentNow = server->batchesSince(mark);
     ASSERT_GE(sentNow.size(), 3) << sentNow.join(QStringLiteral("\n")).toStdString();
     EXPECT_TRUE(sentNow[0].startsWith(kDeadlineHead));
-    EXPECT_EQ(sentNow[1], sent(applyStatement(QString::number(demo::kTeacherB), QString::number(demo::kStreamNamed),
-                                              QString::number(demo::kYearCurrent),
-                                              QString::number(demo::kSemesterCourse2Autumn),
-                                              demo::kStudentAbdullaev, demo::kDisciplineA)));
+    EXPECT_EQ(sentNow[1],
+              sent(applyStatement(QString::number(demo::kTeacherB), QString::number(demo::kStreamNamed),
+                                  QString::number(demo::kYearCurrent), QString::number(demo::kSemesterCourse2Autumn),
+                                  demo::kStudentAbdullaev, demo::kDisciplineA)));
     // Both lists rebuilt afterwards: the check list first.
     EXPECT_TRUE(sentNow[2].startsWith(kReloadHead));
     EXPECT_EQ(ints(registration(demo::kStudentAbdullaev)),
               QVector<int>({demo::kTeacherB, demo::kStreamNamed, demo::kYearCurrent, demo::kSemesterCourse2Autumn}));
     EXPECT_EQ(form->CheckListBox1->itemIndex(), -1);
-    EXPECT_EQ(frame->DBLookupComboBox9->keyValue().toInt(), demo::kTeacherB);   // the frame keeps it
+    EXPECT_EQ(frame->DBLookupComboBox9->keyValue().toInt(), demo::kTeacherB);  // the frame keeps it
     EXPECT_TRUE(boxes.shown().isEmpty());
 }
 
@@ -256,13 +270,19 @@ TEST_F(TransferFrame, AnotherTeacherWithTheHeldStreamShowsIt) {
     ASSERT_EQ(frame->DBLookupComboBox11->keyValue().toInt(), demo::kStreamNamed);
     // Teacher B gets the same class in streams 1 and 8 (the demo gives her none of it).
     for (int stream : {demo::kStreamNamed, 8})
-        server->sqliteExec(QStringLiteral(
-            "INSERT INTO RRNKkrdt (id_a_year, id_kafedra, id_teacher, id_discipline, id_examination, kredit, "
-            "id_w_s, prov_reyt, id_vid_zaniatiy, subgroup, dop_potokname, id_o_z) VALUES "
-            "(%1, %2, %3, %4, %5, %6, %7, 1, 1, %8, NULL, 0)")
-                               .arg(demo::kYearCurrent).arg(demo::kKafedraA).arg(demo::kTeacherB)
-                               .arg(demo::kDisciplineA).arg(demo::kExamA).arg(demo::kCreditsA)
-                               .arg(demo::kWsAutumn).arg(stream));
+        server->sqliteExec(
+            QStringLiteral(
+                "INSERT INTO RRNKkrdt (id_a_year, id_kafedra, id_teacher, id_discipline, id_examination, kredit, "
+                "id_w_s, prov_reyt, id_vid_zaniatiy, subgroup, dop_potokname, id_o_z) VALUES "
+                "(%1, %2, %3, %4, %5, %6, %7, 1, 1, %8, NULL, 0)")
+                .arg(demo::kYearCurrent)
+                .arg(demo::kKafedraA)
+                .arg(demo::kTeacherB)
+                .arg(demo::kDisciplineA)
+                .arg(demo::kExamA)
+                .arg(demo::kCreditsA)
+                .arg(demo::kWsAutumn)
+                .arg(stream));
     pick(frame->DBLookupComboBox9, demo::kTeacherB);
 
     qtl::Query* streams = qtl::DM_MB->ADOQ_SubGroup2;
@@ -270,7 +290,7 @@ TEST_F(TransferFrame, AnotherTeacherWithTheHeldStreamShowsIt) {
     QList<int> offered;
     for (int r = 0; r < streams->recordCount(); ++r) offered << streams->valueAt(r, QStringLiteral("subgroup")).toInt();
     std::sort(offered.begin(), offered.end());
-    EXPECT_EQ(offered, QList<int>({demo::kStreamNamed, 8}));   // her streams, not teacher A's
+    EXPECT_EQ(offered, QList<int>({demo::kStreamNamed, 8}));  // her streams, not teacher A's
     EXPECT_EQ(frame->DBLookupComboBox11->keyValue().toInt(), demo::kStreamNamed);
     EXPECT_EQ(frame->DBLookupComboBox11->shownText(), QString::number(demo::kStreamNamed));
     EXPECT_EQ(frame->DBLookupComboBox121->keyValue().toInt(), demo::kSemesterCourse2Autumn);
@@ -323,7 +343,8 @@ TEST_F(TransferFrame, RemovingReloadsTheReselectedStudent) {
         int deleted = -1, loaded = -1;
         for (int i = 0; i < sentNow.size(); ++i) {
             if (deleted < 0 && sentNow[i].contains(QStringLiteral("DELETE FROM DisciplineForStudent"))) deleted = i;
-            if (sentNow[i].startsWith(QStringLiteral("EXEC GetKPVStudentInfo   @id_student = %1 ,").arg(demo::kStudentVolkov)))
+            if (sentNow[i].startsWith(
+                    QStringLiteral("EXEC GetKPVStudentInfo   @id_student = %1 ,").arg(demo::kStudentVolkov)))
                 loaded = i;
         }
         ASSERT_GE(deleted, 0) << sentNow.join(QStringLiteral("\n")).toStdString();
@@ -424,19 +445,28 @@ TEST_F(TransferFrame, CopyRegistersAnUnregisteredStudentWithTheTickedOnes) {
 // With no discipline found for the frame, the copy must still touch only the registration of
 // the chosen discipline, never the student's other disciplines of that semester.
 TEST_F(TransferFrame, CopyWithoutRegisteredDisciplineLeavesOtherDisciplinesAlone) {
-    server->sqliteExec(QStringLiteral(
-        "INSERT INTO DisciplineForStudent (id_student, descGroupNum, id_discipline, id_a_year, id_semester, "
-        "id_ins_year, id_ins_semester, id_teacher, id_group, id_examination, subGroup, QTL_user, id_faculty, "
-        "id_kafedra, kredits, isByPlan, id_vid_zaniatiy) VALUES (%1, %2, %3, %4, %5, %4, %5, %6, %7, %8, 1, "
-        "'operator', %9, %10, 6, 1, 1)")
-                           .arg(demo::kStudentAbdullaev).arg(demo::kDescGroupNumA).arg(demo::kDisciplineCalculus)
-                           .arg(demo::kYearCurrent).arg(demo::kSemesterCourse2Autumn).arg(demo::kTeacherE)
-                           .arg(demo::kGroupOz0).arg(demo::kExamA).arg(demo::kFacultyA).arg(demo::kKafedraB));
+    server->sqliteExec(
+        QStringLiteral(
+            "INSERT INTO DisciplineForStudent (id_student, descGroupNum, id_discipline, id_a_year, id_semester, "
+            "id_ins_year, id_ins_semester, id_teacher, id_group, id_examination, subGroup, QTL_user, id_faculty, "
+            "id_kafedra, kredits, isByPlan, id_vid_zaniatiy) VALUES (%1, %2, %3, %4, %5, %4, %5, %6, %7, %8, 1, "
+            "'operator', %9, %10, 6, 1, 1)")
+            .arg(demo::kStudentAbdullaev)
+            .arg(demo::kDescGroupNumA)
+            .arg(demo::kDisciplineCalculus)
+            .arg(demo::kYearCurrent)
+            .arg(demo::kSemesterCourse2Autumn)
+            .arg(demo::kTeacherE)
+            .arg(demo::kGroupOz0)
+            .arg(demo::kExamA)
+            .arg(demo::kFacultyA)
+            .arg(demo::kKafedraB));
     const auto other = [&] {
         return server->sqlite(QStringLiteral("SELECT id_discipline, id_teacher, subGroup, id_examination, kredits "
                                              "FROM DisciplineForStudent WHERE id_student = %1 AND id_discipline <> %2 "
                                              "ORDER BY id_disciplineForStudent")
-                                  .arg(demo::kStudentAbdullaev).arg(demo::kDisciplineA));
+                                  .arg(demo::kStudentAbdullaev)
+                                  .arg(demo::kDisciplineA));
     };
     const auto before = other();
     ASSERT_EQ(before.size(), 1);

@@ -22,47 +22,50 @@
 #include <memory>
 
 // Readable failure messages for texts.
-inline void PrintTo(const QString& text, std::ostream* os) { *os << '"' << text.toStdString() << '"'; }
+inline void PrintTo(const QString& text, std::ostream* os) {
+    *os << '"' << text.toStdString() << '"';
+}
 
 namespace qtltest::login {
 
 namespace demo = devserver::qtl::demo;
 
-inline QString sent(const QString& statement) { return statement + QStringLiteral("\r\n"); }
+inline QString sent(const QString& statement) {
+    return statement + QStringLiteral("\r\n");
+}
 
 // Uppercase MD5 of the Windows-1251 bytes, computed here from ASCII test passwords.
 inline QString md5(const QString& text) {
-    return QString::fromLatin1(
-        QCryptographicHash::hash(text.toLatin1(), QCryptographicHash::Md5).toHex().toUpper());
+    return QString::fromLatin1(QCryptographicHash::hash(text.toLatin1(), QCryptographicHash::Md5).toHex().toUpper());
 }
 
-inline QString doubled(QString s) { return s.replace(QLatin1Char('\''), QStringLiteral("''")); }
+inline QString doubled(QString s) {
+    return s.replace(QLatin1Char('\''), QStringLiteral("''"));
+}
 
 // The GET_USER text written out from its pieces, as the server's log keeps it: the log masks
 // both password digests (a digest is as good as the password to whoever reads it), so the
 // digests themselves are proven by the server accepting the sign-in, not by the log.
-inline QString getUser(const QString& login, const QString& password,
-                       const QString& newPassword = QString()) {
+inline QString getUser(const QString& login, const QString& password, const QString& newPassword = QString()) {
     qtl::IpWatch watch;
     const QString masked = QStringLiteral("'********'");
     const QString np = newPassword.isEmpty() ? QStringLiteral("NULL") : "'" + md5(newPassword) + "'";
     Q_UNUSED(password);
     return "EXEC GET_USER '" + doubled(login) + "'," + masked + "," + (newPassword.isEmpty() ? np : masked) +
-           ", 'QTL 33', '" + watch.localIP() + "', '" + doubled(watch.hostName()) + "', '" +
-           doubled(login) + "','0','" + QString::number(np.size()) + "'";
+           ", 'QTL 33', '" + watch.localIP() + "', '" + doubled(watch.hostName()) + "', '" + doubled(login) +
+           "','0','" + QString::number(np.size()) + "'";
 }
 
 inline QString expectedCaption() {
-    return "QTL 33  V13 [ " + qtl::BuildDateText(qtl::GetBuildDate()) +
-           " ] - Регистратор студентов";
+    return "QTL 33  V13 [ " + qtl::BuildDateText(qtl::GetBuildDate()) + " ] - Регистратор студентов";
 }
 
 // Records message boxes and, at the moment each is shown, what the message label held.
 class SnapshotRecorder : public MessageRecorder {
 public:
     QStringList labelAtBox;
-    qtl::MbResult show(QWidget* parent, const QString& text, const QString& caption,
-                       qtl::MbIcon icon, qtl::MbButtons buttons) override {
+    qtl::MbResult show(QWidget* parent, const QString& text, const QString& caption, qtl::MbIcon icon,
+                       qtl::MbButtons buttons) override {
         labelAtBox << (qtl::Form8 ? qtl::Form8->RzLabel1->text() : QString());
         return MessageRecorder::show(parent, text, caption, icon, buttons);
     }
@@ -125,7 +128,8 @@ protected:
         for (int i = mark; i < entries.size(); ++i)
             // Accepted logins and refused ones (the server logs a refusal under its own kind).
             if (entries[i].kind == QLatin1String("login") ||
-                (entries[i].kind == QLatin1String("refused") && entries[i].text.startsWith(QLatin1String("Login failed"))))
+                (entries[i].kind == QLatin1String("refused") &&
+                 entries[i].text.startsWith(QLatin1String("Login failed"))))
                 out << entries[i].user;
         return out;
     }

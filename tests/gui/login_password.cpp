@@ -37,8 +37,7 @@ TEST_F(LoginTest, NewPasswordChecksLocallyThenSendsItsDigest) {
     ASSERT_FALSE(batches.isEmpty());
     EXPECT_EQ(batches.first(), sent(getUser("operator", "operator", "new_pw7")));
     EXPECT_TRUE(batches.first().endsWith("','0','34'\r\n"));
-    EXPECT_EQ(server->sqliteScalar("SELECT password_md5 FROM QTL_User WHERE QTL_login = 'operator'")
-                  .toString(),
+    EXPECT_EQ(server->sqliteScalar("SELECT password_md5 FROM QTL_User WHERE QTL_login = 'operator'").toString(),
               md5("new_pw7"));
 }
 
@@ -83,8 +82,9 @@ TEST_F(LoginTest, ForcedChangeClosesTheConnectionAndLocksTheAreaOpen) {
     const int mark = server->logMark();
     attempt("newbie", "newbie1");
     EXPECT_FALSE(accepted());
-    EXPECT_EQ(label(), "Вы должны поменять пароль\rЭто делается для безопастности и сохранения "
-                       "данных от злоумышлеников");
+    EXPECT_EQ(label(),
+              "Вы должны поменять пароль\rЭто делается для безопастности и сохранения "
+              "данных от злоумышлеников");
     EXPECT_TRUE(form->ChangePasswordMode);
     EXPECT_EQ(form->height(), 416);
     EXPECT_FALSE(form->SpeedButton3->isEnabled());
@@ -122,12 +122,11 @@ TEST_F(LoginTest, StateTwentyNeverAsks) {
 }
 
 TEST_F(LoginTest, EmptyAccountWithStateFiveFailsAtTheSecondConnection) {
-    server->sqliteExec(
-        "UPDATE QTL_User SET password_state = 5, db_login = NULL WHERE QTL_login = 'aged'");
+    server->sqliteExec("UPDATE QTL_User SET password_state = 5, db_login = NULL WHERE QTL_login = 'aged'");
     const int mark = server->logMark();
     attempt("aged", "aged12");
     EXPECT_FALSE(accepted());
-    EXPECT_FALSE(form->ChangePasswordMode);   // no change demanded
+    EXPECT_FALSE(form->ChangePasswordMode);  // no change demanded
     EXPECT_EQ(label(), "");
     ASSERT_EQ(boxes->shown().size(), 1);
     EXPECT_FALSE(boxes->texts().first().isEmpty());

@@ -36,7 +36,7 @@ TEST_F(LoginTest, LongerSettingsFileReadsLikeEightyFourBytes) {
 }
 
 TEST_F(LoginTest, FirstConnectionErrorShowsWithoutTheUserName) {
-    rewriteSettings([](QByteArray& b) { b[41] = 0; });   // empty password: the login fails
+    rewriteSettings([](QByteArray& b) { b[41] = 0; });  // empty password: the login fails
     attempt("operator", "operator");
     EXPECT_FALSE(accepted());
     // The label as set by the first connection, seen when GET_USER's failure is reported.

@@ -92,25 +92,25 @@ TEST_F(LoginTest, WindowLayoutAndVersionLabel) {
 TEST_F(LoginTest, DraggingTheBackgroundMovesTheWindow) {
     const QPoint before = form->pos();
     const QPoint at(20, 20);
-    QMouseEvent press(QEvent::MouseButtonPress, at, form->Image1->mapToGlobal(at), Qt::LeftButton,
-                      Qt::LeftButton, Qt::NoModifier);
+    QMouseEvent press(QEvent::MouseButtonPress, at, form->Image1->mapToGlobal(at), Qt::LeftButton, Qt::LeftButton,
+                      Qt::NoModifier);
     QApplication::sendEvent(form->Image1, &press);
     const QPoint to = at + QPoint(30, 15);
-    QMouseEvent move(QEvent::MouseMove, to, form->Image1->mapToGlobal(at) + QPoint(30, 15),
-                     Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
+    QMouseEvent move(QEvent::MouseMove, to, form->Image1->mapToGlobal(at) + QPoint(30, 15), Qt::NoButton,
+                     Qt::LeftButton, Qt::NoModifier);
     QApplication::sendEvent(form->Image1, &move);
-    QMouseEvent release(QEvent::MouseButtonRelease, to, form->Image1->mapToGlobal(to),
-                        Qt::LeftButton, Qt::NoButton, Qt::NoModifier);
+    QMouseEvent release(QEvent::MouseButtonRelease, to, form->Image1->mapToGlobal(to), Qt::LeftButton, Qt::NoButton,
+                        Qt::NoModifier);
     QApplication::sendEvent(form->Image1, &release);
     EXPECT_EQ(form->pos(), before + QPoint(30, 15));
 
     // The right button does nothing.
     const QPoint after = form->pos();
-    QMouseEvent right(QEvent::MouseButtonPress, at, form->RzLabel1->mapToGlobal(at),
-                      Qt::RightButton, Qt::RightButton, Qt::NoModifier);
+    QMouseEvent right(QEvent::MouseButtonPress, at, form->RzLabel1->mapToGlobal(at), Qt::RightButton, Qt::RightButton,
+                      Qt::NoModifier);
     QApplication::sendEvent(form->RzLabel1, &right);
-    QMouseEvent rightMove(QEvent::MouseMove, to, form->RzLabel1->mapToGlobal(to), Qt::NoButton,
-                          Qt::RightButton, Qt::NoModifier);
+    QMouseEvent rightMove(QEvent::MouseMove, to, form->RzLabel1->mapToGlobal(to), Qt::NoButton, Qt::RightButton,
+                          Qt::NoModifier);
     QApplication::sendEvent(form->RzLabel1, &rightMove);
     EXPECT_EQ(form->pos(), after);
 }
@@ -118,7 +118,8 @@ TEST_F(LoginTest, DraggingTheBackgroundMovesTheWindow) {
 TEST_F(LoginTest, QuoteInLoginIsDoubledAndCaptionStaysTheSameOverAttempts) {
     server->sqliteExec(
         "INSERT INTO QTL_User (id_QTL_user, QTL_login, user_name, password_md5, password_state, "
-        "db_login) VALUES (77, 'o''neil', 'Tester', '" + md5("pw_77") + "', 90, 'qtl_op')");
+        "db_login) VALUES (77, 'o''neil', 'Tester', '" +
+        md5("pw_77") + "', 90, 'qtl_op')");
     server->sqliteExec("INSERT INTO user_faculty (id_login, faculty) VALUES (77, 1)");
 
     attempt("o'neil", "wrong1");
@@ -162,8 +163,7 @@ TEST_F(LoginTest, PasswordWithSemicolonAndBraceReachesTheServerIntact) {
 
 TEST_F(LoginTest, ComputerNameGoesThroughQuoteDoubling) {
     // The computer name comes from the system; whatever it holds, it stays one literal.
-    const QString statement = qtl::TForm8::GetUserStatement("operator", "operator", "NULL",
-                                                            "1.2.3.4", "it's-pc");
+    const QString statement = qtl::TForm8::GetUserStatement("operator", "operator", "NULL", "1.2.3.4", "it's-pc");
     EXPECT_TRUE(statement.contains("'1.2.3.4', 'it''s-pc', 'operator'"));
 }
 
@@ -181,12 +181,12 @@ TEST(LoginReconnect, RestartedServerCostsOneErrorThenWorkResumes) {
 
     auto* faculty = window->DBLookupComboBox1;
     faculty->setFocus();
-    QTest::keyClick(faculty, Qt::Key_Down);   // first pick: meets the dead link
+    QTest::keyClick(faculty, Qt::Key_Down);  // first pick: meets the dead link
     QApplication::processEvents();
     ASSERT_EQ(boxes.shown().size(), 1) << boxes.texts().join("|").toStdString();
     boxes.clear();
 
-    QTest::keyClick(faculty, Qt::Key_Down);   // the next one reopens and works
+    QTest::keyClick(faculty, Qt::Key_Down);  // the next one reopens and works
     QApplication::processEvents();
     EXPECT_TRUE(boxes.shown().isEmpty()) << boxes.texts().join("|").toStdString();
     EXPECT_TRUE(window->DBLookupComboBox2->isEnabled());

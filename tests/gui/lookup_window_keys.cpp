@@ -54,8 +54,7 @@ protected:
 };
 
 TEST_F(LookupWindowKeys, EscLeavesTheSearchWindowOpen) {
-    for (QWidget* target : {static_cast<QWidget*>(search->RzEdit1),
-                            static_cast<QWidget*>(search->DBGridEh1)}) {
+    for (QWidget* target : {static_cast<QWidget*>(search->RzEdit1), static_cast<QWidget*>(search->DBGridEh1)}) {
         target->setFocus();
         QTest::keyClick(target, Qt::Key_Escape);
         QTest::keyClick(target, Qt::Key_Return);
@@ -77,8 +76,7 @@ TEST_F(LookupWindowKeys, EscAndEnterLeaveTheRegistrationsWindowOpen) {
         for (Qt::Key key : {Qt::Key_Return, Qt::Key_Enter, Qt::Key_Escape}) {
             QTest::keyClick(target, key);
             QApplication::processEvents();
-            EXPECT_TRUE(regs->isVisible()) << "key " << key << " on "
-                                           << qPrintable(target->metaObject()->className());
+            EXPECT_TRUE(regs->isVisible()) << "key " << key << " on " << qPrintable(target->metaObject()->className());
         }
     }
     // Nothing was asked and nothing sent: Enter pressed neither button.
@@ -99,14 +97,11 @@ TEST_F(LookupWindowKeys, TheDeleteButtonShowsItsWholeText) {
         option.text = button->text();
         option.icon = button->icon();
         option.iconSize = button->iconSize();
-        const QRect contents = button->style()->subElementRect(QStyle::SE_PushButtonContents,
-                                                               &option, button);
+        const QRect contents = button->style()->subElementRect(QStyle::SE_PushButtonContents, &option, button);
         // The glyph, the gap the style leaves after it, and the text in the button's own font.
-        const int needed = button->iconSize().width() + 4 +
-                           button->fontMetrics().horizontalAdvance(button->text());
-        EXPECT_LE(needed, contents.width())
-            << qPrintable(button->text()) << ": " << needed << " > " << contents.width()
-            << " in font " << qPrintable(button->font().toString());
+        const int needed = button->iconSize().width() + 4 + button->fontMetrics().horizontalAdvance(button->text());
+        EXPECT_LE(needed, contents.width()) << qPrintable(button->text()) << ": " << needed << " > " << contents.width()
+                                            << " in font " << qPrintable(button->font().toString());
         EXPECT_EQ(button->width(), button == regs->RzBitBtn1 ? 177 : 88);
     }
 }
@@ -143,8 +138,7 @@ TEST(RealMessageBoxes, AskInRussianWithTheirOwnCaption) {
     EXPECT_EQ(answerReal(qtl::MbButtons::YesNo, QStringLiteral("Да"), again), qtl::MbResult::Yes);
 
     SeenBox okCancel;
-    EXPECT_EQ(answerReal(qtl::MbButtons::OkCancel, QStringLiteral("Отмена"), okCancel),
-              qtl::MbResult::Cancel);
+    EXPECT_EQ(answerReal(qtl::MbButtons::OkCancel, QStringLiteral("Отмена"), okCancel), qtl::MbResult::Cancel);
     std::sort(okCancel.buttons.begin(), okCancel.buttons.end());
     EXPECT_EQ(okCancel.buttons, (QStringList{QStringLiteral("OK"), QStringLiteral("Отмена")}));
 }

@@ -18,8 +18,7 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     qtl::InstallFontSubstitutes();
     if (argc == 5 && std::strcmp(argv[1], "--version-stop-child") == 0)
-        return qtltest::runVersionStopChild(QString::fromLocal8Bit(argv[2]),
-                                            QString::fromLocal8Bit(argv[3]),
+        return qtltest::runVersionStopChild(QString::fromLocal8Bit(argv[2]), QString::fromLocal8Bit(argv[3]),
                                             QString::fromLocal8Bit(argv[4]));
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();

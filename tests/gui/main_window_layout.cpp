@@ -31,7 +31,12 @@ TEST_F(MainWindowLayout, RegionsAndControlsAtStart) {
     EXPECT_EQ(f->RzBitBtn1->size(), QSize(169, 25));
     EXPECT_EQ(f->RzBitBtn1->text(), QStringLiteral("Удалить регистрацию"));
 
-    const struct { QLabel* label; const char* caption; qtl::LookupComboBox* box; int top; } rows[] = {
+    const struct {
+        QLabel* label;
+        const char* caption;
+        qtl::LookupComboBox* box;
+        int top;
+    } rows[] = {
         {f->Label1, "Факультет:", f->DBLookupComboBox1, 31},
         {f->Label2, "Учебный год:", f->DBLookupComboBox2, 54},
         {f->Label9, "Кафедра:", f->DBLookupComboBox8, 77},
@@ -56,7 +61,7 @@ TEST_F(MainWindowLayout, RegionsAndControlsAtStart) {
         EXPECT_EQ(r.box->isEnabled(), r.box == f->DBLookupComboBox1);
         EXPECT_FALSE(r.box->hasKey());
     }
-    EXPECT_EQ(f->DBLookupComboBox1->count(), 2);   // the operator's two faculties, from the login
+    EXPECT_EQ(f->DBLookupComboBox1->count(), 2);  // the operator's two faculties, from the login
 
     EXPECT_TRUE(f->DBLookupComboBox11->isEnabled());
     EXPECT_FALSE(f->SpeedButton1->isEnabled());
@@ -94,8 +99,8 @@ TEST_F(MainWindowLayout, WideBoxesFollowTheWindowWidth) {
         f->resize(width, 700);
         QApplication::processEvents();
         ASSERT_EQ(f->Panel5->width(), width);
-        for (auto* box : {f->DBLookupComboBox1, f->DBLookupComboBox8, f->DBLookupComboBox9,
-                          f->DBLookupComboBox6, f->DBLookupComboBox4, f->DBLookupComboBox3})
+        for (auto* box : {f->DBLookupComboBox1, f->DBLookupComboBox8, f->DBLookupComboBox9, f->DBLookupComboBox6,
+                          f->DBLookupComboBox4, f->DBLookupComboBox3})
             EXPECT_EQ(box->x() + box->width(), f->Panel5->width() - 5) << qPrintable(box->objectName());
         EXPECT_EQ(f->DBLookupComboBox2->width(), 188);
         EXPECT_EQ(f->DBLookupComboBox5->width(), 188);
@@ -103,7 +108,7 @@ TEST_F(MainWindowLayout, WideBoxesFollowTheWindowWidth) {
         EXPECT_EQ(f->GroupBox2->x(), f->GroupBox1->width() + 199);
         EXPECT_EQ(f->GroupBox2->geometry().right(), f->Panel1->width() - 1);
         EXPECT_EQ(f->Frame11->y() + f->Frame11->height(), 700);
-        f->grab();   // a paint puts Panel3 back over the stream list
+        f->grab();  // a paint puts Panel3 back over the stream list
         EXPECT_EQ(f->Panel3->x(), f->GroupBox2->x());
     }
 }
@@ -137,8 +142,8 @@ TEST_F(MainWindowLayout, PictureButtonsShowTheirGlyphs) {
     const QImage disabled = remove.pixmap(QSize(16, 16), QIcon::Disabled).toImage();
     EXPECT_EQ(normal.size(), QSize(16, 16));
     EXPECT_EQ(normal, QImage(QStringLiteral(":/remove_registration.png")).convertToFormat(normal.format()));
-    EXPECT_EQ(disabled, QImage(QStringLiteral(":/remove_registration_disabled.png"))
-                            .convertToFormat(disabled.format()));
+    EXPECT_EQ(disabled,
+              QImage(QStringLiteral(":/remove_registration_disabled.png")).convertToFormat(disabled.format()));
     EXPECT_NE(normal, disabled);
     // The disabled picture is grey: no pixel of it is clearly coloured.
     for (int y = 0; y < disabled.height(); ++y)
@@ -179,7 +184,7 @@ TEST_F(MainWindowLayout, QuotesInTheLoginAreDoubledInTheRightsQuery) {
     w()->FormShow();
     ASSERT_EQ(since(m).size(), 1);
     EXPECT_EQ(since(m)[0], sent(kRightsHead + QStringLiteral("o''hara'' OR ''1''=''1')")));
-    EXPECT_FALSE(w()->RzBitBtn1->isVisible());   // no such login: no right
+    EXPECT_FALSE(w()->RzBitBtn1->isVisible());  // no such login: no right
 }
 
 }  // namespace

@@ -25,7 +25,7 @@ namespace {
 QString runTool(const QString& program, const QStringList& args) {
     QProcess process;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("LC_ALL"), QStringLiteral("C.UTF-8"));   // titles come as UTF-8
+    env.insert(QStringLiteral("LC_ALL"), QStringLiteral("C.UTF-8"));  // titles come as UTF-8
     process.setProcessEnvironment(env);
     process.start(program, args);
     if (!process.waitForFinished(10000) || process.exitCode() != 0)
@@ -36,9 +36,8 @@ QString runTool(const QString& program, const QStringList& args) {
 
 // The window's _NET_WM_NAME as the X server holds it.
 QString readTitle(QWidget* window) {
-    const QString out = runTool(QStringLiteral("xprop"),
-                                {QStringLiteral("-id"), QString::number(window->winId()),
-                                 QStringLiteral("-notype"), QStringLiteral("_NET_WM_NAME")})
+    const QString out = runTool(QStringLiteral("xprop"), {QStringLiteral("-id"), QString::number(window->winId()),
+                                                          QStringLiteral("-notype"), QStringLiteral("_NET_WM_NAME")})
                             .trimmed();
     // _NET_WM_NAME = "Поиск"
     const int open = out.indexOf(QLatin1Char('"'));
@@ -86,8 +85,7 @@ protected:
         QWidget* w = widget;
         do {
             w = before ? w->previousInFocusChain() : w->nextInFocusChain();
-        } while (w != widget &&
-                 !(w->isEnabled() && w->isVisible() && (w->focusPolicy() & Qt::TabFocus)));
+        } while (w != widget && !(w->isEnabled() && w->isVisible() && (w->focusPolicy() & Qt::TabFocus)));
         return w;
     }
 };
@@ -170,9 +168,9 @@ TEST_F(RealDisplay, TheWheelUnderThePointerPicksNothingInAnUnfocusedSelector) {
     const int m = mark();
     xdotool({QStringLiteral("mousemove"), QString::number(at.x()), QString::number(at.y())});
     ASSERT_EQ(QApplication::widgetAt(QCursor::pos()), faculty) << "the pointer is not over the box";
-    xdotool({QStringLiteral("click"), QStringLiteral("5")});    // wheel down
+    xdotool({QStringLiteral("click"), QStringLiteral("5")});  // wheel down
     xdotool({QStringLiteral("click"), QStringLiteral("5")});
-    xdotool({QStringLiteral("click"), QStringLiteral("4")});    // wheel up
+    xdotool({QStringLiteral("click"), QStringLiteral("4")});  // wheel up
     EXPECT_FALSE(faculty->hasKey());
     EXPECT_EQ(faculty->shownText(), QString());
     EXPECT_FALSE(w()->DBLookupComboBox2->isEnabled());
@@ -211,8 +209,8 @@ TEST_F(RealDisplay, TabIntoTheStudentListSelectsNobodyAndDownTakesTheFirst) {
     EXPECT_EQ(list->itemIndex(), 0);
     const QStringList loaded = startingWith(since(m), QStringLiteral("EXEC GetKPVStudentInfo"));
     ASSERT_EQ(loaded.size(), 1);
-    EXPECT_TRUE(loaded[0].startsWith(QStringLiteral("EXEC GetKPVStudentInfo   @id_student = %1 ,")
-                                         .arg(demo::kStudentAbdullaev)))
+    EXPECT_TRUE(loaded[0].startsWith(
+        QStringLiteral("EXEC GetKPVStudentInfo   @id_student = %1 ,").arg(demo::kStudentAbdullaev)))
         << qPrintable(loaded[0]);
 }
 

@@ -14,8 +14,8 @@ using namespace qtltest::chain;
 
 inline QString deadlineCheck(int year, int ws, int group) {
     return "Select id_a_year, id_w_s, id_f_educ, endDate, id_group FROM  dbo.V_Date_reg_DFS GROUP BY "
-           "id_a_year, id_w_s, id_f_educ, endDate, id_group HAVING (id_a_year =" + num(year) +
-           ") AND (id_w_s =" + num(ws) + ") AND (id_group = " + num(group) + ")";
+           "id_a_year, id_w_s, id_f_educ, endDate, id_group HAVING (id_a_year =" +
+           num(year) + ") AND (id_w_s =" + num(ws) + ") AND (id_group = " + num(group) + ")";
 }
 
 struct Class {
@@ -24,10 +24,10 @@ struct Class {
 
 inline QString lessonKind(const Class& c) {
     return "SELECT subgroup,id_rrnkKrdt,id_vid_zaniatiy,id_ebe_var FROM dbo.RRNKkrdt WHERE (id_w_s =         " +
-           num(c.ws) + ") AND   (id_discipline =  " + num(c.discipline) + ") AND   (id_teacher =     " +
-           num(c.teacher) + ") AND   (id_a_year =      " + num(c.year) + ") AND   (id_kafedra =     " +
-           num(c.kafedra) + ") AND   (id_examination = " + num(c.exam) + ") AND   (subgroup =       " +
-           num(c.stream) + ") AND   (id_vid_zaniatiy is not NULL) ORDER BY subgroup";
+           num(c.ws) + ") AND   (id_discipline =  " + num(c.discipline) +
+           ") AND   (id_teacher =     " + num(c.teacher) + ") AND   (id_a_year =      " + num(c.year) +
+           ") AND   (id_kafedra =     " + num(c.kafedra) + ") AND   (id_examination = " + num(c.exam) +
+           ") AND   (subgroup =       " + num(c.stream) + ") AND   (id_vid_zaniatiy is not NULL) ORDER BY subgroup";
 }
 
 inline QString facultyLookup(const Class& c) {
@@ -55,9 +55,9 @@ inline QString insertRow(const Class& c, const Row& r) {
            "id_ins_year, id_ins_semester, id_teacher, id_group,  id_examination, subGroup, QTL_user, "
            "id_faculty, id_kafedra, kredits, isByPlan, id_vid_zaniatiy) VALUES(" +
            num(r.student) + ", " + num(r.descGroupNum) + ", " + num(c.discipline) + "," + num(c.year) + "," +
-           num(r.semester) + "," + num(c.year) + "," + num(r.semester) + "," + num(c.teacher) + "," +
-           num(r.group) + "," + num(c.exam) + "," + num(c.stream) + ", '" + login + "'," + num(r.faculty) +
-           "," + num(c.kafedra) + "," + num(r.credits) + "," + num(r.isByPlan) + "," + num(r.vid) + ")";
+           num(r.semester) + "," + num(c.year) + "," + num(r.semester) + "," + num(c.teacher) + "," + num(r.group) +
+           "," + num(c.exam) + "," + num(c.stream) + ", '" + login + "'," + num(r.faculty) + "," + num(c.kafedra) +
+           "," + num(r.credits) + "," + num(r.isByPlan) + "," + num(r.vid) + ")";
 }
 
 // The window's selection written into each audit row (everything but the row's own keys).
@@ -66,21 +66,20 @@ struct Selection {
 };
 
 inline QString auditDescription(const Selection& s, int student, int row) {
-    return "id_faculty[" + num(s.faculty) + "], id_a_year[" + num(s.year) + "], id_kafedra[" +
-           num(s.kafedra) + "], id_teacher[" + num(s.teacher) + "], id_w_s[" + num(s.ws) +
-           "], id_discipline[" + num(s.discipline) + "], Krdt[" + num(s.credits) + "], id_examination[" +
-           num(s.exam) + "], id_group[" + num(s.group) + "], subgroup[" + num(s.stream) +
-           "], id_student[" + num(student) + "], id_disciplineForStudent[" + num(row) + "]";
+    return "id_faculty[" + num(s.faculty) + "], id_a_year[" + num(s.year) + "], id_kafedra[" + num(s.kafedra) +
+           "], id_teacher[" + num(s.teacher) + "], id_w_s[" + num(s.ws) + "], id_discipline[" + num(s.discipline) +
+           "], Krdt[" + num(s.credits) + "], id_examination[" + num(s.exam) + "], id_group[" + num(s.group) +
+           "], subgroup[" + num(s.stream) + "], id_student[" + num(student) + "], id_disciplineForStudent[" + num(row) +
+           "]";
 }
 
 inline QString storedDescr(const Selection& s, int student, int row) {
-    return "Запись с уникальным номером - '" + num(row) + "' была удалена - (" +
-           auditDescription(s, student, row) + ").";
+    return "Запись с уникальным номером - '" + num(row) + "' была удалена - (" + auditDescription(s, student, row) +
+           ").";
 }
 
 // One removal as it reaches the server: the DELETE and its audit row in one transaction.
-inline QString removalBatch(const Selection& s, int student, int row, const QString& login,
-                            const QString& comp) {
+inline QString removalBatch(const Selection& s, int student, int row, const QString& login, const QString& comp) {
     QString descr = storedDescr(s, student, row);
     descr.replace(QLatin1Char('\''), QStringLiteral("''"));
     QString l = login, c = comp;
@@ -138,8 +137,7 @@ protected:
         ASSERT_GE(line, 0) << "student " << student << " not listed";
         auto* list = w()->CheckListBox1;
         const QRect r = list->visualItemRect(list->item(line));
-        QTest::mouseClick(list->viewport(), Qt::LeftButton, Qt::NoModifier,
-                          QPoint(r.left() + 6, r.center().y()));
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, Qt::NoModifier, QPoint(r.left() + 6, r.center().y()));
         QApplication::processEvents();
         ASSERT_TRUE(list->isChecked(line)) << "student " << student << " not ticked";
     }
@@ -147,8 +145,7 @@ protected:
     void selectStudentLine(int line) {
         auto* list = w()->CheckListBox1;
         const QRect r = list->visualItemRect(list->item(line));
-        QTest::mouseClick(list->viewport(), Qt::LeftButton, Qt::NoModifier,
-                          QPoint(r.left() + 40, r.center().y()));
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, Qt::NoModifier, QPoint(r.left() + 40, r.center().y()));
         QApplication::processEvents();
     }
 
@@ -212,15 +209,14 @@ protected:
 
     // Registration row id of a student for a discipline (and stream) this year (0 when none).
     int registrationId(int student, int discipline, int stream = -1) const {
-        QString sql = "SELECT id_disciplineForStudent FROM DisciplineForStudent WHERE id_student = " +
-                      num(student) + " AND id_discipline = " + num(discipline) +
+        QString sql = "SELECT id_disciplineForStudent FROM DisciplineForStudent WHERE id_student = " + num(student) +
+                      " AND id_discipline = " + num(discipline) +
                       " AND id_ins_year = " + num(devserver::qtl::demo::kYearCurrent);
         if (stream >= 0) sql += " AND subGroup = " + num(stream);
         return server->sqliteScalar(sql).toInt();
     }
     int count(const QString& table, const QString& where = QString()) const {
-        return server->sqliteScalar("SELECT COUNT(*) FROM " + table +
-                                    (where.isEmpty() ? QString() : " WHERE " + where))
+        return server->sqliteScalar("SELECT COUNT(*) FROM " + table + (where.isEmpty() ? QString() : " WHERE " + where))
             .toInt();
     }
 
@@ -243,10 +239,7 @@ protected:
         qtl::DM_MB->ADOCon->open();
     }
 
-    QString comp() const {
-        return qtl::g_signIn.ComputerName + QLatin1Char('\\') + qtl::DM_MB->IdIPWatch1->localIP();
-    }
-
+    QString comp() const { return qtl::g_signIn.ComputerName + QLatin1Char('\\') + qtl::DM_MB->IdIPWatch1->localIP(); }
 };
 
 }  // namespace qtltest::reg

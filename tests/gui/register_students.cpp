@@ -14,11 +14,11 @@ constexpr int kYear = demo::kYearCurrent;
 constexpr int kSem = demo::kSemesterCourse2Autumn;
 
 // Teacher B's 6-credit row of "Базы данных": its one stream is 2.
-const Class kDatabases6{kYear, demo::kWsAutumn, demo::kKafedraA, demo::kTeacherB,
-                        demo::kDisciplineTwoCredits, demo::kExamA, 2};
+const Class kDatabases6{
+    kYear, demo::kWsAutumn, demo::kKafedraA, demo::kTeacherB, demo::kDisciplineTwoCredits, demo::kExamA, 2};
 // Teacher A's "Программирование" (5 credits), first stream.
-const Class kProgramming{kYear, demo::kWsAutumn, demo::kKafedraA, demo::kTeacherA,
-                         demo::kDisciplineA, demo::kExamA, demo::kStreamNamed};
+const Class kProgramming{kYear,        demo::kWsAutumn,   demo::kKafedraA, demo::kTeacherA, demo::kDisciplineA,
+                         demo::kExamA, demo::kStreamNamed};
 
 class Registering : public RegistrationTest {
 protected:
@@ -44,8 +44,8 @@ protected:
             "INSERT INTO DisciplineForStudent (id_student, descGroupNum, id_discipline, id_a_year, "
             "id_semester, id_ins_year, id_ins_semester, id_teacher, id_group, id_examination, subGroup, "
             "QTL_user, id_faculty, id_kafedra, kredits, isByPlan, id_vid_zaniatiy) VALUES (" +
-            num(student) + ", 4, " + num(demo::kDisciplineCalculus) + ", " + num(kYear) + ", " + num(kSem) +
-            ", " + num(kYear) + ", " + num(kSem) + ", " + num(demo::kTeacherE) + ", " + num(group) +
+            num(student) + ", 4, " + num(demo::kDisciplineCalculus) + ", " + num(kYear) + ", " + num(kSem) + ", " +
+            num(kYear) + ", " + num(kSem) + ", " + num(demo::kTeacherE) + ", " + num(group) +
             ", 1, 1, 'operator', 1, 2, " + num(credits) + ", 1, 1)");
     }
 
@@ -60,7 +60,7 @@ TEST_F(Registering, ThreeTickedSecondOverLimitWritesFirstAndThird) {
     ASSERT_EQ(w()->DBLookupComboBox11->keyText(), QStringLiteral("2"));
     ASSERT_TRUE(w()->SpeedButton1->isEnabled());
     ASSERT_EQ(w()->SelectedInsSemesterId, num(kSem));
-    ASSERT_EQ(w()->SelectedDescGroupNum, QStringLiteral("2"));   // "Базы данных" in the plan
+    ASSERT_EQ(w()->SelectedDescGroupNum, QStringLiteral("2"));  // "Базы данных" in the plan
     ASSERT_EQ(w()->SelectedIsByPlan, QStringLiteral("1"));
 
     // Петров holds 30 credits: 30 + 6 is over 30 + 5.
@@ -115,8 +115,7 @@ TEST_F(Registering, ThreeTickedSecondOverLimitWritesFirstAndThird) {
         QStringList cells;
         for (const QVariant& v : rows[i]) cells << v.toString();
         const int student = i == 0 ? demo::kStudentEliseeva : demo::kStudentYakovleva;
-        EXPECT_EQ(cells.join(QLatin1Char(',')),
-                  num(student) + ",2,15,4,15,4,2,1,1,2,operator,1,1,6,1,1");
+        EXPECT_EQ(cells.join(QLatin1Char(',')), num(student) + ",2,15,4,15,4,2,1,1,2,operator,1,1,6,1,1");
     }
 
     // Both lists rebuilt: the two are registered, nothing is ticked, the same line is selected.
@@ -141,8 +140,10 @@ TEST_F(Registering, CreditLimitBoundaryAndFormsOfStudy) {
     clickRegister();
     EXPECT_TRUE(boxes.shown().isEmpty()) << qPrintable(boxes.texts().join('|'));
     EXPECT_GT(registrationId(demo::kStudentFullCredits, demo::kDisciplineA), 0);
-    EXPECT_EQ(server->sqliteScalar("SELECT SUM(kredits) FROM DisciplineForStudent WHERE id_student = " +
-                                   num(demo::kStudentFullCredits) + " AND id_ins_semester = 4").toInt(),
+    EXPECT_EQ(server
+                  ->sqliteScalar("SELECT SUM(kredits) FROM DisciplineForStudent WHERE id_student = " +
+                                 num(demo::kStudentFullCredits) + " AND id_ins_semester = 4")
+                  .toInt(),
               35);
 
     // Extramural (o_z 1, limit 25): 21 + 5 = 30 passes, 26 + 5 = 31 does not, though it would
@@ -164,7 +165,7 @@ TEST_F(Registering, CreditLimitBoundaryAndFormsOfStudy) {
     EXPECT_TRUE(since(m).contains(sent(creditSum(s2, kSem, demo::kGroupOz1, kYear))));
 
     // Accelerated (o_z 2): never limited, whatever is held.
-    const int s3 = demo::kFirstStudentGroupOz1 + demo::kStudentsPerOtherGroup;   // first of ИТу-21
+    const int s3 = demo::kFirstStudentGroupOz1 + demo::kStudentsPerOtherGroup;  // first of ИТу-21
     giveCredits(s3, demo::kGroupOz2, 60);
     repick(w()->DBLookupComboBox3, QStringLiteral("ИТу-21"));
     tick(s3);
@@ -207,12 +208,21 @@ TEST_F(Registering, LoginWithAQuoteIsWrittenDoubledAndStoredOnce) {
     const int m = mark();
     clickRegister();
     qtl::g_signIn.CurrentLogin = saved;
-    const Row row{demo::kStudentZhdanov, demo::kDescGroupNumA, kSem, demo::kGroupOz0, demo::kFacultyA,
-                  demo::kCreditsA, 1, 1, "o'neil"};
+    const Row row{demo::kStudentZhdanov,
+                  demo::kDescGroupNumA,
+                  kSem,
+                  demo::kGroupOz0,
+                  demo::kFacultyA,
+                  demo::kCreditsA,
+                  1,
+                  1,
+                  "o'neil"};
     EXPECT_TRUE(since(m).contains(sent(insertRow(kProgramming, row))));
     EXPECT_TRUE(insertRow(kProgramming, row).contains(QStringLiteral(", 'o''neil',")));
-    EXPECT_EQ(server->sqliteScalar("SELECT QTL_user FROM DisciplineForStudent WHERE id_student = " +
-                                   num(demo::kStudentZhdanov) + " AND id_discipline = 1").toString(),
+    EXPECT_EQ(server
+                  ->sqliteScalar("SELECT QTL_user FROM DisciplineForStudent WHERE id_student = " +
+                                 num(demo::kStudentZhdanov) + " AND id_discipline = 1")
+                  .toString(),
               QStringLiteral("o'neil"));
 }
 
@@ -224,7 +234,7 @@ TEST_F(Registering, InsertKeyRegistersOnlyWhileTheButtonIsEnabled) {
     int m = mark();
     pressKey(w()->CheckListBox1, Qt::Key_Insert);
     EXPECT_TRUE(since(m).isEmpty());
-    w()->ComboBox1111Change();   // the stream chooser holds a key: enabled again
+    w()->ComboBox1111Change();  // the stream chooser holds a key: enabled again
     ASSERT_TRUE(w()->SpeedButton1->isEnabled());
     m = mark();
     pressKey(w()->CheckListBox1, Qt::Key_Insert);
@@ -237,8 +247,8 @@ TEST_F(Registering, InsertKeyRegistersOnlyWhileTheButtonIsEnabled) {
 class Deadline : public Registering {
 protected:
     void setEnd(const QString& end) {
-        server->sqliteExec("UPDATE V_Date_reg_DFS SET endDate = '" + end + "' WHERE id_group = " +
-                           num(demo::kGroupOz0) + " AND id_a_year = " + num(kYear));
+        server->sqliteExec("UPDATE V_Date_reg_DFS SET endDate = '" + end +
+                           "' WHERE id_group = " + num(demo::kGroupOz0) + " AND id_a_year = " + num(kYear));
     }
 };
 
@@ -259,7 +269,7 @@ TEST_F(Deadline, RegisteringWorksOnTheLastDayAndNotTheDayAfter) {
         EXPECT_EQ(boxes.shown()[0].icon, qtl::MbIcon::Warning);
         EXPECT_EQ(boxes.shown()[0].buttons, qtl::MbButtons::Ok);
         EXPECT_EQ(registrationId(demo::kStudentEliseeva, demo::kDisciplineA), 0);
-        EXPECT_TRUE(w()->CheckListBox1->isChecked(lineOfStudent(demo::kStudentEliseeva)));   // not reloaded
+        EXPECT_TRUE(w()->CheckListBox1->isChecked(lineOfStudent(demo::kStudentEliseeva)));  // not reloaded
     }
     {
         TodayIs day(QDate(2026, 10, 15));
@@ -276,7 +286,7 @@ TEST_F(Deadline, NoPeriodRowRefuses) {
     signIn();
     chainTo(QStringLiteral("ИТ-21"));
     tick(demo::kStudentEliseeva);
-    TodayIs day(QDate(1899, 12, 31));   // even a day after the null date is too late
+    TodayIs day(QDate(1899, 12, 31));  // even a day after the null date is too late
     boxes.clear();
     const int m = mark();
     clickRegister();

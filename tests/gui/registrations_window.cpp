@@ -59,11 +59,13 @@ protected:
     // The student's registrations in list order, from the database.
     QVector<int> expectedIds(int student) const {
         QVector<int> ids;
-        for (const auto& row : server.sqlite(QStringLiteral(
-                 "SELECT d.id_disciplineForStudent FROM DisciplineForStudent d JOIN semester s ON "
-                 "s.id_semester = d.id_semester JOIN discipline c ON c.id_discipline = d.id_discipline JOIN "
-                 "examination e ON e.id_examination = d.id_examination JOIN t_fio t ON t.id_teacher = d.id_teacher "
-                 "WHERE d.id_student = %1 ORDER BY d.id_semester, c.p34").arg(student)))
+        for (const auto& row : server.sqlite(
+                 QStringLiteral(
+                     "SELECT d.id_disciplineForStudent FROM DisciplineForStudent d JOIN semester s ON "
+                     "s.id_semester = d.id_semester JOIN discipline c ON c.id_discipline = d.id_discipline JOIN "
+                     "examination e ON e.id_examination = d.id_examination JOIN t_fio t ON t.id_teacher = d.id_teacher "
+                     "WHERE d.id_student = %1 ORDER BY d.id_semester, c.p34")
+                     .arg(student)))
             ids << row[0].toInt();
         return ids;
     }
@@ -76,29 +78,31 @@ protected:
     }
     int countOf(int student) const {
         return server
-            .sqliteScalar(QStringLiteral("SELECT COUNT(*) FROM DisciplineForStudent WHERE id_student = %1").arg(student))
+            .sqliteScalar(
+                QStringLiteral("SELECT COUNT(*) FROM DisciplineForStudent WHERE id_student = %1").arg(student))
             .toInt();
     }
     // Two more registrations of the student: the previous year's first semester and another
     // teacher, so the list spans semesters and teachers.
     void addOlderRegistrations(int student) {
-        server.sqliteExec(QStringLiteral(
-            "INSERT INTO DisciplineForStudent (id_student, descGroupNum, id_discipline, id_a_year, id_semester, "
-            "id_ins_year, id_ins_semester, id_teacher, id_group, id_examination, subGroup, QTL_user, id_faculty, "
-            "id_kafedra, kredits, isByPlan, id_vid_zaniatiy) VALUES "
-            "(%1, 1, %2, %3, %4, %3, %4, %5, %6, %7, 1, 'operator', %8, %9, 6, 1, 1),"
-            "(%1, 1, %10, %3, %4, %3, %4, %11, %6, %7, 1, 'operator', %8, %9, 6, 1, 1)")
-                              .arg(student)
-                              .arg(demo::kDisciplineDiscrete)
-                              .arg(demo::kYearPrevious)
-                              .arg(demo::kSemesterCourse1Autumn)
-                              .arg(demo::kTeacherYo)
-                              .arg(demo::kGroupOz0)
-                              .arg(demo::kExamA)
-                              .arg(demo::kFacultyA)
-                              .arg(demo::kKafedraB)
-                              .arg(demo::kDisciplineCalculus)
-                              .arg(demo::kTeacherE));
+        server.sqliteExec(
+            QStringLiteral(
+                "INSERT INTO DisciplineForStudent (id_student, descGroupNum, id_discipline, id_a_year, id_semester, "
+                "id_ins_year, id_ins_semester, id_teacher, id_group, id_examination, subGroup, QTL_user, id_faculty, "
+                "id_kafedra, kredits, isByPlan, id_vid_zaniatiy) VALUES "
+                "(%1, 1, %2, %3, %4, %3, %4, %5, %6, %7, 1, 'operator', %8, %9, 6, 1, 1),"
+                "(%1, 1, %10, %3, %4, %3, %4, %11, %6, %7, 1, 'operator', %8, %9, 6, 1, 1)")
+                .arg(student)
+                .arg(demo::kDisciplineDiscrete)
+                .arg(demo::kYearPrevious)
+                .arg(demo::kSemesterCourse1Autumn)
+                .arg(demo::kTeacherYo)
+                .arg(demo::kGroupOz0)
+                .arg(demo::kExamA)
+                .arg(demo::kFacultyA)
+                .arg(demo::kKafedraB)
+                .arg(demo::kDisciplineCalculus)
+                .arg(demo::kTeacherE));
     }
 
     DevServer server;
@@ -135,14 +139,14 @@ TEST_F(RegistrationsWindow, LooksAsDesigned) {
     find(QStringLiteral("Петров П"), demo::kStudentFullCredits);
     auto regs = openRegistrations();
     QAbstractItemModel* model = regs->DBGridEh1->model();
-    const QStringList titles = {QStringLiteral("Семестр"), QStringLiteral("Дисциплина"), QStringLiteral("Кредит"),
-                                QStringLiteral("Поток"), QStringLiteral("Контроль"), QStringLiteral("Преподаватель")};
+    const QStringList titles = {QStringLiteral("Семестр"),  QStringLiteral("Дисциплина"),
+                                QStringLiteral("Кредит"),   QStringLiteral("Поток"),
+                                QStringLiteral("Контроль"), QStringLiteral("Преподаватель")};
     ASSERT_EQ(model->columnCount(), 6);
     for (int c = 0; c < 6; ++c) EXPECT_EQ(model->headerData(c, Qt::Horizontal).toString(), titles[c]);
     // Credits and streams centred, the rest left.
     const auto align = [&](int c) {
-        return model->data(model->index(0, c), Qt::TextAlignmentRole).value<Qt::Alignment>() &
-               Qt::AlignHorizontal_Mask;
+        return model->data(model->index(0, c), Qt::TextAlignmentRole).value<Qt::Alignment>() & Qt::AlignHorizontal_Mask;
     };
     EXPECT_EQ(align(2), Qt::AlignHCenter);
     EXPECT_EQ(align(3), Qt::AlignHCenter);
@@ -225,7 +229,12 @@ TEST_F(RegistrationsWindow, OkDeletesExactlyTheSelectedRowThenTheNext) {
     EXPECT_EQ(boxes.shown()[1].buttons, qtl::MbButtons::Ok);
 
     EXPECT_EQ(server.sqliteScalar(QStringLiteral("SELECT COUNT(*) FROM DisciplineForStudent")).toInt(), total - 1);
-    EXPECT_EQ(server.sqliteScalar(QStringLiteral("SELECT COUNT(*) FROM DisciplineForStudent WHERE id_disciplineForStudent = ") + victim).toInt(), 0);
+    EXPECT_EQ(
+        server
+            .sqliteScalar(QStringLiteral("SELECT COUNT(*) FROM DisciplineForStudent WHERE id_disciplineForStudent = ") +
+                          victim)
+            .toInt(),
+        0);
     QVector<int> remaining = before;
     remaining.removeAt(1);
     EXPECT_EQ(shownIds(), remaining);
@@ -251,7 +260,8 @@ TEST_F(RegistrationsWindow, RowDeletedMeanwhileGivesTheErrorAndNoReload) {
     const QVector<int> before = shownIds();
     ASSERT_FALSE(before.isEmpty());
     // Another workstation deletes the first registration.
-    server.sqliteExec(QStringLiteral("DELETE FROM DisciplineForStudent WHERE id_disciplineForStudent = %1").arg(before[0]));
+    server.sqliteExec(
+        QStringLiteral("DELETE FROM DisciplineForStudent WHERE id_disciplineForStudent = %1").arg(before[0]));
     const int mark = server.logMark();
     regs->RzBitBtn1->click();
     EXPECT_EQ(server.batchesSince(mark), QStringList({sent(findOne(QString::number(before[0])))}));
@@ -260,7 +270,7 @@ TEST_F(RegistrationsWindow, RowDeletedMeanwhileGivesTheErrorAndNoReload) {
     EXPECT_NE(boxes.shown()[1].text, QStringLiteral("Удалено "));
     EXPECT_FALSE(boxes.shown()[1].text.isEmpty());
     EXPECT_EQ(countOf(demo::kStudentFullCredits), before.size() - 1);
-    EXPECT_EQ(shownIds(), before);   // not reloaded
+    EXPECT_EQ(shownIds(), before);  // not reloaded
 }
 
 TEST_F(RegistrationsWindow, EmptyListGivesTheErrorAndDeletesNothing) {

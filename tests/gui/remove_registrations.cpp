@@ -13,9 +13,8 @@ constexpr int kYear = demo::kYearCurrent;
 const QString kTeacherName = QStringLiteral("Абрамов А.В.");
 const QString kDisciplineName = QStringLiteral("Программирование");
 // The window's selection after chainTo("ИТ-21").
-const Selection kSelection{demo::kFacultyA, kYear,         demo::kKafedraA, demo::kTeacherA,
-                           demo::kWsAutumn, demo::kDisciplineA, demo::kCreditsA, demo::kExamA,
-                           demo::kGroupOz0, demo::kStreamNamed};
+const Selection kSelection{demo::kFacultyA,    kYear,           demo::kKafedraA, demo::kTeacherA, demo::kWsAutumn,
+                           demo::kDisciplineA, demo::kCreditsA, demo::kExamA,    demo::kGroupOz0, demo::kStreamNamed};
 
 class Removing : public RegistrationTest {
 protected:
@@ -26,8 +25,7 @@ protected:
             "INSERT INTO DisciplineForStudent (id_student, descGroupNum, id_discipline, id_a_year, "
             "id_semester, id_ins_year, id_ins_semester, id_teacher, id_group, id_examination, subGroup, "
             "QTL_user, id_faculty, id_kafedra, kredits, isByPlan, id_vid_zaniatiy) VALUES (" +
-            num(student) + ", 1, 1, 15, 4, 15, 4, 1, " + num(demo::kGroupC) +
-            ", 1, 1, 'operator2', 3, 1, 5, 1, 1)");
+            num(student) + ", 1, 1, 15, 4, 15, 4, 1, " + num(demo::kGroupC) + ", 1, 1, 'operator2', 3, 1, 5, 1, 1)");
         return registrationId(student, demo::kDisciplineA, 1);
     }
     int auditRows() const { return count(QStringLiteral("QTL_LOG")); }
@@ -76,8 +74,8 @@ TEST_F(Removing, MiddleLineOfAnotherFacultyIsRefusedTheOthersDeletedAndLogged) {
     EXPECT_EQ(boxes.shown()[0].caption, kNotice);
     EXPECT_EQ(boxes.shown()[0].icon, qtl::MbIcon::Question);
     EXPECT_EQ(boxes.shown()[0].buttons, qtl::MbButtons::YesNo);
-    EXPECT_EQ(boxes.shown()[1].text, QStringLiteral("Вы не имеете право удалять данных студентов:\r\"") +
-                                         foreignText + QStringLiteral("\".\r\n"));
+    EXPECT_EQ(boxes.shown()[1].text, QStringLiteral("Вы не имеете право удалять данных студентов:\r\"") + foreignText +
+                                         QStringLiteral("\".\r\n"));
     EXPECT_EQ(boxes.shown()[1].caption, kNotice);
     EXPECT_EQ(boxes.shown()[1].icon, qtl::MbIcon::Warning);
     EXPECT_EQ(boxes.shown()[1].buttons, qtl::MbButtons::Ok);
@@ -124,15 +122,14 @@ TEST_F(Removing, TwoRefusedLinesAreListedLowestFirstAndNothingIsReloaded) {
     const int m = mark();
     clickRemove();
     ASSERT_EQ(boxes.shown().size(), 2);
-    EXPECT_EQ(boxes.shown()[1].text,
-              QStringLiteral("Вы не имеете право удалять данных студентов:\r\"") +
-                  w()->ListBox1->lineText(lower) + QStringLiteral("\",\r\n\"") +
-                  w()->ListBox1->lineText(upper) + QStringLiteral("\".\r\n"));
+    EXPECT_EQ(boxes.shown()[1].text, QStringLiteral("Вы не имеете право удалять данных студентов:\r\"") +
+                                         w()->ListBox1->lineText(lower) + QStringLiteral("\",\r\n\"") +
+                                         w()->ListBox1->lineText(upper) + QStringLiteral("\".\r\n"));
     EXPECT_EQ(count(QStringLiteral("DisciplineForStudent")), before);
     const QStringList got = since(m);
     EXPECT_EQ(got.value(0), sent(deadlineCheck(kYear, demo::kWsAutumn, demo::kGroupOz0)));
     EXPECT_TRUE(startingWith(got, QStringLiteral("SET XACT_ABORT")).isEmpty());
-    EXPECT_TRUE(startingWith(got, QStringLiteral("SELECT g_f.id_faculty")).isEmpty());   // not reloaded
+    EXPECT_TRUE(startingWith(got, QStringLiteral("SELECT g_f.id_faculty")).isEmpty());  // not reloaded
     EXPECT_EQ(w()->ListBox1->count(), lines);
     EXPECT_EQ(selectedStreamLines(), (QList<int>{upper, lower}));
 }
@@ -166,13 +163,16 @@ TEST_F(Removing, DeleteKeyRemovesOnlyWhileTheButtonIsEnabled) {
     boxes.clear();
     pressKey(w()->ListBox1, Qt::Key_Delete);
     EXPECT_EQ(boxes.shown().value(0).text, confirmation(kTeacherName, kDisciplineName));
-    EXPECT_EQ(server->sqliteScalar("SELECT COUNT(*) FROM DisciplineForStudent WHERE id_disciplineForStudent = " +
-                                   num(row)).toInt(), 0);
+    EXPECT_EQ(
+        server->sqliteScalar("SELECT COUNT(*) FROM DisciplineForStudent WHERE id_disciplineForStudent = " + num(row))
+            .toInt(),
+        0);
 }
 
 TEST_F(Removing, DeadlineIsTestedBeforeTheConfirmation) {
-    server->sqliteExec("UPDATE V_Date_reg_DFS SET endDate = '2026-10-15 00:00:00' WHERE id_group = 1 AND "
-                       "id_a_year = 15");
+    server->sqliteExec(
+        "UPDATE V_Date_reg_DFS SET endDate = '2026-10-15 00:00:00' WHERE id_group = 1 AND "
+        "id_a_year = 15");
     signIn();
     chainTo(QStringLiteral("ИТ-21"));
     const int row = registrationOf(0), student = studentOf(0);
@@ -192,8 +192,11 @@ TEST_F(Removing, DeadlineIsTestedBeforeTheConfirmation) {
         clickRemove();
         EXPECT_EQ(boxes.texts(), QStringList{confirmation(kTeacherName, kDisciplineName)});
         EXPECT_TRUE(since(m).contains(removalBatch(kSelection, student, row, qtl::g_signIn.CurrentLogin, comp())));
-        EXPECT_EQ(server->sqliteScalar("SELECT COUNT(*) FROM DisciplineForStudent WHERE id_disciplineForStudent = " +
-                                       num(row)).toInt(), 0);
+        EXPECT_EQ(
+            server
+                ->sqliteScalar("SELECT COUNT(*) FROM DisciplineForStudent WHERE id_disciplineForStudent = " + num(row))
+                .toInt(),
+            0);
     }
 }
 
@@ -221,9 +224,8 @@ TEST_F(Removing, AuditFailureKeepsTheRegistration) {
     EXPECT_EQ(count(QStringLiteral("DisciplineForStudent")), before);
     EXPECT_EQ(auditRows(), logBefore);
     ASSERT_EQ(errorTexts().size(), 1);
-    EXPECT_TRUE(errorTexts()[0].startsWith(QStringLiteral("Injected failure: INSERT")))
-        << qPrintable(errorTexts()[0]);
-    EXPECT_EQ(w()->ListBox1->count(), lines);   // the click ended: no reload
+    EXPECT_TRUE(errorTexts()[0].startsWith(QStringLiteral("Injected failure: INSERT"))) << qPrintable(errorTexts()[0]);
+    EXPECT_EQ(w()->ListBox1->count(), lines);  // the click ended: no reload
 }
 
 }  // namespace

@@ -17,18 +17,36 @@
 namespace qtltest::lookup {
 
 // Every statement reaches the server as its line followed by CR LF.
-inline QString sent(const QString& statement) { return statement + QStringLiteral("\r\n"); }
+inline QString sent(const QString& statement) {
+    return statement + QStringLiteral("\r\n");
+}
 
 inline QString searchStatement(const QString& likeText, const QString& login) {
     return QStringLiteral(
-               "SELECT TOP (100) dbo.s_fio.id_student, dbo.s_fio.s_fio, dbo.[group].id_group, dbo.[group].p20, dbo.[group].id_faculty, T_user_fak.QTL_login FROM dbo.s_fio INNER JOIN dbo.movement_t ON dbo.s_fio.id_student = dbo.movement_t.id_student INNER JOIN dbo.[group] ON dbo.movement_t.id_group = dbo.[group].id_group INNER JOIN (SELECT dbo.QTL_User.id_QTL_user, dbo.QTL_User.QTL_login, dbo.user_faculty.faculty FROM dbo.QTL_User INNER JOIN dbo.user_faculty ON dbo.QTL_User.id_QTL_user = dbo.user_faculty.id_login WHERE (dbo.QTL_User.visible = 1)) AS T_user_fak ON dbo.[group].id_faculty = T_user_fak.faculty GROUP BY dbo.s_fio.id_student, dbo.s_fio.s_fio, dbo.[group].id_group, dbo.[group].p20, dbo.[group].id_faculty, T_user_fak.QTL_login HAVING (dbo.s_fio.s_fio LIKE '%") +
+               "SELECT TOP (100) dbo.s_fio.id_student, dbo.s_fio.s_fio, dbo.[group].id_group, dbo.[group].p20, "
+               "dbo.[group].id_faculty, T_user_fak.QTL_login FROM dbo.s_fio INNER JOIN dbo.movement_t ON "
+               "dbo.s_fio.id_student = dbo.movement_t.id_student INNER JOIN dbo.[group] ON dbo.movement_t.id_group = "
+               "dbo.[group].id_group INNER JOIN (SELECT dbo.QTL_User.id_QTL_user, dbo.QTL_User.QTL_login, "
+               "dbo.user_faculty.faculty FROM dbo.QTL_User INNER JOIN dbo.user_faculty ON dbo.QTL_User.id_QTL_user = "
+               "dbo.user_faculty.id_login WHERE (dbo.QTL_User.visible = 1)) AS T_user_fak ON dbo.[group].id_faculty = "
+               "T_user_fak.faculty GROUP BY dbo.s_fio.id_student, dbo.s_fio.s_fio, dbo.[group].id_group, "
+               "dbo.[group].p20, dbo.[group].id_faculty, T_user_fak.QTL_login HAVING (dbo.s_fio.s_fio LIKE '%") +
            likeText + QStringLiteral("%') AND (T_user_fak.QTL_login ='") + login +
            QStringLiteral("') ORDER BY dbo.s_fio.s_fio");
 }
 
 inline QString registrationsStatement(const QString& studentId) {
     return QStringLiteral(
-               "SELECT   dbo.DisciplineForStudent.id_disciplineForStudent, dbo.DisciplineForStudent.id_student, dbo.DisciplineForStudent.id_semester, dbo.semester.p43, dbo.DisciplineForStudent.id_discipline, dbo.discipline.p34, dbo.DisciplineForStudent.kredits, dbo.DisciplineForStudent.subgroup, dbo.DisciplineForStudent.id_examination, dbo.examination.p30, dbo.DisciplineForStudent.id_teacher, dbo.t_fio.s_t_fio FROM dbo.DisciplineForStudent INNER JOIN dbo.semester ON dbo.DisciplineForStudent.id_semester = dbo.semester.id_semester INNER JOIN dbo.discipline ON dbo.DisciplineForStudent.id_discipline = dbo.discipline.id_discipline INNER JOIN dbo.examination ON dbo.DisciplineForStudent.id_examination = dbo.examination.id_examination INNER JOIN dbo.t_fio ON dbo.DisciplineForStudent.id_teacher = dbo.t_fio.id_teacher WHERE dbo.DisciplineForStudent.id_student =") +
+               "SELECT   dbo.DisciplineForStudent.id_disciplineForStudent, dbo.DisciplineForStudent.id_student, "
+               "dbo.DisciplineForStudent.id_semester, dbo.semester.p43, dbo.DisciplineForStudent.id_discipline, "
+               "dbo.discipline.p34, dbo.DisciplineForStudent.kredits, dbo.DisciplineForStudent.subgroup, "
+               "dbo.DisciplineForStudent.id_examination, dbo.examination.p30, dbo.DisciplineForStudent.id_teacher, "
+               "dbo.t_fio.s_t_fio FROM dbo.DisciplineForStudent INNER JOIN dbo.semester ON "
+               "dbo.DisciplineForStudent.id_semester = dbo.semester.id_semester INNER JOIN dbo.discipline ON "
+               "dbo.DisciplineForStudent.id_discipline = dbo.discipline.id_discipline INNER JOIN dbo.examination ON "
+               "dbo.DisciplineForStudent.id_examination = dbo.examination.id_examination INNER JOIN dbo.t_fio ON "
+               "dbo.DisciplineForStudent.id_teacher = dbo.t_fio.id_teacher WHERE dbo.DisciplineForStudent.id_student "
+               "=") +
            studentId + QStringLiteral(" ORDER BY dbo.DisciplineForStudent.id_semester, dbo.discipline.p34");
 }
 
@@ -79,8 +97,7 @@ void whenModal(std::function<void(T*)> drive, int timeoutMs = 15000) {
 
 inline void doubleClickRow(qtl::DbGrid* grid, int row) {
     const QRect cell = grid->visualRect(grid->model()->index(row < 0 ? 0 : row, 0));
-    const QPoint at = row < 0 || cell.isEmpty() ? QPoint(20, grid->viewport()->height() - 10)
-                                                : cell.center();
+    const QPoint at = row < 0 || cell.isEmpty() ? QPoint(20, grid->viewport()->height() - 10) : cell.center();
     QTest::mouseDClick(grid->viewport(), Qt::LeftButton, Qt::NoModifier, at);
 }
 

@@ -53,13 +53,10 @@ TEST_F(SearchWindow, LooksAsDesigned) {
     EXPECT_EQ(search.Panel1->palette().color(QPalette::Window), QColor(241, 244, 254));
     EXPECT_FALSE(search.Image2->pixmap().isNull());
     EXPECT_TRUE(search.RzEdit1->text().isEmpty());
-    EXPECT_EQ(search.DBGridEh1->toolTip(),
-              QStringLiteral("Выберите студента и нажмите\nлевой кнопкой мыши два раза"));
+    EXPECT_EQ(search.DBGridEh1->toolTip(), QStringLiteral("Выберите студента и нажмите\nлевой кнопкой мыши два раза"));
     auto* header = search.DBGridEh1->horizontalHeader();
-    EXPECT_EQ(search.DBGridEh1->model()->headerData(0, Qt::Horizontal).toString(),
-              QStringLiteral("Ф.И.О студента"));
-    EXPECT_EQ(search.DBGridEh1->model()->headerData(1, Qt::Horizontal).toString(),
-              QStringLiteral("Группа"));
+    EXPECT_EQ(search.DBGridEh1->model()->headerData(0, Qt::Horizontal).toString(), QStringLiteral("Ф.И.О студента"));
+    EXPECT_EQ(search.DBGridEh1->model()->headerData(1, Qt::Horizontal).toString(), QStringLiteral("Группа"));
     search.show();
     QApplication::processEvents();
     // Widths keep the 200 : 100 design proportion across the grid's width.
@@ -105,17 +102,17 @@ TEST_F(SearchWindow, EmptyTextListsFirstHundredOfOperatorsFaculties) {
     typeText(search.RzEdit1, QStringLiteral("Б"));
     const int mark = server.logMark();
     QTest::keyClick(search.RzEdit1, Qt::Key_Backspace);
-    ASSERT_EQ(server.batchesSince(mark),
-              QStringList({sent(searchStatement(QString(), QStringLiteral("operator")))}));
+    ASSERT_EQ(server.batchesSince(mark), QStringList({sent(searchStatement(QString(), QStringLiteral("operator")))}));
 
     // Pairs (student, group) of the operator's faculties, straight from the database.
-    const int pairs = server
-                          .sqliteScalar(QStringLiteral(
-                              "SELECT COUNT(*) FROM (SELECT DISTINCT m.id_student, g.id_group FROM movement_t m "
-                              "JOIN [group] g ON g.id_group = m.id_group JOIN user_faculty uf ON uf.faculty = g.id_faculty "
-                              "JOIN QTL_User u ON u.id_QTL_user = uf.id_login JOIN s_fio s ON s.id_student = m.id_student "
-                              "WHERE u.QTL_login = 'operator' AND u.visible = 1)"))
-                          .toInt();
+    const int pairs =
+        server
+            .sqliteScalar(QStringLiteral(
+                "SELECT COUNT(*) FROM (SELECT DISTINCT m.id_student, g.id_group FROM movement_t m "
+                "JOIN [group] g ON g.id_group = m.id_group JOIN user_faculty uf ON uf.faculty = g.id_faculty "
+                "JOIN QTL_User u ON u.id_QTL_user = uf.id_login JOIN s_fio s ON s.id_student = m.id_student "
+                "WHERE u.QTL_login = 'operator' AND u.visible = 1)"))
+            .toInt();
     ASSERT_GT(pairs, 0);
     EXPECT_EQ(search.DBGridEh1->rowCountShown(), std::min(pairs, 100));
     // Nobody of faculty C (not the operator's) is listed.
@@ -230,7 +227,8 @@ TEST_F(SearchWindow, ToolbarButtonAndDoubleClickOpenTheWindowsModally) {
     EXPECT_TRUE(searchSeen);
     EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
     // Nothing in the main window is reloaded after the search window closes.
-    EXPECT_TRUE(startingWith(server.batchesSince(mark), QStringLiteral("Exec SP_GetDescGroupNumOfDiscipline")).isEmpty());
+    EXPECT_TRUE(
+        startingWith(server.batchesSince(mark), QStringLiteral("Exec SP_GetDescGroupNumOfDiscipline")).isEmpty());
 }
 
 }  // namespace

@@ -16,8 +16,8 @@ namespace {
 // widget under the mouse, whether or not it has the focus.
 void turnWheel(QWidget* widget, int notches) {
     const QPointF at = QRectF(widget->rect()).center();
-    QWheelEvent event(at, widget->mapToGlobal(at), QPoint(), QPoint(0, 120 * notches),
-                      Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+    QWheelEvent event(at, widget->mapToGlobal(at), QPoint(), QPoint(0, 120 * notches), Qt::NoButton, Qt::NoModifier,
+                      Qt::NoScrollPhase, false);
     QApplication::sendEvent(widget, &event);
     QApplication::processEvents();
 }
@@ -151,7 +151,7 @@ TEST_F(SelectorInput, TypingTheFirstLetterOfAGroupPicksTheFirstGroupWithIt) {
     ASSERT_EQ(group->itemText(0), QStringLiteral("ИТ-21"));
 
     const int m = mark();
-    typeText(group, QStringLiteral("Я"));     // no group starts with it
+    typeText(group, QStringLiteral("Я"));  // no group starts with it
     EXPECT_FALSE(group->hasKey());
     EXPECT_EQ(since(m), QStringList());
 
@@ -160,8 +160,7 @@ TEST_F(SelectorInput, TypingTheFirstLetterOfAGroupPicksTheFirstGroupWithIt) {
     QApplication::processEvents();
     EXPECT_EQ(group->keyValue().toInt(), demo::kGroupOz0);
     EXPECT_EQ(group->shownText(), QStringLiteral("ИТ-21"));
-    EXPECT_EQ(startingWith(since(m), topSemester(demo::kGroupOz0, demo::kYearCurrent,
-                                                 demo::kWsAutumn)).size(), 1);
+    EXPECT_EQ(startingWith(since(m), topSemester(demo::kGroupOz0, demo::kYearCurrent, demo::kWsAutumn)).size(), 1);
     EXPECT_EQ(w()->CheckListBox1->count(), demo::kGroupOz0Students);
 }
 
@@ -202,10 +201,9 @@ TEST_F(SelectorInput, DisabledSelectorsAndButtonsAreDrawnApartFromEnabledOnes) {
     signIn();
     // At the start only the faculty box is enabled.
     ASSERT_TRUE(w()->DBLookupComboBox1->isEnabled());
-    for (qtl::LookupComboBox* box : {w()->DBLookupComboBox2, w()->DBLookupComboBox8,
-                                     w()->DBLookupComboBox9, w()->DBLookupComboBox5,
-                                     w()->DBLookupComboBox6, w()->DBLookupComboBox4,
-                                     w()->DBLookupComboBox3}) {
+    for (qtl::LookupComboBox* box :
+         {w()->DBLookupComboBox2, w()->DBLookupComboBox8, w()->DBLookupComboBox9, w()->DBLookupComboBox5,
+          w()->DBLookupComboBox6, w()->DBLookupComboBox4, w()->DBLookupComboBox3}) {
         ASSERT_FALSE(box->isEnabled()) << qPrintable(box->objectName());
         const auto [on, off] = enabledAndDisabled(box);
         EXPECT_NE(on, off) << qPrintable(box->objectName());
@@ -215,8 +213,7 @@ TEST_F(SelectorInput, DisabledSelectorsAndButtonsAreDrawnApartFromEnabledOnes) {
     auto* all = w()->CheckBox1;
     ASSERT_FALSE(all->isEnabled());
     const auto [allOn, allOff] = enabledAndDisabled(all);
-    EXPECT_GT(blackPixels(allOn), blackPixels(allOff) + 20)
-        << blackPixels(allOn) << " vs " << blackPixels(allOff);
+    EXPECT_GT(blackPixels(allOn), blackPixels(allOff) + 20) << blackPixels(allOn) << " vs " << blackPixels(allOff);
 
     ASSERT_FALSE(w()->SpeedButton1->isEnabled());
     ASSERT_FALSE(w()->SpeedButton2->isEnabled());

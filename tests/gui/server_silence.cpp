@@ -190,10 +190,10 @@ TEST_F(MissingAuditTable, RemovalIsUndoneAndTheSessionGoesOnOutsideAnyTransactio
     EXPECT_EQ(errorTexts()[0], QStringLiteral("Invalid object name 'QTL_LOG'."));
     const QStringList got = since(m);
     ASSERT_EQ(got.size(), 3) << qPrintable(got.join('|'));
-    EXPECT_EQ(got[1], removalBatch({demo::kFacultyA, demo::kYearCurrent, demo::kKafedraA, demo::kTeacherA,
-                                    demo::kWsAutumn, demo::kDisciplineA, demo::kCreditsA, demo::kExamA,
-                                    demo::kGroupOz0, demo::kStreamNamed},
-                                   demo::kStudentBelova, row, qtl::g_signIn.CurrentLogin, comp()));
+    EXPECT_EQ(got[1],
+              removalBatch({demo::kFacultyA, demo::kYearCurrent, demo::kKafedraA, demo::kTeacherA, demo::kWsAutumn,
+                            demo::kDisciplineA, demo::kCreditsA, demo::kExamA, demo::kGroupOz0, demo::kStreamNamed},
+                           demo::kStudentBelova, row, qtl::g_signIn.CurrentLogin, comp()));
     EXPECT_EQ(got[2], kEndTransaction);
     // The cleanup ran on a session whose transaction the failed batch had left open.
     const auto log = server->log();

@@ -47,13 +47,15 @@ TEST_F(StreamsEditor, ListsRegistrationsOfSeveralGroupsByStream) {
     EXPECT_TRUE(groups.contains(QStringLiteral("ИТ-21")));
     EXPECT_GE(groups.size(), 3);
     EXPECT_TRUE(list->lineText(0).startsWith(QStringLiteral("1п (ИТ-21) - ")));
-    EXPECT_EQ(w()->GroupBox2->title(),
-              QStringLiteral("Студенты по потокам - [%1]:").arg(list->count()));
+    EXPECT_EQ(w()->GroupBox2->title(), QStringLiteral("Студенты по потокам - [%1]:").arg(list->count()));
     // One line per registration row of the class, whatever the group.
-    const int rows = server->sqliteScalar(QStringLiteral(
-        "SELECT COUNT(*) FROM DisciplineForStudent d JOIN semester s ON s.id_semester = d.id_ins_semester "
-        "WHERE d.id_ins_year = 15 AND d.id_discipline = 1 AND d.id_examination = 1 AND d.kredits = 5 "
-        "AND s.id_w_s = 1 AND d.id_teacher = 1")).toInt();
+    const int rows =
+        server
+            ->sqliteScalar(QStringLiteral(
+                "SELECT COUNT(*) FROM DisciplineForStudent d JOIN semester s ON s.id_semester = d.id_ins_semester "
+                "WHERE d.id_ins_year = 15 AND d.id_discipline = 1 AND d.id_examination = 1 AND d.kredits = 5 "
+                "AND s.id_w_s = 1 AND d.id_teacher = 1"))
+            .toInt();
     EXPECT_EQ(list->count(), rows);
 }
 
@@ -79,7 +81,7 @@ TEST_F(StreamsEditor, RightClickOpensTheEditorOnlyWithASelection) {
     EXPECT_EQ(f->DBLookupComboBox10->shownText(), QStringLiteral("Абрамов А.В."));
     EXPECT_FALSE(f->BitBtn1->isEnabled());
     EXPECT_EQ(f->focusWidget(), f->DBLookupComboBox12);
-    EXPECT_EQ(since(m), QStringList());   // opening reloads nothing
+    EXPECT_EQ(since(m), QStringList());  // opening reloads nothing
 
     // "x" closes it and leaves the selection.
     QTest::mouseClick(f->SpeedButton3, Qt::LeftButton);
@@ -150,7 +152,7 @@ TEST_F(StreamsEditor, ATeacherPickedInTheEditorReloadsItsStreams) {
     EXPECT_TRUE(sentNow[0].contains(QStringLiteral("       id_discipline=1 AND\r\n")));
     EXPECT_FALSE(f->DBLookupComboBox12->hasKey());
     EXPECT_FALSE(f->BitBtn1->isEnabled());
-    EXPECT_EQ(f->DBLookupComboBox9->keyValue().toInt(), demo::kTeacherA);   // main teacher kept
+    EXPECT_EQ(f->DBLookupComboBox9->keyValue().toInt(), demo::kTeacherA);  // main teacher kept
 }
 
 TEST_F(StreamsEditor, ChangeWritesOneUpdatePerSelectedLineAndRebuildsOnlyTheStreams) {
@@ -182,18 +184,24 @@ TEST_F(StreamsEditor, ChangeWritesOneUpdatePerSelectedLineAndRebuildsOnlyTheStre
     ASSERT_EQ(sentNow.size(), 4) << qPrintable(sentNow.join(QStringLiteral("\n")));
     for (int i = 0; i < 3; ++i)
         EXPECT_EQ(sentNow[i], sent(QStringLiteral("UPDATE DisciplineForStudent SET subGroup = 4,  id_teacher = 1 "
-                                                  "WHERE (id_disciplineForStudent = %1)").arg(ids[i])));
+                                                  "WHERE (id_disciplineForStudent = %1)")
+                                       .arg(ids[i])));
     EXPECT_EQ(sentNow[3], sent(streamsList(15, demo::kDisciplineA, demo::kExamA, 5, byKind(1), demo::kTeacherA)));
     EXPECT_FALSE(f->Panel4->isVisible());
     EXPECT_EQ(lines(f->CheckListBox1), studentsBefore);
     for (int id : ids)
-        EXPECT_EQ(server->sqliteScalar(QStringLiteral("SELECT subGroup FROM DisciplineForStudent "
-                                                      "WHERE id_disciplineForStudent = %1").arg(id)).toInt(), 4);
+        EXPECT_EQ(server
+                      ->sqliteScalar(QStringLiteral("SELECT subGroup FROM DisciplineForStudent "
+                                                    "WHERE id_disciplineForStudent = %1")
+                                         .arg(id))
+                      .toInt(),
+                  4);
     int moved = 0;
     for (int i = 0; i < f->ListBox1->count(); ++i)
         if (ids.contains(registrationOf(i))) {
             ++moved;
-            EXPECT_TRUE(f->ListBox1->lineText(i).startsWith(QStringLiteral("4п ("))) << qPrintable(f->ListBox1->lineText(i));
+            EXPECT_TRUE(f->ListBox1->lineText(i).startsWith(QStringLiteral("4п (")))
+                << qPrintable(f->ListBox1->lineText(i));
         }
     EXPECT_EQ(moved, 3);
 }
@@ -219,7 +227,7 @@ TEST_F(StreamsEditor, StreamChooserFollowsTheTeacher) {
 
 TEST_F(StreamsEditor, DeleteKeyStartsRemovalOnlyWhileTheButtonIsEnabled) {
     signIn();
-    chainTo();   // form of control chosen, no group: "<< Убрать регистр." disabled
+    chainTo();  // form of control chosen, no group: "<< Убрать регистр." disabled
     ASSERT_FALSE(w()->SpeedButton2->isEnabled());
     clickLine(0);
     const int m = mark();

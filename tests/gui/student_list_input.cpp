@@ -30,9 +30,8 @@ protected:
     }
     QStringList infoRequests(int m) const { return startingWith(since(m), kStudentInfoHead); }
     QString infoFor(int student) const {
-        return sent(qtltest::frame::studentInfo(student, demo::kSemesterCourse2Autumn,
-                                                demo::kYearCurrent, demo::kDisciplineA,
-                                                demo::kGroupOz0, demo::kDescGroupNumA,
+        return sent(qtltest::frame::studentInfo(student, demo::kSemesterCourse2Autumn, demo::kYearCurrent,
+                                                demo::kDisciplineA, demo::kGroupOz0, demo::kDescGroupNumA,
                                                 QString::number(demo::kCreditsA)));
     }
     QPoint textPointOf(int line) const {
@@ -64,8 +63,7 @@ TEST_F(StudentListInput, FocusMovedInByTabOrShiftTabSelectsAndLoadsNobody) {
     EXPECT_EQ(infoRequests(m), QStringList{infoFor(demo::kStudentAbdullaev)});
     pressKey(list, Qt::Key_Down);
     EXPECT_EQ(list->itemIndex(), 1);
-    EXPECT_EQ(infoRequests(m),
-              (QStringList{infoFor(demo::kStudentAbdullaev), infoFor(demo::kStudentBelova)}));
+    EXPECT_EQ(infoRequests(m), (QStringList{infoFor(demo::kStudentAbdullaev), infoFor(demo::kStudentBelova)}));
 
     // Leaving and coming back keeps the line and loads nothing again.
     w()->DBLookupComboBox3->setFocus(Qt::OtherFocusReason);

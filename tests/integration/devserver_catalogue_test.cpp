@@ -59,7 +59,9 @@ struct Result {
     }
 };
 
-QString q(const std::string& s) { return QString::fromStdString(s); }
+QString q(const std::string& s) {
+    return QString::fromStdString(s);
+}
 
 // Runs one batch as the workstation does and reads its first result completely.
 Result run(const QSqlDatabase& db, const QString& sql) {
@@ -133,8 +135,8 @@ private:
 // ---- reads ------------------------------------------------------------------------------------
 
 struct Expect {
-    QStringList columns;   // read by name (an empty list: read by position, see minColumns)
-    int exactRows = -1;    // -1: at least minRows
+    QStringList columns;  // read by name (an empty list: read by position, see minColumns)
+    int exactRows = -1;  // -1: at least minRows
     int minRows = 1;
     int minColumns = 0;
 };
@@ -169,12 +171,17 @@ const std::map<std::string, Expect>& expectations() {
         {"streamFaculty", {{"id_faculty"}, 1}},
         {"creditSum", {{"Sumkredits"}, 1}},
         {"streams", {{"id_faculty", "id_student", "id_disciplineForStudent", "s_fio"}, -1, 4}},
-        {"studentInfo", {{"id_kafedra", "id_teacher", "id_discipline", "id_examination", "discipline",
-                          "id_a_year", "id_semester", "subGroup"}, 1}},
+        {"studentInfo",
+         {{"id_kafedra", "id_teacher", "id_discipline", "id_examination", "discipline", "id_a_year", "id_semester",
+           "subGroup"},
+          1}},
         {"teachers2", {{"id_teacher", "t_fio"}, -1, 2}},
         {"search", {{"id_student", "s_fio", "id_group", "p20", "id_faculty", "QTL_login"}, -1, 2}},
-        {"registrations", {{"id_disciplineForStudent", "id_student", "id_semester", "p43", "id_discipline",
-                            "p34", "kredits", "subgroup", "id_examination", "p30", "id_teacher", "s_t_fio"}, -1, 2}},
+        {"registrations",
+         {{"id_disciplineForStudent", "id_student", "id_semester", "p43", "id_discipline", "p34", "kredits", "subgroup",
+           "id_examination", "p30", "id_teacher", "s_t_fio"},
+          -1,
+          2}},
     };
     return e;
 }
@@ -186,7 +193,9 @@ QString statement(const char* what) {
     return {};
 }
 
-Result runNamed(const QSqlDatabase& db, const char* what) { return run(db, statement(what)); }
+Result runNamed(const QSqlDatabase& db, const char* what) {
+    return run(db, statement(what));
+}
 
 TEST_F(Catalogue, EveryReadReturnsTheColumnsAndRowsItsReaderNeeds) {
     const auto statements = tsql_statements::reads();
@@ -246,10 +255,10 @@ TEST_F(Catalogue, SignInReadsAccountsLimitsAndCyrillicNames) {
     ASSERT_EQ(wrong.rows.size(), 1);
     EXPECT_EQ(wrong.rows[0][2].toInt(), 0);
     EXPECT_EQ(wrong.rows[0][4].toString(), QString::fromUtf8(kWrongPasswordText));
-    const Result blocked = run(db, QStringLiteral("EXEC GET_USER 'blocked','") +
-                                       QString::fromLatin1(QCryptographicHash::hash("blocked1", QCryptographicHash::Md5)
-                                                               .toHex().toUpper()) +
-                                       QStringLiteral("',NULL, 'QTL 33', '10.0.0.5', 'PC7', 'blocked','0','4'"));
+    const Result blocked = run(
+        db, QStringLiteral("EXEC GET_USER 'blocked','") +
+                QString::fromLatin1(QCryptographicHash::hash("blocked1", QCryptographicHash::Md5).toHex().toUpper()) +
+                QStringLiteral("',NULL, 'QTL 33', '10.0.0.5', 'PC7', 'blocked','0','4'"));
     ASSERT_EQ(blocked.rows.size(), 1);
     EXPECT_EQ(blocked.rows[0][4].toString(), QString::fromUtf8(kBlockedText));
 
@@ -259,8 +268,9 @@ TEST_F(Catalogue, SignInReadsAccountsLimitsAndCyrillicNames) {
     const Result rights = runNamed(db, "rights");
     EXPECT_EQ(rights.at(0, QStringLiteral("id_QTL_user")).toInt(), kUserOperator);
     EXPECT_EQ(rights.at(0, QStringLiteral("canRemoveDFSFromExStudent")).toInt(), 1);
-    const Result noRight = run(db, QStringLiteral("SELECT TOP (1) id_QTL_user, visible, QTL_login, canRemoveDFSFromExStudent "
-                                                  "FROM QTL_User WHERE (canRemoveDFSFromExStudent = 1)  AND (QTL_login ='viewer')"));
+    const Result noRight =
+        run(db, QStringLiteral("SELECT TOP (1) id_QTL_user, visible, QTL_login, canRemoveDFSFromExStudent "
+                               "FROM QTL_User WHERE (canRemoveDFSFromExStudent = 1)  AND (QTL_login ='viewer')"));
     ASSERT_TRUE(noRight.ok);
     EXPECT_TRUE(noRight.rows.isEmpty());
 
@@ -269,7 +279,8 @@ TEST_F(Catalogue, SignInReadsAccountsLimitsAndCyrillicNames) {
     // Cyrillic comes back exactly as the database holds it.
     EXPECT_EQ(faculties.at(0, QStringLiteral("faculty")).toString(),
               server.sqliteScalar(QStringLiteral("SELECT \"p23-2\" FROM faculty WHERE id_faculty = 1")).toString());
-    EXPECT_EQ(faculties.at(0, QStringLiteral("faculty")).toString(), QStringLiteral("Факультет информационных технологий"));
+    EXPECT_EQ(faculties.at(0, QStringLiteral("faculty")).toString(),
+              QStringLiteral("Факультет информационных технологий"));
 
     const Result ws = runNamed(db, "w_s");
     EXPECT_EQ(ws.column(QStringLiteral("p42")),
@@ -309,7 +320,11 @@ TEST_F(Catalogue, SelectionChainListsHoldTheDemoRows) {
     EXPECT_EQ(disciplines.at(prog, QStringLiteral("discipline")).toString(), QStringLiteral("Программирование"));
     // One discipline offered with two credits gives two rows.
     const Result two = run(db, QStringLiteral("EXEC SP_Qtl33GetDisciplines @id_a_year =%1,@id_w_s =%2,@id_kafedra =%3,"
-                                              "@id_teacher =%4").arg(kYearCurrent).arg(kWsAutumn).arg(kKafedraA).arg(kTeacherB));
+                                              "@id_teacher =%4")
+                                   .arg(kYearCurrent)
+                                   .arg(kWsAutumn)
+                                   .arg(kKafedraA)
+                                   .arg(kTeacherB));
     QVariantList credits;
     for (int r = 0; r < two.rows.size(); ++r)
         if (two.at(r, QStringLiteral("id_discipline")).toInt() == kDisciplineTwoCredits)
@@ -329,9 +344,11 @@ TEST_F(Catalogue, SelectionChainListsHoldTheDemoRows) {
 
     EXPECT_EQ(runNamed(db, "insSemester").at(0, QStringLiteral("id_semester")).toInt(), kSemesterCourse2Autumn);
     EXPECT_FALSE(runNamed(db, "groupEduc").at(0, QStringLiteral("p108")).toString().isEmpty());
-    const Result noGs = run(db, QStringLiteral("SELECT dbo.g_s.id_group, dbo.specialityV.p108 FROM dbo.specialityV INNER JOIN "
-                                               "dbo.g_s ON dbo.specialityV.id_speciality = dbo.g_s.id_speciality WHERE  "
-                                               "(dbo.g_s.id_group =%1)").arg(kGroupNoGs));
+    const Result noGs =
+        run(db, QStringLiteral("SELECT dbo.g_s.id_group, dbo.specialityV.p108 FROM dbo.specialityV INNER JOIN "
+                               "dbo.g_s ON dbo.specialityV.id_speciality = dbo.g_s.id_speciality WHERE  "
+                               "(dbo.g_s.id_group =%1)")
+                    .arg(kGroupNoGs));
     ASSERT_TRUE(noGs.ok);
     EXPECT_TRUE(noGs.rows.isEmpty());
 
@@ -351,9 +368,11 @@ TEST_F(Catalogue, StreamNamesAreNullWithoutAName) {
     const Result streams = runNamed(db, "subgroup");
     ASSERT_TRUE(streams.ok) << streams.error.toStdString();
     QVariantList numbers = streams.column(QStringLiteral("subgroup"));
-    std::sort(numbers.begin(), numbers.end(), [](const QVariant& a, const QVariant& b) { return a.toInt() < b.toInt(); });
+    std::sort(numbers.begin(), numbers.end(),
+              [](const QVariant& a, const QVariant& b) { return a.toInt() < b.toInt(); });
     // The lab stream is kept out by the plan's zero lab hours; the practice stream is in.
-    EXPECT_EQ(numbers, (QVariantList{kStreamNamed, kStreamUnnamed, kStreamExtramural, kStreamFacultyB, kStreamFacultyC}));
+    EXPECT_EQ(numbers,
+              (QVariantList{kStreamNamed, kStreamUnnamed, kStreamExtramural, kStreamFacultyB, kStreamFacultyC}));
     const int named = streams.rowWhere(QStringLiteral("subgroup"), kStreamNamed);
     const int unnamed = streams.rowWhere(QStringLiteral("subgroup"), kStreamUnnamed);
     ASSERT_GE(named, 0);
@@ -372,9 +391,13 @@ TEST_F(Catalogue, StreamNamesAreNullWithoutAName) {
     EXPECT_EQ(runNamed(db, "streamFaculty").at(0, QStringLiteral("id_faculty")).toInt(), kFacultyA);
     const Result deadline = runNamed(db, "deadline");
     EXPECT_EQ(deadline.at(0, QStringLiteral("endDate")).toDateTime().date(), QDate(2099, 12, 31));
-    const Result closed = run(db, QStringLiteral("Select id_a_year, id_w_s, id_f_educ, endDate, id_group FROM  dbo.V_Date_reg_DFS "
-                                                 "GROUP BY id_a_year, id_w_s, id_f_educ, endDate, id_group HAVING (id_a_year =%1) "
-                                                 "AND (id_w_s =%2) AND (id_group = %3)").arg(kYearCurrent).arg(kWsAutumn).arg(kGroupClosed));
+    const Result closed =
+        run(db, QStringLiteral("Select id_a_year, id_w_s, id_f_educ, endDate, id_group FROM  dbo.V_Date_reg_DFS "
+                               "GROUP BY id_a_year, id_w_s, id_f_educ, endDate, id_group HAVING (id_a_year =%1) "
+                               "AND (id_w_s =%2) AND (id_group = %3)")
+                    .arg(kYearCurrent)
+                    .arg(kWsAutumn)
+                    .arg(kGroupClosed));
     EXPECT_EQ(closed.at(0, QStringLiteral("endDate")).toDateTime().date(), QDate(2020, 6, 30));
 }
 
@@ -388,7 +411,8 @@ TEST_F(Catalogue, StudentListsFlagsAndRegistrationsMatchTheDatabase) {
         << "е before ё before ж";
     auto flags = [&](int student) {
         const int r = a.rowWhere(QStringLiteral("id_student"), student);
-        return std::pair<int, int>(a.at(r, QStringLiteral("IsSelected")).toInt(), a.at(r, QStringLiteral("IsTeacher")).toInt());
+        return std::pair<int, int>(a.at(r, QStringLiteral("IsSelected")).toInt(),
+                                   a.at(r, QStringLiteral("IsTeacher")).toInt());
     };
     EXPECT_EQ(flags(kStudentAbdullaev), std::make_pair(1, 1));
     EXPECT_EQ(flags(kStudentSmirnova), std::make_pair(1, 0)) << "registered by operator2";
@@ -396,40 +420,62 @@ TEST_F(Catalogue, StudentListsFlagsAndRegistrationsMatchTheDatabase) {
     EXPECT_EQ(a.at(0, QStringLiteral("s_fio")).toString(), QStringLiteral("Абдуллаев Тимур Русланович"));
 
     EXPECT_EQ(runNamed(db, "descGroupNum").at(0, QStringLiteral("descGroupNum")).toInt(), kDescGroupNumA);
-    const Result notInPlan = run(db, QStringLiteral("Exec SP_GetDescGroupNumOfDiscipline @id_a_year =%1,@id_w_s =%2,@id_kafedra =%3,"
-                                                    "@id_group =%4,@id_discipline =%5,@id_examination =%6")
-                                         .arg(kYearCurrent).arg(kWsAutumn).arg(kKafedraA).arg(kGroupOz0)
-                                         .arg(kDisciplineNotInPlan).arg(kExamCredit));
+    const Result notInPlan =
+        run(db, QStringLiteral("Exec SP_GetDescGroupNumOfDiscipline @id_a_year =%1,@id_w_s =%2,@id_kafedra =%3,"
+                               "@id_group =%4,@id_discipline =%5,@id_examination =%6")
+                    .arg(kYearCurrent)
+                    .arg(kWsAutumn)
+                    .arg(kKafedraA)
+                    .arg(kGroupOz0)
+                    .arg(kDisciplineNotInPlan)
+                    .arg(kExamCredit));
     EXPECT_EQ(notInPlan.at(0, QStringLiteral("descGroupNum")).toInt(), -1);
 
     EXPECT_EQ(runNamed(db, "creditSum").at(0, QStringLiteral("Sumkredits")).toInt(), kCreditLimitOz0);
-    const Result none = run(db, QStringLiteral("SELECT  Sum([kredits]) as Sumkredits FROM [QTL].[dbo].[DisciplineForStudent] "
-                                               "where id_student=%1 and id_semester=%2 and id_group=%3 and id_a_year=%4")
-                                    .arg(kStudentEliseeva).arg(kSemesterCourse2Autumn).arg(kGroupOz0).arg(kYearCurrent));
+    const Result none =
+        run(db, QStringLiteral("SELECT  Sum([kredits]) as Sumkredits FROM [QTL].[dbo].[DisciplineForStudent] "
+                               "where id_student=%1 and id_semester=%2 and id_group=%3 and id_a_year=%4")
+                    .arg(kStudentEliseeva)
+                    .arg(kSemesterCourse2Autumn)
+                    .arg(kGroupOz0)
+                    .arg(kYearCurrent));
     ASSERT_EQ(none.rows.size(), 1);
     EXPECT_TRUE(none.at(0, QStringLiteral("Sumkredits")).isNull());
 
     // The streams list: one line per registration of the class, Cyrillic text glued on the server.
     const Result streams = runNamed(db, "streams");
-    const int expected = sqliteInt(server, QStringLiteral(
-        "SELECT count(*) FROM DisciplineForStudent d JOIN semester s ON s.id_semester = d.id_ins_semester "
-        "WHERE d.id_ins_year = %1 AND d.id_discipline = %2 AND d.id_examination = %3 AND d.kredits = %4 "
-        "AND s.id_w_s = %5 AND d.id_teacher = %6").arg(kYearCurrent).arg(kDisciplineA).arg(kExamA).arg(kCreditsA)
-        .arg(kWsAutumn).arg(kTeacherA));
+    const int expected = sqliteInt(
+        server, QStringLiteral(
+                    "SELECT count(*) FROM DisciplineForStudent d JOIN semester s ON s.id_semester = d.id_ins_semester "
+                    "WHERE d.id_ins_year = %1 AND d.id_discipline = %2 AND d.id_examination = %3 AND d.kredits = %4 "
+                    "AND s.id_w_s = %5 AND d.id_teacher = %6")
+                    .arg(kYearCurrent)
+                    .arg(kDisciplineA)
+                    .arg(kExamA)
+                    .arg(kCreditsA)
+                    .arg(kWsAutumn)
+                    .arg(kTeacherA));
     EXPECT_EQ(streams.rows.size(), expected);
     const int abd = streams.rowWhere(QStringLiteral("id_student"), kStudentAbdullaev);
     ASSERT_GE(abd, 0);
-    EXPECT_EQ(streams.at(abd, QStringLiteral("s_fio")).toString(), QStringLiteral("1п (ИТ-21) - Абдуллаев Тимур Русланович"));
+    EXPECT_EQ(streams.at(abd, QStringLiteral("s_fio")).toString(),
+              QStringLiteral("1п (ИТ-21) - Абдуллаев Тимур Русланович"));
 
     const Result info = runNamed(db, "studentInfo");
     EXPECT_EQ(info.at(0, QStringLiteral("id_teacher")).toInt(), kTeacherA);
     EXPECT_EQ(info.at(0, QStringLiteral("id_kafedra")).toInt(), kKafedraA);
     EXPECT_EQ(info.at(0, QStringLiteral("subGroup")).toInt(), kStreamNamed);
     EXPECT_EQ(info.at(0, QStringLiteral("discipline")).toString(), QStringLiteral("Программирование"));
-    const Result noInfo = run(db, QStringLiteral("EXEC GetKPVStudentInfo   @id_student = %1 ,@id_semester = %2 ,@id_a_year = %3 "
-                                                 ",@id_discipline = %4 ,@id_group =  %5 ,@descGroupNum =  %6 ,@kredits =  %7")
-                                      .arg(kStudentEliseeva).arg(kSemesterCourse2Autumn).arg(kYearCurrent).arg(kDisciplineA)
-                                      .arg(kGroupOz0).arg(kDescGroupNumA).arg(kCreditsA));
+    const Result noInfo =
+        run(db, QStringLiteral("EXEC GetKPVStudentInfo   @id_student = %1 ,@id_semester = %2 ,@id_a_year = %3 "
+                               ",@id_discipline = %4 ,@id_group =  %5 ,@descGroupNum =  %6 ,@kredits =  %7")
+                    .arg(kStudentEliseeva)
+                    .arg(kSemesterCourse2Autumn)
+                    .arg(kYearCurrent)
+                    .arg(kDisciplineA)
+                    .arg(kGroupOz0)
+                    .arg(kDescGroupNumA)
+                    .arg(kCreditsA));
     ASSERT_TRUE(noInfo.ok) << noInfo.error.toStdString();
     EXPECT_TRUE(noInfo.rows.isEmpty());
 
@@ -448,15 +494,22 @@ TEST_F(Catalogue, SearchAndRegistrationsWindowReads) {
     EXPECT_EQ(lower.rows, found.rows);
 
     const Result regs = runNamed(db, "registrations");
-    EXPECT_EQ(regs.rows.size(), sqliteInt(server, QStringLiteral("SELECT count(*) FROM DisciplineForStudent WHERE id_student = %1")
-                                                      .arg(kStudentAbdullaev)));
+    EXPECT_EQ(
+        regs.rows.size(),
+        sqliteInt(
+            server,
+            QStringLiteral("SELECT count(*) FROM DisciplineForStudent WHERE id_student = %1").arg(kStudentAbdullaev)));
     EXPECT_EQ(regs.at(0, QStringLiteral("p34")).toString(),
-              server.sqliteScalar(QStringLiteral("SELECT p34 FROM discipline WHERE id_discipline = %1")
-                                      .arg(regs.at(0, QStringLiteral("id_discipline")).toInt())).toString());
+              server
+                  .sqliteScalar(QStringLiteral("SELECT p34 FROM discipline WHERE id_discipline = %1")
+                                    .arg(regs.at(0, QStringLiteral("id_discipline")).toInt()))
+                  .toString());
 
     const int id = regs.at(0, QStringLiteral("id_disciplineForStudent")).toInt();
-    const Result temp = run(db, QStringLiteral("SELECT TOP (1) id_disciplineForStudent FROM dbo.DisciplineForStudent WHERE "
-                                               "id_disciplineForStudent =%1").arg(id));
+    const Result temp =
+        run(db, QStringLiteral("SELECT TOP (1) id_disciplineForStudent FROM dbo.DisciplineForStudent WHERE "
+                               "id_disciplineForStudent =%1")
+                    .arg(id));
     ASSERT_EQ(temp.rows.size(), 1);
     EXPECT_EQ(temp.rows[0][0].toInt(), id);
 }
@@ -465,24 +518,42 @@ TEST_F(Catalogue, SearchAndRegistrationsWindowReads) {
 
 TEST_F(Catalogue, RegisteringInsertsOneRowWithEveryValue) {
     const int before = lastDfsId();
-    const QString sql = QStringLiteral(
-        "INSERT INTO DisciplineForStudent  (id_student, descGroupNum, id_discipline, id_a_year, id_semester, id_ins_year, "
-        "id_ins_semester, id_teacher, id_group,  id_examination, subGroup, QTL_user, id_faculty, id_kafedra, kredits, "
-        "isByPlan, id_vid_zaniatiy) VALUES(%1, %2, %3,%4,%5,%4,%5,%6,%7,%8,%9, 'o''brien',%10,%11,%12,1,1)")
-        .arg(kStudentEliseeva).arg(kDescGroupNumA).arg(kDisciplineA).arg(kYearCurrent).arg(kSemesterCourse2Autumn)
-        .arg(kTeacherA).arg(kGroupOz0).arg(kExamA).arg(kStreamNamed).arg(kFacultyA).arg(kKafedraA).arg(kCreditsA);
+    const QString sql =
+        QStringLiteral(
+            "INSERT INTO DisciplineForStudent  (id_student, descGroupNum, id_discipline, id_a_year, id_semester, "
+            "id_ins_year, "
+            "id_ins_semester, id_teacher, id_group,  id_examination, subGroup, QTL_user, id_faculty, id_kafedra, "
+            "kredits, "
+            "isByPlan, id_vid_zaniatiy) VALUES(%1, %2, %3,%4,%5,%4,%5,%6,%7,%8,%9, 'o''brien',%10,%11,%12,1,1)")
+            .arg(kStudentEliseeva)
+            .arg(kDescGroupNumA)
+            .arg(kDisciplineA)
+            .arg(kYearCurrent)
+            .arg(kSemesterCourse2Autumn)
+            .arg(kTeacherA)
+            .arg(kGroupOz0)
+            .arg(kExamA)
+            .arg(kStreamNamed)
+            .arg(kFacultyA)
+            .arg(kKafedraA)
+            .arg(kCreditsA);
     const Result r = run(db, sql);
     ASSERT_TRUE(r.ok) << r.error.toStdString();
     EXPECT_EQ(r.affected, 1);
-    const auto rows = server.sqlite(QStringLiteral(
-        "SELECT id_disciplineForStudent, id_student, descGroupNum, id_discipline, id_a_year, id_semester, id_ins_year, "
-        "id_ins_semester, id_teacher, id_group, id_examination, subGroup, QTL_user, id_faculty, id_kafedra, kredits, "
-        "isByPlan, id_vid_zaniatiy, date_ins FROM DisciplineForStudent WHERE id_disciplineForStudent > %1").arg(before));
+    const auto rows = server.sqlite(
+        QStringLiteral(
+            "SELECT id_disciplineForStudent, id_student, descGroupNum, id_discipline, id_a_year, id_semester, "
+            "id_ins_year, "
+            "id_ins_semester, id_teacher, id_group, id_examination, subGroup, QTL_user, id_faculty, id_kafedra, "
+            "kredits, "
+            "isByPlan, id_vid_zaniatiy, date_ins FROM DisciplineForStudent WHERE id_disciplineForStudent > %1")
+            .arg(before));
     ASSERT_EQ(rows.size(), 1);
     const QVariantList got(rows[0].begin(), rows[0].end() - 1);
-    EXPECT_EQ(got, (QVariantList{before + 1, kStudentEliseeva, kDescGroupNumA, kDisciplineA, kYearCurrent,
-                                 kSemesterCourse2Autumn, kYearCurrent, kSemesterCourse2Autumn, kTeacherA, kGroupOz0, kExamA,
-                                 kStreamNamed, QStringLiteral("o'brien"), kFacultyA, kKafedraA, kCreditsA, 1, 1}));
+    EXPECT_EQ(got,
+              (QVariantList{before + 1, kStudentEliseeva, kDescGroupNumA, kDisciplineA, kYearCurrent,
+                            kSemesterCourse2Autumn, kYearCurrent, kSemesterCourse2Autumn, kTeacherA, kGroupOz0, kExamA,
+                            kStreamNamed, QStringLiteral("o'brien"), kFacultyA, kKafedraA, kCreditsA, 1, 1}));
     EXPECT_FALSE(rows[0].last().toString().isEmpty()) << "insert time stamped";
 
     // The student now shows as registered by nobody of ours (the login is not operator's).
@@ -495,60 +566,99 @@ TEST_F(Catalogue, RegisteringInsertsOneRowWithEveryValue) {
 TEST_F(Catalogue, StreamEditorTransferAndCopyUpdatesChangeOnlyTheirRows) {
     const int row = sqliteInt(server, QStringLiteral("SELECT id_disciplineForStudent FROM DisciplineForStudent WHERE "
                                                      "id_student = %1 AND id_discipline = %2 AND id_ins_year = %3")
-                                          .arg(kStudentAbdullaev).arg(kDisciplineA).arg(kYearCurrent));
+                                          .arg(kStudentAbdullaev)
+                                          .arg(kDisciplineA)
+                                          .arg(kYearCurrent));
     ASSERT_GT(row, 0);
     const int total = sqliteInt(server, QStringLiteral("SELECT count(*) FROM DisciplineForStudent"));
 
     // Stream editor.
     Result r = run(db, QStringLiteral("UPDATE DisciplineForStudent SET subGroup = %1,  id_teacher = %2 WHERE "
-                                      "(id_disciplineForStudent = %3)").arg(kStreamUnnamed).arg(kTeacherB).arg(row));
+                                      "(id_disciplineForStudent = %3)")
+                           .arg(kStreamUnnamed)
+                           .arg(kTeacherB)
+                           .arg(row));
     ASSERT_TRUE(r.ok) << r.error.toStdString();
     EXPECT_EQ(r.affected, 1);
     auto state = [&] {
-        return server.sqlite(QStringLiteral("SELECT subGroup, id_teacher, id_a_year, id_semester, id_discipline, kredits "
-                                            "FROM DisciplineForStudent WHERE id_disciplineForStudent = %1").arg(row)).value(0);
+        return server
+            .sqlite(QStringLiteral("SELECT subGroup, id_teacher, id_a_year, id_semester, id_discipline, kredits "
+                                   "FROM DisciplineForStudent WHERE id_disciplineForStudent = %1")
+                        .arg(row))
+            .value(0);
     };
     EXPECT_EQ(state().mid(0, 2), (QVector<QVariant>{kStreamUnnamed, kTeacherB}));
-    EXPECT_EQ(sqliteInt(server, QStringLiteral("SELECT count(*) FROM DisciplineForStudent WHERE subGroup = %1 AND id_teacher = %2")
-                                    .arg(kStreamUnnamed).arg(kTeacherB)), 1);
+    EXPECT_EQ(sqliteInt(server, QStringLiteral(
+                                    "SELECT count(*) FROM DisciplineForStudent WHERE subGroup = %1 AND id_teacher = %2")
+                                    .arg(kStreamUnnamed)
+                                    .arg(kTeacherB)),
+              1);
 
     // Transfer frame "apply": matched by student, registering year and semester, plan number, discipline.
-    r = run(db, QStringLiteral("UPDATE DisciplineForStudent SET id_teacher = %1, subGroup = %2, id_a_year = %3, id_semester = %4 "
-                               "WHERE   id_student = %5 AND id_ins_year = %6 AND id_examination = %7 AND id_ins_semester = %8 "
-                               "AND descGroupNum = %9 AND id_discipline = %10")
-                    .arg(kTeacherA).arg(kStreamExtramural).arg(kYearNext).arg(kSemesterCourse2Spring).arg(kStudentAbdullaev)
-                    .arg(kYearCurrent).arg(kExamA).arg(kSemesterCourse2Autumn).arg(kDescGroupNumA).arg(kDisciplineA));
+    r = run(db, QStringLiteral(
+                    "UPDATE DisciplineForStudent SET id_teacher = %1, subGroup = %2, id_a_year = %3, id_semester = %4 "
+                    "WHERE   id_student = %5 AND id_ins_year = %6 AND id_examination = %7 AND id_ins_semester = %8 "
+                    "AND descGroupNum = %9 AND id_discipline = %10")
+                    .arg(kTeacherA)
+                    .arg(kStreamExtramural)
+                    .arg(kYearNext)
+                    .arg(kSemesterCourse2Spring)
+                    .arg(kStudentAbdullaev)
+                    .arg(kYearCurrent)
+                    .arg(kExamA)
+                    .arg(kSemesterCourse2Autumn)
+                    .arg(kDescGroupNumA)
+                    .arg(kDisciplineA));
     ASSERT_TRUE(r.ok) << r.error.toStdString();
     EXPECT_EQ(r.affected, 1);
     EXPECT_EQ(state().mid(0, 4), (QVector<QVariant>{kStreamExtramural, kTeacherA, kYearNext, kSemesterCourse2Spring}));
 
     // "Copy current parameters", without the discipline condition.
-    r = run(db, QStringLiteral("UPDATE DisciplineForStudent SET id_teacher = %1, subGroup = %2, id_semester = %3, id_discipline = %4, "
-                               "id_a_year = %5, id_examination = %6, descGroupNum = %7, id_ins_year = %5, kredits = %8, "
-                               "id_ins_semester = %3 WHERE   id_student = %9 AND id_ins_year = %5 AND id_ins_semester = %3 "
-                               "AND descGroupNum = %7")
-                    .arg(kTeacherA).arg(kStreamNamed).arg(kSemesterCourse2Autumn).arg(kDisciplineA).arg(kYearCurrent)
-                    .arg(kExamA).arg(kDescGroupNumA).arg(kCreditsA).arg(kStudentAbdullaev));
+    r = run(db,
+            QStringLiteral(
+                "UPDATE DisciplineForStudent SET id_teacher = %1, subGroup = %2, id_semester = %3, id_discipline = %4, "
+                "id_a_year = %5, id_examination = %6, descGroupNum = %7, id_ins_year = %5, kredits = %8, "
+                "id_ins_semester = %3 WHERE   id_student = %9 AND id_ins_year = %5 AND id_ins_semester = %3 "
+                "AND descGroupNum = %7")
+                .arg(kTeacherA)
+                .arg(kStreamNamed)
+                .arg(kSemesterCourse2Autumn)
+                .arg(kDisciplineA)
+                .arg(kYearCurrent)
+                .arg(kExamA)
+                .arg(kDescGroupNumA)
+                .arg(kCreditsA)
+                .arg(kStudentAbdullaev));
     ASSERT_TRUE(r.ok) << r.error.toStdString();
     EXPECT_EQ(r.affected, 1);
-    EXPECT_EQ(state(), (QVector<QVariant>{kStreamNamed, kTeacherA, kYearCurrent, kSemesterCourse2Autumn, kDisciplineA, kCreditsA}));
+    EXPECT_EQ(state(), (QVector<QVariant>{kStreamNamed, kTeacherA, kYearCurrent, kSemesterCourse2Autumn, kDisciplineA,
+                                          kCreditsA}));
     EXPECT_EQ(sqliteInt(server, QStringLiteral("SELECT count(*) FROM DisciplineForStudent")), total);
 
     // An UPDATE that matches nothing reports no rows.
-    r = run(db, QStringLiteral("UPDATE DisciplineForStudent SET subGroup = 1,  id_teacher = 1 WHERE (id_disciplineForStudent = 999999)"));
+    r = run(
+        db,
+        QStringLiteral(
+            "UPDATE DisciplineForStudent SET subGroup = 1,  id_teacher = 1 WHERE (id_disciplineForStudent = 999999)"));
     ASSERT_TRUE(r.ok);
     EXPECT_EQ(r.affected, 0);
 }
 
 TEST_F(Catalogue, RemovalWritesItsAuditRowInTheSameBatch) {
-    const auto ids = server.sqlite(QStringLiteral("SELECT id_disciplineForStudent FROM DisciplineForStudent WHERE id_student IN (%1, %2) "
-                                                  "AND id_discipline = %3 AND id_ins_year = %4 ORDER BY id_student")
-                                       .arg(kStudentAbdullaev).arg(kStudentBelova).arg(kDisciplineA).arg(kYearCurrent));
+    const auto ids = server.sqlite(
+        QStringLiteral("SELECT id_disciplineForStudent FROM DisciplineForStudent WHERE id_student IN (%1, %2) "
+                       "AND id_discipline = %3 AND id_ins_year = %4 ORDER BY id_student")
+            .arg(kStudentAbdullaev)
+            .arg(kStudentBelova)
+            .arg(kDisciplineA)
+            .arg(kYearCurrent));
     ASSERT_EQ(ids.size(), 2);
     const QString first = ids[0][0].toString(), second = ids[1][0].toString();
     const int logBefore = sqliteInt(server, QStringLiteral("SELECT count(*) FROM QTL_LOG"));
     auto audit = [](const QString& id) {
-        return QStringLiteral("INSERT INTO QTL_LOG([table], [row_id], [descr], [QTL_User], [comp]) VALUES('DisciplineForStudent', ") +
+        return QStringLiteral(
+                   "INSERT INTO QTL_LOG([table], [row_id], [descr], [QTL_User], [comp]) "
+                   "VALUES('DisciplineForStudent', ") +
                id + QStringLiteral(", 'Запись с уникальным номером - ''") + id +
                QStringLiteral("'' была удалена - (id_faculty[1], id_disciplineForStudent[") + id +
                QStringLiteral("]).', 'operator', 'PC7\\10.0.0.5')");
@@ -558,25 +668,37 @@ TEST_F(Catalogue, RemovalWritesItsAuditRowInTheSameBatch) {
     Result r = run(db, QStringLiteral("DELETE FROM DisciplineForStudent WHERE (id_disciplineForStudent = ") + first +
                            QStringLiteral(")\r\n") + audit(first));
     ASSERT_TRUE(r.ok) << r.error.toStdString();
-    EXPECT_EQ(sqliteInt(server, QStringLiteral("SELECT count(*) FROM DisciplineForStudent WHERE id_disciplineForStudent = ") + first), 0);
-    const auto log = server.sqlite(QStringLiteral("SELECT \"table\", row_id, descr, QTL_User, comp FROM QTL_LOG ORDER BY id_QTL_LOG DESC LIMIT 1"));
+    EXPECT_EQ(
+        sqliteInt(server,
+                  QStringLiteral("SELECT count(*) FROM DisciplineForStudent WHERE id_disciplineForStudent = ") + first),
+        0);
+    const auto log = server.sqlite(QStringLiteral(
+        "SELECT \"table\", row_id, descr, QTL_User, comp FROM QTL_LOG ORDER BY id_QTL_LOG DESC LIMIT 1"));
     ASSERT_EQ(log.size(), 1);
-    EXPECT_EQ(log[0], (QVector<QVariant>{QStringLiteral("DisciplineForStudent"), first.toLongLong(),
-                                         QStringLiteral("Запись с уникальным номером - '") + first +
-                                             QStringLiteral("' была удалена - (id_faculty[1], id_disciplineForStudent[") + first +
-                                             QStringLiteral("])."),
-                                         QStringLiteral("operator"), QStringLiteral("PC7\\10.0.0.5")}));
+    EXPECT_EQ(log[0],
+              (QVector<QVariant>{QStringLiteral("DisciplineForStudent"), first.toLongLong(),
+                                 QStringLiteral("Запись с уникальным номером - '") + first +
+                                     QStringLiteral("' была удалена - (id_faculty[1], id_disciplineForStudent[") +
+                                     first + QStringLiteral("])."),
+                                 QStringLiteral("operator"), QStringLiteral("PC7\\10.0.0.5")}));
 
     // As the workstation sends it: one transaction that any error rolls back.
-    r = run(db, QStringLiteral("SET XACT_ABORT ON\r\nBEGIN TRAN\r\nDELETE FROM DisciplineForStudent WHERE (id_disciplineForStudent = ") +
-                    second + QStringLiteral(")\r\n") + audit(second) + QStringLiteral("\r\nCOMMIT TRAN\r\n"));
+    r = run(
+        db,
+        QStringLiteral(
+            "SET XACT_ABORT ON\r\nBEGIN TRAN\r\nDELETE FROM DisciplineForStudent WHERE (id_disciplineForStudent = ") +
+            second + QStringLiteral(")\r\n") + audit(second) + QStringLiteral("\r\nCOMMIT TRAN\r\n"));
     ASSERT_TRUE(r.ok) << r.error.toStdString();
-    EXPECT_EQ(sqliteInt(server, QStringLiteral("SELECT count(*) FROM DisciplineForStudent WHERE id_disciplineForStudent = ") + second), 0);
+    EXPECT_EQ(
+        sqliteInt(server, QStringLiteral("SELECT count(*) FROM DisciplineForStudent WHERE id_disciplineForStudent = ") +
+                              second),
+        0);
     EXPECT_EQ(sqliteInt(server, QStringLiteral("SELECT count(*) FROM QTL_LOG")), logBefore + 2);
     EXPECT_EQ(sqliteInt(server, QStringLiteral("SELECT count(*) FROM QTL_LOG WHERE row_id = ") + second), 1);
 
     // The registrations window's single-row delete.
-    const int third = sqliteInt(server, QStringLiteral("SELECT max(id_disciplineForStudent) FROM DisciplineForStudent"));
+    const int third =
+        sqliteInt(server, QStringLiteral("SELECT max(id_disciplineForStudent) FROM DisciplineForStudent"));
     const int total = sqliteInt(server, QStringLiteral("SELECT count(*) FROM DisciplineForStudent"));
     r = run(db, QStringLiteral("DELETE FROM DisciplineForStudent WHERE id_disciplineForStudent = %1").arg(third));
     ASSERT_TRUE(r.ok) << r.error.toStdString();
@@ -586,7 +708,9 @@ TEST_F(Catalogue, RemovalWritesItsAuditRowInTheSameBatch) {
     EXPECT_EQ(r.affected, 0);
     // Identity values are never reused after a delete.
     ASSERT_TRUE(run(db, QStringLiteral("INSERT INTO DisciplineForStudent (id_student, id_discipline) VALUES (%1, %2)")
-                            .arg(kStudentZhdanov).arg(kDisciplineA)).ok);
+                            .arg(kStudentZhdanov)
+                            .arg(kDisciplineA))
+                    .ok);
     EXPECT_EQ(lastDfsId(), third + 1);
 }
 
@@ -604,8 +728,10 @@ TEST_F(Catalogue, TwoClientsInterleaveStatements) {
     ASSERT_TRUE(reading.next());
     const int firstStudent = reading.value(0).toInt();
     for (int i = 0; i < 5; ++i) {
-        const Result r = run(other, QStringLiteral("INSERT INTO QTL_LOG([table], [row_id], [descr], [QTL_User], [comp]) "
-                                                   "VALUES('t', %1, 'клиент два', 'operator2', 'PC8')").arg(i));
+        const Result r =
+            run(other, QStringLiteral("INSERT INTO QTL_LOG([table], [row_id], [descr], [QTL_User], [comp]) "
+                                      "VALUES('t', %1, 'клиент два', 'operator2', 'PC8')")
+                           .arg(i));
         ASSERT_TRUE(r.ok) << r.error.toStdString();
         const Result w = run(other, QStringLiteral("SELECT * FROM w_s"));
         EXPECT_EQ(w.rows.size(), 3);
@@ -617,10 +743,15 @@ TEST_F(Catalogue, TwoClientsInterleaveStatements) {
     reading.finish();
 
     // Each sees what the other committed at once.
-    EXPECT_EQ(run(db, QStringLiteral("SELECT count(*) AS n FROM QTL_LOG")).at(0, QStringLiteral("n")).toInt(), before + 5);
+    EXPECT_EQ(run(db, QStringLiteral("SELECT count(*) AS n FROM QTL_LOG")).at(0, QStringLiteral("n")).toInt(),
+              before + 5);
     const Result moved = run(db, QStringLiteral("UPDATE DisciplineForStudent SET subGroup = %1,  id_teacher = %2 WHERE "
                                                 "id_student = %3 AND id_discipline = %4 AND id_ins_year = %5")
-                                     .arg(kStreamUnnamed).arg(kTeacherA).arg(kStudentAbdullaev).arg(kDisciplineA).arg(kYearCurrent));
+                                     .arg(kStreamUnnamed)
+                                     .arg(kTeacherA)
+                                     .arg(kStudentAbdullaev)
+                                     .arg(kDisciplineA)
+                                     .arg(kYearCurrent));
     ASSERT_TRUE(moved.ok) << moved.error.toStdString();
     EXPECT_EQ(runNamed(other, "studentInfo").at(0, QStringLiteral("subGroup")).toInt(), kStreamUnnamed);
 
@@ -729,11 +860,13 @@ TEST_F(Catalogue, FailingSecondStatementWithAndWithoutXactAbort) {
         return QStringLiteral("INSERT INTO QTL_LOG([table], [row_id]) VALUES('%1', 1)").arg(table);
     };
     // id_student is NOT NULL: a run-time error in the middle statement.
-    const QString failing = QStringLiteral("INSERT INTO DisciplineForStudent (id_student, id_discipline) VALUES (NULL, 1)");
+    const QString failing =
+        QStringLiteral("INSERT INTO DisciplineForStudent (id_student, id_discipline) VALUES (NULL, 1)");
     const int dfs = sqliteInt(server, QStringLiteral("SELECT count(*) FROM DisciplineForStudent"));
 
     // Without XACT_ABORT: the failed statement ends, the batch goes on.
-    run(db, ins(QStringLiteral("plain1")) + QStringLiteral("\r\n") + failing + QStringLiteral("\r\n") + ins(QStringLiteral("plain3")));
+    run(db, ins(QStringLiteral("plain1")) + QStringLiteral("\r\n") + failing + QStringLiteral("\r\n") +
+                ins(QStringLiteral("plain3")));
     EXPECT_EQ(count(QStringLiteral("plain1")), 1);
     EXPECT_EQ(count(QStringLiteral("plain3")), 1);
 
@@ -745,8 +878,8 @@ TEST_F(Catalogue, FailingSecondStatementWithAndWithoutXactAbort) {
 
     // With XACT_ABORT and a transaction: the batch stops and everything rolls back.
     run(db, QStringLiteral("SET XACT_ABORT ON\r\nBEGIN TRAN\r\n") + ins(QStringLiteral("abort1")) +
-                                       QStringLiteral("\r\n") + failing + QStringLiteral("\r\n") + ins(QStringLiteral("abort3")) +
-                                       QStringLiteral("\r\nCOMMIT TRAN"));
+                QStringLiteral("\r\n") + failing + QStringLiteral("\r\n") + ins(QStringLiteral("abort3")) +
+                QStringLiteral("\r\nCOMMIT TRAN"));
     EXPECT_EQ(count(QStringLiteral("abort1")), 0);
     EXPECT_EQ(count(QStringLiteral("abort3")), 0);
     EXPECT_EQ(sqliteInt(server, QStringLiteral("SELECT count(*) FROM DisciplineForStudent")), dfs);
@@ -755,14 +888,16 @@ TEST_F(Catalogue, FailingSecondStatementWithAndWithoutXactAbort) {
     EXPECT_EQ(count(QStringLiteral("after")), 1);
 
     // XACT_ABORT stays on for the session; without a transaction the finished statement stays.
-    run(db, ins(QStringLiteral("auto1")) + QStringLiteral("\r\n") + failing + QStringLiteral("\r\n") + ins(QStringLiteral("auto3")));
+    run(db, ins(QStringLiteral("auto1")) + QStringLiteral("\r\n") + failing + QStringLiteral("\r\n") +
+                ins(QStringLiteral("auto3")));
     EXPECT_EQ(count(QStringLiteral("auto1")), 1);
     EXPECT_EQ(count(QStringLiteral("auto3")), 0);
 }
 
 TEST_F(Catalogue, FailedStatementErrorReachesTheClient) {
     // A single failing statement is reported with the server's number text, not as success.
-    const Result r = run(db, QStringLiteral("INSERT INTO DisciplineForStudent (id_student, id_discipline) VALUES (NULL, 1)"));
+    const Result r =
+        run(db, QStringLiteral("INSERT INTO DisciplineForStudent (id_student, id_discipline) VALUES (NULL, 1)"));
     EXPECT_FALSE(r.ok);
     EXPECT_TRUE(r.error.contains(QStringLiteral("NULL"), Qt::CaseInsensitive)) << r.error.toStdString();
 }
@@ -805,7 +940,7 @@ TEST(FaultInjection, CountsStatementsFromOpenOrFromTheMarkAndLogsTheSessionState
     EXPECT_EQ(batches[0].tranCount, 0);
     EXPECT_EQ(batches[0].xactAbort, 0);
     EXPECT_EQ(batches[last - 1].text, QStringLiteral("SET XACT_ABORT ON"));
-    EXPECT_EQ(batches[last - 1].tranCount, 1);   // left by BEGIN TRAN
+    EXPECT_EQ(batches[last - 1].tranCount, 1);  // left by BEGIN TRAN
     EXPECT_EQ(batches[last - 1].xactAbort, 0);
     EXPECT_EQ(batches[last].tranCount, 1);
     EXPECT_EQ(batches[last].xactAbort, 1);
@@ -823,7 +958,7 @@ TEST(FaultInjection, CountsStatementsFromOpenOrFromTheMarkAndLogsTheSessionState
         QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QODBC"), QStringLiteral("fault-mark"));
         db.setDatabaseName(server.operatorOdbcString());
         ASSERT_TRUE(db.open()) << db.lastError().text().toStdString();
-        for (const char* sql : {"SELECT 1", "SELECT 2", "SELECT 3"})   // no mark yet: nothing counts
+        for (const char* sql : {"SELECT 1", "SELECT 2", "SELECT 3"})  // no mark yet: nothing counts
             EXPECT_TRUE(run(db, QString::fromLatin1(sql)).ok) << sql;
         const Result mark = run(db, qtltest::DevServer::faultMarkText());
         EXPECT_TRUE(mark.ok);
@@ -843,14 +978,15 @@ TEST(LargeDemo, EveryStreamHasItsFacultyRow) {
     ASSERT_EQ(sqlite3_open(":memory:", &db), SQLITE_OK);
     devserver::qtl::createDatabase(db, "large");
     sqlite3_stmt* st = nullptr;
-    ASSERT_EQ(sqlite3_prepare_v2(db,
-                                 "SELECT count(*), (SELECT count(*) FROM RRNKkrdt WHERE id_teacher >= 1001) FROM RRNKkrdt r "
-                                 "WHERE r.id_teacher >= 1001 AND NOT EXISTS (SELECT 1 FROM RRNK_krdt_kolst k WHERE "
-                                 "k.id_a_year = r.id_a_year AND k.id_w_s = r.id_w_s AND k.id_kafedra = r.id_kafedra AND "
-                                 "k.id_teacher = r.id_teacher AND k.id_discipline = r.id_discipline AND "
-                                 "k.id_examination = r.id_examination AND k.subgroup = r.subgroup)",
-                                 -1, &st, nullptr),
-              SQLITE_OK)
+    ASSERT_EQ(
+        sqlite3_prepare_v2(db,
+                           "SELECT count(*), (SELECT count(*) FROM RRNKkrdt WHERE id_teacher >= 1001) FROM RRNKkrdt r "
+                           "WHERE r.id_teacher >= 1001 AND NOT EXISTS (SELECT 1 FROM RRNK_krdt_kolst k WHERE "
+                           "k.id_a_year = r.id_a_year AND k.id_w_s = r.id_w_s AND k.id_kafedra = r.id_kafedra AND "
+                           "k.id_teacher = r.id_teacher AND k.id_discipline = r.id_discipline AND "
+                           "k.id_examination = r.id_examination AND k.subgroup = r.subgroup)",
+                           -1, &st, nullptr),
+        SQLITE_OK)
         << sqlite3_errmsg(db);
     ASSERT_EQ(sqlite3_step(st), SQLITE_ROW);
     EXPECT_EQ(sqlite3_column_int(st, 0), 0) << "streams without a faculty row";

@@ -60,11 +60,11 @@ protected:
         QByteArray input;
         for (const QString& s : statements) input += s.toUtf8() + "\ngo\n";
         input += "exit\n";
-        return runClient(QStringLiteral("tsql"),
-                         {QStringLiteral("-H"), server.host(), QStringLiteral("-p"), QString::number(server.port()),
-                          QStringLiteral("-U"), user, QStringLiteral("-P"), password,
-                          QStringLiteral("-D"), QStringLiteral("QTL")},
-                         input);
+        return runClient(
+            QStringLiteral("tsql"),
+            {QStringLiteral("-H"), server.host(), QStringLiteral("-p"), QString::number(server.port()),
+             QStringLiteral("-U"), user, QStringLiteral("-P"), password, QStringLiteral("-D"), QStringLiteral("QTL")},
+            input);
     }
 
     qtltest::DevServer server;
@@ -77,32 +77,37 @@ const QString kRights = QStringLiteral(
 TEST_F(Clients, TsqlRunsTheSignInStatements) {
     ASSERT_EQ(server.settingsAccount().first, QString::fromLatin1(kSettingsUser));
     // The settings-file account: GET_USER and nothing else.
-    const QString settingsPassword = QString::fromLatin1(kSettingsPassword), settingsUser = QString::fromLatin1(kSettingsUser);
-    const Output entry = tsql({QStringLiteral("EXEC GET_USER 'operator','4B583376B2767B923C3E1DA60D10DE59',NULL, 'QTL 33', "
-                                              "'10.0.0.5', 'PC7', 'operator','0','4'"),
-                               QStringLiteral("SELECT * FROM w_s")},
-                              settingsPassword, settingsUser);
+    const QString settingsPassword = QString::fromLatin1(kSettingsPassword),
+                  settingsUser = QString::fromLatin1(kSettingsUser);
+    const Output entry =
+        tsql({QStringLiteral("EXEC GET_USER 'operator','4B583376B2767B923C3E1DA60D10DE59',NULL, 'QTL 33', "
+                             "'10.0.0.5', 'PC7', 'operator','0','4'"),
+              QStringLiteral("SELECT * FROM w_s")},
+             settingsPassword, settingsUser);
     ASSERT_EQ(entry.exitCode, 0) << entry.err.toStdString();
-    EXPECT_TRUE((entry.out + entry.err).contains(
-        QStringLiteral("The SELECT permission was denied on the object 'w_s', database 'QTL', schema 'dbo'.")))
+    EXPECT_TRUE((entry.out + entry.err)
+                    .contains(QStringLiteral(
+                        "The SELECT permission was denied on the object 'w_s', database 'QTL', schema 'dbo'.")))
         << entry.out.toStdString() << entry.err.toStdString();
     EXPECT_FALSE(entry.out.contains(QStringLiteral("Осенний")));
     // The account it handed out runs the rest.
-    const Output o = tsql({QStringLiteral("SELECT * FROM w_s"),
-                           QStringLiteral("SELECT [id_field]  FROM [QTL].[dbo].[VuzDefaults]  WHERE id_vuz_defaults=26"),
-                           kRights});
+    const Output o =
+        tsql({QStringLiteral("SELECT * FROM w_s"),
+              QStringLiteral("SELECT [id_field]  FROM [QTL].[dbo].[VuzDefaults]  WHERE id_vuz_defaults=26"), kRights});
     ASSERT_EQ(o.exitCode, 0) << o.err.toStdString();
     EXPECT_FALSE(o.err.contains(QStringLiteral("Msg "))) << o.err.toStdString();
     const QString s = entry.out + o.out;
     // Kinds of term, Cyrillic intact.
-    EXPECT_TRUE(s.contains(QStringLiteral("id_w_s\tp42\tws_sort\n1\tОсенний\t1\n2\tВесенний\t2\n3\tЛетний\t3\n(3 rows affected)")))
+    EXPECT_TRUE(s.contains(
+        QStringLiteral("id_w_s\tp42\tws_sort\n1\tОсенний\t1\n2\tВесенний\t2\n3\tЛетний\t3\n(3 rows affected)")))
         << s.toStdString();
     EXPECT_TRUE(s.contains(QStringLiteral("id_field\n%1\n(1 row affected)").arg(kCreditLimitOz0))) << s.toStdString();
     // GET_USER: the stored form of qtl_op / op_pw_33, user id, normal password state, no refusal, version.
     EXPECT_TRUE(s.contains(QStringLiteral("psk^no\tno^ov^22\t%1\t50\t\t%2\n").arg(kUserOperator).arg(kNewestVersion)))
         << s.toStdString();
-    EXPECT_TRUE(s.contains(QStringLiteral("id_QTL_user\tvisible\tQTL_login\tcanRemoveDFSFromExStudent\n%1\t1\toperator\t1\n")
-                               .arg(kUserOperator)))
+    EXPECT_TRUE(
+        s.contains(QStringLiteral("id_QTL_user\tvisible\tQTL_login\tcanRemoveDFSFromExStudent\n%1\t1\toperator\t1\n")
+                       .arg(kUserOperator)))
         << s.toStdString();
 
     // Every statement reached the server as a batch, none as an RPC.
@@ -113,7 +118,8 @@ TEST_F(Clients, TsqlRunsTheSignInStatements) {
 }
 
 TEST_F(Clients, TsqlWithAWrongPasswordIsRefused) {
-    const Output o = tsql({QStringLiteral("SELECT * FROM w_s")}, QStringLiteral("not-it"), QString::fromLatin1(kSettingsUser));
+    const Output o =
+        tsql({QStringLiteral("SELECT * FROM w_s")}, QStringLiteral("not-it"), QString::fromLatin1(kSettingsUser));
     EXPECT_TRUE(o.err.contains(QStringLiteral("Login failed for user 'qtl_entry'.")) ||
                 o.out.contains(QStringLiteral("Login failed for user 'qtl_entry'.")))
         << o.out.toStdString() << o.err.toStdString();
@@ -123,27 +129,30 @@ TEST_F(Clients, TsqlWithAWrongPasswordIsRefused) {
 }
 
 TEST_F(Clients, IsqlRunsAStatementByConnectionString) {
-    const QString cs = server.odbcString(QString::fromLatin1(kOperatorDbUser), QString::fromLatin1(kOperatorDbPassword));
+    const QString cs =
+        server.odbcString(QString::fromLatin1(kOperatorDbUser), QString::fromLatin1(kOperatorDbPassword));
     // -e: SQLExecDirect, a plain batch as the workstation sends.
     const Output o = runClient(QStringLiteral("isql"),
-                               {QStringLiteral("-k"), cs, QStringLiteral("-b"), QStringLiteral("-e"), QStringLiteral("-v"),
-                                QStringLiteral("-c"), QStringLiteral("-d|")},
+                               {QStringLiteral("-k"), cs, QStringLiteral("-b"), QStringLiteral("-e"),
+                                QStringLiteral("-v"), QStringLiteral("-c"), QStringLiteral("-d|")},
                                kRights.toUtf8() + "\n");
     ASSERT_EQ(o.exitCode, 0) << o.out.toStdString() << o.err.toStdString();
     EXPECT_EQ(o.out, QStringLiteral("id_QTL_user|visible|QTL_login|canRemoveDFSFromExStudent\n%1|1|operator|1\n")
                          .arg(kUserOperator));
-    const Output cyr = runClient(QStringLiteral("isql"),
-                                 {QStringLiteral("-k"), cs, QStringLiteral("-b"), QStringLiteral("-e"), QStringLiteral("-d|")},
-                                 "SELECT * FROM w_s\n");
+    const Output cyr =
+        runClient(QStringLiteral("isql"),
+                  {QStringLiteral("-k"), cs, QStringLiteral("-b"), QStringLiteral("-e"), QStringLiteral("-d|")},
+                  "SELECT * FROM w_s\n");
     EXPECT_EQ(cyr.out, QStringLiteral("1|Осенний|1\n2|Весенний|2\n3|Летний|3\n")) << cyr.err.toStdString();
 
     EXPECT_FALSE(server.anyRpc());
 
     // isql's default prepares each statement, which the driver sends as sp_prepexec (then
     // sp_unprepare) RPCs: without parameters they run like the batch.
-    const Output prepared = runClient(QStringLiteral("isql"), {QStringLiteral("-k"), cs, QStringLiteral("-b"), QStringLiteral("-v"),
-                                                               QStringLiteral("-d|")},
-                                      "SELECT * FROM w_s\n" + kRights.toUtf8() + "\nSELECT * FROM no_such_table\n");
+    const Output prepared =
+        runClient(QStringLiteral("isql"),
+                  {QStringLiteral("-k"), cs, QStringLiteral("-b"), QStringLiteral("-v"), QStringLiteral("-d|")},
+                  "SELECT * FROM w_s\n" + kRights.toUtf8() + "\nSELECT * FROM no_such_table\n");
     EXPECT_EQ(prepared.exitCode, 0);
     EXPECT_TRUE(prepared.out.startsWith(cyr.out + QStringLiteral("%1|1|operator|1\n").arg(kUserOperator)))
         << prepared.out.toStdString() << prepared.err.toStdString();
@@ -152,12 +161,14 @@ TEST_F(Clients, IsqlRunsAStatementByConnectionString) {
         << prepared.out.toStdString() << prepared.err.toStdString();
     EXPECT_TRUE(server.anyRpc());
 
-    const Output bad = runClient(QStringLiteral("isql"),
-                                 {QStringLiteral("-k"), server.odbcString(QString::fromLatin1(kSettingsUser), QStringLiteral("x")),
-                                  QStringLiteral("-b"), QStringLiteral("-v")},
-                                 "SELECT 1\n");
+    const Output bad =
+        runClient(QStringLiteral("isql"),
+                  {QStringLiteral("-k"), server.odbcString(QString::fromLatin1(kSettingsUser), QStringLiteral("x")),
+                   QStringLiteral("-b"), QStringLiteral("-v")},
+                  "SELECT 1\n");
     EXPECT_NE(bad.exitCode, 0);
-    EXPECT_TRUE((bad.out + bad.err).contains(QStringLiteral("Login failed for user 'qtl_entry'."))) << bad.out.toStdString();
+    EXPECT_TRUE((bad.out + bad.err).contains(QStringLiteral("Login failed for user 'qtl_entry'.")))
+        << bad.out.toStdString();
 }
 
 }  // namespace

@@ -140,7 +140,7 @@ private:
     std::atomic<bool> stop_{false};
     std::atomic<int> connections_{0};
     std::thread acceptor_;
-    std::vector<std::thread> pumps_;   // the acceptor's only until it is joined
+    std::vector<std::thread> pumps_;  // the acceptor's only until it is joined
     mutable std::mutex mutex_;
     QByteArray toServer_, toClient_;
 };
@@ -183,8 +183,10 @@ QStringList passwordsSeen(const Relay& relay, const QStringList& passwords) {
     const QByteArray up = relay.toServer(), down = relay.toClient();
     for (const QString& password : passwords)
         for (const Form& f : passwordForms(password)) {
-            if (up.contains(f.bytes)) seen << QStringLiteral("%1 (%2, to the server)").arg(password, QLatin1String(f.name));
-            if (down.contains(f.bytes)) seen << QStringLiteral("%1 (%2, to the client)").arg(password, QLatin1String(f.name));
+            if (up.contains(f.bytes))
+                seen << QStringLiteral("%1 (%2, to the server)").arg(password, QLatin1String(f.name));
+            if (down.contains(f.bytes))
+                seen << QStringLiteral("%1 (%2, to the client)").arg(password, QLatin1String(f.name));
         }
     return seen;
 }
@@ -246,11 +248,11 @@ Output runClient(const QString& program, const QStringList& args, const QByteArr
 }
 
 Output tsql(int port, const QString& user, const QString& password, const QString& statement) {
-    return runClient(QStringLiteral("tsql"),
-                     {QStringLiteral("-H"), QStringLiteral("127.0.0.1"), QStringLiteral("-p"), QString::number(port),
-                      QStringLiteral("-U"), user, QStringLiteral("-P"), password, QStringLiteral("-D"),
-                      QStringLiteral("QTL")},
-                     statement.toUtf8() + "\ngo\nexit\n");
+    return runClient(
+        QStringLiteral("tsql"),
+        {QStringLiteral("-H"), QStringLiteral("127.0.0.1"), QStringLiteral("-p"), QString::number(port),
+         QStringLiteral("-U"), user, QStringLiteral("-P"), password, QStringLiteral("-D"), QStringLiteral("QTL")},
+        statement.toUtf8() + "\ngo\nexit\n");
 }
 
 // isql with SQLExecDirect (-e): the statement goes as a plain batch.
@@ -308,7 +310,8 @@ void workstationSignsInThrough(qtltest::DevServer& server, Relay& relay) {
     QStringList users;
     for (const auto& e : log)
         if (e.kind == QLatin1String("login")) users << e.user;
-    EXPECT_TRUE(users.contains(QString::fromLatin1(kSettingsUser)) && users.contains(QString::fromLatin1(kOperatorDbUser)))
+    EXPECT_TRUE(users.contains(QString::fromLatin1(kSettingsUser)) &&
+                users.contains(QString::fromLatin1(kOperatorDbUser)))
         << users.join(QLatin1Char(',')).toStdString();
     EXPECT_GE(relay.connections(), 2);
 }
@@ -338,9 +341,11 @@ TEST(LoginEncryption, WithEncryptionDeclinedTheWorkstationSignsInAndThePasswords
 
     EXPECT_FALSE(serverSentTlsHandshake(relay));
     const QStringList seen = passwordsSeen(relay, databasePasswords());
-    EXPECT_TRUE(seen.contains(QStringLiteral("%1 (LOGIN7 obfuscated, to the server)").arg(QLatin1String(kSettingsPassword))))
+    EXPECT_TRUE(
+        seen.contains(QStringLiteral("%1 (LOGIN7 obfuscated, to the server)").arg(QLatin1String(kSettingsPassword))))
         << seen.join(QLatin1Char('|')).toStdString();
-    EXPECT_TRUE(seen.contains(QStringLiteral("%1 (LOGIN7 obfuscated, to the server)").arg(QLatin1String(kOperatorDbPassword))))
+    EXPECT_TRUE(
+        seen.contains(QStringLiteral("%1 (LOGIN7 obfuscated, to the server)").arg(QLatin1String(kOperatorDbPassword))))
         << seen.join(QLatin1Char('|')).toStdString();
 }
 
@@ -353,22 +358,26 @@ TEST(LoginEncryption, TsqlAndIsqlSignInWhetherTheServerEncryptsTheLoginOrNot) {
         qtltest::DevServer server(encrypted ? qtltest::DevServer::Options{} : declined());
         server.start();
         Relay relay(server.port());
-        const QString settingsUser = QString::fromLatin1(kSettingsUser), settingsPassword = QString::fromLatin1(kSettingsPassword);
+        const QString settingsUser = QString::fromLatin1(kSettingsUser),
+                      settingsPassword = QString::fromLatin1(kSettingsPassword);
 
         const Output entry = tsql(relay.port(), settingsUser, settingsPassword,
                                   QStringLiteral("EXEC GET_USER 'operator','4B583376B2767B923C3E1DA60D10DE59',NULL, "
                                                  "'QTL 33', '10.0.0.5', 'PC7', 'operator','0','4'"));
         EXPECT_EQ(entry.exitCode, 0) << entry.all().toStdString();
-        EXPECT_TRUE(entry.out.contains(QStringLiteral("psk^no\tno^ov^22\t%1\t50").arg(kUserOperator))) << entry.all().toStdString();
+        EXPECT_TRUE(entry.out.contains(QStringLiteral("psk^no\tno^ov^22\t%1\t50").arg(kUserOperator)))
+            << entry.all().toStdString();
 
-        const Output o = tsql(relay.port(), QString::fromLatin1(kOperatorDbUser), QString::fromLatin1(kOperatorDbPassword),
-                              QStringLiteral("SELECT * FROM w_s"));
-        EXPECT_TRUE(o.out.contains(QStringLiteral("1\tОсенний\t1\n2\tВесенний\t2\n3\tЛетний\t3"))) << o.all().toStdString();
+        const Output o = tsql(relay.port(), QString::fromLatin1(kOperatorDbUser),
+                              QString::fromLatin1(kOperatorDbPassword), QStringLiteral("SELECT * FROM w_s"));
+        EXPECT_TRUE(o.out.contains(QStringLiteral("1\tОсенний\t1\n2\tВесенний\t2\n3\tЛетний\t3")))
+            << o.all().toStdString();
 
         const QString cs = viaPort(server.operatorOdbcString(), server.port(), relay.port());
         const Output viaOdbc = isql(cs, kRights);
         EXPECT_EQ(viaOdbc.exitCode, 0) << viaOdbc.all().toStdString();
-        EXPECT_TRUE(viaOdbc.out.contains(QStringLiteral("%1|1|operator|1").arg(kUserOperator))) << viaOdbc.all().toStdString();
+        EXPECT_TRUE(viaOdbc.out.contains(QStringLiteral("%1|1|operator|1").arg(kUserOperator)))
+            << viaOdbc.all().toStdString();
         // The workstation's own connection string says Encryption=request.
         const Output requested = isql(cs + QStringLiteral(";Encryption=request"), QStringLiteral("SELECT * FROM w_s"));
         EXPECT_TRUE(requested.out.contains(QStringLiteral("1|Осенний|1"))) << requested.all().toStdString();
@@ -392,7 +401,8 @@ TEST(LoginEncryption, AClientAskingForEncryptionGetsTheWholeSessionEncrypted) {
     qtltest::DevServer server;
     server.start();
     Relay relay(server.port());
-    const QString cs = viaPort(server.operatorOdbcString(), server.port(), relay.port()) + QStringLiteral(";Encryption=require");
+    const QString cs =
+        viaPort(server.operatorOdbcString(), server.port(), relay.port()) + QStringLiteral(";Encryption=require");
     const Output o = isql(cs, QStringLiteral("SELECT * FROM w_s"));
     EXPECT_EQ(o.exitCode, 0) << o.all().toStdString();
     EXPECT_TRUE(o.out.contains(QStringLiteral("1|Осенний|1\n2|Весенний|2\n3|Летний|3"))) << o.all().toStdString();
@@ -405,7 +415,8 @@ TEST(LoginEncryption, AClientAskingForEncryptionGetsTheWholeSessionEncrypted) {
 
     qtltest::DevServer plain(declined());
     plain.start();
-    const Output refused = isql(plain.operatorOdbcString() + QStringLiteral(";Encryption=require"), QStringLiteral("SELECT 1"));
+    const Output refused =
+        isql(plain.operatorOdbcString() + QStringLiteral(";Encryption=require"), QStringLiteral("SELECT 1"));
     EXPECT_NE(refused.exitCode, 0) << refused.all().toStdString();
     const Output next = isql(plain.operatorOdbcString(), QStringLiteral("SELECT * FROM w_s"));
     EXPECT_TRUE(next.out.contains(QStringLiteral("1|Осенний|1"))) << next.all().toStdString();
@@ -419,13 +430,13 @@ TEST(LoginEncryption, AGivenCertificateIsTheOneOffered) {
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
     const auto makeCertificate = [&](const QString& name) {
-        const Output made = runClient(QStringLiteral("openssl"),
-                                      {QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-newkey"),
-                                       QStringLiteral("rsa:2048"), QStringLiteral("-nodes"), QStringLiteral("-days"),
-                                       QStringLiteral("2"), QStringLiteral("-subj"), QStringLiteral("/CN=") + name,
-                                       QStringLiteral("-keyout"), dir.filePath(name + QStringLiteral(".key")),
-                                       QStringLiteral("-out"), dir.filePath(name + QStringLiteral(".crt"))},
-                                      {});
+        const Output made = runClient(
+            QStringLiteral("openssl"),
+            {QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-newkey"), QStringLiteral("rsa:2048"),
+             QStringLiteral("-nodes"), QStringLiteral("-days"), QStringLiteral("2"), QStringLiteral("-subj"),
+             QStringLiteral("/CN=") + name, QStringLiteral("-keyout"), dir.filePath(name + QStringLiteral(".key")),
+             QStringLiteral("-out"), dir.filePath(name + QStringLiteral(".crt"))},
+            {});
         ASSERT_EQ(made.exitCode, 0) << made.all().toStdString();
     };
     makeCertificate(QStringLiteral("qtl-test-one"));
@@ -438,20 +449,23 @@ TEST(LoginEncryption, AGivenCertificateIsTheOneOffered) {
     qtltest::DevServer server(options);
     server.start();
     Relay relay(server.port());
-    const Output o = isql(viaPort(server.operatorOdbcString(), server.port(), relay.port()), QStringLiteral("SELECT * FROM w_s"));
+    const Output o =
+        isql(viaPort(server.operatorOdbcString(), server.port(), relay.port()), QStringLiteral("SELECT * FROM w_s"));
     EXPECT_TRUE(o.out.contains(QStringLiteral("1|Осенний|1"))) << o.all().toStdString();
     EXPECT_TRUE(relay.toClient().contains("qtl-test-one"));
     EXPECT_EQ(passwordsSeen(relay, databasePasswords()), QStringList());
 
     qtltest::DevServer::Options mismatched;
-    mismatched.extraArguments = QStringList{QStringLiteral("--tls-cert"), dir.filePath(QStringLiteral("qtl-test-one.crt")),
-                                            QStringLiteral("--tls-key"), dir.filePath(QStringLiteral("qtl-test-two.key"))};
+    mismatched.extraArguments =
+        QStringList{QStringLiteral("--tls-cert"), dir.filePath(QStringLiteral("qtl-test-one.crt")),
+                    QStringLiteral("--tls-key"), dir.filePath(QStringLiteral("qtl-test-two.key"))};
     qtltest::DevServer wrong(mismatched);
     try {
         wrong.start();
         ADD_FAILURE() << "the server started with a key of another certificate";
     } catch (const std::runtime_error& e) {
-        EXPECT_TRUE(QString::fromUtf8(e.what()).contains(QStringLiteral("does not belong to the certificate"))) << e.what();
+        EXPECT_TRUE(QString::fromUtf8(e.what()).contains(QStringLiteral("does not belong to the certificate")))
+            << e.what();
     }
 }
 
@@ -484,7 +498,11 @@ public:
     // PRELOGIN with VERSION and ENCRYPTION `encryption`.
     void sendPreLogin(std::uint8_t encryption) {
         // Options: VERSION at 11 (6 bytes), ENCRYPTION at 17 (1 byte), terminator; then the data.
-        QByteArray body = QByteArray::fromHex("00000b0006" "0100110001" "ff" "0c0000000000");
+        QByteArray body = QByteArray::fromHex(
+            "00000b0006"
+            "0100110001"
+            "ff"
+            "0c0000000000");
         body.append(char(encryption));
         sendPacket(0x12, body);
     }
@@ -510,7 +528,8 @@ public:
     QByteArray readPacket() {
         QByteArray got;
         char buf[4096];
-        while (got.size() < 8 || got.size() < ((static_cast<unsigned char>(got[2]) << 8) | static_cast<unsigned char>(got[3]))) {
+        while (got.size() < 8 ||
+               got.size() < ((static_cast<unsigned char>(got[2]) << 8) | static_cast<unsigned char>(got[3]))) {
             pollfd p{fd_, POLLIN, 0};
             if (::poll(&p, 1, 10000) <= 0) break;
             const ssize_t n = ::recv(fd_, buf, sizeof buf, 0);
@@ -535,7 +554,8 @@ TEST(LoginEncryption, ABrokenHandshakeEndsOnlyItsConnection) {
         QByteArray body;
     };
     const std::vector<Case> cases = {
-        {"garbage in a PRELOGIN packet", 0x12, QByteArray("this is no TLS record at all, just text sent by a confused client")},
+        {"garbage in a PRELOGIN packet", 0x12,
+         QByteArray("this is no TLS record at all, just text sent by a confused client")},
         {"a TLS record cut short at the end of the message", 0x12, QByteArray::fromHex("1603010200010001fc0303")},
         {"a handshake record carrying nonsense", 0x12, QByteArray::fromHex("16030100080badc0ffee0badf0")},
         {"a clear LOGIN7 instead of the handshake", 0x10, QByteArray(120, 'x')},
@@ -556,7 +576,8 @@ TEST(LoginEncryption, ABrokenHandshakeEndsOnlyItsConnection) {
         EXPECT_TRUE(closed);
         const QStringList refused = refusals(server);
         ASSERT_EQ(refused.size(), refusedBefore + 1) << refused.join(QLatin1Char('|')).toStdString();
-        EXPECT_TRUE(refused.last().startsWith(QStringLiteral("TLS handshake failed: "))) << refused.last().toStdString();
+        EXPECT_TRUE(refused.last().startsWith(QStringLiteral("TLS handshake failed: ")))
+            << refused.last().toStdString();
     }
     // A real client still signs in, encrypted.
     Relay relay(server.port());
@@ -583,7 +604,10 @@ TEST(LoginEncryption, ThePreLoginAnswerFollowsWhatTheClientCanDo) {
     off.start();
     for (const Row& row : rows)
         for (const bool encrypting : {true, false}) {
-            SCOPED_TRACE(QStringLiteral("client asks %1, server %2").arg(row.asked).arg(encrypting ? "login" : "off").toStdString());
+            SCOPED_TRACE(QStringLiteral("client asks %1, server %2")
+                             .arg(row.asked)
+                             .arg(encrypting ? "login" : "off")
+                             .toStdString());
             RawClient client((encrypting ? login : off).port());
             client.sendPreLogin(row.asked);
             const QByteArray answer = client.readPacket();
@@ -594,7 +618,8 @@ TEST(LoginEncryption, ThePreLoginAnswerFollowsWhatTheClientCanDo) {
     if (!haveClients()) return;
     // FreeTDS's "off" sends not supported: it logs in in clear even where the server could encrypt.
     Relay relay(login.port());
-    const QString cs = viaPort(login.operatorOdbcString(), login.port(), relay.port()) + QStringLiteral(";Encryption=off");
+    const QString cs =
+        viaPort(login.operatorOdbcString(), login.port(), relay.port()) + QStringLiteral(";Encryption=off");
     const Output o = isql(cs, QStringLiteral("SELECT * FROM w_s"));
     EXPECT_TRUE(o.out.contains(QStringLiteral("1|Осенний|1"))) << o.all().toStdString();
     EXPECT_FALSE(serverSentTlsHandshake(relay));

@@ -17,9 +17,7 @@ protected:
         server.start();
         con.setOdbcConnectString(server.operatorOdbcString());
     }
-    void TearDown() override {
-        EXPECT_FALSE(server.anyRpc()) << "the workstation sent an RPC";
-    }
+    void TearDown() override { EXPECT_FALSE(server.anyRpc()) << "the workstation sent an RPC"; }
 
     // How many batches since `mark` were exactly `text`.
     int sentCount(int mark, const QString& text) const {

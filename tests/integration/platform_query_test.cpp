@@ -23,16 +23,15 @@ TEST_F(QueryLive, OpenFetchesEveryRowAndOpeningAgainSendsNothing) {
     EXPECT_GT(rows, 0);
     EXPECT_EQ(dm.ADOQ_Year->currentRow(), 0);
     dm.ADOQ_Year->next();
-    dm.ADOQ_Year->open();   // already open: rows and current row stay
+    dm.ADOQ_Year->open();  // already open: rows and current row stay
     EXPECT_EQ(dm.ADOQ_Year->currentRow(), rows > 1 ? 1 : 0);
     // A year added meanwhile is not seen until the query is really reopened.
     server.sqliteExec(QStringLiteral("INSERT INTO a_year(id_a_year, p32) VALUES(999, '2099-2100')"));
     dm.ADOQ_Year->open();
     EXPECT_EQ(dm.ADOQ_Year->recordCount(), rows);
     EXPECT_EQ(sentCount(mark, dm.ADOQ_Year->sqlText()), 1);
-    EXPECT_EQ(dm.ADOQ_Year->sqlText(),
-              QStringLiteral("SELECT DISTINCT [id_a_year], [year]\r\n  FROM VSelForKPV\r\n"
-                             "where id_a_year>10\r\nORDER BY [year]\r\n"));
+    EXPECT_EQ(dm.ADOQ_Year->sqlText(), QStringLiteral("SELECT DISTINCT [id_a_year], [year]\r\n  FROM VSelForKPV\r\n"
+                                                      "where id_a_year>10\r\nORDER BY [year]\r\n"));
     dm.ADOQ_Year->close();
     dm.ADOQ_Year->open();
     EXPECT_EQ(dm.ADOQ_Year->recordCount(), rows + 1);
@@ -49,12 +48,12 @@ TEST_F(QueryLive, FieldsReadTypedAndWalkToTheEnd) {
     QList<int> ids;
     for (q.first(); !q.eof(); q.next()) {
         ++walked;
-        ids << q.fieldAsInt(QStringLiteral("ID_W_S"));   // names compare without case
+        ids << q.fieldAsInt(QStringLiteral("ID_W_S"));  // names compare without case
         EXPECT_FALSE(q.fieldAsString(QStringLiteral("p42")).isEmpty());
     }
     EXPECT_EQ(walked, q.recordCount());
     EXPECT_TRUE(std::is_sorted(ids.begin(), ids.end()));
-    EXPECT_EQ(q.currentRow(), q.recordCount() - 1);   // the end leaves the last row current
+    EXPECT_EQ(q.currentRow(), q.recordCount() - 1);  // the end leaves the last row current
     ASSERT_TRUE(q.locate(QStringLiteral("id_w_s"), ids.first()));
     EXPECT_EQ(q.currentRow(), 0);
     EXPECT_FALSE(q.locate(QStringLiteral("id_w_s"), 123456));
@@ -96,13 +95,11 @@ TEST_F(QueryLive, PersistentFieldsMustBeInTheResult) {
         dm.ADOQ_Teacher->open();
         FAIL() << "opened with a text id_teacher";
     } catch (const AppError& e) {
-        EXPECT_TRUE(e.text().startsWith(QStringLiteral("ADOQ_Teacher: Field 'id_teacher'")))
-            << e.text().toStdString();
+        EXPECT_TRUE(e.text().startsWith(QStringLiteral("ADOQ_Teacher: Field 'id_teacher'"))) << e.text().toStdString();
     }
 
     // Extra columns are hidden; the persistent ones come in their own order.
-    dm.ADOQ_Teacher->setSql(
-        QStringLiteral("SELECT s_t_fio, t_fio, id_teacher FROM t_fio ORDER BY id_teacher"));
+    dm.ADOQ_Teacher->setSql(QStringLiteral("SELECT s_t_fio, t_fio, id_teacher FROM t_fio ORDER BY id_teacher"));
     dm.ADOQ_Teacher->open();
     EXPECT_EQ(dm.ADOQ_Teacher->columnCount(), 2);
     EXPECT_EQ(dm.ADOQ_Teacher->fieldValue(0), dm.ADOQ_Teacher->fieldValue(QStringLiteral("id_teacher")));
@@ -110,8 +107,7 @@ TEST_F(QueryLive, PersistentFieldsMustBeInTheResult) {
     EXPECT_EQ(dm.ADOQ_Teacher->fieldAsInt(QStringLiteral("id_teacher")),
               server.sqliteScalar(QStringLiteral("SELECT min(id_teacher) FROM t_fio")).toInt());
     EXPECT_EQ(dm.ADOQ_Teacher->fieldAsString(QStringLiteral("t_fio")),
-              server.sqliteScalar(QStringLiteral("SELECT t_fio FROM t_fio ORDER BY id_teacher LIMIT 1"))
-                  .toString());
+              server.sqliteScalar(QStringLiteral("SELECT t_fio FROM t_fio ORDER BY id_teacher LIMIT 1")).toString());
 }
 
 TEST_F(QueryLive, ServerErrorReadsAsTheServerWroteIt) {
@@ -147,13 +143,15 @@ TEST_F(QueryLive, ParametersAreWrittenIntoTheBatchAsLiterals) {
     EXPECT_GT(dm.ADOQ_Kafedra->recordCount(), 0);
     const QStringList sent = server.batchesSince(mark);
     ASSERT_FALSE(sent.isEmpty());
-    EXPECT_EQ(sent.last(), QStringLiteral(
-        "SELECT     dbo.kafedra.f1 AS kafedra, dbo.kafedra.id_kafedra, dbo.RRNKkrdt.id_a_year\r\n"
-        "FROM         dbo.kafedra INNER JOIN\r\n"
-        "                      dbo.RRNKkrdt ON dbo.kafedra.id_kafedra = dbo.RRNKkrdt.id_kafedra\r\n"
-        "GROUP BY dbo.kafedra.f1, dbo.kafedra.id_kafedra, dbo.RRNKkrdt.id_a_year\r\n"
-        "HAVING      (dbo.RRNKkrdt.id_a_year = %1)\r\n"
-        "ORDER BY kafedra\r\n").arg(year));
+    EXPECT_EQ(
+        sent.last(),
+        QStringLiteral("SELECT     dbo.kafedra.f1 AS kafedra, dbo.kafedra.id_kafedra, dbo.RRNKkrdt.id_a_year\r\n"
+                       "FROM         dbo.kafedra INNER JOIN\r\n"
+                       "                      dbo.RRNKkrdt ON dbo.kafedra.id_kafedra = dbo.RRNKkrdt.id_kafedra\r\n"
+                       "GROUP BY dbo.kafedra.f1, dbo.kafedra.id_kafedra, dbo.RRNKkrdt.id_a_year\r\n"
+                       "HAVING      (dbo.RRNKkrdt.id_a_year = %1)\r\n"
+                       "ORDER BY kafedra\r\n")
+            .arg(year));
     for (dm.ADOQ_Kafedra->first(); !dm.ADOQ_Kafedra->eof(); dm.ADOQ_Kafedra->next())
         EXPECT_EQ(dm.ADOQ_Kafedra->fieldAsInt(QStringLiteral("id_a_year")), year);
 
@@ -167,20 +165,24 @@ TEST_F(QueryLive, ParametersAreWrittenIntoTheBatchAsLiterals) {
 TEST_F(QueryLive, DeleteCurrentRowRemovesItOnTheServer) {
     TDM_MB dm;
     dm.ADOCon->setOdbcConnectString(server.operatorOdbcString());
-    const int id = server.sqliteScalar(
-        QStringLiteral("SELECT min(id_disciplineForStudent) FROM DisciplineForStudent")).toInt();
+    const int id =
+        server.sqliteScalar(QStringLiteral("SELECT min(id_disciplineForStudent) FROM DisciplineForStudent")).toInt();
     ASSERT_GT(id, 0);
     const QString select = QStringLiteral(
-        "SELECT TOP (1) id_disciplineForStudent FROM dbo.DisciplineForStudent WHERE "
-        "id_disciplineForStudent =%1").arg(id);
+                               "SELECT TOP (1) id_disciplineForStudent FROM dbo.DisciplineForStudent WHERE "
+                               "id_disciplineForStudent =%1")
+                               .arg(id);
     dm.ADOQ_TEMP->setSql(select);
     dm.ADOQ_TEMP->open();
     ASSERT_EQ(dm.ADOQ_TEMP->recordCount(), 1);
     dm.ADOQ_TEMP->deleteCurrentRow();
     EXPECT_TRUE(dm.ADOQ_TEMP->isEmpty());
-    EXPECT_EQ(server.sqliteScalar(QStringLiteral(
-                  "SELECT count(*) FROM DisciplineForStudent WHERE id_disciplineForStudent=%1")
-                                      .arg(id)).toInt(), 0);
+    EXPECT_EQ(
+        server
+            .sqliteScalar(
+                QStringLiteral("SELECT count(*) FROM DisciplineForStudent WHERE id_disciplineForStudent=%1").arg(id))
+            .toInt(),
+        0);
     // Gone meanwhile: the result is empty and the deletion fails.
     dm.ADOQ_TEMP->close();
     dm.ADOQ_TEMP->open();
@@ -197,10 +199,9 @@ TEST_F(QueryLive, AuditRecordAndTheDeleteGoInOneBatch) {
     dm.ADOCon->setOdbcConnectString(server.operatorOdbcString());
     g_signIn.CurrentLogin = QStringLiteral("o'perator");
     g_signIn.ComputerName = QStringLiteral("PC7");
-    const int id = server.sqliteScalar(
-        QStringLiteral("SELECT max(id_disciplineForStudent) FROM DisciplineForStudent")).toInt();
-    const QString del = QStringLiteral(
-        "DELETE FROM DisciplineForStudent WHERE id_disciplineForStudent=%1").arg(id);
+    const int id =
+        server.sqliteScalar(QStringLiteral("SELECT max(id_disciplineForStudent) FROM DisciplineForStudent")).toInt();
+    const QString del = QStringLiteral("DELETE FROM DisciplineForStudent WHERE id_disciplineForStudent=%1").arg(id);
     const int mark = server.logMark();
     dm.DeleteWithAudit(del,
                        {{QStringLiteral("id_student"), QStringLiteral("15")},
@@ -208,17 +209,16 @@ TEST_F(QueryLive, AuditRecordAndTheDeleteGoInOneBatch) {
                        QStringLiteral("DisciplineForStudent"), id);
     const QString ip = dm.IdIPWatch1->localIP();
     const QString insert = TDM_MB::LogRecordStatement(
-        QStringLiteral("id_student[15], id_disciplineForStudent[%1]").arg(id),
-        QStringLiteral("DisciplineForStudent"), QString::number(id), QStringLiteral("o'perator"),
-        QStringLiteral("PC7\\") + ip);
+        QStringLiteral("id_student[15], id_disciplineForStudent[%1]").arg(id), QStringLiteral("DisciplineForStudent"),
+        QString::number(id), QStringLiteral("o'perator"), QStringLiteral("PC7\\") + ip);
     EXPECT_EQ(server.batchesSince(mark),
-              QStringList{TDM_MB::AtomicBatch({del, insert}).join(QStringLiteral("\r\n")) +
-                          QStringLiteral("\r\n")});
-    EXPECT_EQ(server.sqliteScalar(QStringLiteral(
-                  "SELECT count(*) FROM DisciplineForStudent WHERE id_disciplineForStudent=%1")
-                                      .arg(id))
-                  .toInt(),
-              0);
+              QStringList{TDM_MB::AtomicBatch({del, insert}).join(QStringLiteral("\r\n")) + QStringLiteral("\r\n")});
+    EXPECT_EQ(
+        server
+            .sqliteScalar(
+                QStringLiteral("SELECT count(*) FROM DisciplineForStudent WHERE id_disciplineForStudent=%1").arg(id))
+            .toInt(),
+        0);
     const auto rows = server.sqlite(QStringLiteral(
         "SELECT \"table\", row_id, descr, QTL_User, comp FROM QTL_LOG ORDER BY id_QTL_LOG DESC LIMIT 1"));
     ASSERT_EQ(rows.size(), 1);
@@ -226,7 +226,8 @@ TEST_F(QueryLive, AuditRecordAndTheDeleteGoInOneBatch) {
     EXPECT_EQ(rows[0][1].toInt(), id);
     EXPECT_EQ(rows[0][2].toString(),
               QStringLiteral("Запись с уникальным номером - '%1' была удалена - (id_student[15], "
-                             "id_disciplineForStudent[%1]).").arg(id));
+                             "id_disciplineForStudent[%1]).")
+                  .arg(id));
     EXPECT_EQ(rows[0][3].toString(), QStringLiteral("o'perator"));
     EXPECT_EQ(rows[0][4].toString(), QStringLiteral("PC7\\") + ip);
     EXPECT_FALSE(ip.isEmpty());
@@ -244,8 +245,7 @@ protected:
 };
 
 TEST_F(FailingServer, ErrorInALaterStatementOfTheBatchIsReported) {
-    EXPECT_THROW(con.run(QStringLiteral("SELECT 1 AS a\r\nSELECT 2 AS FAIL_HERE\r\n"), true),
-                 DatabaseError);
+    EXPECT_THROW(con.run(QStringLiteral("SELECT 1 AS a\r\nSELECT 2 AS FAIL_HERE\r\n"), true), DatabaseError);
     // The statement before the failing one ran: its effect stays.
     const int before = server.sqliteScalar(QStringLiteral("SELECT count(*) FROM QTL_LOG")).toInt();
     try {
@@ -291,17 +291,18 @@ protected:
         LiveServer::SetUp();
         server.stop();
         // A table of our own with declared types, so that NULLs keep their column's type.
-        server.sqliteExec(QStringLiteral(
-            "CREATE TABLE typed_cells (id INT PRIMARY KEY, i INT, b BIGINT, f BIT, d FLOAT, "
-            "t DATETIME, s NVARCHAR(4000));"
-            "INSERT INTO typed_cells VALUES (1, -7, 5000000000, 1, 2.5, '2024-03-15 13:45:30.500', "
-            "'Ёжик в тумане');"
-            "INSERT INTO typed_cells VALUES (2, 2147483647, -1, 0, -0.125, '1900-01-01 00:00:00', '');"
-            "INSERT INTO typed_cells VALUES (3, NULL, NULL, NULL, NULL, NULL, NULL);"));
+        server.sqliteExec(
+            QStringLiteral("CREATE TABLE typed_cells (id INT PRIMARY KEY, i INT, b BIGINT, f BIT, d FLOAT, "
+                           "t DATETIME, s NVARCHAR(4000));"
+                           "INSERT INTO typed_cells VALUES (1, -7, 5000000000, 1, 2.5, '2024-03-15 13:45:30.500', "
+                           "'Ёжик в тумане');"
+                           "INSERT INTO typed_cells VALUES (2, 2147483647, -1, 0, -0.125, '1900-01-01 00:00:00', '');"
+                           "INSERT INTO typed_cells VALUES (3, NULL, NULL, NULL, NULL, NULL, NULL);"));
         // Longer than one read of the driver: the text comes in pieces.
         longText = QString(3000, QChar(0x0416)) + QStringLiteral("конец");
         server.sqliteExec(QStringLiteral("INSERT INTO typed_cells VALUES (4, 0, 0, 0, 0, "
-                                         "'2000-02-29 23:59:59', '%1')").arg(longText));
+                                         "'2000-02-29 23:59:59', '%1')")
+                              .arg(longText));
         server.restart();
     }
 
@@ -361,7 +362,7 @@ TEST_F(TypedResults, EveryTypeAndNullReadsAsQtsDriverReadsIt) {
     EXPECT_EQ(mine.columns, QStringList({"id", "i", "b", "f", "d", "t", "s"}));
     EXPECT_EQ(mine.types[1].id(), QMetaType::Int);
     EXPECT_EQ(mine.types[2].id(), QMetaType::LongLong);
-    EXPECT_EQ(mine.types[3].id(), QMetaType::UInt);   // the driver calls bit unsigned
+    EXPECT_EQ(mine.types[3].id(), QMetaType::UInt);  // the driver calls bit unsigned
     EXPECT_EQ(mine.types[4].id(), QMetaType::Double);
     EXPECT_EQ(mine.types[5].id(), QMetaType::QDateTime);
     EXPECT_EQ(mine.types[6].id(), QMetaType::QString);
@@ -378,7 +379,7 @@ TEST_F(TypedResults, EveryTypeAndNullReadsAsQtsDriverReadsIt) {
     EXPECT_EQ(second[2], QVariant(qlonglong(-1)));
     EXPECT_EQ(second[3], QVariant(0u));
     EXPECT_EQ(second[4], QVariant(-0.125));
-    EXPECT_FALSE(second[6].isNull());   // an empty text is not NULL
+    EXPECT_FALSE(second[6].isNull());  // an empty text is not NULL
     EXPECT_EQ(second[6].toString(), QString());
     for (int c = 1; c < 7; ++c) EXPECT_TRUE(mine.rows[2][c].isNull()) << c;
     EXPECT_EQ(mine.rows[3][6].toString(), longText);
@@ -421,17 +422,20 @@ TEST_F(TypedResults, ZeroRowsStillNameAndTypeTheColumns) {
 
 TEST_F(TypedResults, ABatchOfSeveralResultsGivesTheFirstWithColumnsAndRunsEveryStatement) {
     // The writes go to the registrations, the one table an operator's account may update.
-    const ResultData r = con.run(QStringLiteral(
-        "UPDATE DisciplineForStudent SET kredits = 40 WHERE id_disciplineForStudent = 1\r\n"
-        "SELECT s AS first_s FROM typed_cells WHERE id = 1\r\n"
-        "SELECT id FROM typed_cells\r\n"
-        "UPDATE DisciplineForStudent SET kredits = 41 WHERE id_disciplineForStudent IN (1, 2)\r\n"), true);
+    const ResultData r = con.run(
+        QStringLiteral("UPDATE DisciplineForStudent SET kredits = 40 WHERE id_disciplineForStudent = 1\r\n"
+                       "SELECT s AS first_s FROM typed_cells WHERE id = 1\r\n"
+                       "SELECT id FROM typed_cells\r\n"
+                       "UPDATE DisciplineForStudent SET kredits = 41 WHERE id_disciplineForStudent IN (1, 2)\r\n"),
+        true);
     EXPECT_EQ(r.columns, QStringList({"first_s"}));
     ASSERT_EQ(r.rows.size(), 1);
     EXPECT_EQ(r.rows[0][0].toString(), QStringLiteral("Ёжик в тумане"));
-    EXPECT_EQ(r.rowsAffected, 2);   // of the last statement that reported a count
-    EXPECT_EQ(server.sqliteScalar(QStringLiteral("SELECT group_concat(kredits) FROM DisciplineForStudent "
-                                                 "WHERE id_disciplineForStudent IN (1, 2)")).toString(),
+    EXPECT_EQ(r.rowsAffected, 2);  // of the last statement that reported a count
+    EXPECT_EQ(server
+                  .sqliteScalar(QStringLiteral("SELECT group_concat(kredits) FROM DisciplineForStudent "
+                                               "WHERE id_disciplineForStudent IN (1, 2)"))
+                  .toString(),
               QStringLiteral("41,41"));
     // The connection is clean for the next statement.
     EXPECT_EQ(con.run(QStringLiteral("SELECT 5 AS x"), true).rows.value(0).value(0).toInt(), 5);

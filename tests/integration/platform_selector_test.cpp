@@ -116,7 +116,7 @@ TEST_F(Selector, ArrowKeysAndTypingPickRowsOnTheClosedBox) {
     QTest::keyClick(&box, Qt::Key_Up);
     EXPECT_EQ(clicks.count(), 2);
     EXPECT_EQ(box.keyValue().toInt(), ids[0]);
-    QTest::keyClick(&box, Qt::Key_Up);   // no row before the first
+    QTest::keyClick(&box, Qt::Key_Up);  // no row before the first
     EXPECT_EQ(clicks.count(), 2);
 
     // Typing the beginning of a shown text picks the first row that starts with it.

@@ -82,7 +82,7 @@ TEST(CheckList, ClicksSelectLinesAndToggleMarksOnlyInTheCheckArea) {
     EXPECT_EQ(released, QStringList({"Абаев", "Бобров", "Волков"}));
     EXPECT_EQ(list.count(), 0);
     EXPECT_EQ(list.itemIndex(), -1);
-    EXPECT_EQ(line.count(), 3);   // clearing from code is no click
+    EXPECT_EQ(line.count(), 3);  // clearing from code is no click
 }
 
 TEST(CheckList, ProgramDrawsTheTextPartRightOfTheCheckBox) {
@@ -134,8 +134,7 @@ TEST(GuardTest, ExceptionsEndTheHandlerAndShowTheirText) {
     onEvent(&button, &QPushButton::clicked, &window, [] { throw 42; });
     button.click();
     EXPECT_EQ(ran, 1);
-    EXPECT_EQ(recorder.texts(),
-              QStringList({"Invalid object name 'x'.", "boom", "Unknown error"}));
+    EXPECT_EQ(recorder.texts(), QStringList({"Invalid object name 'x'.", "boom", "Unknown error"}));
     ASSERT_EQ(recorder.shown().size(), 3);
     EXPECT_EQ(recorder.shown()[0].icon, MbIcon::Error);
     EXPECT_EQ(recorder.shown()[0].buttons, MbButtons::Ok);
@@ -163,14 +162,13 @@ TEST(GuardTest, ExceptionsEndTheHandlerAndShowTheirText) {
 TEST(GuardTest, RecorderAnswersFromItsScript) {
     qtltest::MessageRecorder recorder;
     recorder.answerNext(MbResult::No);
-    EXPECT_EQ(MessageBoxes::ask(nullptr, QStringLiteral("?"), QStringLiteral("Уведомление"),
-                                MbIcon::Warning, MbButtons::YesNo),
+    EXPECT_EQ(MessageBoxes::ask(nullptr, QStringLiteral("?"), QStringLiteral("Уведомление"), MbIcon::Warning,
+                                MbButtons::YesNo),
               MbResult::No);
-    EXPECT_EQ(MessageBoxes::ask(nullptr, QStringLiteral("?"), QStringLiteral("Уведомление"),
-                                MbIcon::Warning, MbButtons::YesNo),
+    EXPECT_EQ(MessageBoxes::ask(nullptr, QStringLiteral("?"), QStringLiteral("Уведомление"), MbIcon::Warning,
+                                MbButtons::YesNo),
               MbResult::Yes);
-    EXPECT_EQ(MessageBoxes::ask(nullptr, QStringLiteral("!"), QString(), MbIcon::None,
-                                MbButtons::OkCancel),
+    EXPECT_EQ(MessageBoxes::ask(nullptr, QStringLiteral("!"), QString(), MbIcon::None, MbButtons::OkCancel),
               MbResult::Ok);
     EXPECT_EQ(recorder.shown().size(), 3);
     EXPECT_EQ(recorder.shown()[0].caption, QStringLiteral("Уведомление"));
@@ -194,8 +192,7 @@ TEST_F(GridLive, GridRowsFollowTheQueryBothWays) {
     EXPECT_EQ(grid.rowCountShown(), query.recordCount());
     EXPECT_EQ(grid.cellText(1, 0), query.valueAt(1, QStringLiteral("id_w_s")).toString());
     EXPECT_EQ(grid.model()->headerData(1, Qt::Horizontal).toString(), QStringLiteral("Вид"));
-    EXPECT_EQ(grid.model()->data(grid.model()->index(1, 0), Qt::BackgroundRole).value<QColor>(),
-              QColor(224, 231, 252));
+    EXPECT_EQ(grid.model()->data(grid.model()->index(1, 0), Qt::BackgroundRole).value<QColor>(), QColor(224, 231, 252));
     EXPECT_FALSE(grid.model()->data(grid.model()->index(0, 0), Qt::BackgroundRole).isValid());
     EXPECT_EQ(grid.columnWidth(0), 40);
 

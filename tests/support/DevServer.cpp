@@ -43,8 +43,7 @@ QString tdsDriver() {
         const QDir lib(QStringLiteral("/usr/lib"));
         for (const QString& sub : lib.entryList(QDir::Dirs | QDir::NoDotAndDotDot))
             candidates << lib.filePath(sub + QStringLiteral("/odbc/libtdsodbc.so"));
-        candidates << QStringLiteral("/usr/lib/odbc/libtdsodbc.so")
-                   << QStringLiteral("/usr/local/lib/libtdsodbc.so")
+        candidates << QStringLiteral("/usr/lib/odbc/libtdsodbc.so") << QStringLiteral("/usr/local/lib/libtdsodbc.so")
                    << QStringLiteral("/usr/lib64/libtdsodbc.so");
         for (const QString& c : candidates)
             if (QFileInfo::exists(c)) return c;
@@ -69,8 +68,7 @@ QString readAll(const QString& path) {
 struct SqliteHandle {
     sqlite3* db = nullptr;
     explicit SqliteHandle(const QString& path) {
-        if (sqlite3_open_v2(path.toUtf8().constData(), &db, SQLITE_OPEN_READWRITE, nullptr) !=
-            SQLITE_OK) {
+        if (sqlite3_open_v2(path.toUtf8().constData(), &db, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK) {
             const std::string err = db ? sqlite3_errmsg(db) : "out of memory";
             sqlite3_close(db);
             throw std::runtime_error("cannot open " + path.toStdString() + ": " + err);
@@ -93,7 +91,9 @@ DevServer::DevServer(const Options& options) : m_options(options) {
     m_logPath = m_dir.filePath(QStringLiteral("requests.log"));
 }
 
-DevServer::~DevServer() { stop(); }
+DevServer::~DevServer() {
+    stop();
+}
 
 void DevServer::start() {
     if (m_proc && m_proc->state() != QProcess::NotRunning) return;
@@ -137,10 +137,14 @@ void DevServer::launch(int port) {
     // The same port may still be held for a moment after a stop; try again briefly.
     for (int attempt = 0;; ++attempt) {
         const qint64 outStart = QFileInfo(outPath).exists() ? QFileInfo(outPath).size() : 0;
-        QStringList args = {QStringLiteral("--port"), QString::number(port),
-                            QStringLiteral("--db"), m_dbPath,
-                            QStringLiteral("--demo"), m_options.demo,
-                            QStringLiteral("--log"), m_logPath,
+        QStringList args = {QStringLiteral("--port"),
+                            QString::number(port),
+                            QStringLiteral("--db"),
+                            m_dbPath,
+                            QStringLiteral("--demo"),
+                            m_options.demo,
+                            QStringLiteral("--log"),
+                            m_logPath,
                             QStringLiteral("--write-settings"),
                             m_dir.filePath(QStringLiteral("Data/QTL"))};
         if (!m_options.failOn.isEmpty()) args << QStringLiteral("--fail-on") << m_options.failOn;
@@ -161,11 +165,9 @@ void DevServer::launch(int port) {
         m_proc->setArguments(args);
         m_proc->start();
         if (!m_proc->waitForStarted(10000))
-            throw std::runtime_error("cannot start qtl-devserver: " +
-                                     m_proc->errorString().toStdString());
+            throw std::runtime_error("cannot start qtl-devserver: " + m_proc->errorString().toStdString());
 
-        static const QRegularExpression listening(
-            QStringLiteral("listening on 127\\.0\\.0\\.1:(\\d+)"));
+        static const QRegularExpression listening(QStringLiteral("listening on 127\\.0\\.0\\.1:(\\d+)"));
         QDeadlineTimer deadline(m_options.demo == QLatin1String("large") ? 300000 : 60000);
         int found = 0;
         while (!deadline.hasExpired()) {
@@ -200,10 +202,10 @@ void DevServer::launch(int port) {
 }
 
 QString DevServer::odbcString(const QString& user, const QString& password) const {
-    return QStringLiteral("Driver=%1;Server=%2;Port=%3;Database=QTL;UID=%4;PWD=%5;"
-                          "TDS_Version=7.4;ClientCharset=UTF-8")
-        .arg(braced(tdsDriver()), host(), QString::number(m_port), braced(user),
-             braced(password));
+    return QStringLiteral(
+               "Driver=%1;Server=%2;Port=%3;Database=QTL;UID=%4;PWD=%5;"
+               "TDS_Version=7.4;ClientCharset=UTF-8")
+        .arg(braced(tdsDriver()), host(), QString::number(m_port), braced(user), braced(password));
 }
 
 QPair<QString, QString> DevServer::settingsAccount() const {
@@ -227,8 +229,7 @@ void DevServer::writeSettingsFile(const QString& path) const {
     const QString written = m_dir.filePath(QStringLiteral("Data/QTL"));
     if (QFileInfo::exists(written)) {
         QFile::remove(path);
-        if (!QFile::copy(written, path))
-            throw std::runtime_error("cannot write " + path.toStdString());
+        if (!QFile::copy(written, path)) throw std::runtime_error("cannot write " + path.toStdString());
         return;
     }
     SqliteHandle h(m_dbPath);
@@ -269,7 +270,9 @@ QVector<LogEntry> DevServer::log() const {
     return entries;
 }
 
-QStringList DevServer::batches() const { return batchesSince(0); }
+QStringList DevServer::batches() const {
+    return batchesSince(0);
+}
 
 QStringList DevServer::batchesSince(int mark) const {
     const QVector<LogEntry> entries = log();
@@ -301,13 +304,12 @@ QVector<QVector<QVariant>> DevServer::sqlite(const QString& sql) const {
             case SQLITE_INTEGER: row << QVariant(qlonglong(sqlite3_column_int64(stmt, c))); break;
             case SQLITE_FLOAT: row << QVariant(sqlite3_column_double(stmt, c)); break;
             case SQLITE_TEXT:
-                row << QVariant(QString::fromUtf8(
-                    reinterpret_cast<const char*>(sqlite3_column_text(stmt, c)),
-                    sqlite3_column_bytes(stmt, c)));
+                row << QVariant(QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(stmt, c)),
+                                                  sqlite3_column_bytes(stmt, c)));
                 break;
             case SQLITE_BLOB:
-                row << QVariant(QByteArray(static_cast<const char*>(sqlite3_column_blob(stmt, c)),
-                                           sqlite3_column_bytes(stmt, c)));
+                row << QVariant(
+                    QByteArray(static_cast<const char*>(sqlite3_column_blob(stmt, c)), sqlite3_column_bytes(stmt, c)));
                 break;
             default: row << QVariant(); break;
             }
@@ -338,12 +340,16 @@ void DevServer::sqliteExec(const QString& sql) const {
 
 // ---------------------------------------------------------------------------------------------
 
-MessageRecorder::MessageRecorder() { qtl::MessageBoxes::install(this); }
+MessageRecorder::MessageRecorder() {
+    qtl::MessageBoxes::install(this);
+}
 
-MessageRecorder::~MessageRecorder() { qtl::MessageBoxes::install(nullptr); }
+MessageRecorder::~MessageRecorder() {
+    qtl::MessageBoxes::install(nullptr);
+}
 
-qtl::MbResult MessageRecorder::show(QWidget*, const QString& text, const QString& caption,
-                                    qtl::MbIcon icon, qtl::MbButtons buttons) {
+qtl::MbResult MessageRecorder::show(QWidget*, const QString& text, const QString& caption, qtl::MbIcon icon,
+                                    qtl::MbButtons buttons) {
     m_shown.push_back({text, caption, icon, buttons});
     if (!m_script.empty()) {
         const qtl::MbResult r = m_script.front();

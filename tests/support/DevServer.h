@@ -19,28 +19,28 @@ namespace qtltest {
 
 struct LogEntry {
     int session = 0;
-    QString kind;     // login, batch, rpc, attention, other
+    QString kind;  // login, batch, rpc, attention, other
     QString user;
-    QString text;     // the batch exactly as received
+    QString text;  // the batch exactly as received
     // Batches of a logged-in session: its state when the batch started (what the previous batch
     // left); -1 when the record has none.
     int tranCount = -1;
-    int xactAbort = -1;   // 0 or 1
+    int xactAbort = -1;  // 0 or 1
 };
 
 class DevServer {
 public:
     struct Options {
         QString demo = QStringLiteral("small");
-        QString failOn;      // --fail-on REGEX when not empty
-        QString dropOn;      // --drop-on REGEX when not empty
-        QString dbPath;      // reuse this database file (default: a fresh one in the temp dir)
-        int failNth = 0;     // --fail-nth N when > 0: the N-th counted statement fails (error 50000)
-        int dropNth = 0;     // --drop-nth N when > 0: the N-th counted statement drops the connection
-        QString faultMark;   // --fault-mark TEXT: counting (re)starts after a batch of exactly TEXT
-        QString stallOn;     // --stall-on REGEX: a matching statement waits for ATTENTION
-        bool stallLogin = false;   // --stall-login: connections are accepted, never answered
-        QStringList extraArguments;   // passed as they are (e.g. --encryption off)
+        QString failOn;  // --fail-on REGEX when not empty
+        QString dropOn;  // --drop-on REGEX when not empty
+        QString dbPath;  // reuse this database file (default: a fresh one in the temp dir)
+        int failNth = 0;  // --fail-nth N when > 0: the N-th counted statement fails (error 50000)
+        int dropNth = 0;  // --drop-nth N when > 0: the N-th counted statement drops the connection
+        QString faultMark;  // --fault-mark TEXT: counting (re)starts after a batch of exactly TEXT
+        QString stallOn;  // --stall-on REGEX: a matching statement waits for ATTENTION
+        bool stallLogin = false;  // --stall-login: connections are accepted, never answered
+        QStringList extraArguments;  // passed as they are (e.g. --encryption off)
     };
     // A harmless batch to use as the fault mark: Options::faultMark = faultMarkText(), then run
     // this batch on a connection to start counting its statements from the next batch on.
@@ -51,9 +51,9 @@ public:
 
     // Starts the server on a free port and waits for "listening on"; throws std::runtime_error.
     void start();
-    void stop();                 // SIGTERM and wait
-    void restart();              // same port, same database file, same options
-    void restartWith(const Options& options);   // same port and database, other options
+    void stop();  // SIGTERM and wait
+    void restart();  // same port, same database file, same options
+    void restartWith(const Options& options);  // same port and database, other options
 
     int port() const { return m_port; }
     QString host() const { return QStringLiteral("127.0.0.1"); }
@@ -75,7 +75,7 @@ public:
 
     // Requests logged so far (waits briefly until the log is flushed).
     QVector<LogEntry> log() const;
-    QStringList batches() const;            // texts of kind "batch", in order
+    QStringList batches() const;  // texts of kind "batch", in order
     // Batches after a mark: int m = server.logMark(); ...; server.batchesSince(m)
     int logMark() const { return int(log().size()); }
     QStringList batchesSince(int mark) const;
@@ -104,10 +104,10 @@ public:
         qtl::MbIcon icon;
         qtl::MbButtons buttons;
     };
-    MessageRecorder();                  // installs itself
-    ~MessageRecorder() override;        // restores the real boxes
-    qtl::MbResult show(QWidget* parent, const QString& text, const QString& caption,
-                       qtl::MbIcon icon, qtl::MbButtons buttons) override;
+    MessageRecorder();  // installs itself
+    ~MessageRecorder() override;  // restores the real boxes
+    qtl::MbResult show(QWidget* parent, const QString& text, const QString& caption, qtl::MbIcon icon,
+                       qtl::MbButtons buttons) override;
     void answerNext(qtl::MbResult result) { m_script.push_back(result); }
     const QVector<Shown>& shown() const { return m_shown; }
     QStringList texts() const;

@@ -18,8 +18,8 @@ QString g_report;
 void typeInto(QWidget* widget, const QString& text) {
     for (const QChar c : text) {
         const QChar upper = c.toUpper();
-        const int key = upper.unicode() < 0x80 && upper.isLetterOrNumber() ? int(upper.unicode())
-                                                                          : int(Qt::Key_unknown);
+        const int key =
+            upper.unicode() < 0x80 && upper.isLetterOrNumber() ? int(upper.unicode()) : int(Qt::Key_unknown);
         QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier, QString(c));
         QApplication::sendEvent(widget, &press);
         QKeyEvent release(QEvent::KeyRelease, key, Qt::NoModifier, QString(c));
@@ -27,7 +27,9 @@ void typeInto(QWidget* widget, const QString& text) {
     }
 }
 
-void useServer(DevServer& server) { qtl::TForm8::ProgramFolderOverride = server.tempDir(); }
+void useServer(DevServer& server) {
+    qtl::TForm8::ProgramFolderOverride = server.tempDir();
+}
 
 void installAutoLogin(const QString& login, const QString& password) {
     qtl::TForm1::RunLogin = [login, password](qtl::TForm1* mainWindow) {
@@ -55,18 +57,18 @@ void installAutoLogin(const QString& login, const QString& password) {
     };
 }
 
-QString lastAutoLoginReport() { return g_report; }
+QString lastAutoLoginReport() {
+    return g_report;
+}
 
-std::unique_ptr<qtl::TForm1> openMainWindow(DevServer& server, const QString& login,
-                                            const QString& password) {
+std::unique_ptr<qtl::TForm1> openMainWindow(DevServer& server, const QString& login, const QString& password) {
     useServer(server);
     installAutoLogin(login, password);
     if (!qtl::DM_MB) qtl::DM_MB = new qtl::TDM_MB();
     g_report.clear();
     auto window = std::make_unique<qtl::TForm1>();
     if (!window->loginAccepted()) {
-        ADD_FAILURE() << "sign-in as " << login.toStdString()
-                      << " failed: " << g_report.toStdString();
+        ADD_FAILURE() << "sign-in as " << login.toStdString() << " failed: " << g_report.toStdString();
         return nullptr;
     }
     window->show();

@@ -31,8 +31,7 @@ QString lastAutoLoginReport();
 
 // DM_MB (created when missing), the main window signed in, shown and exposed. On failure the
 // test fails (ADD_FAILURE) and nullptr is returned.
-std::unique_ptr<qtl::TForm1> openMainWindow(DevServer& server,
-                                            const QString& login = QStringLiteral("operator"),
+std::unique_ptr<qtl::TForm1> openMainWindow(DevServer& server, const QString& login = QStringLiteral("operator"),
                                             const QString& password = QStringLiteral("operator"));
 
 }  // namespace qtltest

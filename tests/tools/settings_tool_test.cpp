@@ -54,12 +54,10 @@ struct Site {
     Site() { QDir(dir.path()).mkpath(QStringLiteral("Data")); }
 };
 
-Result writeFor(const Site& site, const DevServer& server, const QString& user,
-                const QByteArray& passwordLine) {
+Result writeFor(const Site& site, const DevServer& server, const QString& user, const QByteArray& passwordLine) {
     return runSettings({QStringLiteral("write"), site.settings(), QStringLiteral("--server"),
-                        QStringLiteral("127.0.0.1,%1").arg(server.port()),
-                        QStringLiteral("--database"), QStringLiteral("QTL"),
-                        QStringLiteral("--user"), user},
+                        QStringLiteral("127.0.0.1,%1").arg(server.port()), QStringLiteral("--database"),
+                        QStringLiteral("QTL"), QStringLiteral("--user"), user},
                        passwordLine);
 }
 
@@ -87,9 +85,8 @@ TEST(SettingsToolCheck, AWrittenFileSignsInAsTheWorkstationWould) {
 
     const Result checked = runSettings({QStringLiteral("check"), site.settings()});
     EXPECT_EQ(checked.code, 0) << checked.all().toStdString();
-    EXPECT_TRUE(checked.out.contains(QStringLiteral("OK: 127.0.0.1,%1 accepted the account %2")
-                                         .arg(server.port())
-                                         .arg(user)))
+    EXPECT_TRUE(
+        checked.out.contains(QStringLiteral("OK: 127.0.0.1,%1 accepted the account %2").arg(server.port()).arg(user)))
         << checked.out.toStdString();
     EXPECT_TRUE(checked.out.contains(QStringLiteral("PWD={********}"))) << checked.out.toStdString();
     EXPECT_FALSE(checked.all().contains(password));
@@ -104,8 +101,8 @@ TEST(SettingsToolCheck, RefusalsShowTheDriversTextAndNeverThePassword) {
     ASSERT_EQ(writeFor(site, server, account.first, "wrong_pw_7\n").code, 0);
     Result r = runSettings({QStringLiteral("check"), site.settings()});
     EXPECT_EQ(r.code, 1);
-    EXPECT_TRUE(r.err.startsWith(QStringLiteral("FAILED: could not sign in as ") +
-                                 account.first + QStringLiteral(": ")))
+    EXPECT_TRUE(
+        r.err.startsWith(QStringLiteral("FAILED: could not sign in as ") + account.first + QStringLiteral(": ")))
         << r.err.toStdString();
     EXPECT_TRUE(r.err.contains(QStringLiteral("Login failed"))) << r.err.toStdString();
     EXPECT_FALSE(r.all().contains(QStringLiteral("wrong_pw_7")));
@@ -146,9 +143,9 @@ TEST(SettingsToolCheck, TheDriverNamedBesideTheFileIsTheOneUsed) {
 
 TEST(SettingsToolWrite, PasswordFromStandardInputIsItsFirstLineOnly) {
     Site site;
-    const QStringList args = {QStringLiteral("write"), site.settings(), QStringLiteral("--server"),
-                              QStringLiteral("srv"), QStringLiteral("--database"),
-                              QStringLiteral("QTL"), QStringLiteral("--user"), QStringLiteral("u")};
+    const QStringList args = {
+        QStringLiteral("write"),      site.settings(),       QStringLiteral("--server"), QStringLiteral("srv"),
+        QStringLiteral("--database"), QStringLiteral("QTL"), QStringLiteral("--user"),   QStringLiteral("u")};
     Result r = runSettings(args, "Пароль с пробелом \r\nsecond line\n");
     ASSERT_EQ(r.code, 0) << r.all().toStdString();
     EXPECT_EQ(qtl::ReadSettingsFile(site.settings()).Password, QStringLiteral("Пароль с пробелом "));
@@ -185,10 +182,9 @@ int runOnTerminal(const QStringList& args, const QList<QByteArray>& answers, QBy
         if (poll(&pfd, 1, int(qMax<qint64>(deadline.remainingTime(), 0))) <= 0) break;
         char buffer[512];
         const ssize_t n = read(master, buffer, sizeof buffer);
-        if (n <= 0) break;   // EIO once the program has ended
+        if (n <= 0) break;  // EIO once the program has ended
         screen.append(buffer, n);
-        if (answered < answers.size() && answered < prompts.size() &&
-            screen.count(prompts[answered]) > 0 &&
+        if (answered < answers.size() && answered < prompts.size() && screen.count(prompts[answered]) > 0 &&
             screen.lastIndexOf(prompts[answered]) + prompts[answered].size() == screen.size()) {
             const QByteArray line = answers[answered++] + "\n";
             if (write(master, line.constData(), size_t(line.size())) != line.size()) break;
@@ -204,9 +200,9 @@ int runOnTerminal(const QStringList& args, const QList<QByteArray>& answers, QBy
 
 TEST(SettingsToolWrite, OnATerminalThePasswordIsAskedTwiceAndNeverEchoed) {
     Site site;
-    const QStringList args = {QStringLiteral("write"), site.settings(), QStringLiteral("--server"),
-                              QStringLiteral("srv"), QStringLiteral("--database"),
-                              QStringLiteral("QTL"), QStringLiteral("--user"), QStringLiteral("u")};
+    const QStringList args = {
+        QStringLiteral("write"),      site.settings(),       QStringLiteral("--server"), QStringLiteral("srv"),
+        QStringLiteral("--database"), QStringLiteral("QTL"), QStringLiteral("--user"),   QStringLiteral("u")};
     QByteArray screen;
     const QByteArray secret = QStringLiteral("Тайна_пароль1").toUtf8();
     ASSERT_EQ(runOnTerminal(args, {secret, secret}, screen), 0) << screen.toStdString();
@@ -218,8 +214,7 @@ TEST(SettingsToolWrite, OnATerminalThePasswordIsAskedTwiceAndNeverEchoed) {
     const QByteArray before = readAll(site.settings());
     screen.clear();
     EXPECT_EQ(runOnTerminal(args, {"first_pw", "other_pw"}, screen), 2);
-    EXPECT_TRUE(screen.contains("The two passwords differ; nothing was written."))
-        << screen.toStdString();
+    EXPECT_TRUE(screen.contains("The two passwords differ; nothing was written.")) << screen.toStdString();
     EXPECT_FALSE(screen.contains("first_pw"));
     EXPECT_EQ(readAll(site.settings()), before);
 }

@@ -83,12 +83,10 @@ TEST(ClassListData, RowsGroupIntoStreamsInTheOrderTheyCome) {
     EXPECT_EQ(streamTitle(QString()), QStringLiteral("Без потока"));
 
     const QStringList lines = classListHeaderLines(header());
-    EXPECT_EQ(lines, QStringList({"Факультет: Факультет информационных технологий",
-                                  "Учебный год: 2026-2027", "Кафедра: Кафедра информатики",
-                                  "Преподаватель: Абрамов А.В.", "Семестр: Осенний",
-                                  "Дисциплина: Программирование (кредитов: 5)",
-                                  "Форма контроля: Экзамен", "Дата: 09.12.2026",
-                                  "Оператор: operator"}));
+    EXPECT_EQ(lines, QStringList({"Факультет: Факультет информационных технологий", "Учебный год: 2026-2027",
+                                  "Кафедра: Кафедра информатики", "Преподаватель: Абрамов А.В.", "Семестр: Осенний",
+                                  "Дисциплина: Программирование (кредитов: 5)", "Форма контроля: Экзамен",
+                                  "Дата: 09.12.2026", "Оператор: operator"}));
     ClassListHeader noCredits = header();
     noCredits.credits.clear();
     EXPECT_EQ(classListHeaderLines(noCredits)[5], QStringLiteral("Дисциплина: Программирование"));
@@ -100,7 +98,7 @@ TEST(ClassListCsv, BomSemicolonsCrLfAndRfc4180Quoting) {
     EXPECT_EQ(csvField(QStringLiteral("О\"Коннор")), QStringLiteral("\"О\"\"Коннор\""));
     EXPECT_EQ(csvField(QStringLiteral("a\r\nb")), QStringLiteral("\"a\r\nb\""));
     EXPECT_EQ(csvField(QStringLiteral("a\nb")), QStringLiteral("\"a\nb\""));
-    EXPECT_EQ(csvField(QStringLiteral("a,b")), QStringLiteral("a,b"));   // ',' is no separator here
+    EXPECT_EQ(csvField(QStringLiteral("a,b")), QStringLiteral("a,b"));  // ',' is no separator here
     EXPECT_EQ(csvField(QString()), QString());
 
     ClassList list;
@@ -108,33 +106,29 @@ TEST(ClassListCsv, BomSemicolonsCrLfAndRfc4180Quoting) {
     list.addStudent(QStringLiteral("1"), QStringLiteral("Белова Анастасия"), QStringLiteral("ИТ-21"));
     list.addStudent(QStringLiteral("1"), QStringLiteral("Д'Артаньян \"Шарль\""), QStringLiteral("ИТ-22"));
     list.addStudent(QStringLiteral("2"), QStringLiteral("Иванов; Пётр"), QStringLiteral("ЭК-21"));
-    const QByteArray expected = QByteArray("\xEF\xBB\xBF") +
-                                QStringLiteral("Поток;№;ФИО;Группа\r\n"
-                                               "1;1;Белова Анастасия;ИТ-21\r\n"
-                                               "1;2;\"Д'Артаньян \"\"Шарль\"\"\";ИТ-22\r\n"
-                                               "2;1;\"Иванов; Пётр\";ЭК-21\r\n")
-                                    .toUtf8();
+    const QByteArray expected = QByteArray("\xEF\xBB\xBF") + QStringLiteral(
+                                                                 "Поток;№;ФИО;Группа\r\n"
+                                                                 "1;1;Белова Анастасия;ИТ-21\r\n"
+                                                                 "1;2;\"Д'Артаньян \"\"Шарль\"\"\";ИТ-22\r\n"
+                                                                 "2;1;\"Иванов; Пётр\";ЭК-21\r\n")
+                                                                 .toUtf8();
     EXPECT_EQ(classListCsv(list), expected);
 
     ClassList empty;
-    EXPECT_EQ(classListCsv(empty),
-              QByteArray("\xEF\xBB\xBF") + QStringLiteral("Поток;№;ФИО;Группа\r\n").toUtf8());
+    EXPECT_EQ(classListCsv(empty), QByteArray("\xEF\xBB\xBF") + QStringLiteral("Поток;№;ФИО;Группа\r\n").toUtf8());
 }
 
 TEST(ClassListFiles, ProposedNamesAreSafeOnEveryFileSystem) {
     const QDate d(2026, 12, 9);
-    EXPECT_EQ(proposedFileName(QStringLiteral("Программирование"), QStringLiteral("ИТ-21"), d,
-                               QStringLiteral("pdf")),
+    EXPECT_EQ(proposedFileName(QStringLiteral("Программирование"), QStringLiteral("ИТ-21"), d, QStringLiteral("pdf")),
               QStringLiteral("Список_Программирование_ИТ-21_2026-12-09.pdf"));
-    EXPECT_EQ(proposedFileName(QStringLiteral("Алгоритмы и структуры данных"), QString(), d,
-                               QStringLiteral("csv")),
+    EXPECT_EQ(proposedFileName(QStringLiteral("Алгоритмы и структуры данных"), QString(), d, QStringLiteral("csv")),
               QStringLiteral("Список_Алгоритмы_и_структуры_данных_2026-12-09.csv"));
     // Separators, reserved characters, control characters and trailing dots never reach the name.
     const QString hostile = proposedFileName(QStringLiteral("../a/b\\c:d*e?f\"g<h>i|j\tk\x01."),
                                              QStringLiteral(" ИТ/22 "), d, QStringLiteral("pdf"));
     EXPECT_EQ(hostile, QStringLiteral("Список_a_b_c_d_e_f_g_h_i_j_k_ИТ_22_2026-12-09.pdf"));
-    for (QChar c : QStringLiteral("/\\:*?\"<>|"))
-        EXPECT_FALSE(hostile.contains(c)) << qPrintable(QString(c));
+    for (QChar c : QStringLiteral("/\\:*?\"<>|")) EXPECT_FALSE(hostile.contains(c)) << qPrintable(QString(c));
     EXPECT_LE(proposedFileName(QString(500, QChar(0x0416)), QString(), d, QStringLiteral("pdf")).size(), 110);
 
     EXPECT_EQ(withSuffix(QStringLiteral("/tmp/list"), QStringLiteral("pdf")), QStringLiteral("/tmp/list.pdf"));
@@ -164,8 +158,6 @@ TEST(ClassListPages, RowsNeverSplitTitlesStayWithTheirFirstRowAndEveryRowIsPlace
 
     // A row taller than a page gets one of its own, and a run that can never fit is cut, so
     // the document always ends.
-    EXPECT_EQ(paginateRows({10, 50, 10}, {false, false, false}, {false, false, false}, 30, 0),
-              QVector<int>({0, 1, 2}));
-    EXPECT_EQ(paginateRows({20, 20, 20}, {true, true, false}, {false, false, false}, 30, 0),
-              QVector<int>({0, 1, 2}));
+    EXPECT_EQ(paginateRows({10, 50, 10}, {false, false, false}, {false, false, false}, 30, 0), QVector<int>({0, 1, 2}));
+    EXPECT_EQ(paginateRows({20, 20, 20}, {true, true, false}, {false, false, false}, 30, 0), QVector<int>({0, 1, 2}));
 }

@@ -7,62 +7,52 @@ using namespace qtl;
 
 TEST(AuditDescription, PairsJoinedAsKeyBracketValue) {
     EXPECT_EQ(TDM_MB::DescribePairs({}), QString());
-    EXPECT_EQ(TDM_MB::DescribePairs({{QStringLiteral("id_group"), QString()}}),
-              QStringLiteral("id_group[]"));
+    EXPECT_EQ(TDM_MB::DescribePairs({{QStringLiteral("id_group"), QString()}}), QStringLiteral("id_group[]"));
     EXPECT_EQ(TDM_MB::DescribePairs({{QStringLiteral("id_student"), QStringLiteral("15")},
-                                     {QStringLiteral("id_disciplineForStudent"),
-                                      QStringLiteral("1234")}}),
+                                     {QStringLiteral("id_disciplineForStudent"), QStringLiteral("1234")}}),
               QStringLiteral("id_student[15], id_disciplineForStudent[1234]"));
     // Values are written as they are, commas and brackets included.
-    EXPECT_EQ(TDM_MB::DescribePairs({{QStringLiteral("a"), QStringLiteral("x, y]")},
-                                     {QStringLiteral("b"), QStringLiteral("")}}),
+    EXPECT_EQ(TDM_MB::DescribePairs(
+                  {{QStringLiteral("a"), QStringLiteral("x, y]")}, {QStringLiteral("b"), QStringLiteral("")}}),
               QStringLiteral("a[x, y]], b[]"));
 }
 
 TEST(AuditStatement, ExampleByteForByte) {
     const QString statement = TDM_MB::LogRecordStatement(
-        QStringLiteral("id_student[15], id_disciplineForStudent[1234]"),
-        QStringLiteral("DisciplineForStudent"), QStringLiteral("1234"), QStringLiteral("operator"),
-        QStringLiteral("PC7\\10.0.0.5"));
-    EXPECT_EQ(statement,
-              QStringLiteral("INSERT INTO QTL_LOG([table], [row_id], [descr], [QTL_User], [comp]) "
-                             "VALUES('DisciplineForStudent', 1234, 'Запись с уникальным номером - "
-                             "''1234'' была удалена - (id_student[15], "
-                             "id_disciplineForStudent[1234]).', 'operator', 'PC7\\10.0.0.5')"));
+        QStringLiteral("id_student[15], id_disciplineForStudent[1234]"), QStringLiteral("DisciplineForStudent"),
+        QStringLiteral("1234"), QStringLiteral("operator"), QStringLiteral("PC7\\10.0.0.5"));
+    EXPECT_EQ(statement, QStringLiteral("INSERT INTO QTL_LOG([table], [row_id], [descr], [QTL_User], [comp]) "
+                                        "VALUES('DisciplineForStudent', 1234, 'Запись с уникальным номером - "
+                                        "''1234'' была удалена - (id_student[15], "
+                                        "id_disciplineForStudent[1234]).', 'operator', 'PC7\\10.0.0.5')"));
 }
 
 TEST(AuditStatement, EmptyDescriptionAndQuotedTexts) {
-    const QString statement = TDM_MB::LogRecordStatement(
-        QString(), QStringLiteral("Disc'x"), QStringLiteral("7"), QStringLiteral("o'neil"),
-        QStringLiteral("PC'1\\127.0.0.1"));
-    EXPECT_EQ(statement,
-              QStringLiteral("INSERT INTO QTL_LOG([table], [row_id], [descr], [QTL_User], [comp]) "
-                             "VALUES('Disc''x', 7, 'Запись с уникальным номером - ''7'' была "
-                             "удалена - ().', 'o''neil', 'PC''1\\127.0.0.1')"));
+    const QString statement = TDM_MB::LogRecordStatement(QString(), QStringLiteral("Disc'x"), QStringLiteral("7"),
+                                                         QStringLiteral("o'neil"), QStringLiteral("PC'1\\127.0.0.1"));
+    EXPECT_EQ(statement, QStringLiteral("INSERT INTO QTL_LOG([table], [row_id], [descr], [QTL_User], [comp]) "
+                                        "VALUES('Disc''x', 7, 'Запись с уникальным номером - ''7'' была "
+                                        "удалена - ().', 'o''neil', 'PC''1\\127.0.0.1')"));
 }
 
 TEST(AuditedDeletion, TheDeleteThenItsAuditRowInOneTransaction) {
-    const QString deletion =
-        QStringLiteral("DELETE FROM DisciplineForStudent WHERE (id_disciplineForStudent = 1234)");
+    const QString deletion = QStringLiteral("DELETE FROM DisciplineForStudent WHERE (id_disciplineForStudent = 1234)");
     const QStringList statements = TDM_MB::AuditedDeletion(
         deletion, QStringLiteral("id_student[15], id_disciplineForStudent[1234]"),
-        QStringLiteral("DisciplineForStudent"), 1234, QStringLiteral("operator"),
-        QStringLiteral("PC7\\10.0.0.5"));
-    const QString insert =
-        QStringLiteral("INSERT INTO QTL_LOG([table], [row_id], [descr], [QTL_User], [comp]) "
-                       "VALUES('DisciplineForStudent', 1234, 'Запись с уникальным номером - "
-                       "''1234'' была удалена - (id_student[15], "
-                       "id_disciplineForStudent[1234]).', 'operator', 'PC7\\10.0.0.5')");
+        QStringLiteral("DisciplineForStudent"), 1234, QStringLiteral("operator"), QStringLiteral("PC7\\10.0.0.5"));
+    const QString insert = QStringLiteral(
+        "INSERT INTO QTL_LOG([table], [row_id], [descr], [QTL_User], [comp]) "
+        "VALUES('DisciplineForStudent', 1234, 'Запись с уникальным номером - "
+        "''1234'' была удалена - (id_student[15], "
+        "id_disciplineForStudent[1234]).', 'operator', 'PC7\\10.0.0.5')");
     EXPECT_EQ(statements, QStringList({deletion, insert}));
     // Both or neither: the batch switches XACT_ABORT on around one transaction and off again.
     EXPECT_EQ(TDM_MB::AtomicBatch(statements),
-              QStringList({QStringLiteral("SET XACT_ABORT ON"), QStringLiteral("BEGIN TRAN"),
-                           deletion, insert, QStringLiteral("COMMIT TRAN"),
-                           QStringLiteral("SET XACT_ABORT OFF")}));
+              QStringList({QStringLiteral("SET XACT_ABORT ON"), QStringLiteral("BEGIN TRAN"), deletion, insert,
+                           QStringLiteral("COMMIT TRAN"), QStringLiteral("SET XACT_ABORT OFF")}));
     // After a failed batch, a transaction it left open is rolled back.
     EXPECT_EQ(TDM_MB::EndTransactionBatch(),
-              QStringList({QStringLiteral("IF @@TRANCOUNT > 0 ROLLBACK TRAN"),
-                           QStringLiteral("SET XACT_ABORT OFF")}));
+              QStringList({QStringLiteral("IF @@TRANCOUNT > 0 ROLLBACK TRAN"), QStringLiteral("SET XACT_ABORT OFF")}));
 }
 
 TEST(DataModule, CatalogueOrderNamesAndOwnTexts) {
@@ -70,12 +60,13 @@ TEST(DataModule, CatalogueOrderNamesAndOwnTexts) {
     QStringList names;
     for (QObject* child : dm.children())
         if (qobject_cast<Query*>(child)) names << child->objectName();
-    EXPECT_EQ(names, QStringList({"ADOQ_Faculty", "ADOQ_Kafedra", "ADOQ_Semester", "ADOQ_Year",
-                                  "ADOQ_Teacher", "ADOQ_SelectDisciplineForStudent", "ADOQ_group",
-                                  "ADOQ_Exec", "ADOQ_Examination", "ADOQ_Teacher2", "ADOQ_W_S",
-                                  "ADOQ_Year2", "ADOQ_Semester2", "ADOQ_SubGroup",
-                                  "ADOQ_SubGroup2", "ADOQ_SubGroup3", "ADOQ_DATE_reg_DFS",
-                                  "ADOQ_group_educ", "ADOQ_SGM", "ADOQ_V_DFS", "ADOQ_TEMP"}));
+    EXPECT_EQ(names, QStringList({"ADOQ_Faculty",   "ADOQ_Kafedra",      "ADOQ_Semester",
+                                  "ADOQ_Year",      "ADOQ_Teacher",      "ADOQ_SelectDisciplineForStudent",
+                                  "ADOQ_group",     "ADOQ_Exec",         "ADOQ_Examination",
+                                  "ADOQ_Teacher2",  "ADOQ_W_S",          "ADOQ_Year2",
+                                  "ADOQ_Semester2", "ADOQ_SubGroup",     "ADOQ_SubGroup2",
+                                  "ADOQ_SubGroup3", "ADOQ_DATE_reg_DFS", "ADOQ_group_educ",
+                                  "ADOQ_SGM",       "ADOQ_V_DFS",        "ADOQ_TEMP"}));
     int sources = 0;
     for (QObject* child : dm.children())
         if (auto* s = qobject_cast<ListSource*>(child)) {
@@ -86,25 +77,22 @@ TEST(DataModule, CatalogueOrderNamesAndOwnTexts) {
     EXPECT_FALSE(dm.ADOCon->isOpen());
 
     EXPECT_EQ(dm.ADOQ_W_S->sqlText(), QStringLiteral("SELECT * FROM w_s\r\n"));
-    EXPECT_EQ(dm.ADOQ_Year->sqlText(),
-              QStringLiteral("SELECT DISTINCT [id_a_year], [year]\r\n  FROM VSelForKPV\r\n"
-                             "where id_a_year>10\r\nORDER BY [year]\r\n"));
+    EXPECT_EQ(dm.ADOQ_Year->sqlText(), QStringLiteral("SELECT DISTINCT [id_a_year], [year]\r\n  FROM VSelForKPV\r\n"
+                                                      "where id_a_year>10\r\nORDER BY [year]\r\n"));
     EXPECT_EQ(dm.ADOQ_Kafedra->parameterNames(), QStringList{"id_a_year"});
     EXPECT_EQ(dm.ADOQ_Semester2->parameterNames(), QStringList({"id_a_year", "id_group"}));
     EXPECT_EQ(dm.ADOQ_Semester2->sqlLines().at(3), QStringLiteral("union "));
-    EXPECT_EQ(dm.ADOQ_SubGroup->parameterNames(),
-              QStringList({"id_a_year", "id_kafedra", "id_teacher", "id_discipline",
-                           "id_examination", "kredit", "id_w_s"}));
+    EXPECT_EQ(dm.ADOQ_SubGroup->parameterNames(), QStringList({"id_a_year", "id_kafedra", "id_teacher", "id_discipline",
+                                                               "id_examination", "kredit", "id_w_s"}));
     EXPECT_EQ(dm.ADOQ_SubGroup->sqlLines().size(), 20);
     EXPECT_TRUE(dm.ADOQ_SubGroup->sqlLines().at(2).endsWith(QStringLiteral("AND ")));
     EXPECT_EQ(dm.ADOQ_SubGroup2->sqlText(), dm.ADOQ_SubGroup3->sqlText());
-    EXPECT_EQ(dm.ADOQ_SubGroup2->parameterNames(),
-              QStringList({"id_a_year", "id_kafedra", "id_teacher", "id_discipline",
-                           "id_examination", "id_o_z", "id_w_s"}));
+    EXPECT_EQ(
+        dm.ADOQ_SubGroup2->parameterNames(),
+        QStringList({"id_a_year", "id_kafedra", "id_teacher", "id_discipline", "id_examination", "id_o_z", "id_w_s"}));
     // Persistent fields are known before the first opening; other names are not fields.
-    for (const char* name : {"id_disciplineForStudent", "id_student", "id_semester", "p43",
-                             "id_discipline", "p34", "kredits", "subgroup", "id_examination",
-                             "p30", "id_teacher", "s_t_fio"})
+    for (const char* name : {"id_disciplineForStudent", "id_student", "id_semester", "p43", "id_discipline", "p34",
+                             "kredits", "subgroup", "id_examination", "p30", "id_teacher", "s_t_fio"})
         EXPECT_TRUE(dm.ADOQ_V_DFS->hasField(QLatin1String(name))) << name;
     EXPECT_FALSE(dm.ADOQ_V_DFS->hasField(QStringLiteral("s_fio")));
     for (const char* name : {"id_student", "s_fio", "id_group", "p20"})
@@ -115,16 +103,13 @@ TEST(DataModule, CatalogueOrderNamesAndOwnTexts) {
 TEST(DataModule, DeclaredIntegerParametersAreConvertedStrictly) {
     TDM_MB dm;
     dm.ADOQ_Kafedra->setParam(QStringLiteral("id_a_year"), QStringLiteral("15"));
-    EXPECT_TRUE(dm.ADOQ_Kafedra->expandedSql().contains(
-        QStringLiteral("(dbo.RRNKkrdt.id_a_year = 15)\r\n")));
+    EXPECT_TRUE(dm.ADOQ_Kafedra->expandedSql().contains(QStringLiteral("(dbo.RRNKkrdt.id_a_year = 15)\r\n")));
     dm.ADOQ_Kafedra->setParam(QStringLiteral("id_a_year"), QStringLiteral("15x"));
     EXPECT_THROW(dm.ADOQ_Kafedra->expandedSql(), ConversionError);
     dm.ADOQ_Kafedra->setParam(QStringLiteral("id_a_year"), QVariant());
-    EXPECT_TRUE(dm.ADOQ_Kafedra->expandedSql().contains(
-        QStringLiteral("(dbo.RRNKkrdt.id_a_year = NULL)")));
+    EXPECT_TRUE(dm.ADOQ_Kafedra->expandedSql().contains(QStringLiteral("(dbo.RRNKkrdt.id_a_year = NULL)")));
     // An untyped parameter takes the type of its value.
     dm.ADOQ_Semester2->setParam(QStringLiteral("id_a_year"), 15);
     dm.ADOQ_Semester2->setParam(QStringLiteral("id_group"), QStringLiteral("7'"));
-    EXPECT_TRUE(dm.ADOQ_Semester2->expandedSql().contains(
-        QStringLiteral("g_r_y.id_group=N'7'''\r\nORDER BY p43\r\n")));
+    EXPECT_TRUE(dm.ADOQ_Semester2->expandedSql().contains(QStringLiteral("g_r_y.id_group=N'7'''\r\nORDER BY p43\r\n")));
 }

@@ -37,8 +37,7 @@ TEST(SelectionChainStatements, EachListAskedWithTheChoicesAboveIt) {
               "JOIN  dbo.t_fio ON dbo.teacher.id_teacher = dbo.t_fio.id_teacher  WHERE     "
               "(dbo.RRNKkrdt.id_a_year = 15) AND (dbo.RRNKkrdt.id_kafedra = 7)  AND prov_reyt>0 "
               "ORDER BY dbo.t_fio.t_fio");
-    EXPECT_EQ(statements::termKinds(),
-              "SELECT [id_w_s],[p42],[ws_sort] FROM [QTL].[dbo].[w_s] ORDER BY [ws_sort]");
+    EXPECT_EQ(statements::termKinds(), "SELECT [id_w_s],[p42],[ws_sort] FROM [QTL].[dbo].[w_s] ORDER BY [ws_sort]");
     EXPECT_EQ(statements::disciplines(c),
               "EXEC SP_Qtl33GetDisciplines @id_a_year =15,@id_w_s =1,@id_kafedra =7,@id_teacher =42");
     // The form-of-control list takes the kind of term from the chosen row, not the selector.
@@ -148,8 +147,7 @@ TEST(RegisteringStatements, DeadlineLookupsCreditsAndInsert) {
               "SELECT  Sum([kredits]) as Sumkredits FROM [QTL].[dbo].[DisciplineForStudent] where "
               "id_student=1001 and id_semester=31 and id_group=88 and id_a_year=15");
     // The year and the registering semester each stand twice; the login's quote is doubled.
-    EXPECT_EQ(statements::registration(1001, c, QStringLiteral("o'neil"), QStringLiteral("3"),
-                                       QStringLiteral("1")),
+    EXPECT_EQ(statements::registration(1001, c, QStringLiteral("o'neil"), QStringLiteral("3"), QStringLiteral("1")),
               "INSERT INTO DisciplineForStudent  (id_student, descGroupNum, id_discipline, "
               "id_a_year, id_semester, id_ins_year, id_ins_semester, id_teacher, id_group,  "
               "id_examination, subGroup, QTL_user, id_faculty, id_kafedra, kredits, isByPlan, "
@@ -160,8 +158,7 @@ TEST(RegisteringStatements, DeadlineLookupsCreditsAndInsert) {
 }
 
 TEST(RemovalStatements, DeleteAndTheTwelveAuditPairs) {
-    EXPECT_EQ(statements::removal(1234),
-              "DELETE FROM DisciplineForStudent WHERE (id_disciplineForStudent = 1234)");
+    EXPECT_EQ(statements::removal(1234), "DELETE FROM DisciplineForStudent WHERE (id_disciplineForStudent = 1234)");
     // The pairs describe the window's selection (the selector's kind of term, not the row's),
     // then the deleted row's own keys.
     EXPECT_EQ(TDM_MB::DescribePairs(statements::removalAudit(chosen(), 1001, 1234)),
@@ -183,9 +180,8 @@ TEST(TransferFrameStatements, RegistrationTeachersApplyAndCopy) {
     shown.examinationId = 9;
     shown.insSemesterId = 30;
     shown.disciplineId = 502;
-    EXPECT_EQ(statements::moveRegistration(QStringLiteral("43"), QStringLiteral("2"),
-                                           QStringLiteral("16"), QStringLiteral("33"), shown,
-                                           QStringLiteral("12")),
+    EXPECT_EQ(statements::moveRegistration(QStringLiteral("43"), QStringLiteral("2"), QStringLiteral("16"),
+                                           QStringLiteral("33"), shown, QStringLiteral("12")),
               "UPDATE DisciplineForStudent SET id_teacher = 43, subGroup = 2, id_a_year = 16, "
               "id_semester = 33 WHERE   id_student = 1001 AND id_ins_year = 14 AND "
               "id_examination = 9 AND id_ins_semester = 30 AND descGroupNum = 12 AND "
@@ -220,7 +216,7 @@ TEST(CreditRule, LimitPlusFiveIsTheHighestTotalForFormsZeroAndOne) {
 
 TEST(CreditRule, OtherFormsAreNeverLimitedAndHugeValuesDoNotOverflow) {
     const CreditVerdict free = checkCredits(1000, QStringLiteral("not a number"), 2, 0, 0);
-    EXPECT_FALSE(free.overLimit);   // the credits are not even read
+    EXPECT_FALSE(free.overLimit);  // the credits are not even read
     EXPECT_FALSE(checkCredits(0, QString(), -1, 0, 0).overLimit);
     // The credits must be a number where a limit applies.
     EXPECT_THROW(checkCredits(0, QStringLiteral("5.5"), 0, 30, 30), ConversionError);

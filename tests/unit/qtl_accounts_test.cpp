@@ -44,9 +44,9 @@ TEST(QtlAccounts, SqlServerAuthentication) {
     EXPECT_TRUE(ok.ok);
     EXPECT_EQ(ok.database, "QTL");
     EXPECT_TRUE(devserver::qtl::checkLogin(d.db, "QTL_ENTRY", "entry_pw", "qtl").ok);  // names ignore case
-    EXPECT_TRUE(devserver::qtl::checkLogin(d.db, "qtl_op", "op_pw_33", "").ok);         // default database
+    EXPECT_TRUE(devserver::qtl::checkLogin(d.db, "qtl_op", "op_pw_33", "").ok);  // default database
 
-    auto wrong = devserver::qtl::checkLogin(d.db, "qtl_entry", "ENTRY_PW", "QTL");      // passwords do not
+    auto wrong = devserver::qtl::checkLogin(d.db, "qtl_entry", "ENTRY_PW", "QTL");  // passwords do not
     EXPECT_FALSE(wrong.ok);
     EXPECT_EQ(wrong.error.number, 18456);
     EXPECT_EQ(wrong.error.text, "Login failed for user 'qtl_entry'.");
@@ -97,15 +97,16 @@ TEST(QtlAccounts, GetUserRefusals) {
                                        pos(T("")), pos(T("viewer")), pos(T("0")), pos(T("4"))});
     EXPECT_EQ(row(okLower)[2], std::to_string(kUserViewer));
     // An unknown program gets no version (read as 0).
-    auto other = d.call("GET_USER", {pos(T("viewer")), pos(T(digest)), pos({}), pos(T("QTL 99")), pos(T("")), pos(T("")),
-                                     pos(T("viewer")), pos(T("0")), pos(T("4"))});
+    auto other = d.call("GET_USER", {pos(T("viewer")), pos(T(digest)), pos({}), pos(T("QTL 99")), pos(T("")),
+                                     pos(T("")), pos(T("viewer")), pos(T("0")), pos(T("4"))});
     EXPECT_EQ(row(other)[5], "<null>");
     // Eight arguments are one too few.
-    auto eight = d.call("GET_USER", {pos(T("a")), pos(T("b")), pos({}), pos(T("c")), pos(T("d")), pos(T("e")), pos(T("f")),
-                                     pos(T("0"))});
+    auto eight = d.call("GET_USER", {pos(T("a")), pos(T("b")), pos({}), pos(T("c")), pos(T("d")), pos(T("e")),
+                                     pos(T("f")), pos(T("0"))});
     EXPECT_TRUE(eight.failed);
     EXPECT_EQ(eight.messages.at(0).number, 201);
-    EXPECT_EQ(eight.messages.at(0).text, "Procedure or function 'GET_USER' expects parameter '@length', which was not supplied.");
+    EXPECT_EQ(eight.messages.at(0).text,
+              "Procedure or function 'GET_USER' expects parameter '@length', which was not supplied.");
 }
 
 TEST(QtlAccounts, PasswordStatesAndChange) {
@@ -121,13 +122,15 @@ TEST(QtlAccounts, PasswordStatesAndChange) {
     const auto changed = row(getUser(d, "newbie", "newbie1", "secret7"));
     EXPECT_EQ(changed[4], "");
     EXPECT_EQ(changed[3], "90");  // the demand is lifted
-    EXPECT_EQ(d.scalar("SELECT password_md5 FROM QTL_User WHERE QTL_login = 'newbie'"), text::passwordDigest("secret7"));
+    EXPECT_EQ(d.scalar("SELECT password_md5 FROM QTL_User WHERE QTL_login = 'newbie'"),
+              text::passwordDigest("secret7"));
     EXPECT_EQ(row(getUser(d, "newbie", "newbie1"))[4], kWrongPasswordText);
     EXPECT_EQ(row(getUser(d, "newbie", "secret7"))[3], "90");
 
     // Something that is not a digest is not stored.
-    auto bad = d.call("GET_USER", {pos(T("aged")), pos(T(text::passwordDigest("aged12"))), pos(T("short")),
-                                   pos(T("QTL 33")), pos(T("")), pos(T("")), pos(T("aged")), pos(T("0")), pos(T("34"))});
+    auto bad =
+        d.call("GET_USER", {pos(T("aged")), pos(T(text::passwordDigest("aged12"))), pos(T("short")), pos(T("QTL 33")),
+                            pos(T("")), pos(T("")), pos(T("aged")), pos(T("0")), pos(T("34"))});
     EXPECT_EQ(row(bad)[4], "Новый пароль не принят");
     EXPECT_EQ(row(getUser(d, "aged", "aged12"))[3], "19");
 }

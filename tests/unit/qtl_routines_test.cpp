@@ -14,10 +14,10 @@ std::vector<devserver::qtl::Argument> disciplinesArgs(int teacher, int kafedra =
 }
 
 std::string descGroupNum(const QtlDb& d, int group, int discipline, int ws = kWsAutumn, int kafedra = kKafedraA) {
-    const auto out = d.call("SP_GetDescGroupNumOfDiscipline",
-                            {named("@id_a_year", I(kYearCurrent)), named("@id_w_s", I(ws)), named("@id_kafedra", I(kafedra)),
-                             named("@id_group", I(group)), named("@id_discipline", I(discipline)),
-                             named("@id_examination", I(kExamA))});
+    const auto out = d.call(
+        "SP_GetDescGroupNumOfDiscipline",
+        {named("@id_a_year", I(kYearCurrent)), named("@id_w_s", I(ws)), named("@id_kafedra", I(kafedra)),
+         named("@id_group", I(group)), named("@id_discipline", I(discipline)), named("@id_examination", I(kExamA))});
     EXPECT_FALSE(out.failed);
     EXPECT_EQ(out.results.size(), 1u);
     return out.results.empty() || out.results[0].rows.empty() ? "<none>" : cell(out.results[0].rows[0][0]);
@@ -63,7 +63,7 @@ TEST(QtlRoutines, DescGroupNumFromTheGroupsPlan) {
     QtlDb d;
     EXPECT_EQ(descGroupNum(d, kGroupOz0, kDisciplineA), std::to_string(kDescGroupNumA));
     EXPECT_EQ(descGroupNum(d, kGroupOz0, kDisciplineNotInPlan), "-1");
-    EXPECT_EQ(descGroupNum(d, kGroupNoGs, kDisciplineA), "-1");     // no speciality, no plan
+    EXPECT_EQ(descGroupNum(d, kGroupNoGs, kDisciplineA), "-1");  // no speciality, no plan
     EXPECT_EQ(descGroupNum(d, kGroupOz0, kDisciplineA, kWsSpring), "-1");
     EXPECT_EQ(descGroupNum(d, kGroupOz0, kDisciplineSummer, kWs3), std::to_string(kDescGroupNumSummer));
     EXPECT_EQ(descGroupNum(d, kGroupB, kDisciplineCalculus, kWsAutumn, kKafedraB), "3");
@@ -105,11 +105,11 @@ TEST(QtlRoutines, KpvStudentsFlagRegistrationsAndTheirOperator) {
 TEST(QtlRoutines, StudentInfoOfARegistration) {
     QtlDb d;
     auto info = [&](int student, int discipline, devserver::Value kredits) {
-        return d.call("GetKPVStudentInfo",
-                      {named("@id_student", I(student)), named("@id_semester", I(kSemesterCourse2Autumn)),
-                       named("@id_a_year", I(kYearCurrent)), named("@id_discipline", I(discipline)),
-                       named("@id_group", I(kGroupOz0)), named("@descGroupNum", I(kDescGroupNumA)),
-                       named("@kredits", kredits)});
+        return d.call(
+            "GetKPVStudentInfo",
+            {named("@id_student", I(student)), named("@id_semester", I(kSemesterCourse2Autumn)),
+             named("@id_a_year", I(kYearCurrent)), named("@id_discipline", I(discipline)),
+             named("@id_group", I(kGroupOz0)), named("@descGroupNum", I(kDescGroupNumA)), named("@kredits", kredits)});
     };
     auto out = info(kStudentVolkov, kDisciplineA, T("5"));
     ASSERT_FALSE(out.failed);
@@ -131,28 +131,32 @@ TEST(QtlRoutines, StudentInfoOfARegistration) {
 TEST(QtlRoutines, ArgumentsMatchedLikeTheServer) {
     QtlDb d;
     // Positional, and named in another order, give the same rows.
-    const auto positional = d.call("SP_Qtl33GetDisciplines", {pos(I(kYearCurrent)), pos(I(kWsAutumn)), pos(I(kKafedraA)),
-                                                              pos(I(kTeacherB))});
-    const auto shuffled = d.call("sp_qtl33getdisciplines", {named("@id_teacher", I(kTeacherB)), named("@ID_KAFEDRA", I(kKafedraA)),
-                                                            named("@id_w_s", T(" 1 ")), named("@id_a_year", I(kYearCurrent))});
+    const auto positional = d.call("SP_Qtl33GetDisciplines",
+                                   {pos(I(kYearCurrent)), pos(I(kWsAutumn)), pos(I(kKafedraA)), pos(I(kTeacherB))});
+    const auto shuffled =
+        d.call("sp_qtl33getdisciplines", {named("@id_teacher", I(kTeacherB)), named("@ID_KAFEDRA", I(kKafedraA)),
+                                          named("@id_w_s", T(" 1 ")), named("@id_a_year", I(kYearCurrent))});
     ASSERT_FALSE(positional.failed);
     ASSERT_FALSE(shuffled.failed);
     EXPECT_EQ(table(positional.results.at(0)), table(shuffled.results.at(0)));
     EXPECT_EQ(positional.results.at(0).rows.size(), 2u);
 
-    auto missing = d.call("SP_Qtl33GetDisciplines", {named("@id_a_year", I(15)), named("@id_w_s", I(1)), named("@id_kafedra", I(1))});
+    auto missing = d.call("SP_Qtl33GetDisciplines",
+                          {named("@id_a_year", I(15)), named("@id_w_s", I(1)), named("@id_kafedra", I(1))});
     EXPECT_TRUE(missing.failed);
     EXPECT_TRUE(missing.results.empty());
     ASSERT_EQ(missing.messages.size(), 1u);
     EXPECT_EQ(missing.messages[0].number, 201);
     EXPECT_EQ(missing.messages[0].severity, 16);
-    EXPECT_EQ(missing.messages[0].text,
-              "Procedure or function 'SP_Qtl33GetDisciplines' expects parameter '@id_teacher', which was not supplied.");
+    EXPECT_EQ(
+        missing.messages[0].text,
+        "Procedure or function 'SP_Qtl33GetDisciplines' expects parameter '@id_teacher', which was not supplied.");
 
     auto tooMany = d.call("SP_Qtl33GetDisciplines", {pos(I(1)), pos(I(1)), pos(I(1)), pos(I(1)), pos(I(1))});
     EXPECT_TRUE(tooMany.failed);
     EXPECT_EQ(tooMany.messages.at(0).number, 8144);
-    EXPECT_EQ(tooMany.messages.at(0).text, "Procedure or function SP_Qtl33GetDisciplines has too many arguments specified.");
+    EXPECT_EQ(tooMany.messages.at(0).text,
+              "Procedure or function SP_Qtl33GetDisciplines has too many arguments specified.");
 
     auto unknown = d.call("SP_Qtl33GetDisciplines", {named("@id_a_year", I(15)), named("@nope", I(1))});
     EXPECT_EQ(unknown.messages.at(0).number, 8145);
@@ -183,7 +187,8 @@ TEST(QtlRoutines, StaffFunctionOfADepartment) {
     EXPECT_EQ(d.rows("SELECT id_teacher, t_fio FROM " + sql),
               (Rows{{"1", "Абрамов А.В."}, {"2", "Борисова Е.Н."}, {"11", "Васильева Т.М."}}));
     // The guest teacher teaches in department A but is staff of department B.
-    EXPECT_EQ(d.rows("SELECT t_fio FROM " + devserver::qtl::tableFunctionSql("GetTFIO_with_pps", {"4", "(2)"})).size(), 5u);
+    EXPECT_EQ(d.rows("SELECT t_fio FROM " + devserver::qtl::tableFunctionSql("GetTFIO_with_pps", {"4", "(2)"})).size(),
+              5u);
     EXPECT_TRUE(d.rows("SELECT * FROM " + devserver::qtl::tableFunctionSql("GetTFIO_with_pps", {"4", "NULL"})).empty());
     EXPECT_EQ(devserver::qtl::tableFunctionSql("teacher", {"1"}), "");
     EXPECT_THROW(devserver::qtl::tableFunctionSql("GetTFIO_with_pps", {"4"}), std::runtime_error);

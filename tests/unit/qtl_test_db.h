@@ -67,10 +67,18 @@ public:
     sqlite3* db = nullptr;
 };
 
-inline devserver::qtl::Argument named(const std::string& name, devserver::Value v) { return {name, std::move(v)}; }
-inline devserver::qtl::Argument pos(devserver::Value v) { return {"", std::move(v)}; }
-inline devserver::Value I(std::int64_t v) { return v; }
-inline devserver::Value T(const std::string& v) { return v; }
+inline devserver::qtl::Argument named(const std::string& name, devserver::Value v) {
+    return {name, std::move(v)};
+}
+inline devserver::qtl::Argument pos(devserver::Value v) {
+    return {"", std::move(v)};
+}
+inline devserver::Value I(std::int64_t v) {
+    return v;
+}
+inline devserver::Value T(const std::string& v) {
+    return v;
+}
 
 // A cell as text, for compact comparisons.
 inline std::string cell(const devserver::Value& v) {

@@ -57,8 +57,9 @@ TEST(QtlCollation, RussianAlphabeticalOrderWithYoAfterYe) {
     EXPECT_LT(text::collate("Иван", "Иванов"), 0);
 
     Db d;
-    sqlite3_exec(d.db, "CREATE TABLE t (n TEXT COLLATE CYR_CI);"
-                       "INSERT INTO t VALUES ('Жуков'), ('ёлкин'), ('Ежов'), ('абрамов'), ('Борисов'), ('ЯКОВЛЕВ');",
+    sqlite3_exec(d.db,
+                 "CREATE TABLE t (n TEXT COLLATE CYR_CI);"
+                 "INSERT INTO t VALUES ('Жуков'), ('ёлкин'), ('Ежов'), ('абрамов'), ('Борисов'), ('ЯКОВЛЕВ');",
                  nullptr, nullptr, nullptr);
     EXPECT_EQ(column(d.db, "SELECT n FROM t ORDER BY n"),
               (std::vector<std::string>{"абрамов", "Борисов", "Ежов", "ёлкин", "Жуков", "ЯКОВЛЕВ"}));
@@ -85,13 +86,13 @@ TEST(QtlLike, CaseInsensitiveWildcards) {
 TEST(QtlLike, SetsAndEscape) {
     EXPECT_TRUE(text::like("[а-в]%", "Борисов"));
     EXPECT_FALSE(text::like("[а-в]%", "Жуков"));
-    EXPECT_TRUE(text::like("[е-ж]%", "Ёлкин"));    // ё lies between е and ж
+    EXPECT_TRUE(text::like("[е-ж]%", "Ёлкин"));  // ё lies between е and ж
     EXPECT_TRUE(text::like("[^а]%", "Борисов"));
     EXPECT_TRUE(text::like("100[%]", "100%"));
     EXPECT_FALSE(text::like("100[%]", "1000"));
     EXPECT_TRUE(text::like("a!%b", "a%b", U'!'));
     EXPECT_FALSE(text::like("a!%b", "axb", U'!'));
-    EXPECT_TRUE(text::like("[abc", "[abc"));         // an unclosed bracket is an ordinary character
+    EXPECT_TRUE(text::like("[abc", "[abc"));  // an unclosed bracket is an ordinary character
 }
 
 TEST(QtlLike, OverridesSqlLikeOperator) {
@@ -129,13 +130,13 @@ TEST(QtlSettingsFile, WritesTheEightyFourByteLayout) {
     const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     std::remove(path.c_str());
     ASSERT_EQ(bytes.size(), 84u);
-    EXPECT_EQ(bytes.substr(0, 3), "\x60\x61\x62");          // "abc" stored
-    EXPECT_EQ(bytes[3], '\0');                               // rest of the area stays zero
+    EXPECT_EQ(bytes.substr(0, 3), "\x60\x61\x62");  // "abc" stored
+    EXPECT_EQ(bytes[3], '\0');  // rest of the area stays zero
     EXPECT_EQ(bytes.substr(20, 6), "\xCE\xDF\xEF\xED\xEA\xFB");  // "Пароль" (CF E0 F0 EE EB FC) minus one
     EXPECT_EQ(static_cast<unsigned char>(bytes[40]), 3);
     EXPECT_EQ(static_cast<unsigned char>(bytes[41]), 6);
-    EXPECT_EQ(bytes.substr(42, 3), "016");                   // "127" minus one
-    EXPECT_EQ(bytes.substr(62, 3), "PSK");                   // "QTL" minus one
+    EXPECT_EQ(bytes.substr(42, 3), "016");  // "127" minus one
+    EXPECT_EQ(bytes.substr(62, 3), "PSK");  // "QTL" minus one
     EXPECT_EQ(static_cast<unsigned char>(bytes[82]), 15);
     EXPECT_EQ(static_cast<unsigned char>(bytes[83]), 3);
 }

@@ -18,7 +18,7 @@ TEST(QueryText, LinesEachEndWithCrLf) {
     EXPECT_EQ(f.q.sqlText(), QStringLiteral("SELECT 1\r\n\r\n  \r\n"));
     f.q.addLine(QStringLiteral("SELECT 2"));
     EXPECT_EQ(f.q.sqlText(), QStringLiteral("SELECT 1\r\n\r\n  \r\nSELECT 2\r\n"));
-    f.q.setSql(QStringLiteral("a\r\nb"));   // one string is one line, whatever it holds
+    f.q.setSql(QStringLiteral("a\r\nb"));  // one string is one line, whatever it holds
     EXPECT_EQ(f.q.sqlLines().size(), 1);
     EXPECT_EQ(f.q.sqlText(), QStringLiteral("a\r\nb\r\n"));
 }
@@ -30,9 +30,8 @@ TEST(QueryText, ParametersComeFromTheTextOutsideQuotes) {
     EXPECT_EQ(f.q.parameterNames(), QStringList({"a", "b_2"}));
     f.q.setParam(QStringLiteral("a"), 5);
     f.q.setParam(QStringLiteral("B_2"), QStringLiteral("Иван'ов"));
-    EXPECT_EQ(f.q.expandedSql(),
-              QStringLiteral("SELECT ':not', \"x:nor\", [y:z] FROM t\r\n"
-                             "WHERE a=5 AND b = N'Иван''ов' AND c=5 AND t='10:30' AND d::e\r\n"));
+    EXPECT_EQ(f.q.expandedSql(), QStringLiteral("SELECT ':not', \"x:nor\", [y:z] FROM t\r\n"
+                                                "WHERE a=5 AND b = N'Иван''ов' AND c=5 AND t='10:30' AND d::e\r\n"));
     EXPECT_THROW(f.q.setParam(QStringLiteral("missing"), 1), AppError);
 }
 
@@ -102,19 +101,18 @@ TEST(QueryText, AsTextWritesNumbersForStatements) {
 }
 
 TEST(ConnectionErrors, DriverPrefixesAndSuffixesAreRemoved) {
-    EXPECT_EQ(Connection::cleanErrorText(QStringLiteral(
-                  "[FreeTDS][SQL Server]Invalid object name 'no_such_table'. QODBC: Unable to "
-                  "execute statement")),
+    EXPECT_EQ(Connection::cleanErrorText(
+                  QStringLiteral("[FreeTDS][SQL Server]Invalid object name 'no_such_table'. QODBC: Unable to "
+                                 "execute statement")),
               QStringLiteral("Invalid object name 'no_such_table'."));
-    EXPECT_EQ(Connection::cleanErrorText(QStringLiteral(
-                  "[unixODBC][FreeTDS][SQL Server]Login failed for user 'x'.")),
+    EXPECT_EQ(Connection::cleanErrorText(QStringLiteral("[unixODBC][FreeTDS][SQL Server]Login failed for user 'x'.")),
               QStringLiteral("Login failed for user 'x'."));
     // Brackets that belong to the server's text stay.
-    EXPECT_EQ(Connection::cleanErrorText(QStringLiteral(
-                  "[FreeTDS][SQL Server]Invalid column name '[x]'. QODBC: Unable to fetch last")),
+    EXPECT_EQ(Connection::cleanErrorText(
+                  QStringLiteral("[FreeTDS][SQL Server]Invalid column name '[x]'. QODBC: Unable to fetch last")),
               QStringLiteral("Invalid column name '[x]'."));
-    EXPECT_TRUE(Connection::isLinkFailure(
-        QStringLiteral("[FreeTDS][SQL Server]Unexpected EOF from the server"), QString()));
+    EXPECT_TRUE(
+        Connection::isLinkFailure(QStringLiteral("[FreeTDS][SQL Server]Unexpected EOF from the server"), QString()));
     EXPECT_TRUE(Connection::isLinkFailure(QStringLiteral("x"), QStringLiteral("08S01")));
     EXPECT_FALSE(Connection::isLinkFailure(QStringLiteral("Invalid object name 'x'."), QStringLiteral("208")));
 }

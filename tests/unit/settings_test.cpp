@@ -21,8 +21,8 @@ QByteArray stored(const QByteArray& plain) {
     return out;
 }
 
-QByteArray settingsImage(const QByteArray& user, const QByteArray& password,
-                         const QByteArray& server, const QByteArray& database) {
+QByteArray settingsImage(const QByteArray& user, const QByteArray& password, const QByteArray& server,
+                         const QByteArray& database) {
     QByteArray b(84, '\0');
     b.replace(0, user.size(), stored(user));
     b.replace(20, password.size(), stored(password));
@@ -55,24 +55,23 @@ QString inOutErrorOf(const QString& path) {
 }  // namespace
 
 TEST(SettingsFile, FieldsAreDecodedIntoTheRecordInItsOrder) {
-    const TFirstConnectInfo info =
-        ParseSettings(settingsImage("qtl_entry", "entry_pw", "127.0.0.1,11433", "QTL"));
+    const TFirstConnectInfo info = ParseSettings(settingsImage("qtl_entry", "entry_pw", "127.0.0.1,11433", "QTL"));
     EXPECT_EQ(info.UserID, "qtl_entry");
     EXPECT_EQ(info.Password, "entry_pw");
-    EXPECT_EQ(info.DataSource, "127.0.0.1,11433");   // stored before the database name
+    EXPECT_EQ(info.DataSource, "127.0.0.1,11433");  // stored before the database name
     EXPECT_EQ(info.InitialCatalog, "QTL");
 }
 
 TEST(SettingsFile, LengthBytesCutTheFieldsAndAreCappedAtTwenty) {
     QByteArray b = settingsImage("abc", "", "srv", "db");
     EXPECT_EQ(ParseSettings(b).UserID, "abc");
-    EXPECT_EQ(ParseSettings(b).Password, "");   // length 0: empty value
+    EXPECT_EQ(ParseSettings(b).Password, "");  // length 0: empty value
     // Stored 0x60 0x61 0x62 is "abc".
     b.replace(0, 3, QByteArray("\x60\x61\x62", 3));
     EXPECT_EQ(ParseSettings(b).UserID, "abc");
 
     QByteArray full = settingsImage("abcdefghijklmnopqrst", "p", "s", "d");
-    full[40] = char(25);   // longer than the area: the whole 20 bytes, nothing of the next field
+    full[40] = char(25);  // longer than the area: the whole 20 bytes, nothing of the next field
     EXPECT_EQ(ParseSettings(full).UserID, "abcdefghijklmnopqrst");
     full[83] = char(255);
     EXPECT_EQ(ParseSettings(full).InitialCatalog.size(), 20);
@@ -81,7 +80,7 @@ TEST(SettingsFile, LengthBytesCutTheFieldsAndAreCappedAtTwenty) {
 
 TEST(SettingsFile, ByteFFBecomesZeroInsideTheValueAndCyrillicIsWindows1251) {
     QByteArray b = settingsImage("ab", "xy", "s", "d");
-    b[20] = char(0xFF);   // first password byte
+    b[20] = char(0xFF);  // first password byte
     const QString password = ParseSettings(b).Password;
     ASSERT_EQ(password.size(), 2);
     EXPECT_EQ(password[0], QChar(0));
@@ -120,7 +119,7 @@ TEST(ConnectionString, UserNameIsRemovedFromErrorTexts) {
     EXPECT_EQ(RemoveUserName("Login failed for user 'qtl_entry'. qtl_entry", "qtl_entry"),
               "Login failed for user ''. ");
     EXPECT_EQ(RemoveUserName("Login failed for user 'QTL_ENTRY'.", "qtl_entry"),
-              "Login failed for user 'QTL_ENTRY'.");   // case-sensitive
+              "Login failed for user 'QTL_ENTRY'.");  // case-sensitive
     EXPECT_EQ(RemoveUserName("Login failed.", ""), "Login failed.");
 }
 
@@ -167,7 +166,7 @@ TEST(OdbcString, SemicolonsAndBracesCannotAddAttributes) {
     TFirstConnectInfo info{"u", "x;Database=master", "QTL", "h"};
     const QString s = BuildOdbcConnectString(info, tds);
     EXPECT_TRUE(s.contains("PWD={x;Database=master};")) << s.toStdString();
-    EXPECT_EQ(s.count("Database="), 2);   // ours, and the one inside the braced password
+    EXPECT_EQ(s.count("Database="), 2);  // ours, and the one inside the braced password
 }
 
 TEST(OdbcDriverChoice, SiteFileThenMicrosoftThenFreeTds) {
@@ -196,21 +195,18 @@ TEST(OdbcDriverChoice, SiteFileThenMicrosoftThenFreeTds) {
 }
 
 TEST(GetUser, StatementIsByteExactWithQuotesDoubled) {
-    const QString md5 = QString::fromLatin1(
-        QCryptographicHash::hash("secret", QCryptographicHash::Md5).toHex().toUpper());
-    const QString newMd5 = QString::fromLatin1(
-        QCryptographicHash::hash("newpass1", QCryptographicHash::Md5).toHex().toUpper());
+    const QString md5 =
+        QString::fromLatin1(QCryptographicHash::hash("secret", QCryptographicHash::Md5).toHex().toUpper());
+    const QString newMd5 =
+        QString::fromLatin1(QCryptographicHash::hash("newpass1", QCryptographicHash::Md5).toHex().toUpper());
     EXPECT_EQ(TForm8::GetUserStatement("o'neil", "secret", "NULL", "10.0.0.5", "PC'1"),
-              "EXEC GET_USER 'o''neil','" + md5 +
-                  "',NULL, 'QTL 33', '10.0.0.5', 'PC''1', 'o''neil','0','4'");
+              "EXEC GET_USER 'o''neil','" + md5 + "',NULL, 'QTL 33', '10.0.0.5', 'PC''1', 'o''neil','0','4'");
     EXPECT_EQ(TForm8::GetUserStatement("op", "secret", "newpass1", "10.0.0.5", "pc"),
-              "EXEC GET_USER 'op','" + md5 + "','" + newMd5 +
-                  "', 'QTL 33', '10.0.0.5', 'pc', 'op','0','34'");
+              "EXEC GET_USER 'op','" + md5 + "','" + newMd5 + "', 'QTL 33', '10.0.0.5', 'pc', 'op','0','34'");
 }
 
 TEST(Titles, MainCaptionHasTwoBlanksBeforeTheVersion) {
     const QString caption = ComposeMainCaption();
-    EXPECT_EQ(caption, "QTL 33  V13 [ " + BuildDateText(GetBuildDate()) +
-                           " ] - Регистратор студентов");
+    EXPECT_EQ(caption, "QTL 33  V13 [ " + BuildDateText(GetBuildDate()) + " ] - Регистратор студентов");
     EXPECT_EQ(caption, ComposeMainCaption());
 }

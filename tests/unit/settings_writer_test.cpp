@@ -71,8 +71,7 @@ ToolRun runTool(const QStringList& args, std::optional<QString> password = std::
 }  // namespace
 
 TEST(SettingsWriter, ByteLayoutIsStoredFormAtTheFixedOffsets) {
-    const QByteArray image =
-        EncodeSettings(settings("qtl_entry", "entry_pw", "127.0.0.1,11433", "QTL"));
+    const QByteArray image = EncodeSettings(settings("qtl_entry", "entry_pw", "127.0.0.1,11433", "QTL"));
     ASSERT_EQ(image.size(), 84);
     // Stored form: every byte one less ('q' 0x71 -> 0x70), unused bytes zero.
     EXPECT_EQ(image.mid(0, 9), QByteArray("psk^dmsqx"));
@@ -98,16 +97,15 @@ TEST(SettingsWriter, SameBytesAsTheDevServersWriter) {
 
 TEST(SettingsWriter, EveryFieldComesBackThroughTheWorkstationsReader) {
     const QString twenty = QStringLiteral("12345678901234567890");
-    const QString cyrillic20 = QStringLiteral("АБВГДЕЁЖЗИЙКЛМНОПРСя");   // я is byte 0xFF
+    const QString cyrillic20 = QStringLiteral("АБВГДЕЁЖЗИЙКЛМНОПРСя");  // я is byte 0xFF
     const QVector<TFirstConnectInfo> cases = {
         settings("qtl_entry", "entry_pw", "127.0.0.1,11433", "QTL"),
         settings(twenty, twenty, twenty, twenty),
-        settings(cyrillic20, cyrillic20, QStringLiteral("сервер\\экземпляр"),
-                 QStringLiteral("База")),
-        settings("u", "", "host", "db"),                                   // empty password
-        settings("a?b", QStringLiteral("p w;}{'\""), "h,1", "d"),          // '?' is a real '?'
-        settings("u", QString(QChar(0)) + QStringLiteral("\x01x"), "h", "d"),   // bytes 0x00, 0x01
-        settings("u", QStringLiteral("€№«»—"), "h", "d"),                   // upper half of the page
+        settings(cyrillic20, cyrillic20, QStringLiteral("сервер\\экземпляр"), QStringLiteral("База")),
+        settings("u", "", "host", "db"),  // empty password
+        settings("a?b", QStringLiteral("p w;}{'\""), "h,1", "d"),  // '?' is a real '?'
+        settings("u", QString(QChar(0)) + QStringLiteral("\x01x"), "h", "d"),  // bytes 0x00, 0x01
+        settings("u", QStringLiteral("€№«»—"), "h", "d"),  // upper half of the page
     };
     QTemporaryDir dir;
     for (const TFirstConnectInfo& in : cases) {
@@ -133,21 +131,19 @@ TEST(SettingsWriter, RefusesWhatTheFileCannotHoldAndKeepsThePasswordOutOfTheMess
               "The server \"123456789012345678901\" is 21 bytes long in Windows-1251; the "
               "settings file holds at most 20.");
     // Twenty-one Cyrillic letters are 21 bytes in Windows-1251 (42 in UTF-8).
-    EXPECT_TRUE(refusalOf(settings(ok, ok, ok, QString(21, QChar(0x0416))))
-                    .startsWith("The database \"ЖЖЖ"));
+    EXPECT_TRUE(refusalOf(settings(ok, ok, ok, QString(21, QChar(0x0416)))).startsWith("The database \"ЖЖЖ"));
     EXPECT_EQ(refusalOf(settings(QStringLiteral("user_ω"), ok, ok, ok)),
               "The account \"user_ω\" holds a character that Windows-1251 cannot store "
               "(U+03C9); the settings file holds Windows-1251 text only.");
-    EXPECT_EQ(refusalOf(settings(ok, QStringLiteral("secretpassword_21_ch"), ok, ok)),
-              "<accepted>");
+    EXPECT_EQ(refusalOf(settings(ok, QStringLiteral("secretpassword_21_ch"), ok, ok)), "<accepted>");
     const QString longSecret = QStringLiteral("secretpassword_21_chx");
     const QString emojiSecret = QStringLiteral("secret") + QString::fromUcs4(U"\U0001F600");
     const QString tooLong = refusalOf(settings(ok, longSecret, ok, ok));
     const QString notInPage = refusalOf(settings(ok, emojiSecret, ok, ok));
-    EXPECT_EQ(tooLong,
-              "The password is 21 bytes long in Windows-1251; the settings file holds at most 20.");
-    EXPECT_EQ(notInPage, "The password holds a character that Windows-1251 cannot store "
-                         "(U+1F600); the settings file holds Windows-1251 text only.");
+    EXPECT_EQ(tooLong, "The password is 21 bytes long in Windows-1251; the settings file holds at most 20.");
+    EXPECT_EQ(notInPage,
+              "The password holds a character that Windows-1251 cannot store "
+              "(U+1F600); the settings file holds Windows-1251 text only.");
     EXPECT_FALSE(tooLong.contains("secret"));
     EXPECT_FALSE(notInPage.contains("secret"));
     EXPECT_EQ(refusalOf(settings("", ok, ok, ok)), "The account must not be empty.");
@@ -167,8 +163,7 @@ TEST(SettingsWriter, ReplacesAtomicallyKeepingPermissionsAndLeavingNoTemporaryFi
     const QFile::Permissions p = QFile::permissions(path);
     EXPECT_TRUE(p.testFlag(QFile::ReadOwner) && p.testFlag(QFile::WriteOwner));
     EXPECT_TRUE(p.testFlag(QFile::ReadGroup));
-    EXPECT_FALSE(p.testFlag(QFile::WriteGroup) || p.testFlag(QFile::ReadOther) ||
-                 p.testFlag(QFile::WriteOther));
+    EXPECT_FALSE(p.testFlag(QFile::WriteGroup) || p.testFlag(QFile::ReadOther) || p.testFlag(QFile::WriteOther));
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"QTL"});
 }
 
@@ -180,8 +175,8 @@ TEST(SettingsWriter, AFolderOrAMissingFolderIsRefusedWithItsName) {
         WriteSettingsFileAtomically(missing, image);
         ADD_FAILURE() << "a missing folder was accepted";
     } catch (const SettingsFileError& e) {
-        EXPECT_EQ(e.text(), QStringLiteral("The folder %1 does not exist.")
-                                .arg(dir.filePath(QStringLiteral("nowhere"))));
+        EXPECT_EQ(e.text(),
+                  QStringLiteral("The folder %1 does not exist.").arg(dir.filePath(QStringLiteral("nowhere"))));
     }
     EXPECT_THROW(WriteSettingsFileAtomically(dir.path(), image), SettingsFileError);
     EXPECT_FALSE(QFileInfo::exists(missing));
@@ -190,9 +185,9 @@ TEST(SettingsWriter, AFolderOrAMissingFolderIsRefusedWithItsName) {
 TEST(SettingsToolCommands, WriteThenShowMasksThePasswordUnlessAsked) {
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("QTL"));
-    const ToolRun written = runTool({"write", path, "--server", "db.example.org\\QTL",
-                                     "--database=QTL", "--user", "qtl_entry"},
-                                    QStringLiteral("Пароль-42"));
+    const ToolRun written =
+        runTool({"write", path, "--server", "db.example.org\\QTL", "--database=QTL", "--user", "qtl_entry"},
+                QStringLiteral("Пароль-42"));
     ASSERT_EQ(written.code, kExitOk) << written.err.toStdString();
     EXPECT_FALSE(written.out.contains("Пароль-42"));
     const TFirstConnectInfo read = ReadSettingsFile(path);
@@ -201,8 +196,9 @@ TEST(SettingsToolCommands, WriteThenShowMasksThePasswordUnlessAsked) {
 
     const ToolRun shown = runTool({"show", path});
     EXPECT_EQ(shown.code, kExitOk);
-    EXPECT_EQ(shown.out, "Server:   db.example.org\\QTL\nDatabase: QTL\nAccount:  qtl_entry\n"
-                         "Password: ******** (hidden; --show-password shows it)\n");
+    EXPECT_EQ(shown.out,
+              "Server:   db.example.org\\QTL\nDatabase: QTL\nAccount:  qtl_entry\n"
+              "Password: ******** (hidden; --show-password shows it)\n");
     const ToolRun revealed = runTool({"show", path, "--show-password"});
     EXPECT_TRUE(revealed.out.contains("Password: Пароль-42\n"));
 }
@@ -233,8 +229,7 @@ TEST(SettingsToolCommands, ThePasswordIsNeverTakenFromTheCommandLine) {
     const QString path = dir.filePath(QStringLiteral("QTL"));
     for (const QString& option : {QStringLiteral("--password=secret"), QStringLiteral("--password"),
                                   QStringLiteral("--pass=secret"), QStringLiteral("--pwd=secret")}) {
-        const ToolRun r = runTool({"write", path, "--server", "s", "--database", "d", "--user", "u",
-                                   option, "secret"},
+        const ToolRun r = runTool({"write", path, "--server", "s", "--database", "d", "--user", "u", option, "secret"},
                                   QStringLiteral("pw"));
         EXPECT_EQ(r.code, kExitError) << option.toStdString();
         EXPECT_EQ(r.passwordReads, 0);
@@ -280,12 +275,10 @@ TEST(SettingsToolCommands, ShowReadsLikeTheWorkstationAndEscapesWhatDoesNotPrint
     EXPECT_TRUE(r.out.contains("Account:  abcdefghijklmnopqrst\n"));
     EXPECT_EQ(r.err, "Note: the file has 88 bytes; the workstation reads the first 84.\n");
     writeBytes(path, image.left(83));
-    EXPECT_EQ(runTool({"show", path}).err,
-              QStringLiteral("Cannot read %1: Read beyond end of file\n").arg(path));
+    EXPECT_EQ(runTool({"show", path}).err, QStringLiteral("Cannot read %1: Read beyond end of file\n").arg(path));
 }
 
 TEST(SettingsToolCommands, MaskPasswordHidesEveryOccurrence) {
-    EXPECT_EQ(MaskPassword("Login failed for 'pw1' (pw1)", "pw1"),
-              "Login failed for '********' (********)");
+    EXPECT_EQ(MaskPassword("Login failed for 'pw1' (pw1)", "pw1"), "Login failed for '********' (********)");
     EXPECT_EQ(MaskPassword("nothing to hide", ""), "nothing to hide");
 }

@@ -207,7 +207,9 @@ TEST(TdsSqlBatch, SkipsAllHeadersAndDecodesUtf16WithSurrogates) {
 
     // A lone surrogate cannot be represented in UTF-8 and becomes U+FFFD.
     Bytes lone = hex({0x3D, 0xD8, 0x41, 0x00});
-    EXPECT_EQ(utf16leToUtf8(lone.data(), lone.size()), "\xEF\xBF\xBD" "A");
+    EXPECT_EQ(utf16leToUtf8(lone.data(), lone.size()),
+              "\xEF\xBF\xBD"
+              "A");
 }
 
 TEST(TdsSqlBatch, NamesRpcProcedures) {
@@ -230,8 +232,7 @@ TEST(TdsSqlBatch, NamesRpcProcedures) {
 TEST(TdsValues, DateTimeUsesDaysSince1900AndThreeHundredthsOfASecond) {
     EXPECT_EQ(valueBytes(col(ColType::DateTime), std::string("2024-03-15 13:45:30.500")),
               hex({0x08, 0x34, 0xb1, 0x00, 0x00, 0x8e, 0xbb, 0xe2, 0x00}));
-    EXPECT_EQ(valueBytes(col(ColType::DateTime), std::string("1900-01-01")),
-              hex({0x08, 0, 0, 0, 0, 0, 0, 0, 0}));
+    EXPECT_EQ(valueBytes(col(ColType::DateTime), std::string("1900-01-01")), hex({0x08, 0, 0, 0, 0, 0, 0, 0, 0}));
     std::int32_t days;
     std::uint32_t ticks;
     ASSERT_TRUE(parseDateTime("2024-03-15T23:59:59.999", days, ticks));  // rounds into the next day
@@ -249,8 +250,7 @@ TEST(TdsValues, DateTimeUsesDaysSince1900AndThreeHundredthsOfASecond) {
 }
 
 TEST(TdsValues, CellsAreConvertedToTheDeclaredColumnTypeOrBecomeNull) {
-    const Column i = col(ColType::Int), big = col(ColType::BigInt), bit = col(ColType::Bit),
-                 fl = col(ColType::Float);
+    const Column i = col(ColType::Int), big = col(ColType::BigInt), bit = col(ColType::Bit), fl = col(ColType::Float);
     EXPECT_EQ(valueBytes(i, std::int64_t{-2}), hex({4, 0xfe, 0xff, 0xff, 0xff}));
     EXPECT_EQ(valueBytes(i, 3.9), hex({4, 3, 0, 0, 0}));
     EXPECT_EQ(valueBytes(i, std::string(" 42 ")), hex({4, 42, 0, 0, 0}));
@@ -272,13 +272,11 @@ TEST(TdsValues, CellsAreConvertedToTheDeclaredColumnTypeOrBecomeNull) {
 
 TEST(TdsValues, NVarCharIsUtf16CutAtACharacterBoundary) {
     EXPECT_EQ(valueBytes(col(ColType::NVarChar, 10), Value{}), hex({0xff, 0xff}));
-    EXPECT_EQ(valueBytes(col(ColType::NVarChar, 10), std::string("Яa")),
-              hex({4, 0, 0x2f, 0x04, 0x61, 0x00}));
+    EXPECT_EQ(valueBytes(col(ColType::NVarChar, 10), std::string("Яa")), hex({4, 0, 0x2f, 0x04, 0x61, 0x00}));
     EXPECT_EQ(valueBytes(col(ColType::NVarChar, 3), std::string("абвг")),
               hex({6, 0, 0x30, 0x04, 0x31, 0x04, 0x32, 0x04}));
     // A surrogate pair that does not fit whole is dropped whole.
-    EXPECT_EQ(valueBytes(col(ColType::NVarChar, 3), std::string("ab😀")),
-              hex({4, 0, 0x61, 0, 0x62, 0}));
+    EXPECT_EQ(valueBytes(col(ColType::NVarChar, 3), std::string("ab😀")), hex({4, 0, 0x61, 0, 0x62, 0}));
     EXPECT_EQ(valueBytes(col(ColType::NVarChar, 10), std::int64_t{26}), hex({4, 0, 0x32, 0, 0x36, 0}));
     EXPECT_EQ(valueBytes(col(ColType::NVarChar, 10), 0.1), hex({6, 0, 0x30, 0, 0x2e, 0, 0x31, 0}));
     // Broken UTF-8 from the engine still gives a well-formed cell.
@@ -426,8 +424,7 @@ const Bytes kDriverPrepExec = fromHex(
     "16000000120000000200000000000000000001000000ffff0d0000000001260400000063000000001904d00000"
     "ffffffff000063220000001904d0000022000000530045004c0045004300540020002a002000460052004f004d0020"
     "0077005f007300");
-const Bytes kDriverUnprepare =
-    fromHex("16000000120000000200000000000000000001000000ffff0f000000000026040401000000");
+const Bytes kDriverUnprepare = fromHex("16000000120000000200000000000000000001000000ffff0f000000000026040401000000");
 
 Bytes nvarcharParam(const std::string& v, bool plp) {
     Bytes b = tdstest::paramHeader(0);
@@ -512,18 +509,16 @@ TEST(TdsRpc, BoundParametersAndOtherCallsAreRefusedClearly) {
     // A parameter definition, a bound value, or both.
     RpcAction a = planRpc(tdstest::buildPrepExec("SELECT 1"), true);
     ASSERT_EQ(a.kind, RpcAction::Kind::Run);
-    a = planRpc(tdstest::buildRpc(procid::PrepExec, {tdstest::intParam(std::nullopt, 1),
-                                                     tdstest::ntextParam("@P1 int"),
+    a = planRpc(tdstest::buildRpc(procid::PrepExec, {tdstest::intParam(std::nullopt, 1), tdstest::ntextParam("@P1 int"),
                                                      tdstest::ntextParam("SELECT ?")}),
                 true);
     EXPECT_EQ(a.kind, RpcAction::Kind::Refuse);
     EXPECT_EQ(a.errorText, kNoParams);
     EXPECT_EQ(a.errorNumber, kErrUnsupported);
-    a = planRpc(tdstest::buildRpc(procid::PrepExec, {tdstest::intParam(std::nullopt, 1),
-                                                     tdstest::ntextParam(std::nullopt),
-                                                     tdstest::ntextParam("SELECT @P1"),
-                                                     tdstest::intParam(5)}),
-                true);
+    a = planRpc(
+        tdstest::buildRpc(procid::PrepExec, {tdstest::intParam(std::nullopt, 1), tdstest::ntextParam(std::nullopt),
+                                             tdstest::ntextParam("SELECT @P1"), tdstest::intParam(5)}),
+        true);
     EXPECT_EQ(a.errorText, kNoParams);
     EXPECT_EQ(a.logText, "sp_prepexec: SELECT @P1");
     // A bound value of a type this server does not read (XML) is still a bound value.
@@ -534,8 +529,7 @@ TEST(TdsRpc, BoundParametersAndOtherCallsAreRefusedClearly) {
     a = planRpc(xml, true);
     EXPECT_EQ(a.errorText, kNoParams);
     a = planRpc(tdstest::buildRpc(procid::ExecuteSql, {nvarcharParam("SELECT @a", false),
-                                                       nvarcharParam("@a int", false),
-                                                       tdstest::intParam(1)}),
+                                                       nvarcharParam("@a int", false), tdstest::intParam(1)}),
                 true);
     EXPECT_EQ(a.errorText, kNoParams);
 
@@ -612,12 +606,12 @@ TEST(TdsTokens, RpcBodyEndsInDoneInProcThenReturnValueStatusAndDoneProc) {
     EXPECT_EQ(t[5].status, 0);
     // RETURNVALUE: ordinal 0, no name, OUTPUT, user type 0, nullable, INTN(4) = 42; RETURNSTATUS 0.
     const Bytes tail(b.end() - 13 - 5 - 18, b.end() - 13);
-    EXPECT_EQ(tail, hex({0xAC, 0x00, 0x00, 0x00, 0x01, 0x00, 0x00, 0x00, 0x00, 0x09, 0x00, 0x26, 0x04,
-                         0x04, 0x2A, 0x00, 0x00, 0x00, 0x79, 0x00, 0x00, 0x00, 0x00}));
+    EXPECT_EQ(tail, hex({0xAC, 0x00, 0x00, 0x00, 0x01, 0x00, 0x00, 0x00, 0x00, 0x09, 0x00, 0x26,
+                         0x04, 0x04, 0x2A, 0x00, 0x00, 0x00, 0x79, 0x00, 0x00, 0x00, 0x00}));
 
     // A named handle keeps its name; 7.1 has a 2-byte user type.
     ReplyBuilder old(0x71000001);
     old.returnInt(0, "@h", -1);
-    EXPECT_EQ(old.finish(), hex({0xAC, 0x00, 0x00, 0x02, '@', 0x00, 'h', 0x00, 0x01, 0x00, 0x00, 0x09,
-                                 0x00, 0x26, 0x04, 0x04, 0xFF, 0xFF, 0xFF, 0xFF}));
+    EXPECT_EQ(old.finish(), hex({0xAC, 0x00, 0x00, 0x02, '@',  0x00, 'h',  0x00, 0x01, 0x00,
+                                 0x00, 0x09, 0x00, 0x26, 0x04, 0x04, 0xFF, 0xFF, 0xFF, 0xFF}));
 }

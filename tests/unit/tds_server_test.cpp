@@ -63,8 +63,7 @@ public:
             } else if (sql.rfind("ROWS ", 0) == 0) {
                 const int n = std::stoi(sql.substr(5));
                 ResultSet rs{{Column{"n", ColType::Int, 0}, Column{"pad", ColType::NVarChar, 200}}, {}};
-                for (int i = 0; i < n; ++i)
-                    rs.rows.push_back({std::int64_t{i}, std::string(200, 'x')});
+                for (int i = 0; i < n; ++i) rs.rows.push_back({std::int64_t{i}, std::string(200, 'x')});
                 st.results.push_back(std::move(rs));
             } else {
                 if (sql == "BEGIN") ++tranCount_;
@@ -94,10 +93,12 @@ public:
         bool xactAbort_ = false;
     };
 
-    std::unique_ptr<Session> login(const std::string& user, const std::string& password,
-                                   const std::string& database, LoginResult& result) override {
+    std::unique_ptr<Session> login(const std::string& user, const std::string& password, const std::string& database,
+                                   LoginResult& result) override {
         if (database != "QTL") {
-            result.error = Message{4060, 1, 11, "Cannot open database \"" + database + "\" requested by the login. The login failed.", "", 1};
+            result.error = Message{
+                4060, 1, 11, "Cannot open database \"" + database + "\" requested by the login. The login failed.",
+                "",   1};
             return nullptr;
         }
         if (user != "operator" || password != "operator") {
@@ -231,8 +232,7 @@ protected:
 };
 
 std::string echoed(const std::vector<Token>& t) {
-    if (t.size() != 3 || t[0].type != 0x81 || t[1].type != 0xD1 || t[2].type != 0xFD)
-        return "<unexpected reply>";
+    if (t.size() != 3 || t[0].type != 0x81 || t[1].type != 0xD1 || t[2].type != 0xFD) return "<unexpected reply>";
     return tdstest::cellText(t[1].cells.at(0));
 }
 
@@ -264,7 +264,9 @@ TEST_F(TdsServer, LogsInRunsBatchesAndLogsThemExactly) {
     auto lines = logLines();
     ASSERT_EQ(lines.size(), 3u);
     EXPECT_EQ(lines[0], R"({"session":1,"kind":"login","user":"operator","text":"QTL"})");
-    EXPECT_EQ(lines[1], R"({"session":1,"kind":"batch","user":"operator","text":"SELECT N'Студент \"1\"'\r\nFROM w_s","trancount":0,"xact_abort":false})");
+    EXPECT_EQ(
+        lines[1],
+        R"({"session":1,"kind":"batch","user":"operator","text":"SELECT N'Студент \"1\"'\r\nFROM w_s","trancount":0,"xact_abort":false})");
     EXPECT_EQ(lines[0].find("operator\",\"text\":\"operator"), std::string::npos);  // no password
 }
 
@@ -422,10 +424,9 @@ TEST_F(TdsServer, PreparedStatementsWithoutParametersRunAndReturnTheirHandles) {
     EXPECT_EQ(t[1].status, done::Error);
 
     // Bound parameters are refused without running anything.
-    c.send(packet::Rpc, tdstest::buildRpc(procid::PrepExec, {tdstest::intParam(std::nullopt, 1),
-                                                            tdstest::ntextParam("@P1 int"),
-                                                            tdstest::ntextParam("SELECT @P1"),
-                                                            tdstest::intParam(3)}));
+    c.send(packet::Rpc,
+           tdstest::buildRpc(procid::PrepExec, {tdstest::intParam(std::nullopt, 1), tdstest::ntextParam("@P1 int"),
+                                                tdstest::ntextParam("SELECT @P1"), tdstest::intParam(3)}));
     t = c.reply();
     ASSERT_EQ(t.size(), 2u);
     EXPECT_EQ(t[0].text, "parameters in prepared statements are not supported");
@@ -518,8 +519,10 @@ TEST_F(TdsServer, ServesSeveralClientsAndSurvivesOneVanishingMidResult) {
     auto lines = logLines();
     bool sawA = false, sawB = false;
     for (const auto& l : lines) {
-        sawA |= l == R"({"session":1,"kind":"batch","user":"operator","text":"from a","trancount":0,"xact_abort":false})";
-        sawB |= l == R"({"session":2,"kind":"batch","user":"operator","text":"from b","trancount":0,"xact_abort":false})";
+        sawA |=
+            l == R"({"session":1,"kind":"batch","user":"operator","text":"from a","trancount":0,"xact_abort":false})";
+        sawB |=
+            l == R"({"session":2,"kind":"batch","user":"operator","text":"from b","trancount":0,"xact_abort":false})";
     }
     EXPECT_TRUE(sawA);
     EXPECT_TRUE(sawB);
@@ -532,13 +535,13 @@ namespace {
 class WireRules : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
-        dbPath_ = (std::filesystem::temp_directory_path() /
-                   ("tds_wire_rules_" + std::to_string(::getpid()) + ".db")).string();
+        dbPath_ = (std::filesystem::temp_directory_path() / ("tds_wire_rules_" + std::to_string(::getpid()) + ".db"))
+                      .string();
         removeDb();
         EngineOptions o;
         o.dbPath = dbPath_;
         o.demo = "none";
-        makeEngine(o);   // creates the schema once
+        makeEngine(o);  // creates the schema once
     }
     static void TearDownTestSuite() { removeDb(); }
     static void removeDb() {
@@ -661,11 +664,11 @@ TEST_F(WireRules, StalledStatementEndsOnAttentionAndTheLogShowsTheStateEachBatch
         if (l.find("\"kind\":\"batch\"") != std::string::npos) batches.push_back(l);
     ASSERT_EQ(batches.size(), 10u);
     auto state = [](const std::string& line) { return line.substr(line.find(",\"trancount\"")); };
-    EXPECT_EQ(state(batches[0]), R"(,"trancount":0,"xact_abort":false})");   // BEGIN TRAN ...
-    EXPECT_EQ(state(batches[1]), R"(,"trancount":1,"xact_abort":false})");   // the stalled batch
-    EXPECT_EQ(state(batches[5]), R"(,"trancount":1,"xact_abort":false})");   // SET XACT_ABORT ON
-    EXPECT_EQ(state(batches[6]), R"(,"trancount":1,"xact_abort":true})");    // the second stall
-    EXPECT_EQ(state(batches[7]), R"(,"trancount":0,"xact_abort":true})");    // after its rollback
+    EXPECT_EQ(state(batches[0]), R"(,"trancount":0,"xact_abort":false})");  // BEGIN TRAN ...
+    EXPECT_EQ(state(batches[1]), R"(,"trancount":1,"xact_abort":false})");  // the stalled batch
+    EXPECT_EQ(state(batches[5]), R"(,"trancount":1,"xact_abort":false})");  // SET XACT_ABORT ON
+    EXPECT_EQ(state(batches[6]), R"(,"trancount":1,"xact_abort":true})");  // the second stall
+    EXPECT_EQ(state(batches[7]), R"(,"trancount":0,"xact_abort":true})");  // after its rollback
 }
 
 TEST_F(WireRules, StalledStatementEndsWhenTheClientGoes) {
@@ -687,14 +690,14 @@ TEST_F(WireRules, DropNthClosesWithoutAnAnswerAfterTheEarlierStatementsRan) {
         e.faultMark = mark;
     });
     auto c = client();
-    c->batch(insert("drop-before-mark"));   // nothing counts before the mark
+    c->batch(insert("drop-before-mark"));  // nothing counts before the mark
     c->batch(mark);
-    c->batch(insert("drop-1"));             // 1
-    c->send(packet::SqlBatch, tdstest::buildBatch(insert("drop-2") + " " + insert("drop-3")));   // 2, 3
+    c->batch(insert("drop-1"));  // 1
+    c->send(packet::SqlBatch, tdstest::buildBatch(insert("drop-2") + " " + insert("drop-3")));  // 2, 3
     EXPECT_FALSE(c->read());
     EXPECT_TRUE(c->closedByServer());
 
-    auto checker = client();   // never sends the mark, so never counts
+    auto checker = client();  // never sends the mark, so never counts
     EXPECT_EQ(logged(*checker, "drop-before-mark"), 1);
     EXPECT_EQ(logged(*checker, "drop-1"), 1);
     EXPECT_EQ(logged(*checker, "drop-2"), 1);
@@ -703,8 +706,8 @@ TEST_F(WireRules, DropNthClosesWithoutAnAnswerAfterTheEarlierStatementsRan) {
     // A transaction left open by the dropped session is rolled back when the session ends.
     auto t = client();
     t->batch(mark);
-    t->batch("BEGIN TRAN " + insert("drop-tran"));   // 1, 2
-    t->send(packet::SqlBatch, tdstest::buildBatch("SELECT 1"));   // 3
+    t->batch("BEGIN TRAN " + insert("drop-tran"));  // 1, 2
+    t->send(packet::SqlBatch, tdstest::buildBatch("SELECT 1"));  // 3
     EXPECT_FALSE(t->read());
     EXPECT_FALSE(hasError(checker->batch(insert("drop-after"))));
     EXPECT_EQ(logged(*checker, "drop-tran"), 0);
@@ -716,7 +719,7 @@ TEST_F(WireRules, StallLoginAcceptsButNeverAnswers) {
     Client c(server_->port());
     c.send(packet::PreLogin, tdstest::buildPreLogin());
     pollfd p{c.fd(), POLLIN, 0};
-    EXPECT_EQ(::poll(&p, 1, 300), 0);   // neither an answer nor a close
+    EXPECT_EQ(::poll(&p, 1, 300), 0);  // neither an answer nor a close
 }
 
 // ---- what the request log keeps: nothing from before a login, no credential, owner-only --------
@@ -736,8 +739,10 @@ TEST_F(TdsServer, NothingAClientSendsBeforeItsLoginIsLoggedOnlyTheRefusal) {
     }
     const auto lines = logLines();
     ASSERT_EQ(lines.size(), 2u);
-    EXPECT_EQ(lines[0], R"({"session":1,"kind":"refused","user":"","text":"A SQL batch arrived before a successful login."})");
-    EXPECT_EQ(lines[1], R"({"session":2,"kind":"refused","user":"operator","text":"Login failed for user 'operator'."})");
+    EXPECT_EQ(lines[0],
+              R"({"session":1,"kind":"refused","user":"","text":"A SQL batch arrived before a successful login."})");
+    EXPECT_EQ(lines[1],
+              R"({"session":2,"kind":"refused","user":"operator","text":"Login failed for user 'operator'."})");
     EXPECT_EQ((std::filesystem::status(logPath_).permissions() & std::filesystem::perms::all),
               std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
 }
@@ -760,7 +765,7 @@ TEST(RequestLogFile, IsMadeOwnerOnlyEvenWhenItExistedAndStopsAtItsLimit) {
     std::vector<std::string> lines;
     for (std::string l; std::getline(in, l);) lines.push_back(l);
     ASSERT_GE(lines.size(), 3u);
-    EXPECT_EQ(lines.front(), "{\"old\":1}");   // appended, not truncated
+    EXPECT_EQ(lines.front(), "{\"old\":1}");  // appended, not truncated
     EXPECT_NE(lines[1].find("SELECT 0"), std::string::npos);
     EXPECT_NE(lines.back().find("size limit"), std::string::npos);
     std::filesystem::remove(path);
@@ -769,16 +774,18 @@ TEST(RequestLogFile, IsMadeOwnerOnlyEvenWhenItExistedAndStopsAtItsLimit) {
 TEST_F(WireRules, ASignInLeavesNoDigestInTheLog) {
     start();
     auto c = std::make_unique<Client>(server_->port());
-    const auto [user, password] = engine_->settingsAccount();   // as the workstation signs in
+    const auto [user, password] = engine_->settingsAccount();  // as the workstation signs in
     c->login(user, password);
-    const std::string digest = "4B583376B2767B923C3E1DA60D10DE59";   // "operator"
-    auto t = c->batch("EXEC GET_USER 'operator','" + digest + "',NULL, 'QTL 33', '10.0.0.5', 'PC7', 'operator','0','4'");
+    const std::string digest = "4B583376B2767B923C3E1DA60D10DE59";  // "operator"
+    auto t =
+        c->batch("EXEC GET_USER 'operator','" + digest + "',NULL, 'QTL 33', '10.0.0.5', 'PC7', 'operator','0','4'");
     EXPECT_FALSE(hasError(t));
     bool sawCall = false;
     for (const auto& l : logLines()) {
         EXPECT_EQ(l.find(digest), std::string::npos) << l;
-        sawCall |= l.find(R"(EXEC GET_USER 'operator','********',NULL, 'QTL 33', '10.0.0.5', 'PC7', 'operator','0','4')") !=
-                   std::string::npos;
+        sawCall |=
+            l.find(R"(EXEC GET_USER 'operator','********',NULL, 'QTL 33', '10.0.0.5', 'PC7', 'operator','0','4')") !=
+            std::string::npos;
     }
     EXPECT_TRUE(sawCall);
 }
@@ -799,7 +806,7 @@ TEST_F(TdsServer, BeyondTheConnectionLimitNewClientsAreRefusedAndTheOthersGoOn) 
     EXPECT_EQ(echoed(a.batch("still a")), "still a");
     b.close();
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    Client d(port());   // a place came free
+    Client d(port());  // a place came free
     d.login();
     EXPECT_EQ(echoed(d.batch("d")), "d");
 }
@@ -811,14 +818,14 @@ TEST_F(TdsServer, OversizedRequestsAreRefusedBeforeAndAfterLogin) {
     });
     {
         Client c(port());
-        Bytes big = packetize(packet::PreLogin, Bytes(20000, 0), 4096, 0, false);   // never ends
+        Bytes big = packetize(packet::PreLogin, Bytes(20000, 0), 4096, 0, false);  // never ends
         c.sendRaw(big);
         EXPECT_EQ(c.reply().at(0).number, kErrProtocol);
         EXPECT_TRUE(c.closedByServer());
     }
     Client c(port());
     c.login();
-    const std::string fits(3000, 'x');   // 6 KB as UCS-2: more than before login allows
+    const std::string fits(3000, 'x');  // 6 KB as UCS-2: more than before login allows
     EXPECT_EQ(echoed(c.batch(fits)), fits);
     c.send(packet::SqlBatch, tdstest::buildBatch(std::string(40000, 'y')));
     EXPECT_EQ(c.reply().at(0).number, kErrProtocol);
@@ -838,12 +845,12 @@ TEST_F(TdsServer, StopEndsPromptlyWhateverTheClientsDo) {
     start();
     Client reader(port(), 4096);
     reader.login();
-    reader.send(packet::SqlBatch, tdstest::buildBatch("ROWS 20000"));   // never read
+    reader.send(packet::SqlBatch, tdstest::buildBatch("ROWS 20000"));  // never read
     Client stalled(port());
     stalled.login();
     stalled.send(packet::SqlBatch, tdstest::buildBatch("SLOW"));
     Client half(port());
-    half.sendRaw(Bytes{0x12, 0x00});   // half a header
+    half.sendRaw(Bytes{0x12, 0x00});  // half a header
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     const auto begun = std::chrono::steady_clock::now();
     server_->stop();
@@ -858,9 +865,9 @@ TEST_F(TdsServer, LoginAndIdleTimeoutsCloseOnlySessionsThatHoldAPlaceDoingNothin
         o.loginTimeoutSeconds = 1;
         o.idleTimeoutSeconds = 1;
     });
-    Client silent(port());                 // never logs in
+    Client silent(port());  // never logs in
     Client trickle(port());
-    trickle.sendRaw(Bytes{0x12, 0x01});   // a login begun and never finished
+    trickle.sendRaw(Bytes{0x12, 0x01});  // a login begun and never finished
     Client idle(port());
     idle.login();
     Client busy(port());
@@ -890,7 +897,8 @@ TEST_F(TdsServer, AConnectionNoThreadCanBeStartedForIsRefusedAndTheOthersGoOn) {
     start(std::nullopt, [starts](ServerOptions& o) {
         o.startThread = [starts](std::function<void()> body) {
             const int n = ++*starts;
-            if (n == 3 || n == 5) throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
+            if (n == 3 || n == 5)
+                throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
             return std::thread(std::move(body));
         };
     });
@@ -944,7 +952,7 @@ TEST_F(TdsServer, OutOfDescriptorsAWaitingClientIsRefusedWithoutSpinningAndServi
     exhaust();
     ASSERT_FALSE(fillers.empty());
     for (int round = 0; round < 2; ++round) {
-        freeOne();   // the client's own socket takes it: none is left for the server's accept
+        freeOne();  // the client's own socket takes it: none is left for the server's accept
         std::optional<Client> c;
         c.emplace(port());
         std::vector<Token> t;
@@ -985,7 +993,7 @@ TEST_F(TdsServer, ALongBatchMatchedByAGreedyDropPatternClosesWithoutCrashOrHang)
     Client c(port());
     c.login();
     const std::string plain = "SELECT '" + std::string(30000, 'x') + "'";
-    EXPECT_EQ(c.batch(plain).at(0).type, 0x81);   // answered (its echo is cut to 4000 characters)
+    EXPECT_EQ(c.batch(plain).at(0).type, 0x81);  // answered (its echo is cut to 4000 characters)
     c.send(packet::SqlBatch, tdstest::buildBatch("SELECT '" + std::string(30000, 'y') + "DROPME'"));
     EXPECT_FALSE(c.read());
     EXPECT_EQ(batches(), (std::vector<std::string>{plain}));
@@ -1011,6 +1019,6 @@ TEST_F(WireRules, TheFirstBatchAfterALoginMayBeAsLargeAsAnyOther) {
     start([](EngineOptions&, ServerOptions& o) { o.maxPreLoginRequestBytes = 4096; });
     Client c(server_->port());
     c.login(account_.first, account_.second, "QTL", 16384);
-    c.send(packet::SqlBatch, tdstest::buildBatch("SELECT LEN('" + std::string(6000, 'x') + "')"), 16384);   // one packet
+    c.send(packet::SqlBatch, tdstest::buildBatch("SELECT LEN('" + std::string(6000, 'x') + "')"), 16384);  // one packet
     EXPECT_EQ(firstInt(c.reply()), 6000);
 }

@@ -30,27 +30,26 @@ inline void put32(Bytes& b, std::uint32_t v) {
 }
 
 // A LOGIN7 record laid out the way FreeTDS does: fixed part of 94 bytes, then the strings.
-inline Bytes buildLogin7(const std::string& user, const std::string& password,
-                         const std::string& database, std::uint32_t version = 0x74000004,
-                         std::uint32_t packetSize = 4096) {
+inline Bytes buildLogin7(const std::string& user, const std::string& password, const std::string& database,
+                         std::uint32_t version = 0x74000004, std::uint32_t packetSize = 4096) {
     Bytes fixed;
     put32(fixed, 0);  // length, patched below
     put32(fixed, version);
     put32(fixed, packetSize);
-    put32(fixed, 7);      // client program version
-    put32(fixed, 4242);   // client pid
-    put32(fixed, 0);      // connection id
+    put32(fixed, 7);  // client program version
+    put32(fixed, 4242);  // client pid
+    put32(fixed, 0);  // connection id
     fixed.push_back(0xE0);
     fixed.push_back(0x03);
     fixed.push_back(0x00);
     fixed.push_back(0x00);
-    put32(fixed, 0);      // time zone
+    put32(fixed, 0);  // time zone
     put32(fixed, 0x409);  // LCID
     Bytes pw = utf16(password);
     for (auto& b : pw) b = static_cast<std::uint8_t>(((b << 4) | (b >> 4)) ^ 0xA5);
-    const std::vector<Bytes> strings = {utf16("testhost"), utf16(user), pw, utf16("tds tests"),
-                                        utf16("127.0.0.1"), {}, utf16("TDS-Library"), {},
-                                        utf16(database)};
+    const std::vector<Bytes> strings = {
+        utf16("testhost"), utf16(user), pw, utf16("tds tests"), utf16("127.0.0.1"), {}, utf16("TDS-Library"), {},
+        utf16(database)};
     Bytes tail;
     std::uint16_t offset = 94;
     for (const Bytes& s : strings) {
@@ -59,10 +58,10 @@ inline Bytes buildLogin7(const std::string& user, const std::string& password,
         tail.insert(tail.end(), s.begin(), s.end());
     }
     for (int i = 0; i < 6; ++i) fixed.push_back(0x11);  // client id (MAC)
-    put16(fixed, 0), put16(fixed, 0);                  // SSPI
-    put16(fixed, 0), put16(fixed, 0);                  // attach db file
-    put16(fixed, 0), put16(fixed, 0);                  // change password
-    put32(fixed, 0);                                   // SSPI long
+    put16(fixed, 0), put16(fixed, 0);  // SSPI
+    put16(fixed, 0), put16(fixed, 0);  // attach db file
+    put16(fixed, 0), put16(fixed, 0);  // change password
+    put32(fixed, 0);  // SSPI long
     if (fixed.size() != 94) throw std::logic_error("LOGIN7 fixed part has the wrong size");
     fixed.insert(fixed.end(), tail.begin(), tail.end());
     const auto total = static_cast<std::uint32_t>(fixed.size());
@@ -170,7 +169,10 @@ inline std::vector<Token> readTokens(const Bytes& s, bool wide = true) {
     auto need = [&](std::size_t n) {
         if (s.size() - pos < n) throw std::runtime_error("token stream truncated");
     };
-    auto u8 = [&]() { need(1); return s[pos++]; };
+    auto u8 = [&]() {
+        need(1);
+        return s[pos++];
+    };
     auto u16 = [&]() {
         need(2);
         std::uint16_t v = static_cast<std::uint16_t>(s[pos] | (s[pos + 1] << 8));
@@ -198,103 +200,118 @@ inline std::vector<Token> readTokens(const Bytes& s, bool wide = true) {
         Token t;
         t.type = u8();
         switch (t.type) {
-            case 0xE3: {
-                const std::size_t len = u16();
-                const std::size_t end = pos + len;
-                t.envType = u8();
-                const std::size_t n1 = u8();
-                if (t.envType == 7 || t.envType == 8 || t.envType == 9 || t.envType == 10) {
-                    t.envNew = bytes(n1);
-                    t.envOld = bytes(u8());
-                } else {
-                    t.text = text(n1);
-                    t.envOld = bytes(u8() * 2);
-                }
-                if (pos != end) throw std::runtime_error("ENVCHANGE length mismatch");
-                break;
+        case 0xE3: {
+            const std::size_t len = u16();
+            const std::size_t end = pos + len;
+            t.envType = u8();
+            const std::size_t n1 = u8();
+            if (t.envType == 7 || t.envType == 8 || t.envType == 9 || t.envType == 10) {
+                t.envNew = bytes(n1);
+                t.envOld = bytes(u8());
+            } else {
+                t.text = text(n1);
+                t.envOld = bytes(u8() * 2);
             }
-            case 0xAD: {
-                const std::size_t len = u16();
-                const std::size_t end = pos + len;
-                u8();
+            if (pos != end) throw std::runtime_error("ENVCHANGE length mismatch");
+            break;
+        }
+        case 0xAD: {
+            const std::size_t len = u16();
+            const std::size_t end = pos + len;
+            u8();
+            u32();
+            t.text = text(u8());
+            u32();
+            if (pos != end) throw std::runtime_error("LOGINACK length mismatch");
+            break;
+        }
+        case 0xAA:
+        case 0xAB: {
+            const std::size_t len = u16();
+            const std::size_t end = pos + len;
+            t.number = static_cast<std::int32_t>(u32());
+            u8();
+            t.severity = u8();
+            t.text = text(u16());
+            text(u8());
+            text(u8());
+            if (wide)
                 u32();
-                t.text = text(u8());
-                u32();
-                if (pos != end) throw std::runtime_error("LOGINACK length mismatch");
-                break;
-            }
-            case 0xAA:
-            case 0xAB: {
-                const std::size_t len = u16();
-                const std::size_t end = pos + len;
-                t.number = static_cast<std::int32_t>(u32());
-                u8();
-                t.severity = u8();
-                t.text = text(u16());
-                text(u8());
-                text(u8());
-                if (wide) u32(); else u16();
-                if (pos != end) throw std::runtime_error("message length mismatch");
-                break;
-            }
-            case 0x81: {
-                const std::size_t n = u16();
-                types.clear();
-                for (std::size_t i = 0; i < n; ++i) {
-                    if (wide) u32(); else u16();
+            else
+                u16();
+            if (pos != end) throw std::runtime_error("message length mismatch");
+            break;
+        }
+        case 0x81: {
+            const std::size_t n = u16();
+            types.clear();
+            for (std::size_t i = 0; i < n; ++i) {
+                if (wide)
+                    u32();
+                else
                     u16();
-                    const std::uint8_t ty = u8();
-                    if (ty == 0xE7) {
-                        u16();
-                        bytes(5);
-                    } else if (ty == 0x26 || ty == 0x68 || ty == 0x6D || ty == 0x6F) {
-                        u8();
-                    } else {
-                        throw std::runtime_error("unexpected column type");
-                    }
-                    types.push_back(ty);
-                    t.colNames.push_back(text(u8()));
-                }
-                t.colTypes = types;
-                break;
-            }
-            case 0xD1:
-                for (std::uint8_t ty : types) {
-                    if (ty == 0xE7) {
-                        const std::uint16_t n = u16();
-                        if (n == 0xFFFF) t.cells.emplace_back();
-                        else t.cells.emplace_back(bytes(n));
-                    } else {
-                        const std::uint8_t n = u8();
-                        if (n == 0) t.cells.emplace_back();
-                        else t.cells.emplace_back(bytes(n));
-                    }
-                }
-                break;
-            case 0xAC: {  // RETURNVALUE; only int values are ever returned
-                t.number = u16();  // parameter ordinal
-                t.text = text(u8());
-                t.status = u8();
-                if (wide) u32(); else u16();
                 u16();
-                t.colTypes.push_back(u8());
-                if (t.colTypes.back() != 0x26 || u8() != 4) throw std::runtime_error("RETURNVALUE is not an int");
-                const std::uint8_t n = u8();
-                if (n == 0) t.cells.emplace_back();
-                else t.cells.emplace_back(bytes(n));
-                break;
+                const std::uint8_t ty = u8();
+                if (ty == 0xE7) {
+                    u16();
+                    bytes(5);
+                } else if (ty == 0x26 || ty == 0x68 || ty == 0x6D || ty == 0x6F) {
+                    u8();
+                } else {
+                    throw std::runtime_error("unexpected column type");
+                }
+                types.push_back(ty);
+                t.colNames.push_back(text(u8()));
             }
-            case 0x79:  // RETURNSTATUS
-                t.count = u32();
-                break;
-            case 0xFD:
-            case 0xFE:
-            case 0xFF:
-                t.status = u16();
+            t.colTypes = types;
+            break;
+        }
+        case 0xD1:
+            for (std::uint8_t ty : types) {
+                if (ty == 0xE7) {
+                    const std::uint16_t n = u16();
+                    if (n == 0xFFFF)
+                        t.cells.emplace_back();
+                    else
+                        t.cells.emplace_back(bytes(n));
+                } else {
+                    const std::uint8_t n = u8();
+                    if (n == 0)
+                        t.cells.emplace_back();
+                    else
+                        t.cells.emplace_back(bytes(n));
+                }
+            }
+            break;
+        case 0xAC: {  // RETURNVALUE; only int values are ever returned
+            t.number = u16();  // parameter ordinal
+            t.text = text(u8());
+            t.status = u8();
+            if (wide)
+                u32();
+            else
                 u16();
-                t.count = wide ? (static_cast<std::uint64_t>(u32()) | (static_cast<std::uint64_t>(u32()) << 32)) : u32();
-                break;
-            default: throw std::runtime_error("unknown token " + std::to_string(t.type));
+            u16();
+            t.colTypes.push_back(u8());
+            if (t.colTypes.back() != 0x26 || u8() != 4) throw std::runtime_error("RETURNVALUE is not an int");
+            const std::uint8_t n = u8();
+            if (n == 0)
+                t.cells.emplace_back();
+            else
+                t.cells.emplace_back(bytes(n));
+            break;
+        }
+        case 0x79:  // RETURNSTATUS
+            t.count = u32();
+            break;
+        case 0xFD:
+        case 0xFE:
+        case 0xFF:
+            t.status = u16();
+            u16();
+            t.count = wide ? (static_cast<std::uint64_t>(u32()) | (static_cast<std::uint64_t>(u32()) << 32)) : u32();
+            break;
+        default: throw std::runtime_error("unknown token " + std::to_string(t.type));
         }
         out.push_back(std::move(t));
     }

@@ -72,9 +72,9 @@ TEST(TsqlDateText, TimesAndTheDatetimeTick) {
 }
 
 TEST(TsqlDateText, MalformedTextIs241AndImpossibleDatesAre242) {
-    for (const char* bad : {"abc", "01.02", "01.02.2030x", "1.2.3.4", "01.02-2030", "01.02.2030 25:00",
-                            "01.02.2030 10:61", "2030-02-01T", "2030-02-01T10", "01.02.2030 10:00:00.1234",
-                            "01.02.203", "2030.2030.01", "13:00 PM", "2030020", "0x1F"}) {
+    for (const char* bad :
+         {"abc", "01.02", "01.02.2030x", "1.2.3.4", "01.02-2030", "01.02.2030 25:00", "01.02.2030 10:61", "2030-02-01T",
+          "2030-02-01T10", "01.02.2030 10:00:00.1234", "01.02.203", "2030.2030.01", "13:00 PM", "2030020", "0x1F"}) {
         SCOPED_TRACE(bad);
         EXPECT_EQ(read(bad, "dmy"), "241");
     }
@@ -108,8 +108,9 @@ std::string sqlOf(const std::string& statement) {
 }
 
 TEST(TsqlDateTranslation, TextsWrittenToDatetimeColumnsAreRead) {
-    EXPECT_EQ(sqlOf("UPDATE dbo.V_Date_reg_DFS SET endDate = '01.02.2030', note = '01.02.2030' WHERE id_group = 5"),
-              "UPDATE V_Date_reg_DFS SET endDate = tsql_datetime('01.02.2030'), note = '01.02.2030' WHERE id_group = 5");
+    EXPECT_EQ(
+        sqlOf("UPDATE dbo.V_Date_reg_DFS SET endDate = '01.02.2030', note = '01.02.2030' WHERE id_group = 5"),
+        "UPDATE V_Date_reg_DFS SET endDate = tsql_datetime('01.02.2030'), note = '01.02.2030' WHERE id_group = 5");
     EXPECT_EQ(sqlOf("INSERT INTO [V_Date_reg_DFS] (note, endDate, id_group) VALUES ('01.02.2030', N'01.02.2030', 7), "
                     "('x', '2030-02-01T00:00:00', 8)"),
               "INSERT INTO \"V_Date_reg_DFS\" (note, endDate, id_group) VALUES ('01.02.2030', "
@@ -131,8 +132,7 @@ TEST(TsqlDateTranslation, TextsComparedWithDatetimeOperandsAreRead) {
     EXPECT_NE(where.find("(endDate <> tsql_datetime('03.02.2030', 1))"), std::string::npos) << where;
     EXPECT_NE(where.find("BETWEEN tsql_datetime('01.01.2030') AND tsql_datetime('31.12.2030')"), std::string::npos)
         << where;
-    EXPECT_NE(where.find("NOT BETWEEN tsql_datetime('01.03.2030') AND tsql_datetime('02.03.2030')"),
-              std::string::npos)
+    EXPECT_NE(where.find("NOT BETWEEN tsql_datetime('01.03.2030') AND tsql_datetime('02.03.2030')"), std::string::npos)
         << where;
     EXPECT_NE(where.find("note = '01.02.2030'"), std::string::npos) << where;
     EXPECT_EQ(sqlOf("SELECT 1 FROM V_Date_reg_DFS WHERE GETDATE() > '01.02.2030'"),

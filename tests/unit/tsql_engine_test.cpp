@@ -63,7 +63,8 @@ protected:
     static std::int64_t scalarInt(Session& s, const std::string& sql) {
         BatchOutcome b = s.executeBatch(sql);
         EXPECT_EQ(b.statements.size(), 1u);
-        EXPECT_FALSE(b.statements[0].failed) << (b.statements[0].messages.empty() ? "" : b.statements[0].messages[0].text);
+        EXPECT_FALSE(b.statements[0].failed)
+            << (b.statements[0].messages.empty() ? "" : b.statements[0].messages[0].text);
         if (b.statements[0].results.empty() || b.statements[0].results[0].rows.empty()) return -999;
         const Value& v = b.statements[0].results[0].rows[0][0];
         return std::holds_alternative<std::int64_t>(v) ? std::get<std::int64_t>(v) : -998;
@@ -91,7 +92,9 @@ std::string readSql(const std::string& what) {
     return "no such statement";
 }
 
-std::string text(const Value& v) { return std::holds_alternative<std::string>(v) ? std::get<std::string>(v) : "<not text>"; }
+std::string text(const Value& v) {
+    return std::holds_alternative<std::string>(v) ? std::get<std::string>(v) : "<not text>";
+}
 
 // Every read the workstation sends runs, returns rows and the columns it reads, with types.
 TEST_F(EngineTest, EveryWorkstationReadRuns) {
@@ -148,7 +151,7 @@ TEST_F(EngineTest, ResultsCarryTheServersTypesNamesAndValues) {
     BatchOutcome b = s->executeBatch("SELECT * FROM w_s ORDER BY id_w_s");
     ASSERT_EQ(b.statements[0].results.size(), 1u);
     const ResultSet& ws = b.statements[0].results[0];
-    ASSERT_EQ(ws.columns.size(), 3u);   // table order
+    ASSERT_EQ(ws.columns.size(), 3u);  // table order
     EXPECT_EQ(ws.columns[0].name, "id_w_s");
     EXPECT_EQ(ws.columns[0].type, ColType::Int);
     EXPECT_EQ(ws.columns[1].name, "p42");
@@ -156,7 +159,9 @@ TEST_F(EngineTest, ResultsCarryTheServersTypesNamesAndValues) {
     EXPECT_EQ(ws.columns[1].maxChars, 50);
     EXPECT_EQ(text(ws.rows[0][1]), "Осенний");
 
-    b = s->executeBatch("SELECT -1 as  descGroupNum, 1.5 AS f, 'x' + 'y', NULL AS n, visible FROM QTL_User WHERE QTL_login = 'OPERATOR'");
+    b = s->executeBatch(
+        "SELECT -1 as  descGroupNum, 1.5 AS f, 'x' + 'y', NULL AS n, visible FROM QTL_User WHERE QTL_login = "
+        "'OPERATOR'");
     const ResultSet& rs = b.statements[0].results[0];
     ASSERT_EQ(rs.columns.size(), 5u);
     EXPECT_EQ(rs.columns[0].type, ColType::Int);
@@ -180,8 +185,8 @@ TEST_F(EngineTest, TextsCompareAndSortAsACyrillicCaseInsensitiveServer) {
     // Ежов < Ёлкин < Жукова in Russian order (a byte order would put Ё first).
     BatchOutcome b = s->executeBatch(
         "SELECT DISTINCT dbo.t_fio.t_fio FROM dbo.RRNKkrdt INNER JOIN dbo.t_fio ON dbo.RRNKkrdt.id_teacher = "
-        "dbo.t_fio.id_teacher WHERE (dbo.RRNKkrdt.id_kafedra = " + std::to_string(demo::kKafedraB) +
-        ") AND prov_reyt>0 ORDER BY dbo.t_fio.t_fio");
+        "dbo.t_fio.id_teacher WHERE (dbo.RRNKkrdt.id_kafedra = " +
+        std::to_string(demo::kKafedraB) + ") AND prov_reyt>0 ORDER BY dbo.t_fio.t_fio");
     const ResultSet& rs = b.statements[0].results[0];
     ASSERT_GE(rs.rows.size(), 3u);
     EXPECT_EQ(text(rs.rows[0][0]).substr(0, 8), "Ежов");
@@ -225,53 +230,61 @@ TEST_F(EngineTest, RegisterRemoveAndAuditWrites) {
     BatchOutcome b = s->executeBatch(
         "INSERT INTO DisciplineForStudent  (id_student, descGroupNum, id_discipline, id_a_year, id_semester, "
         "id_ins_year, id_ins_semester, id_teacher, id_group,  id_examination, subGroup, QTL_user, id_faculty, "
-        "id_kafedra, kredits, isByPlan, id_vid_zaniatiy) VALUES(" + student + ", 1, 1,15,4,15,4,1,1,1,1, 'o''neil',1,1,5,1,1)");
+        "id_kafedra, kredits, isByPlan, id_vid_zaniatiy) VALUES(" +
+        student + ", 1, 1,15,4,15,4,1,1,1,1, 'o''neil',1,1,5,1,1)");
     ASSERT_EQ(firstError(b), nullptr) << firstError(b)->text;
     EXPECT_TRUE(b.statements[0].hasRowCount);
     EXPECT_EQ(b.statements[0].rowCount, 1);
-    const std::int64_t id = scalarInt(*s, "SELECT TOP (1) id_disciplineForStudent FROM dbo.DisciplineForStudent WHERE "
-                                          "id_student =" + student + " ORDER BY id_disciplineForStudent DESC");
+    const std::int64_t id = scalarInt(*s,
+                                      "SELECT TOP (1) id_disciplineForStudent FROM dbo.DisciplineForStudent WHERE "
+                                      "id_student =" +
+                                          student + " ORDER BY id_disciplineForStudent DESC");
     ASSERT_GT(id, 0);
     EXPECT_EQ(scalarInt(*s, "SELECT COUNT(*) FROM DisciplineForStudent WHERE QTL_user = 'O''NEIL'"), 1);
 
-    b = s->executeBatch("UPDATE DisciplineForStudent SET subGroup = 2,  id_teacher = 1 WHERE (id_disciplineForStudent = " +
-                        std::to_string(id) + ")");
+    b = s->executeBatch(
+        "UPDATE DisciplineForStudent SET subGroup = 2,  id_teacher = 1 WHERE (id_disciplineForStudent = " +
+        std::to_string(id) + ")");
     EXPECT_EQ(b.statements[0].rowCount, 1);
 
-    const std::string del = "DELETE FROM DisciplineForStudent WHERE (id_disciplineForStudent = " + std::to_string(id) + ")";
+    const std::string del =
+        "DELETE FROM DisciplineForStudent WHERE (id_disciplineForStudent = " + std::to_string(id) + ")";
     b = s->executeBatch(del);
     EXPECT_EQ(b.statements[0].rowCount, 1);
     // The audit line comes after the repeated DELETE in one batch: two statements, two counts.
-    b = s->executeBatch(del + "\r\nINSERT INTO QTL_LOG([table], [row_id], [descr], [QTL_User], [comp]) "
-                              "VALUES('DisciplineForStudent', " + std::to_string(id) +
-                        ", 'Запись с уникальным номером - ''" + std::to_string(id) +
+    b = s->executeBatch(del +
+                        "\r\nINSERT INTO QTL_LOG([table], [row_id], [descr], [QTL_User], [comp]) "
+                        "VALUES('DisciplineForStudent', " +
+                        std::to_string(id) + ", 'Запись с уникальным номером - ''" + std::to_string(id) +
                         "'' была удалена - (id_student[" + student + "]).', 'operator', 'PC7\\10.0.0.5')");
     ASSERT_EQ(b.statements.size(), 2u);
     EXPECT_EQ(b.statements[0].rowCount, 0);
     EXPECT_EQ(b.statements[1].rowCount, 1);
     b = s->executeBatch("SELECT [descr], comp FROM QTL_LOG WHERE row_id = " + std::to_string(id));
     ASSERT_EQ(b.statements[0].results[0].rows.size(), 1u);
-    EXPECT_EQ(text(b.statements[0].results[0].rows[0][0]),
-              "Запись с уникальным номером - '" + std::to_string(id) + "' была удалена - (id_student[" + student + "]).");
+    EXPECT_EQ(text(b.statements[0].results[0].rows[0][0]), "Запись с уникальным номером - '" + std::to_string(id) +
+                                                               "' была удалена - (id_student[" + student + "]).");
     EXPECT_EQ(text(b.statements[0].results[0].rows[0][1]), "PC7\\10.0.0.5");
 }
 
 TEST_F(EngineTest, StatementsBuiltFromEmptyValuesFailWholeBatchBeforeRunning) {
     auto s = session();
     const std::int64_t before = scalarInt(*s, "SELECT COUNT(*) FROM QTL_LOG");
-    BatchOutcome b = s->executeBatch("INSERT INTO QTL_LOG([table]) VALUES('x')\r\n"
-                                     "SELECT id_semester FROM dbo.semester WHERE (id_w_s =) AND (id_rate = 1)");
+    BatchOutcome b = s->executeBatch(
+        "INSERT INTO QTL_LOG([table]) VALUES('x')\r\n"
+        "SELECT id_semester FROM dbo.semester WHERE (id_w_s =) AND (id_rate = 1)");
     ASSERT_EQ(b.statements.size(), 1u);
     EXPECT_TRUE(b.statements[0].failed);
     ASSERT_EQ(b.statements[0].messages.size(), 1u);
     EXPECT_EQ(b.statements[0].messages[0].number, 102);
     EXPECT_EQ(b.statements[0].messages[0].severity, 15);
     EXPECT_EQ(b.statements[0].messages[0].text, "Incorrect syntax near ')'.");
-    EXPECT_EQ(scalarInt(*s, "SELECT COUNT(*) FROM QTL_LOG"), before);   // the INSERT did not run
+    EXPECT_EQ(scalarInt(*s, "SELECT COUNT(*) FROM QTL_LOG"), before);  // the INSERT did not run
 
     b = s->executeBatch("EXEC SP_Qtl33GetDisciplines @id_a_year =,@id_w_s =1,@id_kafedra =1,@id_teacher =1");
     EXPECT_EQ(firstError(b)->number, 102);
-    b = s->executeBatch("SELECT * FROM dbo.DisciplineForStudent WHERE dbo.DisciplineForStudent.id_student = ORDER BY id_semester");
+    b = s->executeBatch(
+        "SELECT * FROM dbo.DisciplineForStudent WHERE dbo.DisciplineForStudent.id_student = ORDER BY id_semester");
     EXPECT_EQ(firstError(b)->number, 156);
     b = s->executeBatch("SELECT nosuchcol FROM w_s");
     EXPECT_EQ(firstError(b)->text, "Invalid column name 'nosuchcol'.");
@@ -296,11 +309,11 @@ TEST_F(EngineTest, RunTimeErrorsEndTheStatementOrWithXactAbortTheBatch) {
     EXPECT_EQ(scalarInt(*s, "SELECT COUNT(*) FROM QTL_LOG"), before + 1);
 
     b = s->executeBatch("SET XACT_ABORT ON BEGIN TRAN\r\n" + good + "\r\n" + failing + "\r\n" + good + "\r\nCOMMIT");
-    ASSERT_EQ(b.statements.size(), 4u);   // SET, BEGIN, INSERT, the failing INSERT; the rest never ran
+    ASSERT_EQ(b.statements.size(), 4u);  // SET, BEGIN, INSERT, the failing INSERT; the rest never ran
     EXPECT_EQ(b.statements[1].tran, StatementOutcome::Tran::Begin);
     EXPECT_TRUE(b.statements[3].failed);
     EXPECT_EQ(b.statements[3].tran, StatementOutcome::Tran::Rollback);
-    EXPECT_EQ(scalarInt(*s, "SELECT COUNT(*) FROM QTL_LOG"), before + 1);   // the first INSERT rolled back
+    EXPECT_EQ(scalarInt(*s, "SELECT COUNT(*) FROM QTL_LOG"), before + 1);  // the first INSERT rolled back
 
     // Without XACT_ABORT the transaction stays open and COMMIT keeps the good rows.
     b = s->executeBatch("SET XACT_ABORT OFF BEGIN TRAN " + good + " " + failing + " COMMIT TRAN");
@@ -316,7 +329,7 @@ TEST_F(EngineTest, TransactionsNestByCountAndRollBackEverything) {
     BatchOutcome b = s->executeBatch("BEGIN TRAN BEGIN TRAN INSERT INTO QTL_LOG(row_id) VALUES(5) COMMIT");
     EXPECT_EQ(b.statements[0].tran, StatementOutcome::Tran::Begin);
     EXPECT_EQ(b.statements[1].tran, StatementOutcome::Tran::None);
-    EXPECT_EQ(b.statements[3].tran, StatementOutcome::Tran::None);   // still one level open
+    EXPECT_EQ(b.statements[3].tran, StatementOutcome::Tran::None);  // still one level open
     auto other = session();
     b = s->executeBatch("ROLLBACK");
     EXPECT_EQ(b.statements[0].tran, StatementOutcome::Tran::Rollback);
@@ -335,8 +348,9 @@ TEST_F(EngineTest, RoutinesAndTheClientsStartupBatch) {
     EXPECT_GT(b.statements[0].results[0].columns.size(), 0u);
     b = s->executeBatch("no_such_proc 1");
     EXPECT_EQ(firstError(b)->text, "Could not find stored procedure 'no_such_proc'.");
-    b = s->executeBatch("EXEC GET_USER 'operator','4B583376B2767B923C3E1DA60D10DE59',NULL, 'QTL 33', '1.2.3.4', 'PC', "
-                        "'operator','0','4'");
+    b = s->executeBatch(
+        "EXEC GET_USER 'operator','4B583376B2767B923C3E1DA60D10DE59',NULL, 'QTL 33', '1.2.3.4', 'PC', "
+        "'operator','0','4'");
     ASSERT_EQ(firstError(b), nullptr);
     EXPECT_TRUE(b.statements[0].isProcedure);
     ASSERT_EQ(b.statements[0].results.size(), 1u);
@@ -346,7 +360,8 @@ TEST_F(EngineTest, RoutinesAndTheClientsStartupBatch) {
 
 TEST_F(EngineTest, NocountAndDateformatAreSessionSettings) {
     auto s = session();
-    BatchOutcome b = s->executeBatch("SET DATEFORMAT dmy\r\nSET NOCOUNT ON\r\nUPDATE DisciplineForStudent SET subGroup = subGroup WHERE 1 = 0");
+    BatchOutcome b = s->executeBatch(
+        "SET DATEFORMAT dmy\r\nSET NOCOUNT ON\r\nUPDATE DisciplineForStudent SET subGroup = subGroup WHERE 1 = 0");
     ASSERT_EQ(b.statements.size(), 3u);
     EXPECT_FALSE(b.statements[2].hasRowCount);
     b = s->executeBatch("SET NOCOUNT OFF UPDATE DisciplineForStudent SET subGroup = subGroup WHERE 1 = 0");
@@ -365,7 +380,8 @@ TEST_F(EngineTest, TextDatesFollowTheSessionsDateformat) {
     auto mdy = session();
     auto dateIns = [&](Session& s) -> std::string {
         BatchOutcome b = s.executeBatch("SELECT date_ins FROM DisciplineForStudent" + row);
-        if (b.statements.size() != 1 || b.statements[0].results.size() != 1 || b.statements[0].results[0].rows.size() != 1)
+        if (b.statements.size() != 1 || b.statements[0].results.size() != 1 ||
+            b.statements[0].results[0].rows.size() != 1)
             return "<no single row>";
         const ResultSet& rs = b.statements[0].results[0];
         EXPECT_EQ(rs.columns[0].type, ColType::DateTime);
@@ -397,9 +413,15 @@ TEST_F(EngineTest, TextDatesFollowTheSessionsDateformat) {
     // ISO with T reads alike in both sessions.
     b = dmy->executeBatch("UPDATE DisciplineForStudent SET date_ins = '2030-03-04T10:20:30'" + row);
     ASSERT_EQ(firstError(b), nullptr) << firstError(b)->text;
-    EXPECT_EQ(scalarInt(*mdy, "SELECT COUNT(*) FROM DisciplineForStudent" + row + " AND date_ins = '2030-03-04T10:20:30'"), 1);
-    EXPECT_EQ(scalarInt(*mdy, "SELECT COUNT(*) FROM DisciplineForStudent" + row + " AND date_ins = '03/04/2030 10:20:30'"), 1);
-    EXPECT_EQ(scalarInt(*dmy, "SELECT COUNT(*) FROM DisciplineForStudent" + row + " AND date_ins = '04/03/2030 10:20:30'"), 1);
+    EXPECT_EQ(
+        scalarInt(*mdy, "SELECT COUNT(*) FROM DisciplineForStudent" + row + " AND date_ins = '2030-03-04T10:20:30'"),
+        1);
+    EXPECT_EQ(
+        scalarInt(*mdy, "SELECT COUNT(*) FROM DisciplineForStudent" + row + " AND date_ins = '03/04/2030 10:20:30'"),
+        1);
+    EXPECT_EQ(
+        scalarInt(*dmy, "SELECT COUNT(*) FROM DisciplineForStudent" + row + " AND date_ins = '04/03/2030 10:20:30'"),
+        1);
 
     // A text that is no date fails its statement at run time; the batch goes on, the row keeps its value.
     b = dmy->executeBatch("UPDATE DisciplineForStudent SET date_ins = 'завтра'" + row + "\r\nSELECT 5");
@@ -408,7 +430,8 @@ TEST_F(EngineTest, TextDatesFollowTheSessionsDateformat) {
     ASSERT_FALSE(b.statements[0].messages.empty());
     EXPECT_EQ(b.statements[0].messages[0].number, 241);
     EXPECT_EQ(b.statements[0].messages[0].severity, 16);
-    EXPECT_EQ(b.statements[0].messages[0].text, "Conversion failed when converting date and/or time from character string.");
+    EXPECT_EQ(b.statements[0].messages[0].text,
+              "Conversion failed when converting date and/or time from character string.");
     EXPECT_FALSE(b.statements[1].failed);
     b = dmy->executeBatch("SELECT COUNT(*) FROM DisciplineForStudent" + row + " AND date_ins = '31.02.2030'");
     ASSERT_NE(firstError(b), nullptr);
@@ -425,7 +448,7 @@ TEST_F(EngineTest, CancelBeforeTheBatchStartsCancelsItUntilCleared) {
     auto s = session();
     s->cancel();
     BatchOutcome b = s->executeBatch("INSERT INTO QTL_LOG([table]) VALUES('cancelled early') SELECT 2");
-    EXPECT_EQ(b.statements.size(), 1u);   // the empty outcome of a batch that ran nothing
+    EXPECT_EQ(b.statements.size(), 1u);  // the empty outcome of a batch that ran nothing
     EXPECT_FALSE(b.statements[0].hasRowCount);
     s->clearCancel();
     EXPECT_EQ(scalarInt(*s, "SELECT COUNT(*) FROM QTL_LOG WHERE [table] = 'cancelled early'"), 0);
@@ -490,7 +513,8 @@ TEST_F(BatchRules, UnknownColumnOfAnExistingTableRunsNothing) {
 TEST_F(BatchRules, MissingTableEndsTheBatchWhereItIsReachedAndLeavesTheTransactionOpen) {
     auto s = session();
     // Outside a transaction: the first statement has run, the third never does.
-    BatchOutcome b = s->executeBatch(insert("missing1") + "\r\nSELECT x FROM dbo.no_such_table\r\n" + insert("missing3"));
+    BatchOutcome b =
+        s->executeBatch(insert("missing1") + "\r\nSELECT x FROM dbo.no_such_table\r\n" + insert("missing3"));
     ASSERT_EQ(b.statements.size(), 2u);
     EXPECT_FALSE(b.statements[0].failed);
     EXPECT_TRUE(b.statements[0].hasRowCount);
@@ -510,7 +534,7 @@ TEST_F(BatchRules, MissingTableEndsTheBatchWhereItIsReachedAndLeavesTheTransacti
         EXPECT_EQ(b.statements[3].tran, StatementOutcome::Tran::None);
         EXPECT_EQ(s->tranCount(), 1);
         EXPECT_EQ(scalarInt(*s, "SELECT @@TRANCOUNT"), 1);
-        EXPECT_EQ(logged(*s, "missing-tran"), 1);   // seen inside the transaction
+        EXPECT_EQ(logged(*s, "missing-tran"), 1);  // seen inside the transaction
         b = s->executeBatch("ROLLBACK TRAN");
         EXPECT_EQ(firstError(b), nullptr);
         EXPECT_EQ(logged(*s, "missing-tran"), 0);
@@ -521,10 +545,11 @@ TEST_F(BatchRules, RunTimeErrorWithoutXactAbortUndoesOnlyItsStatement) {
     auto s = session();
     // The conversion fails on the third row: the two rows it had inserted are undone as well.
     const std::string partial =
-        "INSERT INTO QTL_LOG([table], [row_id]) SELECT 'conv-partial', CAST(CASE WHEN id_w_s = 3 THEN 'abc' ELSE '1' END AS INT) "
+        "INSERT INTO QTL_LOG([table], [row_id]) SELECT 'conv-partial', CAST(CASE WHEN id_w_s = 3 THEN 'abc' ELSE '1' "
+        "END AS INT) "
         "FROM w_s ORDER BY id_w_s";
-    BatchOutcome b = s->executeBatch("SET XACT_ABORT OFF\r\nBEGIN TRAN\r\n" + insert("conv1") + "\r\n" + partial + "\r\n" +
-                                     insert("conv3"));
+    BatchOutcome b = s->executeBatch("SET XACT_ABORT OFF\r\nBEGIN TRAN\r\n" + insert("conv1") + "\r\n" + partial +
+                                     "\r\n" + insert("conv3"));
     ASSERT_EQ(b.statements.size(), 5u);
     ASSERT_TRUE(b.statements[3].failed);
     EXPECT_EQ(b.statements[3].messages.at(0).number, 245);
@@ -543,9 +568,10 @@ TEST_F(BatchRules, RunTimeErrorWithoutXactAbortUndoesOnlyItsStatement) {
 
 TEST_F(BatchRules, RunTimeErrorWithXactAbortEndsTheBatchAndRollsBack) {
     auto s = session();
-    BatchOutcome b = s->executeBatch("SET XACT_ABORT ON\r\nBEGIN TRAN\r\n" + insert("abort1") +
-                                     "\r\nINSERT INTO QTL_LOG([table], [row_id]) VALUES('abort2', CAST('x1' AS INT))\r\n" +
-                                     insert("abort3") + "\r\nCOMMIT TRAN");
+    BatchOutcome b =
+        s->executeBatch("SET XACT_ABORT ON\r\nBEGIN TRAN\r\n" + insert("abort1") +
+                        "\r\nINSERT INTO QTL_LOG([table], [row_id]) VALUES('abort2', CAST('x1' AS INT))\r\n" +
+                        insert("abort3") + "\r\nCOMMIT TRAN");
     ASSERT_EQ(b.statements.size(), 4u);
     EXPECT_EQ(b.statements[3].messages.at(0).number, 245);
     EXPECT_EQ(b.statements[3].tran, StatementOutcome::Tran::Rollback);
@@ -572,7 +598,7 @@ TEST_F(BatchRules, NestedTransactionsCountAndOnlyTheOutermostCommits) {
                                      insert("nest1") + " SELECT @@TRANCOUNT COMMIT TRAN SELECT @@TRANCOUNT");
     EXPECT_EQ(counts(b), (std::vector<std::int64_t>{0, 1, 2, 1}));
     auto other = session();
-    EXPECT_EQ(logged(*other, "nest1"), 0);   // the inner COMMIT committed nothing
+    EXPECT_EQ(logged(*other, "nest1"), 0);  // the inner COMMIT committed nothing
     b = s->executeBatch("ROLLBACK SELECT @@TRANCOUNT");
     EXPECT_EQ(b.statements[0].tran, StatementOutcome::Tran::Rollback);
     EXPECT_EQ(counts(b), (std::vector<std::int64_t>{0}));
@@ -610,7 +636,8 @@ TEST_F(BatchRules, OpenTransactionCarriesIntoTheSessionsNextBatch) {
 TEST_F(BatchRules, IfEvaluatesItsConditionWhenReached) {
     auto s = session();
     // The condition sees the transaction begun earlier in the same batch.
-    BatchOutcome b = s->executeBatch("BEGIN TRAN " + insert("if1") + "\r\nIF @@TRANCOUNT > 0 ROLLBACK TRAN\r\nSELECT @@TRANCOUNT");
+    BatchOutcome b =
+        s->executeBatch("BEGIN TRAN " + insert("if1") + "\r\nIF @@TRANCOUNT > 0 ROLLBACK TRAN\r\nSELECT @@TRANCOUNT");
     ASSERT_EQ(b.statements.size(), 4u);
     EXPECT_EQ(b.statements[2].tran, StatementOutcome::Tran::Rollback);
     EXPECT_EQ(std::get<std::int64_t>(b.statements[3].results.at(0).rows.at(0).at(0)), 0);
@@ -657,8 +684,7 @@ TEST_F(BatchRules, CancelEndsTheStatementAndTheBatchAndXactAbortDecidesTheTransa
 TEST_F(BatchRules, CancelDuringAWriteInATransactionKeepsTheEarlierWork) {
     auto s = session();
     ASSERT_EQ(firstError(s->executeBatch("BEGIN TRAN " + insert("slow-first"))), nullptr);
-    const std::string slow =
-        "INSERT INTO QTL_LOG([table]) SELECT 'slow' FROM student a, student b, student c";
+    const std::string slow = "INSERT INTO QTL_LOG([table]) SELECT 'slow' FROM student a, student b, student c";
     BatchOutcome b;
     const auto start = std::chrono::steady_clock::now();
     std::thread worker([&] { b = s->executeBatch(slow + "\r\n" + insert("slow-after")); });
@@ -683,7 +709,7 @@ TEST_F(BatchRules, AWriteWaitsForAnotherSessionsTransactionUntilItEndsOrIsCancel
     ASSERT_EQ(firstError(holder->executeBatch("BEGIN TRAN " + insert("lock-holder"))), nullptr);
     BatchOutcome b;
     std::thread worker([&] { b = waiter->executeBatch(insert("lock-waiter")); });
-    std::this_thread::sleep_for(std::chrono::milliseconds(6000));   // longer than SQLite's usual 5 s
+    std::this_thread::sleep_for(std::chrono::milliseconds(6000));  // longer than SQLite's usual 5 s
     ASSERT_EQ(firstError(holder->executeBatch("COMMIT TRAN")), nullptr);
     worker.join();
     EXPECT_EQ(firstError(b), nullptr) << firstError(b)->text;
@@ -717,8 +743,8 @@ TEST_F(BatchRules, EndingASessionRollsBackItsOpenTransaction) {
 TEST_F(BatchRules, FailNthCountsEveryStatementOfTheSessionFromLogin) {
     auto engine = engineWith([](EngineOptions& o) { o.failNth = 3; });
     auto s = sessionOf(*engine);
-    EXPECT_EQ(firstError(s->executeBatch("sp_datatype_info_100 11")), nullptr);   // 1
-    BatchOutcome b = s->executeBatch(insert("nth2") + " " + insert("nth3") + " " + insert("nth4"));   // 2, 3, 4
+    EXPECT_EQ(firstError(s->executeBatch("sp_datatype_info_100 11")), nullptr);  // 1
+    BatchOutcome b = s->executeBatch(insert("nth2") + " " + insert("nth3") + " " + insert("nth4"));  // 2, 3, 4
     ASSERT_EQ(b.statements.size(), 3u);
     EXPECT_FALSE(b.statements[0].failed);
     ASSERT_TRUE(b.statements[1].failed);
@@ -728,7 +754,7 @@ TEST_F(BatchRules, FailNthCountsEveryStatementOfTheSessionFromLogin) {
     EXPECT_FALSE(b.statements[2].failed);
     EXPECT_EQ(logged(*s, "nth3"), 0);
     EXPECT_EQ(logged(*s, "nth4"), 1);
-    EXPECT_EQ(firstError(s->executeBatch("SELECT 1")), nullptr);   // only once per count
+    EXPECT_EQ(firstError(s->executeBatch("SELECT 1")), nullptr);  // only once per count
     // Each session counts for itself.
     auto second = sessionOf(*engine);
     EXPECT_EQ(firstError(second->executeBatch("SELECT 1 SELECT 2")), nullptr);
@@ -763,16 +789,16 @@ TEST_F(BatchRules, FaultMarkRestartsTheCountAndNothingCountsBeforeIt) {
         o.faultMark = mark;
     });
     auto s = sessionOf(*engine);
-    EXPECT_EQ(firstError(s->executeBatch("SELECT 1 SELECT 2 SELECT 3")), nullptr);   // not counted yet
+    EXPECT_EQ(firstError(s->executeBatch("SELECT 1 SELECT 2 SELECT 3")), nullptr);  // not counted yet
     BatchOutcome b = s->executeBatch(mark);
     EXPECT_EQ(firstError(b), nullptr);
     ASSERT_EQ(b.statements.size(), 1u);
     EXPECT_EQ(b.statements[0].results.at(0).rows.at(0).at(0), Value(std::string("fault-mark")));
-    EXPECT_EQ(firstError(s->executeBatch("SELECT 1")), nullptr);   // 1
-    EXPECT_NE(firstError(s->executeBatch("SELECT 2")), nullptr);   // 2
+    EXPECT_EQ(firstError(s->executeBatch("SELECT 1")), nullptr);  // 1
+    EXPECT_NE(firstError(s->executeBatch("SELECT 2")), nullptr);  // 2
     EXPECT_EQ(firstError(s->executeBatch("SELECT 3")), nullptr);
-    EXPECT_EQ(firstError(s->executeBatch(mark)), nullptr);         // again from 0
-    EXPECT_EQ(firstError(s->executeBatch(mark)), nullptr);         // a mark is never counted
+    EXPECT_EQ(firstError(s->executeBatch(mark)), nullptr);  // again from 0
+    EXPECT_EQ(firstError(s->executeBatch(mark)), nullptr);  // a mark is never counted
     EXPECT_EQ(firstError(s->executeBatch("SELECT 1")), nullptr);
     EXPECT_NE(firstError(s->executeBatch("SELECT 2")), nullptr);
     // A new session does not inherit the mark: nothing counts there until it sends one.
@@ -811,9 +837,10 @@ TEST_F(EngineTest, OperatorsRunTheWorkstationsStatementsAndReachNothingMore) {
     auto op = loginAs(*engine_, "qtl_op", "op_pw_33");
     for (const auto& st : tsql_statements::reads()) EXPECT_EQ(errorOf(*op, st.sql), "") << st.what;
     EXPECT_EQ(errorOf(*op, "EXEC SP_Qtl33GetDisciplines 15, 1, 1, 1"), "");
-    EXPECT_EQ(errorOf(*op, "BEGIN TRAN\r\nINSERT INTO QTL_LOG([table], [row_id]) VALUES('perm', 1)\r\n"
-                           "UPDATE DisciplineForStudent SET subGroup = subGroup WHERE id_disciplineForStudent = -1\r\n"
-                           "DELETE FROM DisciplineForStudent WHERE id_disciplineForStudent = -1\r\nROLLBACK"),
+    EXPECT_EQ(errorOf(*op,
+                      "BEGIN TRAN\r\nINSERT INTO QTL_LOG([table], [row_id]) VALUES('perm', 1)\r\n"
+                      "UPDATE DisciplineForStudent SET subGroup = subGroup WHERE id_disciplineForStudent = -1\r\n"
+                      "DELETE FROM DisciplineForStudent WHERE id_disciplineForStudent = -1\r\nROLLBACK"),
               "");
 
     EXPECT_EQ(errorOf(*op, "SELECT name, password FROM QTL_DbAccount"),
@@ -836,15 +863,18 @@ TEST_F(EngineTest, OperatorsRunTheWorkstationsStatementsAndReachNothingMore) {
 TEST_F(EngineTest, SqlitesCatalogPragmasAndVirtualTablesAreNotReachable) {
     auto s = session();
     EXPECT_EQ(errorOf(*s, "SELECT name, sql FROM sqlite_master"), "208 Invalid object name 'sqlite_master'.");
-    EXPECT_EQ(errorOf(*s, "SELECT * FROM sqlite_schema"), "208 Invalid object name 'sqlite_master'.");   // SQLite's own name
+    EXPECT_EQ(errorOf(*s, "SELECT * FROM sqlite_schema"),
+              "208 Invalid object name 'sqlite_master'.");  // SQLite's own name
     EXPECT_EQ(errorOf(*s, "SELECT * FROM pragma_database_list"), "208 Invalid object name 'pragma_database_list'.");
     EXPECT_EQ(errorOf(*s, "SELECT file FROM pragma_database_list()"),
               "195 'pragma_database_list' is not a recognized built-in function name.");
     EXPECT_EQ(errorOf(*s, "SELECT pragma_table_info('w_s')"),
               "195 'pragma_table_info' is not a recognized built-in function name.");
     EXPECT_EQ(errorOf(*s, "SELECT * FROM dbstat"), "208 Invalid object name 'dbstat'.");
-    EXPECT_EQ(errorOf(*s, "SELECT fts3_tokenizer('simple')"), "195 'fts3_tokenizer' is not a recognized built-in function name.");
-    EXPECT_EQ(errorOf(*s, "SELECT sqlite_version()"), "195 'sqlite_version' is not a recognized built-in function name.");
+    EXPECT_EQ(errorOf(*s, "SELECT fts3_tokenizer('simple')"),
+              "195 'fts3_tokenizer' is not a recognized built-in function name.");
+    EXPECT_EQ(errorOf(*s, "SELECT sqlite_version()"),
+              "195 'sqlite_version' is not a recognized built-in function name.");
     EXPECT_EQ(errorOf(*s, "SELECT COUNT(DISTINCT randomblob(8)) FROM w_s"),
               "195 'randomblob' is not a recognized built-in function name.");
     EXPECT_EQ(errorOf(*s, "SELECT MAX(DISTINCT load_extension('x')) FROM w_s"),
@@ -860,14 +890,15 @@ TEST_F(EngineTest, TheSettingsFileAccountOnlyLogsIn) {
               "229 The SELECT permission was denied on the object 'QTL_DbAccount', database 'QTL', schema 'dbo'.");
     EXPECT_EQ(errorOf(*entry, "SELECT id_faculty FROM faculty"),
               "229 The SELECT permission was denied on the object 'faculty', database 'QTL', schema 'dbo'.");
-    EXPECT_EQ(errorOf(*entry, "SELECT s_fio FROM s_fio"),   // a view: refused by its own name
+    EXPECT_EQ(errorOf(*entry, "SELECT s_fio FROM s_fio"),  // a view: refused by its own name
               "229 The SELECT permission was denied on the object 's_fio', database 'QTL', schema 'dbo'.");
     EXPECT_EQ(errorOf(*entry, "INSERT INTO QTL_LOG([table], [row_id]) VALUES('x', 1)"),
               "229 The INSERT permission was denied on the object 'QTL_LOG', database 'QTL', schema 'dbo'.");
     EXPECT_EQ(errorOf(*entry, "UPDATE V_Date_reg_DFS SET endDate = NULL WHERE 1 = 0"),
               "229 The UPDATE permission was denied on the object 'V_Date_reg_DFS', database 'QTL', schema 'dbo'.");
-    EXPECT_EQ(errorOf(*entry, "DELETE FROM DisciplineForStudent WHERE 1 = 0"),
-              "229 The DELETE permission was denied on the object 'DisciplineForStudent', database 'QTL', schema 'dbo'.");
+    EXPECT_EQ(
+        errorOf(*entry, "DELETE FROM DisciplineForStudent WHERE 1 = 0"),
+        "229 The DELETE permission was denied on the object 'DisciplineForStudent', database 'QTL', schema 'dbo'.");
     EXPECT_EQ(errorOf(*entry, "UPDATE QTL_DbAccount SET password = 'x'"),
               "229 The UPDATE permission was denied on the object 'QTL_DbAccount', database 'QTL', schema 'dbo'.");
     EXPECT_EQ(errorOf(*entry, "EXEC GET_KPV_Students 1, 1, 15, 1, 1, 5, 1"),
@@ -875,11 +906,12 @@ TEST_F(EngineTest, TheSettingsFileAccountOnlyLogsIn) {
     // What the workstation does with it: open (sp_datatype_info_100), then the login procedure,
     // which reads the accounts as the database's own code.
     EXPECT_EQ(errorOf(*entry, "sp_datatype_info_100 11"), "");
-    const BatchOutcome b = entry->executeBatch("EXEC GET_USER 'operator','4B583376B2767B923C3E1DA60D10DE59',NULL, "
-                                               "'QTL 33', '10.0.0.5', 'PC7', 'operator','0','4'");
+    const BatchOutcome b = entry->executeBatch(
+        "EXEC GET_USER 'operator','4B583376B2767B923C3E1DA60D10DE59',NULL, "
+        "'QTL 33', '10.0.0.5', 'PC7', 'operator','0','4'");
     ASSERT_FALSE(b.statements.at(0).failed);
     ASSERT_EQ(b.statements[0].results.at(0).rows.size(), 1u);
-    EXPECT_EQ(std::get<std::string>(b.statements[0].results[0].rows[0][0]), "psk^no");   // qtl_op, in stored form
+    EXPECT_EQ(std::get<std::string>(b.statements[0].results[0].rows[0][0]), "psk^no");  // qtl_op, in stored form
 }
 
 // ---- creating the database -----------------------------------------------------------------------
@@ -893,7 +925,7 @@ TEST(EngineCreation, AServerKilledWhileBuildingLeavesNothingThatALaterStartWould
     if (child == 0) {
         EngineOptions o;
         o.dbPath = path;
-        o.demo = "large";   // takes seconds: long enough to be killed in the middle
+        o.demo = "large";  // takes seconds: long enough to be killed in the middle
         makeEngine(o);
         ::_exit(0);
     }
@@ -938,7 +970,7 @@ TEST(EngineCreation, AFileThatIsNoQtlDatabaseIsRefusedAtStartAndAnEmptyOneIsBuil
     }
     EXPECT_THROW(makeEngine(o), std::runtime_error);
     removeDb(path);
-    { std::ofstream empty(path); }   // what a killed older server left
+    { std::ofstream empty(path); }  // what a killed older server left
     auto engine = makeEngine(o);
     EXPECT_NO_THROW(engine->settingsAccount());
     engine.reset();
@@ -960,7 +992,7 @@ TEST(EngineLimits, ALongPlusChainTranslatesAndCancelStopsItsTranslation) {
     for (int i = 0; i < 50000; ++i) chain += " + 'b'";
     // SQLite refuses so deep an expression, with an error and not a crash.
     EXPECT_NE(errorOf(*s, chain), "");
-    s->cancel();   // ATTENTION that came before the batch: nothing of it is done
+    s->cancel();  // ATTENTION that came before the batch: nothing of it is done
     const BatchOutcome b = s->executeBatch(chain);
     ASSERT_EQ(b.statements.size(), 1u);
     EXPECT_TRUE(b.statements[0].failed);
@@ -992,8 +1024,8 @@ TEST(EngineLimits, AResultBeyondTheMemoryLimitFailsWith701AndTheSessionGoesOn) {
     EXPECT_EQ(b.statements[0].messages[0].text,
               "There is insufficient system memory in resource pool 'default' to run this query.");
     EXPECT_TRUE(b.statements[0].failed);
-    EXPECT_TRUE(b.statements[0].results.empty());   // no partial rows
-    EXPECT_FALSE(b.statements[1].failed);            // a run-time error: the batch went on
+    EXPECT_TRUE(b.statements[0].results.empty());  // no partial rows
+    EXPECT_FALSE(b.statements[1].failed);  // a run-time error: the batch went on
     // What fits is answered whole.
     const BatchOutcome small = s->executeBatch("SELECT a.s_fio FROM s_fio a");
     ASSERT_FALSE(small.statements.at(0).failed);
@@ -1027,8 +1059,8 @@ TEST(EngineLimits, ASortSpillingBeyondTheTemporaryStorageLimitFailsWith1105AndGi
     EXPECT_EQ(b.statements[0].messages[0].number, 1105);
     EXPECT_EQ(b.statements[0].messages[0].severity, 17);
     EXPECT_TRUE(b.statements[0].failed);
-    EXPECT_FALSE(b.statements[1].failed);   // a run-time error: the batch went on
-    EXPECT_EQ(tsql::tempBytesInUse(), 0);    // the failed sort's file is gone and counted out
+    EXPECT_FALSE(b.statements[1].failed);  // a run-time error: the batch went on
+    EXPECT_EQ(tsql::tempBytesInUse(), 0);  // the failed sort's file is gone and counted out
 
     // A transaction the failing statement ran in is reported as the state SQLite left it in.
     const BatchOutcome t = s->executeBatch("BEGIN TRAN\r\n" + spill);
@@ -1090,8 +1122,9 @@ TEST_F(EngineTest, ConcurrentSignInsAllSucceed) {
         threads.emplace_back([&, user = user, password = password] {
             auto s = loginAs(*engine_, user, password);
             for (int i = 0; i < 60; ++i) {
-                const std::string e = errorOf(*s, "EXEC GET_USER 'operator','4B583376B2767B923C3E1DA60D10DE59',NULL, "
-                                                  "'QTL 33', '10.0.0.5', 'PC7', 'operator','0','4'");
+                const std::string e = errorOf(*s,
+                                              "EXEC GET_USER 'operator','4B583376B2767B923C3E1DA60D10DE59',NULL, "
+                                              "'QTL 33', '10.0.0.5', 'PC7', 'operator','0','4'");
                 if (!e.empty()) {
                     std::lock_guard lock(failureMutex);
                     if (failures++ == 0) firstFailure = e;

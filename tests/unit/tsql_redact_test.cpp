@@ -22,7 +22,8 @@ TEST(MaskCredentials, GetUserLosesItsDigestsAndKeepsEverythingElse) {
                               "@new_password = 'fresh'"),
               "EXEC GET_USER @login = 'a', @program = 'QTL 33', @password = '********', @new_password = '********'");
     // The call ends at the next statement: a later SELECT's texts stay.
-    EXPECT_EQ(maskCredentials("EXEC GET_USER 'a','d'\r\nSELECT 'x', 'y'"), "EXEC GET_USER 'a','********'\r\nSELECT 'x', 'y'");
+    EXPECT_EQ(maskCredentials("EXEC GET_USER 'a','d'\r\nSELECT 'x', 'y'"),
+              "EXEC GET_USER 'a','********'\r\nSELECT 'x', 'y'");
 }
 
 TEST(MaskCredentials, PasswordColumnsLoseTheirValuesAndOtherBatchesStayExact) {

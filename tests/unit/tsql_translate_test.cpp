@@ -15,8 +15,8 @@ namespace {
 class MapCatalog : public Catalog {
 public:
     MapCatalog() {
-        tables_["RRNKKRDT"] = {{"SUBGROUP", "INT"}, {"DOP_POTOKNAME", "NVARCHAR(100)"}, {"ID_A_YEAR", "INT"},
-                               {"KREDIT", "INT"}};
+        tables_["RRNKKRDT"] = {
+            {"SUBGROUP", "INT"}, {"DOP_POTOKNAME", "NVARCHAR(100)"}, {"ID_A_YEAR", "INT"}, {"KREDIT", "INT"}};
         tables_["DISCIPLINEFORSTUDENT"] = {{"SUBGROUP", "INT"}, {"ID_STUDENT", "INT"}, {"KREDITS", "INT"}};
         tables_["S_G"] = {{"P20", "NVARCHAR(150)"}, {"S_FIO", "NVARCHAR(250)"}, {"ID_GROUP", "INT"}};
         tables_["GROUP"] = {{"P20", "NVARCHAR(150)"}, {"ID_GROUP", "INT"}};
@@ -72,8 +72,9 @@ std::string errorText(const std::string& sql) {
 // ---- splitting ------------------------------------------------------------------------------
 
 TEST(TsqlSplit, StatementsNeedNoSemicolons) {
-    const auto parts = splitBatch("DELETE FROM DisciplineForStudent WHERE (id_disciplineForStudent = 7)\r\n"
-                                  "INSERT INTO QTL_LOG([table], [row_id]) VALUES('DisciplineForStudent', 7)");
+    const auto parts = splitBatch(
+        "DELETE FROM DisciplineForStudent WHERE (id_disciplineForStudent = 7)\r\n"
+        "INSERT INTO QTL_LOG([table], [row_id]) VALUES('DisciplineForStudent', 7)");
     ASSERT_EQ(parts.size(), 2u);
     EXPECT_EQ(parts[0], "DELETE FROM DisciplineForStudent WHERE (id_disciplineForStudent = 7)");
     EXPECT_EQ(parts[1], "INSERT INTO QTL_LOG([table], [row_id]) VALUES('DisciplineForStudent', 7)");
@@ -93,8 +94,9 @@ TEST(TsqlSplit, SelectsJoinedBySetOperatorsOrNestedStayOne) {
 }
 
 TEST(TsqlSplit, KeywordsInsideStringsNamesAndCommentsDoNotSplit) {
-    const auto parts = splitBatch("SELECT 'it''s; DELETE FROM x' AS [select], \"update\" -- INSERT\r\n"
-                                  "/* EXEC /* nested */ SELECT */ FROM t");
+    const auto parts = splitBatch(
+        "SELECT 'it''s; DELETE FROM x' AS [select], \"update\" -- INSERT\r\n"
+        "/* EXEC /* nested */ SELECT */ FROM t");
     ASSERT_EQ(parts.size(), 1u);
     EXPECT_EQ(parts[0].substr(0, 36), "SELECT 'it''s; DELETE FROM x' AS [se");
 }
@@ -126,7 +128,8 @@ TEST(TsqlTranslate, BracketedNamesBecomeQuotedNames) {
 }
 
 TEST(TsqlTranslate, TopBecomesLimitOfItsOwnSelect) {
-    EXPECT_EQ(one("SELECT TOP (1) a FROM T WHERE (b = 1) ORDER BY a"), "SELECT a FROM T WHERE (b = 1) ORDER BY a LIMIT 1");
+    EXPECT_EQ(one("SELECT TOP (1) a FROM T WHERE (b = 1) ORDER BY a"),
+              "SELECT a FROM T WHERE (b = 1) ORDER BY a LIMIT 1");
     EXPECT_EQ(one("SELECT DISTINCT TOP 5 a FROM T"), "SELECT DISTINCT a FROM T LIMIT 5");
     EXPECT_EQ(one("SELECT a FROM (SELECT TOP 2 a FROM T ORDER BY b) AS x ORDER BY a"),
               "SELECT a FROM (SELECT a FROM T ORDER BY b LIMIT 2) AS x ORDER BY a");
@@ -138,8 +141,9 @@ TEST(TsqlTranslate, TopBecomesLimitOfItsOwnSelect) {
 TEST(TsqlTranslate, PlusJoinsTextsAndAddsNumbersByOperandType) {
     // Texts on both sides: joined, NULL stays NULL through ||.
     EXPECT_EQ(one("SELECT s + 'x' FROM T"), "SELECT (s || 'x') COLLATE CYR_CI FROM T");
-    EXPECT_EQ(one("SELECT cast(a as varchar) +' - ['+s+']' AS n FROM T"),
-              "SELECT (((substr(CAST(a AS TEXT), 1, 30) COLLATE CYR_CI || ' - [') || s) || ']') COLLATE CYR_CI AS n FROM T");
+    EXPECT_EQ(
+        one("SELECT cast(a as varchar) +' - ['+s+']' AS n FROM T"),
+        "SELECT (((substr(CAST(a AS TEXT), 1, 30) COLLATE CYR_CI || ' - [') || s) || ']') COLLATE CYR_CI AS n FROM T");
     // Numbers: added.
     EXPECT_EQ(one("SELECT a + b * 2 + 1 FROM T"), "SELECT ((a + b * 2) + 1) FROM T");
     // A number and a text, or an operand of unknown type: decided per row like the server.
@@ -152,7 +156,8 @@ TEST(TsqlTranslate, PlusJoinsTextsAndAddsNumbersByOperandType) {
 }
 
 TEST(TsqlTranslate, CastsFollowTheServersConversions) {
-    EXPECT_EQ(one("SELECT CAST(a AS NVARCHAR(10)) FROM T"), "SELECT substr(CAST(a AS TEXT), 1, 10) COLLATE CYR_CI FROM T");
+    EXPECT_EQ(one("SELECT CAST(a AS NVARCHAR(10)) FROM T"),
+              "SELECT substr(CAST(a AS TEXT), 1, 10) COLLATE CYR_CI FROM T");
     EXPECT_EQ(one("SELECT CAST(s AS int), CONVERT(float, s) FROM T"), "SELECT tsql_int(s), tsql_float(s) FROM T");
     EXPECT_EQ(one("SELECT CAST(s AS nvarchar(max)) FROM T"), "SELECT CAST(s AS TEXT) COLLATE CYR_CI FROM T");
     EXPECT_EQ(errorOf("SELECT CAST(s AS datetime) FROM T"), 40517);
@@ -160,8 +165,9 @@ TEST(TsqlTranslate, CastsFollowTheServersConversions) {
 }
 
 TEST(TsqlTranslate, TableValuedFunctionBecomesAliasedSubSelect) {
-    EXPECT_EQ(one("SELECT id_teacher, t_fio FROM dbo.GetTFIO_with_pps(4, 7)"),
-              "SELECT id_teacher, t_fio FROM (SELECT id_teacher, t_fio FROM t_fio WHERE k = 7) AS \"GetTFIO_with_pps\"");
+    EXPECT_EQ(
+        one("SELECT id_teacher, t_fio FROM dbo.GetTFIO_with_pps(4, 7)"),
+        "SELECT id_teacher, t_fio FROM (SELECT id_teacher, t_fio FROM t_fio WHERE k = 7) AS \"GetTFIO_with_pps\"");
     EXPECT_EQ(one("SELECT f.t_fio FROM GetTFIO_with_pps(4, 7) f"),
               "SELECT f.t_fio FROM (SELECT id_teacher, t_fio FROM t_fio WHERE k = 7) f");
     EXPECT_EQ(errorText("SELECT id_teacher FROM dbo.GetTFIO_with_pps(4, )"), "Incorrect syntax near ')'.");
@@ -184,7 +190,7 @@ TEST(TsqlTranslate, ColumnNamesAsTheServerNamesThem) {
     EXPECT_EQ(*p[0].columnNames[0], "a");
     EXPECT_EQ(*p[0].columnNames[1], "x y");
     EXPECT_EQ(*p[0].columnNames[2], "z");
-    EXPECT_EQ(*p[0].columnNames[3], "");   // a computed column without alias has no name
+    EXPECT_EQ(*p[0].columnNames[3], "");  // a computed column without alias has no name
     EXPECT_EQ(*p[0].columnNames[4], "n");
     EXPECT_EQ(*p[0].columnNames[5], "c");
     EXPECT_TRUE(plan("SELECT * FROM T")[0].columnNames.empty());
@@ -304,8 +310,9 @@ TEST(TsqlExec, BareRoutineNameOnlyAtTheStartOfABatch) {
 // ---- SET and transactions -------------------------------------------------------------------
 
 TEST(TsqlSet, OptionsAreParsedOrRefused) {
-    auto p = plan("SET DATEFORMAT dmy SET XACT_ABORT ON SET NOCOUNT OFF SET ANSI_NULLS, QUOTED_IDENTIFIER ON "
-                  "SET TEXTSIZE 2147483647 SET LANGUAGE us_english SET TRANSACTION ISOLATION LEVEL READ COMMITTED");
+    auto p = plan(
+        "SET DATEFORMAT dmy SET XACT_ABORT ON SET NOCOUNT OFF SET ANSI_NULLS, QUOTED_IDENTIFIER ON "
+        "SET TEXTSIZE 2147483647 SET LANGUAGE us_english SET TRANSACTION ISOLATION LEVEL READ COMMITTED");
     ASSERT_EQ(p.size(), 7u);
     EXPECT_EQ(p[0].options[0].kind, SetOption::Kind::DateFormat);
     EXPECT_EQ(p[0].options[0].value, "dmy");
@@ -315,7 +322,7 @@ TEST(TsqlSet, OptionsAreParsedOrRefused) {
     EXPECT_FALSE(p[2].options[0].on);
     EXPECT_EQ(p[3].options.size(), 2u);
     EXPECT_EQ(errorOf("SET DATEFORMAT xyz"), 2741);
-    EXPECT_EQ(errorOf("SET ANSI_NULLS OFF"), 40517);      // would change what "= NULL" finds
+    EXPECT_EQ(errorOf("SET ANSI_NULLS OFF"), 40517);  // would change what "= NULL" finds
     EXPECT_EQ(errorOf("SET IMPLICIT_TRANSACTIONS ON"), 40517);
     EXPECT_EQ(errorText("SET BOGUS ON"), "'BOGUS' is not a recognized SET option.");
     EXPECT_EQ(errorOf("SET NOCOUNT"), 102);

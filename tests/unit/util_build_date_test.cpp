@@ -29,8 +29,8 @@ std::uint32_t dosStamp(int y, int mo, int d, int h, int mi, int s) {
 }
 
 struct Section {
-    std::string name;        // up to 8 bytes, zero padded
-    std::uint32_t stamp;     // written at offset 4 of the section's raw data
+    std::string name;  // up to 8 bytes, zero padded
+    std::uint32_t stamp;  // written at offset 4 of the section's raw data
 };
 
 constexpr int kPeOffset = 0x80;
@@ -47,8 +47,7 @@ QByteArray buildPe(const std::vector<Section>& sections, int declaredSections = 
     b[kPeOffset] = 'P';
     b[kPeOffset + 1] = 'E';
     put16(b, kPeOffset + 4, 0x14C);
-    put16(b, kPeOffset + 4 + 2,
-          std::uint16_t(declaredSections >= 0 ? declaredSections : int(sections.size())));
+    put16(b, kPeOffset + 4 + 2, std::uint16_t(declaredSections >= 0 ? declaredSections : int(sections.size())));
     for (size_t i = 0; i < sections.size(); ++i) {
         const int h = headers + 40 * int(i);
         for (size_t c = 0; c < sections[i].name.size() && c < 8; ++c) b[h + int(c)] = sections[i].name[c];
@@ -90,8 +89,7 @@ TEST_F(PeFile, WithoutResourceSectionTheLastHeaderReadIsUsed) {
     ASSERT_TRUE(r.ok);
     EXPECT_EQ(r.dateTime, QDateTime(QDate(2010, 12, 31), QTime(23, 59, 58)));
     // Only as many headers as the COFF header declares are read.
-    const BuildDateResult two =
-        read(buildPe({{".text", kText}, {".data", kRsrc}, {".reloc", kReloc}}, 2));
+    const BuildDateResult two = read(buildPe({{".text", kText}, {".data", kRsrc}, {".reloc", kReloc}}, 2));
     ASSERT_TRUE(two.ok);
     EXPECT_EQ(two.dateTime, QDateTime(QDate(2019, 7, 23), QTime(14, 35, 58)));
 }
@@ -119,8 +117,8 @@ TEST_F(PeFile, TruncatedAnywhereGivesNoDate) {
 
 TEST_F(PeFile, AbsurdOffsetsAndCountsGiveNoDate) {
     const QByteArray good = buildPe({{".text", kText}, {".rsrc", kRsrc}});
-    for (std::uint32_t lfanew : {0xFFFFFFFFu, 0x7FFFFFFFu, 0x80000000u, std::uint32_t(good.size()),
-                                 std::uint32_t(good.size() - 3)}) {
+    for (std::uint32_t lfanew :
+         {0xFFFFFFFFu, 0x7FFFFFFFu, 0x80000000u, std::uint32_t(good.size()), std::uint32_t(good.size() - 3)}) {
         QByteArray b = good;
         put32(b, 60, lfanew);
         EXPECT_FALSE(read(b).ok) << lfanew;
@@ -138,16 +136,19 @@ TEST_F(PeFile, AbsurdOffsetsAndCountsGiveNoDate) {
 
 TEST_F(PeFile, OtherFilesAndImpossibleStampsGiveNoDate) {
     QByteArray elf(4096, '\0');
-    elf.replace(0, 4, QByteArray("\x7F" "ELF", 4));
+    elf.replace(0, 4,
+                QByteArray("\x7F"
+                           "ELF",
+                           4));
     elf[60] = 0x10;
     EXPECT_FALSE(read(elf).ok);
     QByteArray noSignature = buildPe({{".rsrc", kRsrc}});
     noSignature[kPeOffset] = 'X';
     EXPECT_FALSE(read(noSignature).ok);
-    EXPECT_FALSE(read(buildPe({{".rsrc", dosStamp(2020, 13, 1, 0, 0, 0)}})).ok);   // month 13
-    EXPECT_FALSE(read(buildPe({{".rsrc", 0}})).ok);                                  // month 0
-    EXPECT_FALSE(read(buildPe({{".rsrc", dosStamp(2020, 2, 30, 0, 0, 0)}})).ok);    // 30 Feb
-    EXPECT_FALSE(read(buildPe({{".rsrc", dosStamp(2020, 2, 3, 25, 0, 0)}})).ok);    // hour 25
+    EXPECT_FALSE(read(buildPe({{".rsrc", dosStamp(2020, 13, 1, 0, 0, 0)}})).ok);  // month 13
+    EXPECT_FALSE(read(buildPe({{".rsrc", 0}})).ok);  // month 0
+    EXPECT_FALSE(read(buildPe({{".rsrc", dosStamp(2020, 2, 30, 0, 0, 0)}})).ok);  // 30 Feb
+    EXPECT_FALSE(read(buildPe({{".rsrc", dosStamp(2020, 2, 3, 25, 0, 0)}})).ok);  // hour 25
     EXPECT_FALSE(ReadPeBuildDate(dir.filePath(QStringLiteral("missing.exe"))).ok);
 }
 
@@ -172,10 +173,8 @@ TEST(BuildDateText, DateBlankAndClockTimeWithoutZone) {
 }
 
 TEST(BuildDateText, LongTimeFormatDropsTheZoneDesignator) {
-    EXPECT_EQ(detail::LongTimeFormat(QLocale(QLocale::Russian, QLocale::Russia)),
-              QStringLiteral("HH:mm:ss"));
-    EXPECT_EQ(detail::LongTimeFormat(QLocale(QLocale::English, QLocale::UnitedStates)),
-              QStringLiteral("h:mm:ss AP"));
+    EXPECT_EQ(detail::LongTimeFormat(QLocale(QLocale::Russian, QLocale::Russia)), QStringLiteral("HH:mm:ss"));
+    EXPECT_EQ(detail::LongTimeFormat(QLocale(QLocale::English, QLocale::UnitedStates)), QStringLiteral("h:mm:ss AP"));
 }
 
 TEST(GetBuildDate, FallsBackToTheCompiledDateOffWindows) {

@@ -46,8 +46,7 @@ TEST(Cp1251, FixedTableAgreesWithTheConverterOnEveryByte) {
     const QString viaTable = detail::FromCp1251Table(all);
     const QString viaConverter = FromCp1251(all);
     ASSERT_EQ(viaTable.size(), 256);
-    for (int i = 0; i < 256; ++i)
-        EXPECT_EQ(viaTable.at(i).unicode(), viaConverter.at(i).unicode()) << "byte " << i;
+    for (int i = 0; i < 256; ++i) EXPECT_EQ(viaTable.at(i).unicode(), viaConverter.at(i).unicode()) << "byte " << i;
     EXPECT_EQ(detail::ToCp1251Table(viaTable), all);
     EXPECT_EQ(detail::ToCp1251Table(QStringLiteral("a漢")), QByteArray("a?"));
 }
@@ -55,12 +54,10 @@ TEST(Cp1251, FixedTableAgreesWithTheConverterOnEveryByte) {
 TEST(Md5Hex, DigestsOfCodePageBytesInUppercase) {
     EXPECT_EQ(Md5Hex(QString()), QStringLiteral("D41D8CD98F00B204E9800998ECF8427E"));
     EXPECT_EQ(Md5Hex(QStringLiteral("abc")), QStringLiteral("900150983CD24FB0D6963F7D28E17F72"));
-    EXPECT_EQ(Md5Hex(QStringLiteral("operator")),
-              QStringLiteral("4B583376B2767B923C3E1DA60D10DE59"));
+    EXPECT_EQ(Md5Hex(QStringLiteral("operator")), QStringLiteral("4B583376B2767B923C3E1DA60D10DE59"));
     // Cyrillic is digested as Windows-1251 bytes, not UTF-8.
     EXPECT_EQ(Md5Hex(QStringLiteral("Пароль")), QStringLiteral("08F8E03BD59A7C67DC44028B3E073D5E"));
-    EXPECT_EQ(Md5Hex(QStringLiteral("Привет, мир! ёЁ№")),
-              QStringLiteral("DF466FC6220698268C89F7D1234CDFBC"));
+    EXPECT_EQ(Md5Hex(QStringLiteral("Привет, мир! ёЁ№")), QStringLiteral("DF466FC6220698268C89F7D1234CDFBC"));
 }
 
 TEST(StrToInt, AcceptsWholeDecimalNumbersOnly) {
@@ -71,8 +68,8 @@ TEST(StrToInt, AcceptsWholeDecimalNumbersOnly) {
     EXPECT_EQ(StrToInt(QStringLiteral(" 42 ")), 42);
     EXPECT_EQ(StrToInt(QStringLiteral("2147483647")), 2147483647);
     EXPECT_EQ(StrToInt(QStringLiteral("-2147483648")), -2147483647 - 1);
-    for (const char* bad : {"", " ", "-", "+", "12a", "1.5", "1e3", "0x10", "2147483648",
-                            "-2147483649", "99999999999999999999", "1 2", "١٢"}) {
+    for (const char* bad : {"", " ", "-", "+", "12a", "1.5", "1e3", "0x10", "2147483648", "-2147483649",
+                            "99999999999999999999", "1 2", "١٢"}) {
         EXPECT_THROW(StrToInt(QString::fromUtf8(bad)), ConversionError) << bad;
     }
     try {

@@ -15,8 +15,7 @@ QString codePoint(char32_t c) {
 
 // The field's Windows-1251 bytes, or the reason why it has none.
 QByteArray fieldBytes(const QString& what, const QString& value, bool secret, bool mayBeEmpty) {
-    if (value.isEmpty() && !mayBeEmpty)
-        throw SettingsFileError(QStringLiteral("The %1 must not be empty.").arg(what));
+    if (value.isEmpty() && !mayBeEmpty) throw SettingsFileError(QStringLiteral("The %1 must not be empty.").arg(what));
     QByteArray bytes;
     if (!ToCp1251Exact(value, &bytes)) {
         QString offending;
@@ -27,26 +26,24 @@ QByteArray fieldBytes(const QString& what, const QString& value, bool secret, bo
                 break;
             }
         }
-        throw SettingsFileError(
-            secret ? QStringLiteral("The %1 holds a character that Windows-1251 cannot store (%2); "
-                                    "the settings file holds Windows-1251 text only.")
-                         .arg(what, offending)
-                   : QStringLiteral("The %1 \"%2\" holds a character that Windows-1251 cannot "
-                                    "store (%3); the settings file holds Windows-1251 text only.")
-                         .arg(what, value, offending));
+        throw SettingsFileError(secret ? QStringLiteral("The %1 holds a character that Windows-1251 cannot store (%2); "
+                                                        "the settings file holds Windows-1251 text only.")
+                                             .arg(what, offending)
+                                       : QStringLiteral("The %1 \"%2\" holds a character that Windows-1251 cannot "
+                                                        "store (%3); the settings file holds Windows-1251 text only.")
+                                             .arg(what, value, offending));
     }
     if (bytes.size() > kFieldSize)
-        throw SettingsFileError(
-            secret ? QStringLiteral("The %1 is %2 bytes long in Windows-1251; the settings file "
-                                    "holds at most %3.")
-                         .arg(what)
-                         .arg(bytes.size())
-                         .arg(kFieldSize)
-                   : QStringLiteral("The %1 \"%2\" is %3 bytes long in Windows-1251; the settings "
-                                    "file holds at most %4.")
-                         .arg(what, value)
-                         .arg(bytes.size())
-                         .arg(kFieldSize));
+        throw SettingsFileError(secret ? QStringLiteral("The %1 is %2 bytes long in Windows-1251; the settings file "
+                                                        "holds at most %3.")
+                                             .arg(what)
+                                             .arg(bytes.size())
+                                             .arg(kFieldSize)
+                                       : QStringLiteral("The %1 \"%2\" is %3 bytes long in Windows-1251; the settings "
+                                                        "file holds at most %4.")
+                                             .arg(what, value)
+                                             .arg(bytes.size())
+                                             .arg(kFieldSize));
     return bytes;
 }
 
@@ -66,8 +63,7 @@ QByteArray EncodeSettings(const TFirstConnectInfo& info) {
     const QByteArray user = fieldBytes(QStringLiteral("account"), info.UserID, false, false);
     const QByteArray password = fieldBytes(QStringLiteral("password"), info.Password, true, true);
     const QByteArray server = fieldBytes(QStringLiteral("server"), info.DataSource, false, false);
-    const QByteArray database =
-        fieldBytes(QStringLiteral("database"), info.InitialCatalog, false, false);
+    const QByteArray database = fieldBytes(QStringLiteral("database"), info.InitialCatalog, false, false);
     // Unused bytes of an area stay zero; the reader never looks past a field's length.
     QByteArray image(kSettingsFileSize, '\0');
     place(image, 0, 40, user);
@@ -79,25 +75,20 @@ QByteArray EncodeSettings(const TFirstConnectInfo& info) {
 
 void WriteSettingsFileAtomically(const QString& path, const QByteArray& image) {
     const QFileInfo target(path);
-    if (target.isDir())
-        throw SettingsFileError(QStringLiteral("%1 is a folder, not a file.").arg(path));
+    if (target.isDir()) throw SettingsFileError(QStringLiteral("%1 is a folder, not a file.").arg(path));
     if (!target.absoluteDir().exists())
-        throw SettingsFileError(
-            QStringLiteral("The folder %1 does not exist.").arg(target.absolutePath()));
+        throw SettingsFileError(QStringLiteral("The folder %1 does not exist.").arg(target.absolutePath()));
     QSaveFile file(path);
     // Keep the rename even where Qt would fall back to writing the file in place.
     file.setDirectWriteFallback(false);
     if (!file.open(QIODevice::WriteOnly))
-        throw SettingsFileError(
-            QStringLiteral("Cannot write %1: %2").arg(path, file.errorString()));
+        throw SettingsFileError(QStringLiteral("Cannot write %1: %2").arg(path, file.errorString()));
     if (file.write(image) != image.size()) {
         const QString reason = file.errorString();
         file.cancelWriting();
         throw SettingsFileError(QStringLiteral("Cannot write %1: %2").arg(path, reason));
     }
-    if (!file.commit())
-        throw SettingsFileError(
-            QStringLiteral("Cannot write %1: %2").arg(path, file.errorString()));
+    if (!file.commit()) throw SettingsFileError(QStringLiteral("Cannot write %1: %2").arg(path, file.errorString()));
 }
 
 }  // namespace qtl::settingsfile

@@ -29,7 +29,9 @@ const QString kUsage = QStringLiteral(
     "HOST,PORT or HOST\\INSTANCE.\n"
     "Exit codes: 0 done, 1 check failed to connect, 2 wrong arguments or a file error.");
 
-QString mask() { return QString::fromLatin1(kPasswordMask); }
+QString mask() {
+    return QString::fromLatin1(kPasswordMask);
+}
 
 // A value as it can be shown on a terminal: characters that do not print are written as <U+XXXX>.
 QString printable(const QString& value) {
@@ -78,16 +80,14 @@ Parsed parse(const QStringList& args) {
         }
         if (arg == QLatin1String("--password") || arg.startsWith(QLatin1String("--pass")) ||
             arg == QLatin1String("--pwd"))
-            throw AppError(QStringLiteral(
-                "The password is never taken from the command line (other users can read it "
-                "there); it is read from the terminal or from standard input."));
+            throw AppError(
+                QStringLiteral("The password is never taken from the command line (other users can read it "
+                               "there); it is read from the terminal or from standard input."));
         const auto take = [&](QString& into, bool& given) {
-            if (!isWrite)
-                throw AppError(QStringLiteral("%1 is an option of \"write\" only.").arg(arg));
+            if (!isWrite) throw AppError(QStringLiteral("%1 is an option of \"write\" only.").arg(arg));
             if (given) throw AppError(QStringLiteral("%1 is given twice.").arg(arg));
             if (!hasValue) {
-                if (i + 1 >= args.size())
-                    throw AppError(QStringLiteral("%1 needs a value.").arg(arg));
+                if (i + 1 >= args.size()) throw AppError(QStringLiteral("%1 needs a value.").arg(arg));
                 value = args.at(++i);
             }
             into = value;
@@ -99,14 +99,12 @@ Parsed parse(const QStringList& args) {
             take(p.database, p.databaseGiven);
         else if (arg == QLatin1String("--user"))
             take(p.user, p.userGiven);
-        else if (arg == QLatin1String("--show-password") && !hasValue &&
-                 p.command == QLatin1String("show"))
+        else if (arg == QLatin1String("--show-password") && !hasValue && p.command == QLatin1String("show"))
             p.showPassword = true;
         else
             throw AppError(QStringLiteral("Unknown option %1 for \"%2\".").arg(arg, p.command));
     }
-    if (positional.size() != 1)
-        throw AppError(QStringLiteral("\"%1\" takes exactly one FILE.").arg(p.command));
+    if (positional.size() != 1) throw AppError(QStringLiteral("\"%1\" takes exactly one FILE.").arg(p.command));
     p.file = positional.first();
     if (isWrite) {
         QStringList missing;
@@ -150,10 +148,9 @@ int write(const Parsed& p, const ToolIo& io) {
     // Read it back the way the workstation will, so a success is never reported for a file
     // the workstation would read differently.
     const TFirstConnectInfo back = ReadSettingsFile(p.file);
-    if (back.UserID != info.UserID || back.Password != info.Password ||
-        back.InitialCatalog != info.InitialCatalog || back.DataSource != info.DataSource) {
-        io.err(QStringLiteral("%1 was written but reads back differently; do not use it.")
-                   .arg(p.file));
+    if (back.UserID != info.UserID || back.Password != info.Password || back.InitialCatalog != info.InitialCatalog ||
+        back.DataSource != info.DataSource) {
+        io.err(QStringLiteral("%1 was written but reads back differently; do not use it.").arg(p.file));
         return kExitError;
     }
     io.out(QStringLiteral("Wrote %1:").arg(p.file));
@@ -194,9 +191,8 @@ int check(const Parsed& p, const ToolIo& plainIo) {
         return kExitError;
     }
     io.out(QStringLiteral("ODBC driver: %1%2")
-               .arg(driver.name, QFileInfo::exists(driverFile)
-                                     ? QStringLiteral(" (named in %1)").arg(driverFile)
-                                     : QString()));
+               .arg(driver.name,
+                    QFileInfo::exists(driverFile) ? QStringLiteral(" (named in %1)").arg(driverFile) : QString()));
     io.out(QStringLiteral("Connection string: ") + printable(shown));
     Connection connection;
     connection.setConnectionString(BuildConnectionString(info));
@@ -205,14 +201,12 @@ int check(const Parsed& p, const ToolIo& plainIo) {
     try {
         connection.open();
     } catch (const AppError& e) {
-        io.err(QStringLiteral("FAILED: could not sign in as %1: %2")
-                   .arg(printable(info.UserID), printable(e.text())));
+        io.err(QStringLiteral("FAILED: could not sign in as %1: %2").arg(printable(info.UserID), printable(e.text())));
         return kExitCheckFailed;
     }
     connection.close();
     io.out(QStringLiteral("OK: %1 accepted the account %2 (database %3).")
-               .arg(printable(info.DataSource), printable(info.UserID),
-                    printable(info.InitialCatalog)));
+               .arg(printable(info.DataSource), printable(info.UserID), printable(info.InitialCatalog)));
     return kExitOk;
 }
 

@@ -11,12 +11,12 @@ namespace qtl::settingstool {
 
 // Exit codes.
 inline constexpr int kExitOk = 0;
-inline constexpr int kExitCheckFailed = 1;   // check: the server refused or could not be reached
-inline constexpr int kExitError = 2;         // wrong arguments, a refused value, a file error
+inline constexpr int kExitCheckFailed = 1;  // check: the server refused or could not be reached
+inline constexpr int kExitError = 2;  // wrong arguments, a refused value, a file error
 
 struct ToolIo {
-    std::function<void(const QString&)> out;   // a line of results (standard output)
-    std::function<void(const QString&)> err;   // a line of errors and warnings (standard error)
+    std::function<void(const QString&)> out;  // a line of results (standard output)
+    std::function<void(const QString&)> err;  // a line of errors and warnings (standard error)
     // The password for `write`: from the terminal without echo, or a line of standard input;
     // nullopt when none could be read (the reason already told through err).
     std::function<std::optional<QString>()> readPassword;
