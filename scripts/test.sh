@@ -22,6 +22,9 @@ run_build() {  # dir, extra cmake args...
   ctest --test-dir "$dir" --output-on-failure -j "$JOBS" --timeout 600
 }
 
+echo "== format check (.clang-format)"
+bash scripts/format.sh --check
+
 echo "== sanitizer build"
 run_build build/asan -DCMAKE_BUILD_TYPE=Debug -DQTL_SANITIZE=ON -DQTL_BUILD_BENCH=OFF
 
@@ -36,7 +39,9 @@ fi
 
 if [ "${QTL_SKIP_PLAIN:-0}" != "1" ]; then
   echo "== plain build"
-  run_build build/release -DCMAKE_BUILD_TYPE=RelWithDebInfo
+  run_build build/release -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_EXPORT_COMPILE_COMMANDS=ON
+  echo "== clang-tidy (.clang-tidy) on src/, tools/, devserver/"
+  bash scripts/tidy.sh build/release
 fi
 
 if [ "${QTL_SKIP_FUZZ:-0}" != "1" ] && command -v clang++ >/dev/null; then
