@@ -1453,7 +1453,10 @@ void TForm1::buildClassListButton() {
     RzBitBtn2->setObjectName(QStringLiteral("RzBitBtn2"));
     // The toolbar's look, as "Удалить регистрацию" has it.
     RzBitBtn2->setFont(RzBitBtn1->font());
-    RzBitBtn2->setStyleSheet(RzBitBtn1->styleSheet());
+    // Its own rule for the disabled state: without it the toolbar's maroon text looks the same
+    // whether the list can be had or not.
+    RzBitBtn2->setStyleSheet(RzBitBtn1->styleSheet() +
+                             QStringLiteral("QPushButton:disabled { color: #a0a0a0; border-color: #d4d4cc; }"));
     RzBitBtn2->setCursor(Qt::PointingHandCursor);
     RzBitBtn2->setFocusPolicy(Qt::NoFocus);  // a toolbar button; the keys are Ctrl+P and Ctrl+S
     RzBitBtn2->setToolTip(
