@@ -2,6 +2,7 @@
 // signing in as the workstation does (GET_USER with the settings-file account) and running the
 // workstation's statements with the operator account it hands out.
 #include "DevServer.h"
+#include "client_process.h"
 #include "qtl/demo_ids.h"
 
 #include <QProcess>
@@ -14,36 +15,8 @@ using namespace devserver::qtl::demo;
 
 namespace {
 
-struct Output {
-    int exitCode = -1;
-    QString out, err;
-};
-
-Output runClient(const QString& program, const QStringList& args, const QByteArray& input) {
-    Output o;
-    QProcess p;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    // The clients convert to the locale's charset: make it one that holds Cyrillic.
-    env.insert(QStringLiteral("LC_ALL"), QStringLiteral("C.UTF-8"));
-    p.setProcessEnvironment(env);
-    p.start(program, args);
-    if (!p.waitForStarted(10000)) {
-        o.err = p.errorString();
-        return o;
-    }
-    p.write(input);
-    p.closeWriteChannel();
-    if (!p.waitForFinished(30000)) {
-        p.kill();
-        p.waitForFinished(5000);
-        o.err = QStringLiteral("timed out");
-        return o;
-    }
-    o.exitCode = p.exitCode();
-    o.out = QString::fromUtf8(p.readAllStandardOutput());
-    o.err = QString::fromUtf8(p.readAllStandardError());
-    return o;
-}
+using clienttest::Output;
+using clienttest::runClient;
 
 class Clients : public ::testing::Test {
 protected:

@@ -4,6 +4,7 @@
 // the login still works and the obfuscated password is there to be read (which shows the search
 // would find it). Broken handshakes end only their own connection.
 #include "DevServer.h"
+#include "client_process.h"
 #include "SignIn.h"
 #include "Unit10.h"
 #include "dm_u.h"
@@ -216,36 +217,8 @@ qtltest::DevServer::Options declined() {
 
 // ---- command-line clients -----------------------------------------------------------------------
 
-struct Output {
-    int exitCode = -1;
-    QString out, err;
-    QString all() const { return out + err; }
-};
-
-Output runClient(const QString& program, const QStringList& args, const QByteArray& input) {
-    Output o;
-    QProcess p;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("LC_ALL"), QStringLiteral("C.UTF-8"));
-    p.setProcessEnvironment(env);
-    p.start(program, args);
-    if (!p.waitForStarted(10000)) {
-        o.err = p.errorString();
-        return o;
-    }
-    p.write(input);
-    p.closeWriteChannel();
-    if (!p.waitForFinished(30000)) {
-        p.kill();
-        p.waitForFinished(5000);
-        o.err = QStringLiteral("timed out");
-        return o;
-    }
-    o.exitCode = p.exitCode();
-    o.out = QString::fromUtf8(p.readAllStandardOutput());
-    o.err = QString::fromUtf8(p.readAllStandardError());
-    return o;
-}
+using clienttest::Output;
+using clienttest::runClient;
 
 Output tsql(int port, const QString& user, const QString& password, const QString& statement) {
     return runClient(
