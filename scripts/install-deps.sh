@@ -10,6 +10,7 @@ PACKAGES=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev clang-format clang-tidy
   xvfb xauth x11-utils xdotool qt6-qpa-plugins
+  qt6-translations-l10n
   fonts-urw-base35 fonts-dejavu-core fonts-liberation
   poppler-utils
   lintian
