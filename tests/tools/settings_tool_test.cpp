@@ -12,8 +12,11 @@
 
 #include <gtest/gtest.h>
 
+#include <grp.h>
 #include <poll.h>
 #include <pty.h>
+#include <pwd.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -27,8 +30,14 @@ struct Result {
     QString all() const { return out + err; }
 };
 
-Result runSettings(const QStringList& args, const QByteArray& input = {}) {
+// `asUser`: the uid and gid the program runs with (as root only), nullopt for our own.
+Result runSettings(const QStringList& args, const QByteArray& input = {},
+                   std::optional<std::pair<uid_t, gid_t>> asUser = std::nullopt) {
     QProcess p;
+    if (asUser)
+        p.setChildProcessModifier([ids = *asUser] {
+            if (setgroups(0, nullptr) != 0 || setgid(ids.second) != 0 || setuid(ids.first) != 0) _exit(126);
+        });
     p.start(QStringLiteral(QTL_SETTINGS_PATH), args);
     EXPECT_TRUE(p.waitForStarted(10000));
     p.write(input);
@@ -217,4 +226,134 @@ TEST(SettingsToolWrite, OnATerminalThePasswordIsAskedTwiceAndNeverEchoed) {
     EXPECT_TRUE(screen.contains("The two passwords differ; nothing was written.")) << screen.toStdString();
     EXPECT_FALSE(screen.contains("first_pw"));
     EXPECT_EQ(readAll(site.settings()), before);
+}
+
+namespace {
+
+QStringList writeArgs(const QString& file, const QString& server) {
+    return {QStringLiteral("write"),      file,
+            QStringLiteral("--server"),   server,
+            QStringLiteral("--database"), QStringLiteral("QTL"),
+            QStringLiteral("--user"),     QStringLiteral("qtl_entry")};
+}
+
+struct stat statOf(const QString& path) {
+    struct stat st {};
+    EXPECT_EQ(::stat(QFile::encodeName(path).constData(), &st), 0) << path.toStdString();
+    return st;
+}
+
+QStringList filesIn(const QString& folder) {
+    return QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System);
+}
+
+}  // namespace
+
+// A 0640 file of the operators' group must stay theirs: a group reset to root locks every
+// operator out ("File access denied" at sign-in).
+TEST(SettingsToolWrite, AReplacedFileKeepsItsOwnerGroupAndMode) {
+    if (geteuid() != 0) GTEST_SKIP() << "giving the file another owner and group needs root";
+    struct Case {
+        const char* owner;
+        const char* group;
+        mode_t mode;
+    };
+    const Case cases[] = {{"root", "nogroup", 0640}, {"daemon", "daemon", 0600}, {"nobody", "daemon", 0604}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.owner) + ":" + c.group);
+        const passwd* pw = getpwnam(c.owner);
+        const group* gr = getgrnam(c.group);
+        if (!pw || !gr) GTEST_SKIP() << "no user " << c.owner << " or group " << c.group << " here";
+        const uid_t uid = pw->pw_uid;
+        const gid_t gid = gr->gr_gid;
+        Site site;
+        ASSERT_EQ(runSettings(writeArgs(site.settings(), QStringLiteral("old")), "old_pw\n").code, 0);
+        const QByteArray path = QFile::encodeName(site.settings());
+        ASSERT_EQ(chown(path.constData(), uid, gid), 0);
+        ASSERT_EQ(chmod(path.constData(), c.mode), 0);
+
+        const Result r = runSettings(writeArgs(site.settings(), QStringLiteral("10.0.0.5,1433")), "new_pw\n");
+        ASSERT_EQ(r.code, 0) << r.all().toStdString();
+        const struct stat after = statOf(site.settings());
+        EXPECT_EQ(after.st_uid, uid);
+        EXPECT_EQ(after.st_gid, gid);
+        EXPECT_EQ(after.st_mode & 07777, c.mode);
+        EXPECT_EQ(qtl::ReadSettingsFile(site.settings()).DataSource, QStringLiteral("10.0.0.5,1433"));
+        EXPECT_EQ(filesIn(site.data()), QStringList{QStringLiteral("QTL")});
+    }
+}
+
+// Someone who may write the file but not give a new one its owner: nothing is replaced.
+TEST(SettingsToolWrite, AnOwnerThatCannotBeKeptLeavesTheFileAsItWas) {
+    if (geteuid() != 0) GTEST_SKIP() << "running the tool as another user needs root";
+    const passwd* nobody = getpwnam("nobody");
+    if (!nobody) GTEST_SKIP() << "no user nobody here";
+    Site site;
+    ASSERT_EQ(runSettings(writeArgs(site.settings(), QStringLiteral("old")), "old_pw\n").code, 0);
+    // Root's file and folder, both writable by everyone.
+    ASSERT_EQ(chmod(QFile::encodeName(site.dir.path()).constData(), 0755), 0);
+    ASSERT_EQ(chmod(QFile::encodeName(site.data()).constData(), 0777), 0);
+    ASSERT_EQ(chmod(QFile::encodeName(site.settings()).constData(), 0666), 0);
+    const QByteArray before = readAll(site.settings());
+
+    const Result r = runSettings(writeArgs(site.settings(), QStringLiteral("new")), "new_pw\n",
+                                 std::make_pair(nobody->pw_uid, nobody->pw_gid));
+    EXPECT_EQ(r.code, 2) << r.all().toStdString();
+    EXPECT_TRUE(
+        r.err.startsWith(QStringLiteral("Cannot keep the owner and group of %1 (root:root): ").arg(site.settings())))
+        << r.err.toStdString();
+    EXPECT_EQ(readAll(site.settings()), before);
+    EXPECT_EQ(statOf(site.settings()).st_uid, 0u);
+    EXPECT_EQ(filesIn(site.data()), QStringList{QStringLiteral("QTL")});
+}
+
+// host:port is taken whole for a host name by the drivers; the port goes after a comma.
+TEST(SettingsToolWrite, TheServersPortFollowsACommaNeverAColon) {
+    struct Case {
+        const char* server;
+        const char* refusal;  // what the message holds, nullptr when the server is accepted
+    };
+    const Case cases[] = {
+        {"sql01:1433",
+         "The server \"sql01:1433\" gives its port after a colon, which the ODBC drivers take as part "
+         "of the host name; write it as sql01,1433 (host,port)."},
+        {"10.0.0.5:1433", "write it as 10.0.0.5,1433 (host,port)."},
+        // 21 bytes either way: the hint says what fits.
+        {"sql01.univ.local:1433", "use the server's address, or a short DNS alias or hosts entry"},
+        {"sql01.univ.local,1433", "is 21 bytes long in Windows-1251; the settings file holds at most 20."},
+        {"10.0.0.5,1433", nullptr},
+        {"sql01\\TRAINING", nullptr},
+        {"sql01", nullptr},
+        {"fe80::1", nullptr},
+        {"tcp:sql01,1433", nullptr},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.server);
+        Site site;
+        const Result r = runSettings(writeArgs(site.settings(), QString::fromUtf8(c.server)), "pw\n");
+        if (!c.refusal) {
+            EXPECT_EQ(r.code, 0) << r.all().toStdString();
+            EXPECT_EQ(qtl::ReadSettingsFile(site.settings()).DataSource, QString::fromUtf8(c.server));
+            continue;
+        }
+        EXPECT_EQ(r.code, 2);
+        EXPECT_TRUE(r.err.contains(QString::fromUtf8(c.refusal))) << r.err.toStdString();
+        EXPECT_FALSE(QFileInfo::exists(site.settings()));
+    }
+}
+
+// A file that holds host:port (written by hand or by an older tool) is refused by check before any
+// connection, so the administrator is not sent after an unknown host.
+TEST(SettingsToolCheck, AFileWithHostColonPortIsRefusedWithTheCommaForm) {
+    Site site;
+    ASSERT_EQ(runSettings(writeArgs(site.settings(), QStringLiteral("127.0.0.1,1")), "pw\n").code, 0);
+    // The writer refuses the colon, so it goes in by hand (stored form: every byte minus one).
+    QFile file(site.settings());
+    ASSERT_TRUE(file.open(QIODevice::ReadWrite) && file.seek(42 + 9) && file.putChar(char(':' - 1)));
+    file.close();
+    ASSERT_EQ(qtl::ReadSettingsFile(site.settings()).DataSource, QStringLiteral("127.0.0.1:1"));
+    const Result r = runSettings({QStringLiteral("check"), site.settings()});
+    EXPECT_EQ(r.code, 2);
+    EXPECT_TRUE(r.err.contains(QStringLiteral("write it as 127.0.0.1,1 (host,port)."))) << r.err.toStdString();
+    EXPECT_FALSE(r.out.contains(QStringLiteral("Connection string"))) << r.out.toStdString();
 }

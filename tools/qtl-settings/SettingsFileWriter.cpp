@@ -4,7 +4,18 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QSaveFile>
+
+#ifndef _WIN32
+#include <grp.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#endif
 
 namespace qtl::settingsfile {
 namespace {
@@ -53,7 +64,66 @@ void place(QByteArray& image, int offset, int lengthAt, const QByteArray& plain)
     image[lengthAt] = char(quint8(plain.size()));
 }
 
+#ifndef _WIN32
+QString userName(uid_t uid) {
+    const passwd* pw = getpwuid(uid);
+    return pw ? QString::fromLocal8Bit(pw->pw_name) : QString::number(uid);
+}
+
+QString groupName(gid_t gid) {
+    const group* gr = getgrgid(gid);
+    return gr ? QString::fromLocal8Bit(gr->gr_name) : QString::number(gid);
+}
+
+QString systemError(int error) {
+    return QString::fromLocal8Bit(std::strerror(error));
+}
+
+// Gives the new, still unnamed file the old file's owner, group and mode. QSaveFile copies the
+// permission bits only, and a 0640 file whose group fell back to root locks out every operator.
+// The owner goes first: changing it may clear set-id bits, which the mode then puts back.
+void keepOwnerGroupAndMode(QSaveFile& file, const QString& path) {
+    struct stat old {};
+    if (::stat(QFile::encodeName(path).constData(), &old) != 0) {
+        if (errno == ENOENT) return;  // a new file: the umask decides, as for any new file
+        throw SettingsFileError(QStringLiteral("Cannot write %1: %2").arg(path, systemError(errno)));
+    }
+    const int fd = file.handle();
+    if (::fchown(fd, old.st_uid, old.st_gid) != 0) {
+        const int error = errno;
+        throw SettingsFileError(QStringLiteral("Cannot keep the owner and group of %1 (%2:%3): %4. The file was "
+                                               "left as it was; run qtl-settings as root or as the file's owner.")
+                                    .arg(path, userName(old.st_uid), groupName(old.st_gid), systemError(error)));
+    }
+    if (::fchmod(fd, old.st_mode & 07777) != 0) {
+        const int error = errno;
+        throw SettingsFileError(QStringLiteral("Cannot keep the mode of %1 (%2): %3. The file was left as it was.")
+                                    .arg(path, QString::number(old.st_mode & 07777, 8), systemError(error)));
+    }
+}
+#endif
+
 }  // namespace
+
+void CheckServerForm(const QString& server) {
+    // One colon followed by a number; IPv6 addresses hold several colons and are left alone.
+    static const QRegularExpression hostColonPort(QStringLiteral("^([^:,]+):(\\d{1,5})$"));
+    const QRegularExpressionMatch m = hostColonPort.match(server.trimmed());
+    if (!m.hasMatch()) return;
+    const QString commaForm = m.captured(1) + QLatin1Char(',') + m.captured(2);
+    QString text = QStringLiteral(
+                       "The server \"%1\" gives its port after a colon, which the ODBC drivers take as "
+                       "part of the host name; write it as %2 (host,port).")
+                       .arg(server, commaForm);
+    QByteArray bytes;
+    if (ToCp1251Exact(commaForm, &bytes) && bytes.size() > kFieldSize)
+        text += QStringLiteral(
+                    " That is %1 bytes and the field holds %2: use the server's address, or a short DNS "
+                    "alias or hosts entry, instead of the long name.")
+                    .arg(bytes.size())
+                    .arg(kFieldSize);
+    throw SettingsFileError(text);
+}
 
 void CheckField(const QString& what, const QString& value, bool secret, bool mayBeEmpty) {
     fieldBytes(what, value, secret, mayBeEmpty);
@@ -62,6 +132,7 @@ void CheckField(const QString& what, const QString& value, bool secret, bool may
 QByteArray EncodeSettings(const TFirstConnectInfo& info) {
     const QByteArray user = fieldBytes(QStringLiteral("account"), info.UserID, false, false);
     const QByteArray password = fieldBytes(QStringLiteral("password"), info.Password, true, true);
+    CheckServerForm(info.DataSource);
     const QByteArray server = fieldBytes(QStringLiteral("server"), info.DataSource, false, false);
     const QByteArray database = fieldBytes(QStringLiteral("database"), info.InitialCatalog, false, false);
     // Unused bytes of an area stay zero; the reader never looks past a field's length.
@@ -83,6 +154,14 @@ void WriteSettingsFileAtomically(const QString& path, const QByteArray& image) {
     file.setDirectWriteFallback(false);
     if (!file.open(QIODevice::WriteOnly))
         throw SettingsFileError(QStringLiteral("Cannot write %1: %2").arg(path, file.errorString()));
+#ifndef _WIN32
+    try {
+        keepOwnerGroupAndMode(file, path);
+    } catch (const SettingsFileError&) {
+        file.cancelWriting();
+        throw;
+    }
+#endif
     if (file.write(image) != image.size()) {
         const QString reason = file.errorString();
         file.cancelWriting();

@@ -29,10 +29,16 @@ QByteArray EncodeSettings(const TFirstConnectInfo& info);
 // `what` is the field's name in messages; `secret` keeps the value out of them.
 void CheckField(const QString& what, const QString& value, bool secret, bool mayBeEmpty);
 
+// Refuses a server written as host:port. The drivers take the whole text for a host name (FreeTDS
+// then answers "Unknown host machine name"); the port goes after a comma. The message shows the
+// comma form and, when that does not fit in the field, what to write instead.
+void CheckServerForm(const QString& server);
+
 // Replaces (or creates) the file with the image: written to a temporary file in the same folder,
 // flushed and renamed over the old one, so a reader sees either the old file or the new one and
-// an error leaves the old one as it was. An existing file keeps its permissions. Throws
-// SettingsFileError.
+// an error leaves the old one as it was. An existing file keeps its owner, group and mode: they are
+// set on the new file before it takes the old one's place, and when they cannot be (the owner
+// belongs to someone else and we are not root) nothing is replaced. Throws SettingsFileError.
 void WriteSettingsFileAtomically(const QString& path, const QByteArray& image);
 
 }  // namespace qtl::settingsfile

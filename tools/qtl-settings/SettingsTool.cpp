@@ -26,7 +26,8 @@ const QString kUsage = QStringLiteral(
     "      driver from Data/driver beside the file, or the one found) and tells whether the\n"
     "      server accepted it.\n"
     "Each field holds at most 20 bytes of Windows-1251 text. SERVER may be a name, an address,\n"
-    "HOST,PORT or HOST\\INSTANCE.\n"
+    "HOST,PORT or HOST\\INSTANCE; the port or the instance counts in the 20 bytes. The port\n"
+    "follows a comma, never a colon (HOST:PORT is refused).\n"
     "Exit codes: 0 done, 1 check failed to connect, 2 wrong arguments or a file error.");
 
 QString mask() {
@@ -132,6 +133,8 @@ void printFields(const ToolIo& io, const TFirstConnectInfo& info, bool showPassw
 int write(const Parsed& p, const ToolIo& io) {
     using namespace settingsfile;
     // Refuse what the file cannot hold before asking for the password.
+    // Before the length: "host:port" is often one byte too long, and the hint is what helps.
+    CheckServerForm(p.server);
     CheckField(QStringLiteral("server"), p.server, false, false);
     CheckField(QStringLiteral("database"), p.database, false, false);
     CheckField(QStringLiteral("account"), p.user, false, false);
@@ -171,6 +174,8 @@ int show(const Parsed& p, const ToolIo& io) {
 
 int check(const Parsed& p, const ToolIo& plainIo) {
     const TFirstConnectInfo info = ReadSettingsFile(p.file);
+    // A file written by hand or by an older tool: the driver's answer would name the wrong fault.
+    settingsfile::CheckServerForm(info.DataSource);
     // Nothing check prints carries the password, even where the server repeats it (a password
     // equal to the account name, say) or it happens to stand in another value.
     ToolIo io = plainIo;
