@@ -14,7 +14,6 @@
 #include <QPushButton>
 #include <QSaveFile>
 #include <QShortcut>
-#include <QStandardPaths>
 #include <QVBoxLayout>
 
 #include <utility>
@@ -90,10 +89,9 @@ TForm6::TForm6(ClassList list, QWidget* parent, First first) : QDialog(parent), 
 TForm6::~TForm6() = default;
 
 QString TForm6::proposedPath(const QString& suffix) const {
-    QString folder = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
-    if (folder.isEmpty()) folder = QDir::homePath();
-    return QDir(folder).filePath(
-        proposedFileName(m_list.header.discipline, m_list.header.group, m_list.header.date, suffix));
+    // The group goes into the name only when it is the group of everyone on the list.
+    return QDir(FileDialogs::documentsFolder())
+        .filePath(proposedFileName(m_list.header.discipline, m_list.onlyGroup(), m_list.header.date, suffix));
 }
 
 void TForm6::writeFile(const QString& path, const QByteArray& bytes) {
@@ -107,8 +105,15 @@ void TForm6::BitBtnPrintClick() {
     QPrinter printer(QPrinter::HighResolution);
     setUpA4(&printer);
     printer.setDocName(classListTitle());
-    if (!FileDialogs::instance().setUpPrinter(this, &printer)) return;
-    if (paintClassList(&printer, m_list) == 0)
+    if (!FileDialogs::instance().setUpPrinter(this, &printer, classListPageCount(&printer, m_list))) return;
+    // The printer only reports the chosen range; leaving pages out is the program's job. The
+    // count is taken again: the paper chosen in the dialog may change it.
+    const QPageRanges chosen = printer.printRange() == QPrinter::PageRange ? printer.pageRanges() : QPageRanges();
+    const int pages = classListPageCount(&printer, m_list);
+    if (!chosen.isEmpty() && chosen.firstPage() > pages)
+        throw AppError(QStringLiteral("В списке ") + QString::number(pages) +
+                       QStringLiteral(" стр.: выбранных для печати страниц в нём нет"));
+    if (paintClassList(&printer, m_list, chosen) == 0)
         throw AppError(QStringLiteral("Не удалось начать печать на принтере ") + printer.printerName());
 }
 

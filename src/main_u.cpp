@@ -218,7 +218,8 @@ QString streams(const ChosenClass& c, const QString& termCondition) {
 }
 
 QString classList(const ChosenClass& c, const QString& termCondition) {
-    // The streams list's tables and conditions, so the list holds exactly its lines.
+    // The streams list's tables, conditions and grouping, so the list holds exactly its lines:
+    // a student the joins repeat (rows of s_g or g_f) is one line there and one row here.
     return QStringLiteral(
                "SELECT dbo.DisciplineForStudent.subGroup, dbo.DisciplineForStudent.id_student, "
                "dbo.s_g.s_fio, dbo.s_g.p20 FROM dbo.semester INNER JOIN dbo.DisciplineForStudent "
@@ -231,7 +232,9 @@ QString classList(const ChosenClass& c, const QString& termCondition) {
            QStringLiteral(") AND (dbo.DisciplineForStudent.kredits = ") + c.credits + QStringLiteral(") AND ") +
            termCondition + QStringLiteral("(dbo.DisciplineForStudent.id_teacher = ") + c.teacher +
            QStringLiteral(
-               ") ORDER BY dbo.DisciplineForStudent.subGroup, dbo.s_g.s_fio, "
+               ") GROUP BY dbo.DisciplineForStudent.subGroup, dbo.s_g.p20, dbo.s_g.s_fio, dbo.g_f.id_faculty, "
+               "dbo.DisciplineForStudent.id_student, dbo.DisciplineForStudent.id_disciplineForStudent "
+               "ORDER BY dbo.DisciplineForStudent.subGroup, dbo.s_g.s_fio, "
                "dbo.s_g.p20, dbo.DisciplineForStudent.id_student");
 }
 
@@ -1488,7 +1491,6 @@ ClassList TForm1::readClassList() {
     h.discipline = DBLookupComboBox6->shownText();
     h.credits = c.credits;
     h.examination = DBLookupComboBox4->shownText();
-    h.group = DBLookupComboBox3->shownText();
     h.date = Today ? Today() : QDate::currentDate();
     h.login = g_signIn.CurrentLogin;
 

@@ -2,14 +2,18 @@
 
 #include <QBuffer>
 #include <QFont>
+#include <QFontMetricsF>
 #include <QPageLayout>
 #include <QPageSize>
 #include <QPagedPaintDevice>
 #include <QPainter>
 #include <QPdfWriter>
 #include <QRegularExpression>
+#include <QTextLayout>
+#include <QTextOption>
 
 #include <algorithm>
+#include <utility>
 
 namespace qtl {
 
@@ -22,6 +26,18 @@ int ClassList::total() const {
     int n = 0;
     for (const ClassListStream& s : streams) n += int(s.students.size());
     return n;
+}
+
+QString ClassList::onlyGroup() const {
+    QString group;
+    bool first = true;
+    for (const ClassListStream& s : streams)
+        for (const ClassListStudent& student : s.students) {
+            if (!first && student.group != group) return {};
+            group = student.group;
+            first = false;
+        }
+    return group;
 }
 
 // ------------------------------------------------------------------------------------------
@@ -71,10 +87,12 @@ QString pageNumberText(int page, int pages) {
 // CSV
 
 QString csvField(const QString& text) {
-    const bool quote = text.contains(QLatin1Char(';')) || text.contains(QLatin1Char('"')) ||
+    // Spreadsheets run a cell that begins with one of these as a formula; the quote makes it text.
+    const bool formula = !text.isEmpty() && QStringLiteral("=+-@\t\r").contains(text.front());
+    const bool quote = formula || text.contains(QLatin1Char(';')) || text.contains(QLatin1Char('"')) ||
                        text.contains(QLatin1Char('\r')) || text.contains(QLatin1Char('\n'));
     if (!quote) return text;
-    QString doubled = text;
+    QString doubled = formula ? QLatin1Char('\'') + text : text;
     doubled.replace(QLatin1Char('"'), QStringLiteral("\"\""));
     return QLatin1Char('"') + doubled + QLatin1Char('"');
 }
@@ -138,26 +156,86 @@ QString withSuffix(const QString& path, const QString& suffix) {
 // ------------------------------------------------------------------------------------------
 // Pages
 
+namespace {
+
+// Lays the text out in lines of `width`, breaking inside a word only where the word alone is
+// wider than a line; returns the height the lines take.
+double layOut(QTextLayout& layout, double width, Qt::Alignment align = Qt::AlignLeft) {
+    QTextOption option(align);
+    option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    layout.setTextOption(option);
+    layout.beginLayout();
+    double y = 0;
+    for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
+        line.setLeadingIncluded(true);
+        line.setLineWidth(width);
+        line.setPosition(QPointF(0, y));
+        y += line.height();
+    }
+    layout.endLayout();
+    return y;
+}
+
+double textHeight(QPaintDevice* device, const QFont& font, double width, const QString& text) {
+    QTextLayout layout(text, font, device);
+    return layOut(layout, width);
+}
+
+void drawText(QPainter& p, const QRectF& box, const QFont& font, const QString& text,
+              Qt::Alignment align = Qt::AlignLeft) {
+    QTextLayout layout(text, font, p.device());
+    layOut(layout, box.width(), align);
+    layout.draw(&p, box.topLeft());
+}
+
+// The run of rows from `first` that must stay on one page, and its height.
+std::pair<int, double> keptRun(const QVector<double>& heights, const QVector<bool>& keepWithNext, int first) {
+    int last = first;
+    double run = heights[first];
+    while (keepWithNext.value(last) && last + 1 < heights.size()) run += heights[++last];
+    return {last, run};
+}
+
+}  // namespace
+
+QStringList wrapText(const QString& text, const QFont& font, double width, QPaintDevice* device) {
+    QTextLayout layout(text, font, device);
+    layOut(layout, width);
+    QStringList lines;
+    for (int i = 0; i < layout.lineCount(); ++i) {
+        const QTextLine line = layout.lineAt(i);
+        lines << text.mid(line.textStart(), line.textLength());
+    }
+    return lines;
+}
+
 QVector<int> paginateRows(const QVector<double>& heights, const QVector<bool>& keepWithNext,
-                          const QVector<bool>& continues, double pageHeight, double continuationHeight) {
+                          const QVector<bool>& continues, double pageHeight, double continuationHeight,
+                          QVector<bool>* headed) {
     const int n = int(heights.size());
     QVector<int> starts;
+    QVector<bool> titled;
     int i = 0;
     while (i < n) {
         const int start = i;
         starts << start;
-        double used = continues.value(i) ? continuationHeight : 0;
+        titled << continues.value(i);
+        double used = titled.last() ? continuationHeight : 0;
         while (i < n) {
-            // The run of rows that must stay together.
-            int last = i;
-            double run = heights[i];
-            while (keepWithNext.value(last) && last + 1 < n) run += heights[++last];
+            const auto [last, run] = keptRun(heights, keepWithNext, i);
             if (used + run <= pageHeight) {
                 used += run;
                 i = last + 1;
                 continue;
             }
             if (i > start) break;  // the run starts the next page
+            // A first row that fits the page only without the repeated title goes without it:
+            // every later page would have the same problem, and the foot must stay clear.
+            if (titled.last() && used + heights[i] > pageHeight && heights[i] <= pageHeight) {
+                titled.last() = false;
+                used = 0;
+                continue;
+            }
             // A run taller than a whole page cannot stay together: take what fits, at least
             // one row, so the document always ends.
             do {
@@ -167,7 +245,11 @@ QVector<int> paginateRows(const QVector<double>& heights, const QVector<bool>& k
             break;
         }
     }
-    if (starts.isEmpty()) starts << 0;
+    if (starts.isEmpty()) {
+        starts << 0;
+        titled << false;
+    }
+    if (headed) *headed = titled;
     return starts;
 }
 
@@ -205,143 +287,186 @@ QVector<BodyRow> bodyRows(const ClassList& list) {
     return rows;
 }
 
-}  // namespace
+struct Fonts {
+    QFont title = documentFont(13, true);
+    QFont body = documentFont(10);
+    QFont bold = documentFont(10, true);
+    QFont total = documentFont(10, false, true);
+    QFont foot = documentFont(8);
+};
 
-int paintClassList(QPagedPaintDevice* device, const ClassList& list) {
-    QPainter p;
-    if (!p.begin(device)) return 0;
-    const double dpi = device->logicalDpiY();
-    const auto mm = [dpi](double v) { return v * dpi / 25.4; };
-    const double width = device->width();
-    const double height = device->height();
+// Everything measured before a page is painted, so counting the pages and painting them agree.
+struct PagePlan {
+    QPaintDevice* device = nullptr;
+    Fonts fonts;
+    double dpi = 72, width = 0, height = 0;
+    QStringList headerLines;
+    double numberWidth = 0, nameLeft = 0, nameWidth = 0, groupLeft = 0, groupWidth = 0;
+    double columnTitleTop = 0, columnTitleHeight = 0, bodyTop = 0, footHeight = 0, bodyHeight = 0;
+    double continuationHeight = 0;
+    QVector<BodyRow> rows;
+    QVector<double> heights;
+    QVector<bool> continues;
+    QVector<int> starts;  // the first row of every page
+    QVector<bool> headed;  // whether the page repeats the title of the stream it continues
 
-    const QFont titleFont = documentFont(13, true);
-    const QFont headerFont = documentFont(10);
-    const QFont boldFont = documentFont(10, true);
-    const QFont totalFont = documentFont(10, false, true);
-    const QFont footFont = documentFont(8);
-    const int wrap = Qt::AlignLeft | Qt::AlignTop | Qt::TextWordWrap;
-    const auto measure = [&p](const QFont& font, double w, const QString& text, int flags) {
-        p.setFont(font);
-        return p.boundingRect(QRectF(0, 0, w, 1e9), flags, text).height();
-    };
+    double mm(double v) const { return v * dpi / 25.4; }
+    double measure(const QFont& font, double w, const QString& text) const { return textHeight(device, font, w, text); }
+    int pages() const { return int(starts.size()); }
+};
 
-    // Columns: the number, the group as wide as its longest text (at most a quarter of the
-    // page), the name takes the rest.
-    const double gap = mm(2);
-    p.setFont(headerFont);
-    const double numberWidth = p.boundingRect(QRectF(), 0, QStringLiteral("0000")).width();
-    double groupWidth = p.boundingRect(QRectF(), 0, QStringLiteral("Группа")).width();
+// Columns: the number, the group as wide as its longest text (at most a quarter of the page),
+// the name takes the rest.
+void planColumns(PagePlan& plan, const ClassList& list) {
+    const QFontMetricsF metrics(plan.fonts.body, plan.device);
+    const double gap = plan.mm(2);
+    plan.numberWidth = metrics.horizontalAdvance(QStringLiteral("0000"));
+    double groupWidth = metrics.horizontalAdvance(QStringLiteral("Группа"));
     for (const ClassListStream& s : list.streams)
         for (const ClassListStudent& st : s.students)
-            groupWidth = std::max(groupWidth, p.boundingRect(QRectF(), 0, st.group).width());
-    groupWidth = std::min(groupWidth + gap, width / 4);
-    const double nameLeft = numberWidth + gap;
-    const double groupLeft = width - groupWidth;
-    const double nameWidth = std::max(mm(20), groupLeft - gap - nameLeft);
+            groupWidth = std::max(groupWidth, metrics.horizontalAdvance(st.group));
+    plan.groupWidth = std::min(groupWidth + gap, plan.width / 4);
+    plan.nameLeft = plan.numberWidth + gap;
+    plan.groupLeft = plan.width - plan.groupWidth;
+    plan.nameWidth = std::max(plan.mm(20), plan.groupLeft - gap - plan.nameLeft);
+}
 
-    // The block repeated on every page: title, header lines, column titles.
-    const QStringList headerLines = classListHeaderLines(list.header);
-    double headerHeight = measure(titleFont, width, classListTitle(), wrap) + mm(2);
-    for (const QString& line : headerLines) headerHeight += measure(headerFont, width, line, wrap);
-    const double columnTitleTop = headerHeight + mm(3);
-    const double columnTitleHeight = measure(boldFont, width, QStringLiteral("№"), wrap) + mm(1);
-    const double bodyTop = columnTitleTop + columnTitleHeight + mm(1);
-    const double footHeight = measure(footFont, width, pageNumberText(1, 1), wrap) + mm(3);
-    const double bodyHeight = std::max(mm(20), height - bodyTop - footHeight);
+// The block repeated on every page (title, header lines, column titles) and the foot.
+void planFrame(PagePlan& plan, const ClassList& list) {
+    const Fonts& f = plan.fonts;
+    plan.headerLines = classListHeaderLines(list.header);
+    double headerHeight = plan.measure(f.title, plan.width, classListTitle()) + plan.mm(2);
+    for (const QString& line : plan.headerLines) headerHeight += plan.measure(f.body, plan.width, line);
+    plan.columnTitleTop = headerHeight + plan.mm(3);
+    plan.columnTitleHeight = plan.measure(f.bold, plan.width, QStringLiteral("№")) + plan.mm(1);
+    plan.bodyTop = plan.columnTitleTop + plan.columnTitleHeight + plan.mm(1);
+    plan.footHeight = plan.measure(f.foot, plan.width, pageNumberText(1, 1)) + plan.mm(3);
+    plan.bodyHeight = std::max(plan.mm(20), plan.height - plan.bodyTop - plan.footHeight);
+    plan.continuationHeight =
+        plan.mm(2) +
+        plan.measure(f.bold, plan.width, streamTitle(QStringLiteral("0")) + QStringLiteral(" (продолжение)")) +
+        plan.mm(0.8);
+}
 
-    const QVector<BodyRow> rows = bodyRows(list);
-    QVector<double> heights;
-    QVector<bool> keep, continues;
-    for (int i = 0; i < rows.size(); ++i) {
-        const BodyRow& r = rows[i];
-        double h = 0;
-        switch (r.kind) {
-        case BodyRow::Kind::Student:
-            h = std::max({measure(headerFont, nameWidth, r.name, wrap), measure(headerFont, groupWidth, r.group, wrap),
-                          measure(headerFont, numberWidth, r.number, wrap)}) +
-                mm(0.8);
-            break;
-        case BodyRow::Kind::StreamTitle: h = mm(2) + measure(boldFont, width, r.name, wrap) + mm(0.8); break;
-        case BodyRow::Kind::StreamTotal: h = measure(totalFont, width, r.name, wrap) + mm(0.8); break;
-        case BodyRow::Kind::GrandTotal:
-        case BodyRow::Kind::Empty: h = mm(3) + measure(boldFont, width, r.name, wrap); break;
-        }
-        heights << h;
-        // A stream's title never ends a page, and its total never starts one alone.
-        const bool lastStudent =
-            r.kind == BodyRow::Kind::Student && i + 1 < rows.size() && rows[i + 1].kind == BodyRow::Kind::StreamTotal;
-        keep << (r.kind == BodyRow::Kind::StreamTitle || lastStudent);
-        continues << (r.kind == BodyRow::Kind::Student || r.kind == BodyRow::Kind::StreamTotal);
+double rowHeight(const PagePlan& plan, const BodyRow& r) {
+    const Fonts& f = plan.fonts;
+    switch (r.kind) {
+    case BodyRow::Kind::Student:
+        return std::max({plan.measure(f.body, plan.nameWidth, r.name), plan.measure(f.body, plan.groupWidth, r.group),
+                         plan.measure(f.body, plan.numberWidth, r.number)}) +
+               plan.mm(0.8);
+    case BodyRow::Kind::StreamTitle: return plan.mm(2) + plan.measure(f.bold, plan.width, r.name) + plan.mm(0.8);
+    case BodyRow::Kind::StreamTotal: return plan.measure(f.total, plan.width - plan.nameLeft, r.name) + plan.mm(0.8);
+    case BodyRow::Kind::GrandTotal:
+    case BodyRow::Kind::Empty: return plan.mm(3) + plan.measure(f.bold, plan.width, r.name);
     }
-    const double continuationHeight =
-        mm(2) + measure(boldFont, width, streamTitle(QStringLiteral("0")) + QStringLiteral(" (продолжение)"), wrap) +
-        mm(0.8);
-    const QVector<int> starts = paginateRows(heights, keep, continues, bodyHeight, continuationHeight);
-    const int pages = int(starts.size());
+    return 0;
+}
 
-    for (int page = 0; page < pages; ++page) {
-        if (page > 0 && !device->newPage()) break;
-        double y = 0;
-        p.setPen(Qt::black);
-        p.setFont(titleFont);
-        QRectF drawn;
-        p.drawText(QRectF(0, y, width, 1e6), wrap, classListTitle(), &drawn);
-        y += drawn.height() + mm(2);
-        p.setFont(headerFont);
-        for (const QString& line : headerLines) {
-            p.drawText(QRectF(0, y, width, 1e6), wrap, line, &drawn);
-            y += drawn.height();
-        }
-        y = columnTitleTop;
-        p.setFont(boldFont);
-        p.drawText(QRectF(0, y, numberWidth, columnTitleHeight), wrap, QStringLiteral("№"));
-        p.drawText(QRectF(nameLeft, y, nameWidth, columnTitleHeight), wrap, QStringLiteral("ФИО студента"));
-        p.drawText(QRectF(groupLeft, y, groupWidth, columnTitleHeight), wrap, QStringLiteral("Группа"));
-        p.drawLine(QPointF(0, y + columnTitleHeight), QPointF(width, y + columnTitleHeight));
+void planRows(PagePlan& plan, const ClassList& list) {
+    plan.rows = bodyRows(list);
+    QVector<bool> keep;
+    for (int i = 0; i < plan.rows.size(); ++i) {
+        const BodyRow& r = plan.rows[i];
+        plan.heights << rowHeight(plan, r);
+        // A stream's title never ends a page, and its total never starts one alone.
+        const bool lastStudent = r.kind == BodyRow::Kind::Student && i + 1 < plan.rows.size() &&
+                                 plan.rows[i + 1].kind == BodyRow::Kind::StreamTotal;
+        keep << (r.kind == BodyRow::Kind::StreamTitle || lastStudent);
+        plan.continues << (r.kind == BodyRow::Kind::Student || r.kind == BodyRow::Kind::StreamTotal);
+    }
+    plan.starts =
+        paginateRows(plan.heights, keep, plan.continues, plan.bodyHeight, plan.continuationHeight, &plan.headed);
+}
 
-        y = bodyTop;
-        const int first = starts[page];
-        const int end = page + 1 < pages ? starts[page + 1] : int(rows.size());
-        if (first < rows.size() && continues[first]) {
-            p.setFont(boldFont);
-            const QString title =
-                streamTitle(list.streams[rows[first].stream].stream) + QStringLiteral(" (продолжение)");
-            p.drawText(QRectF(0, y + mm(2), width, continuationHeight), wrap, title);
-            y += continuationHeight;
-        }
-        for (int i = first; i < end; ++i) {
-            const BodyRow& r = rows[i];
-            switch (r.kind) {
-            case BodyRow::Kind::Student:
-                p.setFont(headerFont);
-                p.drawText(QRectF(0, y, numberWidth, heights[i]), Qt::AlignRight | Qt::AlignTop, r.number);
-                p.drawText(QRectF(nameLeft, y, nameWidth, heights[i]), wrap, r.name);
-                p.drawText(QRectF(groupLeft, y, groupWidth, heights[i]), wrap, r.group);
-                break;
-            case BodyRow::Kind::StreamTitle:
-                p.setFont(boldFont);
-                p.drawText(QRectF(0, y + mm(2), width, heights[i]), wrap, r.name);
-                break;
-            case BodyRow::Kind::StreamTotal:
-                p.setFont(totalFont);
-                p.drawText(QRectF(nameLeft, y, width - nameLeft, heights[i]), wrap, r.name);
-                break;
-            case BodyRow::Kind::GrandTotal:
-            case BodyRow::Kind::Empty:
-                p.setFont(boldFont);
-                p.drawText(QRectF(0, y + mm(3), width, heights[i]), wrap, r.name);
-                break;
-            }
-            y += heights[i];
-        }
+PagePlan planPages(QPagedPaintDevice* device, const ClassList& list) {
+    PagePlan plan;
+    plan.device = device;
+    plan.dpi = device->logicalDpiY();
+    plan.width = device->width();
+    plan.height = device->height();
+    planColumns(plan, list);
+    planFrame(plan, list);
+    planRows(plan, list);
+    return plan;
+}
 
-        p.setFont(footFont);
-        p.drawText(QRectF(0, height - footHeight + mm(3), width, footHeight - mm(3)), Qt::AlignHCenter | Qt::AlignTop,
-                   pageNumberText(page + 1, pages));
+void paintFrame(QPainter& p, const PagePlan& plan, int page) {
+    const Fonts& f = plan.fonts;
+    double y = 0;
+    drawText(p, QRectF(0, y, plan.width, 0), f.title, classListTitle());
+    y += plan.measure(f.title, plan.width, classListTitle()) + plan.mm(2);
+    for (const QString& line : plan.headerLines) {
+        drawText(p, QRectF(0, y, plan.width, 0), f.body, line);
+        y += plan.measure(f.body, plan.width, line);
+    }
+    y = plan.columnTitleTop;
+    drawText(p, QRectF(0, y, plan.numberWidth, 0), f.bold, QStringLiteral("№"));
+    drawText(p, QRectF(plan.nameLeft, y, plan.nameWidth, 0), f.bold, QStringLiteral("ФИО студента"));
+    drawText(p, QRectF(plan.groupLeft, y, plan.groupWidth, 0), f.bold, QStringLiteral("Группа"));
+    p.drawLine(QPointF(0, y + plan.columnTitleHeight), QPointF(plan.width, y + plan.columnTitleHeight));
+    drawText(p, QRectF(0, plan.height - plan.footHeight + plan.mm(3), plan.width, 0), f.foot,
+             pageNumberText(page + 1, plan.pages()), Qt::AlignHCenter);
+}
+
+void paintRow(QPainter& p, const PagePlan& plan, const BodyRow& r, double y) {
+    const Fonts& f = plan.fonts;
+    switch (r.kind) {
+    case BodyRow::Kind::Student:
+        drawText(p, QRectF(0, y, plan.numberWidth, 0), f.body, r.number, Qt::AlignRight);
+        drawText(p, QRectF(plan.nameLeft, y, plan.nameWidth, 0), f.body, r.name);
+        drawText(p, QRectF(plan.groupLeft, y, plan.groupWidth, 0), f.body, r.group);
+        break;
+    case BodyRow::Kind::StreamTitle: drawText(p, QRectF(0, y + plan.mm(2), plan.width, 0), f.bold, r.name); break;
+    case BodyRow::Kind::StreamTotal:
+        drawText(p, QRectF(plan.nameLeft, y, plan.width - plan.nameLeft, 0), f.total, r.name);
+        break;
+    case BodyRow::Kind::GrandTotal:
+    case BodyRow::Kind::Empty: drawText(p, QRectF(0, y + plan.mm(3), plan.width, 0), f.bold, r.name); break;
+    }
+}
+
+void paintPage(QPainter& p, const PagePlan& plan, const ClassList& list, int page) {
+    p.setPen(Qt::black);
+    paintFrame(p, plan, page);
+    double y = plan.bodyTop;
+    const int first = plan.starts[page];
+    const int end = page + 1 < plan.pages() ? plan.starts[page + 1] : int(plan.rows.size());
+    if (first < plan.rows.size() && plan.headed.value(page)) {
+        const QString title =
+            streamTitle(list.streams[plan.rows[first].stream].stream) + QStringLiteral(" (продолжение)");
+        drawText(p, QRectF(0, y + plan.mm(2), plan.width, 0), plan.fonts.bold, title);
+        y += plan.continuationHeight;
+    }
+    for (int i = first; i < end; ++i) {
+        paintRow(p, plan, plan.rows[i], y);
+        y += plan.heights[i];
+    }
+}
+
+}  // namespace
+
+int classListPageCount(QPagedPaintDevice* device, const ClassList& list) {
+    return planPages(device, list).pages();
+}
+
+int paintClassList(QPagedPaintDevice* device, const ClassList& list, const QPageRanges& pages) {
+    const PagePlan plan = planPages(device, list);
+    QVector<int> chosen;
+    for (int page = 0; page < plan.pages(); ++page)
+        if (pages.isEmpty() || pages.contains(page + 1)) chosen << page;
+    // Nothing to print must not start a job: a printer would put out a blank sheet.
+    if (chosen.isEmpty()) return 0;
+    QPainter p;
+    if (!p.begin(device)) return 0;
+    int painted = 0;
+    for (int page : chosen) {
+        if (painted > 0 && !device->newPage()) break;
+        paintPage(p, plan, list, page);
+        ++painted;
     }
     p.end();
-    return pages;
+    return painted;
 }
 
 QByteArray classListPdf(const ClassList& list) {

@@ -7,14 +7,21 @@
 #include "platform/FileDialogs.h"
 #include "util/ClassList.h"
 
+#include <QBuffer>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QFontMetricsF>
 #include <QImage>
+#include <QPdfWriter>
 #include <QPrintPreviewWidget>
 #include <QPrinter>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
+
+#include <initializer_list>
+#include <utility>
 
 using namespace qtltest::chain;
 using qtltest::lookup::whenModal;
@@ -29,18 +36,27 @@ public:
     QString saveFileName(QWidget*, const QString& caption, const QString& proposedPath,
                          const QString& filter) override {
         asked << caption + QLatin1Char('|') + QFileInfo(proposedPath).fileName() + QLatin1Char('|') + filter;
+        proposedPaths << proposedPath;
         return answer;
     }
-    bool setUpPrinter(QWidget*, QPrinter* printer) override {
+    bool setUpPrinter(QWidget*, QPrinter* printer, int pages) override {
         asked << QStringLiteral("printer");
+        offeredPages << pages;
         if (printTo.isEmpty()) return false;
         printer->setOutputFormat(QPrinter::PdfFormat);
         printer->setOutputFileName(printTo);
+        if (!printPages.isEmpty()) {
+            printer->setPrintRange(QPrinter::PageRange);
+            printer->setPageRanges(printPages);
+        }
         return true;
     }
     QString answer;  // the path "chosen" ("" = cancelled)
     QString printTo;  // a PDF file the "printer" writes ("" = cancelled)
+    QPageRanges printPages;  // the range chosen in the print dialog (empty = all pages)
     QStringList asked;
+    QStringList proposedPaths;
+    QVector<int> offeredPages;
 };
 
 QString pdfText(const QString& path) {
@@ -103,6 +119,8 @@ QString classListStatement() {
         "(dbo.DisciplineForStudent.id_discipline = 1) AND "
         "(dbo.DisciplineForStudent.id_examination = 1) AND (dbo.DisciplineForStudent.kredits = 5) "
         "AND         (dbo.semester.id_w_s = 1) AND (dbo.DisciplineForStudent.id_teacher = 1) "
+        "GROUP BY dbo.DisciplineForStudent.subGroup, dbo.s_g.p20, dbo.s_g.s_fio, dbo.g_f.id_faculty, "
+        "dbo.DisciplineForStudent.id_student, dbo.DisciplineForStudent.id_disciplineForStudent "
         "ORDER BY dbo.DisciplineForStudent.subGroup, dbo.s_g.s_fio, dbo.s_g.p20, "
         "dbo.DisciplineForStudent.id_student");
 }
@@ -212,7 +230,8 @@ TEST_F(ClassListWindow, OneStatementReadsTheListAndTheCsvHoldsItByteForByte) {
     QTest::mouseClick(button(), Qt::LeftButton);
     ASSERT_TRUE(seen);
     EXPECT_EQ(since(m), QStringList({sent(classListStatement())}));
-    EXPECT_EQ(dialogs.asked, QStringList({"Сохранить список в CSV|Список_Программирование_ИТ-21_2026-12-09.csv|"
+    // Students of ИТ-21, ИТ-22, ИТз-21, ЭК-21 and ФЛ-21: no one group names the file.
+    EXPECT_EQ(dialogs.asked, QStringList({"Сохранить список в CSV|Список_Программирование_2026-12-09.csv|"
                                           "Таблица CSV (*.csv)"}));
     EXPECT_EQ(readAll(csvPath + QStringLiteral(".csv")), QByteArray(kExpectedCsv));
     EXPECT_FALSE(QFile::exists(csvPath));
@@ -292,6 +311,49 @@ TEST_F(ClassListWindow, PdfAndPrintCarryTheHeaderEveryStudentInOrderAndTheTotals
             from = at + int(piece.size());
         }
     }
+}
+
+// A server whose s_g and g_f give every row twice: the streams list groups the repeats into one
+// line per student, and the class list must hold exactly those lines.
+TEST_F(ClassListWindow, StudentsTheJoinsRepeatAreListedOnceLikeInTheStreamsList) {
+    server->sqliteExec(
+        QStringLiteral("DROP VIEW s_g; CREATE VIEW s_g AS "
+                       "SELECT student.id_student, student.id_group, \"group\".p20, student.s_fio FROM student "
+                       "INNER JOIN \"group\" ON \"group\".id_group = student.id_group UNION ALL "
+                       "SELECT student.id_student, student.id_group, \"group\".p20, student.s_fio FROM student "
+                       "INNER JOIN \"group\" ON \"group\".id_group = student.id_group; "
+                       "DROP VIEW g_f; CREATE VIEW g_f AS SELECT id_group, id_faculty FROM \"group\" UNION ALL "
+                       "SELECT id_group, id_faculty FROM \"group\";"));
+    // Every student now meets his registrations twice in s_g and twice again in g_f.
+    ASSERT_EQ(server->sqliteScalar(QStringLiteral("SELECT count(*) FROM s_g")).toInt(),
+              2 * server->sqliteScalar(QStringLiteral("SELECT count(*) FROM student")).toInt());
+    ASSERT_EQ(server->sqliteScalar(QStringLiteral("SELECT count(*) FROM g_f")).toInt(),
+              2 * server->sqliteScalar(QStringLiteral("SELECT count(*) FROM \"group\"")).toInt());
+    signIn();
+    chainTo(QStringLiteral("ИТ-21"));
+    ASSERT_EQ(w()->ListBox1->count(), 9);
+    const QString csvPath = out.filePath(QStringLiteral("list.csv"));
+    dialogs.answer = csvPath;
+
+    const int m = mark();
+    QStringList listed;
+    whenModal<qtl::TForm6>([&](qtl::TForm6* window) {
+        for (const qtl::ClassListStream& stream : window->classList().streams)
+            for (const qtl::ClassListStudent& student : stream.students)
+                listed << stream.stream + QStringLiteral("п (") + student.group + QStringLiteral(") - ") + student.name;
+        QTest::mouseClick(window->BitBtnCsv, Qt::LeftButton);
+    });
+    QTest::mouseClick(button(), Qt::LeftButton);
+    EXPECT_EQ(since(m), QStringList({sent(classListStatement())}));
+    QStringList lines;
+    for (int i = 0; i < w()->ListBox1->count(); ++i) lines << w()->ListBox1->lineText(i);
+    lines.sort();
+    listed.sort();
+    EXPECT_EQ(listed, lines);
+    // The file: the header row and one row per line of the streams list.
+    const QList<QByteArray> rows = readAll(csvPath).split('\n');
+    EXPECT_EQ(rows.size(), 1 + 9 + 1) << readAll(csvPath).constData();
+    EXPECT_EQ(boxes.texts(), QStringList());
 }
 
 TEST_F(ClassListWindow, AServerErrorIsShownAndNothingOpensOrIsWritten) {
@@ -420,6 +482,168 @@ TEST(ClassListPdf, ReaderGetsTheHeaderEveryStudentInOrderAndTheTotalsOnEveryPage
     EXPECT_TRUE(emptyText.contains(qtl::emptyListText())) << qPrintable(emptyText);
     EXPECT_TRUE(emptyText.contains(qtl::grandTotalText(0)));
     EXPECT_TRUE(emptyText.contains(qtl::pageNumberText(1, 1)));
+}
+
+// A list of `n` students in streams of 50, of the groups given in turn.
+qtl::ClassList manyStudents(int n, const QStringList& groups = {QStringLiteral("ИТ-21")}) {
+    qtl::ClassList list;
+    list.header = header();
+    for (int i = 0; i < n; ++i)
+        list.addStudent(QString::number(i / 50 + 1), QStringLiteral("Студентов Студент %1").arg(i + 1),
+                        groups[i % groups.size()]);
+    return list;
+}
+
+// The pages of a PDF as pdftotext reads them.
+QStringList pdfPages(const QString& path) {
+    return pdfText(path).split(QLatin1Char('\f'), Qt::SkipEmptyParts);
+}
+
+// The print dialog's page range decides what reaches the printer; the page numbers stay those of
+// the whole list.
+TEST(ClassListPrint, OnlyTheChosenPagesArePrinted) {
+    QTemporaryDir out;
+    DialogRecorder dialogs;
+    qtltest::MessageRecorder boxes;
+    qtl::TForm6 window(manyStudents(260));
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+
+    dialogs.printTo = out.filePath(QStringLiteral("all.pdf"));
+    QTest::mouseClick(window.BitBtnPrint, Qt::LeftButton);
+    const QStringList all = pdfPages(dialogs.printTo);
+    const int n = int(all.size());
+    ASSERT_GE(n, 5);
+    EXPECT_EQ(dialogs.offeredPages, QVector<int>({n}));  // the dialog's range ends at the last page
+
+    const auto ranges = [](std::initializer_list<std::pair<int, int>> list) {
+        QPageRanges r;
+        for (const auto& [from, to] : list) r.addRange(from, to);
+        return r;
+    };
+    const struct {
+        const char* what;
+        QPageRanges chosen;
+        QVector<int> printed;
+    } cases[] = {
+        {"from 2 to 3", ranges({{2, 3}}), {2, 3}},
+        {"the last page", ranges({{n, n}}), {n}},
+        {"1 and 4", ranges({{1, 1}, {4, 4}}), {1, 4}},
+        {"beyond the end", ranges({{n - 1, n + 5}}), {n - 1, n}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        dialogs.printTo = out.filePath(QString::fromUtf8(c.what) + QStringLiteral(".pdf"));
+        dialogs.printPages = c.chosen;
+        QTest::mouseClick(window.BitBtnPrint, Qt::LeftButton);
+        const QStringList pages = pdfPages(dialogs.printTo);
+        ASSERT_EQ(pages.size(), c.printed.size());
+        for (int i = 0; i < pages.size(); ++i) {
+            EXPECT_TRUE(pages[i].contains(qtl::pageNumberText(c.printed[i], n))) << qPrintable(pages[i]);
+            // The page holds what that page of the whole list holds.
+            EXPECT_EQ(pages[i], all[c.printed[i] - 1]);
+        }
+    }
+    EXPECT_EQ(boxes.texts(), QStringList());
+
+    // A range past the list prints nothing and says so.
+    dialogs.printTo = out.filePath(QStringLiteral("none.pdf"));
+    dialogs.printPages = ranges({{n + 1, n + 3}});
+    QTest::mouseClick(window.BitBtnPrint, Qt::LeftButton);
+    EXPECT_FALSE(QFile::exists(dialogs.printTo));
+    EXPECT_EQ(boxes.texts(),
+              QStringList({QStringLiteral("В списке %1 стр.: выбранных для печати страниц в нём нет").arg(n)}));
+}
+
+// A word wider than its column is broken inside, never cut off: on the page as in the layout.
+TEST(ClassListPdf, AWordWiderThanItsColumnReachesThePageWhole) {
+    const QString letters = QStringLiteral("абвгдежзийклмнопрстуфхцчшщъыьэюя");
+    QString word, group;
+    for (int i = 0; i < 300; ++i) word += letters[i % letters.size()];
+    for (int i = 0; i < 120; ++i) group += QChar(u'A' + i % 26);
+
+    QBuffer buffer;
+    buffer.open(QIODevice::WriteOnly);
+    QPdfWriter writer(&buffer);
+    writer.setResolution(300);
+    QFont font(QStringLiteral("Liberation Sans"));
+    font.setPointSizeF(10);
+    const QFontMetricsF metrics(font, &writer);
+    const struct {
+        QString text;
+        double width;
+        int minLines;
+    } cases[] = {
+        {word, 1500, 2},
+        {word, 200, 10},
+        {group, 600, 2},
+        {QStringLiteral("Иванов Иван Иванович"), metrics.horizontalAdvance(QStringLiteral("Иванов Иван")) + 1, 2},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(qPrintable(c.text.left(20)));
+        const QStringList lines = qtl::wrapText(c.text, font, c.width, &writer);
+        EXPECT_EQ(lines.join(QString()), c.text);
+        EXPECT_GE(lines.size(), c.minLines);
+        for (const QString& line : lines) EXPECT_LE(metrics.horizontalAdvance(line.trimmed()), c.width);
+    }
+    // Names with blanks still break only at the blanks.
+    EXPECT_EQ(qtl::wrapText(QStringLiteral("Иванов Иван Иванович"), font,
+                            metrics.horizontalAdvance(QStringLiteral("Иванов Иван")) + 1, &writer),
+              QStringList({QStringLiteral("Иванов Иван "), QStringLiteral("Иванович")}));
+
+    // On the page: the name (no group beside it) and, in the next row, the group come whole.
+    QTemporaryDir out;
+    qtl::ClassList list;
+    list.header = header();
+    list.addStudent(QStringLiteral("1"), word, QString());
+    list.addStudent(QStringLiteral("1"), QStringLiteral("Б"), group);
+    QString text = pdfText(writeTemp(out, qtl::classListPdf(list)));
+    ASSERT_FALSE(text.isEmpty()) << "pdftotext (poppler-utils) read nothing";
+    static const QRegularExpression blanks(QStringLiteral("\\s+"));
+    text.remove(blanks);
+    EXPECT_EQ(text.count(word), 1) << qPrintable(text);
+    EXPECT_TRUE(text.contains(QStringLiteral("2Б") + group)) << qPrintable(text);
+}
+
+// The save dialogs start in the documents folder (home when there is none) and name the group
+// only when the whole list is of it.
+TEST(ClassListFiles, SaveDialogsStartInTheDocumentsFolderWithANameForWhatTheListHolds) {
+    QTemporaryDir home;
+    const QByteArray oldHome = qgetenv("HOME"), oldConfig = qgetenv("XDG_CONFIG_HOME");
+    qputenv("HOME", QFile::encodeName(home.path()));
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(home.filePath(QStringLiteral("config"))));
+    DialogRecorder dialogs;
+    const struct {
+        bool documents;
+        QStringList groups;
+        const char* folder;
+        const char* name;
+    } cases[] = {
+        {true, {"ИТ-21"}, "/Documents", "Список_Программирование_ИТ-21_2026-12-09.csv"},
+        {true, {"ИТ-21", "ЭК-22"}, "/Documents", "Список_Программирование_2026-12-09.csv"},
+        {false, {"ЭК-22"}, "", "Список_Программирование_ЭК-22_2026-12-09.csv"},
+        {false, {"ИТ-21", "ИТ-21", "ИТз-21"}, "", "Список_Программирование_2026-12-09.csv"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(qPrintable(c.groups.join(',')));
+        QDir(home.path()).mkpath(QStringLiteral("Documents"));
+        if (!c.documents) QDir(home.filePath(QStringLiteral("Documents"))).removeRecursively();
+        dialogs.proposedPaths.clear();
+        qtl::TForm6 window(manyStudents(3, c.groups));
+        window.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+        QTest::mouseClick(window.BitBtnCsv, Qt::LeftButton);
+        QTest::mouseClick(window.BitBtnPdf, Qt::LeftButton);
+        const QString csv = home.path() + QString::fromUtf8(c.folder) + QLatin1Char('/') + QString::fromUtf8(c.name);
+        QString pdf = csv;
+        pdf.replace(QStringLiteral(".csv"), QStringLiteral(".pdf"));
+        EXPECT_EQ(dialogs.proposedPaths, QStringList({csv, pdf}));
+    }
+    qputenv("HOME", oldHome);
+    if (oldConfig.isNull())
+        qunsetenv("XDG_CONFIG_HOME");
+    else
+        qputenv("XDG_CONFIG_HOME", oldConfig);
 }
 
 }  // namespace

@@ -38,7 +38,6 @@ ClassListHeader header() {
     h.discipline = QStringLiteral("Программирование");
     h.credits = QStringLiteral("5");
     h.examination = QStringLiteral("Экзамен");
-    h.group = QStringLiteral("ИТ-21");
     h.date = QDate(2026, 12, 9);
     h.login = QStringLiteral("operator");
     return h;
@@ -46,7 +45,7 @@ ClassListHeader header() {
 
 }  // namespace
 
-TEST(ClassListStatement, StreamsListRowsByStreamThenNameWithTheGivenTerm) {
+TEST(ClassListStatement, StreamsListLinesByStreamThenNameWithTheGivenTerm) {
     const ChosenClass c = chosen();
     const QString expected =
         "SELECT dbo.DisciplineForStudent.subGroup, dbo.DisciplineForStudent.id_student, "
@@ -57,6 +56,8 @@ TEST(ClassListStatement, StreamsListRowsByStreamThenNameWithTheGivenTerm) {
         "(dbo.DisciplineForStudent.id_discipline = 501) AND "
         "(dbo.DisciplineForStudent.id_examination = 4) AND (dbo.DisciplineForStudent.kredits = 5) "
         "AND         (dbo.semester.id_w_s = 1) AND (dbo.DisciplineForStudent.id_teacher = 42) "
+        "GROUP BY dbo.DisciplineForStudent.subGroup, dbo.s_g.p20, dbo.s_g.s_fio, dbo.g_f.id_faculty, "
+        "dbo.DisciplineForStudent.id_student, dbo.DisciplineForStudent.id_disciplineForStudent "
         "ORDER BY dbo.DisciplineForStudent.subGroup, dbo.s_g.s_fio, dbo.s_g.p20, "
         "dbo.DisciplineForStudent.id_student";
     EXPECT_EQ(statements::classList(c, statements::termByKind(QStringLiteral("1"))), expected);
@@ -118,6 +119,60 @@ TEST(ClassListCsv, BomSemicolonsCrLfAndRfc4180Quoting) {
     EXPECT_EQ(classListCsv(empty), QByteArray("\xEF\xBB\xBF") + QStringLiteral("Поток;№;ФИО;Группа\r\n").toUtf8());
 }
 
+// What a spreadsheet would run as a formula reaches the file as text: a leading ', quoted.
+TEST(ClassListCsv, FormulaLikeFieldsAreNeutralised) {
+    const struct {
+        const char* field;
+        const char* written;
+    } cases[] = {
+        {"=1+2", "\"'=1+2\""},
+        {"=HYPERLINK(\"http://x\";\"y\")", "\"'=HYPERLINK(\"\"http://x\"\";\"\"y\"\")\""},
+        {"+7 900", "\"'+7 900\""},
+        {"-2+3", "\"'-2+3\""},
+        {"@SUM(A1:A2)", "\"'@SUM(A1:A2)\""},
+        {"\t=1", "\"'\t=1\""},
+        {"\r=1", "\"'\r=1\""},
+        {"'=1", "'=1"},  // already text to a spreadsheet
+        {"Иванов-Петров", "Иванов-Петров"},  // the marks inside a text are harmless
+        {"a=b", "a=b"},
+        {" =1", " =1"},
+        {"", ""},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(csvField(QString::fromUtf8(c.field)), QString::fromUtf8(c.written)) << c.field;
+
+    // Every field that comes from the database: the stream, the name and the group.
+    ClassList list;
+    list.addStudent(QStringLiteral("-1"), QStringLiteral("=cmd|' /C calc'!A0"), QStringLiteral("@ИТ"));
+    list.addStudent(QStringLiteral("-1"), QStringLiteral("Петров Пётр"), QStringLiteral("+ИТ;2"));
+    EXPECT_EQ(classListCsv(list), QByteArray("\xEF\xBB\xBF") + QStringLiteral("Поток;№;ФИО;Группа\r\n"
+                                                                              "\"'-1\";1;\"'=cmd|' /C "
+                                                                              "calc'!A0\";\"'@ИТ\"\r\n"
+                                                                              "\"'-1\";2;Петров Пётр;\"'+ИТ;2\"\r\n")
+                                                                   .toUtf8());
+}
+
+// The group named in the file is the group of everyone on the list, or none.
+TEST(ClassListFiles, OnlyTheGroupOfEveryStudentNamesTheFile) {
+    const struct {
+        QStringList groups;  // one student each, streams 1, 1, 2, ...
+        const char* only;
+    } cases[] = {
+        {{}, ""},
+        {{"ИТ-21"}, "ИТ-21"},
+        {{"ИТ-21", "ИТ-21", "ИТ-21"}, "ИТ-21"},
+        {{"ИТ-21", "ИТ-22"}, ""},
+        {{"ИТ-21", "ИТ-21", "ЭК-21"}, ""},  // another group in another stream
+        {{"", "ИТ-21"}, ""},
+    };
+    for (const auto& c : cases) {
+        ClassList list;
+        for (int i = 0; i < c.groups.size(); ++i)
+            list.addStudent(QString::number(i / 2 + 1), QStringLiteral("Студент"), c.groups[i]);
+        EXPECT_EQ(list.onlyGroup(), QString::fromUtf8(c.only)) << qPrintable(c.groups.join(','));
+    }
+}
+
 TEST(ClassListFiles, ProposedNamesAreSafeOnEveryFileSystem) {
     const QDate d(2026, 12, 9);
     EXPECT_EQ(proposedFileName(QStringLiteral("Программирование"), QStringLiteral("ИТ-21"), d, QStringLiteral("pdf")),
@@ -160,4 +215,69 @@ TEST(ClassListPages, RowsNeverSplitTitlesStayWithTheirFirstRowAndEveryRowIsPlace
     // the document always ends.
     EXPECT_EQ(paginateRows({10, 50, 10}, {false, false, false}, {false, false, false}, 30, 0), QVector<int>({0, 1, 2}));
     EXPECT_EQ(paginateRows({20, 20, 20}, {true, true, false}, {false, false, false}, 30, 0), QVector<int>({0, 1, 2}));
+}
+
+// Whatever the rows, no page holds more than it has room for (the repeated title included),
+// as long as every row fits a page by itself.
+TEST(ClassListPages, NoPageIsEverOverfilled) {
+    const struct {
+        const char* what;
+        QVector<double> heights;
+        QVector<bool> keep, continues;
+        QVector<int> starts;
+        QVector<bool> headed;
+    } cases[] = {
+        // Row 2 fits an empty page (25 <= 30) but not with the title (10 + 25): its page goes
+        // without the title instead of running into the foot.
+        {"near-full row", {10, 10, 25}, {false, false, false}, {false, true, true}, {0, 2}, {false, false}},
+        {"exactly full with the title",
+         {10, 10, 20},
+         {false, false, false},
+         {false, true, true},
+         {0, 2},
+         {false, true}},
+        {"near-full row kept with its total",
+         {10, 10, 25, 4},
+         {false, false, true, false},
+         {false, true, true, true},
+         {0, 2},
+         {false, false}},
+        {"near-full row whose total needs the next page",
+         {10, 10, 25, 8},
+         {false, false, true, false},
+         {false, true, true, true},
+         {0, 2, 3},
+         {false, false, true}},
+        {"full page row", {10, 30, 10}, {false, false, false}, {false, true, true}, {0, 1, 2}, {false, false, true}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        QVector<bool> headed;
+        const QVector<int> starts = paginateRows(c.heights, c.keep, c.continues, 30, 10, &headed);
+        EXPECT_EQ(starts, c.starts);
+        EXPECT_EQ(headed, c.headed);
+    }
+
+    // Many mixes of row heights up to a full page: sum every page.
+    for (int seed = 1; seed <= 200; ++seed) {
+        QVector<double> heights;
+        QVector<bool> keep, continues;
+        unsigned x = unsigned(seed) * 2654435761u;
+        for (int i = 0; i < 40; ++i) {
+            x = x * 1103515245u + 12345u;
+            heights << 1 + (x >> 16) % 30;
+            keep << ((x >> 8) % 5 == 0);
+            continues << (i > 0 && (x >> 4) % 7 != 0);
+        }
+        QVector<bool> headed;
+        const QVector<int> starts = paginateRows(heights, keep, continues, 30, 10, &headed);
+        ASSERT_EQ(headed.size(), starts.size());
+        for (int p = 0; p < starts.size(); ++p) {
+            const int end = p + 1 < starts.size() ? starts[p + 1] : int(heights.size());
+            double used = headed[p] ? 10 : 0;
+            for (int i = starts[p]; i < end; ++i) used += heights[i];
+            EXPECT_LE(used, 30) << "seed " << seed << ", page " << p + 1;
+            EXPECT_TRUE(!headed[p] || continues[starts[p]]);
+        }
+    }
 }
