@@ -1,8 +1,11 @@
 # Debian packages built by CPack (`cmake --build BUILD --target package`):
 #   qtl33          the workstation and qtl-settings in /opt/qtl33 (the program reads Data/QTL in
-#                  its own folder), a launcher in the system menu, /usr/bin/qtl-settings
-#   qtl-devserver  the stand-in database server, for trying the demo
-# Site data (Data/QTL, Data/driver) is never shipped, so an upgrade cannot overwrite it.
+#                  its own folder), a launcher in the system menu, /usr/bin/qtl33 and
+#                  /usr/bin/qtl-settings
+#   qtl-devserver  the stand-in database server, for trying the demo, with a systemd unit
+#                  (installed, not enabled)
+# Site data (Data/QTL, Data/driver) is never shipped, so an upgrade cannot overwrite it; the
+# postrm removes it on purge.
 
 set(QTL_PACKAGE_MAINTAINER "QTL 33 maintainers <qtl33-maintainers@example.org>"
     CACHE STRING "Maintainer field of the Debian packages")
@@ -23,20 +26,25 @@ foreach(QTL_DEB_PACKAGE qtl33 qtl-devserver)
   configure_file(${CMAKE_CURRENT_LIST_DIR}/changelog.in ${QTL_PKG_DIR}/${QTL_DEB_PACKAGE}/changelog @ONLY)
   qtl_gzip(${QTL_PKG_DIR}/${QTL_DEB_PACKAGE}/changelog ${QTL_PKG_DIR}/${QTL_DEB_PACKAGE}/changelog.gz)
 endforeach()
-qtl_gzip(${CMAKE_CURRENT_LIST_DIR}/qtl-settings.1 ${QTL_PKG_DIR}/qtl-settings.1.gz)
-qtl_gzip(${CMAKE_CURRENT_LIST_DIR}/qtl-devserver.1 ${QTL_PKG_DIR}/qtl-devserver.1.gz)
-# /usr/bin/qtl-settings points into the program's folder.
-file(CREATE_LINK /opt/qtl33/qtl-settings ${QTL_PKG_DIR}/qtl-settings SYMBOLIC)
+foreach(QTL_MAN_PAGE qtl33 qtl-settings qtl-devserver)
+  qtl_gzip(${CMAKE_CURRENT_LIST_DIR}/${QTL_MAN_PAGE}.1 ${QTL_PKG_DIR}/${QTL_MAN_PAGE}.1.gz)
+endforeach()
+# /usr/bin/qtl33 and /usr/bin/qtl-settings point into the program's folder; the workstation
+# finds Data/ beside its real path, not beside the link.
+file(MAKE_DIRECTORY ${QTL_PKG_DIR}/bin)
+file(CREATE_LINK /opt/qtl33/qtl33 ${QTL_PKG_DIR}/bin/qtl33 SYMBOLIC)
+file(CREATE_LINK /opt/qtl33/qtl-settings ${QTL_PKG_DIR}/bin/qtl-settings SYMBOLIC)
 
 # ---- qtl33 -------------------------------------------------------------------------------------
 install(TARGETS qtl33 qtl-settings RUNTIME DESTINATION opt/qtl33 COMPONENT workstation)
 install(DIRECTORY DESTINATION opt/qtl33/Data COMPONENT workstation)
-install(FILES ${QTL_PKG_DIR}/qtl-settings DESTINATION usr/bin COMPONENT workstation)
+install(FILES ${QTL_PKG_DIR}/bin/qtl33 ${QTL_PKG_DIR}/bin/qtl-settings DESTINATION usr/bin COMPONENT workstation)
 install(FILES ${CMAKE_CURRENT_LIST_DIR}/qtl33.desktop DESTINATION usr/share/applications
         COMPONENT workstation)
 install(FILES ${CMAKE_SOURCE_DIR}/resources/qtl33.svg
         DESTINATION usr/share/icons/hicolor/scalable/apps COMPONENT workstation)
-install(FILES ${QTL_PKG_DIR}/qtl-settings.1.gz DESTINATION usr/share/man/man1 COMPONENT workstation)
+install(FILES ${QTL_PKG_DIR}/qtl33.1.gz ${QTL_PKG_DIR}/qtl-settings.1.gz DESTINATION usr/share/man/man1
+        COMPONENT workstation)
 install(FILES ${CMAKE_CURRENT_LIST_DIR}/copyright ${QTL_PKG_DIR}/qtl33/changelog.gz
               ${CMAKE_SOURCE_DIR}/docs/ADMIN.md
         DESTINATION usr/share/doc/qtl33 COMPONENT workstation)
@@ -46,6 +54,9 @@ install(FILES ${CMAKE_CURRENT_LIST_DIR}/lintian-overrides-qtl33
 # ---- qtl-devserver -----------------------------------------------------------------------------
 install(TARGETS qtl-devserver RUNTIME DESTINATION usr/bin COMPONENT devserver)
 install(FILES ${QTL_PKG_DIR}/qtl-devserver.1.gz DESTINATION usr/share/man/man1 COMPONENT devserver)
+# Installed, not enabled: no maintainer script starts it; the administrator does.
+install(FILES ${CMAKE_CURRENT_LIST_DIR}/qtl-devserver.service DESTINATION lib/systemd/system
+        COMPONENT devserver)
 install(FILES ${CMAKE_CURRENT_LIST_DIR}/copyright ${QTL_PKG_DIR}/qtl-devserver/changelog.gz
               ${CMAKE_SOURCE_DIR}/devserver/README.md
         DESTINATION usr/share/doc/qtl-devserver COMPONENT devserver)
@@ -64,15 +75,22 @@ set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${QTL_PACKAGE_MAINTAINER}")
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS OFF)
+# Maintainer scripts 0755 and control files 0644, as policy wants, whatever the checkout's modes.
+set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
     OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
 
 set(CPACK_DEBIAN_WORKSTATION_PACKAGE_NAME qtl33)
 set(CPACK_DEBIAN_WORKSTATION_PACKAGE_SECTION education)
 # Beside the libraries found by dpkg-shlibdeps: Qt SQL's ODBC plugin, the ODBC driver manager and
-# FreeTDS's driver (loaded at run time, so no library links them), and the fonts the windows use.
+# FreeTDS's driver (loaded at run time, so no library links them), the fonts the windows use and
+# Qt's own translations (its Russian dialog buttons, loaded at start).
 set(CPACK_DEBIAN_WORKSTATION_PACKAGE_DEPENDS
-    "libqt6sql6-odbc, unixodbc, tdsodbc, fonts-liberation, fonts-dejavu-core, fonts-urw-base35")
+    "libqt6sql6-odbc, unixodbc, tdsodbc, fonts-liberation, fonts-dejavu-core, fonts-urw-base35, qt6-translations-l10n")
+# Purge removes the site's settings (never shipped, so dpkg does not know them). CPack names a
+# control file after its source file, so it is copied to the name dpkg expects.
+configure_file(${CMAKE_CURRENT_LIST_DIR}/qtl33.postrm ${QTL_PKG_DIR}/qtl33/postrm COPYONLY)
+set(CPACK_DEBIAN_WORKSTATION_PACKAGE_CONTROL_EXTRA ${QTL_PKG_DIR}/qtl33/postrm)
 # CPack indents every line after the synopsis itself; "." is an empty line.
 set(CPACK_COMPONENT_WORKSTATION_DESCRIPTION
     "QTL 33 student registration workstation
