@@ -9,6 +9,9 @@
 #include <QIcon>
 #include <QKeyEvent>
 #include <QVBoxLayout>
+#include <QStyleOptionButton>
+#include <QStyleOptionFocusRect>
+#include <QStylePainter>
 
 namespace qtl {
 
@@ -45,9 +48,58 @@ QLabel* navyLabel(QWidget* parent, const QString& text) {
     return label;
 }
 
+// The first column of a picture that holds anything opaque (0 when none does).
+int firstOpaqueColumn(const QImage& image) {
+    for (int x = 0; x < image.width(); ++x)
+        for (int y = 0; y < image.height(); ++y)
+            if (qAlpha(image.pixel(x, y)) != 0) return x;
+    return 0;
+}
+
+// A button whose glyph and caption sit in its middle as the eye sees them. The style centres
+// the advance widths of the two, and the transparent edge of the glyph and the blank after the
+// last letter put the ink of the wide button 3 pixels left of its middle.
+class CentredButton : public QPushButton {
+public:
+    using QPushButton::QPushButton;
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QStylePainter painter(this);
+        QStyleOptionButton option;
+        initStyleOption(&option);
+        painter.drawControl(QStyle::CE_PushButtonBevel, option);
+
+        const QPixmap glyph = icon().pixmap(iconSize(), isEnabled() ? QIcon::Normal : QIcon::Disabled);
+        const QSize glyphSize = glyph.deviceIndependentSize().toSize();
+        const int glyphFirst = firstOpaqueColumn(glyph.toImage().scaled(glyphSize));
+        const QRect ink = fontMetrics().tightBoundingRect(text());
+        const int gap = glyph.isNull() ? 0 : kGlyphGap;
+        const int glyphWidth = glyph.isNull() ? 0 : glyphSize.width();
+        // Ink spans [left + glyphFirst, left + glyphWidth + gap + ink.right()] (no glyph: from ink.left()).
+        const int inkStart = glyph.isNull() ? ink.left() : glyphFirst;
+        const int inkEnd = glyphWidth + gap + ink.right();
+        const int left = (width() - 1 - inkEnd - inkStart) / 2;
+        const int middle = height() / 2;
+        if (!glyph.isNull()) painter.drawPixmap(left, middle - glyphSize.height() / 2, glyph);
+        const QRect textRect(left + glyphWidth + gap, 0, width() - (left + glyphWidth + gap), height());
+        style()->drawItemText(&painter, textRect, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextShowMnemonic, palette(),
+                              isEnabled(), text(), QPalette::ButtonText);
+        if (hasFocus()) {
+            QStyleOptionFocusRect focus;
+            focus.initFrom(this);
+            focus.rect = style()->subElementRect(QStyle::SE_PushButtonFocusRect, &option, this);
+            painter.drawPrimitive(QStyle::PE_FrameFocusRect, focus);
+        }
+    }
+
+private:
+    static constexpr int kGlyphGap = 4;  // what the style puts between glyph and caption
+};
+
 // The bottom buttons share one look: light face, dark blue frame, lighter under the mouse.
 QPushButton* flatButton(QWidget* parent, const QString& caption, const QString& glyph, const QString& textColour) {
-    auto* button = new QPushButton(QIcon(glyph), caption, parent);
+    auto* button = new CentredButton(QIcon(glyph), caption, parent);
     button->setCursor(Qt::PointingHandCursor);
     // A dialog presses its default button on Enter; here Enter belongs to the grid, and only a
     // click (or Space on the focused button) presses a button.

@@ -289,3 +289,35 @@ TEST_F(RegistrationsWindow, EmptyListGivesTheErrorAndDeletesNothing) {
 }
 
 }  // namespace
+
+// The glyph and caption of each bottom button sit in its middle as painted (blank columns on
+// either side differ by at most one pixel), and the two buttons keep equal margins to the
+// window's edges.
+TEST_F(RegistrationsWindow, ButtonsAtTheEndsWithTheirInkInTheMiddle) {
+    find(QStringLiteral("Петров П"), demo::kStudentFullCredits);
+    auto regs = openRegistrations();
+    QPushButton* buttons[] = {regs->RzBitBtn2, regs->RzBitBtn1};
+    for (QPushButton* button : buttons) {
+        SCOPED_TRACE(button->text().toStdString());
+        const QImage image = button->grab().toImage();
+        // The face colour, read inside the frame above the ink.
+        const QRgb face = image.pixel(3, 2);
+        int first = -1, last = -1;
+        for (int x = 2; x < image.width() - 2; ++x)
+            for (int y = 2; y < image.height() - 2; ++y)
+                if (image.pixel(x, y) != face) {
+                    if (first < 0) first = x;
+                    last = x;
+                    break;
+                }
+        ASSERT_GE(first, 0) << "nothing painted on the button";
+        const int leftBlank = first, rightBlank = image.width() - 1 - last;
+        EXPECT_LE(std::abs(leftBlank - rightBlank), 1) << "blank columns " << leftBlank << " and " << rightBlank;
+        // The caption's ink is there, not only the glyph.
+        EXPECT_GT(last - first, 16 + button->fontMetrics().tightBoundingRect(button->text()).width() - 2);
+    }
+    const int leftEdge = regs->RzBitBtn2->mapTo(regs.get(), QPoint(0, 0)).x();
+    const int rightEdge =
+        regs->width() - (regs->RzBitBtn1->mapTo(regs.get(), QPoint(0, 0)).x() + regs->RzBitBtn1->width());
+    EXPECT_EQ(leftEdge, rightEdge);
+}
