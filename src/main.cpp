@@ -3,6 +3,7 @@
 #include "dm_u.h"
 #include "main_u.h"
 #include "platform/ApplicationTitle.h"
+#include "platform/Translation.h"
 #include "util/util.h"
 
 #include <QApplication>
@@ -11,6 +12,7 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     qtl::setApplicationTitle(QLatin1String(qtl::kProgramTag) + QStringLiteral(" Регистратор студентов"));
     qtl::InstallFontSubstitutes();
+    qtl::InstallQtTranslation();
 
     qtl::DM_MB = new qtl::TDM_MB(&app);
 

@@ -1,5 +1,6 @@
 // Every GUI test runs in its own process (gtest_discover_tests) on the offscreen platform.
 #include "Unit10.h"
+#include "platform/Translation.h"
 
 #include <QApplication>
 
@@ -17,6 +18,8 @@ int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     qtl::InstallFontSubstitutes();
+    // Qt's dialogs and menus in the same language the operator sees them in.
+    qtl::InstallQtTranslation();
     if (argc == 5 && std::strcmp(argv[1], "--version-stop-child") == 0)
         return qtltest::runVersionStopChild(QString::fromLocal8Bit(argv[2]), QString::fromLocal8Bit(argv[3]),
                                             QString::fromLocal8Bit(argv[4]));
