@@ -37,11 +37,10 @@ public:
             box.setDefaultButton(QMessageBox::Yes);
             break;
         }
-        // Qt's own texts of these buttons are English unless a translation is installed; the
-        // operator reads them in Russian.
+        // OK and Отмена come from Qt's Russian translation. Its Да and Нет carry mnemonics ("&Да",
+        // "&Нет"): the letters are underlined and a bare press of Д or Н answers the box, so a stray
+        // key in the Russian layout could confirm a deletion. They keep plain texts.
         const std::pair<QMessageBox::StandardButton, QString> texts[] = {
-            {QMessageBox::Ok, QStringLiteral("OK")},
-            {QMessageBox::Cancel, QStringLiteral("Отмена")},
             {QMessageBox::Yes, QStringLiteral("Да")},
             {QMessageBox::No, QStringLiteral("Нет")},
         };
