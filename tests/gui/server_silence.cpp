@@ -22,6 +22,22 @@ int shortTimeout(int programs) {
 const int kQueryTimeout = shortTimeout(qtl::Connection::kDefaultQueryTimeout);
 const int kLoginTimeout = shortTimeout(qtl::Connection::kDefaultLoginTimeout);
 
+// The longest an action that waits `waits` times for a shortened timeout may take. What it does
+// besides waiting (connecting, cancelling, showing the error) slows down with the machine's
+// load, so no margin over the waits is asserted; the bound is where one of them would have run
+// to the program's own timeout instead, the fault worth catching.
+qint64 limitMs(int waits, int shortened, int programs) {
+    if (shortened >= programs) return 2000LL * waits * shortened;  // measured by hand at full length
+    return 1000LL * ((waits - 1) * shortened + programs);
+}
+
+// The program's own timeouts back for what follows a timeout: the action that must work then
+// runs at the machine's pace, which under load can come near the shortened ones.
+void restoreTimeouts() {
+    qtl::DM_MB->ADOCon->setQueryTimeout(qtl::Connection::kDefaultQueryTimeout);
+    qtl::DM_MB->ADOCon->setLoginTimeout(qtl::Connection::kDefaultLoginTimeout);
+}
+
 // The server's view of the workstation's session at its next statement.
 qtltest::LogEntry probe(const qtltest::DevServer& server) {
     const int m = int(server.log().size());
@@ -54,7 +70,9 @@ TEST_F(SilentSignIn, ProgramTimeoutsAreThirtyAndFifteenSeconds) {
 }
 
 TEST_F(SilentSignIn, UnansweredLoginProcedureEndsInAnErrorAndTheNextPressWorks) {
-    shorten();
+    // Only the statement times out here; a shortened login timeout could end the press while a
+    // loaded machine is still connecting, before the procedure was ever sent.
+    qtl::DM_MB->ADOCon->setQueryTimeout(kQueryTimeout);
     QElapsedTimer t;
     t.start();
     attempt(QStringLiteral("operator"), QStringLiteral("operator"));
@@ -62,11 +80,15 @@ TEST_F(SilentSignIn, UnansweredLoginProcedureEndsInAnErrorAndTheNextPressWorks) 
     std::printf("[timeout] GET_USER unanswered: the press ended after %.1f s\n", ms / 1000.0);
     EXPECT_FALSE(accepted());
     EXPECT_GE(ms, kQueryTimeout * 1000 - 200);
-    EXPECT_LT(ms, kQueryTimeout * 1000 * 4);
+    EXPECT_LT(ms, limitMs(1, kQueryTimeout, qtl::Connection::kDefaultQueryTimeout));
     const QString shown = label() + boxes->texts().join(QLatin1Char('|'));
     EXPECT_TRUE(shown.contains(QStringLiteral("Timeout expired"), Qt::CaseInsensitive)) << qPrintable(shown);
+    EXPECT_FALSE(shown.contains(QStringLiteral("Login timeout"), Qt::CaseInsensitive)) << qPrintable(shown);
+    // The wait was for the procedure, which reached the server.
+    EXPECT_EQ(server->batches().filter(QStringLiteral("EXEC GET_USER")).size(), 1);
 
     server->restartWith({});
+    restoreTimeouts();
     attempt(QStringLiteral("operator"), QStringLiteral("operator"));
     EXPECT_TRUE(accepted()) << qPrintable(label());
 }
@@ -90,10 +112,11 @@ TEST_F(DeafServer, ConnectionAttemptGivesUpAfterTheLoginTimeout) {
     EXPECT_FALSE(accepted());
     // The press tries twice: the settings-file connection, then again for the login procedure.
     EXPECT_GE(ms, kLoginTimeout * 1000 - 200);
-    EXPECT_LT(ms, 2 * kLoginTimeout * 1000 + 1500);
+    EXPECT_LT(ms, limitMs(2, kLoginTimeout, qtl::Connection::kDefaultLoginTimeout));
     EXPECT_FALSE(label().isEmpty() && boxes->texts().isEmpty());
 
     server->restartWith({});
+    restoreTimeouts();
     attempt(QStringLiteral("operator"), QStringLiteral("operator"));
     EXPECT_TRUE(accepted()) << qPrintable(label());
 }
@@ -114,6 +137,7 @@ protected:
     void restartHealthy() {
         server->restartWith(options);
         qtl::DM_MB->ADOCon->close();
+        restoreTimeouts();
     }
 };
 
@@ -131,7 +155,7 @@ TEST_F(SilentServer, ChainStepEndsInAnErrorAfterTheTimeoutAndTheNextPickWorks) {
     EXPECT_TRUE(errorTexts()[0].contains(QStringLiteral("Timeout expired"), Qt::CaseInsensitive))
         << qPrintable(errorTexts()[0]);
     EXPECT_GE(ms, kQueryTimeout * 1000 - 200);
-    EXPECT_LT(ms, kQueryTimeout * 1000 * 4);
+    EXPECT_LT(ms, limitMs(1, kQueryTimeout, qtl::Connection::kDefaultQueryTimeout));
 
     restartHealthy();
     boxes.clear();
@@ -159,6 +183,7 @@ TEST_F(SilentServer, RemovalThatTimesOutKeepsTheRegistrationAndLeavesNoTransacti
     EXPECT_TRUE(errorTexts()[0].contains(QStringLiteral("Timeout expired"), Qt::CaseInsensitive))
         << qPrintable(errorTexts()[0]);
     EXPECT_EQ(since(m).value(2), kEndTransaction);
+    restoreTimeouts();  // the same session: only the statements' limit changes
     const qtltest::LogEntry next = probe(*server);
     EXPECT_EQ(next.tranCount, 0);
     EXPECT_EQ(next.xactAbort, 0);
