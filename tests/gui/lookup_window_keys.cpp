@@ -34,7 +34,7 @@ protected:
         ASSERT_TRUE(form);
         search = std::make_unique<qtl::TForm4>(form.get());
         search->show();
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(search.get()));
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(search.get(), 20000));  // generous: a loaded X server is slow
         typeText(search->RzEdit1, QStringLiteral("Петров П"));
         ASSERT_GT(search->DBGridEh1->rowCountShown(), 0);
         const QRect cell = search->DBGridEh1->visualRect(search->DBGridEh1->model()->index(0, 0));
@@ -43,7 +43,7 @@ protected:
     std::unique_ptr<qtl::TForm5> openRegistrations() {
         auto regs = std::make_unique<qtl::TForm5>(search.get());
         regs->show();
-        EXPECT_TRUE(QTest::qWaitForWindowExposed(regs.get()));
+        EXPECT_TRUE(QTest::qWaitForWindowExposed(regs.get(), 20000));
         return regs;
     }
 

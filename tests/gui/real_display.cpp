@@ -17,6 +17,8 @@
 #include <QProcess>
 #include <QProcessEnvironment>
 
+#include <functional>
+
 using namespace qtltest::chain;
 
 namespace {
@@ -46,6 +48,9 @@ QString readTitle(QWidget* window) {
     return out.mid(open + 1, close - open - 1);
 }
 
+// How long to wait for what a loaded machine may be slow to show; reached only on a failure.
+constexpr int kPatienceMs = 20000;
+
 // The title once the server has it: Qt writes the property as the window is mapped.
 QString nativeTitle(QWidget* window, const QString& expected) {
     QElapsedTimer clock;
@@ -56,15 +61,20 @@ QString nativeTitle(QWidget* window, const QString& expected) {
         title = readTitle(window);
         if (title == expected) break;
         QTest::qWait(50);
-    } while (clock.elapsed() < 3000);
+    } while (clock.elapsed() < kPatienceMs);
     return title;
 }
 
-void xdotool(const QStringList& args) {
+// Sends input through the X server and lets the events come in: until `arrived` holds when
+// they should change something, else for a moment (input that must change nothing has no
+// event to wait for).
+void xdotool(const QStringList& args, const std::function<bool()>& arrived = {}) {
     const QString out = runTool(QStringLiteral("xdotool"), args);
     EXPECT_FALSE(out.startsWith(QLatin1Char('<'))) << qPrintable(out);
-    // Let the events the server sent come in.
-    QTest::qWait(150);
+    if (arrived)
+        static_cast<void>(QTest::qWaitFor(arrived, kPatienceMs));  // the caller's assertion reports it
+    else
+        QTest::qWait(150);
 }
 
 class RealDisplay : public MainWindowTest {
@@ -78,7 +88,7 @@ protected:
     }
     void activate(QWidget* window) {
         window->activateWindow();
-        ASSERT_TRUE(QTest::qWaitForWindowActive(window));
+        ASSERT_TRUE(QTest::qWaitForWindowActive(window, kPatienceMs));
     }
     // The nearest widget before (or after) `widget` that Tab stops at.
     static QWidget* tabNeighbour(QWidget* widget, bool before) {
@@ -95,7 +105,7 @@ TEST_F(RealDisplay, EveryWindowShowsExactlyItsOwnCaption) {
     {
         qtl::TForm8 login;
         login.show();
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(&login));
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&login, kPatienceMs));
         EXPECT_EQ(nativeTitle(&login, QStringLiteral("Аутентификация")), QStringLiteral("Аутентификация"));
     }
     signIn();
@@ -106,20 +116,20 @@ TEST_F(RealDisplay, EveryWindowShowsExactlyItsOwnCaption) {
     {
         qtl::TForm8 login;
         login.show();
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(&login));
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&login, kPatienceMs));
         EXPECT_EQ(nativeTitle(&login, QStringLiteral("Аутентификация")), QStringLiteral("Аутентификация"));
     }
 
     qtl::TForm4 search(w());
     search.show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&search));
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&search, kPatienceMs));
     EXPECT_EQ(nativeTitle(&search, QStringLiteral("Поиск")), QStringLiteral("Поиск"));
     qtltest::lookup::typeText(search.RzEdit1, QStringLiteral("Петров П"));
     ASSERT_GT(search.DBGridEh1->rowCountShown(), 0);
 
     qtl::TForm5 regs(&search);
     regs.show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&regs));
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&regs, kPatienceMs));
     const QString regsCaption = QStringLiteral("Окно регистрации студента");
     EXPECT_EQ(nativeTitle(&regs, regsCaption), regsCaption);
 
@@ -166,7 +176,8 @@ TEST_F(RealDisplay, TheWheelUnderThePointerPicksNothingInAnUnfocusedSelector) {
 
     const QPoint at = faculty->mapToGlobal(faculty->rect().center());
     const int m = mark();
-    xdotool({QStringLiteral("mousemove"), QString::number(at.x()), QString::number(at.y())});
+    xdotool({QStringLiteral("mousemove"), QString::number(at.x()), QString::number(at.y())},
+            [&] { return QApplication::widgetAt(QCursor::pos()) == faculty; });
     ASSERT_EQ(QApplication::widgetAt(QCursor::pos()), faculty) << "the pointer is not over the box";
     xdotool({QStringLiteral("click"), QStringLiteral("5")});  // wheel down
     xdotool({QStringLiteral("click"), QStringLiteral("5")});
@@ -191,7 +202,7 @@ TEST_F(RealDisplay, TabIntoTheStudentListSelectsNobodyAndDownTakesTheFirst) {
     QWidget* after = tabNeighbour(list, false);
     before->setFocus(Qt::OtherFocusReason);
     QApplication::processEvents();
-    xdotool({QStringLiteral("key"), QStringLiteral("Tab")});
+    xdotool({QStringLiteral("key"), QStringLiteral("Tab")}, [&] { return list->hasFocus(); });
     EXPECT_TRUE(list->hasFocus()) << "focus is on "
                                   << (QApplication::focusWidget()
                                           ? QApplication::focusWidget()->metaObject()->className()
@@ -200,12 +211,12 @@ TEST_F(RealDisplay, TabIntoTheStudentListSelectsNobodyAndDownTakesTheFirst) {
 
     after->setFocus(Qt::OtherFocusReason);
     QApplication::processEvents();
-    xdotool({QStringLiteral("key"), QStringLiteral("shift+Tab")});
+    xdotool({QStringLiteral("key"), QStringLiteral("shift+Tab")}, [&] { return list->hasFocus(); });
     EXPECT_TRUE(list->hasFocus());
     EXPECT_EQ(list->itemIndex(), -1);
     EXPECT_EQ(startingWith(since(m), QStringLiteral("EXEC GetKPVStudentInfo")), QStringList());
 
-    xdotool({QStringLiteral("key"), QStringLiteral("Down")});
+    xdotool({QStringLiteral("key"), QStringLiteral("Down")}, [&] { return list->itemIndex() == 0; });
     EXPECT_EQ(list->itemIndex(), 0);
     const QStringList loaded = startingWith(since(m), QStringLiteral("EXEC GetKPVStudentInfo"));
     ASSERT_EQ(loaded.size(), 1);

@@ -24,7 +24,7 @@ protected:
         list = w()->CheckListBox1;
         // Focus has to be able to move for real: the window is the active one.
         w()->activateWindow();
-        ASSERT_TRUE(QTest::qWaitForWindowActive(w()));
+        ASSERT_TRUE(QTest::qWaitForWindowActive(w(), 20000));  // generous: a loaded X server is slow
         w()->DBLookupComboBox3->setFocus(Qt::OtherFocusReason);
         QApplication::processEvents();
     }

@@ -72,7 +72,7 @@ std::unique_ptr<qtl::TForm1> openMainWindow(DevServer& server, const QString& lo
         return nullptr;
     }
     window->show();
-    if (!QTest::qWaitForWindowExposed(window.get())) {
+    if (!QTest::qWaitForWindowExposed(window.get(), 20000)) {  // a loaded X server may take a while
         ADD_FAILURE() << "the main window was not exposed";
         return nullptr;
     }
