@@ -13,6 +13,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <filesystem>
@@ -223,6 +224,18 @@ protected:
         std::lock_guard lock(engine_.state->mutex);
         return engine_.state->batches;
     }
+    // Until the session runs `sql`. An ATTENTION that arrives before the worker took the batch
+    // is answered without running it at all, so a test about cancelling a running batch waits
+    // for this (a loaded machine may take a while to get there).
+    bool waitUntilRunning(const std::string& sql) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        for (;;) {
+            const auto seen = batches();
+            if (std::find(seen.begin(), seen.end(), sql) != seen.end()) return true;
+            if (std::chrono::steady_clock::now() > deadline) return false;
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+    }
     int port() const { return server_->port(); }
 
     FakeEngine engine_;
@@ -319,7 +332,7 @@ TEST_F(TdsServer, AttentionDuringABatchCancelsItAndIsAcknowledged) {
     Client c(port());
     c.login();
     c.send(packet::SqlBatch, tdstest::buildBatch("SLOW"));
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    ASSERT_TRUE(waitUntilRunning("SLOW"));
     c.sendRaw(Bytes{0x06, 0x01, 0x00, 0x08, 0x00, 0x00, 0x01, 0x00});
     auto t = c.reply();
     ASSERT_EQ(t.size(), 1u);  // the cancelled batch's output is dropped
@@ -582,6 +595,20 @@ protected:
         for (std::string l; std::getline(in, l);) lines.push_back(l);
         return lines;
     }
+    // Until the log holds `count` batches containing `text`: the worker logs a batch as it takes
+    // it, and only from then on does an ATTENTION cancel it rather than skip it unrun.
+    bool waitUntilLogged(const std::string& text, std::size_t count) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        for (;;) {
+            const auto lines = logLines();
+            const auto n = std::count_if(lines.begin(), lines.end(), [&](const std::string& l) {
+                return l.find(R"("kind":"batch")") != std::string::npos && l.find(text) != std::string::npos;
+            });
+            if (std::size_t(n) >= count) return true;
+            if (std::chrono::steady_clock::now() > deadline) return false;
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+    }
     // The first int cell of a reply, or -1.
     static std::int64_t firstInt(const std::vector<Token>& reply) {
         for (const Token& t : reply)
@@ -636,7 +663,7 @@ TEST_F(WireRules, StalledStatementEndsOnAttentionAndTheLogShowsTheStateEachBatch
     auto c = client();
     c->batch("BEGIN TRAN " + insert("stall-off"));
     c->send(packet::SqlBatch, tdstest::buildBatch("SELECT 'hold'\r\n" + insert("stall-off-after")));
-    std::this_thread::sleep_for(std::chrono::milliseconds(150));
+    ASSERT_TRUE(waitUntilLogged("'hold'", 1));
     attention(*c);
     auto t = c->reply();
     ASSERT_EQ(t.size(), 1u);
@@ -649,7 +676,7 @@ TEST_F(WireRules, StalledStatementEndsOnAttentionAndTheLogShowsTheStateEachBatch
 
     c->batch("SET XACT_ABORT ON");
     c->send(packet::SqlBatch, tdstest::buildBatch(insert("stall-on") + "\r\nSELECT 'hold'"));
-    std::this_thread::sleep_for(std::chrono::milliseconds(150));
+    ASSERT_TRUE(waitUntilLogged("'hold'", 2));
     attention(*c);
     t = c->reply();
     ASSERT_EQ(t.size(), 1u);
