@@ -3,6 +3,8 @@
 #include "qtl.h"
 #include "text.h"
 
+#include <atomic>
+#include <optional>
 #include <stdexcept>
 #include <string>
 
@@ -41,24 +43,36 @@ void likeFunction(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
             return sqlite3_result_error(ctx, "ESCAPE expression must be a single character", -1);
     }
     // The parsed pattern is kept with the statement while the pattern stays the same.
-    auto* cached = static_cast<text::LikePattern*>(sqlite3_get_auxdata(ctx, 0));
-    if (cached && cached->escape() == escape) {
-        sqlite3_result_int(ctx, cached->matches(argText(argv[1])) ? 1 : 0);
-        return;
-    }
-    auto* fresh = new text::LikePattern(argText(argv[0]), escape);
-    sqlite3_result_int(ctx, fresh->matches(argText(argv[1])) ? 1 : 0);
-    sqlite3_set_auxdata(ctx, 0, fresh, [](void* p) { delete static_cast<text::LikePattern*>(p); });
+    auto* pattern = static_cast<text::LikePattern*>(sqlite3_get_auxdata(ctx, 0));
+    const bool cached = pattern && pattern->escape() == escape;
+    if (!cached) pattern = new text::LikePattern(argText(argv[0]), escape);
+    const std::optional<bool> match =
+        pattern->matchesUnless(argText(argv[1]), static_cast<const std::atomic<bool>*>(sqlite3_user_data(ctx)));
+    if (!cached) sqlite3_set_auxdata(ctx, 0, pattern, [](void* p) { delete static_cast<text::LikePattern*>(p); });
+    // An error ends only this statement; the engine sees the cancel and reports it as such.
+    if (!match) return sqlite3_result_error(ctx, "cancelled", -1);
+    sqlite3_result_int(ctx, *match ? 1 : 0);
+}
+
+int registerLike(sqlite3* db, const std::atomic<bool>* cancel) {
+    const int flags = SQLITE_UTF8 | SQLITE_DETERMINISTIC;
+    auto* data = const_cast<std::atomic<bool>*>(cancel);
+    int rc = sqlite3_create_function(db, "like", 2, flags, data, likeFunction, nullptr, nullptr);
+    if (rc == SQLITE_OK) rc = sqlite3_create_function(db, "like", 3, flags, data, likeFunction, nullptr, nullptr);
+    return rc;
 }
 
 }  // namespace
 
 void registerFunctions(sqlite3* db) {
     int rc = sqlite3_create_collation(db, "CYR_CI", SQLITE_UTF8, nullptr, collateCyrCi);
-    const int flags = SQLITE_UTF8 | SQLITE_DETERMINISTIC;
-    if (rc == SQLITE_OK) rc = sqlite3_create_function(db, "like", 2, flags, nullptr, likeFunction, nullptr, nullptr);
-    if (rc == SQLITE_OK) rc = sqlite3_create_function(db, "like", 3, flags, nullptr, likeFunction, nullptr, nullptr);
+    if (rc == SQLITE_OK) rc = registerLike(db, nullptr);
     if (rc != SQLITE_OK) throw std::runtime_error(std::string("cannot register QTL functions: ") + sqlite3_errmsg(db));
+}
+
+void watchCancel(sqlite3* db, const std::atomic<bool>* cancel) {
+    if (registerLike(db, cancel) != SQLITE_OK)
+        throw std::runtime_error(std::string("cannot register QTL functions: ") + sqlite3_errmsg(db));
 }
 
 }  // namespace devserver::qtl

@@ -6,6 +6,7 @@
 
 #include <sqlite3.h>
 
+#include <atomic>
 #include <map>
 #include <string>
 #include <vector>
@@ -16,6 +17,10 @@ namespace devserver::qtl {
 // Cyrillic-aware collation "CYR_CI" (Russian alphabetical order), a like() that is case
 // insensitive for Cyrillic and Latin, and any helper SQL functions the translated statements use.
 void registerFunctions(sqlite3* db);
+
+// Makes like() on this connection give up with an error soon after `cancel` turns true (a
+// session's ATTENTION or the server's stop), however long the text it is matching.
+void watchCancel(sqlite3* db, const std::atomic<bool>* cancel);
 
 // Creates the schema (tables, views, indexes) and fills it with deterministic demo data.
 // `size` is "small" (tests), "large" (benchmarks: 20,000+ students, 300,000+ registrations)

@@ -245,13 +245,20 @@ LikePattern::LikePattern(std::string_view pattern, char32_t escape)
     : escape_(escape), tokens_(std::make_shared<std::vector<Token>>(tokenize(pattern, escape))) {}
 
 bool LikePattern::matches(std::string_view value) const {
+    return *matchesUnless(value, nullptr);
+}
+
+std::optional<bool> LikePattern::matchesUnless(std::string_view value, const std::atomic<bool>* stop) const {
     const auto& toks = *tokens_;
     thread_local std::vector<std::uint64_t> v;
     v.clear();
     for (size_t i = 0; i < value.size();) v.push_back(weight(fold(nextCodePoint(value, i))));
-    // Greedy match with backtracking to the last %; linear in practice.
+    // Greedy match with backtracking to the last % only: at most (value x pattern) steps, never
+    // exponential, and the stop flag is looked at every few thousand of them.
     size_t t = 0, s = 0, starT = SIZE_MAX, starS = 0;
+    std::uint32_t steps = 0;
     while (s < v.size()) {
+        if (stop && (++steps & 0xFFF) == 0 && stop->load(std::memory_order_relaxed)) return std::nullopt;
         if (t < toks.size() && toks[t].kind == Token::Any) {
             starT = t++;
             starS = s;

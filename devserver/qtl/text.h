@@ -2,8 +2,10 @@
 // byte form the workstation uses for digests and stored credentials, and MD5.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -26,6 +28,10 @@ class LikePattern {
 public:
     LikePattern(std::string_view pattern, char32_t escape);
     bool matches(std::string_view value) const;
+    // The same, giving up (nullopt) soon after `stop` turns true: a long value against a pattern
+    // with several % takes time in proportion to their product, and a cancelled statement must
+    // not wait for it.
+    std::optional<bool> matchesUnless(std::string_view value, const std::atomic<bool>* stop) const;
     char32_t escape() const { return escape_; }
 
 private:

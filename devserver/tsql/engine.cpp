@@ -162,6 +162,7 @@ public:
             sqlite3_set_authorizer(db_, &SessionImpl::authorize, this);
             sqlite3_busy_handler(db_, &SessionImpl::waitForLock, this);
             catalog_.watch(&cancelFlag_);
+            qtl::watchCancel(db_, &cancelFlag_);
         } catch (...) {
             sqlite3_close_v2(db_);
             throw;

@@ -1049,3 +1049,53 @@ TEST_F(WireRules, TheFirstBatchAfterALoginMayBeAsLargeAsAnyOther) {
     c.send(packet::SqlBatch, tdstest::buildBatch("SELECT LEN('" + std::string(6000, 'x') + "')"), 16384);  // one packet
     EXPECT_EQ(firstInt(c.reply()), 6000);
 }
+
+// ---- hostile requests: what one client's text may cost the server --------------------------------
+
+namespace {
+
+// The slowest LIKE a request of about 1 MB can hold: %aaa...ab over a run of a's backtracks
+// from every start, (value - pattern) x pattern steps, some 10^10.
+std::string worstLike() {
+    const std::size_t pattern = 160000, value = 2 * pattern;
+    return "SELECT 1 WHERE '" + std::string(value, 'a') + "' LIKE '%" + std::string(pattern, 'a') + "b'";
+}
+
+}  // namespace
+
+TEST_F(WireRules, AWorstCaseLikeEndsWithinASecondOfAttentionOrOfTheServersStop) {
+    using Clock = std::chrono::steady_clock;
+    start();
+    const std::string sql = worstLike();
+    auto a = client();
+    auto b = client();
+    a->send(packet::SqlBatch, tdstest::buildBatch(sql));
+    b->send(packet::SqlBatch, tdstest::buildBatch(sql));
+    // Both sessions are logged as they take their batch.
+    for (auto until = Clock::now() + std::chrono::seconds(30);;
+         std::this_thread::sleep_for(std::chrono::milliseconds(5))) {
+        int taken = 0;
+        for (const auto& l : logLines()) taken += l.find("LIKE '%aaa") != std::string::npos;
+        if (taken == 2) break;
+        ASSERT_LT(Clock::now(), until);
+    }
+    // Long enough for both to be past the translation and in the matcher.
+    std::this_thread::sleep_for(std::chrono::seconds(3));
+
+    auto at = Clock::now();
+    attention(*a);
+    auto t = a->reply();
+    const auto acknowledged = Clock::now() - at;
+    ASSERT_EQ(t.size(), 1u);
+    EXPECT_EQ(t[0].type, 0xFD);
+    EXPECT_EQ(t[0].status, done::Attention);
+    EXPECT_LT(acknowledged, std::chrono::seconds(1));
+    EXPECT_EQ(firstInt(a->batch("SELECT 7")), 7);  // the session goes on
+
+    // What SIGTERM does: the server stops with b's statement still matching.
+    at = Clock::now();
+    server_->stop();
+    thread_.join();
+    server_.reset();
+    EXPECT_LT(Clock::now() - at, std::chrono::seconds(2));
+}
