@@ -66,6 +66,9 @@ struct LoginResult {
     bool ok = false;
     Message error;  // 18456 "Login failed for user '<name>'." or 4060 for an unknown db
     std::string database;  // the database the session is in (for ENVCHANGE)
+    // The account as the database stores it (the name given may differ in case and trailing
+    // blanks): what the session is and what the log names.
+    std::string account;
 };
 
 struct EngineOptions {
@@ -86,6 +89,9 @@ struct EngineOptions {
     // page cache spill there); beyond it the statement fails with error 1105, as one does when
     // tempdb is full. 0: unbounded.
     std::int64_t maxTempBytes = 1ll << 30;
+    // How long a statement waits for a lock another session holds before it fails with error
+    // 1222; -1 waits until the holder ends (SQL Server's default LOCK_TIMEOUT).
+    int lockTimeoutMs = -1;
 };
 
 class Session {

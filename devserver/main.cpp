@@ -25,7 +25,7 @@ constexpr const char* kUsage =
     "                     [--log-max-bytes N] [--max-connections N] [--login-timeout SEC]\n"
     "                     [--idle-timeout SEC] [--max-request-bytes N] [--max-queued-requests N]\n"
     "                     [--max-result-bytes N] [--max-temp-bytes N] [--encryption login|off]\n"
-    "                     [--tls-cert FILE --tls-key FILE]\n";
+    "                     [--tls-cert FILE --tls-key FILE] [--lock-timeout MS]\n";
 
 [[noreturn]] void badArguments(const std::string& why) {
     std::cerr << "qtl-devserver: " << why << "\n" << kUsage;
@@ -101,6 +101,8 @@ bool applyEngineOption(const std::string& arg, const std::string& value, Argumen
         a.engine.maxResultBytes = static_cast<std::size_t>(boundedNumber(arg, value, 65536, 1ll << 40));
     } else if (arg == "--max-temp-bytes") {
         a.engine.maxTempBytes = boundedNumber(arg, value, 0, 1ll << 50);
+    } else if (arg == "--lock-timeout") {
+        a.engine.lockTimeoutMs = static_cast<int>(boundedNumber(arg, value, -1, 86400000));
     } else {
         return false;
     }

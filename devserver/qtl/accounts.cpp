@@ -5,8 +5,15 @@
 
 #include <algorithm>
 #include <cctype>
+#include <chrono>
+#include <condition_variable>
+#include <ctime>
+#include <map>
+#include <mutex>
+#include <thread>
 
 namespace devserver::qtl {
+using detail::Stmt;
 namespace {
 
 bool sameIgnoringCase(const std::string& a, const std::string& b) {
@@ -25,16 +32,38 @@ std::string upper(std::string s) {
     return s;
 }
 
+Stmt::Param optionalText(const std::optional<std::string>& s) {
+    return s ? Stmt::Param(*s) : Stmt::Param{};
+}
+
+// The local time of the call, as the sign-in stamp keeps it (a record may be written later).
+std::string localNow() {
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    char buf[32];
+    std::strftime(buf, sizeof buf, "%Y-%m-%d %H:%M:%S", &local);
+    return buf;
+}
+
+const char* const kStorePassword = "UPDATE QTL_User SET password_md5 = ?, password_state = 90 WHERE id_QTL_user = ?";
+const char* const kRecordSignIn =
+    "UPDATE QTL_User SET last_login = ?, last_ip = ?, last_comp = ? WHERE id_QTL_user = ?";
+
 }  // namespace
 
 LoginResult checkLogin(sqlite3* db, const std::string& user, const std::string& password, const std::string& database) {
     LoginResult result;
-    detail::Stmt st(db, "SELECT password FROM QTL_DbAccount WHERE name = ?");
+    // Names compare by the column's collation, as the server's collation compares login names:
+    // case-insensitive, trailing blanks ignored. The session is then the account as stored, so
+    // its rights and the log never depend on how the client spelled the name.
+    detail::Stmt st(db, "SELECT password, name FROM QTL_DbAccount WHERE name = ?");
     st.bind({user});
     const bool known = st.step();
     // Passwords compare exactly, as SQL Server does.
     const bool passwordOk =
         known && std::string(reinterpret_cast<const char*>(sqlite3_column_text(st.get(), 0))) == password;
+    if (passwordOk) result.account = reinterpret_cast<const char*>(sqlite3_column_text(st.get(), 1));
     if (!passwordOk) {
         result.error = Message{18456, 1, 14, "Login failed for user '" + user + "'.", "", 1};
         return result;
@@ -62,7 +91,8 @@ namespace detail {
 // Arguments: login, password digest, new-password digest or NULL, program tag, IP address,
 // computer, login again, '0', length of the new-password argument.
 // Row: stored db user, stored db password, user id, password state, refusal text, newest version.
-void getUser(sqlite3* db, const std::vector<std::optional<std::string>>& args, StatementOutcome& out) {
+void getUser(sqlite3* db, SignInWriter* writer, const std::vector<std::optional<std::string>>& args,
+             StatementOutcome& out) {
     const std::string login = args[0].value_or("");
     const std::string digest = upper(args[1].value_or(""));
     const std::optional<std::string>& newDigest = args[2];
@@ -104,14 +134,16 @@ void getUser(sqlite3* db, const std::vector<std::optional<std::string>>& args, S
 
     if (newDigest) {
         if (!isDigest(*newDigest)) return refuse("Новый пароль не принят");
-        Stmt upd(db, "UPDATE QTL_User SET password_md5 = ?, password_state = 90 WHERE id_QTL_user = ?");
-        upd.run({upper(*newDigest), id});
+        if (writer)
+            writer->storePassword(id, upper(*newDigest));
+        else
+            storePassword(db, id, upper(*newDigest));
         state = 90;
     }
-    Stmt seen(db,
-              "UPDATE QTL_User SET last_login = strftime('%Y-%m-%d %H:%M:%S', 'now', 'localtime'), "
-              "last_ip = ?, last_comp = ? WHERE id_QTL_user = ?");
-    seen.run({args[4] ? Stmt::Param(*args[4]) : Stmt::Param{}, args[5] ? Stmt::Param(*args[5]) : Stmt::Param{}, id});
+    if (writer)
+        writer->recordSignIn(id, args[4], args[5]);
+    else
+        Stmt(db, kRecordSignIn).run({localNow(), optionalText(args[4]), optionalText(args[5]), id});
 
     rs.rows.push_back({dbName.empty() ? std::string() : text::storedForm(dbName),
                        dbPassword.empty() ? std::string() : text::storedForm(dbPassword), id, state, std::string(),
@@ -120,4 +152,87 @@ void getUser(sqlite3* db, const std::vector<std::optional<std::string>>& args, S
 }
 
 }  // namespace detail
+void storePassword(sqlite3* db, std::int64_t userId, const std::string& digest) {
+    Stmt(db, kStorePassword).run({digest, userId});
+}
+
+struct SignInRecorder::Impl {
+    struct Stamp {
+        std::string when;
+        std::optional<std::string> ip, computer;
+    };
+
+    sqlite3* db = nullptr;
+    std::mutex mutex;
+    std::condition_variable wake;
+    std::map<std::int64_t, Stamp> waiting;  // guarded by mutex; the newest per user
+    bool stopping = false;  // guarded by mutex
+    std::thread writer;
+
+    // One transaction for all of them, taken only if the write lock is free now. Anything but a
+    // busy database (the file gone, a table missing) drops them: retrying could not help.
+    bool write(const std::map<std::int64_t, Stamp>& stamps) {
+        if (sqlite3_exec(db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) != SQLITE_OK)
+            return (sqlite3_errcode(db) & 0xFF) != SQLITE_BUSY;
+        try {
+            Stmt st(db, kRecordSignIn);
+            for (const auto& [id, s] : stamps) st.run({s.when, optionalText(s.ip), optionalText(s.computer), id});
+        } catch (const std::exception&) {
+            sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
+            return true;
+        }
+        if (sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr) == SQLITE_OK) return true;
+        const bool busy = (sqlite3_errcode(db) & 0xFF) == SQLITE_BUSY;
+        sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
+        return !busy;
+    }
+
+    void run() {
+        std::unique_lock lock(mutex);
+        while (!stopping) {
+            if (waiting.empty())
+                wake.wait(lock);
+            else if (write(waiting))
+                waiting.clear();
+            else
+                wake.wait_for(lock, std::chrono::milliseconds(20));
+        }
+        // The sessions are gone by now, and with them their locks.
+        sqlite3_busy_timeout(db, 2000);
+        if (!waiting.empty()) write(waiting);
+    }
+};
+
+SignInRecorder::SignInRecorder(const std::string& dbPath) : impl_(std::make_unique<Impl>()) {
+    if (sqlite3_open_v2(dbPath.c_str(), &impl_->db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_FULLMUTEX, nullptr) !=
+        SQLITE_OK) {
+        const std::string why = impl_->db ? sqlite3_errmsg(impl_->db) : "out of memory";
+        sqlite3_close_v2(impl_->db);
+        throw std::runtime_error("cannot open database " + dbPath + ": " + why);
+    }
+    registerFunctions(impl_->db);
+    sqlite3_exec(impl_->db, "PRAGMA synchronous=NORMAL", nullptr, nullptr, nullptr);
+    impl_->writer = std::thread([impl = impl_.get()] { impl->run(); });
+}
+
+SignInRecorder::~SignInRecorder() {
+    {
+        std::lock_guard lock(impl_->mutex);
+        impl_->stopping = true;
+    }
+    impl_->wake.notify_one();
+    impl_->writer.join();
+    sqlite3_close_v2(impl_->db);
+}
+
+void SignInRecorder::record(std::int64_t userId, const std::optional<std::string>& ip,
+                            const std::optional<std::string>& computer) {
+    std::lock_guard lock(impl_->mutex);
+    Impl::Stamp stamp{localNow(), ip, computer};
+    // Written at once when nothing waits before it and the lock is free, else queued behind.
+    if (impl_->waiting.empty() && impl_->write({{userId, stamp}})) return;
+    impl_->waiting[userId] = std::move(stamp);
+    impl_->wake.notify_one();
+}
+
 }  // namespace devserver::qtl

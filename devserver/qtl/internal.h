@@ -70,6 +70,8 @@ struct PersonName {
 };
 PersonName randomPerson(Rng& rng);
 
-// GET_USER with its nine arguments already converted to text (nullopt = NULL).
-void getUser(sqlite3* db, const std::vector<std::optional<std::string>>& args, StatementOutcome& out);
+// GET_USER with its nine arguments already converted to text (nullopt = NULL). Reads on `db`;
+// writes through `writer`, or on `db` when there is none.
+void getUser(sqlite3* db, SignInWriter* writer, const std::vector<std::optional<std::string>>& args,
+             StatementOutcome& out);
 }  // namespace devserver::qtl::detail

@@ -7,7 +7,10 @@
 #include <sqlite3.h>
 
 #include <atomic>
+#include <cstdint>
 #include <map>
+#include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -35,10 +38,45 @@ LoginResult checkLogin(sqlite3* db, const std::string& user, const std::string& 
 // The first account (plain name and password), written into the settings file by --write-settings.
 std::pair<std::string, std::string> settingsAccount(sqlite3* db);
 
+// Where GET_USER's writes go. They never join the calling session's transaction: a sign-in held
+// the database's single write lock from the call to that session's COMMIT, and waited for any
+// other session's open write, so one open transaction stopped every workstation signing in.
+class SignInWriter {
+public:
+    virtual ~SignInWriter() = default;
+    // Records the time, IP address and computer of an accepted sign-in; never waits for a lock.
+    virtual void recordSignIn(std::int64_t userId, const std::optional<std::string>& ip,
+                              const std::optional<std::string>& computer) = 0;
+    // Stores a new password digest (state 90) before returning; throws std::runtime_error when
+    // the wait for the write lock ended first (nothing stored).
+    virtual void storePassword(std::int64_t userId, const std::string& digest) = 0;
+};
+
+// Stores a new password digest for the user on `db` (state 90).
+void storePassword(sqlite3* db, std::int64_t userId, const std::string& digest);
+
+// Sign-ins recorded on a connection of its own, committed at once. When another session holds
+// the write lock the record waits in memory (the newest per user) and a thread of its own writes
+// it as soon as the lock is free; the caller never waits. What is still waiting when the
+// recorder ends is written then.
+class SignInRecorder {
+public:
+    explicit SignInRecorder(const std::string& dbPath);
+    ~SignInRecorder();
+    SignInRecorder(const SignInRecorder&) = delete;
+    SignInRecorder& operator=(const SignInRecorder&) = delete;
+    void record(std::int64_t userId, const std::optional<std::string>& ip, const std::optional<std::string>& computer);
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
 // Per-session state a routine may read.
 struct SessionContext {
     std::string user;  // database account of the session
     bool dateFormatDmy = false;
+    SignInWriter* signIns = nullptr;  // null: GET_USER writes on the routine's own connection
 };
 
 // One argument of an EXEC: `name` is "@id_a_year" style for named arguments, empty for

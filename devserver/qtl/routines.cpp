@@ -301,7 +301,6 @@ bool isRoutine(const std::string& name) {
 
 void callRoutine(sqlite3* db, SessionContext& ctx, const std::string& name, const std::vector<Argument>& args,
                  StatementOutcome& out) {
-    (void)ctx;
     out.isProcedure = true;
     const RoutineDef* def = findRoutine(name);
     if (!def) {
@@ -319,7 +318,7 @@ void callRoutine(sqlite3* db, SessionContext& ctx, const std::string& name, cons
             std::vector<std::optional<std::string>> texts;
             texts.reserve(bound.size());
             for (const Value* v : bound) texts.push_back(toText(*v));
-            detail::getUser(db, texts, out);
+            detail::getUser(db, ctx.signIns, texts, out);
             return;
         }
         Ints ints;

@@ -620,7 +620,7 @@ private:
             if (!session_) return refuseBeforeLogin("A SQL batch arrived before a successful login.");
             // Logged here rather than by the reader: the worker is the only one running
             // batches, so the state it records is exactly what the previous batch left.
-            server_.log_.write(id_, "batch", r.user, server_.engine_.redactForLog(r.text),
+            server_.log_.write(id_, "batch", sessionUser_, server_.engine_.redactForLog(r.text),
                                SessionState{session_->tranCount(), session_->xactAbort()});
             // Fault injection: the connection goes away without an answer.
             if (server_.options_.dropOn && server_.options_.dropOn->matches(r.text)) return false;
@@ -690,6 +690,7 @@ private:
             std::lock_guard lock(sessionMutex_);
             session_ = std::move(session);
         }
+        if (!result.account.empty()) sessionUser_ = result.account;  // the account, however spelled
         server_.log_.write(id_, "login", sessionUser_, login.database);
         loggedIn_ = true;
         const std::uint32_t granted = negotiatedPacketSize(login.packetSize);

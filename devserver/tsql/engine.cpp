@@ -2,6 +2,7 @@
 // translated and run statement by statement with the server's error and transaction rules.
 #include "../engine.h"
 
+#include "build_lock.h"
 #include "catalog.h"
 #include "errors.h"
 #include "functions.h"
@@ -47,6 +48,9 @@ sqlite3* openConnection(const std::string& path, int flags, const char* vfs = nu
     }
     sqlite3_busy_timeout(db, 5000);
     sqlite3_extended_result_codes(db, 1);
+    // With the write-ahead log a commit is durable once written there; the log reaches the disk
+    // at checkpoints, not at every commit (see README, "Locks and durability").
+    sqlite3_exec(db, "PRAGMA synchronous=NORMAL", nullptr, nullptr, nullptr);
     // "name" must be a name, never a string as SQLite would otherwise guess.
     sqlite3_db_config(db, SQLITE_DBCONFIG_DQS_DML, 0, nullptr);
     sqlite3_db_config(db, SQLITE_DBCONFIG_DQS_DDL, 0, nullptr);
@@ -100,6 +104,14 @@ void trancountFunction(sqlite3_context* ctx, int, sqlite3_value**) {
     sqlite3_result_int(ctx, *static_cast<const int*>(sqlite3_user_data(ctx)));
 }
 
+// SQLite compiles one statement and says where it stopped; what follows must be blank, to the
+// text's real end (a NUL would end a C string early and hide what comes after it).
+bool wholeTextCompiled(const std::string& sql, const char* tail) {
+    if (!tail) return true;
+    const auto used = static_cast<std::size_t>(tail - sql.data());
+    return used <= sql.size() && sql.find_first_not_of(" \t\r\n", used) == std::string::npos;
+}
+
 bool isNoSuchTable(const std::string& sqliteMessage) {
     return sqliteMessage.rfind("no such table: ", 0) == 0;
 }
@@ -140,11 +152,14 @@ Message permissionDenied(const std::string& verb, const std::string& object) {
         "The " + verb + " permission was denied on the object '" + object + "', database 'QTL', schema 'dbo'.");
 }
 
-class SessionImpl : public Session {
+class SessionImpl : public Session, private qtl::SignInWriter {
 public:
-    SessionImpl(sqlite3* db, std::string user, Role role, const EngineOptions& options)
+    SessionImpl(sqlite3* db, std::string user, Role role, const EngineOptions& options, qtl::SignInRecorder& signIns)
         : db_(db),
           role_(role),
+          dbPath_(options.dbPath),
+          lockTimeoutMs_(options.lockTimeoutMs),
+          signIns_(signIns),
           maxResultBytes_(options.maxResultBytes),
           catalog_(db),
           failOn_(options.failOn),
@@ -154,6 +169,7 @@ public:
           dropNth_(options.dropNth),
           counting_(!options.faultMark) {
         ctx_.user = std::move(user);
+        ctx_.signIns = this;
         try {
             tsql::bindDateFormat(db_, &dateFormat_);
             if (sqlite3_create_function(db_, "tsql_trancount", 0, SQLITE_UTF8, &tranCount_, trancountFunction, nullptr,
@@ -213,6 +229,10 @@ private:
 
     sqlite3* db_;
     Role role_;
+    std::string dbPath_;
+    int lockTimeoutMs_ = -1;
+    qtl::SignInRecorder& signIns_;
+    std::chrono::steady_clock::time_point lockWaitSince_;
     std::size_t maxResultBytes_;
     // True while the server's own statements run on the connection (the catalog's lookups, the
     // routines): they read what the session's account may not, as a procedure's owner does.
@@ -251,14 +271,50 @@ private:
     }
 
     // A statement waits for a lock another session holds as long as that session keeps it, as
-    // SQL Server does with its default LOCK_TIMEOUT of -1; ATTENTION or the client's going ends
-    // the wait. A fixed timeout would fail sign-ins and reads under a burst of concurrent writes
-    // that would merely queue on a real server.
+    // SQL Server does with its default LOCK_TIMEOUT of -1, or up to --lock-timeout; ATTENTION or
+    // the client's going ends the wait, and so does the holder's end (its idle limit included).
     static int waitForLock(void* self, int attempt) {
         auto* session = static_cast<SessionImpl*>(self);
+        const auto now = std::chrono::steady_clock::now();
+        if (attempt == 0) session->lockWaitSince_ = now;
         if (session->cancelled()) return 0;
+        if (session->lockTimeoutMs_ >= 0 &&
+            now - session->lockWaitSince_ >= std::chrono::milliseconds(session->lockTimeoutMs_))
+            return 0;  // SQLITE_BUSY: error 1222
         std::this_thread::sleep_for(std::chrono::milliseconds(attempt < 10 ? 1 : attempt < 50 ? 5 : 20));
         return 1;
+    }
+
+    void recordSignIn(std::int64_t userId, const std::optional<std::string>& ip,
+                      const std::optional<std::string>& computer) override {
+        signIns_.record(userId, ip, computer);
+    }
+
+    // On a connection of its own, committed at once and waiting for the lock as any write does;
+    // on the session's own connection when that already holds the write lock (it would wait for
+    // itself).
+    void storePassword(std::int64_t userId, const std::string& digest) override {
+        if (sqlite3_txn_state(db_, "main") == SQLITE_TXN_WRITE) return qtl::storePassword(db_, userId, digest);
+        sqlite3* own = openConnection(dbPath_, SQLITE_OPEN_READWRITE);
+        try {
+            qtl::registerFunctions(own);
+            sqlite3_busy_handler(own, &SessionImpl::waitForLock, this);
+            qtl::storePassword(own, userId, digest);
+        } catch (...) {
+            sqlite3_close_v2(own);
+            throw;
+        }
+        sqlite3_close_v2(own);
+    }
+
+    // SQLite's deferred transaction keeps the snapshot of its first read until it ends, and
+    // cannot take the write lock on a snapshot that another session's commit made stale. Until
+    // the transaction has written, it holds nothing worth keeping: starting it afresh before each
+    // statement gives every statement the newest committed data, as READ COMMITTED does.
+    void freshSnapshot() {
+        if (tranCount_ == 0 || sqlite3_txn_state(db_, "main") != SQLITE_TXN_READ) return;
+        if (sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr) == SQLITE_OK)
+            sqlite3_exec(db_, "BEGIN", nullptr, nullptr, nullptr);
     }
 
     struct Trusted {
@@ -369,8 +425,7 @@ private:
             if (isNoSuchTable(text) || (rc == SQLITE_AUTH && denial_)) return std::nullopt;
             return tsql::mapSqliteError(rc, text, p.text, verb(p));
         }
-        if (tail && std::string(tail).find_first_not_of(" \t\r\n") != std::string::npos)
-            return makeMessage(102, 15, "Incorrect syntax near ';'.");
+        if (!wholeTextCompiled(p.sql, tail)) return makeMessage(102, 15, "Incorrect syntax near ';'.");
         return std::nullopt;
     }
 
@@ -478,6 +533,9 @@ private:
     }
 
     End execute(const PlannedStatement& p, StatementOutcome& so) {
+        if (p.kind != StmtKind::Set && p.kind != StmtKind::BeginTran && p.kind != StmtKind::CommitTran &&
+            p.kind != StmtKind::RollbackTran)
+            freshSnapshot();
         switch (p.kind) {
         case StmtKind::Select:
         case StmtKind::Insert:
@@ -497,7 +555,8 @@ private:
             return End::Ok;
         case StmtKind::BeginTran:
             if (tranCount_ == 0) {
-                const int rc = sqlite3_exec(db_, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
+                // No lock yet, as on SQL Server: the first write takes it, COMMIT or ROLLBACK ends it.
+                const int rc = sqlite3_exec(db_, "BEGIN", nullptr, nullptr, nullptr);
                 if (rc != SQLITE_OK) {
                     fail(so, tsql::mapSqliteError(sqlite3_extended_errcode(db_), sqlite3_errmsg(db_), p.text, "BEGIN"));
                     return End::RunTime;
@@ -505,7 +564,7 @@ private:
                 so.tran = StatementOutcome::Tran::Begin;
             }
             ++tranCount_;
-            assert(tranCount_ > 0);  // an open transaction is BEGIN IMMEDIATE'd exactly once
+            assert(tranCount_ > 0);  // an open transaction is begun exactly once
             return End::Ok;
         case StmtKind::CommitTran:
             if (tranCount_ == 0) {
@@ -552,7 +611,7 @@ private:
             fail(so, tsql::mapSqliteError(rc, sqlite3_errmsg(db_), p.text, verb(p)));
             return End::Resolution;
         }
-        if (tail && std::string(tail).find_first_not_of(" \t\r\n") != std::string::npos) {
+        if (!wholeTextCompiled(sql, tail)) {
             fail(so, makeMessage(102, 15, "Incorrect syntax near ';'."));
             return End::Resolution;
         }
@@ -622,6 +681,7 @@ private:
         const bool holds = rc == SQLITE_ROW && sqlite3_column_int(prepared.st, 0) == 1;
         leaveStatement();
         if (rc != SQLITE_ROW) return stepError(p, so);
+        sqlite3_reset(prepared.st);  // its read ends before the guarded statement may write
         if (!holds || p.body.empty()) return End::Ok;
         return execute(p.body.front(), so);
     }
@@ -637,26 +697,12 @@ private:
             fail(so, makeMessage(2812, 16, "Could not find stored procedure '" + p.routine + "'."));
             return End::RunTime;
         }
-        // The login procedure reads the user's row and then records the sign-in. Begun as a
-        // plain read, its write would fail at once with "database is locked" whenever another
-        // session wrote in between (SQLite cannot upgrade a stale snapshot, and does not wait):
-        // concurrent sign-ins failed. Outside a transaction it takes the write lock first,
-        // waiting for it as any write does.
-        bool ownTransaction = false;
-        if (tsql::iequals(p.routine, "GET_USER") && sqlite3_get_autocommit(db_)) {
-            if (sqlite3_exec(db_, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) != SQLITE_OK) {
-                fail(so, tsql::mapSqliteError(sqlite3_extended_errcode(db_), sqlite3_errmsg(db_), p.text, verb(p)));
-                return End::RunTime;
-            }
-            ownTransaction = true;
-        }
         // A routine's writes stand or fall together, as a procedure's do on the server when it fails.
         sqlite3_exec(db_, "SAVEPOINT qtl_routine", nullptr, nullptr, nullptr);
         enterStatement(tranCount_ == 0);
         if (role_ == Role::LoginOnly && !tsql::iequals(p.routine, "GET_USER")) {
             leaveStatement();
             sqlite3_exec(db_, "RELEASE qtl_routine", nullptr, nullptr, nullptr);
-            if (ownTransaction) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
             so.isProcedure = false;
             fail(so, makeMessage(229, 14,
                                  "The EXECUTE permission was denied on the object '" + p.routine +
@@ -674,12 +720,6 @@ private:
         if ((so.failed || stop) && !sqlite3_get_autocommit(db_))
             sqlite3_exec(db_, "ROLLBACK TO qtl_routine", nullptr, nullptr, nullptr);
         if (!sqlite3_get_autocommit(db_)) sqlite3_exec(db_, "RELEASE qtl_routine", nullptr, nullptr, nullptr);
-        if (ownTransaction && !sqlite3_get_autocommit(db_) &&
-            sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK) {
-            sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
-            if (!so.failed)
-                fail(so, tsql::mapSqliteError(sqlite3_extended_errcode(db_), sqlite3_errmsg(db_), p.text, verb(p)));
-        }
         if (stop) {
             so.failed = true;
             return End::Cancelled;
@@ -706,6 +746,7 @@ public:
                 qtl::createDatabase(admin_, options.demo);
             else
                 checkQtlDatabase(admin_, options.dbPath);
+            signIns_ = std::make_unique<qtl::SignInRecorder>(options.dbPath);
         } catch (const std::exception& e) {
             sqlite3_close_v2(admin_);
             admin_ = nullptr;
@@ -721,7 +762,12 @@ public:
             std::error_code ec;
             for (const char* suffix : {"", "-wal", "-shm", "-journal"}) std::filesystem::remove(building + suffix, ec);
         };
-        removeBuilding();  // what a killed build left
+        // A server started on the same new file meanwhile builds it first; this one waits for it.
+        tsql::BuildLock lock(building);
+        std::error_code sized;
+        if (std::filesystem::file_size(options.dbPath, sized) > 0 && !sized) return;
+        lock.truncate();  // what a killed build left
+        for (const char* suffix : {"-wal", "-shm", "-journal"}) std::filesystem::remove(building + suffix, sized);
         sqlite3* db = openConnection(building, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
         try {
             qtl::registerFunctions(db);
@@ -785,8 +831,9 @@ public:
             sqlite3_close_v2(db);
             throw;
         }
-        const Role role = tsql::iequals(user, settingsAccount().first) ? Role::LoginOnly : Role::Operator;
-        return std::make_unique<SessionImpl>(db, user, role, options_);
+        // The account as stored decides, never the name as the client spelled it.
+        const Role role = result.account == settingsAccount().first ? Role::LoginOnly : Role::Operator;
+        return std::make_unique<SessionImpl>(db, result.account, role, options_, *signIns_);
     }
 
     std::pair<std::string, std::string> settingsAccount() override {
@@ -800,6 +847,7 @@ private:
     EngineOptions options_;
     sqlite3* admin_ = nullptr;
     std::mutex mutex_;
+    std::unique_ptr<qtl::SignInRecorder> signIns_;
 };
 
 }  // namespace

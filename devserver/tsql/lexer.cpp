@@ -64,6 +64,12 @@ TsqlError unclosed(const std::string& rest) {
     return TsqlError(105, 15, "Unclosed quotation mark after the character string '" + rest + "'.");
 }
 
+// SQLite stops reading a statement at a NUL, so one outside a literal would cut the statement
+// short (a DELETE losing its WHERE) while the rest of the text looked consumed. It is refused.
+TsqlError nulOutsideLiteral() {
+    return TsqlError(102, 15, "Incorrect syntax near '\\0'.");
+}
+
 }  // namespace
 
 namespace {
@@ -152,6 +158,9 @@ public:
         } else if (c == '[' || c == '"') {
             t.kind = c == '[' ? TokKind::Bracketed : TokKind::Quoted;
             t.end = scanQuoted(i + 1, c == '[' ? ']' : '"', t.value);
+            if (t.value.find('\0') != std::string::npos) throw nulOutsideLiteral();  // no name holds one
+        } else if (c == 0) {
+            throw nulOutsideLiteral();
         } else if (isDigit(c) || (c == '.' && isDigit(at(i + 1)))) {
             t.kind = TokKind::Number;
             t.end = scanNumber(i);

@@ -51,13 +51,20 @@ std::string quoteName(const std::string& name) {
     return out + "\"";
 }
 
+// A NUL inside a literal is a character of the text; SQLite would stop reading the statement at
+// it, so it is written as char(0).
 std::string quoteString(const std::string& text) {
-    std::string out = "'";
+    const bool nul = text.find('\0') != std::string::npos;
+    std::string out = nul ? "('" : "'";
     for (char c : text) {
+        if (c == '\0') {
+            out += "'||char(0)||'";
+            continue;
+        }
         if (c == '\'') out += '\'';
         out += c;
     }
-    return out + "'";
+    return out + (nul ? "')" : "'");
 }
 
 // Identifiers T-SQL allows bare but SQLite reserves.
