@@ -43,7 +43,8 @@ fi
 
 if [ "${QTL_SKIP_PLAIN:-0}" != "1" ]; then
   echo "== plain build"
-  run_build build/release -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_EXPORT_COMPILE_COMMANDS=ON
+  # Hardened as the packages are, so the package stage reuses this build as it stands.
+  run_build build/release -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_EXPORT_COMPILE_COMMANDS=ON -DQTL_DEBIAN_BUILDFLAGS=ON
   echo "== clang-tidy (.clang-tidy) on src/, tools/, devserver/"
   bash scripts/tidy.sh build/release
 fi
