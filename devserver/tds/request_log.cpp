@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cinttypes>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -51,18 +52,33 @@ bool RequestLog::open(const std::string& path, std::uint64_t maxBytes) {
     std::lock_guard lock(mutex_);
     if (file_) std::fclose(file_);
     file_ = nullptr;
-    const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
-    if (fd < 0) return false;
+    // O_NONBLOCK: a FIFO named here must not hang the start; it is refused below like any other
+    // file that is not a regular one of ours (a device, say, whose mode must never change).
+    const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0600);
+    if (fd < 0) {
+        // A directory, or a FIFO nobody reads.
+        error_ = errno == EISDIR || errno == ENXIO ? "not a regular file" : std::strerror(errno);
+        return false;
+    }
     struct stat st {};
+    if (::fstat(fd, &st) != 0)
+        error_ = std::strerror(errno);
+    else if (!S_ISREG(st.st_mode))
+        error_ = "not a regular file";
+    else if (st.st_uid != ::geteuid())
+        error_ = "the file belongs to another user";
     // A log left by an earlier run may have been created with wider rights.
-    if (::fstat(fd, &st) != 0 || ::fchmod(fd, 0600) != 0) {
-        const int saved = errno;
+    else if (::fchmod(fd, 0600) != 0 || ::fcntl(fd, F_SETFL, O_APPEND) != 0)
+        error_ = std::strerror(errno);
+    else
+        error_.clear();
+    if (!error_.empty()) {
         ::close(fd);
-        errno = saved;
         return false;
     }
     file_ = ::fdopen(fd, "ab");
     if (!file_) {
+        error_ = std::strerror(errno);
         ::close(fd);
         return false;
     }

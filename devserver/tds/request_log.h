@@ -33,12 +33,14 @@ public:
     RequestLog& operator=(const RequestLog&) = delete;
 
     // Opens FILE for appending, created readable by its owner only (it holds every statement of
-    // every session); false when it cannot be opened. Beyond `maxBytes` (counting what the file
+    // every session); false, with the reason in error(), when it cannot be opened or is not a
+    // regular file of this process's user (its mode is changed only then). Beyond `maxBytes` (counting what the file
     // held already) one closing line says so and nothing more is written: a client must not be
     // able to fill the disk.
     bool open(const std::string& path, std::uint64_t maxBytes = kDefaultMaxBytes);
     static constexpr std::uint64_t kDefaultMaxBytes = 1ull << 30;
     bool isOpen() const { return file_ != nullptr; }
+    const std::string& error() const { return error_; }
     // Writes and flushes one line; safe from several sessions at once. Does nothing when closed.
     void write(std::uint64_t session, const std::string& kind, const std::string& user, const std::string& text,
                const std::optional<SessionState>& state = std::nullopt);
@@ -49,6 +51,7 @@ private:
     std::uint64_t size_ = 0;
     std::uint64_t maxBytes_ = kDefaultMaxBytes;
     bool full_ = false;
+    std::string error_;
 };
 
 }  // namespace devserver::tds

@@ -833,7 +833,7 @@ Server::~Server() {
 
 void Server::bind() {
     if (!options_.logPath.empty() && !log_.open(options_.logPath, options_.logMaxBytes))
-        throw std::runtime_error("cannot open log file " + options_.logPath + ": " + std::strerror(errno));
+        throw std::runtime_error("cannot open log file " + options_.logPath + ": " + log_.error());
     if (::pipe(wakePipe_) != 0) throw std::runtime_error(std::string("pipe: ") + std::strerror(errno));
     ::fcntl(wakePipe_[0], F_SETFD, FD_CLOEXEC);
     ::fcntl(wakePipe_[1], F_SETFD, FD_CLOEXEC);
