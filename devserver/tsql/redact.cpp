@@ -32,12 +32,24 @@ bool namesGetUser(const std::vector<Token>& toks, std::size_t i, std::size_t& ar
     return true;
 }
 
+// Where the value of an argument at toks[k] ends (a sign and its number are one value).
+std::size_t valueEnd(const std::vector<Token>& toks, std::size_t k) {
+    if ((toks[k].isPunct("-") || toks[k].isPunct("+")) && k + 1 < toks.size() && toks[k + 1].kind == TokKind::Number)
+        return k + 1;
+    return k;
+}
+
 // The credential arguments of a GET_USER call whose arguments start at toks[args] (the second
 // and third positional ones, @password and @new_password by name), up to the next statement.
+// Every form the call accepts a text in is masked: 'quoted', [bracketed], "quoted", a bare word
+// or a number; only NULL stays.
 void maskGetUserArgs(const std::vector<Token>& toks, std::size_t args,
                      std::vector<std::pair<std::size_t, std::size_t>>& masked) {
-    auto mask = [&](const Token& t) {
-        if (t.kind == TokKind::String) masked.emplace_back(t.begin, t.end);
+    auto mask = [&](std::size_t k) {
+        const std::size_t last = valueEnd(toks, k);
+        if (last == k && (toks[k].kind == TokKind::Punct || toks[k].isWord("NULL"))) return k;
+        masked.emplace_back(toks[k].begin, toks[last].end);
+        return last;
     };
     int position = 1;
     for (std::size_t k = args; k < toks.size(); ++k) {
@@ -50,11 +62,14 @@ void maskGetUserArgs(const std::vector<Token>& toks, std::size_t args,
             t.isWord("DELETE") || t.isWord("SET") || t.isWord("IF"))
             break;  // the next statement
         if (t.kind == TokKind::Word && t.value[0] == '@' && k + 2 < toks.size() && toks[k + 1].isPunct("=")) {
-            if (iequals(t.value, "@password") || iequals(t.value, "@new_password")) mask(toks[k + 2]);
             k += 2;
+            if (iequals(t.value, "@password") || iequals(t.value, "@new_password"))
+                k = mask(k);
+            else
+                k = valueEnd(toks, k);
             continue;
         }
-        if (position == 2 || position == 3) mask(t);
+        if (position == 2 || position == 3) k = mask(k);
     }
 }
 

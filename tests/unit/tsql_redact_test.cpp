@@ -37,3 +37,25 @@ TEST(MaskCredentials, PasswordColumnsLoseTheirValuesAndOtherBatchesStayExact) {
     EXPECT_EQ(maskCredentials("EXEC GET_USER 'a','unterminated").find("unterminated"), std::string::npos);
     EXPECT_EQ(maskCredentials("SELECT 'unterminated"), "SELECT 'unterminated");
 }
+
+TEST(MaskCredentials, EveryFormTheCallTakesADigestInIsMasked) {
+    // The server takes a text argument quoted, bracketed, double-quoted, bare, or as a number.
+    const struct {
+        const char* batch;
+        const char* logged;
+    } cases[] = {
+        {"EXEC GET_USER 'a', [4B583376B2767B923C3E1DA60D10DE59], NULL", "EXEC GET_USER 'a', '********', NULL"},
+        {"EXEC GET_USER 'a', \"4B583376B2767B923C3E1DA60D10DE59\"", "EXEC GET_USER 'a', '********'"},
+        {"EXEC GET_USER 'a', secret, fresh, 'QTL 33'", "EXEC GET_USER 'a', '********', '********', 'QTL 33'"},
+        {"EXEC GET_USER 'a', 12345678901234567890123456789012", "EXEC GET_USER 'a', '********'"},
+        {"EXEC GET_USER 'a', -42, +7, 'QTL 33'", "EXEC GET_USER 'a', '********', '********', 'QTL 33'"},
+        {"EXEC GET_USER @login = 'a', @password = [secret], @new_password = \"fresh\"",
+         "EXEC GET_USER @login = 'a', @password = '********', @new_password = '********'"},
+        {"EXEC GET_USER @password=secret, @login=[a]", "EXEC GET_USER @password='********', @login=[a]"},
+        // A negative number before @password is one value: the name after it still counts.
+        {"EXEC GET_USER @mode = -1, @PASSWORD = [x]", "EXEC GET_USER @mode = -1, @PASSWORD = '********'"},
+        // NULL is no credential, and the other arguments stay in any form.
+        {"EXEC GET_USER [a], NULL, NULL, [QTL 33]", "EXEC GET_USER [a], NULL, NULL, [QTL 33]"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(maskCredentials(c.batch), c.logged) << c.batch;
+}
