@@ -662,13 +662,18 @@ private:
         }
         LoginResult result;
         std::unique_ptr<Session> session;
+        std::string shortage;  // why the engine could not start a session, for the log
         if (login.integratedSecurity && login.userName.empty()) {
             result.ok = false;
         } else {
             try {
                 session = server_.engine_.login(login.userName, login.password, login.database, result);
-            } catch (const std::exception&) {
+            } catch (const std::exception& e) {
+                // The server could not take the session (out of descriptors or memory): saying
+                // "Login failed" would send the operator after a password that may be right.
                 result.ok = false;
+                result.error = Message{kErrNoTask, 1, 16, kNoTaskText, "", 1};
+                shortage = e.what();
                 session.reset();
             }
         }
@@ -679,7 +684,7 @@ private:
                 m.severity = 14;
                 m.text = "Login failed for user '" + login.userName + "'.";
             }
-            logRefusal(m.text);
+            logRefusal(shortage.empty() ? m.text : m.text + " (" + shortage + ")");
             ReplyBuilder reply(version_, identity);
             reply.message(m, true);
             reply.done(kDone, done::Error, 0, 0);
