@@ -5,6 +5,7 @@
 #include "Unit10.h"
 
 #include <QDeadlineTimer>
+#include <QElapsedTimer>
 #include <QDir>
 #include <QFile>
 #include <QProcess>
@@ -356,4 +357,28 @@ TEST(SettingsToolCheck, AFileWithHostColonPortIsRefusedWithTheCommaForm) {
     EXPECT_EQ(r.code, 2);
     EXPECT_TRUE(r.err.contains(QStringLiteral("write it as 127.0.0.1,1 (host,port)."))) << r.err.toStdString();
     EXPECT_FALSE(r.out.contains(QStringLiteral("Connection string"))) << r.out.toStdString();
+}
+
+// show and check read only a regular file: a FIFO would block them for ever, a directory or a
+// device holds no settings. Each is refused at once with the reason.
+TEST(SettingsToolRead, AnythingButARegularFileIsRefusedAtOnce) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString fifo = dir.filePath(QStringLiteral("fifo"));
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    const QString folder = dir.filePath(QStringLiteral("folder"));
+    ASSERT_TRUE(QDir().mkdir(folder));
+    for (const QString& command : {QStringLiteral("check"), QStringLiteral("show")}) {
+        for (const QString& file : {fifo, folder, QStringLiteral("/dev/zero")}) {
+            SCOPED_TRACE((command + QLatin1Char(' ') + file).toStdString());
+            QElapsedTimer timer;
+            timer.start();
+            const Result r = runSettings({command, file});
+            EXPECT_LT(timer.elapsed(), 30000);
+            EXPECT_EQ(r.code, 2);
+            EXPECT_TRUE(r.err.contains(QStringLiteral("Cannot read %1: ").arg(file))) << r.err.toStdString();
+        }
+        const Result r = runSettings({command, fifo});
+        EXPECT_TRUE(r.err.contains(QStringLiteral("not a regular file"))) << r.err.toStdString();
+    }
 }

@@ -7,7 +7,12 @@
 #include "util/errors.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace qtl::settingstool {
 namespace {
@@ -161,7 +166,21 @@ int write(const Parsed& p, const ToolIo& io) {
     return kExitOk;
 }
 
+// A FIFO or a device named as the file would block the reader for ever or read what is no
+// settings file; only a regular file is read. Opened without waiting (a FIFO's open waits for a
+// writer otherwise) and judged by what was opened, not by the name.
+void requireRegularFile(const QString& path) {
+    const QByteArray name = QFile::encodeName(path);
+    const int fd = ::open(name.constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) return;  // missing or unreadable: the reader says which
+    struct stat st {};
+    const bool regular = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    ::close(fd);
+    if (!regular) throw InOutError(QStringLiteral("not a regular file"));
+}
+
 int show(const Parsed& p, const ToolIo& io) {
+    requireRegularFile(p.file);
     const TFirstConnectInfo info = ReadSettingsFile(p.file);
     const qint64 size = QFileInfo(p.file).size();
     if (size != kSettingsFileSize)
@@ -173,6 +192,7 @@ int show(const Parsed& p, const ToolIo& io) {
 }
 
 int check(const Parsed& p, const ToolIo& plainIo) {
+    requireRegularFile(p.file);
     const TFirstConnectInfo info = ReadSettingsFile(p.file);
     // A file written by hand or by an older tool: the driver's answer would name the wrong fault.
     settingsfile::CheckServerForm(info.DataSource);
