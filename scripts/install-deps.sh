@@ -14,6 +14,7 @@ PACKAGES=(
   fonts-urw-base35 fonts-dejavu-core fonts-liberation
   poppler-utils
   lintian
+  g++-mingw-w64-x86-64-posix wine wine64 msitools wixl ninja-build
   python3
 )
 
