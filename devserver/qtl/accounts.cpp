@@ -166,6 +166,7 @@ struct SignInRecorder::Impl {
     std::mutex mutex;
     std::condition_variable wake;
     std::map<std::int64_t, Stamp> waiting;  // guarded by mutex; the newest per user
+    // `db` is used by the writer thread only.
     bool stopping = false;  // guarded by mutex
     std::thread writer;
 
@@ -187,19 +188,27 @@ struct SignInRecorder::Impl {
         return !busy;
     }
 
+    // Takes what waits and writes it in one transaction without holding the mutex, so a sign-in
+    // never waits for a commit (nor for the checkpoint a commit may run). What could not be
+    // written goes back unless a newer record for the user arrived meanwhile.
     void run() {
         std::unique_lock lock(mutex);
-        while (!stopping) {
-            if (waiting.empty())
+        while (!stopping || !waiting.empty()) {
+            if (waiting.empty()) {
                 wake.wait(lock);
-            else if (write(waiting))
-                waiting.clear();
-            else
-                wake.wait_for(lock, std::chrono::milliseconds(20));
+                continue;
+            }
+            std::map<std::int64_t, Stamp> batch;
+            batch.swap(waiting);
+            if (stopping) sqlite3_busy_timeout(db, 2000);  // the sessions and their locks are gone
+            lock.unlock();
+            const bool written = write(batch);
+            lock.lock();
+            if (written) continue;
+            if (stopping) break;
+            for (auto& [id, stamp] : batch) waiting.try_emplace(id, std::move(stamp));
+            wake.wait_for(lock, std::chrono::milliseconds(20));
         }
-        // The sessions are gone by now, and with them their locks.
-        sqlite3_busy_timeout(db, 2000);
-        if (!waiting.empty()) write(waiting);
     }
 };
 
@@ -227,11 +236,10 @@ SignInRecorder::~SignInRecorder() {
 
 void SignInRecorder::record(std::int64_t userId, const std::optional<std::string>& ip,
                             const std::optional<std::string>& computer) {
-    std::lock_guard lock(impl_->mutex);
-    Impl::Stamp stamp{localNow(), ip, computer};
-    // Written at once when nothing waits before it and the lock is free, else queued behind.
-    if (impl_->waiting.empty() && impl_->write({{userId, stamp}})) return;
-    impl_->waiting[userId] = std::move(stamp);
+    {
+        std::lock_guard lock(impl_->mutex);
+        impl_->waiting[userId] = Impl::Stamp{localNow(), ip, computer};
+    }
     impl_->wake.notify_one();
 }
 

@@ -55,10 +55,10 @@ public:
 // Stores a new password digest for the user on `db` (state 90).
 void storePassword(sqlite3* db, std::int64_t userId, const std::string& digest);
 
-// Sign-ins recorded on a connection of its own, committed at once. When another session holds
-// the write lock the record waits in memory (the newest per user) and a thread of its own writes
-// it as soon as the lock is free; the caller never waits. What is still waiting when the
-// recorder ends is written then.
+// Sign-ins recorded by a thread of its own on a connection of its own: what arrived meanwhile is
+// committed in one transaction, at once when the write lock is free and as soon as it is free
+// when another session holds it. The caller never waits, neither for the lock nor for a commit.
+// What is still waiting when the recorder ends is written then.
 class SignInRecorder {
 public:
     explicit SignInRecorder(const std::string& dbPath);
