@@ -207,11 +207,13 @@ int main(int argc, char** argv) {
     std::mutex latMutex;
     std::vector<double> latencies;
     std::map<std::string, long> errors;  // statement and error, how often
+    std::map<std::string, std::vector<double>> byStatement;  // latencies per statement kind
     std::atomic<long> failedBatches{0}, lostSessions{0};
     std::vector<std::thread> workers;
     for (int w = 0; w < activeCount; ++w)
         workers.emplace_back([&, w] {
             std::vector<double> mine;
+            std::map<std::string, std::vector<double>> mineBy;
             const int fd = connectTo(port);
             if (fd < 0 || !login(fd)) {
                 ++lostSessions;
@@ -226,6 +228,7 @@ int main(int argc, char** argv) {
                     break;
                 }
                 mine.push_back(std::chrono::duration<double, std::milli>(Clock::now() - t0).count());
+                mineBy[reads[i % reads.size()].what].push_back(mine.back());
                 if (const std::string e = firstError(reply); !e.empty()) {
                     ++failedBatches;
                     std::lock_guard lock(latMutex);
@@ -235,6 +238,7 @@ int main(int argc, char** argv) {
             ::close(fd);
             std::lock_guard lock(latMutex);
             latencies.insert(latencies.end(), mine.begin(), mine.end());
+            for (auto& [what, v] : mineBy) byStatement[what].insert(byStatement[what].end(), v.begin(), v.end());
         });
 
     // A client that asks for a large result and reads it a kilobyte at a time.
@@ -319,6 +323,12 @@ int main(int argc, char** argv) {
                 failedBatches.load(), lostSessions.load());
     for (const auto& [what, count] : errors) std::printf("  %ld x %s\n", count, what.c_str());
     std::printf("active batch latency: p50 %.2f ms, p99 %.2f ms\n", p50, p99);
+    // Where the tail is: the statements whose own p99 is the slowest.
+    std::vector<std::pair<double, std::string>> tails;
+    for (auto& [what, v] : byStatement) tails.emplace_back(percentile(v, 0.99), what);
+    std::sort(tails.rbegin(), tails.rend());
+    for (std::size_t k = 0; k < tails.size() && k < 3; ++k)
+        std::printf("  slowest p99: %s %.2f ms\n", tails[k].second.c_str(), tails[k].first);
     std::printf("oversized requests: %ld sent, %ld refused\n", oversizedSent.load(), oversizedRefused.load());
     std::printf("pipelined batches answered: %ld\n", pipelinedAnswered.load());
     std::printf("server peak resident memory (VmHWM): %.1f MiB; resident at the end: %.1f MiB\n", hwm / 1024.0,
