@@ -179,6 +179,8 @@ std::uint16_t le16(const unsigned char* p) {
     return std::uint16_t(p[0] | p[1] << 8);
 }
 
+constexpr std::uint16_t kPe32PlusMagic = 0x20B;
+
 // Reads exactly `n` bytes at `offset`; false when they are not all inside the file.
 bool readAt(QFile& file, qint64 offset, unsigned char* buffer, qint64 n) {
     if (offset < 0 || offset > file.size() || file.size() - offset < n) return false;
@@ -210,8 +212,11 @@ BuildDateResult ReadPeBuildDate(const QString& executablePath) {
     const int sections = le16(coff + 2);
     pos += 20;
 
-    // The optional header of a 32-bit image; its size field is not consulted.
-    pos += 224;
+    // The section headers follow the optional header. A 32-bit image's is taken as 224 bytes, as
+    // it always was; a 64-bit image's (PE32+, 240 bytes) has the size the COFF header gives.
+    unsigned char magic[2];
+    if (!readAt(file, pos, magic, 2)) return result;
+    pos += le16(magic) == kPe32PlusMagic ? le16(coff + 16) : 224;
 
     unsigned char header[40];
     bool haveHeader = false;

@@ -35,10 +35,18 @@ struct Section {
 
 constexpr int kPeOffset = 0x80;
 
-// A 32-bit image: DOS header, PE signature, COFF header, 224-byte optional header, section
-// headers, then 16 bytes of resource directory header per section, the last at the file's end.
-QByteArray buildPe(const std::vector<Section>& sections, int declaredSections = -1) {
-    const int headers = kPeOffset + 4 + 20 + 224;
+// The optional header as an image lays it out: its magic (0x10B 32-bit, 0x20B 64-bit, 0 in
+// the plain test images), the size the COFF header declares and the bytes it really takes.
+struct Optional {
+    std::uint16_t magic = 0;
+    std::uint16_t declared = 0;
+    int actual = 224;
+};
+
+// DOS header, PE signature, COFF header, optional header, section headers, then 16 bytes of
+// resource directory header per section, the last at the file's end.
+QByteArray buildPe(const std::vector<Section>& sections, int declaredSections = -1, Optional optional = {}) {
+    const int headers = kPeOffset + 4 + 20 + optional.actual;
     const int dataStart = headers + 40 * int(sections.size());
     QByteArray b(dataStart + 16 * int(sections.size()), '\0');
     b[0] = 'M';
@@ -46,8 +54,10 @@ QByteArray buildPe(const std::vector<Section>& sections, int declaredSections = 
     put32(b, 60, kPeOffset);
     b[kPeOffset] = 'P';
     b[kPeOffset + 1] = 'E';
-    put16(b, kPeOffset + 4, 0x14C);
+    put16(b, kPeOffset + 4, optional.magic == 0x20B ? 0x8664 : 0x14C);
     put16(b, kPeOffset + 4 + 2, std::uint16_t(declaredSections >= 0 ? declaredSections : int(sections.size())));
+    put16(b, kPeOffset + 4 + 16, optional.declared);
+    put16(b, kPeOffset + 4 + 20, optional.magic);
     for (size_t i = 0; i < sections.size(); ++i) {
         const int h = headers + 40 * int(i);
         for (size_t c = 0; c < sections[i].name.size() && c < 8; ++c) b[h + int(c)] = sections[i].name[c];
@@ -92,6 +102,37 @@ TEST_F(PeFile, WithoutResourceSectionTheLastHeaderReadIsUsed) {
     const BuildDateResult two = read(buildPe({{".text", kText}, {".data", kRsrc}, {".reloc", kReloc}}, 2));
     ASSERT_TRUE(two.ok);
     EXPECT_EQ(two.dateTime, QDateTime(QDate(2019, 7, 23), QTime(14, 35, 58)));
+}
+
+TEST_F(PeFile, SectionHeadersFollowTheOptionalHeaderOfEitherWidth) {
+    // A 64-bit image's optional header is as long as its COFF header says (240 bytes as linkers
+    // write it); a 32-bit image's is read as 224 bytes whatever the field holds.
+    const struct {
+        const char* what;
+        Optional optional;
+        bool found;
+    } cases[] = {
+        {"32-bit, size field 224", {0x10B, 224, 224}, true},
+        {"32-bit, size field not filled in", {0x10B, 0, 224}, true},
+        {"32-bit, size field says 240", {0x10B, 240, 224}, true},
+        {"64-bit, 240 bytes", {0x20B, 240, 240}, true},
+        {"64-bit, a longer optional header declared", {0x20B, 272, 272}, true},
+        {"64-bit, declared 224 but 240 long", {0x20B, 224, 240}, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const BuildDateResult r = read(buildPe({{".text", kText}, {".rsrc", kRsrc}}, -1, c.optional));
+        if (!c.found) {
+            // Section headers read 16 bytes early give neither ".rsrc" nor its stamp.
+            EXPECT_NE(r.dateTime, QDateTime(QDate(2019, 7, 23), QTime(14, 35, 58)));
+            continue;
+        }
+        ASSERT_TRUE(r.ok);
+        EXPECT_EQ(r.dateTime, QDateTime(QDate(2019, 7, 23), QTime(14, 35, 58)));
+    }
+    // A 64-bit image cut inside its longer optional header has no section to read.
+    const QByteArray wide = buildPe({{".rsrc", kRsrc}}, -1, {0x20B, 240, 240});
+    EXPECT_FALSE(read(wide.left(kPeOffset + 4 + 20 + 230)).ok);
 }
 
 TEST_F(PeFile, SectionNamesCompareAsZeroTerminatedText) {
@@ -177,6 +218,7 @@ TEST(BuildDateText, LongTimeFormatDropsTheZoneDesignator) {
     EXPECT_EQ(detail::LongTimeFormat(QLocale(QLocale::English, QLocale::UnitedStates)), QStringLiteral("h:mm:ss AP"));
 }
 
+#ifndef Q_OS_WIN
 TEST(GetBuildDate, FallsBackToTheCompiledDateOffWindows) {
     // The test program is no PE image, so the date fixed at build time is used.
     const QDateTime compiled = CompiledBuildDate();
@@ -184,3 +226,4 @@ TEST(GetBuildDate, FallsBackToTheCompiledDateOffWindows) {
     EXPECT_GT(compiled.date().year(), 2000);
     EXPECT_EQ(GetBuildDate(), compiled);
 }
+#endif
