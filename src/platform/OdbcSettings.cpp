@@ -24,6 +24,8 @@ OdbcDriverKind kindOf(const QString& driver) {
     return OdbcDriverKind::Other;
 }
 
+#ifndef Q_OS_WIN
+// Section names of an odbcinst.ini: the drivers unixODBC knows.
 QStringList iniSections(const QString& path) {
     QStringList out;
     QFile f(path);
@@ -38,6 +40,7 @@ QStringList iniSections(const QString& path) {
     }
     return out;
 }
+#endif
 
 // FreeTDS's driver library, for systems where it is installed but not registered by name.
 QString findFreeTdsLibrary() {
@@ -66,6 +69,33 @@ void splitServer(const QString& dataSource, QString& host, QString& port) {
     host = host.left(comma).trimmed();
 }
 
+// The first line of a site file that is neither empty nor a comment; empty when there is none.
+QString firstSettingLine(const QString& path) {
+    QFile site(path);
+    if (!site.open(QIODevice::ReadOnly | QIODevice::Text)) return {};
+    QTextStream in(&site);
+    while (!in.atEnd()) {
+        QString line = in.readLine().trimmed();
+        if (!line.isEmpty() && !line.startsWith(QLatin1Char('#'))) return line;
+    }
+    return {};
+}
+
+OdbcDriver chooseDriverName(const QString& siteDriverFile, const QStringList& registered) {
+    const QString site = firstSettingLine(siteDriverFile);
+    if (!site.isEmpty()) return {site, kindOf(site)};
+    for (const QString& ms : {kMsDriver18, kMsDriver17})
+        if (registered.contains(ms, Qt::CaseInsensitive)) return {ms, OdbcDriverKind::Microsoft};
+#ifdef Q_OS_WIN
+    // The driver every Windows installation carries.
+    if (registered.contains(QStringLiteral("SQL Server"), Qt::CaseInsensitive))
+        return {QStringLiteral("SQL Server"), OdbcDriverKind::Other};
+#endif
+    if (registered.contains(kFreeTdsName, Qt::CaseInsensitive)) return {kFreeTdsName, OdbcDriverKind::FreeTds};
+    const QString library = findFreeTdsLibrary();
+    return {library.isEmpty() ? kFreeTdsName : library, OdbcDriverKind::FreeTds};
+}
+
 }  // namespace
 
 QStringList RegisteredOdbcDrivers() {
@@ -82,25 +112,10 @@ QStringList RegisteredOdbcDrivers() {
 }
 
 OdbcDriver ChooseOdbcDriver(const QString& siteDriverFile, const QStringList& registered) {
-    QFile site(siteDriverFile);
-    if (site.open(QIODevice::ReadOnly | QIODevice::Text)) {
-        QTextStream in(&site);
-        while (!in.atEnd()) {
-            const QString line = in.readLine().trimmed();
-            if (line.isEmpty() || line.startsWith(QLatin1Char('#'))) continue;
-            return {line, kindOf(line)};
-        }
-    }
-    for (const QString& ms : {kMsDriver18, kMsDriver17})
-        if (registered.contains(ms, Qt::CaseInsensitive)) return {ms, OdbcDriverKind::Microsoft};
-#ifdef Q_OS_WIN
-    // The driver every Windows installation carries.
-    if (registered.contains(QStringLiteral("SQL Server"), Qt::CaseInsensitive))
-        return {QStringLiteral("SQL Server"), OdbcDriverKind::Other};
-#endif
-    if (registered.contains(kFreeTdsName, Qt::CaseInsensitive)) return {kFreeTdsName, OdbcDriverKind::FreeTds};
-    const QString library = findFreeTdsLibrary();
-    return {library.isEmpty() ? kFreeTdsName : library, OdbcDriverKind::FreeTds};
+    OdbcDriver driver = chooseDriverName(siteDriverFile, registered);
+    const QString encryption = QFileInfo(siteDriverFile).dir().filePath(QStringLiteral("encryption"));
+    driver.validateServer = firstSettingLine(encryption).compare(QLatin1String("validate"), Qt::CaseInsensitive) == 0;
+    return driver;
 }
 
 QString OdbcValue(const QString& value, OdbcDriverKind kind) {
@@ -137,12 +152,18 @@ QString BuildOdbcConnectString(const TFirstConnectInfo& info, const OdbcDriver& 
         // cannot, and the login would cross the network readable.
         s += QStringLiteral("Database=") + q(info.InitialCatalog) + QStringLiteral(";UID=") + q(info.UserID) +
              QStringLiteral(";PWD=") + q(info.Password) +
-             QStringLiteral(";TDS_Version=7.4;ClientCharset=UTF-8;Encryption=request;PacketSize=") +
-             QString::number(kOdbcPacketSize);
+             QStringLiteral(";TDS_Version=7.4;ClientCharset=UTF-8;Encryption=") +
+             (driver.validateServer ? QStringLiteral("require") : QStringLiteral("request")) +
+             QStringLiteral(";PacketSize=") + QString::number(kOdbcPacketSize);
     } else {
+        // Encrypt=no is "Optional" to driver 18, whose default would encrypt everything and
+        // refuse a self-signed certificate: the server still encrypts the login, and
+        // TrustServerCertificate=yes lets a server that forces encryption through unchecked.
         s += QStringLiteral("Server=") + q(info.DataSource.trimmed()) + QStringLiteral(";Database=") +
              q(info.InitialCatalog) + QStringLiteral(";UID=") + q(info.UserID) + QStringLiteral(";PWD=") +
-             q(info.Password) + QStringLiteral(";Trusted_Connection=no;Encrypt=no;TrustServerCertificate=yes");
+             q(info.Password) +
+             (driver.validateServer ? QStringLiteral(";Trusted_Connection=no;Encrypt=yes;TrustServerCertificate=no")
+                                    : QStringLiteral(";Trusted_Connection=no;Encrypt=no;TrustServerCertificate=yes"));
     }
     return s;
 }

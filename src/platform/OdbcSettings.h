@@ -21,6 +21,9 @@ enum class OdbcDriverKind { FreeTds, Microsoft, Other };
 struct OdbcDriver {
     QString name;  // registered name or path of the driver library
     OdbcDriverKind kind = OdbcDriverKind::FreeTds;
+    // The site asked for the whole session encrypted and the server's certificate checked
+    // ("validate" in Data/encryption); otherwise the login is encrypted and the certificate not.
+    bool validateServer = false;
 };
 
 // Names of the drivers registered with the ODBC driver manager (odbcinst.ini on Unix, the
@@ -28,7 +31,9 @@ struct OdbcDriver {
 QStringList RegisteredOdbcDrivers();
 // Picks the driver: the one named in the site file "Data/driver" when it exists (its first
 // non-empty line, a registered name or a library path), else Microsoft's "ODBC Driver 18 for
-// SQL Server" or "17" when registered, else FreeTDS (registered name, or the library's path).
+// SQL Server" or "17" when registered, on Windows then its own "SQL Server", else FreeTDS
+// (registered name, or the library's path). The file "encryption" beside the site file sets
+// validateServer when its first such line is "validate".
 OdbcDriver ChooseOdbcDriver(const QString& siteDriverFile, const QStringList& registered);
 
 // A value written so that no character of it can end the attribute or add another one.

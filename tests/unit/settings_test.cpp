@@ -194,6 +194,60 @@ TEST(OdbcDriverChoice, SiteFileThenMicrosoftThenFreeTds) {
     EXPECT_EQ(named.kind, OdbcDriverKind::Other);
 }
 
+TEST(OdbcDriverChoice, WindowsOwnDriverComesAfterMicrosoftsAndBeforeFreeTds) {
+    QTemporaryDir dir;
+    const QString site = dir.filePath(QStringLiteral("driver"));
+    const QStringList windows = {"SQL Server", "FreeTDS", "ODBC Driver 17 for SQL Server"};
+    EXPECT_EQ(ChooseOdbcDriver(site, windows).name, "ODBC Driver 17 for SQL Server");
+    const OdbcDriver own = ChooseOdbcDriver(site, {"FreeTDS", "SQL Server"});
+#ifdef Q_OS_WIN
+    EXPECT_EQ(own.name, "SQL Server");
+    EXPECT_EQ(own.kind, OdbcDriverKind::Other);
+#else
+    // Elsewhere a driver registered as "SQL Server" is nothing known.
+    EXPECT_EQ(own.name, "FreeTDS");
+#endif
+}
+
+TEST(OdbcEncryption, LoginEncryptedUnlessTheSiteAsksToValidateTheServer) {
+    QTemporaryDir dir;
+    const QString site = dir.filePath(QStringLiteral("driver"));
+    const QString encryption = dir.filePath(QStringLiteral("encryption"));
+    const TFirstConnectInfo info{"u", "p", "QTL", "dbhost"};
+    const struct {
+        const char* file;  // Data/encryption, nullptr: none
+        bool validate;
+    } cases[] = {
+        {nullptr, false},
+        {"", false},
+        {"# full encryption, checked certificate\n\n  Validate \n", true},
+        {"validate\n", true},
+        {"validated\n", false},
+        {"no\nvalidate\n", false},  // only the first setting line counts
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.file ? c.file : "(no file)");
+        QFile::remove(encryption);
+        if (c.file) {
+            QFile f(encryption);
+            ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+            f.write(c.file);
+        }
+        for (const QStringList& registered : {QStringList{"ODBC Driver 18 for SQL Server"}, QStringList{"FreeTDS"}}) {
+            const OdbcDriver driver = ChooseOdbcDriver(site, registered);
+            EXPECT_EQ(driver.validateServer, c.validate);
+            const QString s = BuildOdbcConnectString(info, driver);
+            if (driver.kind == OdbcDriverKind::Microsoft)
+                EXPECT_TRUE(s.endsWith(c.validate ? ";Encrypt=yes;TrustServerCertificate=no"
+                                                  : ";Encrypt=no;TrustServerCertificate=yes"))
+                    << s.toStdString();
+            else
+                EXPECT_TRUE(s.contains(c.validate ? ";Encryption=require;" : ";Encryption=request;"))
+                    << s.toStdString();
+        }
+    }
+}
+
 TEST(GetUser, StatementIsByteExactWithQuotesDoubled) {
     const QString md5 =
         QString::fromLatin1(QCryptographicHash::hash("secret", QCryptographicHash::Md5).toHex().toUpper());
