@@ -170,6 +170,11 @@ int write(const Parsed& p, const ToolIo& io) {
 // settings file; only a regular file is read. Opened without waiting (a FIFO's open waits for a
 // writer otherwise) and judged by what was opened, not by the name.
 void requireRegularFile(const QString& path) {
+#ifdef _WIN32
+    // Windows has no FIFOs in the file system; a folder or a device name is what to refuse.
+    const QFileInfo info(path);
+    if (info.exists() && !info.isFile()) throw InOutError(QStringLiteral("not a regular file"));
+#else
     const QByteArray name = QFile::encodeName(path);
     const int fd = ::open(name.constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0) return;  // missing or unreadable: the reader says which
@@ -177,6 +182,7 @@ void requireRegularFile(const QString& path) {
     const bool regular = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
     ::close(fd);
     if (!regular) throw InOutError(QStringLiteral("not a regular file"));
+#endif
 }
 
 int show(const Parsed& p, const ToolIo& io) {
