@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include "pattern.h"
@@ -81,6 +82,9 @@ struct EngineOptions {
     int dropNth = 0;  // reaching the N-th counted statement drops the connection
     std::optional<std::string> faultMark;
     std::optional<Pattern> stallOn;  // a matching statement waits for ATTENTION or disconnect
+    // Called on the session's thread when a statement starts to stall, so that a caller can
+    // cancel it knowing it is held there rather than guessing with a sleep.
+    std::function<void()> onStall;
     // The memory one result's values may take while it is built (its reply takes about as much
     // again); beyond it the statement fails with error 701, as a query that runs out of memory
     // does on SQL Server.

@@ -164,6 +164,7 @@ public:
           catalog_(db),
           failOn_(options.failOn),
           stallOn_(options.stallOn),
+          onStall_(options.onStall),
           faultMark_(options.faultMark),
           failNth_(options.failNth),
           dropNth_(options.dropNth),
@@ -243,6 +244,7 @@ private:
     tsql::SqliteCatalog catalog_;
     std::optional<Pattern> failOn_;
     std::optional<Pattern> stallOn_;
+    std::function<void()> onStall_;
     std::optional<std::string> faultMark_;
     int failNth_ = 0;
     int dropNth_ = 0;
@@ -395,6 +397,7 @@ private:
     }
 
     void stall() {
+        if (onStall_) onStall_();
         std::unique_lock lock(cancelMutex_);
         cancelCv_.wait(lock, [this] { return cancel_; });
     }

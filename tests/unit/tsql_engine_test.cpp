@@ -11,6 +11,7 @@
 #include <sys/wait.h>
 
 #include <chrono>
+#include <condition_variable>
 #include <csignal>
 #include <fstream>
 #include <filesystem>
@@ -656,18 +657,34 @@ TEST_F(BatchRules, IfEvaluatesItsConditionWhenReached) {
 // ATTENTION on a statement held by --stall-on: the statement ends without effect; XACT_ABORT
 // decides whether the open transaction survives.
 TEST_F(BatchRules, CancelEndsTheStatementAndTheBatchAndXactAbortDecidesTheTransaction) {
-    auto engine = engineWith([](EngineOptions& o) { o.stallOn = Pattern("'hold me'"); });
+    // The cancel comes once the statement is held, never before: an early one would end the
+    // batch before its first statement.
+    std::mutex mutex;
+    std::condition_variable held;
+    int stalls = 0;
+    auto engine = engineWith([&](EngineOptions& o) {
+        o.stallOn = Pattern("'hold me'");
+        o.onStall = [&] {
+            std::lock_guard lock(mutex);
+            ++stalls;
+            held.notify_all();
+        };
+    });
     for (const bool xactAbort : {false, true}) {
         SCOPED_TRACE(xactAbort);
         auto s = sessionOf(*engine);
         ASSERT_NE(s, nullptr);
         const std::string tag = xactAbort ? "cancel-on" : "cancel-off";
         BatchOutcome b;
+        const int before = stalls;
         std::thread worker([&] {
             b = s->executeBatch(std::string("SET XACT_ABORT ") + (xactAbort ? "ON" : "OFF") + "\r\nBEGIN TRAN\r\n" +
                                 insert(tag) + "\r\nSELECT 'hold me'\r\n" + insert(tag + "-after"));
         });
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        {
+            std::unique_lock lock(mutex);
+            EXPECT_TRUE(held.wait_for(lock, std::chrono::seconds(60), [&] { return stalls > before; }));
+        }
         s->cancel();
         worker.join();
         s->clearCancel();
