@@ -1128,15 +1128,14 @@ TEST_F(WireRules, AWorstCaseLikeEndsPromptlyOnAttentionOrTheServersStop) {
 // connection cannot be opened). The client is told the server could not take it, not that its
 // login failed, and the log says why.
 TEST_F(WireRules, OutOfDescriptorsARightPasswordIsToldTheServerCouldNotTakeIt) {
+#if defined(__SANITIZE_ADDRESS__)
+    // The sanitizer build pairs ASan with UBSan, whose vptr check probes a vtable it has not
+    // seen before through a pipe: with no descriptor left the probe fails and it reports a false
+    // "invalid vptr" on whatever polymorphic type the server's thread touches first (seen on the
+    // exception caught and on a shared_ptr's control block). The plain build runs this test.
+    GTEST_SKIP() << "UBSan's vptr check needs free descriptors";
+#endif
     start();
-    // UBSan checks a virtual call on a type pair it has not seen by probing the vtable through a
-    // pipe; with no descriptor left that probe fails and it reports a false "invalid vptr" on
-    // the server's catch of the engine's exception. Seen once here, the pair is in its cache.
-    try {
-        throw std::runtime_error("warm");
-    } catch (const std::exception& e) {
-        EXPECT_STREQ(e.what(), "warm");
-    }
     rlimit old{};
     ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &old), 0);
     int highest = 0;
