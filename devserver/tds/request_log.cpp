@@ -61,14 +61,14 @@ bool RequestLog::open(const std::string& path, std::uint64_t maxBytes) {
         return false;
     }
     struct stat st {};
-    if (::fstat(fd, &st) != 0)
-        error_ = std::strerror(errno);
-    else if (!S_ISREG(st.st_mode))
+    const bool known = ::fstat(fd, &st) == 0;
+    if (known && !S_ISREG(st.st_mode))
         error_ = "not a regular file";
-    else if (st.st_uid != ::geteuid())
+    else if (known && st.st_uid != ::geteuid())
         error_ = "the file belongs to another user";
-    // A log left by an earlier run may have been created with wider rights.
-    else if (::fchmod(fd, 0600) != 0 || ::fcntl(fd, F_SETFL, O_APPEND) != 0)
+    // A log left by an earlier run may have been created with wider rights. (Without a known
+    // file, errno is still fstat's.)
+    else if (!known || ::fchmod(fd, 0600) != 0 || ::fcntl(fd, F_SETFL, O_APPEND) != 0)
         error_ = std::strerror(errno);
     else
         error_.clear();
