@@ -14,13 +14,19 @@
 
 namespace devserver {
 
-// Column types the server announces in COLMETADATA.
-enum class ColType { Int, BigInt, Bit, Float, DateTime, NVarChar };
+// Column types the server announces in COLMETADATA. TinyInt, SmallInt, Int and BigInt travel as
+// INTN of 1, 2, 4 and 8 bytes; Decimal as DECIMALN; VarChar as single-byte text in the database's
+// code page (Windows-1251); Date as DATEN (as NVARCHAR(10) to a client older than TDS 7.3).
+enum class ColType { Int, BigInt, Bit, Float, DateTime, NVarChar, TinyInt, SmallInt, Decimal, Date, VarChar };
 
 struct Column {
     std::string name;  // UTF-8
     ColType type = ColType::NVarChar;
-    int maxChars = 4000;  // NVarChar only: declared length in characters (1..4000)
+    int maxChars = 4000;  // NVarChar (1..4000) and VarChar (1..8000): declared length in characters
+    bool nullable = true;
+    bool identity = false;
+    int precision = 18;  // Decimal only: 1..38 digits, `scale` of them after the point
+    int scale = 0;
 };
 
 // A cell. Texts are UTF-8. A DateTime cell is text "YYYY-MM-DD HH:MM:SS[.fff]".
@@ -111,6 +117,8 @@ public:
     virtual void clearCancel() {}
     // The session's transaction state between batches (not thread-safe against executeBatch).
     virtual int tranCount() const = 0;
+    // The session's id as the protocol numbers it (for @@SPID).
+    virtual void setSpid(int /*spid*/) {}
     virtual bool xactAbort() const = 0;
 };
 

@@ -1002,8 +1002,68 @@ bool parseDateTime(const std::string& raw, std::int32_t& days, std::uint32_t& ti
     return true;
 }
 
+namespace {
+
+// The bytes a DECIMALN value of this precision takes after its length byte (sign included).
+std::uint8_t decimalBytes(int precision) {
+    return precision <= 9 ? 5 : precision <= 19 ? 9 : precision <= 28 ? 13 : 17;
+}
+
+// Windows-1251's upper half, 0x80..0xBF (0xC0..0xFF are U+0410..U+044F in order; 0x98 is unused).
+constexpr char16_t kCp1251High[64] = {
+    0x0402, 0x0403, 0x201A, 0x0453, 0x201E, 0x2026, 0x2020, 0x2021, 0x20AC, 0x2030, 0x0409, 0x2039, 0x040A,
+    0x040C, 0x040B, 0x040F, 0x0452, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014, 0xFFFF, 0x2122,
+    0x0459, 0x203A, 0x045A, 0x045C, 0x045B, 0x045F, 0x00A0, 0x040E, 0x045E, 0x0408, 0x00A4, 0x0490, 0x00A6,
+    0x00A7, 0x0401, 0x00A9, 0x0404, 0x00AB, 0x00AC, 0x00AD, 0x00AE, 0x0407, 0x00B0, 0x00B1, 0x0406, 0x0456,
+    0x0491, 0x00B5, 0x00B6, 0x00B7, 0x0451, 0x2116, 0x0454, 0x00BB, 0x0458, 0x0405, 0x0455, 0x0457};
+
+char cp1251Byte(char32_t c) {
+    if (c < 0x80) return static_cast<char>(c);
+    if (c >= 0x0410 && c <= 0x044F) return static_cast<char>(0xC0 + (c - 0x0410));
+    for (std::size_t i = 0; i < 64; ++i)
+        if (kCp1251High[i] == c) return static_cast<char>(0x80 + i);
+    return '?';
+}
+
+}  // namespace
+
+std::string toCp1251Lossy(const std::string& utf8) {
+    std::string out;
+    out.reserve(utf8.size());
+    const std::u16string u = utf8ToUtf16(utf8);
+    for (std::size_t i = 0; i < u.size(); ++i) {
+        const char16_t c = u[i];
+        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < u.size()) ++i;  // a pair: outside the code page
+        out += (c >= 0xD800 && c <= 0xDFFF) ? '?' : cp1251Byte(c);
+    }
+    return out;
+}
+
+std::uint16_t columnFlags(const Column& c) {
+    std::uint16_t flags = kColumnFlagUpdatableUnknown;
+    if (c.nullable) flags |= kColumnFlagNullable;
+    if (c.identity) flags |= kColumnFlagIdentity;
+    return flags;
+}
+
+Column columnForClient(const Column& c, std::uint32_t tdsVersion) {
+    if (c.type != ColType::Date || (tdsVersion >> 24) >= 0x73) return c;
+    Column text = c;  // what the server sends a down-level client for a date
+    text.type = ColType::NVarChar;
+    text.maxChars = 10;
+    return text;
+}
+
 void appendTypeInfo(Bytes& out, const Column& c, const std::uint8_t collation[5]) {
     switch (c.type) {
+    case ColType::TinyInt:
+        put8(out, dtype::IntN);
+        put8(out, 1);
+        break;
+    case ColType::SmallInt:
+        put8(out, dtype::IntN);
+        put8(out, 2);
+        break;
     case ColType::Int:
         put8(out, dtype::IntN);
         put8(out, 4);
@@ -1020,10 +1080,19 @@ void appendTypeInfo(Bytes& out, const Column& c, const std::uint8_t collation[5]
         put8(out, dtype::FltN);
         put8(out, 8);
         break;
+    case ColType::Decimal: {
+        const int precision = std::clamp(c.precision, 1, 38);
+        put8(out, dtype::DecimalN);
+        put8(out, decimalBytes(precision));
+        put8(out, static_cast<std::uint8_t>(precision));
+        put8(out, static_cast<std::uint8_t>(std::clamp(c.scale, 0, precision)));
+        break;
+    }
     case ColType::DateTime:
         put8(out, dtype::DateTimeN);
         put8(out, 8);
         break;
+    case ColType::Date: put8(out, dtype::Date); break;
     case ColType::NVarChar: {
         const int chars = std::clamp(c.maxChars, 1, 4000);
         put8(out, dtype::NVarChar);
@@ -1031,6 +1100,11 @@ void appendTypeInfo(Bytes& out, const Column& c, const std::uint8_t collation[5]
         out.insert(out.end(), collation, collation + 5);
         break;
     }
+    case ColType::VarChar:
+        put8(out, dtype::BigVarChar);
+        put16(out, static_cast<std::uint16_t>(std::clamp(c.maxChars, 1, 8000)));
+        out.insert(out.end(), collation, collation + 5);
+        break;
     }
 }
 
@@ -1041,21 +1115,77 @@ void putNullByteLen(Bytes& out) {
     put8(out, 0);
 }
 
+// The bytes of an INTN column and the range its values must fall in.
+int intBytes(ColType t) {
+    return t == ColType::TinyInt ? 1 : t == ColType::SmallInt ? 2 : t == ColType::Int ? 4 : 8;
+}
+
 void appendIntValue(Bytes& out, const Column& c, const Value& v) {
     std::int64_t i;
-    if (std::holds_alternative<std::monostate>(v) || !toInt64(v, i) ||
-        (c.type == ColType::Int &&
-         (i < std::numeric_limits<std::int32_t>::min() || i > std::numeric_limits<std::int32_t>::max()))) {
+    const int bytes = intBytes(c.type);
+    const std::int64_t lo = bytes == 1   ? 0
+                            : bytes == 2 ? std::numeric_limits<std::int16_t>::min()
+                            : bytes == 4 ? std::numeric_limits<std::int32_t>::min()
+                                         : std::numeric_limits<std::int64_t>::min();
+    const std::int64_t hi = bytes == 1   ? 255
+                            : bytes == 2 ? std::numeric_limits<std::int16_t>::max()
+                            : bytes == 4 ? std::numeric_limits<std::int32_t>::max()
+                                         : std::numeric_limits<std::int64_t>::max();
+    if (std::holds_alternative<std::monostate>(v) || !toInt64(v, i) || i < lo || i > hi) {
         putNullByteLen(out);
         return;
     }
-    if (c.type == ColType::Int) {
-        put8(out, 4);
-        put32(out, static_cast<std::uint32_t>(static_cast<std::int32_t>(i)));
+    put8(out, static_cast<std::uint8_t>(bytes));
+    const auto u = static_cast<std::uint64_t>(i);
+    for (int k = 0; k < bytes; ++k) put8(out, static_cast<std::uint8_t>(u >> (8 * k)));
+}
+
+// A number as DECIMALN: the sign byte, then the value times 10^scale as a little-endian whole
+// number. NULL when it does not fit the precision.
+void appendDecimalValue(Bytes& out, const Column& c, const Value& v) {
+    const int precision = std::clamp(c.precision, 1, 38), scale = std::clamp(c.scale, 0, precision);
+    char buf[128];
+    if (const auto* i = std::get_if<std::int64_t>(&v)) {
+        std::snprintf(buf, sizeof buf, "%lld", static_cast<long long>(*i));
+        if (scale > 0) std::snprintf(buf + std::strlen(buf), sizeof buf - std::strlen(buf), ".%0*d", scale, 0);
+    } else if (const auto* d = std::get_if<double>(&v); d && std::isfinite(*d) && std::fabs(*d) < 1e38) {
+        std::snprintf(buf, sizeof buf, "%.*f", scale, *d);
     } else {
-        put8(out, 8);
-        put64(out, static_cast<std::uint64_t>(i));
+        putNullByteLen(out);
+        return;
     }
+    unsigned __int128 magnitude = 0;
+    int digitCount = 0;
+    bool negative = false;
+    for (const char* p = buf; *p; ++p) {
+        if (*p == '-') negative = true;
+        if (*p < '0' || *p > '9') continue;
+        magnitude = magnitude * 10 + static_cast<unsigned>(*p - '0');
+        if (magnitude != 0) ++digitCount;
+    }
+    if (digitCount > precision) {
+        putNullByteLen(out);
+        return;
+    }
+    const std::uint8_t bytes = decimalBytes(precision);
+    put8(out, bytes);
+    put8(out, negative && magnitude != 0 ? 0 : 1);
+    for (int k = 0; k < bytes - 1; ++k) put8(out, static_cast<std::uint8_t>(magnitude >> (8 * k)));
+}
+
+// DATEN: three bytes of days since 0001-01-01.
+void appendDateValue(Bytes& out, const Value& v) {
+    std::int32_t days = 0;
+    std::uint32_t ticks = 0;
+    const auto* s = std::get_if<std::string>(&v);
+    if (!s || !parseDateTime(*s, days, ticks)) {
+        putNullByteLen(out);
+        return;
+    }
+    constexpr std::int32_t kDaysFrom0001To1900 = 693595;
+    const auto d = static_cast<std::uint32_t>(days + kDaysFrom0001To1900);
+    put8(out, 3);
+    for (int k = 0; k < 3; ++k) put8(out, static_cast<std::uint8_t>(d >> (8 * k)));
 }
 
 // A bit from a text: "true"/"false" in any case, else a whole number.
@@ -1144,6 +1274,28 @@ void appendDateTimeValue(Bytes& out, const Value& v) {
     put32(out, ticks);
 }
 
+std::string valueText(const Value& v) {
+    if (auto i = std::get_if<std::int64_t>(&v)) return std::to_string(*i);
+    if (auto d = std::get_if<double>(&v)) {
+        char buf[64];
+        auto r = std::to_chars(buf, buf + sizeof buf, *d);
+        return std::string(buf, r.ptr);
+    }
+    return std::get<std::string>(v);
+}
+
+// Single-byte text: the value in Windows-1251, cut to the column's length.
+void appendVarCharValue(Bytes& out, const Column& c, const Value& v) {
+    if (std::holds_alternative<std::monostate>(v)) {
+        put16(out, 0xFFFF);
+        return;
+    }
+    std::string bytes = toCp1251Lossy(valueText(v));
+    bytes.resize(std::min(bytes.size(), static_cast<std::size_t>(std::clamp(c.maxChars, 1, 8000))));
+    put16(out, static_cast<std::uint16_t>(bytes.size()));
+    out.insert(out.end(), bytes.begin(), bytes.end());
+}
+
 void appendTextValue(Bytes& out, const Column& c, const Value& v) {
     std::string text;
     if (std::holds_alternative<std::monostate>(v)) {
@@ -1169,8 +1321,13 @@ void appendTextValue(Bytes& out, const Column& c, const Value& v) {
 
 void appendValue(Bytes& out, const Column& c, const Value& v) {
     switch (c.type) {
+    case ColType::TinyInt:
+    case ColType::SmallInt:
     case ColType::Int:
     case ColType::BigInt: appendIntValue(out, c, v); return;
+    case ColType::Decimal: appendDecimalValue(out, c, v); return;
+    case ColType::Date: appendDateValue(out, v); return;
+    case ColType::VarChar: appendVarCharValue(out, c, v); return;
     case ColType::Bit: appendBitValue(out, v); return;
     case ColType::Float: appendFloatValue(out, v); return;
     case ColType::DateTime: appendDateTimeValue(out, v); return;
@@ -1276,8 +1433,9 @@ void ReplyBuilder::colMetadata(const std::vector<Column>& columns) {
             put32(out_, 0);
         else
             put16(out_, 0);
-        put16(out_, kColumnFlagsNullable);
-        appendTypeInfo(out_, columns[i], identity_.collation.bytes);
+        const Column c = columnForClient(columns[i], version_);
+        put16(out_, columnFlags(c));
+        appendTypeInfo(out_, c, identity_.collation.bytes);
         putBVarchar(out_, columns[i].name);
     }
 }
@@ -1287,7 +1445,7 @@ void ReplyBuilder::row(const std::vector<Column>& columns, const std::vector<Val
     put8(out_, token::Row);
     static const Value kNull;
     for (std::size_t i = 0; i < columns.size() && i < 0xFFFE; ++i)
-        appendValue(out_, columns[i], i < values.size() ? values[i] : kNull);
+        appendValue(out_, columnForClient(columns[i], version_), i < values.size() ? values[i] : kNull);
 }
 
 void ReplyBuilder::done(std::uint8_t token, std::uint16_t status, std::uint16_t curCmd, std::uint64_t count) {

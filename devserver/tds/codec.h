@@ -208,6 +208,13 @@ bool parseDateTime(const std::string& text, std::int32_t& days, std::uint32_t& t
 
 // Writes TYPE_INFO for a column.
 void appendTypeInfo(Bytes& out, const Column& column, const std::uint8_t collation[5]);
+// COLMETADATA's flags of a column: nullable, identity, updatability unknown.
+std::uint16_t columnFlags(const Column& column);
+// The column as a client of `tdsVersion` can take it: a date is NVARCHAR(10) before TDS 7.3.
+Column columnForClient(const Column& column, std::uint32_t tdsVersion);
+// UTF-8 -> Windows-1251, the code page of the database's collation; a character the code page
+// lacks becomes '?', as the server's conversion to varchar does.
+std::string toCp1251Lossy(const std::string& utf8);
 // Writes one cell converted to the column's type; a value that cannot be converted is written
 // as NULL. Texts longer than the column are cut at a character boundary.
 void appendValue(Bytes& out, const Column& column, const Value& value);
@@ -284,6 +291,9 @@ constexpr std::uint8_t NText = 0x63;
 
 // A column's or parameter's status: nullable, updatability unknown.
 constexpr std::uint16_t kColumnFlagsNullable = 0x0009;
+constexpr std::uint16_t kColumnFlagNullable = 0x0001;
+constexpr std::uint16_t kColumnFlagUpdatableUnknown = 0x0008;
+constexpr std::uint16_t kColumnFlagIdentity = 0x0010;
 // An RPC parameter's status bit for OUTPUT (by reference).
 constexpr std::uint8_t kParamOutput = 0x01;
 

@@ -1,3 +1,4 @@
+#include "qtl/text.h"
 #include "tds/codec.h"
 #include "tds/request_log.h"
 #include "tds_test_support.h"
@@ -614,4 +615,93 @@ TEST(TdsTokens, RpcBodyEndsInDoneInProcThenReturnValueStatusAndDoneProc) {
     old.returnInt(0, "@h", -1);
     EXPECT_EQ(old.finish(), hex({0xAC, 0x00, 0x00, 0x02, '@',  0x00, 'h',  0x00, 0x01, 0x00,
                                  0x00, 0x09, 0x00, 0x26, 0x04, 0x04, 0xFF, 0xFF, 0xFF, 0xFF}));
+}
+
+// Each result type's TYPE_INFO and cells as MS-TDS 2.2.5.4-2.2.5.5 lay them out.
+TEST(TdsValues, IntegerDecimalDateAndVarCharTypesTravelAsTheirOwnTypes) {
+    auto decimal = [](int precision, int scale) {
+        Column c = col(ColType::Decimal);
+        c.precision = precision;
+        c.scale = scale;
+        return c;
+    };
+    const struct {
+        const char* what;
+        Column column;
+        Bytes typeInfo;
+        Value value;
+        Bytes cell;
+    } rows[] = {
+        {"tinyint", col(ColType::TinyInt), hex({0x26, 1}), std::int64_t{200}, hex({1, 200})},
+        {"tinyint out of range", col(ColType::TinyInt), hex({0x26, 1}), std::int64_t{-1}, hex({0})},
+        {"smallint", col(ColType::SmallInt), hex({0x26, 2}), std::int64_t{-2}, hex({2, 0xfe, 0xff})},
+        {"smallint out of range", col(ColType::SmallInt), hex({0x26, 2}), std::int64_t{40000}, hex({0})},
+        {"int", col(ColType::Int), hex({0x26, 4}), std::int64_t{258}, hex({4, 2, 1, 0, 0})},
+        {"bigint", col(ColType::BigInt), hex({0x26, 8}), std::int64_t{-1},
+         hex({8, 255, 255, 255, 255, 255, 255, 255, 255})},
+        {"bit", col(ColType::Bit), hex({0x68, 1}), std::int64_t{1}, hex({1, 1})},
+        // decimal(10,3) 1.5: 9 bytes (precision 10..19), sign 1 = positive, 1500 little-endian.
+        {"decimal(10,3)", decimal(10, 3), hex({0x6a, 9, 10, 3}), 1.5, hex({9, 1, 0xdc, 0x05, 0, 0, 0, 0, 0, 0})},
+        {"decimal(5,1) negative", decimal(5, 1), hex({0x6a, 5, 5, 1}), -2.5, hex({5, 0, 25, 0, 0, 0})},
+        {"decimal(38,0)", decimal(38, 0), hex({0x6a, 17, 38, 0}), std::int64_t{7},
+         hex({17, 1, 7, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0})},
+        {"decimal too wide for its precision", decimal(3, 1), hex({0x6a, 5, 3, 1}), 123.0, hex({0})},
+        // date: days since 0001-01-01 in three bytes; 2024-03-15 is day 738959.
+        {"date", col(ColType::Date), hex({0x28}), std::string("2024-03-15"), hex({3, 0x8f, 0x46, 0x0b})},
+        {"date NULL", col(ColType::Date), hex({0x28}), Value{}, hex({0})},
+        {"varchar", col(ColType::VarChar, 5), hex({0xa7, 5, 0, 0x19, 0x04, 0xd0, 0x00, 0x00}), std::string("Ёж€😀"),
+         hex({4, 0, 0xa8, 0xe6, 0x88, '?'})},
+        {"varchar cut", col(ColType::VarChar, 2), hex({0xa7, 2, 0, 0x19, 0x04, 0xd0, 0x00, 0x00}), std::string("abc"),
+         hex({2, 0, 'a', 'b'})},
+        {"varchar NULL", col(ColType::VarChar, 2), hex({0xa7, 2, 0, 0x19, 0x04, 0xd0, 0x00, 0x00}), Value{},
+         hex({0xff, 0xff})},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        Bytes ti;
+        appendTypeInfo(ti, row.column, kCyrillicGeneralCiAs.bytes);
+        EXPECT_EQ(ti, row.typeInfo);
+        EXPECT_EQ(valueBytes(row.column, row.value), row.cell);
+    }
+}
+
+// COLMETADATA flags say what the column is; a date reaches a client older than TDS 7.3 as
+// NVARCHAR(10), as the server sends it to down-level clients.
+TEST(TdsTokens, ColumnFlagsAndDownLevelDates) {
+    Column c = col(ColType::Int);
+    c.nullable = false;
+    EXPECT_EQ(columnFlags(c), 0x0008);
+    c.identity = true;
+    EXPECT_EQ(columnFlags(c), 0x0018);
+    c.nullable = true;
+    c.identity = false;
+    EXPECT_EQ(columnFlags(c), kColumnFlagsNullable);
+
+    const Column date = col(ColType::Date);
+    EXPECT_EQ(columnForClient(date, 0x74000004).type, ColType::Date);
+    EXPECT_EQ(columnForClient(date, 0x730B0003).type, ColType::Date);
+    const Column old = columnForClient(date, 0x71000001);
+    EXPECT_EQ(old.type, ColType::NVarChar);
+    EXPECT_EQ(old.maxChars, 10);
+
+    ReplyBuilder r(0x71000001);
+    r.colMetadata({date});
+    r.row({date}, {std::string("2026-12-31")});
+    const auto tokens = readTokens(r.finish(), false);
+    ASSERT_EQ(tokens.size(), 2u);
+    EXPECT_EQ(tokens[0].colTypes, std::vector<std::uint8_t>{0xE7});
+    ASSERT_EQ(tokens[1].cells.size(), 1u);
+    EXPECT_EQ(tokens[1].cells[0]->size(), 20u);  // "2026-12-31" in UTF-16
+}
+
+// The Windows-1251 encoder agrees with the system's converter on every character of the code
+// page, and gives '?' for one outside it.
+TEST(TdsValues, VarCharTextIsWindows1251) {
+    for (int b = 0x20; b < 0x100; ++b) {
+        if (b == 0x98) continue;  // unassigned in Windows-1251
+        const std::string byte(1, static_cast<char>(b));
+        const std::string utf8 = devserver::qtl::text::fromCp1251(byte);
+        EXPECT_EQ(toCp1251Lossy(utf8), byte) << "byte " << b;
+    }
+    EXPECT_EQ(toCp1251Lossy("日本"), "??");
 }

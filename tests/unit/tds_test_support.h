@@ -252,12 +252,14 @@ inline std::vector<Token> readTokens(const Bytes& s, bool wide = true) {
                     u16();
                 u16();
                 const std::uint8_t ty = u8();
-                if (ty == 0xE7) {
+                if (ty == 0xE7 || ty == 0xA7) {  // NVARCHAR, VARCHAR: length, collation
                     u16();
                     bytes(5);
                 } else if (ty == 0x26 || ty == 0x68 || ty == 0x6D || ty == 0x6F) {
                     u8();
-                } else {
+                } else if (ty == 0x6A || ty == 0x6C) {  // DECIMALN, NUMERICN: length, precision, scale
+                    bytes(3);
+                } else if (ty != 0x28) {  // DATEN has no length
                     throw std::runtime_error("unexpected column type");
                 }
                 types.push_back(ty);
@@ -268,7 +270,7 @@ inline std::vector<Token> readTokens(const Bytes& s, bool wide = true) {
         }
         case 0xD1:
             for (std::uint8_t ty : types) {
-                if (ty == 0xE7) {
+                if (ty == 0xE7 || ty == 0xA7) {
                     const std::uint16_t n = u16();
                     if (n == 0xFFFF)
                         t.cells.emplace_back();
