@@ -668,6 +668,7 @@ private:
         } else {
             try {
                 session = server_.engine_.login(login.userName, login.password, login.database, result);
+                if (session) session->setSpid(spid());  // what @@SPID answers: the packets' SPID
             } catch (const std::exception& e) {
                 // The server could not take the session (out of descriptors or memory): saying
                 // "Login failed" would send the operator after a password that may be right.

@@ -15,6 +15,30 @@ bool SqliteCatalog::hasTable(const std::string& name) const {
     return !load(name).empty();
 }
 
+// SQLite's AUTOINCREMENT key is what an identity column is here: its values are never reused.
+std::string SqliteCatalog::identityColumn(const std::string& table) const {
+    const std::string key = upper(table);
+    if (auto it = identity_.find(key); it != identity_.end()) return it->second;
+    if (identity_.size() >= kMaxCachedNames) identity_.clear();
+    std::string found;
+    sqlite3_stmt* st = nullptr;
+    if (sqlite3_prepare_v2(db_, "SELECT name FROM pragma_table_info(?1) WHERE pk = 1", -1, &st, nullptr) == SQLITE_OK) {
+        sqlite3_bind_text(st, 1, table.c_str(), -1, SQLITE_TRANSIENT);
+        if (sqlite3_step(st) == SQLITE_ROW) {
+            const auto* n = reinterpret_cast<const char*>(sqlite3_column_text(st, 0));
+            int autoIncrement = 0;
+            if (n &&
+                sqlite3_table_column_metadata(db_, nullptr, table.c_str(), n, nullptr, nullptr, nullptr, nullptr,
+                                              &autoIncrement) == SQLITE_OK &&
+                autoIncrement)
+                found = n;
+        }
+    }
+    sqlite3_finalize(st);
+    identity_.emplace(key, found);
+    return found;
+}
+
 std::string SqliteCatalog::tableFunction(const std::string& name, const std::vector<std::string>& args) const {
     return qtl::tableFunctionSql(name, args);
 }

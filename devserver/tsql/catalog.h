@@ -18,6 +18,7 @@ public:
     explicit SqliteCatalog(sqlite3* db) : db_(db) {}
     std::optional<std::string> columnType(const std::string& table, const std::string& column) const override;
     bool hasTable(const std::string& name) const override;
+    std::string identityColumn(const std::string& table) const override;
     std::string tableFunction(const std::string& name, const std::vector<std::string>& args) const override;
     bool cancelled() const override { return cancel_ && cancel_->load(); }
     // The session's cancel flag, read while a batch is translated.
@@ -30,6 +31,7 @@ private:
     sqlite3* db_;
     const std::atomic<bool>* cancel_ = nullptr;
     mutable std::map<std::string, std::map<std::string, std::string>> cache_;
+    mutable std::map<std::string, std::string> identity_;
     const std::map<std::string, std::string>& load(const std::string& table) const;
 };
 

@@ -104,6 +104,29 @@ void trancountFunction(sqlite3_context* ctx, int, sqlite3_value**) {
     sqlite3_result_int(ctx, *static_cast<const int*>(sqlite3_user_data(ctx)));
 }
 
+// What the session's global variables answer (@@SPID, @@TEXTSIZE, @@LOCK_TIMEOUT, @@VERSION).
+struct SessionGlobals {
+    int spid = 0;
+    int textSize = 4096;  // the server's own default until a client sets one
+    const int* lockTimeoutMs = nullptr;
+};
+
+void sessionFunction(sqlite3_context* ctx, int, sqlite3_value** argv) {
+    const auto& g = *static_cast<const SessionGlobals*>(sqlite3_user_data(ctx));
+    const auto* p = sqlite3_value_text(argv[0]);
+    const std::string name = p ? reinterpret_cast<const char*>(p) : "";
+    if (name == "SPID") return sqlite3_result_int(ctx, g.spid);
+    if (name == "TEXTSIZE") return sqlite3_result_int(ctx, g.textSize);
+    if (name == "LOCK_TIMEOUT") return sqlite3_result_int(ctx, g.lockTimeoutMs ? *g.lockTimeoutMs : -1);
+    if (name == "MICROSOFTVERSION") return sqlite3_result_int(ctx, (16 << 24) | 1000);  // as LOGINACK: 16.0.1000
+    if (name == "VERSION") {
+        static const char kVersion[] =
+            "qtl-devserver 16.0.1000: a stand-in for Microsoft SQL Server on loopback (TDS 7.1 to 7.4), database QTL";
+        return sqlite3_result_text(ctx, kVersion, -1, SQLITE_STATIC);
+    }
+    sqlite3_result_null(ctx);
+}
+
 // SQLite compiles one statement and says where it stopped; what follows must be blank, to the
 // text's real end (a NUL would end a C string early and hide what comes after it).
 bool wholeTextCompiled(const std::string& sql, const char* tail) {
@@ -171,9 +194,12 @@ public:
           counting_(!options.faultMark) {
         ctx_.user = std::move(user);
         ctx_.signIns = this;
+        globals_.lockTimeoutMs = &lockTimeoutMs_;
         try {
             tsql::bindDateFormat(db_, &dateFormat_);
             if (sqlite3_create_function(db_, "tsql_trancount", 0, SQLITE_UTF8, &tranCount_, trancountFunction, nullptr,
+                                        nullptr) != SQLITE_OK ||
+                sqlite3_create_function(db_, "tsql_session", 1, SQLITE_UTF8, &globals_, sessionFunction, nullptr,
                                         nullptr) != SQLITE_OK)
                 throw std::runtime_error(sqlite3_errmsg(db_));
             sqlite3_set_authorizer(db_, &SessionImpl::authorize, this);
@@ -203,6 +229,7 @@ public:
     }
 
     int tranCount() const override { return tranCount_; }
+    void setSpid(int spid) override { globals_.spid = spid; }
     bool xactAbort() const override { return xactAbort_; }
 
     BatchOutcome executeBatch(const std::string& sql) override {
@@ -254,6 +281,9 @@ private:
     int tranCount_ = 0;  // read by tsql_trancount() on this connection
     bool xactAbort_ = false;
     bool nocount_ = false;
+    bool implicitTransactions_ = false;  // SET IMPLICIT_TRANSACTIONS
+    std::string identityInsert_;  // the table SET IDENTITY_INSERT is ON for, "" for none
+    SessionGlobals globals_;
     std::string dateFormat_ = "mdy";  // read by tsql_datetime of this connection
 
     std::mutex cancelMutex_;
@@ -539,6 +569,14 @@ private:
         if (p.kind != StmtKind::Set && p.kind != StmtKind::BeginTran && p.kind != StmtKind::CommitTran &&
             p.kind != StmtKind::RollbackTran)
             freshSnapshot();
+        if (p.kind == StmtKind::Insert && !identityAllowed(p, so)) return End::RunTime;
+        // A statement over a table starts a transaction when IMPLICIT_TRANSACTIONS is ON and none is
+        // open; a SELECT of no table (SELECT @@TRANCOUNT, SELECT 1) does not.
+        if (implicitTransactions_ && tranCount_ == 0 &&
+            ((p.kind == StmtKind::Select && p.touchesTable) || p.kind == StmtKind::Insert ||
+             p.kind == StmtKind::Update || p.kind == StmtKind::Delete) &&
+            !beginImplicit(p, so))
+            return End::RunTime;
         switch (p.kind) {
         case StmtKind::Select:
         case StmtKind::Insert:
@@ -554,9 +592,18 @@ private:
                 }
                 if (o.kind == tsql::SetOption::Kind::XactAbort) xactAbort_ = o.on;
                 if (o.kind == tsql::SetOption::Kind::NoCount) nocount_ = o.on;
+                if (o.kind == tsql::SetOption::Kind::ImplicitTransactions) implicitTransactions_ = o.on;
+                // 0 restores the default; no text here is longer than any size a client sets.
+                if (o.kind == tsql::SetOption::Kind::TextSize)
+                    globals_.textSize = o.number == 0 ? 4096 : static_cast<int>(o.number);
+                if (o.kind == tsql::SetOption::Kind::LockTimeout)
+                    lockTimeoutMs_ = o.number < 0 ? -1 : static_cast<int>(o.number);
+                if (o.kind == tsql::SetOption::Kind::IdentityInsert && !setIdentityInsert(o, so)) return End::RunTime;
             }
             return End::Ok;
         case StmtKind::BeginTran:
+            // With IMPLICIT_TRANSACTIONS ON, BEGIN TRAN first starts the implicit transaction.
+            if (tranCount_ == 0 && implicitTransactions_ && !beginImplicit(p, so)) return End::RunTime;
             if (tranCount_ == 0) {
                 // No lock yet, as on SQL Server: the first write takes it, COMMIT or ROLLBACK ends it.
                 const int rc = sqlite3_exec(db_, "BEGIN", nullptr, nullptr, nullptr);
@@ -597,6 +644,76 @@ private:
             return End::Ok;
         }
         return End::Ok;
+    }
+
+    bool beginImplicit(const PlannedStatement& p, StatementOutcome& so) {
+        if (sqlite3_exec(db_, "BEGIN", nullptr, nullptr, nullptr) != SQLITE_OK) {
+            fail(so, tsql::mapSqliteError(sqlite3_extended_errcode(db_), sqlite3_errmsg(db_), p.text, "BEGIN"));
+            return false;
+        }
+        tranCount_ = 1;
+        so.tran = StatementOutcome::Tran::Begin;
+        return true;
+    }
+
+    // An identity column takes a value from an INSERT only while IDENTITY_INSERT is ON for its
+    // table, and then must be given one.
+    bool identityAllowed(const PlannedStatement& p, StatementOutcome& so) {
+        if (p.identityTable.empty()) return true;
+        const bool on = tsql::iequals(identityInsert_, p.identityTable);
+        if (p.identityGiven && !on) {
+            fail(so, makeMessage(544, 16,
+                                 "Cannot insert explicit value for identity column in table '" + p.identityTable +
+                                     "' when IDENTITY_INSERT is set to OFF."));
+            return false;
+        }
+        if (!p.identityGiven && on) {
+            fail(so, makeMessage(545, 16,
+                                 "Explicit value must be specified for identity column in table '" + p.identityTable +
+                                     "' either when IDENTITY_INSERT is set to ON or when a replication user is "
+                                     "inserting into a NOT FOR REPLICATION identity column."));
+            return false;
+        }
+        return true;
+    }
+
+    // SET IDENTITY_INSERT t ON|OFF: for one table of the session at a time, on a table the
+    // account may insert into (the server asks for ALTER on it; these accounts hold that only
+    // where they insert).
+    bool setIdentityInsert(const tsql::SetOption& o, StatementOutcome& so) {
+        std::string identity;
+        bool exists = false;
+        {
+            Trusted own(*this);
+            exists = catalog_.hasTable(o.value);
+            if (exists) identity = catalog_.identityColumn(o.value);
+        }
+        const bool mayInsert = role_ == Role::Operator &&
+                               (tsql::iequals(o.value, "DisciplineForStudent") || tsql::iequals(o.value, "QTL_LOG"));
+        if (!exists || hiddenObject(o.value) || !mayInsert) {
+            fail(so, makeMessage(1088, 16,
+                                 "Cannot find the object \"" + o.value +
+                                     "\" because it does not exist or you do not have permissions."));
+            return false;
+        }
+        if (identity.empty()) {
+            fail(so, makeMessage(
+                         8106, 16,
+                         "Table '" + o.value + "' does not have the identity property. Cannot perform SET operation."));
+            return false;
+        }
+        if (!o.on) {
+            if (tsql::iequals(identityInsert_, o.value)) identityInsert_.clear();
+            return true;
+        }
+        if (!identityInsert_.empty() && !tsql::iequals(identityInsert_, o.value)) {
+            fail(so, makeMessage(8107, 16,
+                                 "IDENTITY_INSERT is already ON for table 'QTL.dbo." + identityInsert_ +
+                                     "'. Cannot perform SET operation for table '" + o.value + "'."));
+            return false;
+        }
+        identityInsert_ = o.value;
+        return true;
     }
 
     // Compiles a statement when it is reached; a name missing now ends the batch.
@@ -660,7 +777,7 @@ private:
         if (const End e = prepare(p, p.sql, prepared, so); e != End::Ok) return e;
         sqlite3_stmt* st = prepared.st;
         const int n = sqlite3_column_count(st);
-        tsql::RowCollector rows(st, p.columnNames);
+        tsql::RowCollector rows(st, p.columnNames, p.columnTypes);
         const int rc = step(st, &rows);
         if (rc == SQLITE_NOMEM && rows.bytes() > maxResultBytes_) {
             fail(so, makeMessage(701, 17,

@@ -461,6 +461,21 @@ void datetimeFn(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
     }
 }
 
+// tsql_datetime_in(text, order): CONVERT(datetime, text, style) reads in the style's order,
+// whatever the session's DATEFORMAT.
+void datetimeInFn(sqlite3_context* ctx, int, sqlite3_value** argv) {
+    if (sqlite3_value_type(argv[0]) != SQLITE_TEXT) return sqlite3_result_value(ctx, argv[0]);
+    std::string out;
+    switch (parseServerDateTime(valueText(argv[0]), valueText(argv[1]), out)) {
+    case DateParse::Ok: return sqlite3_result_text(ctx, out.data(), static_cast<int>(out.size()), SQLITE_TRANSIENT);
+    case DateParse::Malformed:
+        return fail(ctx, 241, "Conversion failed when converting date and/or time from character string.");
+    case DateParse::OutOfRange:
+        return fail(ctx, 242,
+                    "The conversion of a varchar data type to a datetime data type resulted in an out-of-range value.");
+    }
+}
+
 void registerDatetime(sqlite3* db, const std::string* order) {
     // Not deterministic: the result follows the session's DATEFORMAT, which may change between runs.
     for (int args : {1, 2}) {
@@ -482,9 +497,10 @@ void registerFunctions(sqlite3* db) {
         int args;
         void (*fn)(sqlite3_context*, int, sqlite3_value**);
     };
-    static const Fn fns[] = {{"tsql_add", 2, addFn},     {"tsql_sub", 2, subFn},     {"tsql_int", 1, intFn},
-                             {"tsql_float", 1, floatFn}, {"tsql_upper", 1, upperFn}, {"tsql_lower", 1, lowerFn},
-                             {"tsql_right", 2, rightFn}};
+    static const Fn fns[] = {{"tsql_add", 2, addFn},     {"tsql_sub", 2, subFn},
+                             {"tsql_int", 1, intFn},     {"tsql_float", 1, floatFn},
+                             {"tsql_upper", 1, upperFn}, {"tsql_lower", 1, lowerFn},
+                             {"tsql_right", 2, rightFn}, {"tsql_datetime_in", 2, datetimeInFn}};
     for (const Fn& f : fns) {
         if (sqlite3_create_function(db, f.name, f.args, SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr, f.fn, nullptr,
                                     nullptr) != SQLITE_OK)

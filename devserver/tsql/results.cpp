@@ -164,9 +164,129 @@ Column decideColumn(const std::string& name, const char* declType, const std::ve
     return col;
 }
 
+namespace {
+
+int lengthArg(const std::vector<std::string>& args, std::size_t i, int fallback, int maximum) {
+    if (i >= args.size()) return fallback;
+    if (upper(args[i]) == "MAX") return maximum;
+    const int n = std::atoi(args[i].c_str());
+    return n > 0 ? std::min(n, maximum) : fallback;
+}
+
+// Whether every value can travel as the column's type without loss; a value SQLite holds in
+// another form (its columns take anything) sends the column back to being typed by its values.
+bool fits(const Column& col, const std::vector<Value>& values) {
+    for (const Value& v : values) {
+        if (std::holds_alternative<std::monostate>(v)) continue;
+        const auto* i = std::get_if<std::int64_t>(&v);
+        const auto* d = std::get_if<double>(&v);
+        const auto* s = std::get_if<std::string>(&v);
+        switch (col.type) {
+        case ColType::TinyInt:
+            if (!i || *i < 0 || *i > 255) return false;
+            break;
+        case ColType::SmallInt:
+            if (!i || *i < INT16_MIN || *i > INT16_MAX) return false;
+            break;
+        case ColType::Int:
+            if (!i || *i < INT32_MIN || *i > INT32_MAX) return false;
+            break;
+        case ColType::BigInt:
+            if (!i) return false;
+            break;
+        case ColType::Bit:
+            if (!i || (*i != 0 && *i != 1)) return false;
+            break;
+        case ColType::Float:
+            if (s) return false;
+            break;
+        case ColType::Decimal: {
+            if (s) return false;
+            const double x = i ? static_cast<double>(*i) : *d;
+            if (!std::isfinite(x) || std::fabs(x) >= std::pow(10.0, col.precision - col.scale)) return false;
+            break;
+        }
+        case ColType::DateTime:
+        case ColType::Date:
+            if (!s || !normaliseDateTime(*s)) return false;
+            break;
+        case ColType::NVarChar:
+        case ColType::VarChar: break;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+std::optional<Column> columnOfType(const std::string& name, const std::vector<std::string>& args) {
+    Column c;
+    if (name == "INT" || name == "INTEGER") {
+        c.type = ColType::Int;
+    } else if (name == "BIGINT") {
+        c.type = ColType::BigInt;
+    } else if (name == "SMALLINT") {
+        c.type = ColType::SmallInt;
+    } else if (name == "TINYINT") {
+        c.type = ColType::TinyInt;
+    } else if (name == "BIT") {
+        c.type = ColType::Bit;
+    } else if (name == "FLOAT" || name == "REAL" || name == "DOUBLE") {
+        c.type = ColType::Float;
+    } else if (name == "DECIMAL" || name == "NUMERIC" || name == "DEC") {
+        c.type = ColType::Decimal;
+        c.precision = lengthArg(args, 0, 18, 38);
+        c.scale = std::min(c.precision, args.size() > 1 ? std::max(0, std::atoi(args[1].c_str())) : 0);
+    } else if (name == "DATETIME") {
+        c.type = ColType::DateTime;
+    } else if (name == "DATE") {
+        c.type = ColType::Date;
+    } else if (name == "NVARCHAR" || name == "NCHAR" || name == "NTEXT" || name == "SYSNAME") {
+        c.type = ColType::NVarChar;
+        c.maxChars = name == "SYSNAME" ? 128 : name == "NTEXT" ? kMaxChars : lengthArg(args, 0, 1, kMaxChars);
+    } else if (name == "VARCHAR" || name == "CHAR" || name == "TEXT") {
+        c.type = ColType::VarChar;
+        c.maxChars = name == "TEXT" ? 8000 : lengthArg(args, 0, 1, 8000);
+    } else {
+        return std::nullopt;
+    }
+    return c;
+}
+
+std::optional<Column> columnOfDecl(const std::string& decl) {
+    const std::string u = upper(decl);
+    const auto open = u.find('(');
+    std::string name = u.substr(0, open);
+    while (!name.empty() && name.back() == ' ') name.pop_back();
+    std::vector<std::string> args;
+    if (open != std::string::npos) {
+        std::string cur;
+        for (std::size_t k = open + 1; k < u.size() && u[k] != ')'; ++k) {
+            if (u[k] == ',') {
+                args.push_back(cur);
+                cur.clear();
+            } else if (u[k] != ' ') {
+                cur += u[k];
+            }
+        }
+        args.push_back(cur);
+    }
+    return columnOfType(name, args);
+}
+
 Value coerce(const Column& column, const Value& v) {
     if (std::holds_alternative<std::monostate>(v)) return v;
     switch (column.type) {
+    case ColType::Decimal:
+        if (const auto* s = std::get_if<std::string>(&v)) return std::strtod(s->c_str(), nullptr);
+        return v;
+    case ColType::Date:
+        if (const auto* s = std::get_if<std::string>(&v)) {
+            if (auto n = normaliseDateTime(*s)) return n->substr(0, 10);
+        }
+        return v;
+    case ColType::TinyInt:
+    case ColType::SmallInt:
     case ColType::Int:
     case ColType::BigInt:
     case ColType::Bit:
@@ -181,6 +301,7 @@ Value coerce(const Column& column, const Value& v) {
         }
         return v;
     case ColType::NVarChar:
+    case ColType::VarChar:
         if (const auto* i = std::get_if<std::int64_t>(&v)) return std::to_string(*i);
         if (const auto* d = std::get_if<double>(&v)) return numberText(*d);
         if (const auto* s = std::get_if<std::string>(&v))
@@ -190,9 +311,13 @@ Value coerce(const Column& column, const Value& v) {
     return v;
 }
 
-RowCollector::RowCollector(sqlite3_stmt* st, const std::vector<std::optional<std::string>>& names) : st_(st) {
+RowCollector::RowCollector(sqlite3_stmt* st, const std::vector<std::optional<std::string>>& names,
+                           const std::vector<ResultColumnInfo>& types)
+    : st_(st) {
     const int n = sqlite3_column_count(st);
     const bool useNames = static_cast<int>(names.size()) == n;
+    if (static_cast<int>(types.size()) == n) info_ = types;
+    info_.resize(static_cast<std::size_t>(n));
     for (int c = 0; c < n; ++c) {
         const char* sqliteName = sqlite3_column_name(st, c);
         names_.push_back(useNames && names[static_cast<std::size_t>(c)] ? *names[static_cast<std::size_t>(c)]
@@ -200,6 +325,23 @@ RowCollector::RowCollector(sqlite3_stmt* st, const std::vector<std::optional<std
         const char* decl = sqlite3_column_decltype(st, c);
         decl_.push_back(decl ? decl : "");
         hasDecl_.push_back(decl != nullptr);
+        // A column read straight from a table (or through a view) is described as declared.
+        std::optional<Column> origin;
+        const char* table = sqlite3_column_table_name(st, c);
+        const char* column = sqlite3_column_origin_name(st, c);
+        const char* declared = nullptr;
+        int notNull = 0, primaryKey = 0, autoIncrement = 0;
+        if (table && column &&
+            sqlite3_table_column_metadata(sqlite3_db_handle(st), sqlite3_column_database_name(st, c), table, column,
+                                          &declared, nullptr, &notNull, &primaryKey, &autoIncrement) == SQLITE_OK &&
+            declared) {
+            origin = columnOfDecl(declared);
+            if (origin) {
+                origin->nullable = notNull == 0 && primaryKey == 0;
+                origin->identity = autoIncrement != 0;
+            }
+        }
+        origin_.push_back(origin);
     }
     columns_.resize(static_cast<std::size_t>(n));
 }
@@ -224,8 +366,21 @@ void RowCollector::add() {
 ResultSet RowCollector::finish() {
     ResultSet rs;
     const std::size_t rows = columns_.empty() ? 0 : columns_[0].size();
-    for (std::size_t c = 0; c < columns_.size(); ++c)
-        rs.columns.push_back(decideColumn(names_[c], hasDecl_[c] ? decl_[c].c_str() : nullptr, columns_[c]));
+    for (std::size_t c = 0; c < columns_.size(); ++c) {
+        const std::vector<Value>& values = columns_[c];
+        std::optional<Column> known = info_[c].type ? info_[c].type : origin_[c];
+        if (known && !fits(*known, values)) known.reset();
+        Column col = known ? *known : decideColumn(names_[c], hasDecl_[c] ? decl_[c].c_str() : nullptr, values);
+        col.name = names_[c];
+        const ValueSummary m = summarise(values);
+        // Never described narrower or stricter than the values it carries.
+        if (info_[c].outerSide || std::any_of(values.begin(), values.end(),
+                                              [](const Value& v) { return std::holds_alternative<std::monostate>(v); }))
+            col.nullable = true;
+        if (col.type == ColType::NVarChar) col.maxChars = std::clamp(std::max(col.maxChars, m.longest), 1, kMaxChars);
+        if (col.type == ColType::VarChar) col.maxChars = std::clamp(std::max(col.maxChars, m.longest), 1, 8000);
+        rs.columns.push_back(col);
+    }
     rs.rows.resize(rows);
     // add() appends one value to every column, so all columns hold the same number of rows.
     assert(std::all_of(columns_.begin(), columns_.end(),

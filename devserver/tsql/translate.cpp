@@ -6,9 +6,11 @@
 
 #include "split.h"
 
+#include <algorithm>
 #include <cassert>
 #include <cctype>
 #include <cerrno>
+#include <cstdint>
 #include <cstdlib>
 #include <map>
 #include <set>
@@ -40,6 +42,127 @@ EType typeFromDecl(const std::string& decl) {
         u.find("NUM") != std::string::npos || u.find("MONEY") != std::string::npos)
         return EType::Float;
     return EType::Unknown;
+}
+
+// Result types by the server's rules ("Data type precedence", "Precision, scale, and length").
+
+Column typeOf(ColType t) {
+    Column c;
+    c.type = t;
+    return c;
+}
+
+// Higher wins when two types meet in an expression.
+int precedence(ColType t) {
+    switch (t) {
+    case ColType::DateTime: return 11;
+    case ColType::Date: return 10;
+    case ColType::Float: return 9;
+    case ColType::Decimal: return 8;
+    case ColType::BigInt: return 7;
+    case ColType::Int: return 6;
+    case ColType::SmallInt: return 5;
+    case ColType::TinyInt: return 4;
+    case ColType::Bit: return 3;
+    case ColType::NVarChar: return 2;
+    case ColType::VarChar: return 1;
+    }
+    return 0;
+}
+
+bool isText(ColType t) {
+    return t == ColType::NVarChar || t == ColType::VarChar;
+}
+
+bool isWhole(ColType t) {
+    return t == ColType::TinyInt || t == ColType::SmallInt || t == ColType::Int || t == ColType::BigInt ||
+           t == ColType::Bit;
+}
+
+// A whole-number type as the decimal it converts to.
+Column asDecimal(const Column& c) {
+    if (c.type == ColType::Decimal) return c;
+    Column d = typeOf(ColType::Decimal);
+    d.precision = c.type == ColType::TinyInt    ? 3
+                  : c.type == ColType::SmallInt ? 5
+                  : c.type == ColType::Int      ? 10
+                  : c.type == ColType::Bit      ? 1
+                                                : 19;
+    d.scale = 0;
+    return d;
+}
+
+// A decimal result wider than 38 digits keeps its whole digits and gives up scale, down to 6.
+Column decimalResult(int p, int s) {
+    Column d = typeOf(ColType::Decimal);
+    if (p > 38) {
+        const int whole = p - s;
+        s = std::max(std::min(s, 38 - whole), std::min(s, 6));
+        p = 38;
+    }
+    d.precision = std::max(p, 1);
+    d.scale = std::clamp(s, 0, d.precision);
+    return d;
+}
+
+// e1 op e2 for op in + - * / %; nullopt when the server's type is not worked out here.
+std::optional<Column> arithmeticType(const std::string& op, const Column& a, const Column& b) {
+    if (op == "+" && isText(a.type) && isText(b.type)) {
+        const bool national = a.type == ColType::NVarChar || b.type == ColType::NVarChar;
+        Column c = typeOf(national ? ColType::NVarChar : ColType::VarChar);
+        c.maxChars = std::min(a.maxChars + b.maxChars, national ? 4000 : 8000);
+        return c;
+    }
+    const Column& hi = precedence(a.type) >= precedence(b.type) ? a : b;
+    if (isText(hi.type) || hi.type == ColType::Bit) return std::nullopt;
+    if (hi.type == ColType::DateTime || hi.type == ColType::Date) {
+        if (op != "+" && op != "-") return std::nullopt;
+        return typeOf(ColType::DateTime);
+    }
+    if (hi.type != ColType::Decimal) return typeOf(hi.type);
+    if (isText(a.type) || isText(b.type)) return hi;
+    const Column x = asDecimal(a), y = asDecimal(b);
+    const int p1 = x.precision, s1 = x.scale, p2 = y.precision, s2 = y.scale;
+    if (op == "+" || op == "-")
+        return decimalResult(std::max(s1, s2) + std::max(p1 - s1, p2 - s2) + 1, std::max(s1, s2));
+    if (op == "*") return decimalResult(p1 + p2 + 1, s1 + s2);
+    if (op == "/") {
+        const int sc = std::max(6, s1 + p2 + 1);
+        return decimalResult(p1 - s1 + s2 + sc, sc);
+    }
+    return decimalResult(std::min(p1 - s1, p2 - s2) + std::max(s1, s2), std::max(s1, s2));
+}
+
+// Length in UTF-16 code units, the unit of a text constant's length.
+std::size_t utf16Units(const std::string& s) {
+    std::size_t n = 0;
+    for (unsigned char c : s) {
+        if ((c & 0xC0) == 0x80) continue;
+        n += c >= 0xF0 ? 2 : 1;
+    }
+    return n;
+}
+
+// A number constant ("Constants"): int when whole and within int, decimal(p, s) as written when
+// it has a point or is larger, float with an exponent.
+Column numberType(const std::string& text) {
+    Column c = typeOf(ColType::Float);
+    c.nullable = false;
+    if (text.find_first_of("eE") != std::string::npos) return c;
+    const std::size_t point = text.find('.');
+    std::string whole = text.substr(0, point);
+    whole.erase(0, std::min(whole.find_first_not_of('0'), whole.size()));
+    const int scale = point == std::string::npos ? 0 : static_cast<int>(text.size() - point - 1);
+    const int precision = std::max(static_cast<int>(whole.size()) + scale, 1);
+    if (precision > 38) return c;
+    if (point == std::string::npos && (whole.size() < 10 || (whole.size() == 10 && whole <= "2147483647"))) {
+        c.type = ColType::Int;
+        return c;
+    }
+    c.type = ColType::Decimal;
+    c.precision = std::max(precision, scale);
+    c.scale = scale;
+    return c;
 }
 
 std::string quoteName(const std::string& name) {
@@ -182,6 +305,8 @@ struct Unit {
     std::string sql;
     EType type = EType::Unknown;
     std::vector<const Token*> parts;  // Name: parts ('*' possible as last)
+    std::optional<Column> st;  // the server's type of the operand, when worked out
+    bool constant = false;  // made of constants only (never NULL unless it is NULL itself)
     bool tvf = false;
     std::string tvfName;
     bool isOp(const char* p) const { return kind == Kind::Other && node->tok.isPunct(p); }
@@ -193,6 +318,8 @@ struct Unit {
 struct SeqResult {
     std::string sql;
     EType type = EType::Unknown;  // when the level is one expression
+    std::optional<Column> st;
+    bool constant = false;
 };
 
 std::string joinPieces(const std::vector<std::string>& pieces) {
@@ -211,13 +338,18 @@ class Translator {
 public:
     explicit Translator(const Catalog& catalog) : cat_(catalog) {}
 
-    std::string statement(const std::vector<Token>& rawToks, std::vector<std::optional<std::string>>* names) {
+    std::string statement(const std::vector<Token>& rawToks, std::vector<std::optional<std::string>>* names,
+                          std::vector<ResultColumnInfo>* types = nullptr, PlannedStatement* plan = nullptr) {
         std::vector<Token> toks = dropPrefixes(rawToks);
         collectTables(toks);
         std::size_t i = 0;
         std::vector<Node> tree = buildTree(toks, i, false);
         markInsertedDates(tree);
-        return emitSeq(tree, names).sql;
+        if (plan) {
+            plan->touchesTable = !tables_.empty();
+            readInsertTarget(tree, *plan);
+        }
+        return SeqEmitter(*this, tree, names, types).run().sql;
     }
 
 private:
@@ -226,10 +358,24 @@ private:
     std::set<const Node*> dateLiterals_;  // text literals written into DATETIME columns
     std::map<std::string, std::string> aliases_;  // upper alias or table -> table
     std::vector<std::string> tables_;
+    std::set<std::string> outer_;  // upper aliases and tables on the optional side of an outer join
+    bool outerUnknown_ = false;  // an outer join whose optional side is not a named table
+
+    // LEFT [OUTER] JOIN t: t may be missing; RIGHT and FULL make earlier tables so.
+    std::string outerJoinBefore(const std::vector<Token>& toks, std::size_t i) const {
+        if (i < 2 || !toks[i - 1].isWord("JOIN")) return {};
+        std::size_t k = i - 2;
+        if (toks[k].isWord("OUTER") && k > 0) --k;
+        for (const char* w : {"LEFT", "RIGHT", "FULL"})
+            if (toks[k].isWord(w)) return w;
+        return {};
+    }
 
     void collectTables(const std::vector<Token>& toks) {
         for (std::size_t i = 0; i < toks.size(); ++i) {
             const Token& t = toks[i];
+            if (i + 1 < toks.size() && toks[i + 1].isPunct("(") && !outerJoinBefore(toks, i + 1).empty())
+                outerUnknown_ = true;  // LEFT JOIN (SELECT ...) AS x
             if (!t.isName() || (i > 0 && toks[i - 1].isPunct(".")) ||
                 (i + 1 < toks.size() && (toks[i + 1].isPunct(".") || toks[i + 1].isPunct("("))))
                 continue;
@@ -237,10 +383,33 @@ private:
             if (!cat_.hasTable(t.value)) continue;
             tables_.push_back(t.value);
             aliases_[upper(t.value)] = t.value;
+            const std::string join = outerJoinBefore(toks, i);
+            if (join == "RIGHT" || join == "FULL")  // every table joined before it may be missing
+                for (const auto& [name, table] : aliases_)
+                    if (!iequals(name, t.value)) outer_.insert(name);
+            if (join == "LEFT" || join == "FULL") outer_.insert(upper(t.value));
             std::size_t k = i + 1;
             if (k < toks.size() && toks[k].isWord("AS")) ++k;
-            if (k < toks.size() && toks[k].isName() && !(toks[k].kind == TokKind::Word && isReservedWord(toks[k].text)))
+            if (k < toks.size() && toks[k].isName() &&
+                !(toks[k].kind == TokKind::Word && isReservedWord(toks[k].text))) {
                 aliases_[upper(toks[k].value)] = t.value;
+                if (join == "LEFT" || join == "FULL") outer_.insert(upper(toks[k].value));
+            }
+        }
+    }
+
+    // INSERT INTO t [(c1, c2, ...)]: whether the statement gives the identity column a value.
+    void readInsertTarget(const std::vector<Node>& tree, PlannedStatement& plan) const {
+        if (tree.size() < 3 || !tree[0].tok.isWord("INSERT") || !tree[1].tok.isWord("INTO") || tree[2].group ||
+            !tree[2].tok.isName())
+            return;
+        const std::string identity = cat_.identityColumn(tree[2].tok.value);
+        if (identity.empty()) return;
+        plan.identityTable = tree[2].tok.value;
+        plan.identityColumn = identity;
+        if (tree.size() >= 4 && tree[3].group) {
+            for (const Node& k : tree[3].kids)
+                if (!k.group && k.tok.isName() && iequals(k.tok.value, identity)) plan.identityGiven = true;
         }
     }
 
@@ -327,17 +496,35 @@ private:
     }
 
     EType columnType(const std::vector<const Token*>& parts) const {
-        if (parts.empty() || parts.back()->isPunct("*")) return EType::Unknown;
+        const auto decl = columnDecl(parts);
+        return decl ? typeFromDecl(*decl) : EType::Unknown;
+    }
+
+    // The declared type of the column a name refers to, and the table (or alias) it is read from.
+    std::optional<std::string> columnDecl(const std::vector<const Token*>& parts, std::string* from = nullptr) const {
+        if (parts.empty() || parts.back()->isPunct("*")) return std::nullopt;
         const std::string& col = parts.back()->value;
         if (parts.size() >= 2) {
             auto it = aliases_.find(upper(parts[parts.size() - 2]->value));
-            if (it == aliases_.end()) return EType::Unknown;
-            auto decl = cat_.columnType(it->second, col);
-            return decl ? typeFromDecl(*decl) : EType::Unknown;
+            if (it == aliases_.end()) return std::nullopt;
+            if (from) *from = upper(parts[parts.size() - 2]->value);
+            return cat_.columnType(it->second, col);
         }
         for (const std::string& t : tables_)
-            if (auto decl = cat_.columnType(t, col)) return typeFromDecl(*decl);
-        return EType::Unknown;
+            if (auto decl = cat_.columnType(t, col)) {
+                if (from) *from = upper(t);
+                return decl;
+            }
+        return std::nullopt;
+    }
+
+    // A column of a table on the optional side of an outer join may be NULL whatever its
+    // declaration; so may every column when a joined side could not be told.
+    bool outerSide(const Unit& name) const {
+        if (outerUnknown_) return true;
+        std::string from;
+        if (!columnDecl(name.parts, &from)) return !outer_.empty();
+        return outer_.count(from) > 0;
     }
 
     static std::string nameSql(const std::vector<const Token*>& parts) {
@@ -408,18 +595,56 @@ private:
     }
 
     // CAST(x AS type) / CONVERT(type, x): kept faithful to the server's conversions.
-    Unit cast(const std::vector<Node>& exprNodes, const std::vector<Node>& typeNodes) {
+    // `style` (CONVERT's third argument) reads a text as a date in that style's order.
+    Unit cast(const std::vector<Node>& exprNodes, const std::vector<Node>& typeNodes, int style = -1) {
         if (exprNodes.empty() || typeNodes.empty()) throw syntaxErrorNear(")");
         const SeqResult expr = emitSeq(exprNodes, nullptr);
         std::vector<std::string> lens;
         const std::string type = castType(typeNodes, lens);
+        Unit u = castUntyped(expr, type, lens, style);
+        std::vector<std::string> typeArgs = lens;
+        // CAST to a text type without a length is 30 characters long.
+        if (typeArgs.empty() && (type == "CHAR" || type == "VARCHAR" || type == "NCHAR" || type == "NVARCHAR"))
+            typeArgs.push_back("30");
+        u.st = columnOfType(type, typeArgs);
+        u.constant = expr.constant;
+        if (u.st) u.st->nullable = !expr.constant || (expr.st && expr.st->nullable);
+        return u;
+    }
+
+    // Dates: a date-time operand stays as it is, a number counts days from 1900-01-01, a text is
+    // read with the session's DATEFORMAT (or the CONVERT style's order).
+    static std::string castToDateTime(const SeqResult& expr, int style) {
+        if (expr.type == EType::Date) return expr.sql;
+        if (isNumeric(expr.type)) return "strftime('%Y-%m-%d %H:%M:%f', julianday('1900-01-01') + (" + expr.sql + "))";
+        if (style >= 0) {
+            static const std::map<int, const char*> orders = {{101, "mdy"}, {103, "dmy"}, {104, "dmy"}, {105, "dmy"},
+                                                              {110, "mdy"}, {111, "ymd"}, {120, "ymd"}, {121, "ymd"},
+                                                              {23, "ymd"},  {126, "ymd"}, {0, "mdy"},   {100, "mdy"}};
+            const auto it = orders.find(style);
+            if (it == orders.end()) throw unsupported("CONVERT style " + std::to_string(style));
+            return std::string("tsql_datetime_in(") + expr.sql + ", '" + it->second + "')";
+        }
+        return "tsql_datetime(" + expr.sql + ")";
+    }
+
+    static Unit castUntyped(const SeqResult& expr, const std::string& type, const std::vector<std::string>& lens,
+                            int style) {
         static const std::set<std::string> texts = {"CHAR", "VARCHAR", "NCHAR", "NVARCHAR", "TEXT", "NTEXT", "SYSNAME"};
         static const std::set<std::string> ints = {"INT", "INTEGER", "BIGINT", "SMALLINT", "TINYINT"};
         static const std::set<std::string> floats = {"FLOAT", "REAL", "DECIMAL", "NUMERIC", "MONEY", "SMALLMONEY"};
+        if (style >= 0 && type != "DATETIME" && type != "DATE") throw unsupported("CONVERT style");
         if (texts.count(type)) return castToText(expr.sql, type, lens);
         Unit u;
         u.kind = Unit::Kind::Call;
-        if (ints.count(type)) {
+        if (type == "DATETIME") {
+            u.sql = castToDateTime(expr, style);
+            u.type = EType::Date;
+        } else if (type == "DATE") {
+            // Kept as a date-time at midnight, so it compares with dates and date literals.
+            u.sql = "(substr(" + castToDateTime(expr, style) + ", 1, 10) || ' 00:00:00')";
+            u.type = EType::Date;
+        } else if (ints.count(type)) {
             u.sql = "tsql_int(" + expr.sql + ")";
             u.type = EType::Int;
         } else if (type == "BIT") {
@@ -455,8 +680,17 @@ private:
             if (!kids[k].group && kids[k].tok.isPunct(",")) {
                 if (commas++ == 0) comma = k;
             }
-        if (commas != 1) throw unsupported("CONVERT style");
         const auto at = kids.begin() + static_cast<std::ptrdiff_t>(comma);
+        if (commas == 2) {
+            // CONVERT(type, x, style): the style a constant number.
+            auto styleAt = at + 1;
+            while (styleAt != kids.end() && (styleAt->group || !styleAt->tok.isPunct(","))) ++styleAt;
+            if (styleAt + 2 != kids.end() || styleAt[1].group || styleAt[1].tok.kind != TokKind::Number)
+                throw unsupported("CONVERT style");
+            const int style = std::atoi(styleAt[1].tok.text.c_str());
+            return cast({at + 1, styleAt}, {kids.begin(), at}, style);
+        }
+        if (commas != 1) throw unsupported("CONVERT style");
         return cast({at + 1, kids.end()}, {kids.begin(), at});
     }
 
@@ -562,8 +796,57 @@ private:
         std::vector<SeqResult> a = args(group);
         Unit u;
         u.kind = Unit::Kind::Call;
-        if (translatedCall(name, group, a, u)) return u;
-        return sameNameCall(nameTok, name, group, a, insertTarget);
+        if (!translatedCall(name, group, a, u)) u = sameNameCall(nameTok, name, group, a, insertTarget);
+        u.st = callType(name, group, a);
+        u.constant = false;
+        return u;
+    }
+
+    // The server's type of a function's result ("SUM", "AVG", "ISNULL", "COALESCE", ...). Only
+    // ISNULL with a replacement that cannot be NULL is NOT NULL; every other call may be NULL.
+    static std::optional<Column> callType(const std::string& name, const Node& group, const std::vector<SeqResult>& a) {
+        const std::optional<Column> first = a.empty() ? std::nullopt : a[0].st;
+        std::optional<Column> t;
+        const bool distinct = !group.kids.empty() && group.kids[0].tok.isWord("DISTINCT");
+        if (name == "COUNT") {
+            t = typeOf(ColType::Int);
+        } else if (name == "COUNT_BIG") {
+            t = typeOf(ColType::BigInt);
+        } else if (name == "LEN" || name == "CHARINDEX") {
+            t = typeOf(ColType::Int);
+        } else if (name == "SCOPE_IDENTITY") {
+            t = typeOf(ColType::Decimal);
+            t->precision = 38;
+        } else if (name == "GETDATE" || name == "CURRENT_TIMESTAMP") {
+            t = typeOf(ColType::DateTime);
+        } else if (distinct) {
+            t = std::nullopt;  // SUM(DISTINCT x) and the like: typed by the values
+        } else if (!first) {
+            t = std::nullopt;
+        } else if (name == "SUM" || name == "AVG") {
+            if (isWhole(first->type) && first->type != ColType::Bit)
+                t = typeOf(first->type == ColType::BigInt ? ColType::BigInt : ColType::Int);
+            else if (first->type == ColType::Decimal)
+                t = decimalResult(38, name == "AVG" ? std::max(first->scale, 6) : first->scale);
+            else if (first->type == ColType::Float)
+                t = typeOf(ColType::Float);
+        } else if (name == "MIN" || name == "MAX" || name == "ABS" || name == "UPPER" || name == "LOWER" ||
+                   name == "LTRIM" || name == "RTRIM" || name == "REVERSE" || name == "SUBSTRING" || name == "LEFT" ||
+                   name == "RIGHT" || name == "ROUND") {
+            t = *first;
+        } else if (name == "ISNULL" && a.size() == 2) {
+            t = a[0].type == EType::Null && a[1].st ? *a[1].st : *first;
+            t->nullable = first->nullable && (!a[1].st || a[1].st->nullable);
+            return t;
+        } else if (name == "COALESCE") {
+            for (const SeqResult& r : a) {
+                if (r.type == EType::Null) continue;  // a NULL argument does not type the result
+                if (!r.st) return std::nullopt;
+                if (precedence(r.st->type) > precedence(t ? t->type : ColType::VarChar) || !t) t = *r.st;
+            }
+        }
+        if (t) t->nullable = true;
+        return t;
     }
 
     // A literal or a @@ variable; the unit stays Other for any other token.
@@ -572,9 +855,15 @@ private:
             u.kind = Unit::Kind::Literal;
             u.sql = quoteString(n.tok.value);
             u.type = EType::Text;
+            u.constant = true;
+            u.st = typeOf(n.tok.national ? ColType::NVarChar : ColType::VarChar);
+            u.st->maxChars = std::max(1, static_cast<int>(utf16Units(n.tok.value)));
+            u.st->nullable = false;
             if (dateLiterals_.count(&n)) {
                 u.sql = asDate(u);
                 u.type = EType::Date;
+                u.st = typeOf(ColType::DateTime);
+                u.st->nullable = false;
             }
         } else if (n.tok.kind == TokKind::Number) {
             if (n.tok.text.size() > 1 && (n.tok.text[1] == 'x' || n.tok.text[1] == 'X'))
@@ -582,28 +871,51 @@ private:
             u.kind = Unit::Kind::Literal;
             u.sql = n.tok.text;
             u.type = n.tok.text.find_first_of(".eE") == std::string::npos ? EType::Int : EType::Float;
+            u.constant = true;
+            u.st = numberType(n.tok.text);
         } else if (n.tok.isWord("NULL")) {
             u.kind = Unit::Kind::Literal;
             u.sql = "NULL";
             u.type = EType::Null;
+            u.constant = true;
+            u.st = typeOf(ColType::Int);  // the server types a bare NULL as int
         } else if (n.tok.kind == TokKind::Word && (n.tok.value[0] == '@')) {
             variableUnit(n.tok, u);
         }
     }
 
+    // The server's global variables a client may read. Session values are read from the session
+    // when the statement runs (functions registered per connection).
     static void variableUnit(const Token& t, Unit& u) {
-        if (iequals(t.value, "@@IDENTITY")) {
-            u.kind = Unit::Kind::Call;
-            u.sql = "last_insert_rowid()";
-            u.type = EType::Int;
-        } else if (iequals(t.value, "@@TRANCOUNT")) {
-            // Read from the session when the statement runs (registered per connection).
-            u.kind = Unit::Kind::Call;
-            u.sql = "tsql_trancount()";
-            u.type = EType::Int;
-        } else {
-            throw TsqlError(137, 15, "Must declare the scalar variable \"" + t.value + "\".");
-        }
+        struct Global {
+            const char* sql;
+            ColType type;
+            int chars;
+            bool nullable;
+        };
+        static const std::map<std::string, Global> globals = {
+            {"@@IDENTITY", {"last_insert_rowid()", ColType::Decimal, 0, true}},
+            {"@@TRANCOUNT", {"tsql_trancount()", ColType::Int, 0, false}},
+            {"@@MAX_PRECISION", {"38", ColType::TinyInt, 0, false}},
+            {"@@SPID", {"tsql_session('SPID')", ColType::SmallInt, 0, false}},
+            {"@@TEXTSIZE", {"tsql_session('TEXTSIZE')", ColType::Int, 0, false}},
+            {"@@LOCK_TIMEOUT", {"tsql_session('LOCK_TIMEOUT')", ColType::Int, 0, false}},
+            {"@@DATEFIRST", {"7", ColType::TinyInt, 0, false}},
+            {"@@LANGID", {"0", ColType::SmallInt, 0, false}},
+            {"@@LANGUAGE", {"'us_english'", ColType::NVarChar, 128, false}},
+            {"@@SERVERNAME", {"'QTL-DEVSERVER'", ColType::NVarChar, 128, true}},
+            {"@@SERVICENAME", {"'MSSQLSERVER'", ColType::NVarChar, 128, false}},
+            {"@@MICROSOFTVERSION", {"tsql_session('MICROSOFTVERSION')", ColType::Int, 0, false}},
+            {"@@VERSION", {"tsql_session('VERSION')", ColType::NVarChar, 300, false}}};
+        const auto it = globals.find(upper(t.value));
+        if (it == globals.end()) throw TsqlError(137, 15, "Must declare the scalar variable \"" + t.value + "\".");
+        u.kind = Unit::Kind::Call;
+        u.sql = it->second.sql;
+        u.type = it->second.type == ColType::NVarChar ? EType::Text : EType::Int;
+        u.st = typeOf(it->second.type);
+        u.st->nullable = it->second.nullable;
+        if (it->second.chars > 0) u.st->maxChars = it->second.chars;
+        if (it->second.type == ColType::Decimal) u.st->precision = 38;
     }
 
     // True when seq[i] starts a name or a call: reserved words only where they name a function.
@@ -658,6 +970,7 @@ private:
         u.parts = parts;
         u.sql = nameSql(parts);
         u.type = columnType(parts);
+        if (const auto decl = columnDecl(parts)) u.st = columnOfDecl(*decl);
     }
 
     std::vector<Unit> units(const std::vector<Node>& seq) {
@@ -671,6 +984,8 @@ private:
                 SeqResult r = emitSeq(n.kids, nullptr);
                 u.sql = "(" + r.sql + ")";
                 u.type = r.type;
+                u.st = r.st;
+                u.constant = r.constant;
             } else if (n.tok.kind == TokKind::String || n.tok.kind == TokKind::Number || n.tok.isWord("NULL") ||
                        (n.tok.kind == TokKind::Word && n.tok.value[0] == '@')) {
                 literalUnit(n, u);
@@ -701,12 +1016,33 @@ private:
     struct Term {
         std::string sql;
         EType type;
+        std::optional<Column> st;
+        bool constant;
     };
+
+    // The server's type of `a op b`; an expression over anything but constants may be NULL.
+    static void combine(Term& acc, const std::string& op, const Term& rhs) {
+        acc.st = acc.st && rhs.st ? arithmeticType(op, *acc.st, *rhs.st) : std::nullopt;
+        acc.constant = acc.constant && rhs.constant;
+        if (acc.st) acc.st->nullable = !acc.constant || acc.type == EType::Null || rhs.type == EType::Null;
+    }
+
+    // The type of the operand chain us[i, end) (operands joined by arithmetic operators).
+    static std::optional<Column> chainType(const std::vector<Unit>& us, std::size_t i, std::size_t end,
+                                           bool& constant) {
+        std::vector<Term> terms;
+        std::vector<std::string> ops;
+        chainTerms(us, i, end, terms, ops);
+        Term acc = terms[0];
+        for (std::size_t t = 1; t < terms.size(); ++t) combine(acc, ops[t - 1], terms[t]);
+        constant = acc.constant;
+        return acc.st;
+    }
 
     // The chain's terms between its '+' and '-' (products and quotients stay inside one term).
     static void chainTerms(const std::vector<Unit>& us, std::size_t i, std::size_t end, std::vector<Term>& terms,
                            std::vector<std::string>& ops) {
-        Term cur{us[i].sql, us[i].type};
+        Term cur{us[i].sql, us[i].type, us[i].st, us[i].constant};
         for (std::size_t j = i + 1; j < end;) {
             const std::string op = us[j].node->tok.text;
             std::string signs;
@@ -716,9 +1052,10 @@ private:
             if (op == "+" || op == "-") {
                 terms.push_back(cur);
                 ops.push_back(op);
-                cur = Term{signs + rhs.sql, signs.empty() ? rhs.type : EType::Int};
+                cur = Term{signs + rhs.sql, signs.empty() ? rhs.type : EType::Int, rhs.st, rhs.constant};
             } else {
                 cur.sql.append(" ").append(op).append(" ").append(signs).append(rhs.sql);
+                combine(cur, op, Term{rhs.sql, rhs.type, rhs.st, rhs.constant});
                 cur.type = (cur.type == EType::Float || rhs.type == EType::Float) ? EType::Float : EType::Int;
             }
             j = k + 1;
@@ -788,9 +1125,11 @@ private:
     // collected.
     class SeqEmitter {
     public:
-        SeqEmitter(Translator& tr, const std::vector<Node>& seq, std::vector<std::optional<std::string>>* names)
-            : tr_(tr), us_(tr.units(seq)), names_(names), namesDone_(names == nullptr) {
+        SeqEmitter(Translator& tr, const std::vector<Node>& seq, std::vector<std::optional<std::string>>* names,
+                   std::vector<ResultColumnInfo>* types = nullptr)
+            : tr_(tr), us_(tr.units(seq)), names_(names), types_(types), namesDone_(names == nullptr) {
             readComparedDates(us_);
+            spans_.resize(us_.size());
         }
 
         SeqResult run() {
@@ -839,7 +1178,32 @@ private:
             } else {
                 name = std::string();
             }
-            if (!namesDone_) collected_.push_back(name);
+            if (!namesDone_) {
+                collected_.push_back(name);
+                collectedTypes_.push_back(itemType(end));
+            }
+        }
+
+        // What is known of the type of the select-list item us_[itemFirst_, end).
+        ResultColumnInfo itemType(std::size_t end) const {
+            ResultColumnInfo info;
+            std::size_t exprEnd = end;
+            if (eqAlias_.empty() && end >= itemFirst_ + 2 && us_[end - 1].singleName()) {
+                if (us_[end - 2].isWord("AS"))
+                    exprEnd = end - 2;
+                else if (us_[end - 2].operand())
+                    exprEnd = end - 1;
+            }
+            if (exprEnd == itemFirst_ + 1 && us_[itemFirst_].kind == Unit::Kind::Name) {
+                info.outerSide = tr_.outerSide(us_[itemFirst_]);  // the column's declaration decides
+                return info;
+            }
+            // A sign before an operand ("-1 AS n") leaves its type as it is.
+            const std::size_t first =
+                exprEnd > itemFirst_ + 1 && (us_[itemFirst_].isOp("-") || us_[itemFirst_].isOp("+")) ? itemFirst_ + 1
+                                                                                                     : itemFirst_;
+            if (first < spans_.size() && spans_[first] && spans_[first]->end == exprEnd) info.type = spans_[first]->st;
+            return info;
         }
 
         // TOP n / TOP (n) after SELECT [DISTINCT|ALL]; it becomes the level's LIMIT.
@@ -940,10 +1304,13 @@ private:
             const Unit& x = us_[u];
             bool hasPlus = false;
             const std::size_t end = chainEnd(us_, u, hasPlus);
+            bool constant = x.constant;
+            const std::optional<Column> st = end > u + 1 ? chainType(us_, u, end, constant) : x.st;
+            spans_[u] = Span{end, st, constant};
             if (hasPlus) {
                 EType type;
                 pieces_.push_back(foldChain(us_, u, end, type));
-                if (u == 0 && end == us_.size()) return SeqResult{joinPieces(pieces_), type};
+                if (u == 0 && end == us_.size()) return SeqResult{joinPieces(pieces_), type, st, constant};
                 u = end;
                 return std::nullopt;
             }
@@ -962,16 +1329,25 @@ private:
                 if (setOp_) throw unsupported("TOP in a UNION");
                 pieces_.push_back("LIMIT " + *limit_);
             }
-            if (names_ && namesKnown_ && selects_ > 0) *names_ = collected_;
+            if (names_ && namesKnown_ && selects_ > 0) {
+                *names_ = collected_;
+                // A UNION's columns take the types of all its SELECTs: left to the values.
+                if (types_ && !setOp_) *types_ = collectedTypes_;
+            }
             SeqResult r;
             r.sql = joinPieces(pieces_);
-            if (us_.size() == 1 && us_[0].operand()) r.type = us_[0].type;
+            if (us_.size() == 1 && us_[0].operand()) {
+                r.type = us_[0].type;
+                r.st = us_[0].st;
+                r.constant = us_[0].constant;
+            }
             return r;
         }
 
         Translator& tr_;
         std::vector<Unit> us_;
         std::vector<std::optional<std::string>>* names_;
+        std::vector<ResultColumnInfo>* types_;
         std::vector<std::string> pieces_;
         std::optional<std::string> limit_;
         bool setOp_ = false;
@@ -979,6 +1355,13 @@ private:
         bool namesDone_;
         bool namesKnown_ = true;
         std::vector<std::optional<std::string>> collected_;
+        std::vector<ResultColumnInfo> collectedTypes_;
+        struct Span {
+            std::size_t end;  // the operand chain's end
+            std::optional<Column> st;
+            bool constant;
+        };
+        std::vector<std::optional<Span>> spans_;  // per unit where an operand chain starts
         std::size_t itemFirst_ = 0;
         std::string eqAlias_;
         std::size_t selects_ = 0;
@@ -1105,9 +1488,22 @@ bool planValuedSet(const std::string& opt, const std::vector<Token>& toks, Plann
         st.options.push_back(o);
         return true;
     }
-    static const std::set<std::string> valued = {"TEXTSIZE",    "LANGUAGE",          "LOCK_TIMEOUT",
-                                                 "DATEFIRST",   "DEADLOCK_PRIORITY", "QUERY_GOVERNOR_COST_LIMIT",
-                                                 "CONTEXT_INFO"};
+    if (opt == "TEXTSIZE" || opt == "LOCK_TIMEOUT") {
+        std::size_t k = 2;
+        const bool negative = k < toks.size() && toks[k].isPunct("-");
+        if (negative) ++k;
+        const std::string v = setValueAt(toks, k);
+        if (toks[k].kind != TokKind::Number || v.find_first_not_of("0123456789") != std::string::npos || v.size() > 10)
+            throw syntaxErrorNear(v);
+        const long long n = (negative ? -1 : 1) * std::stoll(v);
+        if (n < INT32_MIN || n > INT32_MAX) throw syntaxErrorNear(v);
+        o.kind = opt == "TEXTSIZE" ? SetOption::Kind::TextSize : SetOption::Kind::LockTimeout;
+        o.number = n;
+        st.options.push_back(o);
+        return true;
+    }
+    static const std::set<std::string> valued = {"LANGUAGE", "DATEFIRST", "DEADLOCK_PRIORITY",
+                                                 "QUERY_GOVERNOR_COST_LIMIT", "CONTEXT_INFO"};
     if (valued.count(opt)) {
         std::size_t k = 2;
         if (k < toks.size() && toks[k].isPunct("-")) ++k;  // LOCK_TIMEOUT -1
@@ -1165,7 +1561,6 @@ SetOption onOffOption(const std::string& name, bool on) {
                                                   "QUOTED_IDENTIFIER",
                                                   "NUMERIC_ROUNDABORT",
                                                   "CURSOR_CLOSE_ON_COMMIT",
-                                                  "IMPLICIT_TRANSACTIONS",
                                                   "FMTONLY",
                                                   "NOEXEC",
                                                   "PARSEONLY",
@@ -1178,22 +1573,20 @@ SetOption onOffOption(const std::string& name, bool on) {
                                                   "NO_BROWSETABLE",
                                                   "ANSI_DEFAULTS"};
     // Settings whose non-default value would change results: refused instead of ignored.
-    static const std::map<std::string, bool> refusedValue = {{"ANSI_NULLS", false},
-                                                             {"CONCAT_NULL_YIELDS_NULL", false},
-                                                             {"IMPLICIT_TRANSACTIONS", true},
-                                                             {"FMTONLY", true},
-                                                             {"NOEXEC", true},
-                                                             {"PARSEONLY", true},
-                                                             {"SHOWPLAN_ALL", true},
-                                                             {"SHOWPLAN_TEXT", true},
-                                                             {"SHOWPLAN_XML", true},
-                                                             {"ANSI_DEFAULTS", true}};
+    static const std::map<std::string, bool> refusedValue = {
+        {"ANSI_NULLS", false},   {"CONCAT_NULL_YIELDS_NULL", false},
+        {"FMTONLY", true},       {"NOEXEC", true},
+        {"PARSEONLY", true},     {"SHOWPLAN_ALL", true},
+        {"SHOWPLAN_TEXT", true}, {"SHOWPLAN_XML", true},
+        {"ANSI_DEFAULTS", true}};
     SetOption so;
     so.on = on;
     if (name == "XACT_ABORT") {
         so.kind = SetOption::Kind::XactAbort;
     } else if (name == "NOCOUNT") {
         so.kind = SetOption::Kind::NoCount;
+    } else if (name == "IMPLICIT_TRANSACTIONS") {
+        so.kind = SetOption::Kind::ImplicitTransactions;
     } else if (ignored.count(name)) {
         auto r = refusedValue.find(name);
         if (r != refusedValue.end() && r->second == on) throw unsupported("SET " + name + (on ? " ON" : " OFF"));
@@ -1210,6 +1603,18 @@ void planSet(const std::vector<Token>& toks, PlannedStatement& st) {
     if (first.kind == TokKind::Word && first.value[0] == '@')
         throw TsqlError(137, 15, "Must declare the scalar variable \"" + first.value + "\".");
     if (planValuedSet(upper(first.value), toks, st)) return;
+    if (iequals(first.value, "IDENTITY_INSERT")) {
+        // SET IDENTITY_INSERT [[db.]schema.]table ON|OFF
+        const std::vector<Token> t = dropPrefixes(toks);
+        if (t.size() != 4 || !t[2].isName() || !(t[3].isWord("ON") || t[3].isWord("OFF")))
+            throw syntaxErrorNear(toks.back().text);
+        SetOption o;
+        o.kind = SetOption::Kind::IdentityInsert;
+        o.value = t[2].value;
+        o.on = t[3].isWord("ON");
+        st.options.push_back(o);
+        return;
+    }
     // ON/OFF options, possibly several: SET ANSI_NULLS, QUOTED_IDENTIFIER ON
     std::vector<std::string> names;
     const std::size_t k = readSetNames(toks, names);
@@ -1352,7 +1757,8 @@ PlannedStatement planStatement(const std::vector<Token>& raw, bool bareRoutine, 
             if (toks.size() >= 2 && toks[1].isWord("TOP")) throw unsupported(w + " TOP");
         }
         Translator tr(catalog);
-        st.sql = tr.statement(toks, st.kind == StmtKind::Select ? &st.columnNames : nullptr);
+        st.sql = tr.statement(toks, st.kind == StmtKind::Select ? &st.columnNames : nullptr,
+                              st.kind == StmtKind::Select ? &st.columnTypes : nullptr, &st);
     } else if (!w.empty() &&
                (isReservedWord(w) || w == "GO" || w == "THROW" || w == "DBCC" || w == "BACKUP" || w == "RESTORE" ||
                 w == "BULK" || w == "CHECKPOINT" || w == "KILL" || w == "RECONFIGURE" || w == "SHUTDOWN" ||

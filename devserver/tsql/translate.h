@@ -4,6 +4,7 @@
 
 #include "../engine.h"
 #include "lexer.h"
+#include "results.h"
 #include "qtl/qtl.h"
 
 #include <optional>
@@ -20,6 +21,8 @@ public:
     // the table or the column does not exist. Names compare case-insensitively.
     virtual std::optional<std::string> columnType(const std::string& table, const std::string& column) const = 0;
     virtual bool hasTable(const std::string& name) const = 0;
+    // The identity column of a table ("" when it has none).
+    virtual std::string identityColumn(const std::string& /*table*/) const { return {}; }
     // A "(SELECT ...)" for a table-valued function call, "" when `name` is none.
     virtual std::string tableFunction(const std::string& name, const std::vector<std::string>& sqlArgs) const = 0;
     // True once the batch being translated was cancelled (ATTENTION, the client gone): a long
@@ -38,9 +41,19 @@ inline constexpr const char* kTextCollation = "CYR_CI";
 enum class StmtKind { Select, Insert, Update, Delete, Exec, Set, BeginTran, CommitTran, RollbackTran, If };
 
 struct SetOption {
-    enum class Kind { DateFormat, XactAbort, NoCount, Ignored } kind = Kind::Ignored;
+    enum class Kind {
+        DateFormat,
+        XactAbort,
+        NoCount,
+        ImplicitTransactions,
+        TextSize,
+        LockTimeout,
+        IdentityInsert,
+        Ignored
+    } kind = Kind::Ignored;
     bool on = false;
-    std::string value;  // DATEFORMAT: the format in lower case ("dmy")
+    std::string value;  // DATEFORMAT: the format in lower case ("dmy"); IDENTITY_INSERT: the table
+    long long number = 0;  // TEXTSIZE, LOCK_TIMEOUT
 };
 
 struct PlannedStatement {
@@ -51,6 +64,15 @@ struct PlannedStatement {
     // SQL Server's name for each result column where it differs from what SQLite reports
     // (computed columns without an alias have none); empty when unknown (e.g. SELECT *).
     std::vector<std::optional<std::string>> columnNames;
+    // What the translator knows of each result column's type (same length as columnNames, or
+    // empty when unknown).
+    std::vector<ResultColumnInfo> columnTypes;
+    // The statement reads or writes a table: with IMPLICIT_TRANSACTIONS ON it starts a transaction.
+    bool touchesTable = false;
+    // Insert: the target's identity column, and whether the statement gives it a value.
+    std::string identityTable;
+    std::string identityColumn;
+    bool identityGiven = false;
     // Exec: the routine (prefixes dropped, spelling as written) and its arguments.
     std::string routine;
     std::vector<qtl::Argument> args;

@@ -167,10 +167,10 @@ TEST_F(EngineTest, ResultsCarryTheServersTypesNamesAndValues) {
     ASSERT_EQ(rs.columns.size(), 5u);
     EXPECT_EQ(rs.columns[0].type, ColType::Int);
     EXPECT_EQ(std::get<std::int64_t>(rs.rows[0][0]), -1);
-    EXPECT_EQ(rs.columns[1].type, ColType::Float);
+    EXPECT_EQ(rs.columns[1].type, ColType::Decimal);  // a constant with a point is numeric(2,1)
     EXPECT_EQ(rs.columns[2].name, "");
     EXPECT_EQ(text(rs.rows[0][2]), "xy");
-    EXPECT_EQ(rs.columns[3].type, ColType::NVarChar);
+    EXPECT_EQ(rs.columns[3].type, ColType::Int);  // a bare NULL is an int
     EXPECT_EQ(rs.columns[4].type, ColType::Bit);
 
     b = s->executeBatch(readSql("deadline"));  // a datetime column

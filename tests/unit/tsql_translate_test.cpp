@@ -160,7 +160,10 @@ TEST(TsqlTranslate, CastsFollowTheServersConversions) {
               "SELECT substr(CAST(a AS TEXT), 1, 10) COLLATE CYR_CI FROM T");
     EXPECT_EQ(one("SELECT CAST(s AS int), CONVERT(float, s) FROM T"), "SELECT tsql_int(s), tsql_float(s) FROM T");
     EXPECT_EQ(one("SELECT CAST(s AS nvarchar(max)) FROM T"), "SELECT CAST(s AS TEXT) COLLATE CYR_CI FROM T");
-    EXPECT_EQ(errorOf("SELECT CAST(s AS datetime) FROM T"), 40517);
+    EXPECT_EQ(one("SELECT CAST(s AS datetime) FROM T"), "SELECT tsql_datetime(s) FROM T");
+    EXPECT_EQ(one("SELECT CONVERT(datetime, s, 104) FROM T"), "SELECT tsql_datetime_in(s, 'dmy') FROM T");
+    EXPECT_EQ(errorOf("SELECT CONVERT(datetime, s, 999) FROM T"), 40517);
+    EXPECT_EQ(errorOf("SELECT CAST(s AS xml) FROM T"), 40517);
     EXPECT_EQ(errorOf("SELECT CONVERT(varchar, s, 104) FROM T"), 40517);
 }
 
@@ -323,7 +326,8 @@ TEST(TsqlSet, OptionsAreParsedOrRefused) {
     EXPECT_EQ(p[3].options.size(), 2u);
     EXPECT_EQ(errorOf("SET DATEFORMAT xyz"), 2741);
     EXPECT_EQ(errorOf("SET ANSI_NULLS OFF"), 40517);  // would change what "= NULL" finds
-    EXPECT_EQ(errorOf("SET IMPLICIT_TRANSACTIONS ON"), 40517);
+    EXPECT_EQ(plan("SET IMPLICIT_TRANSACTIONS ON")[0].options[0].kind, SetOption::Kind::ImplicitTransactions);
+    EXPECT_EQ(errorOf("SET FMTONLY ON"), 40517);  // would answer with column lists and no rows
     EXPECT_EQ(errorText("SET BOGUS ON"), "'BOGUS' is not a recognized SET option.");
     EXPECT_EQ(errorOf("SET NOCOUNT"), 102);
 }
