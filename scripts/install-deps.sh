@@ -13,6 +13,7 @@ PACKAGES=(
   qt6-translations-l10n
   fonts-urw-base35 fonts-dejavu-core fonts-liberation
   poppler-utils
+  default-jdk-headless libjtds-java
   lintian
   g++-mingw-w64-x86-64-posix wine wine64 msitools wixl ninja-build
   python3
