@@ -348,6 +348,7 @@ public:
         if (plan) {
             plan->touchesTable = !tables_.empty();
             readInsertTarget(tree, *plan);
+            refuseIdentityUpdate(tree);
         }
         return SeqEmitter(*this, tree, names, types).run().sql;
     }
@@ -410,6 +411,31 @@ private:
         if (tree.size() >= 4 && tree[3].group) {
             for (const Node& k : tree[3].kids)
                 if (!k.group && k.tok.isName() && iequals(k.tok.value, identity)) plan.identityGiven = true;
+        }
+    }
+
+    // UPDATE t SET ... may not assign the identity column (error 8102, when the batch compiles).
+    void refuseIdentityUpdate(const std::vector<Node>& tree) const {
+        if (tree.size() < 4 || !tree[0].tok.isWord("UPDATE") || tree[1].group || !tree[1].tok.isName()) return;
+        const std::string identity = cat_.identityColumn(tree[1].tok.value);
+        if (identity.empty()) return;
+        bool itemStart = false;
+        for (std::size_t k = 2; k < tree.size(); ++k) {
+            const Node& n = tree[k];
+            if (!n.group && (n.tok.isWord("FROM") || n.tok.isWord("WHERE") || n.tok.isWord("OPTION"))) return;
+            if (!n.group && (n.tok.isWord("SET") || n.tok.isPunct(","))) {
+                itemStart = true;
+                continue;
+            }
+            if (!itemStart) continue;
+            itemStart = false;
+            // col = ... or alias.col = ...
+            std::size_t c = k;
+            if (k + 2 < tree.size() && !tree[k + 1].group && tree[k + 1].tok.isPunct(".")) c = k + 2;
+            const Node& col = tree[c];
+            if (!col.group && col.tok.isName() && iequals(col.tok.value, identity) && c + 1 < tree.size() &&
+                !tree[c + 1].group && tree[c + 1].tok.isPunct("="))
+                throw TsqlError(8102, 16, "Cannot update identity column '" + identity + "'.");
         }
     }
 

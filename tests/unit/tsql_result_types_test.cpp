@@ -418,6 +418,22 @@ TEST_F(ResultTypes, IdentityColumnsTakeExplicitValuesOnlyWithIdentityInsert) {
     // The explicit value was stored, and the next automatic one comes after it.
     EXPECT_EQ(scalar(*session, "SELECT max(id_QTL_LOG) FROM QTL_LOG WHERE descr = 'identity'"), "900002");
     EXPECT_EQ(scalar(*session, "SELECT count(*) FROM QTL_LOG WHERE descr = 'identity'"), "2");
+    // Nor does an UPDATE change an identity value: the batch is refused before anything of it runs.
+    const struct {
+        const char* sql;
+        const char* error;
+    } updates[] = {
+        {"UPDATE QTL_LOG SET id_QTL_LOG = 5 WHERE 1 = 0", "8102 Cannot update identity column 'id_QTL_LOG'."},
+        {"UPDATE DisciplineForStudent SET kredits = 5, DisciplineForStudent.id_disciplineForStudent = 9 WHERE 1 = 0",
+         "8102 Cannot update identity column 'id_disciplineForStudent'."},
+        {"UPDATE DisciplineForStudent SET kredits = kredits WHERE id_disciplineForStudent = 1", ""},
+    };
+    for (const auto& u : updates) {
+        SCOPED_TRACE(u.sql);
+        const BatchOutcome b = session->executeBatch(std::string("SELECT 1\r\n") + u.sql);
+        EXPECT_EQ(error(b), u.error);
+        EXPECT_EQ(firstResult(b) != nullptr, *u.error == 0);  // a refused batch runs nothing
+    }
     // The settings-file account may not switch it.
     auto entry = as(demo::kSettingsUser, demo::kSettingsPassword);
     EXPECT_EQ(error(entry->executeBatch("SET IDENTITY_INSERT QTL_LOG ON")).substr(0, 4), "1088");
