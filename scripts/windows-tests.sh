@@ -3,11 +3,16 @@
 #   1. installs the MSI silently and checks what it put where;
 #   2. starts the installed qtl33.exe, against a qtl-devserver started here on the Linux side, and
 #      waits for its login window;
-#   3. runs the Windows unit tests (build/windows/bin/qtl_unit_tests.exe);
+#   3. runs the Windows unit tests (build/windows/bin/qtl_unit_tests.exe), and the GUI tests of
+#      tests/windows/gui_tests.txt against qtl-devservers the Linux side starts for them
+#      (qtl-devserver-broker): each must pass, and send the server the same statements, byte for
+#      byte, as the same test of the Linux build (the computer's name and address aside);
 #   4. upgrades to a newer MSI and checks that the site's Data\QTL and Data\driver stayed;
 #   5. uninstalls silently and checks that only the site's files are left.
 #
-#   bash scripts/windows-tests.sh        (after scripts/windows.sh; QTL_DEVSERVER: the server binary)
+#   bash scripts/windows-tests.sh        (after scripts/windows.sh and a Linux build; QTL_LINUX_BUILD:
+#                                        that build's folder, default the first under build/ with
+#                                        bin/qtl-devserver-broker and bin/qtl_gui_tests)
 set -euo pipefail
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
 BUILD=${QTL_WINDOWS_BUILD:-$ROOT/build/windows}
@@ -28,23 +33,35 @@ check() {  # check DESCRIPTION COMMAND...
 }
 
 [ -f "$MSI" ] || { log "no $MSI: run scripts/windows.sh first"; exit 1; }
-DEVSERVER=${QTL_DEVSERVER:-}
-if [ -z "$DEVSERVER" ]; then
-  for candidate in "$ROOT"/build/*/bin/qtl-devserver; do
-    [ -x "$candidate" ] && DEVSERVER=$candidate && break
+LINUX=${QTL_LINUX_BUILD:-}
+if [ -z "$LINUX" ]; then
+  for candidate in "$ROOT"/build/*/; do
+    [ -x "$candidate/bin/qtl-devserver-broker" ] && [ -x "$candidate/bin/qtl_gui_tests" ] && LINUX=${candidate%/} && break
   done
 fi
-[ -n "$DEVSERVER" ] && [ -x "$DEVSERVER" ] || { log "no qtl-devserver built (set QTL_DEVSERVER)"; exit 1; }
+[ -n "$LINUX" ] && [ -x "$LINUX/bin/qtl-devserver-broker" ] && [ -x "$LINUX/bin/qtl_gui_tests" ] ||
+  { log "no Linux build with qtl-devserver-broker and qtl_gui_tests (set QTL_LINUX_BUILD)"; exit 1; }
+DEVSERVER=$LINUX/bin/qtl-devserver
+[ -f "$BUILD/bin/qtl_gui_tests.exe" ] || { log "no $BUILD/bin/qtl_gui_tests.exe: run scripts/windows.sh first"; exit 1; }
 
 WORK=$(mktemp -d)
 export WINEPREFIX=$WORK/prefix WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 server_pid=""
+broker_pid=""
 cleanup() {
   [ -n "$server_pid" ] && kill "$server_pid" 2>/dev/null || true
+  [ -n "$broker_pid" ] && kill "$broker_pid" 2>/dev/null && wait "$broker_pid" 2>/dev/null || true
   wineserver -k 2>/dev/null || true
   rm -rf "$WORK"
 }
 trap cleanup EXIT
+# Wine's ODBC is the host's unixODBC: the FreeTDS driver is registered here by its full path, so
+# the tests do not depend on whether the package registered it system-wide.
+tds_driver=$(ls /usr/lib/*/odbc/libtdsodbc.so 2>/dev/null | head -1)
+[ -n "$tds_driver" ] || { log "no FreeTDS ODBC driver (libtdsodbc.so) installed"; exit 1; }
+mkdir -p "$WORK/odbc"
+printf '[FreeTDS]\nDescription=FreeTDS\nDriver=%s\n' "$tds_driver" >"$WORK/odbc/odbcinst.ini"
+export ODBCSYSINI=$WORK/odbc
 start=$(date +%s)
 wineboot -i >/dev/null 2>&1
 log "fresh Wine prefix in $(( $(date +%s) - start )) s"
@@ -96,6 +113,35 @@ start=$(date +%s)
 check "Windows unit tests" env QT_QPA_PLATFORM=offscreen QT_PLUGIN_PATH="$(winepath -w "$QT/plugins")" \
   wine "$BUILD/bin/qtl_unit_tests.exe" --gtest_brief=1
 log "unit tests in $(( $(date +%s) - start )) s"
+
+"$LINUX/bin/qtl-devserver-broker" --port 0 >"$WORK/broker.out" 2>"$WORK/broker.err" &
+broker_pid=$!
+broker_port=""
+for _ in $(seq 300); do
+  broker_port=$(sed -n 's/^listening on 127\.0\.0\.1:\([0-9]*\)$/\1/p' "$WORK/broker.out")
+  [ -n "$broker_port" ] && break
+  sleep 0.1
+done
+check "qtl-devserver-broker started" test -n "$broker_port"
+mkdir -p "$WORK/linux" "$WORK/windows"
+passes() { grep -q '^\[  PASSED  \] 1 test' "$1"; }
+start=$(date +%s)
+for t in $(grep -v '^#' "$ROOT/tests/windows/gui_tests.txt" | grep .); do
+  QT_QPA_PLATFORM=offscreen QTL_STATEMENT_DUMP="$WORK/linux" "$LINUX/bin/qtl_gui_tests" --gtest_filter="$t" \
+    >"$WORK/$t.linux.out" 2>&1 || true
+  QT_QPA_PLATFORM=offscreen QT_PLUGIN_PATH="$(winepath -w "$QT/plugins")" QTL_DEVSERVER_BROKER="127.0.0.1:$broker_port" \
+    QTL_STATEMENT_DUMP="$(winepath -w "$WORK/windows")" wine "$BUILD/bin/qtl_gui_tests.exe" --gtest_filter="$t" \
+    >"$WORK/$t.windows.out" 2>&1 || true
+  check "GUI test $t on Linux" passes "$WORK/$t.linux.out"
+  passes "$WORK/$t.linux.out" || tail -30 "$WORK/$t.linux.out"
+  check "GUI test $t under Wine" passes "$WORK/$t.windows.out"
+  passes "$WORK/$t.windows.out" || tail -40 "$WORK/$t.windows.out"
+  check "$t: statements recorded" test -s "$WORK/linux/$t.log"
+  check "$t: the same statements as on Linux ($(wc -l <"$WORK/linux/$t.log" 2>/dev/null || echo 0))" \
+    cmp -s "$WORK/linux/$t.log" "$WORK/windows/$t.log"
+  cmp -s "$WORK/linux/$t.log" "$WORK/windows/$t.log" || diff -u "$WORK/linux/$t.log" "$WORK/windows/$t.log" | head -40 || true
+done
+log "GUI tests in $(( $(date +%s) - start )) s"
 unset WINEPATH
 
 # --- 4. an upgrade keeps the site's files -------------------------------------------------------------

@@ -45,7 +45,6 @@ struct Request {
     Login7Request login;
     RpcAction rpc;
     std::string text;
-    std::string user;  // Batch: the login name, for the log
     std::string error;
     bool fatal = false;  // Malformed: the stream cannot be trusted any more
     std::uint8_t encryption = encrypt::NotSupported;  // PreLogin: what the reply announces
@@ -128,8 +127,10 @@ private:
     // ---- reader side ---------------------------------------------------------------------
     // Nothing a client sends before its login succeeded is logged: it is nobody's to read, and
     // anyone who can connect could fill the disk with it.
+    // The account is the one the login established (loggedAccount_, written once before
+    // loggedIn_), never the name as the client spelled it.
     void logRequest(const char* kind, const std::string& text) {
-        if (loggedIn_) server_.log_.write(id_, kind, user_, text);
+        if (loggedIn_) server_.log_.write(id_, kind, loggedAccount_, text);
     }
     // Worker side: the refusal is logged, never what the client sent.
     void logRefusal(const std::string& why) { server_.log_.write(id_, "refused", sessionUser_, why); }
@@ -435,7 +436,6 @@ private:
                 pushMalformed("Malformed LOGIN7 request: " + error + ".", true);
                 return false;
             }
-            user_ = r.login.userName;
             clientVersion_ = r.login.tdsVersion;
             r.kind = Request::Kind::Login;
             push(std::move(r));
@@ -450,7 +450,6 @@ private:
             // The worker logs it when it takes it, with the session's state at that moment,
             // and decides about --drop-on only once the session is logged in.
             r.kind = Request::Kind::Batch;
-            r.user = user_;
             push(std::move(r));
             return true;
         }
@@ -653,13 +652,14 @@ private:
     }
 
     bool handleLogin(const Login7Request& login) {
-        version_ = negotiatedVersion(login.tdsVersion);
-        sessionUser_ = login.userName;
-        const ServerIdentity& identity = server_.options_.identity;
         if (session_) {
+            // The session, and the account its log lines name, stay as they are.
             sendError(kErrProtocol, 16, "A second LOGIN7 arrived on a logged-in connection.");
             return false;
         }
+        version_ = negotiatedVersion(login.tdsVersion);
+        sessionUser_ = login.userName;
+        const ServerIdentity& identity = server_.options_.identity;
         LoginResult result;
         std::unique_ptr<Session> session;
         std::string shortage;  // why the engine could not start a session, for the log
@@ -698,7 +698,8 @@ private:
         }
         if (!result.account.empty()) sessionUser_ = result.account;  // the account, however spelled
         server_.log_.write(id_, "login", sessionUser_, login.database);
-        loggedIn_ = true;
+        loggedAccount_ = sessionUser_;
+        loggedIn_ = true;  // publishes loggedAccount_ to the reader
         const std::uint32_t granted = negotiatedPacketSize(login.packetSize);
         std::string database = result.database;
         if (database.empty()) database = login.database.empty() ? "QTL" : login.database;
@@ -794,7 +795,7 @@ private:
     bool tlsLoginNext_ = false;  // the login's TLS handshake comes next
     bool tlsWholeSession_ = false;  // the client asked for encryption: TLS stays after the login
     Bytes unread_;  // decrypted login bytes, read before the socket's
-    std::string user_;
+    std::string loggedAccount_;  // written by the worker before loggedIn_ turns true, then fixed
     std::uint32_t clientVersion_ = 0x74000004;
 
     std::mutex queueMutex_;

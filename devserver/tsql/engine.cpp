@@ -9,6 +9,7 @@
 #include "qtl/qtl.h"
 #include "redact.h"
 #include "results.h"
+#include "statement_cache.h"
 #include "tempstore.h"
 #include "translate.h"
 
@@ -212,7 +213,10 @@ public:
         }
     }
     // Closing the connection rolls back a transaction the client left open.
-    ~SessionImpl() override { sqlite3_close_v2(db_); }
+    ~SessionImpl() override {
+        compiled_.clear();
+        sqlite3_close_v2(db_);
+    }
 
     void cancel() override {
         std::lock_guard lock(cancelMutex_);
@@ -292,9 +296,22 @@ private:
     std::atomic<bool> cancelFlag_{false};  // the same, for the translator to poll
     bool interruptible_ = false;  // guarded by cancelMutex_: sqlite3_interrupt is safe right now
 
+    // The session's compiled statements; before db_ is closed, they are finalized.
+    static constexpr std::size_t kCompiledStatements = 48;
+    tsql::StatementCache compiled_{kCompiledStatements};
+    tsql::PlanCache translated_{kCompiledStatements};
+
+    // A statement being run; one compiled from the whole of its text goes back to compiled_.
     struct Prepared {
         sqlite3_stmt* st = nullptr;
-        ~Prepared() { sqlite3_finalize(st); }
+        tsql::StatementCache* keep = nullptr;
+        const std::string* sql = nullptr;
+        ~Prepared() {
+            if (keep)
+                keep->give(*sql, st);
+            else
+                sqlite3_finalize(st);
+        }
     };
 
     bool cancelled() {
@@ -448,6 +465,11 @@ private:
                 if (auto m = compileError(b)) return m;
         if (p.sql.empty()) return std::nullopt;
         Prepared prepared;
+        if ((prepared.st = compiled_.take(p.sql))) {
+            prepared.keep = &compiled_;
+            prepared.sql = &p.sql;
+            return std::nullopt;
+        }
         const char* tail = nullptr;
         denial_.reset();
         const int rc = sqlite3_prepare_v2(db_, p.sql.c_str(), static_cast<int>(p.sql.size()), &prepared.st, &tail);
@@ -459,14 +481,19 @@ private:
             return tsql::mapSqliteError(rc, text, p.text, verb(p));
         }
         if (!wholeTextCompiled(p.sql, tail)) return makeMessage(102, 15, "Incorrect syntax near ';'.");
+        prepared.keep = &compiled_;  // the run that follows takes it from there
+        prepared.sql = &p.sql;
         return std::nullopt;
     }
 
     void run(const std::string& sql, BatchOutcome& out) {
-        std::vector<PlannedStatement> plan;
+        tsql::PlanCache::Plan kept = translated_.find(sql);
         try {
-            Trusted own(*this);  // the catalog reads the schema through pragma functions
-            plan = tsql::translateBatch(sql, catalog_);
+            if (!kept) {
+                Trusted own(*this);  // the catalog reads the schema through pragma functions
+                kept = std::make_shared<const std::vector<PlannedStatement>>(tsql::translateBatch(sql, catalog_));
+                translated_.keep(sql, kept);
+            }
         } catch (const tsql::TranslationCancelled&) {
             StatementOutcome so;
             so.failed = true;
@@ -479,6 +506,13 @@ private:
             out.statements.push_back(so);
             return;
         }
+        if (cancelled()) {  // ATTENTION before a batch whose plan was kept: nothing of it runs
+            StatementOutcome so;
+            so.failed = true;
+            out.statements.push_back(so);
+            return;
+        }
+        const std::vector<PlannedStatement>& plan = *kept;
         for (const PlannedStatement& p : plan) {
             if (auto m = compileError(p)) {
                 StatementOutcome so;
@@ -718,6 +752,11 @@ private:
 
     // Compiles a statement when it is reached; a name missing now ends the batch.
     End prepare(const PlannedStatement& p, const std::string& sql, Prepared& prepared, StatementOutcome& so) {
+        if ((prepared.st = compiled_.take(sql))) {
+            prepared.keep = &compiled_;
+            prepared.sql = &sql;
+            return End::Ok;
+        }
         const char* tail = nullptr;
         denial_.reset();
         const int rc = sqlite3_prepare_v2(db_, sql.c_str(), static_cast<int>(sql.size()), &prepared.st, &tail);
@@ -735,6 +774,8 @@ private:
             fail(so, makeMessage(102, 15, "Incorrect syntax near ';'."));
             return End::Resolution;
         }
+        prepared.keep = &compiled_;
+        prepared.sql = &sql;
         return End::Ok;
     }
 

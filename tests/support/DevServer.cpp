@@ -1,7 +1,12 @@
 #include "DevServer.h"
 
-#include "qtl/qtl.h"
+#include "Broker.h"
+#include "dm_u.h"
+
 #include "qtl/demo_ids.h"
+#ifndef _WIN32
+#include "qtl/qtl.h"
+#endif
 
 #include <QDeadlineTimer>
 #include <QDir>
@@ -12,14 +17,20 @@
 #include <QRegularExpression>
 #include <QThread>
 
+#ifndef _WIN32
 #include <sqlite3.h>
+#endif
 
+#include <gtest/gtest.h>
+
+#include <map>
 #include <stdexcept>
 
 namespace qtltest {
 
 namespace {
 
+#ifndef _WIN32
 QString serverBinary() {
     const QString fromEnv = qEnvironmentVariable("QTL_DEVSERVER");
     if (!fromEnv.isEmpty() && QFileInfo(fromEnv).isExecutable()) return fromEnv;
@@ -29,10 +40,15 @@ QString serverBinary() {
     return fromEnv;
 #endif
 }
+#endif
 
 // The FreeTDS ODBC driver lives in the odbc/ folder of the multiarch library directory; the
 // name "FreeTDS" is registered only when the package was told to, so the path is preferred.
 QString tdsDriver() {
+#ifdef _WIN32
+    // Under Wine, ODBC is the host's: the driver is known by the name registered there.
+    return QStringLiteral("FreeTDS");
+#else
     static const QString found = [] {
         const QString fromEnv = qEnvironmentVariable("QTL_TDSODBC");
         if (!fromEnv.isEmpty() && QFileInfo::exists(fromEnv)) return fromEnv;
@@ -50,6 +66,7 @@ QString tdsDriver() {
         return QStringLiteral("FreeTDS");
     }();
     return found;
+#endif
 }
 
 // ODBC connection string value in braces; a closing brace inside is doubled.
@@ -59,12 +76,15 @@ QString braced(const QString& value) {
     return QLatin1Char('{') + v + QLatin1Char('}');
 }
 
+#ifndef _WIN32
 QString readAll(const QString& path) {
     QFile f(path);
     if (!f.open(QIODevice::ReadOnly)) return {};
     return QString::fromUtf8(f.readAll());
 }
+#endif
 
+#ifndef _WIN32
 struct SqliteHandle {
     sqlite3* db = nullptr;
     explicit SqliteHandle(const QString& path) {
@@ -80,6 +100,11 @@ struct SqliteHandle {
     SqliteHandle(const SqliteHandle&) = delete;
     SqliteHandle& operator=(const SqliteHandle&) = delete;
 };
+#endif
+
+QString doubledQuotes(QString text) {
+    return text.replace(QLatin1Char('\''), QStringLiteral("''"));
+}
 
 }  // namespace
 
@@ -87,20 +112,63 @@ DevServer::DevServer() : DevServer(Options{}) {}
 
 DevServer::DevServer(const Options& options) : m_options(options) {
     if (!m_dir.isValid()) throw std::runtime_error("cannot create a temporary directory");
+    m_broker = BrokerLink::fromEnvironment();
+    if (m_broker) {
+        const QJsonObject reply =
+            m_broker->call(QStringLiteral("open"), {{QStringLiteral("options"), optionsToJson(options)}});
+        m_dbPath = reply.value(QStringLiteral("dbPath")).toString();
+        m_logPath = reply.value(QStringLiteral("logPath")).toString();
+        return;
+    }
+#ifdef _WIN32
+    throw std::runtime_error(
+        "QTL_DEVSERVER_BROKER is not set: on Windows the tests reach qtl-devserver through "
+        "qtl-devserver-broker on the Linux side");
+#endif
     m_dbPath = options.dbPath.isEmpty() ? m_dir.filePath(QStringLiteral("qtl.db")) : options.dbPath;
     m_logPath = m_dir.filePath(QStringLiteral("requests.log"));
 }
 
 DevServer::~DevServer() {
-    stop();
+    dumpStatements();
+    try {
+        stop();
+    } catch (const std::exception& e) {
+        qWarning("stopping qtl-devserver: %s", e.what());
+    }
 }
 
 void DevServer::start() {
+    if (m_broker) {
+        m_port = m_broker->call(QStringLiteral("start")).value(QStringLiteral("port")).toInt();
+        fetchSettingsFile();
+        return;
+    }
     if (m_proc && m_proc->state() != QProcess::NotRunning) return;
     launch(0);
 }
 
+// The broker's server wrote its settings file on the Linux side; the workstation under test
+// reads it from its own folder.
+void DevServer::fetchSettingsFile() {
+    const QJsonObject reply = m_broker->call(QStringLiteral("settingsFile"));
+    QDir(m_dir.path()).mkpath(QStringLiteral("Data"));
+    QFile f(m_dir.filePath(QStringLiteral("Data/QTL")));
+    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
+        f.write(QByteArray::fromBase64(reply.value(QStringLiteral("bytes")).toString().toLatin1())) < 0)
+        throw std::runtime_error("cannot write " + f.fileName().toStdString());
+#ifdef _WIN32
+    QFile driver(m_dir.filePath(QStringLiteral("Data/driver")));
+    if (!driver.open(QIODevice::WriteOnly | QIODevice::Truncate) || driver.write(tdsDriver().toLatin1() + "\n") < 0)
+        throw std::runtime_error("cannot write " + driver.fileName().toStdString());
+#endif
+}
+
 void DevServer::stop() {
+    if (m_broker) {
+        m_broker->call(QStringLiteral("stop"));
+        return;
+    }
     if (!m_proc) return;
     if (m_proc->state() != QProcess::NotRunning) {
         m_proc->terminate();
@@ -113,11 +181,22 @@ void DevServer::stop() {
 }
 
 void DevServer::restart() {
+    if (m_broker) {
+        m_broker->call(QStringLiteral("restart"));
+        fetchSettingsFile();
+        return;
+    }
     stop();
     launch(m_port);
 }
 
 void DevServer::restartWith(const Options& options) {
+    if (m_broker) {
+        m_options = options;
+        m_broker->call(QStringLiteral("restartWith"), {{QStringLiteral("options"), optionsToJson(options)}});
+        fetchSettingsFile();
+        return;
+    }
     stop();
     const QString db = m_dbPath;
     m_options = options;
@@ -126,6 +205,10 @@ void DevServer::restartWith(const Options& options) {
 }
 
 void DevServer::launch(int port) {
+#ifdef _WIN32
+    Q_UNUSED(port);
+    throw std::runtime_error("qtl-devserver cannot run here: set QTL_DEVSERVER_BROKER");
+#else
     const QString program = serverBinary();
     if (program.isEmpty() || !QFileInfo(program).isExecutable())
         throw std::runtime_error("qtl-devserver not found: " + program.toStdString());
@@ -199,6 +282,7 @@ void DevServer::launch(int port) {
         throw std::runtime_error("qtl-devserver did not start listening: " +
                                  readAll(errPath).right(2000).toStdString());
     }
+#endif
 }
 
 QString DevServer::odbcString(const QString& user, const QString& password) const {
@@ -209,9 +293,17 @@ QString DevServer::odbcString(const QString& user, const QString& password) cons
 }
 
 QPair<QString, QString> DevServer::settingsAccount() const {
+    if (m_broker) {
+        const QJsonObject reply = m_broker->call(QStringLiteral("settingsAccount"));
+        return {reply.value(QStringLiteral("user")).toString(), reply.value(QStringLiteral("password")).toString()};
+    }
+#ifdef _WIN32
+    return {};
+#else
     SqliteHandle h(m_dbPath);
     const auto account = devserver::qtl::settingsAccount(h.db);
     return {QString::fromStdString(account.first), QString::fromStdString(account.second)};
+#endif
 }
 
 QString DevServer::odbcString() const {
@@ -232,13 +324,20 @@ void DevServer::writeSettingsFile(const QString& path) const {
         if (!QFile::copy(written, path)) throw std::runtime_error("cannot write " + path.toStdString());
         return;
     }
+#ifdef _WIN32
+    throw std::runtime_error("no settings file: the server was not started");
+#else
     SqliteHandle h(m_dbPath);
     const auto account = devserver::qtl::settingsAccount(h.db);
     devserver::qtl::writeSettingsFile(path.toStdString(), account.first, account.second,
                                       "127.0.0.1," + std::to_string(m_port), "QTL");
+#endif
 }
 
-QVector<LogEntry> DevServer::log() const {
+QByteArray DevServer::logBytes() const {
+    if (m_broker)
+        return QByteArray::fromBase64(
+            m_broker->call(QStringLiteral("log")).value(QStringLiteral("bytes")).toString().toLatin1());
     // The server appends a line per request; wait until the file stops growing and every line
     // is complete.
     QByteArray data;
@@ -251,6 +350,11 @@ QVector<LogEntry> DevServer::log() const {
         data = now;
         QThread::msleep(20);
     }
+    return data;
+}
+
+QVector<LogEntry> DevServer::log() const {
+    const QByteArray data = logBytes();
     QVector<LogEntry> entries;
     for (const QByteArray& line : data.split('\n')) {
         if (line.trimmed().isEmpty()) continue;
@@ -288,7 +392,54 @@ bool DevServer::anyRpc() const {
     return false;
 }
 
+QString DevServer::neutralStatements(const QVector<LogEntry>& entries) {
+    const qtl::IpWatch watch;
+    const QString computer = doubledQuotes(watch.hostName()), address = watch.localIP();
+    QString out;
+    for (const LogEntry& e : entries) {
+        if (e.kind != QLatin1String("batch") && e.kind != QLatin1String("rpc")) continue;
+        QString text = e.text;
+        text.replace(QLatin1Char('\\'), QStringLiteral("\\\\"))
+            .replace(QLatin1Char('\r'), QStringLiteral("\\r"))
+            .replace(QLatin1Char('\n'), QStringLiteral("\\n"));
+        // The audit's "computer\\address" (its backslash escaped above) and GET_USER's arguments.
+        if (!computer.isEmpty() && !address.isEmpty())
+            text.replace(computer + QStringLiteral("\\\\") + address, QStringLiteral("<computer>\\\\<address>"));
+        if (!computer.isEmpty()) text.replace("'" + computer + "'", QStringLiteral("'<computer>'"));
+        if (!address.isEmpty()) text.replace("'" + address + "'", QStringLiteral("'<address>'"));
+        out += e.kind + QStringLiteral(": ") + text + QLatin1Char('\n');
+    }
+    return out;
+}
+
+void DevServer::dumpStatements() const {
+    const QString folder = qEnvironmentVariable("QTL_STATEMENT_DUMP");
+    const ::testing::TestInfo* test = ::testing::UnitTest::GetInstance()->current_test_info();
+    if (folder.isEmpty() || !test || m_port == 0) return;
+    QString name = QString::fromLatin1(test->test_suite_name()) + QLatin1Char('.') + QString::fromLatin1(test->name());
+    name.replace(QLatin1Char('/'), QLatin1Char('_'));
+    static std::map<QString, int> servers;  // a test with a second server gets a second file
+    if (const int n = ++servers[name]; n > 1) name += QLatin1Char('.') + QString::number(n);
+    QString text;
+    try {
+        text = neutralStatements(log());
+    } catch (const std::exception& e) {
+        text = QStringLiteral("no log: ") + QString::fromStdString(e.what()) + QLatin1Char('\n');
+    }
+    QDir().mkpath(folder);
+    QFile f(QDir(folder).filePath(name + QStringLiteral(".log")));
+    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate) || f.write(text.toUtf8()) < 0)
+        qWarning("cannot write %s", qPrintable(f.fileName()));
+}
+
 QVector<QVector<QVariant>> DevServer::sqlite(const QString& sql) const {
+    if (m_broker)
+        return rowsFromJson(m_broker->call(QStringLiteral("sqlite"), {{QStringLiteral("sql"), sql}})
+                                .value(QStringLiteral("rows"))
+                                .toArray());
+#ifdef _WIN32
+    return {};
+#else
     SqliteHandle h(m_dbPath);
     sqlite3_stmt* stmt = nullptr;
     const QByteArray text = sql.toUtf8();
@@ -320,6 +471,7 @@ QVector<QVector<QVariant>> DevServer::sqlite(const QString& sql) const {
     sqlite3_finalize(stmt);
     if (rc != SQLITE_DONE) throw std::runtime_error("sqlite: " + err);
     return rows;
+#endif
 }
 
 QVariant DevServer::sqliteScalar(const QString& sql) const {
@@ -329,6 +481,11 @@ QVariant DevServer::sqliteScalar(const QString& sql) const {
 }
 
 void DevServer::sqliteExec(const QString& sql) const {
+    if (m_broker) {
+        m_broker->call(QStringLiteral("sqliteExec"), {{QStringLiteral("sql"), sql}});
+        return;
+    }
+#ifndef _WIN32
     SqliteHandle h(m_dbPath);
     char* err = nullptr;
     if (sqlite3_exec(h.db, sql.toUtf8().constData(), nullptr, nullptr, &err) != SQLITE_OK) {
@@ -336,6 +493,7 @@ void DevServer::sqliteExec(const QString& sql) const {
         sqlite3_free(err);
         throw std::runtime_error("sqlite: " + msg);
     }
+#endif
 }
 
 // ---------------------------------------------------------------------------------------------

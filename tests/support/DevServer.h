@@ -1,5 +1,11 @@
 // Test fixture pieces: a qtl-devserver child process with a fresh database, its request log,
 // and a message-box recorder with scripted answers.
+//
+// Where QTL_DEVSERVER_BROKER names a broker (host:port of qtl-devserver-broker), the server is
+// started and read there instead: that is how the Windows build's tests, under Wine, reach a
+// qtl-devserver and its database on the Linux side. Where QTL_STATEMENT_DUMP names a folder,
+// each server writes the batches and calls it received to <folder>/<Suite.Test>.log at its
+// end, the computer's name and address made neutral, for comparing two builds' statements.
 #pragma once
 
 #include "platform/MessageBoxes.h"
@@ -27,6 +33,8 @@ struct LogEntry {
     int tranCount = -1;
     int xactAbort = -1;  // 0 or 1
 };
+
+class BrokerLink;
 
 class DevServer {
 public:
@@ -75,6 +83,8 @@ public:
 
     // Requests logged so far (waits briefly until the log is flushed).
     QVector<LogEntry> log() const;
+    // The log file as it is once complete (waits briefly until the server has flushed it).
+    QByteArray logBytes() const;
     QStringList batches() const;  // texts of kind "batch", in order
     // Batches after a mark: int m = server.logMark(); ...; server.batchesSince(m)
     int logMark() const { return int(log().size()); }
@@ -86,13 +96,20 @@ public:
     QVariant sqliteScalar(const QString& sql) const;
     void sqliteExec(const QString& sql) const;
 
+    // The batches and calls of log(), one a line, CR and LF escaped, with this computer's name
+    // and address replaced by <computer> and <address>.
+    static QString neutralStatements(const QVector<LogEntry>& entries);
+
 private:
     Options m_options;
     QTemporaryDir m_dir;
-    QString m_dbPath, m_logPath;
+    QString m_dbPath, m_logPath, m_serverDir;
     int m_port = 0;
     std::unique_ptr<QProcess> m_proc;
+    std::unique_ptr<BrokerLink> m_broker;
     void launch(int port);
+    void fetchSettingsFile();
+    void dumpStatements() const;
 };
 
 // Records every message box and answers from a script (default: OK / Yes).

@@ -1171,3 +1171,22 @@ TEST_F(WireRules, OutOfDescriptorsARightPasswordIsToldTheServerCouldNotTakeIt) {
     EXPECT_TRUE(logged);
     EXPECT_NO_THROW(client());  // and signs in once descriptors are free again
 }
+
+// Every line of a session's log names the account the login established, however the client
+// spelled it: the batches the worker logs and the attention the reader logs alike.
+TEST_F(WireRules, EveryLogLineOfASessionNamesTheAccountAsStored) {
+    start();
+    Client c(server_->port());
+    ASSERT_FALSE(hasError(c.login("QTL_OP   ", account_.second)));
+    EXPECT_EQ(firstInt(c.batch("SELECT 1")), 1);
+    attention(c);
+    c.reply();
+    EXPECT_EQ(firstInt(c.batch("SELECT 2")), 2);
+    std::vector<std::string> kinds;
+    for (const std::string& line : logLines()) {
+        EXPECT_NE(line.find(R"("user":"qtl_op")"), std::string::npos) << line;
+        const auto at = line.find(R"("kind":")");
+        if (at != std::string::npos) kinds.push_back(line.substr(at + 8, line.find('"', at + 8) - at - 8));
+    }
+    EXPECT_EQ(kinds, (std::vector<std::string>{"login", "batch", "attention", "batch"}));
+}

@@ -1151,3 +1151,38 @@ TEST_F(EngineTest, ConcurrentSignInsAllSucceed) {
     for (auto& t : threads) t.join();
     EXPECT_EQ(failures.load(), 0) << firstFailure;
 }
+
+// A session keeps what it compiled and translated for the next batch of the same text: the next
+// run must still see the newest committed data, keep its permission checks, and leave no read
+// open between batches that would hold another session's snapshot or lock.
+TEST_F(BatchRules, ABatchRunAgainSeesTheNewestDataAndKeepsItsRefusals) {
+    auto reader = session();
+    auto writer = session();
+    const std::string count = "SELECT COUNT(*) FROM QTL_LOG WHERE [table] = 'again'";
+    for (const bool inTransaction : {false, true}) {
+        SCOPED_TRACE(inTransaction ? "in a transaction" : "outside");
+        if (inTransaction) {
+            ASSERT_EQ(firstError(reader->executeBatch("BEGIN TRAN")), nullptr);
+        }
+        const std::int64_t before = scalarInt(*reader, count);
+        for (int round = 1; round <= 3; ++round) {
+            ASSERT_EQ(firstError(writer->executeBatch(insert("again"))), nullptr);
+            EXPECT_EQ(scalarInt(*reader, count), before + round);
+        }
+        if (inTransaction) {
+            ASSERT_EQ(firstError(reader->executeBatch("COMMIT TRAN")), nullptr);
+        }
+    }
+    // Between two runs of the reader's batch the writer takes and commits the write lock.
+    ASSERT_EQ(firstError(writer->executeBatch("BEGIN TRAN\r\n" + insert("again") + "\r\nCOMMIT TRAN")), nullptr);
+
+    for (int run = 0; run < 3; ++run) {
+        SCOPED_TRACE(run);
+        const BatchOutcome b = reader->executeBatch("SELECT password_md5 FROM QTL_User");
+        ASSERT_NE(firstError(b), nullptr);
+        EXPECT_EQ(firstError(b)->number, 230);
+        const BatchOutcome missing = reader->executeBatch("SELECT x FROM dbo.no_such_table");
+        ASSERT_NE(firstError(missing), nullptr);
+        EXPECT_EQ(firstError(missing)->number, 208);
+    }
+}
