@@ -20,7 +20,7 @@ namespace devserver::tsql {
 namespace {
 
 TsqlError unsupported(const std::string& what) {
-    return TsqlError(40517, 16,
+    return TsqlError(sqlerr::NotSupported, 16,
                      "Keyword or statement option '" + what + "' is not supported in this version of SQL Server.");
 }
 
@@ -226,7 +226,7 @@ std::size_t prefixParts(const std::vector<Token>& parts) {
     if (parts.size() >= 3 && isDbo(parts[1]) && !iequals(parts[0].value, "dbo")) {
         std::string full;
         for (const Token& p : parts) full += (full.empty() ? "" : ".") + p.value;
-        throw TsqlError(208, 16, "Invalid object name '" + full + "'.");
+        throw TsqlError(sqlerr::InvalidObjectName, 16, "Invalid object name '" + full + "'.");
     }
     if (parts.size() >= 2 && iequals(parts[0].value, "dbo")) return 1;
     return 0;
@@ -274,7 +274,7 @@ constexpr int kMaxNesting = 128;
 
 std::vector<Node> buildTree(const std::vector<Token>& toks, std::size_t& i, bool nested, int depth = 0) {
     if (depth > kMaxNesting)
-        throw TsqlError(191, 15,
+        throw TsqlError(sqlerr::NestedTooDeeply, 15,
                         "Some part of your SQL statement is nested too deeply. Rewrite the query or break "
                         "it up into smaller queries.");
     std::vector<Node> out;
@@ -435,7 +435,7 @@ private:
             const Node& col = tree[c];
             if (!col.group && col.tok.isName() && iequals(col.tok.value, identity) && c + 1 < tree.size() &&
                 !tree[c + 1].group && tree[c + 1].tok.isPunct("="))
-                throw TsqlError(8102, 16, "Cannot update identity column '" + identity + "'.");
+                throw TsqlError(sqlerr::IdentityUpdate, 16, "Cannot update identity column '" + identity + "'.");
         }
     }
 
@@ -728,7 +728,8 @@ private:
 
     static void requireArgs(const std::string& name, const std::vector<SeqResult>& a, std::size_t n) {
         if (a.size() != n)
-            throw TsqlError(174, 15, "The " + name + " function requires " + std::to_string(n) + " argument(s).");
+            throw TsqlError(sqlerr::WrongArgumentCount, 15,
+                            "The " + name + " function requires " + std::to_string(n) + " argument(s).");
     }
 
     // The functions translated to SQLite's or our own under another name; false for the others.
@@ -787,7 +788,8 @@ private:
         // Only the server's own functions pass: any other name would reach SQLite's functions
         // (sqlite_version, fts3_tokenizer, the pragma functions), which no T-SQL client may call.
         if (!textFns.count(name) && !sameFns.count(name) && !insertTarget)
-            throw TsqlError(195, 15, "'" + nameTok.value + "' is not a recognized built-in function name.");
+            throw TsqlError(sqlerr::NotRecognized, 15,
+                            "'" + nameTok.value + "' is not a recognized built-in function name.");
         Unit u;
         u.kind = Unit::Kind::Call;
         if (!group.kids.empty() && group.kids[0].tok.isWord("DISTINCT")) {
@@ -834,21 +836,17 @@ private:
         const std::optional<Column> first = a.empty() ? std::nullopt : a[0].st;
         std::optional<Column> t;
         const bool distinct = !group.kids.empty() && group.kids[0].tok.isWord("DISTINCT");
-        if (name == "COUNT") {
+        if (name == "COUNT" || name == "LEN" || name == "CHARINDEX") {
             t = typeOf(ColType::Int);
         } else if (name == "COUNT_BIG") {
             t = typeOf(ColType::BigInt);
-        } else if (name == "LEN" || name == "CHARINDEX") {
-            t = typeOf(ColType::Int);
         } else if (name == "SCOPE_IDENTITY") {
             t = typeOf(ColType::Decimal);
             t->precision = 38;
         } else if (name == "GETDATE" || name == "CURRENT_TIMESTAMP") {
             t = typeOf(ColType::DateTime);
-        } else if (distinct) {
-            t = std::nullopt;  // SUM(DISTINCT x) and the like: typed by the values
-        } else if (!first) {
-            t = std::nullopt;
+        } else if (distinct || !first) {
+            t = std::nullopt;  // SUM(DISTINCT x) and the like, or no typed argument: typed by the values
         } else if (name == "SUM" || name == "AVG") {
             if (isWhole(first->type) && first->type != ColType::Bit)
                 t = typeOf(first->type == ColType::BigInt ? ColType::BigInt : ColType::Int);
@@ -934,7 +932,8 @@ private:
             {"@@MICROSOFTVERSION", {"tsql_session('MICROSOFTVERSION')", ColType::Int, 0, false}},
             {"@@VERSION", {"tsql_session('VERSION')", ColType::NVarChar, 300, false}}};
         const auto it = globals.find(upper(t.value));
-        if (it == globals.end()) throw TsqlError(137, 15, "Must declare the scalar variable \"" + t.value + "\".");
+        if (it == globals.end())
+            throw TsqlError(sqlerr::UndeclaredVariable, 15, "Must declare the scalar variable \"" + t.value + "\".");
         u.kind = Unit::Kind::Call;
         u.sql = it->second.sql;
         u.type = it->second.type == ColType::NVarChar ? EType::Text : EType::Int;
@@ -962,9 +961,9 @@ private:
             return cat_.tableFunction(nameTok.value, sqlArgs);
         } catch (const std::exception& e) {
             const std::string text = e.what();
-            const int number = text.find("insufficient") != std::string::npos ? 313
-                               : text.find("too many") != std::string::npos   ? 8144
-                                                                              : 8114;
+            const int number = text.find("insufficient") != std::string::npos ? sqlerr::InsufficientArguments
+                               : text.find("too many") != std::string::npos   ? sqlerr::TooManyArguments
+                                                                              : sqlerr::ConversionError;
             throw TsqlError(number, 16, text);
         }
     }
@@ -1436,7 +1435,7 @@ std::size_t parseExecValue(const std::vector<Token>& toks, std::size_t i, qtl::A
     }
     if (v.isWord("DEFAULT")) throw unsupported("DEFAULT");
     if (v.kind == TokKind::Word && v.value[0] == '@')
-        throw TsqlError(137, 15, "Must declare the scalar variable \"" + v.value + "\".");
+        throw TsqlError(sqlerr::UndeclaredVariable, 15, "Must declare the scalar variable \"" + v.value + "\".");
     if (v.isName() && !(v.kind == TokKind::Word && isReservedWord(v.text))) {
         // The server takes a bare word as a text argument.
         arg.value = v.value;
@@ -1458,7 +1457,7 @@ void parseExecArgs(const std::vector<Token>& toks, std::size_t i, PlannedStateme
             named = true;
             i += 2;
         } else if (named) {
-            throw TsqlError(119, 15,
+            throw TsqlError(sqlerr::NamedParameterFirst, 15,
                             "Must pass parameter number " + std::to_string(position) +
                                 " and subsequent parameters as '@name = value'. After the form '@name = value' "
                                 "has been used, all subsequent parameters must be passed in the form '@name = value'.");
@@ -1508,7 +1507,8 @@ bool planValuedSet(const std::string& opt, const std::vector<Token>& toks, Plann
         std::string v = setValueAt(toks, 2);
         for (char& c : v) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
         static const std::set<std::string> formats = {"mdy", "dmy", "ymd", "ydm", "myd", "dym"};
-        if (!formats.count(v)) throw TsqlError(2741, 16, "SET DATEFORMAT date order '" + v + "' is invalid.");
+        if (!formats.count(v))
+            throw TsqlError(sqlerr::InvalidDateFormat, 16, "SET DATEFORMAT date order '" + v + "' is invalid.");
         o.kind = SetOption::Kind::DateFormat;
         o.value = v;
         st.options.push_back(o);
@@ -1617,7 +1617,7 @@ SetOption onOffOption(const std::string& name, bool on) {
         auto r = refusedValue.find(name);
         if (r != refusedValue.end() && r->second == on) throw unsupported("SET " + name + (on ? " ON" : " OFF"));
     } else {
-        throw TsqlError(195, 15, "'" + name + "' is not a recognized SET option.");
+        throw TsqlError(sqlerr::NotRecognized, 15, "'" + name + "' is not a recognized SET option.");
     }
     return so;
 }
@@ -1627,7 +1627,7 @@ void planSet(const std::vector<Token>& toks, PlannedStatement& st) {
     if (toks.size() < 2) throw syntaxErrorNear("SET");
     const Token& first = toks[1];
     if (first.kind == TokKind::Word && first.value[0] == '@')
-        throw TsqlError(137, 15, "Must declare the scalar variable \"" + first.value + "\".");
+        throw TsqlError(sqlerr::UndeclaredVariable, 15, "Must declare the scalar variable \"" + first.value + "\".");
     if (planValuedSet(upper(first.value), toks, st)) return;
     if (iequals(first.value, "IDENTITY_INSERT")) {
         // SET IDENTITY_INSERT [[db.]schema.]table ON|OFF
@@ -1728,7 +1728,7 @@ void planIf(const std::vector<Token>& toks, const std::string& batch, const Cata
             int nesting) {
     // IF nested in IF plans, compiles and runs recursively: a hostile batch must not exhaust the stack.
     if (nesting >= kMaxNesting)
-        throw TsqlError(191, 15,
+        throw TsqlError(sqlerr::NestedTooDeeply, 15,
                         "Some part of your SQL statement is nested too deeply. Rewrite the query or break "
                         "it up into smaller queries.");
     const std::size_t b = ifBodyStart(toks);
