@@ -8,6 +8,7 @@
 #include <memory>
 #include <optional>
 #include "pattern.h"
+#include "sql_errors.h"
 #include <string>
 #include <variant>
 #include <vector>
@@ -46,6 +47,18 @@ struct Message {
     std::string procedure;  // empty unless raised inside a routine
     std::int32_t line = 1;
 };
+
+// The one way a message is made: SQL Server's number (see sql_errors.h), severity and text.
+inline Message makeMessage(std::int32_t number, std::uint8_t severity, std::string text, std::uint8_t state = 1,
+                           std::string procedure = {}) {
+    Message m;
+    m.number = number;
+    m.state = state;
+    m.severity = severity;
+    m.text = std::move(text);
+    m.procedure = std::move(procedure);
+    return m;
+}
 
 // What one statement of a batch produced, in order. The protocol layer writes, per statement:
 // messages (ERROR/INFO), each result set (COLMETADATA + ROWs + DONE/DONEINPROC with the row

@@ -65,12 +65,13 @@ LoginResult checkLogin(sqlite3* db, const std::string& user, const std::string& 
         known && std::string(reinterpret_cast<const char*>(sqlite3_column_text(st.get(), 0))) == password;
     if (passwordOk) result.account = reinterpret_cast<const char*>(sqlite3_column_text(st.get(), 1));
     if (!passwordOk) {
-        result.error = Message{18456, 1, 14, "Login failed for user '" + user + "'.", "", 1};
+        result.error = makeMessage(sqlerr::LoginFailed, 14, "Login failed for user '" + user + "'.");
         return result;
     }
     if (!database.empty() && !sameIgnoringCase(database, "QTL")) {
-        result.error = Message{
-            4060, 1, 11, "Cannot open database \"" + database + "\" requested by the login. The login failed.", "", 1};
+        result.error =
+            makeMessage(sqlerr::CannotOpenDatabase, 11,
+                        "Cannot open database \"" + database + "\" requested by the login. The login failed.");
         return result;
     }
     result.ok = true;

@@ -9,36 +9,19 @@
 namespace devserver::qtl {
 namespace {
 
-enum class ParamType { Int, Text };
+using Ints = std::vector<std::optional<std::int64_t>>;
+using Texts = std::vector<std::optional<std::string>>;
 
+// One routine of the database: its parameters in order, and its body. A routine takes either
+// int arguments or (GET_USER) text arguments, so exactly one of the bodies is set.
 struct RoutineDef {
     const char* name;
     std::vector<const char*> params;
-    ParamType type;
+    void (*ints)(sqlite3*, const Ints&, StatementOutcome&) = nullptr;
+    void (*texts)(sqlite3*, SessionContext&, const Texts&, StatementOutcome&) = nullptr;
 };
 
-const std::vector<RoutineDef>& routines() {
-    static const std::vector<RoutineDef> defs = {
-        {"GET_USER",
-         {"@login", "@password", "@new_password", "@program", "@ip", "@computer", "@login2", "@mode", "@length"},
-         ParamType::Text},
-        {"SP_Qtl33GetDisciplines", {"@id_a_year", "@id_w_s", "@id_kafedra", "@id_teacher"}, ParamType::Int},
-        {"SP_GetDescGroupNumOfDiscipline",
-         {"@id_a_year", "@id_w_s", "@id_kafedra", "@id_group", "@id_discipline", "@id_examination"},
-         ParamType::Int},
-        {"GET_KPV_Students",
-         {"@id_group", "@id_discipline", "@id_a_year", "@id_examination", "@id_w_s", "@kredits", "@id_user"},
-         ParamType::Int},
-        {"GET_KPV_Students2",
-         {"@id_group", "@id_discipline", "@id_a_year", "@descGroupNum", "@id_examination", "@id_w_s", "@kredits",
-          "@id_user"},
-         ParamType::Int},
-        {"GetKPVStudentInfo",
-         {"@id_student", "@id_semester", "@id_a_year", "@id_discipline", "@id_group", "@descGroupNum", "@kredits"},
-         ParamType::Int},
-    };
-    return defs;
-}
+const std::vector<RoutineDef>& routines();
 
 std::string lower(std::string s) {
     for (auto& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
@@ -62,14 +45,9 @@ const RoutineDef* findRoutine(const std::string& name) {
     return nullptr;
 }
 
-Message error(int number, int state, const std::string& text, const std::string& procedure) {
-    Message m;
-    m.number = number;
-    m.state = static_cast<std::uint8_t>(state);
-    m.severity = 16;
-    m.text = text;
-    m.procedure = procedure;
-    m.line = 0;
+Message error(std::int32_t number, int state, const std::string& text, const std::string& procedure) {
+    Message m = makeMessage(number, 16, text, static_cast<std::uint8_t>(state), procedure);
+    m.line = 0;  // raised by the routine itself, not by a line of the caller's batch
     return m;
 }
 
@@ -128,7 +106,7 @@ bool bindArguments(const RoutineDef& def, const std::vector<Argument>& args, std
         if (a.name.empty()) {
             if (namedSeen) {
                 out.messages.push_back(error(
-                    119, 1,
+                    sqlerr::NamedParameterFirst, 1,
                     "Must pass parameter number " + std::to_string(position + 1) +
                         " and subsequent parameters as '@name = value'. After the form '@name = value' has been used, "
                         "all subsequent parameters must be passed in the form '@name = value'.",
@@ -137,8 +115,8 @@ bool bindArguments(const RoutineDef& def, const std::vector<Argument>& args, std
             }
             if (position >= def.params.size()) {
                 out.messages.push_back(error(
-                    8144, 2, "Procedure or function " + std::string(def.name) + " has too many arguments specified.",
-                    def.name));
+                    sqlerr::TooManyArguments, 2,
+                    "Procedure or function " + std::string(def.name) + " has too many arguments specified.", def.name));
                 return false;
             }
             bound[position++] = &a.value;
@@ -149,20 +127,21 @@ bool bindArguments(const RoutineDef& def, const std::vector<Argument>& args, std
         size_t k = 0;
         while (k < def.params.size() && lower(def.params[k]) != want) ++k;
         if (k == def.params.size()) {
-            out.messages.push_back(
-                error(8145, 2, a.name + " is not a parameter for procedure " + def.name + ".", def.name));
+            out.messages.push_back(error(sqlerr::NotAParameter, 2,
+                                         a.name + " is not a parameter for procedure " + def.name + ".", def.name));
             return false;
         }
         if (bound[k]) {
-            out.messages.push_back(error(
-                8143, 1, "Parameter '" + std::string(def.params[k]) + "' was supplied multiple times.", def.name));
+            out.messages.push_back(error(sqlerr::ParameterSuppliedTwice, 1,
+                                         "Parameter '" + std::string(def.params[k]) + "' was supplied multiple times.",
+                                         def.name));
             return false;
         }
         bound[k] = &a.value;
     }
     for (size_t k = 0; k < def.params.size(); ++k)
         if (!bound[k]) {
-            out.messages.push_back(error(201, 4,
+            out.messages.push_back(error(sqlerr::ParameterNotSupplied, 4,
                                          "Procedure or function '" + std::string(def.name) + "' expects parameter '" +
                                              def.params[k] + "', which was not supplied.",
                                          def.name));
@@ -171,7 +150,6 @@ bool bindArguments(const RoutineDef& def, const std::vector<Argument>& args, std
     return true;
 }
 
-using Ints = std::vector<std::optional<std::int64_t>>;
 using P = detail::Stmt::Param;
 
 P param(const std::optional<std::int64_t>& v) {
@@ -282,6 +260,42 @@ void getStudentInfo(sqlite3* db, const Ints& a, StatementOutcome& out) {
     out.results.push_back(std::move(rs));
 }
 
+void kpvStudents(sqlite3* db, const Ints& a, StatementOutcome& out) {
+    getKpvStudents(db, a[0], a[1], a[2], a[4], a[6], out);
+}
+
+void kpvStudents2(sqlite3* db, const Ints& a, StatementOutcome& out) {
+    getKpvStudents(db, a[0], a[1], a[2], a[5], a[7], out);
+}
+
+void getUser(sqlite3* db, SessionContext& ctx, const Texts& a, StatementOutcome& out) {
+    detail::getUser(db, ctx.signIns, a, out);
+}
+
+const std::vector<RoutineDef>& routines() {
+    static const std::vector<RoutineDef> defs = {
+        {"GET_USER",
+         {"@login", "@password", "@new_password", "@program", "@ip", "@computer", "@login2", "@mode", "@length"},
+         nullptr,
+         getUser},
+        {"SP_Qtl33GetDisciplines", {"@id_a_year", "@id_w_s", "@id_kafedra", "@id_teacher"}, getDisciplines},
+        {"SP_GetDescGroupNumOfDiscipline",
+         {"@id_a_year", "@id_w_s", "@id_kafedra", "@id_group", "@id_discipline", "@id_examination"},
+         getDescGroupNum},
+        {"GET_KPV_Students",
+         {"@id_group", "@id_discipline", "@id_a_year", "@id_examination", "@id_w_s", "@kredits", "@id_user"},
+         kpvStudents},
+        {"GET_KPV_Students2",
+         {"@id_group", "@id_discipline", "@id_a_year", "@descGroupNum", "@id_examination", "@id_w_s", "@kredits",
+          "@id_user"},
+         kpvStudents2},
+        {"GetKPVStudentInfo",
+         {"@id_student", "@id_semester", "@id_a_year", "@id_discipline", "@id_group", "@descGroupNum", "@kredits"},
+         getStudentInfo},
+    };
+    return defs;
+}
+
 bool parseIntLiteral(std::string s, std::optional<std::int64_t>& out) {
     s = trim(s);
     while (s.size() >= 2 && s.front() == '(' && s.back() == ')') s = trim(s.substr(1, s.size() - 2));
@@ -304,7 +318,8 @@ void callRoutine(sqlite3* db, SessionContext& ctx, const std::string& name, cons
     out.isProcedure = true;
     const RoutineDef* def = findRoutine(name);
     if (!def) {
-        out.messages.push_back(error(2812, 62, "Could not find stored procedure '" + name + "'.", ""));
+        out.messages.push_back(
+            error(sqlerr::NoSuchProcedure, 62, "Could not find stored procedure '" + name + "'.", ""));
         out.failed = true;
         return;
     }
@@ -314,37 +329,28 @@ void callRoutine(sqlite3* db, SessionContext& ctx, const std::string& name, cons
         return;
     }
     try {
-        if (def->type == ParamType::Text) {
-            std::vector<std::optional<std::string>> texts;
+        if (def->texts) {
+            Texts texts;
             texts.reserve(bound.size());
             for (const Value* v : bound) texts.push_back(toText(*v));
-            detail::getUser(db, ctx.signIns, texts, out);
+            def->texts(db, ctx, texts, out);
             return;
         }
         Ints ints;
         for (size_t k = 0; k < bound.size(); ++k) {
             std::optional<std::int64_t> n;
             if (!toInt(*bound[k], n)) {
-                out.messages.push_back(error(8114, 1, "Error converting data type varchar to int.", def->name));
+                out.messages.push_back(
+                    error(sqlerr::ConversionError, 1, "Error converting data type varchar to int.", def->name));
                 out.failed = true;
                 return;
             }
             ints.push_back(n);
         }
-        const std::string which = def->name;
-        if (which == "SP_Qtl33GetDisciplines")
-            getDisciplines(db, ints, out);
-        else if (which == "SP_GetDescGroupNumOfDiscipline")
-            getDescGroupNum(db, ints, out);
-        else if (which == "GET_KPV_Students")
-            getKpvStudents(db, ints[0], ints[1], ints[2], ints[4], ints[6], out);
-        else if (which == "GET_KPV_Students2")
-            getKpvStudents(db, ints[0], ints[1], ints[2], ints[5], ints[7], out);
-        else
-            getStudentInfo(db, ints, out);
+        def->ints(db, ints, out);
     } catch (const std::exception& e) {
         out.results.clear();
-        out.messages.push_back(error(50000, 1, e.what(), def->name));
+        out.messages.push_back(error(sqlerr::UserDefined, 1, e.what(), def->name));
         out.failed = true;
     }
 }

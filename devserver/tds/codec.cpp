@@ -850,17 +850,18 @@ RpcAction planRpc(const RpcRequest& r) {
         const std::size_t stmtAt = prepExec ? 2 : 0;
         constexpr std::size_t paramsAt = 1;
         if (r.params.size() <= stmtAt) {
-            if (!r.unreadRest.empty()) return refuse(kErrProtocol, "Malformed RPC request: " + r.unreadRest + ".");
-            return refuse(kErrProtocol,
+            if (!r.unreadRest.empty())
+                return refuse(sqlerr::MalformedRequest, "Malformed RPC request: " + r.unreadRest + ".");
+            return refuse(sqlerr::MalformedRequest,
                           r.procedure + " expects the statement as parameter " + std::to_string(stmtAt + 1) + ".");
         }
         if (prepExec && !r.params[0].isInt && !r.params[0].isNull)
-            return refuse(kErrProtocol, "sp_prepexec expects an int handle as parameter 1.");
+            return refuse(sqlerr::MalformedRequest, "sp_prepexec expects an int handle as parameter 1.");
         const RpcParam& stmt = r.params[stmtAt];
         if (!stmt.isUnicodeText || stmt.isNull)
-            return refuse(kErrProtocol, r.procedure +
-                                            " expects the statement as an ntext, nchar or "
-                                            "nvarchar parameter.");
+            return refuse(sqlerr::MalformedRequest, r.procedure +
+                                                        " expects the statement as an ntext, nchar or "
+                                                        "nvarchar parameter.");
         a.logText = r.procedure + ": " + stmt.text;
         // Any parameter definition or bound value means a parameterised statement.
         const std::size_t allowed = prepExec ? 3 : 2;
@@ -869,7 +870,8 @@ RpcAction planRpc(const RpcRequest& r) {
             const RpcParam& defs = r.params[paramsAt];
             if (!defs.isNull && !(defs.isUnicodeText && isBlank(defs.text))) parameterised = true;
         }
-        if (parameterised) return refuse(kErrUnsupported, "parameters in prepared statements are not supported");
+        if (parameterised)
+            return refuse(sqlerr::UnsupportedRequest, "parameters in prepared statements are not supported");
         a.kind = RpcAction::Kind::Run;
         a.statement = stmt.text;
         if (prepExec) {
@@ -880,17 +882,17 @@ RpcAction planRpc(const RpcRequest& r) {
     }
     if (id == procid::Unprepare) {
         if (r.params.size() != 1 || !r.unreadRest.empty() || !r.params[0].isInt)
-            return refuse(kErrProtocol, "sp_unprepare expects one int handle.");
+            return refuse(sqlerr::MalformedRequest, "sp_unprepare expects one int handle.");
         const std::int64_t h = r.params[0].intValue;
         a.logText = r.procedure + ": " + std::to_string(h);
         if (h < std::numeric_limits<std::int32_t>::min() || h > std::numeric_limits<std::int32_t>::max())
-            return refuse(kErrUnknownHandle,
+            return refuse(sqlerr::UnknownHandle,
                           "Could not find prepared statement with handle " + std::to_string(h) + ".");
         a.kind = RpcAction::Kind::Unprepare;
         a.handle = static_cast<std::int32_t>(h);
         return a;
     }
-    return refuse(kErrUnsupported, "RPC requests are not supported by this server");
+    return refuse(sqlerr::UnsupportedRequest, "RPC requests are not supported by this server");
 }
 
 RpcAction planRpc(const Bytes& payload, bool allHeaders) {
@@ -898,13 +900,13 @@ RpcAction planRpc(const Bytes& payload, bool allHeaders) {
     std::string error;
     if (parseRpcRequest(payload, allHeaders, request, error)) return planRpc(request);
     RpcAction a;
-    a.errorNumber = kErrUnsupported;
+    a.errorNumber = sqlerr::UnsupportedRequest;
     a.errorText = "RPC requests are not supported by this server";
     std::string name, ignored;
     if (parseRpcName(payload, allHeaders, name, ignored)) {
         a.logText = name;
         if (name == "sp_prepexec" || name == "sp_unprepare" || name == "sp_executesql") {
-            a.errorNumber = kErrProtocol;
+            a.errorNumber = sqlerr::MalformedRequest;
             a.errorText = "Malformed RPC request: " + error + ".";
         }
     }

@@ -30,11 +30,6 @@ constexpr std::size_t kDefaultPacketSize = 4096;
 // A client batch larger than this is refused rather than buffered without bound.
 constexpr std::size_t kMaxMessageSize = std::size_t{32} * 1024 * 1024;
 
-// Error numbers the protocol layer itself raises.
-constexpr std::int32_t kErrProtocol = 4002;  // malformed request
-constexpr std::int32_t kErrUnsupported = 4003;  // request kind this server does not serve
-constexpr std::int32_t kErrLoginFailed = 18456;
-
 // ---------------------------------------------------------------------------------------------
 // Text
 
@@ -190,8 +185,6 @@ struct RpcAction {
 RpcAction planRpc(const RpcRequest& request);
 // Parses and plans in one step; a request that cannot be read is refused with the reason.
 RpcAction planRpc(const Bytes& payload, bool allHeaders);
-
-constexpr std::int32_t kErrUnknownHandle = 8179;
 
 // The version the server answers in LOGINACK, matched to what the client asked (at most 7.4),
 // in wire order (e.g. 74 00 00 04).

@@ -52,8 +52,6 @@ struct Request {
     std::size_t queuedBytes = 0;
 };
 
-constexpr std::int32_t kErrTooManyConnections = 17809;
-constexpr std::int32_t kErrNoTask = 17300;
 const char* const kNoTaskText =
     "SQL Server was unable to run a new system task, either because there is insufficient memory or the number "
     "of configured sessions exceeds the maximum allowed in the server.";
@@ -77,7 +75,7 @@ public:
             worker = server_.startThread([this] { work(); });
         } catch (const std::system_error&) {
             // No thread for this connection's worker: it is refused, every other session goes on.
-            sendRefusal(kErrNoTask, kNoTaskText);
+            sendRefusal(sqlerr::NoTask, kNoTaskText);
             ::shutdown(fd_, SHUT_RDWR);
             finished_ = true;
             --server_.live_;
@@ -632,29 +630,30 @@ private:
         case Request::Kind::TransactionManager:
             if (!session_) return refuseBeforeLogin("A transaction manager request arrived before a successful login.");
             server_.log_.write(id_, "other", sessionUser_, "transaction manager request");
-            return sendError(kErrUnsupported, 16, "Transaction manager requests are not supported by this server");
+            return sendError(sqlerr::UnsupportedRequest, 16,
+                             "Transaction manager requests are not supported by this server");
         case Request::Kind::Attention:
             if (r.attentionSeq > attentionAcked_) return sendAttentionAck(r.attentionSeq);
             return true;
         case Request::Kind::Malformed:
             if (!session_) logRefusal(r.error);
-            sendError(kErrProtocol, 16, r.error);
+            sendError(sqlerr::MalformedRequest, 16, r.error);
             return !r.fatal;
-        case Request::Kind::Unknown: sendError(kErrUnsupported, 16, r.error); return false;
+        case Request::Kind::Unknown: sendError(sqlerr::UnsupportedRequest, 16, r.error); return false;
         }
         return false;
     }
 
     bool refuseBeforeLogin(const std::string& why) {
         logRefusal(why);
-        sendError(kErrProtocol, 16, why);
+        sendError(sqlerr::MalformedRequest, 16, why);
         return false;
     }
 
     bool handleLogin(const Login7Request& login) {
         if (session_) {
             // The session, and the account its log lines name, stay as they are.
-            sendError(kErrProtocol, 16, "A second LOGIN7 arrived on a logged-in connection.");
+            sendError(sqlerr::MalformedRequest, 16, "A second LOGIN7 arrived on a logged-in connection.");
             return false;
         }
         version_ = negotiatedVersion(login.tdsVersion);
@@ -673,7 +672,7 @@ private:
                 // The server could not take the session (out of descriptors or memory): saying
                 // "Login failed" would send the operator after a password that may be right.
                 result.ok = false;
-                result.error = Message{kErrNoTask, 1, 16, kNoTaskText, "", 1};
+                result.error = makeMessage(sqlerr::NoTask, 16, kNoTaskText);
                 shortage = e.what();
                 session.reset();
             }
@@ -681,7 +680,7 @@ private:
         if (!result.ok || !session) {
             Message m = result.error;
             if (m.number == 0) {
-                m.number = kErrLoginFailed;
+                m.number = sqlerr::LoginFailed;
                 m.severity = 14;
                 m.text = "Login failed for user '" + login.userName + "'.";
             }
@@ -720,7 +719,7 @@ private:
         case RpcAction::Kind::Refuse: return sendError(rpc.errorNumber, 16, rpc.errorText);
         case RpcAction::Kind::Unprepare: {
             if (preparedHandles_.erase(rpc.handle) == 0)
-                return sendError(kErrUnknownHandle, 16,
+                return sendError(sqlerr::UnknownHandle, 16,
                                  "Could not find prepared statement with handle " + std::to_string(rpc.handle) + ".");
             ReplyBuilder reply(version_, server_.options_.identity);
             reply.returnStatus(0);
@@ -762,7 +761,7 @@ private:
                 outcome = BatchOutcome();
                 StatementOutcome st;
                 st.failed = true;
-                st.messages.push_back(Message{50000, 1, 16, std::string("Internal error: ") + e.what(), "", 1});
+                st.messages.push_back(makeMessage(sqlerr::UserDefined, 16, std::string("Internal error: ") + e.what()));
                 outcome.statements.push_back(std::move(st));
             }
         }
@@ -950,7 +949,7 @@ void Server::run() {
                     ::close(reserveFd_);
                     reserveFd_ = -1;
                     const int taken = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
-                    if (taken >= 0) refuse(taken, kErrNoTask, kNoTaskText);
+                    if (taken >= 0) refuse(taken, sqlerr::NoTask, kNoTaskText);
                     reserveFd_ = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
                 }
             }
@@ -962,7 +961,7 @@ void Server::run() {
             continue;
         }
         if (live_ >= options_.maxConnections) {
-            refuse(fd, kErrTooManyConnections,
+            refuse(fd, sqlerr::TooManyConnections,
                    "Could not connect because the maximum number of '" + std::to_string(options_.maxConnections) +
                        "' user connections has already been reached. The system administrator can use sp_configure "
                        "to increase the maximum value. The connection has been closed.");
@@ -980,7 +979,7 @@ void Server::run() {
         } catch (const std::system_error&) {
             // No thread to serve it: this connection is refused, the others go on.
             --live_;
-            connection->sendRefusal(kErrNoTask, kNoTaskText);
+            connection->sendRefusal(sqlerr::NoTask, kNoTaskText);
             noteRefusal("no thread could be started for it");
         }
     }

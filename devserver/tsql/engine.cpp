@@ -32,14 +32,6 @@ namespace {
 using tsql::PlannedStatement;
 using tsql::StmtKind;
 
-Message makeMessage(std::int32_t number, std::uint8_t severity, const std::string& text) {
-    Message m;
-    m.number = number;
-    m.severity = severity;
-    m.text = text;
-    return m;
-}
-
 sqlite3* openConnection(const std::string& path, int flags, const char* vfs = nullptr) {
     sqlite3* db = nullptr;
     if (sqlite3_open_v2(path.c_str(), &db, flags | SQLITE_OPEN_FULLMUTEX, vfs) != SQLITE_OK) {
@@ -172,7 +164,7 @@ bool hiddenFunction(const std::string& name) {
 
 Message permissionDenied(const std::string& verb, const std::string& object) {
     return makeMessage(
-        229, 14,
+        sqlerr::PermissionDenied, 14,
         "The " + verb + " permission was denied on the object '" + object + "', database 'QTL', schema 'dbo'.");
 }
 
@@ -243,7 +235,7 @@ public:
         } catch (const std::exception& e) {
             StatementOutcome so;
             so.failed = true;
-            so.messages.push_back(makeMessage(50000, 16, std::string("Internal error: ") + e.what()));
+            so.messages.push_back(makeMessage(sqlerr::UserDefined, 16, std::string("Internal error: ") + e.what()));
             out.statements.push_back(so);
         }
         if (out.statements.empty()) out.statements.emplace_back();
@@ -395,15 +387,18 @@ private:
         case SQLITE_RECURSIVE: return SQLITE_OK;
         case SQLITE_FUNCTION:
             if (hiddenFunction(y))
-                return s.deny(makeMessage(195, 15, "'" + y + "' is not a recognized built-in function name."), true);
+                return s.deny(
+                    makeMessage(sqlerr::NotRecognized, 15, "'" + y + "' is not a recognized built-in function name."),
+                    true);
             return SQLITE_OK;
         case SQLITE_READ:
-            if (hiddenObject(x)) return s.deny(makeMessage(208, 16, "Invalid object name '" + x + "'."), true);
+            if (hiddenObject(x))
+                return s.deny(makeMessage(sqlerr::InvalidObjectName, 16, "Invalid object name '" + x + "'."), true);
             if (inner) return SQLITE_OK;
             if (tsql::iequals(x, "QTL_DbAccount") || s.role_ == Role::LoginOnly)
                 return s.deny(permissionDenied("SELECT", x), false);
             if (tsql::iequals(x, "QTL_User") && tsql::iequals(y, "password_md5"))
-                return s.deny(makeMessage(230, 14,
+                return s.deny(makeMessage(sqlerr::ColumnPermissionDenied, 14,
                                           "The SELECT permission was denied on the column '" + y + "' of the object '" +
                                               x + "', database 'QTL', schema 'dbo'."),
                               false);
@@ -412,7 +407,8 @@ private:
         case SQLITE_UPDATE:
         case SQLITE_DELETE: {
             const std::string verb = action == SQLITE_INSERT ? "INSERT" : action == SQLITE_UPDATE ? "UPDATE" : "DELETE";
-            if (hiddenObject(x)) return s.deny(makeMessage(208, 16, "Invalid object name '" + x + "'."), true);
+            if (hiddenObject(x))
+                return s.deny(makeMessage(sqlerr::InvalidObjectName, 16, "Invalid object name '" + x + "'."), true);
             if (inner) return SQLITE_OK;
             bool allowed = false;
             if (tsql::iequals(x, "QTL_DbAccount") || tsql::iequals(x, "QTL_User"))
@@ -424,7 +420,9 @@ private:
         }
         default:
             // PRAGMA, ATTACH, CREATE, DROP, ALTER, ANALYZE, REINDEX: never from a client.
-            return s.deny(makeMessage(262, 14, "The requested statement is not permitted in database 'QTL'."), false);
+            return s.deny(makeMessage(sqlerr::StatementNotPermitted, 14,
+                                      "The requested statement is not permitted in database 'QTL'."),
+                          false);
         }
     }
 
@@ -480,7 +478,8 @@ private:
             if (isNoSuchTable(text) || (rc == SQLITE_AUTH && denial_)) return std::nullopt;
             return tsql::mapSqliteError(rc, text, p.text, verb(p));
         }
-        if (!wholeTextCompiled(p.sql, tail)) return makeMessage(102, 15, "Incorrect syntax near ';'.");
+        if (!wholeTextCompiled(p.sql, tail))
+            return makeMessage(sqlerr::IncorrectSyntax, 15, "Incorrect syntax near ';'.");
         prepared.keep = &compiled_;  // the run that follows takes it from there
         prepared.sql = &p.sql;
         return std::nullopt;
@@ -537,7 +536,7 @@ private:
             StatementOutcome so;
             End end;
             if (injected || (failOn_ && failOn_->matches(p.text))) {
-                fail(so, makeMessage(50000, 16, "Injected failure: " + tsql::firstWords(p.text)));
+                fail(so, makeMessage(sqlerr::UserDefined, 16, "Injected failure: " + tsql::firstWords(p.text)));
                 end = End::RunTime;
             } else if (stallOn_ && stallOn_->matches(p.text)) {
                 stall();
@@ -652,8 +651,8 @@ private:
             return End::Ok;
         case StmtKind::CommitTran:
             if (tranCount_ == 0) {
-                fail(so,
-                     makeMessage(3902, 16, "The COMMIT TRANSACTION request has no corresponding BEGIN TRANSACTION."));
+                fail(so, makeMessage(sqlerr::CommitWithoutBegin, 16,
+                                     "The COMMIT TRANSACTION request has no corresponding BEGIN TRANSACTION."));
                 return End::RunTime;
             }
             if (tranCount_ == 1) {
@@ -670,8 +669,8 @@ private:
             return End::Ok;
         case StmtKind::RollbackTran:
             if (tranCount_ == 0) {
-                fail(so,
-                     makeMessage(3903, 16, "The ROLLBACK TRANSACTION request has no corresponding BEGIN TRANSACTION."));
+                fail(so, makeMessage(sqlerr::RollbackWithoutBegin, 16,
+                                     "The ROLLBACK TRANSACTION request has no corresponding BEGIN TRANSACTION."));
                 return End::RunTime;
             }
             rollbackAll(so);
@@ -696,13 +695,13 @@ private:
         if (p.identityTable.empty()) return true;
         const bool on = tsql::iequals(identityInsert_, p.identityTable);
         if (p.identityGiven && !on) {
-            fail(so, makeMessage(544, 16,
+            fail(so, makeMessage(sqlerr::IdentityInsertOff, 16,
                                  "Cannot insert explicit value for identity column in table '" + p.identityTable +
                                      "' when IDENTITY_INSERT is set to OFF."));
             return false;
         }
         if (!p.identityGiven && on) {
-            fail(so, makeMessage(545, 16,
+            fail(so, makeMessage(sqlerr::IdentityValueRequired, 16,
                                  "Explicit value must be specified for identity column in table '" + p.identityTable +
                                      "' either when IDENTITY_INSERT is set to ON or when a replication user is "
                                      "inserting into a NOT FOR REPLICATION identity column."));
@@ -725,14 +724,14 @@ private:
         const bool mayInsert = role_ == Role::Operator &&
                                (tsql::iequals(o.value, "DisciplineForStudent") || tsql::iequals(o.value, "QTL_LOG"));
         if (!exists || hiddenObject(o.value) || !mayInsert) {
-            fail(so, makeMessage(1088, 16,
+            fail(so, makeMessage(sqlerr::ObjectNotFoundOrNoPermission, 16,
                                  "Cannot find the object \"" + o.value +
                                      "\" because it does not exist or you do not have permissions."));
             return false;
         }
         if (identity.empty()) {
             fail(so, makeMessage(
-                         8106, 16,
+                         sqlerr::NoIdentityColumn, 16,
                          "Table '" + o.value + "' does not have the identity property. Cannot perform SET operation."));
             return false;
         }
@@ -741,7 +740,7 @@ private:
             return true;
         }
         if (!identityInsert_.empty() && !tsql::iequals(identityInsert_, o.value)) {
-            fail(so, makeMessage(8107, 16,
+            fail(so, makeMessage(sqlerr::IdentityInsertElsewhere, 16,
                                  "IDENTITY_INSERT is already ON for table 'QTL.dbo." + identityInsert_ +
                                      "'. Cannot perform SET operation for table '" + o.value + "'."));
             return false;
@@ -771,7 +770,7 @@ private:
             return End::Resolution;
         }
         if (!wholeTextCompiled(sql, tail)) {
-            fail(so, makeMessage(102, 15, "Incorrect syntax near ';'."));
+            fail(so, makeMessage(sqlerr::IncorrectSyntax, 15, "Incorrect syntax near ';'."));
             return End::Resolution;
         }
         prepared.keep = &compiled_;
@@ -802,7 +801,7 @@ private:
             return End::Cancelled;
         }
         if ((sqlite3_extended_errcode(db_) & 0xFF) == SQLITE_FULL && tsql::takeTempLimitHit()) {
-            fail(so, makeMessage(1105, 17,
+            fail(so, makeMessage(sqlerr::TempSpaceFull, 17,
                                  "Could not allocate space for object 'dbo.SORT temporary run storage' in database "
                                  "'tempdb' because the 'PRIMARY' filegroup is full. Create disk space by deleting "
                                  "unneeded files, dropping objects in the filegroup, adding additional files to the "
@@ -821,7 +820,7 @@ private:
         tsql::RowCollector rows(st, p.columnNames, p.columnTypes);
         const int rc = step(st, &rows);
         if (rc == SQLITE_NOMEM && rows.bytes() > maxResultBytes_) {
-            fail(so, makeMessage(701, 17,
+            fail(so, makeMessage(sqlerr::OutOfMemory, 17,
                                  "There is insufficient system memory in resource pool 'default' to run this query."));
             return End::RunTime;
         }
@@ -855,7 +854,7 @@ private:
         }
         if (!qtl::isRoutine(p.routine)) {
             so.isProcedure = false;
-            fail(so, makeMessage(2812, 16, "Could not find stored procedure '" + p.routine + "'."));
+            fail(so, makeMessage(sqlerr::NoSuchProcedure, 16, "Could not find stored procedure '" + p.routine + "'."));
             return End::RunTime;
         }
         // A routine's writes stand or fall together, as a procedure's do on the server when it fails.
@@ -865,7 +864,7 @@ private:
             leaveStatement();
             sqlite3_exec(db_, "RELEASE qtl_routine", nullptr, nullptr, nullptr);
             so.isProcedure = false;
-            fail(so, makeMessage(229, 14,
+            fail(so, makeMessage(sqlerr::PermissionDenied, 14,
                                  "The EXECUTE permission was denied on the object '" + p.routine +
                                      "', database 'QTL', schema 'dbo'."));
             return End::RunTime;
@@ -874,7 +873,8 @@ private:
             Trusted own(*this);  // a routine reads and writes as the database's owner
             qtl::callRoutine(db_, ctx_, p.routine, p.args, so);
         } catch (const std::exception& e) {
-            fail(so, makeMessage(50000, 16, std::string("Routine ") + p.routine + " failed: " + e.what()));
+            fail(so,
+                 makeMessage(sqlerr::UserDefined, 16, std::string("Routine ") + p.routine + " failed: " + e.what()));
         }
         leaveStatement();
         const bool stop = cancelled();

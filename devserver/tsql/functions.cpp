@@ -4,6 +4,7 @@
 #include "functions.h"
 
 #include "lexer.h"
+#include "../sql_errors.h"
 
 #include <cerrno>
 #include <cmath>
@@ -88,14 +89,15 @@ bool toNumber(sqlite3_context* ctx, sqlite3_value* v, bool wantFloat, std::int64
     const std::string s = valueText(v);
     if (wantFloat) {
         if (!parseServerFloat(s, d)) {
-            fail(ctx, 8114, "Error converting data type nvarchar to float.");
+            fail(ctx, sqlerr::ConversionError, "Error converting data type nvarchar to float.");
             return false;
         }
         isFloat = true;
         return true;
     }
     if (!parseServerInt(s, i)) {
-        fail(ctx, 245, "Conversion failed when converting the nvarchar value '" + s + "' to data type int.");
+        fail(ctx, sqlerr::ConversionFailed,
+             "Conversion failed when converting the nvarchar value '" + s + "' to data type int.");
         return false;
     }
     d = static_cast<double>(i);
@@ -111,7 +113,9 @@ void arith(sqlite3_context* ctx, sqlite3_value** argv, bool add) {
     const bool textA = ta == SQLITE_TEXT || ta == SQLITE_BLOB;
     const bool textB = tb == SQLITE_TEXT || tb == SQLITE_BLOB;
     if (textA && textB) {
-        if (!add) return fail(ctx, 8117, "Operand data type nvarchar is invalid for subtract operator.");
+        if (!add)
+            return fail(ctx, sqlerr::OperandTypeInvalid,
+                        "Operand data type nvarchar is invalid for subtract operator.");
         const std::string r = valueText(a) + valueText(b);
         return sqlite3_result_text(ctx, r.data(), static_cast<int>(r.size()), SQLITE_TRANSIENT);
     }
@@ -124,7 +128,8 @@ void arith(sqlite3_context* ctx, sqlite3_value** argv, bool add) {
     if (fa || fb) return sqlite3_result_double(ctx, add ? da + db : da - db);
     std::int64_t r = 0;
     if (add ? __builtin_add_overflow(ia, ib, &r) : __builtin_sub_overflow(ia, ib, &r))
-        return fail(ctx, 8115, "Arithmetic overflow error converting expression to data type int.");
+        return fail(ctx, sqlerr::ArithmeticOverflow,
+                    "Arithmetic overflow error converting expression to data type int.");
     sqlite3_result_int64(ctx, r);
 }
 
@@ -143,14 +148,16 @@ void intFn(sqlite3_context* ctx, int, sqlite3_value** argv) {
     case SQLITE_FLOAT: {
         const double d = std::trunc(sqlite3_value_double(v));
         if (!(d >= -9.2e18 && d <= 9.2e18))
-            return fail(ctx, 8115, "Arithmetic overflow error converting expression to data type int.");
+            return fail(ctx, sqlerr::ArithmeticOverflow,
+                        "Arithmetic overflow error converting expression to data type int.");
         return sqlite3_result_int64(ctx, static_cast<std::int64_t>(d));
     }
     default: {
         std::int64_t i = 0;
         const std::string s = valueText(v);
         if (!parseServerInt(s, i))
-            return fail(ctx, 245, "Conversion failed when converting the nvarchar value '" + s + "' to data type int.");
+            return fail(ctx, sqlerr::ConversionFailed,
+                        "Conversion failed when converting the nvarchar value '" + s + "' to data type int.");
         return sqlite3_result_int64(ctx, i);
     }
     }
@@ -164,7 +171,8 @@ void floatFn(sqlite3_context* ctx, int, sqlite3_value** argv) {
     case SQLITE_FLOAT: return sqlite3_result_double(ctx, sqlite3_value_double(v));
     default: {
         double d = 0;
-        if (!parseServerFloat(valueText(v), d)) return fail(ctx, 8114, "Error converting data type nvarchar to float.");
+        if (!parseServerFloat(valueText(v), d))
+            return fail(ctx, sqlerr::ConversionError, "Error converting data type nvarchar to float.");
         return sqlite3_result_double(ctx, d);
     }
     }
@@ -235,7 +243,8 @@ void rightFn(sqlite3_context* ctx, int, sqlite3_value** argv) {
     if (sqlite3_value_type(argv[0]) == SQLITE_NULL || sqlite3_value_type(argv[1]) == SQLITE_NULL)
         return sqlite3_result_null(ctx);
     const std::int64_t n = sqlite3_value_int64(argv[1]);
-    if (n < 0) return fail(ctx, 536, "Invalid length parameter passed to the right function.");
+    if (n < 0)
+        return fail(ctx, sqlerr::InvalidLengthParameter, "Invalid length parameter passed to the right function.");
     const std::string s = valueText(argv[0]);
     std::size_t pos = s.size();
     std::int64_t taken = 0;
@@ -451,10 +460,11 @@ void datetimeFn(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
     switch (parseServerDateTime(valueText(v), order ? *order : std::string("mdy"), out)) {
     case DateParse::Ok: return sqlite3_result_text(ctx, out.data(), static_cast<int>(out.size()), SQLITE_TRANSIENT);
     case DateParse::Malformed:
-        return fail(ctx, 241, "Conversion failed when converting date and/or time from character string.");
+        return fail(ctx, sqlerr::DateConversionFailed,
+                    "Conversion failed when converting date and/or time from character string.");
     case DateParse::OutOfRange: {
         const bool national = argc > 1 && sqlite3_value_int(argv[1]) != 0;
-        return fail(ctx, 242,
+        return fail(ctx, sqlerr::DateOutOfRange,
                     std::string("The conversion of a ") + (national ? "nvarchar" : "varchar") +
                         " data type to a datetime data type resulted in an out-of-range value.");
     }
@@ -469,9 +479,10 @@ void datetimeInFn(sqlite3_context* ctx, int, sqlite3_value** argv) {
     switch (parseServerDateTime(valueText(argv[0]), valueText(argv[1]), out)) {
     case DateParse::Ok: return sqlite3_result_text(ctx, out.data(), static_cast<int>(out.size()), SQLITE_TRANSIENT);
     case DateParse::Malformed:
-        return fail(ctx, 241, "Conversion failed when converting date and/or time from character string.");
+        return fail(ctx, sqlerr::DateConversionFailed,
+                    "Conversion failed when converting date and/or time from character string.");
     case DateParse::OutOfRange:
-        return fail(ctx, 242,
+        return fail(ctx, sqlerr::DateOutOfRange,
                     "The conversion of a varchar data type to a datetime data type resulted in an out-of-range value.");
     }
 }

@@ -43,8 +43,9 @@ bool isReservedWord(const std::string& word) {
 
 TsqlError syntaxErrorNear(const std::string& tokenText) {
     if (isReservedWord(tokenText))
-        return TsqlError(156, 15, "Incorrect syntax near the keyword '" + upper(tokenText) + "'.");
-    return TsqlError(102, 15, "Incorrect syntax near '" + tokenText + "'.");
+        return TsqlError(sqlerr::IncorrectSyntaxNearKeyword, 15,
+                         "Incorrect syntax near the keyword '" + upper(tokenText) + "'.");
+    return TsqlError(sqlerr::IncorrectSyntax, 15, "Incorrect syntax near '" + tokenText + "'.");
 }
 
 namespace {
@@ -61,13 +62,14 @@ bool isDigit(unsigned char c) {
 
 // The text SQL Server quotes in "Unclosed quotation mark after the character string '...'.".
 TsqlError unclosed(const std::string& rest) {
-    return TsqlError(105, 15, "Unclosed quotation mark after the character string '" + rest + "'.");
+    return TsqlError(sqlerr::UnclosedQuotationMark, 15,
+                     "Unclosed quotation mark after the character string '" + rest + "'.");
 }
 
 // SQLite stops reading a statement at a NUL, so one outside a literal would cut the statement
 // short (a DELETE losing its WHERE) while the rest of the text looked consumed. It is refused.
 TsqlError nulOutsideLiteral() {
-    return TsqlError(102, 15, "Incorrect syntax near '\\0'.");
+    return TsqlError(sqlerr::IncorrectSyntax, 15, "Incorrect syntax near '\\0'.");
 }
 
 }  // namespace
@@ -191,7 +193,7 @@ private:
                 ++k;
             }
         }
-        if (depth != 0) throw TsqlError(113, 15, "Missing end comment mark '*/'.");
+        if (depth != 0) throw TsqlError(sqlerr::MissingEndComment, 15, "Missing end comment mark '*/'.");
         return k;
     }
 

@@ -2,6 +2,8 @@
 // keywords inside 'strings', [names], "names" and comments can never start a statement.
 #pragma once
 
+#include "../sql_errors.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <stdexcept>

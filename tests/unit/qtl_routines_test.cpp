@@ -202,3 +202,39 @@ TEST(QtlRoutines, StaffFunctionOfADepartment) {
     EXPECT_STREQ(sqlite3_column_decltype(st, 1), "NVARCHAR(100)");
     sqlite3_finalize(st);
 }
+
+// Every name of the routine table reaches its own body (told apart by the columns it answers
+// with); a name that is none of them, however close, is 2812 and runs nothing.
+TEST(QtlRoutines, EachNameRunsItsOwnRoutineAndNoOther) {
+    QtlDb d;
+    const struct {
+        const char* name;
+        int arguments;
+        const char* firstColumn;  // nullptr: no such routine
+    } cases[] = {
+        {"SP_Qtl33GetDisciplines", 4, "rowNum"},
+        {"dbo.SP_GetDescGroupNumOfDiscipline", 6, "descGroupNum"},
+        {"[QTL].[dbo].[GET_KPV_Students]", 7, "id_student"},
+        {"get_kpv_students2", 8, "id_student"},
+        {"GetKPVStudentInfo", 7, "id_kafedra"},
+        {"GET_KPV_Students3", 8, nullptr},
+        {"GetKPVStudentInfo2", 7, nullptr},
+        {"GetTFIO_with_pps", 2, nullptr},  // a table-valued function, not a procedure
+        {"", 0, nullptr},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<devserver::qtl::Argument> args(static_cast<std::size_t>(c.arguments), pos(I(1)));
+        const auto out = d.call(c.name, args);
+        if (!c.firstColumn) {
+            ASSERT_TRUE(out.failed);
+            ASSERT_EQ(out.messages.size(), 1u);
+            EXPECT_EQ(out.messages[0].number, 2812);
+            EXPECT_TRUE(out.results.empty());
+            continue;
+        }
+        ASSERT_FALSE(out.failed) << (out.messages.empty() ? "" : out.messages[0].text);
+        ASSERT_EQ(out.results.size(), 1u);
+        EXPECT_EQ(out.results[0].columns.at(0).name, c.firstColumn);
+    }
+}

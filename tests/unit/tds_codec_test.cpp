@@ -515,7 +515,7 @@ TEST(TdsRpc, BoundParametersAndOtherCallsAreRefusedClearly) {
                 true);
     EXPECT_EQ(a.kind, RpcAction::Kind::Refuse);
     EXPECT_EQ(a.errorText, kNoParams);
-    EXPECT_EQ(a.errorNumber, kErrUnsupported);
+    EXPECT_EQ(a.errorNumber, sqlerr::UnsupportedRequest);
     a = planRpc(
         tdstest::buildRpc(procid::PrepExec, {tdstest::intParam(std::nullopt, 1), tdstest::ntextParam(std::nullopt),
                                              tdstest::ntextParam("SELECT @P1"), tdstest::intParam(5)}),
@@ -557,7 +557,7 @@ TEST(TdsRpc, BoundParametersAndOtherCallsAreRefusedClearly) {
         varcharStmt.push_back(static_cast<std::uint8_t>(c));
     a = planRpc(varcharStmt, true);
     EXPECT_EQ(a.kind, RpcAction::Kind::Refuse);
-    EXPECT_EQ(a.errorNumber, kErrProtocol);
+    EXPECT_EQ(a.errorNumber, sqlerr::MalformedRequest);
     a = planRpc(tdstest::buildRpc(procid::Unprepare, {tdstest::ntextParam("1")}), true);
     EXPECT_EQ(a.kind, RpcAction::Kind::Refuse);
     a = planRpc(tdstest::buildRpc(procid::Unprepare, {tdstest::intParam(1), tdstest::intParam(2)}), true);
