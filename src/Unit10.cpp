@@ -6,6 +6,7 @@
 #include "platform/Guard.h"
 #include "platform/MessageBoxes.h"
 #include "platform/Query.h"
+#include "statements/Statements.h"
 #include "util/errors.h"
 #include "util/util.h"
 
@@ -327,24 +328,12 @@ void TForm8::SpeedButton2Click() {
     if (!loggedIn) return;
     {
         Query dateFormat(DM_MB->ADOCon, QStringLiteral("ADOQuery2"));
-        dateFormat.setSql(QStringLiteral("SET DATEFORMAT dmy"));
+        dateFormat.setSql(statements::dateFormat());
         dateFormat.execute();
     }
     // A connection reopened later (after a lost link) must read dates the same way.
-    DM_MB->ADOCon->setSessionSetup({QStringLiteral("SET DATEFORMAT dmy")});
+    DM_MB->ADOCon->setSessionSetup({statements::dateFormat()});
     accept();
-}
-
-QString TForm8::GetUserStatement(const QString& login, const QString& password, const QString& newPassword,
-                                 const QString& ip, const QString& computerName) {
-    const QString newPasswordArg = newPassword == QLatin1String("NULL")
-                                       ? QStringLiteral("NULL")
-                                       : QLatin1Char('\'') + Md5Hex(newPassword) + QLatin1Char('\'');
-    const QString quotedLogin = DoubleQuotes(login);
-    return QStringLiteral("EXEC GET_USER '") + quotedLogin + QStringLiteral("','") + Md5Hex(password) +
-           QStringLiteral("',") + newPasswordArg + QStringLiteral(", '") + QLatin1String(kProgramTag) +
-           QStringLiteral("', '") + ip + QStringLiteral("', ") + WrapInQuotes(computerName) + QStringLiteral(", '") +
-           quotedLogin + QStringLiteral("','0','") + QString::number(newPasswordArg.size()) + QLatin1Char('\'');
 }
 
 namespace {
@@ -409,8 +398,8 @@ bool TForm8::AskLoginProcedure(Connection* connection, const QString& newPasswor
     // The login procedure learns who asks and from which computer.
     auto query = std::make_unique<Query>(connection, QStringLiteral("ADOQuery1"));
     g_signIn.ComputerName = IdIPWatch1->hostName();
-    const QString statement = GetUserStatement(Login_Edit->text(), Password_Edit->text(), newPassword,
-                                               IdIPWatch1->localIP(), g_signIn.ComputerName);
+    const QString statement = statements::signIn(Login_Edit->text(), Password_Edit->text(), newPassword,
+                                                 IdIPWatch1->localIP(), g_signIn.ComputerName);
     g_signIn.CurrentLogin = Login_Edit->text();
 
     // A failure of the login procedure is shown, and the operator is told that his login or
@@ -490,19 +479,15 @@ bool TForm8::ReconnectAsOperator(Connection* connection, const LoginAnswer& answ
 
 void TForm8::AfterLogin() {
     TDM_MB* dm = DM_MB;
-    dm->ADOQ_Faculty->setSql(QStringLiteral("SELECT faculty.id_faculty, faculty.[p23-2] AS [faculty] FROM  faculty "
-                                            "INNER JOIN user_faculty ON faculty.id_faculty = user_faculty.faculty "
-                                            "WHERE user_faculty.id_login = ") +
-                             QString::number(g_signIn.CurrentUserId) + QStringLiteral("Order by [p23-2]"));
+    dm->ADOQ_Faculty->setSql(statements::faculties(g_signIn.CurrentUserId));
     dm->ADOQ_Faculty->open();
     dm->ADOQ_W_S->open();
     dm->ADOQ_Exec->close();
-    dm->ADOQ_Exec->setSql(
-        QStringLiteral("SELECT [id_field]  FROM [QTL].[dbo].[VuzDefaults]  WHERE id_vuz_defaults=26"));
+    dm->ADOQ_Exec->setSql(statements::creditLimitOz0());
     dm->ADOQ_Exec->open();
     g_signIn.CreditLimitForOz0 = dm->ADOQ_Exec->fieldAsInt(QStringLiteral("id_field"));
     dm->ADOQ_Exec->close();
-    dm->ADOQ_Exec->setSql(QStringLiteral("SELECT [id_field]  FROM [QTL].[dbo].[VuzDefaults] WHERE id_vuz_defaults=27"));
+    dm->ADOQ_Exec->setSql(statements::creditLimitOz1());
     dm->ADOQ_Exec->open();
     g_signIn.CreditLimitForOz1 = dm->ADOQ_Exec->fieldAsInt(QStringLiteral("id_field"));
     dm->ADOQ_Year2->open();

@@ -109,10 +109,6 @@ public:
     bool TryLogin(Connection* connection, const QString& newPassword);
     void AfterLogin();
 
-    // The GET_USER statement of a login attempt.
-    static QString GetUserStatement(const QString& login, const QString& password, const QString& newPassword,
-                                    const QString& ip, const QString& computerName);
-
     // Texts of the message label.
     static const QString kMismatchText;
     static const QString kShortPasswordText;

@@ -39,53 +39,6 @@ LookupComboBox* makeSelector(QWidget* parent, ListSource* source, const QString&
 
 }  // namespace
 
-namespace statements {
-
-QString studentRegistration(int studentId, int insSemesterId, int insYearId, int disciplineId, int groupId,
-                            int descGroupNum, const QString& credits) {
-    return QStringLiteral("EXEC GetKPVStudentInfo   @id_student = ") + QString::number(studentId) +
-           QStringLiteral(" ,@id_semester = ") + QString::number(insSemesterId) + QStringLiteral(" ,@id_a_year = ") +
-           QString::number(insYearId) + QStringLiteral(" ,@id_discipline = ") + QString::number(disciplineId) +
-           QStringLiteral(" ,@id_group =  ") + QString::number(groupId) + QStringLiteral(" ,@descGroupNum =  ") +
-           QString::number(descGroupNum) + QStringLiteral(" ,@kredits =  ") + credits;
-}
-
-QString frameTeachers(const QString& department) {
-    return QStringLiteral("SELECT id_teacher, t_fio FROM dbo.GetTFIO_with_pps(4, ") + department + QStringLiteral(")");
-}
-
-QString moveRegistration(const QString& teacher, const QString& stream, const QString& year, const QString& semester,
-                         const ShownRegistration& shown, const QString& descGroupNum) {
-    return QStringLiteral("UPDATE DisciplineForStudent SET id_teacher = ") + teacher + QStringLiteral(", subGroup = ") +
-           stream + QStringLiteral(", id_a_year = ") + year + QStringLiteral(", id_semester = ") + semester +
-           QStringLiteral(" WHERE ") + QStringLiteral("  id_student = ") + QString::number(shown.studentId) +
-           QStringLiteral(" AND id_ins_year = ") + QString::number(shown.insYearId) +
-           QStringLiteral(" AND id_examination = ") + QString::number(shown.examinationId) +
-           QStringLiteral(" AND id_ins_semester = ") + QString::number(shown.insSemesterId) +
-           QStringLiteral(" AND descGroupNum = ") + descGroupNum + QStringLiteral(" AND id_discipline = ") +
-           QString::number(shown.disciplineId);
-}
-
-QString copyRegistration(const ChosenClass& c, const ShownRegistration& shown) {
-    // Without a discipline condition the UPDATE would rewrite every registration of the student
-    // in that year, semester and plan number into this discipline. When the frame found no
-    // registration, the registration being rewritten is the one of the chosen discipline.
-    const QString discipline = shown.disciplineId != 0 ? QString::number(shown.disciplineId) : c.discipline;
-    return QStringLiteral("UPDATE DisciplineForStudent SET id_teacher = ") + c.teacher +
-           QStringLiteral(", subGroup = ") + c.stream + QStringLiteral(", id_semester = ") + c.insSemesterId +
-           QStringLiteral(", id_discipline = ") + c.discipline + QStringLiteral(", id_a_year = ") + c.year +
-           QStringLiteral(", id_examination = ") + c.examination + QStringLiteral(", descGroupNum = ") +
-           c.descGroupNum + QStringLiteral(", id_ins_year = ") + c.year + QStringLiteral(", kredits = ") + c.credits +
-           QStringLiteral(", id_ins_semester = ") + c.insSemesterId + QStringLiteral(" WHERE ") +
-           QStringLiteral("  id_student = ") + QString::number(shown.studentId) +
-           QStringLiteral(" AND id_ins_year = ") + QString::number(shown.insYearId) +
-           QStringLiteral(" AND id_ins_semester = ") + QString::number(shown.insSemesterId) +
-           QStringLiteral(" AND descGroupNum = ") + c.descGroupNum + QStringLiteral(" AND id_discipline = ") +
-           discipline;
-}
-
-}  // namespace statements
-
 TFrame1::TFrame1(TransferFrameHost* host, QWidget* parent) : QFrame(parent), m_host(host) {
     InitPictures();
     setFixedHeight(127);

@@ -4,7 +4,7 @@
 #include "dm_u.h"
 #include "platform/Guard.h"
 #include "platform/Look.h"
-#include "util/util.h"
+#include "statements/Statements.h"
 
 #include <QKeyEvent>
 #include <QPixmap>
@@ -13,22 +13,6 @@
 #include <memory>
 
 namespace qtl {
-
-QString TForm4::SearchStatement(const QString& text, const QString& login) {
-    return QStringLiteral(
-               "SELECT TOP (100) dbo.s_fio.id_student, dbo.s_fio.s_fio, dbo.[group].id_group, "
-               "dbo.[group].p20, dbo.[group].id_faculty, T_user_fak.QTL_login FROM dbo.s_fio INNER JOIN "
-               "dbo.movement_t ON dbo.s_fio.id_student = dbo.movement_t.id_student INNER JOIN dbo.[group] "
-               "ON dbo.movement_t.id_group = dbo.[group].id_group INNER JOIN (SELECT "
-               "dbo.QTL_User.id_QTL_user, dbo.QTL_User.QTL_login, dbo.user_faculty.faculty FROM "
-               "dbo.QTL_User INNER JOIN dbo.user_faculty ON dbo.QTL_User.id_QTL_user = "
-               "dbo.user_faculty.id_login WHERE (dbo.QTL_User.visible = 1)) AS T_user_fak ON "
-               "dbo.[group].id_faculty = T_user_fak.faculty GROUP BY dbo.s_fio.id_student, "
-               "dbo.s_fio.s_fio, dbo.[group].id_group, dbo.[group].p20, dbo.[group].id_faculty, "
-               "T_user_fak.QTL_login HAVING (dbo.s_fio.s_fio LIKE '%") +
-           DoubleQuotes(text) + QStringLiteral("%') ") + QStringLiteral("AND (T_user_fak.QTL_login ='") +
-           DoubleQuotes(login) + QStringLiteral("') ") + QStringLiteral("ORDER BY dbo.s_fio.s_fio");
-}
 
 TForm4::TForm4(QWidget* parent) : QDialog(parent) {
     InitPictures();
@@ -99,7 +83,7 @@ void TForm4::keyPressEvent(QKeyEvent* event) {
 void TForm4::RzEdit1Change() {
     Query* found = DM_MB->ADOQ_SGM;
     found->close();
-    found->setSql(SearchStatement(RzEdit1->text(), g_signIn.CurrentLogin));
+    found->setSql(statements::studentSearch(RzEdit1->text(), g_signIn.CurrentLogin));
     found->open();
 }
 

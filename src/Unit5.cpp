@@ -3,6 +3,7 @@
 #include "dm_u.h"
 #include "platform/Guard.h"
 #include "platform/MessageBoxes.h"
+#include "statements/Statements.h"
 
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -16,18 +17,6 @@
 namespace qtl {
 
 namespace {
-
-const QString kLoadHead = QStringLiteral(
-    "SELECT   dbo.DisciplineForStudent.id_disciplineForStudent, dbo.DisciplineForStudent.id_student, "
-    "dbo.DisciplineForStudent.id_semester, dbo.semester.p43, dbo.DisciplineForStudent.id_discipline, "
-    "dbo.discipline.p34, dbo.DisciplineForStudent.kredits, dbo.DisciplineForStudent.subgroup, "
-    "dbo.DisciplineForStudent.id_examination, dbo.examination.p30, dbo.DisciplineForStudent.id_teacher, "
-    "dbo.t_fio.s_t_fio FROM dbo.DisciplineForStudent INNER JOIN dbo.semester ON "
-    "dbo.DisciplineForStudent.id_semester = dbo.semester.id_semester INNER JOIN dbo.discipline ON "
-    "dbo.DisciplineForStudent.id_discipline = dbo.discipline.id_discipline INNER JOIN dbo.examination ON "
-    "dbo.DisciplineForStudent.id_examination = dbo.examination.id_examination INNER JOIN dbo.t_fio ON "
-    "dbo.DisciplineForStudent.id_teacher = dbo.t_fio.id_teacher WHERE dbo.DisciplineForStudent.id_student =");
-const QString kLoadTail = QStringLiteral(" ORDER BY dbo.DisciplineForStudent.id_semester, dbo.discipline.p34");
 
 QFrame* headerPanel(QWidget* parent, QFrame::Shadow shadow) {
     auto* panel = new QFrame(parent);
@@ -192,7 +181,7 @@ void TForm5::refreshName() {
 void TForm5::FormCreate() {
     Query* list = DM_MB->ADOQ_V_DFS;
     list->close();
-    list->setSql(kLoadHead + DM_MB->ADOQ_SGM->fieldAsString(QStringLiteral("id_student")) + kLoadTail);
+    list->setSql(statements::registrationsOf(DM_MB->ADOQ_SGM->fieldAsString(QStringLiteral("id_student"))));
     list->open();
 }
 
@@ -203,9 +192,7 @@ void TForm5::RzBitBtn1Click() {
     Query* temp = DM_MB->ADOQ_TEMP;
     Query* list = DM_MB->ADOQ_V_DFS;
     temp->close();
-    temp->setSql(QStringLiteral("SELECT TOP (1) id_disciplineForStudent FROM dbo.DisciplineForStudent "
-                                "WHERE id_disciplineForStudent =") +
-                 list->fieldAsString(QStringLiteral("id_disciplineForStudent")));
+    temp->setSql(statements::registrationRow(list->fieldAsString(QStringLiteral("id_disciplineForStudent"))));
     temp->open();
     // A row deleted meanwhile leaves the result empty and this throws before "Удалено ".
     temp->deleteCurrentRow();

@@ -4,6 +4,7 @@
 
 #include "Unit2.h"
 #include "dm_u.h"
+#include "statements/Statements.h"
 #include "platform/ItemLists.h"
 #include "platform/LookupComboBox.h"
 
@@ -22,48 +23,6 @@
 namespace qtl {
 
 struct ClassList;
-
-// The statements the main window sends, built from values only: the chosen class, the keys of a
-// line, the operator. Pieces are joined with nothing between them, blanks as the server has
-// always received them.
-namespace statements {
-// Whether the operator holds the removal right (one row when he does).
-QString removalRight(const QString& login);
-// The selection chain: each list is asked for with the choices made above it.
-QString teachers(const ChosenClass& chosen);
-QString termKinds();
-QString disciplines(const ChosenClass& chosen);
-QString examinations(const ChosenClass& chosen);
-// Kind of term 3 lists every group of the faculty studying in the year; other kinds list the
-// groups whose rate has a semester of the kind.
-QString groups(const ChosenClass& chosen, bool everyGroupOfTheYear);
-QString registeringSemester(const ChosenClass& chosen);
-QString formOfStudy(int groupId);
-// The student check list: the plan number first, then the students (without the plan number
-// for kind of term 3 and for a discipline not taken by plan).
-QString planNumber(const ChosenClass& chosen);
-QString students(const ChosenClass& chosen, bool withoutPlan, int userId);
-// The streams list, with the term condition it selects by.
-QString termByKind(const QString& kind);
-QString termBySemester(const QString& insSemesterId);
-QString streams(const ChosenClass& chosen, const QString& termCondition);
-// The class list the teacher prints: the students of the streams list (the same rows), by
-// stream, then by name.
-QString classList(const ChosenClass& chosen, const QString& termCondition);
-// The stream editor's move of one registration.
-QString moveInEditor(const QString& stream, const QString& teacher, int registrationId);
-// Registering: the deadline, the stream's lesson kind and faculty, a student's credits in the
-// registering semester, and his new registration.
-QString registrationDeadline(int year, int termKind, int group);
-QString lessonKind(const ChosenClass& chosen);
-QString streamFaculty(const ChosenClass& chosen);
-QString creditSum(int studentId, const ChosenClass& chosen);
-QString registration(int studentId, const ChosenClass& chosen, const QString& login, const QString& faculty,
-                     const QString& lessonKind);
-// Removing one registration, and what its audit row tells about it.
-QString removal(int registrationId);
-QVector<TKeyValue> removalAudit(const ChosenClass& chosen, int studentId, int registrationId);
-}  // namespace statements
 
 // The credit rule of registering. A group of form of study 0 or 1 may hold at most its limit
 // plus a fixed allowance of 5 credits in the registering semester; other forms have no limit.

@@ -1,5 +1,6 @@
 #include "platform/Query.h"
 
+#include "statements/Statements.h"
 #include "util/util.h"
 
 #include <QLocale>
@@ -365,8 +366,7 @@ void Query::deleteCurrentRow() {
         throw AppError(objectName() + QStringLiteral(": no table to delete from"));
     const QVariant key = fieldValue(m_updateKey);
     Param keyParam{m_updateKey, false, key};
-    const QString sql = QStringLiteral("DELETE FROM ") + m_updateTable + QStringLiteral(" WHERE ") + m_updateKey +
-                        QStringLiteral(" = ") + literal(keyParam);
+    const QString sql = statements::deleteRow(m_updateTable, m_updateKey, literal(keyParam));
     const ResultData r = m_connection->run(sql, false);
     if (r.rowsAffected == 0)
         throw AppError(objectName() + QStringLiteral(": the row to delete no longer exists on the server"));

@@ -163,7 +163,7 @@ TEST_F(LoginTest, PasswordWithSemicolonAndBraceReachesTheServerIntact) {
 
 TEST_F(LoginTest, ComputerNameGoesThroughQuoteDoubling) {
     // The computer name comes from the system; whatever it holds, it stays one literal.
-    const QString statement = qtl::TForm8::GetUserStatement("operator", "operator", "NULL", "1.2.3.4", "it's-pc");
+    const QString statement = qtl::statements::signIn("operator", "operator", "NULL", "1.2.3.4", "it's-pc");
     EXPECT_TRUE(statement.contains("'1.2.3.4', 'it''s-pc', 'operator'"));
 }
 
