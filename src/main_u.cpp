@@ -1037,26 +1037,6 @@ bool TForm1::RegistrationDeadlineCheck() {
     return true;
 }
 
-CreditVerdict checkCredits(qint64 held, const QString& credits, int formOfStudy, int limitOz0, int limitOz1) {
-    CreditVerdict verdict;
-    verdict.held = held;
-    if (formOfStudy != 0 && formOfStudy != 1) return verdict;
-    // 64-bit sums: a huge limit or credit value must not overflow the comparison.
-    verdict.credits = StrToInt(credits);
-    verdict.limit = qint64(formOfStudy == 0 ? limitOz0 : limitOz1) + 5;
-    verdict.overLimit = verdict.held + verdict.credits > verdict.limit;
-    return verdict;
-}
-
-QString refusalNotice(const QStringList& refusedLines) {
-    // Every line but the last ends in a comma, the last in a full stop.
-    QString text = QStringLiteral("Вы не имеете право удалять данных студентов:") + QChar(13);
-    for (int i = 0; i < refusedLines.size(); ++i)
-        text += kDoubleQuote + refusedLines[i] + kDoubleQuote + QLatin1Char(i + 1 == refusedLines.size() ? '.' : ',') +
-                QStringLiteral("\r\n");
-    return text;
-}
-
 void TForm1::reselectStudentLine(int index) {
     CheckListBox1->setItemIndex(index);
     CheckListBox1Click();

@@ -97,8 +97,7 @@ const QString kAuditInsert = QStringLiteral(
 std::vector<Case> sessionCases() {
     return {
         {"SignInQuotesDoubled", statements::signIn("o'neil", "secret", "NULL", "10.0.0.5", "PC'1"),
-         "EXEC GET_USER 'o''neil','" + md5("secret") +
-             "',NULL, 'QTL 33', '10.0.0.5', 'PC''1', 'o''neil','0','4'"},
+         "EXEC GET_USER 'o''neil','" + md5("secret") + "',NULL, 'QTL 33', '10.0.0.5', 'PC''1', 'o''neil','0','4'"},
         // The last argument is the length of the new password's argument, quotes included.
         {"SignInWithNewPassword", statements::signIn("op", "secret", "newpass1", "10.0.0.5", "pc"),
          "EXEC GET_USER 'op','" + md5("secret") + "','" + md5("newpass1") +
@@ -243,7 +242,8 @@ std::vector<Case> mainWindowCases() {
          "id_examination, subGroup, QTL_user, id_faculty, id_kafedra, kredits, isByPlan, "
          "id_vid_zaniatiy) VALUES(1001, 12, 501,15,31,15,31,42,88,4,6, 'o''neil',3,7,5,1,1)"},
         // Lookups that found no row leave their places empty.
-        {"RegistrationWithoutStreamFacts", statements::registration(1001, c, QStringLiteral("op"), QString(), QString()),
+        {"RegistrationWithoutStreamFacts",
+         statements::registration(1001, c, QStringLiteral("op"), QString(), QString()),
          "INSERT INTO DisciplineForStudent  (id_student, descGroupNum, id_discipline, "
          "id_a_year, id_semester, id_ins_year, id_ins_semester, id_teacher, id_group,  "
          "id_examination, subGroup, QTL_user, id_faculty, id_kafedra, kredits, isByPlan, "
