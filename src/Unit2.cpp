@@ -158,7 +158,7 @@ void TFrame1::RefreshStreams() {
     streams->setParam(QStringLiteral("id_teacher"), DBLookupComboBox9->keyValue());
     streams->setParam(QStringLiteral("id_discipline"), RegDisciplineId);
     streams->setParam(QStringLiteral("id_examination"), RegExaminationId);
-    streams->setParam(QStringLiteral("id_o_z"), DM_MB->ADOQ_group->fieldValue(QStringLiteral("o_z")));
+    streams->setParam(QStringLiteral("id_o_z"), m_host->chosenClass().held.formOfStudy);
     streams->setParam(QStringLiteral("id_w_s"), DM_MB->ADOQ_Semester2->fieldValue(QStringLiteral("id_w_s")));
     streams->open();
 }

@@ -211,6 +211,17 @@ ChosenClass TForm1::chosenClass() const {
     c.insSemesterId = SelectedInsSemesterId;
     c.descGroupNum = SelectedDescGroupNum;
     c.isByPlan = SelectedIsByPlan;
+    c.disciplineNumber = discipline->fieldAsInt(QStringLiteral("id_discipline"));
+    c.formOfStudy = DM_MB->ADOQ_group->fieldAsInt(QStringLiteral("o_z"));
+    c.termKind3 = DM_MB->ADOQ_Semester->fieldAsInt(QStringLiteral("id_w_s")) == 3;
+    c.held.year = DBLookupComboBox2->keyValue();
+    c.held.department = DBLookupComboBox8->keyValue();
+    c.held.teacher = DBLookupComboBox9->keyValue();
+    c.held.discipline = currentValue(discipline, QStringLiteral("id_discipline"));
+    c.held.examination = DBLookupComboBox4->keyValue();
+    c.held.credits = currentValue(discipline, QStringLiteral("Krdt"));
+    c.held.termKindRow = currentValue(DM_MB->ADOQ_Semester, QStringLiteral("id_w_s"));
+    c.held.formOfStudy = currentValue(DM_MB->ADOQ_group, QStringLiteral("o_z"));
     return c;
 }
 
@@ -397,8 +408,7 @@ void TForm1::DBLookupComboBox4Click() {
         const ChosenClass c = chosenClass();
         Query* q = DM_MB->ADOQ_group;
         q->close();
-        // Kind of term 3 offers every group of the faculty that studies in the year.
-        q->setSql(statements::groups(c, DM_MB->ADOQ_Semester->fieldAsInt(QStringLiteral("id_w_s")) == 3));
+        q->setSql(statements::groups(c, c.termKind3));
         q->open();
         DBLookupComboBox3->clearKey();
         DBLookupComboBox3->setEnabled(true);
@@ -437,7 +447,7 @@ void TForm1::DBLookupComboBox3Click() {
 
     Query* e = DM_MB->ADOQ_group_educ;
     e->close();
-    e->setSql(statements::formOfStudy(StrToInt(c.group)));
+    e->setSql(statements::formOfStudy(c.groupNumber()));
     e->open();
     Label12->setText(QStringLiteral("Форма обучение: ") + e->fieldAsString(QStringLiteral("p108")));
     Label12->adjustSize();
@@ -454,15 +464,13 @@ void TForm1::LoadStudentList() {
     q->setSql(statements::planNumber(c));
     q->open();
     SelectedDescGroupNum = q->fieldAsString(QStringLiteral("descGroupNum"));
-    const int descGroupNum = StrToInt(SelectedDescGroupNum);
-    SelectedIsByPlan = descGroupNum == -1 ? QStringLiteral("0") : QStringLiteral("1");
     c.descGroupNum = SelectedDescGroupNum;
+    const bool byPlan = c.descGroupNumber() != -1;
+    SelectedIsByPlan = byPlan ? QStringLiteral("1") : QStringLiteral("0");
     c.isByPlan = SelectedIsByPlan;
 
-    // Kind of term 3 and a discipline not taken by plan list the students without a plan number.
-    q->setSql(
-        statements::students(c, DM_MB->ADOQ_Semester->fieldAsInt(QStringLiteral("id_w_s")) == 3 || descGroupNum == -1,
-                             g_signIn.CurrentUserId));
+    // A discipline not taken by plan lists the students without a plan number, as kind of term 3 does.
+    q->setSql(statements::students(c, c.termKind3 || !byPlan, g_signIn.CurrentUserId));
     for (q->open(); !q->eof(); q->next()) {
         auto item = std::make_unique<StudentItem>();
         item->id_student = q->fieldAsInt(QStringLiteral("id_student"));
@@ -513,15 +521,15 @@ void TForm1::CheckListBox1Click() {
     const auto* item = dynamic_cast<const StudentItem*>(CheckListBox1->record(index));
     const int studentId = item ? item->id_student : 0;
     const ChosenClass c = chosenClass();
-    const int examinationId = StrToInt(c.examination);
-    // The discipline row's own integer reading: a closed or empty list gives 0, not an error.
-    const int disciplineId = DM_MB->ADOQ_SelectDisciplineForStudent->fieldAsInt(QStringLiteral("id_discipline"));
-    const int insSemesterId = StrToInt(c.insSemesterId);
-    const int insYearId = StrToInt(c.year);
-    const int descGroupNum = StrToInt(c.descGroupNum);
-    const int groupId = StrToInt(c.group);
-    Frame11->LoadStudentRegistration(studentId, examinationId, disciplineId, insSemesterId, insYearId, descGroupNum,
-                                     groupId);
+    // In this order, so an empty key is reported as it always was. The discipline is the row's
+    // number: a closed or empty list gives 0, not an error.
+    const int examinationId = c.examinationNumber();
+    const int insSemesterId = c.insSemesterNumber();
+    const int insYearId = c.yearNumber();
+    const int descGroupNum = c.descGroupNumber();
+    const int groupId = c.groupNumber();
+    Frame11->LoadStudentRegistration(studentId, examinationId, c.disciplineNumber, insSemesterId, insYearId,
+                                     descGroupNum, groupId);
 }
 
 void TForm1::CheckListBox1KeyDown(QKeyEvent* event) {
@@ -572,30 +580,28 @@ void TForm1::ReloadLists() {
 }
 
 void TForm1::LoadStreamChoices() {
-    Query* disc = DM_MB->ADOQ_SelectDisciplineForStudent;
-    const QVariant idDiscipline = currentValue(disc, QStringLiteral("id_discipline"));
-    const QVariant idWs = currentValue(DM_MB->ADOQ_Semester, QStringLiteral("id_w_s"));
+    const ChosenClass::Held held = chosenClass().held;
 
     Query* s = DM_MB->ADOQ_SubGroup;
     s->close();
-    s->setParam(QStringLiteral("id_a_year"), DBLookupComboBox2->keyValue());
-    s->setParam(QStringLiteral("id_kafedra"), DBLookupComboBox8->keyValue());
-    s->setParam(QStringLiteral("id_teacher"), DBLookupComboBox9->keyValue());
-    s->setParam(QStringLiteral("id_discipline"), idDiscipline);
-    s->setParam(QStringLiteral("id_examination"), DBLookupComboBox4->keyValue());
-    s->setParam(QStringLiteral("kredit"), currentValue(disc, QStringLiteral("Krdt")));
-    s->setParam(QStringLiteral("id_w_s"), idWs);
+    s->setParam(QStringLiteral("id_a_year"), held.year);
+    s->setParam(QStringLiteral("id_kafedra"), held.department);
+    s->setParam(QStringLiteral("id_teacher"), held.teacher);
+    s->setParam(QStringLiteral("id_discipline"), held.discipline);
+    s->setParam(QStringLiteral("id_examination"), held.examination);
+    s->setParam(QStringLiteral("kredit"), held.credits);
+    s->setParam(QStringLiteral("id_w_s"), held.termKindRow);
     s->open();
 
     Query* s3 = DM_MB->ADOQ_SubGroup3;
     s3->close();
-    s3->setParam(QStringLiteral("id_a_year"), DBLookupComboBox2->keyValue());
-    s3->setParam(QStringLiteral("id_kafedra"), DBLookupComboBox8->keyValue());
-    s3->setParam(QStringLiteral("id_teacher"), DBLookupComboBox9->keyValue());
-    s3->setParam(QStringLiteral("id_discipline"), idDiscipline);
-    s3->setParam(QStringLiteral("id_examination"), DBLookupComboBox4->keyValue());
-    s3->setParam(QStringLiteral("id_o_z"), currentValue(DM_MB->ADOQ_group, QStringLiteral("o_z")));
-    s3->setParam(QStringLiteral("id_w_s"), idWs);
+    s3->setParam(QStringLiteral("id_a_year"), held.year);
+    s3->setParam(QStringLiteral("id_kafedra"), held.department);
+    s3->setParam(QStringLiteral("id_teacher"), held.teacher);
+    s3->setParam(QStringLiteral("id_discipline"), held.discipline);
+    s3->setParam(QStringLiteral("id_examination"), held.examination);
+    s3->setParam(QStringLiteral("id_o_z"), held.formOfStudy);
+    s3->setParam(QStringLiteral("id_w_s"), held.termKindRow);
     s3->open();
 
     DBLookupComboBox11->setKeyValue(s->isEmpty() ? QVariant() : s->valueAt(0, QStringLiteral("subgroup")));
@@ -697,7 +703,7 @@ bool TForm1::RegistrationDeadlineCheck() {
     const ChosenClass c = chosenClass();
     Query* q = DM_MB->ADOQ_DATE_reg_DFS;
     q->close();
-    q->setSql(statements::registrationDeadline(StrToInt(c.year), StrToInt(c.termKind), StrToInt(c.group)));
+    q->setSql(statements::registrationDeadline(c.yearNumber(), c.termKindNumber(), c.groupNumber()));
     q->open();
     // A null endDate and an empty result both read as 1899-12-30: the period is over.
     const QDate endDate = q->fieldAsDateTime(QStringLiteral("endDate")).date();
@@ -774,8 +780,8 @@ RegistrationOutcome TForm1::registerStudent(int line, const ChosenClass& chosen,
         // No registration yet reads as an empty sum.
         const bool none = exec->fieldAsString(QStringLiteral("Sumkredits")).isEmpty();
         const qint64 held = none ? 0 : exec->fieldAsInt(QStringLiteral("Sumkredits"));
-        outcome.credits = checkCredits(held, chosen.credits, DM_MB->ADOQ_group->fieldAsInt(QStringLiteral("o_z")),
-                                       g_signIn.CreditLimitForOz0, g_signIn.CreditLimitForOz1);
+        outcome.credits = checkCredits(held, chosen.credits, chosen.formOfStudy, g_signIn.CreditLimitForOz0,
+                                       g_signIn.CreditLimitForOz1);
         if (outcome.credits.overLimit) {
             outcome.kind = RegistrationOutcome::Kind::OverLimit;
             return outcome;

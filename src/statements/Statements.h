@@ -7,6 +7,7 @@
 
 #include <QString>
 #include <QStringList>
+#include <QVariant>
 #include <QVector>
 
 namespace qtl {
@@ -30,6 +31,35 @@ struct ChosenClass {
     QString insSemesterId;  // SelectedInsSemesterId: the registering semester
     QString descGroupNum;  // SelectedDescGroupNum: the plan number, -1 when not by plan
     QString isByPlan;  // SelectedIsByPlan: "0" or "1"
+
+    // Read with the rows as numbers (0 when the list holds no row).
+    int disciplineNumber = 0;  // id_discipline of the chosen discipline row
+    int formOfStudy = 0;  // o_z of the chosen group's row
+    // The kind-of-term row is kind 3: the group list offers every group of the faculty that
+    // studies in the year, and the students are listed without a plan number.
+    bool termKind3 = false;
+
+    // The keys as the selectors and rows hold them (null when none), for the queries that take
+    // them as parameters: a parameter's literal follows its value's type.
+    struct Held {
+        QVariant year;
+        QVariant department;
+        QVariant teacher;
+        QVariant discipline;
+        QVariant examination;
+        QVariant credits;
+        QVariant termKindRow;
+        QVariant formOfStudy;
+    } held;
+
+    // The keys as numbers, converted strictly when asked for: an empty or broken key throws
+    // ConversionError then, not when the class is read.
+    int yearNumber() const;
+    int termKindNumber() const;
+    int examinationNumber() const;
+    int groupNumber() const;
+    int insSemesterNumber() const;
+    int descGroupNumber() const;
 };
 
 // The keys of the registration the transfer frame shows, as the last click on a student set them.

@@ -3,6 +3,8 @@
 // built from lines are compared as the server receives them, each line ended by CR LF.
 #include "statements/Statements.h"
 
+#include "util/errors.h"
+
 #include <QCryptographicHash>
 
 #include <gtest/gtest.h>
@@ -358,3 +360,41 @@ TEST(RemovalAudit, TheTwelvePairsInOrder) {
               "id_discipline[501], Krdt[5], id_examination[4], id_group[88], subgroup[6], "
               "id_student[1001], id_disciplineForStudent[1234]");
 }
+
+namespace {
+
+struct NumberCase {
+    const char* name;
+    int (ChosenClass::*number)() const;
+    QString ChosenClass::*key;
+    int expected;  // the key's value in chosen()
+};
+
+void PrintTo(const NumberCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
+class ChosenClassNumber : public testing::TestWithParam<NumberCase> {};
+
+// Each number is its own key's, and an empty key throws when the number is asked for.
+TEST_P(ChosenClassNumber, IsItsOwnKeyConvertedStrictly) {
+    const NumberCase& n = GetParam();
+    ChosenClass c = chosen();
+    EXPECT_EQ((c.*n.number)(), n.expected);
+    c.*n.key = QString();
+    EXPECT_THROW((c.*n.number)(), ConversionError);
+    c.*n.key = QStringLiteral("-1");
+    EXPECT_EQ((c.*n.number)(), -1);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Keys, ChosenClassNumber,
+    testing::Values(NumberCase{"Year", &ChosenClass::yearNumber, &ChosenClass::year, 15},
+                    NumberCase{"TermKind", &ChosenClass::termKindNumber, &ChosenClass::termKind, 1},
+                    NumberCase{"Examination", &ChosenClass::examinationNumber, &ChosenClass::examination, 4},
+                    NumberCase{"Group", &ChosenClass::groupNumber, &ChosenClass::group, 88},
+                    NumberCase{"InsSemester", &ChosenClass::insSemesterNumber, &ChosenClass::insSemesterId, 31},
+                    NumberCase{"DescGroupNum", &ChosenClass::descGroupNumber, &ChosenClass::descGroupNum, 12}),
+    [](const testing::TestParamInfo<NumberCase>& info) { return std::string(info.param.name); });
+
+}  // namespace
