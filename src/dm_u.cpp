@@ -125,6 +125,23 @@ void TDM_MB::createSources() {
     DS_V_DFS = source(ADOQ_V_DFS, "DS_V_DFS");
 }
 
+// --- after the login ------------------------------------------------------------------------------
+
+void TDM_MB::LoadForMainWindow() {
+    ADOQ_Faculty->setSql(statements::faculties(g_signIn.CurrentUserId));
+    ADOQ_Faculty->open();
+    ADOQ_W_S->open();
+    ADOQ_Exec->close();
+    ADOQ_Exec->setSql(statements::creditLimitOz0());
+    ADOQ_Exec->open();
+    g_signIn.CreditLimitForOz0 = ADOQ_Exec->fieldAsInt(QStringLiteral("id_field"));
+    ADOQ_Exec->close();
+    ADOQ_Exec->setSql(statements::creditLimitOz1());
+    ADOQ_Exec->open();
+    g_signIn.CreditLimitForOz1 = ADOQ_Exec->fieldAsInt(QStringLiteral("id_field"));
+    ADOQ_Year2->open();
+}
+
 // --- atomic batches ------------------------------------------------------------------------------
 
 void TDM_MB::ExecAtomic(const QStringList& statements) {

@@ -80,6 +80,11 @@ public:
     // rolls back and the next statement starts on a fresh session.
     void ExecAtomic(const QStringList& statements);
 
+    // What the main window needs of the signed-in operator, loaded once the login has reconnected
+    // as him: his faculties, the kinds of term, the two credit limits (into g_signIn) and the
+    // years of the transfer frame.
+    void LoadForMainWindow();
+
     // Deletion audit log: deletes one row with `deletion` and writes its audit row into
     // QTL_LOG, both in one ExecAtomic batch, so a deletion never stays without its audit row.
     // `pairs` describe the deleted row; the operator and the computer are the signed-in ones.

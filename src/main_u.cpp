@@ -42,7 +42,7 @@ QVariant currentValue(const Query* q, const QString& column) {
 
 }  // namespace
 
-TForm1::TForm1(QWidget* parent) : QWidget(parent) {
+TForm1::TForm1(const QString& caption, QWidget* parent) : QWidget(parent) {
 #ifndef Q_OS_WIN
     // The login's substitutions may not be registered yet when a test builds the window alone.
     // Windows has the fonts themselves.
@@ -51,6 +51,7 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent) {
 #endif
     Form1 = this;
     buildLayout();
+    setWindowTitle(caption);
     buildClassListButton();
     connectHandlers();
     FormCreate();
@@ -113,8 +114,6 @@ void TForm1::connectHandlers() {
 // Shell
 
 void TForm1::FormCreate() {
-    m_loginAccepted = RunLogin ? RunLogin(this) : true;
-    if (!m_loginAccepted) return;  // the program start sees this and ends without showing the window
     layoutRegions();
     FormResize();
 }

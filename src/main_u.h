@@ -42,16 +42,12 @@ struct StreamItem : ItemRecord {
 class TForm1 : public QWidget, public TransferFrameHost {
     Q_OBJECT
 public:
-    explicit TForm1(QWidget* parent = nullptr);
+    // Built once the operator has signed in, with the caption the login composed.
+    explicit TForm1(const QString& caption, QWidget* parent = nullptr);
     ~TForm1() override;
 
-    // Runs the login modally while the window is created; true when the operator signed in.
-    // Tests replace it to sign in without a modal loop.
-    static std::function<bool(TForm1*)> RunLogin;
     // Today's local date; tests replace it to move "today".
     static std::function<QDate()> Today;
-
-    bool loginAccepted() const { return m_loginAccepted; }
 
     // ---- selection area
     QFrame* Panel5;
@@ -184,7 +180,6 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private:
-    bool m_loginAccepted = false;
     bool m_shownOnce = false;
     bool m_editorFillsGroup = false;  // the stream editor, once opened, stays docked to GroupBox2
     void buildLayout();

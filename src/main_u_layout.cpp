@@ -4,7 +4,6 @@
 
 #include "platform/Guard.h"
 #include "platform/Look.h"
-#include "util/util.h"
 
 #include <QEvent>
 #include <QGuiApplication>
@@ -59,8 +58,6 @@ LookupComboBox* lookup(QWidget* parent, const char* name, int left, int top, int
 void TForm1::buildLayout() {
     InitPictures();  // the button glyphs live in the program's static library
     setObjectName(QStringLiteral("Form1"));
-    // The login replaces it with the full caption.
-    setWindowTitle(QLatin1String(kProgramTag) + QLatin1Char(' '));
     setFont(WindowFont());
     setMinimumSize(805, 574);
     resize(927, 644);
