@@ -45,8 +45,15 @@ TFrame1::TFrame1(TransferFrameHost* host, QWidget* parent) : QFrame(parent), m_h
     buildVisibleRows();
     buildHiddenSelectors();
 
-    // The clicks of the buttons and selectors are bound by the main window; the stream
-    // selector's key and mouse presses stay with the frame.
+    // Errors of the frame's handlers are shown over the window it is embedded in, and its
+    // handlers go when that window goes.
+    QWidget* window = parent;
+    onEvent(BitBtn1, &QPushButton::clicked, window, [this] { ApplyClick(); });
+    onEvent(BitBtn2, &QPushButton::clicked, window, [this] { BitBtn2Click(); });
+    onEvent(DBLookupComboBox8, &LookupComboBox::clicked, window, [this] { DBLookupComboBox8Click(); });
+    // The year and semester selectors are hidden; a click on either runs the teacher step.
+    for (LookupComboBox* box : {DBLookupComboBox9, DBLookupComboBox111, DBLookupComboBox121})
+        onEvent(box, &LookupComboBox::clicked, window, [this] { DBLookupComboBox9Click(); });
     onEvent(DBLookupComboBox11, &LookupComboBox::keyPressed, this,
             [this](QKeyEvent* event) { DBLookupComboBox11KeyDown(event); });
     onEvent(DBLookupComboBox11, &LookupComboBox::mousePressed, this,
@@ -110,40 +117,52 @@ void TFrame1::buildHiddenSelectors() {
         hidden->hide();
 }
 
+void TFrame1::clear() {
+    DBLookupComboBox8->clearKey();
+    DBLookupComboBox9->clearKey();
+    Edit3->clear();
+    DBLookupComboBox11->clearKey();
+    BitBtn1->setEnabled(false);
+}
+
 void TFrame1::LoadStudentRegistration(int studentId, int examinationId, int disciplineId, int insSemesterId,
                                       int insYearId, int descGroupNum, int groupId) {
     Query* info = DM_MB->ADOQ_Exec;
     info->setSql(statements::studentRegistration(studentId, insSemesterId, insYearId, disciplineId, groupId,
                                                  descGroupNum, m_host->chosenClass().credits));
     info->open();
+    {
+        // The registration is read while the steps below run; none of them may reuse the query.
+        const Query::Hold reading(info);
 
-    DBLookupComboBox8->setKeyValue(info->fieldValue(QStringLiteral("id_kafedra")));
-    DBLookupComboBox8Click();
-    DBLookupComboBox9->setKeyValue(info->fieldValue(QStringLiteral("id_teacher")));
+        DBLookupComboBox8->setKeyValue(info->fieldValue(QStringLiteral("id_kafedra")));
+        DBLookupComboBox8Click();
+        DBLookupComboBox9->setKeyValue(info->fieldValue(QStringLiteral("id_teacher")));
 
-    RegDisciplineId = info->fieldAsInt(QStringLiteral("id_discipline"));
-    RegExaminationId = info->fieldAsInt(QStringLiteral("id_examination"));
-    StudentId = studentId;
-    InsYearId = insYearId;
-    ExaminationId = examinationId;
-    InsSemesterId = insSemesterId;
+        RegDisciplineId = info->fieldAsInt(QStringLiteral("id_discipline"));
+        RegExaminationId = info->fieldAsInt(QStringLiteral("id_examination"));
+        StudentId = studentId;
+        InsYearId = insYearId;
+        ExaminationId = examinationId;
+        InsSemesterId = insSemesterId;
 
-    Edit3->setText(info->fieldAsString(QStringLiteral("discipline")));
+        Edit3->setText(info->fieldAsString(QStringLiteral("discipline")));
 
-    DM_MB->ADOQ_Year2->open();
-    DBLookupComboBox111->setKeyValue(info->fieldValue(QStringLiteral("id_a_year")));
+        DM_MB->ADOQ_Year2->open();
+        DBLookupComboBox111->setKeyValue(info->fieldValue(QStringLiteral("id_a_year")));
 
-    Query* semesters = DM_MB->ADOQ_Semester2;
-    semesters->close();
-    semesters->setParam(QStringLiteral("id_a_year"), info->fieldAsInt(QStringLiteral("id_a_year")));
-    semesters->setParam(QStringLiteral("id_group"), m_host->chosenGroupKey());
-    semesters->open();
-    DBLookupComboBox121->setKeyValue(info->fieldValue(QStringLiteral("id_semester")));
+        Query* semesters = DM_MB->ADOQ_Semester2;
+        semesters->close();
+        semesters->setParam(QStringLiteral("id_a_year"), info->fieldAsInt(QStringLiteral("id_a_year")));
+        semesters->setParam(QStringLiteral("id_group"), m_host->chosenGroupKey());
+        semesters->open();
+        DBLookupComboBox121->setKeyValue(info->fieldValue(QStringLiteral("id_semester")));
 
-    BitBtn1->setEnabled(false);
-    RefreshStreams();
-    DBLookupComboBox11->setKeyValue(info->fieldValue(QStringLiteral("subGroup")));
-    StreamSelectorStep();
+        BitBtn1->setEnabled(false);
+        RefreshStreams();
+        DBLookupComboBox11->setKeyValue(info->fieldValue(QStringLiteral("subGroup")));
+        StreamSelectorStep();
+    }
     info->close();
 }
 
@@ -195,6 +214,12 @@ void TFrame1::StreamSelectorStep() {
     BitBtn1->setEnabled(DBLookupComboBox11->hasKey());
 }
 
+void TFrame1::ApplyClick() {
+    if (!m_host->RegistrationDeadlineCheck()) return;
+    BitBtn1Click();
+    m_host->ReloadLists();
+}
+
 void TFrame1::BitBtn1Click() {
     Query* exec = DM_MB->ADOQ_Exec;
     exec->setSql(statements::moveRegistration(DBLookupComboBox9->keyText(), DBLookupComboBox11->keyText(),
@@ -211,8 +236,10 @@ void TFrame1::BitBtn2Click() {
     const int index = m_host->selectedStudentLine();
     if (m_host->shownStream().isEmpty() || index < 0) return;
     if (m_host->studentLineRegistered(index)) {
+        const ChosenClass chosen = m_host->chosenClass();
+        Q_ASSERT(chosen.isComplete());
         Query* exec = DM_MB->ADOQ_Exec;
-        exec->setSql(statements::copyRegistration(m_host->chosenClass(), shown()));
+        exec->setSql(statements::copyRegistration(chosen, shown()));
         exec->execute();
     } else {
         // Registered together with the students already ticked, whether or not the register

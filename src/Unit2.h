@@ -29,6 +29,8 @@ public:
     virtual void tickAndRegister(int line) = 0;
     // Rebuilds the student check list and the streams list.
     virtual void ReloadLists() = 0;
+    // Whether registrations may still be changed; tells the operator when not.
+    virtual bool RegistrationDeadlineCheck() = 0;
 
 protected:
     ~TransferFrameHost() = default;
@@ -62,6 +64,8 @@ public:
     int RegDisciplineId = 0;
     int RegExaminationId = 0;
 
+    // Empties what the frame shows: department, teacher, discipline and stream; "Применить" off.
+    void clear();
     void LoadStudentRegistration(int studentId, int examinationId, int disciplineId, int insSemesterId, int insYearId,
                                  int descGroupNum, int groupId);
     void RefreshStreams();
@@ -70,7 +74,9 @@ public:
     void DBLookupComboBox11KeyDown(QKeyEvent* event);
     void DBLookupComboBox11MouseDown(QMouseEvent* event);
     void StreamSelectorStep();
-    void BitBtn1Click();  // "Применить" (after the deadline check)
+    void BitBtn1Click();  // "Применить"
+    // The click of "Применить": the deadline check, the move, and both lists again.
+    void ApplyClick();
     // Copy current parameters: rewrites a registered student's registration with the chosen
     // class, or registers an unregistered one through the host's register button.
     void BitBtn2Click();

@@ -100,14 +100,6 @@ void TForm1::connectHandlers() {
     onEvent(SpeedButton3, &QPushButton::clicked, this, [this] { SpeedButton3Click(); });
 
     onEvent(RzBitBtn1, &QPushButton::clicked, this, [this] { RzBitBtn1Click(); });
-    onEvent(Frame11->BitBtn1, &QPushButton::clicked, this, [this] { Frame11BitBtn1Click(); });
-    onEvent(Frame11->BitBtn2, &QPushButton::clicked, this, [this] { Frame11BitBtn2Click(); });
-    onEvent(Frame11->DBLookupComboBox8, &LookupComboBox::clicked, this, [this] { Frame11DBLookupComboBox8Click(); });
-    onEvent(Frame11->DBLookupComboBox9, &LookupComboBox::clicked, this, [this] { Frame11DBLookupComboBox9Click(); });
-    onEvent(Frame11->DBLookupComboBox111, &LookupComboBox::clicked, this,
-            [this] { Frame11DBLookupComboBox111Click(); });
-    onEvent(Frame11->DBLookupComboBox121, &LookupComboBox::clicked, this,
-            [this] { Frame11DBLookupComboBox121Click(); });
 }
 
 // ------------------------------------------------------------------------------------------
@@ -169,14 +161,6 @@ void TForm1::showEvent(QShowEvent* event) {
 
 // ------------------------------------------------------------------------------------------
 // Selection chain
-
-void TForm1::ClearTransferFrame() {
-    Frame11->DBLookupComboBox8->clearKey();
-    Frame11->DBLookupComboBox9->clearKey();
-    Frame11->Edit3->clear();
-    Frame11->DBLookupComboBox11->clearKey();
-    Frame11->BitBtn1->setEnabled(false);
-}
 
 void TForm1::ClearItemList(QListWidget* list) {
     if (auto* check = qobject_cast<CheckListBox*>(list))
@@ -253,7 +237,7 @@ void TForm1::openingOfStep() {
     DBLookupComboBox11->clearKey();
     DBLookupComboBox11->closeUp();
     DM_MB->ADOQ_SubGroup->close();
-    ClearTransferFrame();
+    Frame11->clear();
 }
 
 void TForm1::resetBelow(std::initializer_list<LookupComboBox*> boxes) {
@@ -274,7 +258,7 @@ void TForm1::DBLookupComboBox1Click() {
     Panel4->hide();
     DM_MB->ADOQ_SubGroup->close();
     DM_MB->ADOQ_Year->open();
-    ClearTransferFrame();
+    Frame11->clear();
     DM_MB->ADOQ_group->close();
     DM_MB->ADOQ_Examination->close();
     DBLookupComboBox11->clearKey();
@@ -428,7 +412,7 @@ void TForm1::DBLookupComboBox3Click() {
     Panel4->hide();
     DBLookupComboBox11->clearKey();
     DBLookupComboBox11->closeUp();
-    ClearTransferFrame();
+    Frame11->clear();
 
     SpeedButton1->setEnabled(false);
     SpeedButton2->setEnabled(true);
@@ -470,12 +454,16 @@ void TForm1::LoadStudentList() {
 
     // A discipline not taken by plan lists the students without a plan number, as kind of term 3 does.
     q->setSql(statements::students(c, c.termKind3 || !byPlan, g_signIn.CurrentUserId));
-    for (q->open(); !q->eof(); q->next()) {
-        auto item = std::make_unique<StudentItem>();
-        item->id_student = q->fieldAsInt(QStringLiteral("id_student"));
-        item->IsSelected = q->fieldAsBool(QStringLiteral("IsSelected"));
-        item->IsTeacher = q->fieldAsBool(QStringLiteral("IsTeacher"));
-        CheckListBox1->addLine(q->fieldAsString(QStringLiteral("s_fio")), std::move(item));
+    q->open();
+    {
+        const Query::Hold reading(q);  // adding a line runs no other code on the query
+        for (; !q->eof(); q->next()) {
+            auto item = std::make_unique<StudentItem>();
+            item->id_student = q->fieldAsInt(QStringLiteral("id_student"));
+            item->IsSelected = q->fieldAsBool(QStringLiteral("IsSelected"));
+            item->IsTeacher = q->fieldAsBool(QStringLiteral("IsTeacher"));
+            CheckListBox1->addLine(q->fieldAsString(QStringLiteral("s_fio")), std::move(item));
+        }
     }
     q->close();
     CheckBox1->setText(QStringLiteral("Студенты - [") + QString::number(CheckListBox1->count()) + QStringLiteral("]:"));
@@ -672,28 +660,6 @@ void TForm1::RzBitBtn1Click() {
     search.exec();
 }
 
-void TForm1::Frame11BitBtn1Click() {
-    if (!RegistrationDeadlineCheck()) return;
-    Frame11->BitBtn1Click();
-    ReloadLists();
-}
-
-void TForm1::Frame11BitBtn2Click() {
-    Frame11->BitBtn2Click();
-}
-void TForm1::Frame11DBLookupComboBox8Click() {
-    Frame11->DBLookupComboBox8Click();
-}
-void TForm1::Frame11DBLookupComboBox9Click() {
-    Frame11->DBLookupComboBox9Click();
-}
-void TForm1::Frame11DBLookupComboBox111Click() {
-    Frame11->DBLookupComboBox9Click();
-}
-void TForm1::Frame11DBLookupComboBox121Click() {
-    Frame11->DBLookupComboBox9Click();
-}
-
 // ------------------------------------------------------------------------------------------
 // Writing registrations: the registration deadline, registering the ticked students and removing
 // the selected registrations with their audit rows
@@ -725,6 +691,7 @@ void TForm1::reselectStudentLine(int index) {
 void TForm1::SpeedButton1Click() {
     if (!RegistrationDeadlineCheck()) return;
     const ChosenClass chosen = chosenClass();
+    Q_ASSERT(chosen.isComplete() && !chosen.stream.isEmpty());
     const StreamFacts stream = lookUpStream(chosen);
     const QVector<RegistrationOutcome> outcomes =
         registerTickedStudents(chosen, stream, [this](const RegistrationOutcome& outcome) {
@@ -801,7 +768,9 @@ void TForm1::SpeedButton2Click() {
     if (!RegistrationDeadlineCheck()) return;
     if (!confirmRemoval()) return;
 
-    const QVector<RemovalOutcome> outcomes = removeSelectedRegistrations(chosenClass());
+    const ChosenClass chosen = chosenClass();
+    Q_ASSERT(chosen.isComplete());
+    const QVector<RemovalOutcome> outcomes = removeSelectedRegistrations(chosen);
     // A failure ends the click where it happened: what was removed stays removed, the refused
     // lines are not listed and nothing reloads.
     if (!outcomes.isEmpty() && outcomes.last().kind == RemovalOutcome::Kind::Failed)

@@ -119,7 +119,6 @@ public:
     void DBLookupComboBox3Click();
     void CheckBox2Click();
     void DBLookupComboBox7Click();
-    void ClearTransferFrame();
     void ClearItemList(QListWidget* list);
     void ClearBothLists();
 
@@ -133,7 +132,7 @@ public:
     void CheckBox1Click();
 
     // ---- registering and removing
-    bool RegistrationDeadlineCheck();
+    bool RegistrationDeadlineCheck() override;
     void SpeedButton1Click();
     void SpeedButton2Click();
 
@@ -153,19 +152,13 @@ public:
     void BitBtn1Click();
     void SpeedButton3Click();
 
-    // ---- toolbar and transfer frame bindings
+    // ---- toolbar
     void RzBitBtn1Click();
     // The class list window over the streams list as it is loaded; Ctrl+S opens it offering
     // the PDF first.
     void RzBitBtn2Click(bool savePdfFirst = false);
     // The rows of the class list, read with one statement, and the header from the selectors.
     ClassList readClassList();
-    void Frame11BitBtn1Click();
-    void Frame11BitBtn2Click();
-    void Frame11DBLookupComboBox8Click();
-    void Frame11DBLookupComboBox9Click();
-    void Frame11DBLookupComboBox111Click();
-    void Frame11DBLookupComboBox121Click();
 
     // ---- what the transfer frame asks of the window
     QVariant chosenGroupKey() const override;

@@ -122,13 +122,19 @@ void Query::setSql(const QString& line) {
     setSqlLines(QStringList{line});
 }
 
+void Query::assertNotHeld() const {
+    Q_ASSERT_X(m_holds == 0, qPrintable(objectName()), "reused while its holder reads it");
+}
+
 void Query::setSqlLines(const QStringList& lines) {
+    assertNotHeld();
     close();
     m_lines = lines;
     deriveParams();
 }
 
 void Query::addLine(const QString& line) {
+    assertNotHeld();
     close();
     m_lines << line;
     deriveParams();
@@ -247,6 +253,7 @@ void Query::setPersistentFields(const QVector<PersistentField>& fields) {
 // --- state ---------------------------------------------------------------------------------------
 
 void Query::open() {
+    assertNotHeld();
     if (m_open) return;
     ResultData r = m_connection->run(expandedSql(), true);
     if (!m_persistent.isEmpty()) {
@@ -294,10 +301,12 @@ void Query::open() {
 }
 
 void Query::execute() {
+    assertNotHeld();
     m_connection->run(expandedSql(), false);
 }
 
 void Query::close() {
+    assertNotHeld();
     if (!m_open) return;
     m_open = false;
     m_rows.clear();

@@ -4,6 +4,13 @@
 
 namespace qtl {
 
+bool ChosenClass::isComplete() const {
+    for (const QString* key :
+         {&faculty, &year, &department, &teacher, &termKind, &termKindRow, &discipline, &credits, &examination, &group})
+        if (key->isEmpty()) return false;
+    return true;
+}
+
 int ChosenClass::yearNumber() const {
     return StrToInt(year);
 }

@@ -52,6 +52,10 @@ struct ChosenClass {
         QVariant formOfStudy;
     } held;
 
+    // Every key of the class down to the group is there, as a write needs it (the stream, the
+    // registering semester and the plan number are checked where they are needed).
+    bool isComplete() const;
+
     // The keys as numbers, converted strictly when asked for: an empty or broken key throws
     // ConversionError then, not when the class is read.
     int yearNumber() const;

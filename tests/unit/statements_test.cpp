@@ -398,3 +398,33 @@ INSTANTIATE_TEST_SUITE_P(
     [](const testing::TestParamInfo<NumberCase>& info) { return std::string(info.param.name); });
 
 }  // namespace
+
+namespace {
+
+class ChosenClassCompleteness : public testing::TestWithParam<QString ChosenClass::*> {};
+
+// Any one key of the class down to the group missing makes it incomplete.
+TEST_P(ChosenClassCompleteness, EachKeyDownToTheGroupIsNeeded) {
+    ChosenClass c = chosen();
+    EXPECT_TRUE(c.isComplete());
+    c.*GetParam() = QString();
+    EXPECT_FALSE(c.isComplete());
+}
+
+INSTANTIATE_TEST_SUITE_P(Keys, ChosenClassCompleteness,
+                         testing::Values(&ChosenClass::faculty, &ChosenClass::year, &ChosenClass::department,
+                                         &ChosenClass::teacher, &ChosenClass::termKind, &ChosenClass::termKindRow,
+                                         &ChosenClass::discipline, &ChosenClass::credits, &ChosenClass::examination,
+                                         &ChosenClass::group));
+
+}  // namespace
+
+// The stream, the registering semester and the plan number are not part of it.
+TEST(ChosenClassCompleteness, WithoutTheStreamSemesterAndPlanNumber) {
+    ChosenClass c = chosen();
+    c.stream.clear();
+    c.insSemesterId.clear();
+    c.descGroupNum.clear();
+    c.isByPlan.clear();
+    EXPECT_TRUE(c.isComplete());
+}
