@@ -20,28 +20,17 @@ TForm4::TForm4(QWidget* parent) : QDialog(parent) {
     setWindowTitle(QStringLiteral("Поиск"));
     resize(503, 584);
 
-    Panel1 = new QFrame(this);
+    Panel1 = HeaderPanel(this, false);
     Panel1->setFixedHeight(33);
-    Panel1->setAutoFillBackground(true);
-    QPalette header = Panel1->palette();
-    header.setColor(QPalette::Window, kHeaderColour);
-    Panel1->setPalette(header);
 
     Image2 = new QLabel(Panel1);
     Image2->setGeometry(4, 6, 21, 20);
     Image2->setPixmap(QPixmap(QStringLiteral(":/binoculars.png")));
 
-    Panel2 = new QFrame(Panel1);
+    Panel2 = HeaderPanel(Panel1, true);
     Panel2->setGeometry(28, 4, 116, 25);
-    Panel2->setFrameStyle(QFrame::Panel | QFrame::Sunken);
-    Panel2->setAutoFillBackground(true);
-    Panel2->setPalette(header);
-    Label5 = new QLabel(QStringLiteral(" Поиск студента:"), Panel2);
+    Label5 = NavyCaption(Panel2, QStringLiteral(" Поиск студента:"));
     Label5->setGeometry(2, 2, 112, 21);
-    Label5->setFont(PalatinoBold(13));
-    QPalette navy = Label5->palette();
-    navy.setColor(QPalette::WindowText, kNavy);
-    Label5->setPalette(navy);
 
     RzEdit1 = new QLineEdit(Panel1);
     RzEdit1->setGeometry(148, 4, 348, 24);

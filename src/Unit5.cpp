@@ -18,25 +18,6 @@ namespace qtl {
 
 namespace {
 
-QFrame* headerPanel(QWidget* parent, QFrame::Shadow shadow) {
-    auto* panel = new QFrame(parent);
-    panel->setAutoFillBackground(true);
-    QPalette pal = panel->palette();
-    pal.setColor(QPalette::Window, kHeaderColour);
-    panel->setPalette(pal);
-    if (shadow == QFrame::Sunken) panel->setFrameStyle(QFrame::Panel | QFrame::Sunken);
-    return panel;
-}
-
-QLabel* navyLabel(QWidget* parent, const QString& text) {
-    auto* label = new QLabel(text, parent);
-    label->setFont(PalatinoBold(13));
-    QPalette pal = label->palette();
-    pal.setColor(QPalette::WindowText, kNavy);
-    label->setPalette(pal);
-    return label;
-}
-
 // The first column of a picture that holds anything opaque (0 when none does).
 int firstOpaqueColumn(const QImage& image) {
     for (int x = 0; x < image.width(); ++x)
@@ -125,15 +106,15 @@ TForm5::TForm5(QWidget* parent) : QDialog(parent) {
 void TForm5::buildLayout() {
     resize(810, 791);
 
-    Panel1 = headerPanel(this, QFrame::Plain);
+    Panel1 = HeaderPanel(this, false);
     Panel1->setFixedHeight(36);
-    Panel4 = headerPanel(Panel1, QFrame::Sunken);
+    Panel4 = HeaderPanel(Panel1, true);
     Panel4->setGeometry(4, 4, 119, 27);
-    Label5 = navyLabel(Panel4, QStringLiteral(" Ф.И.О. студента:"));
+    Label5 = NavyCaption(Panel4, QStringLiteral(" Ф.И.О. студента:"));
     Label5->setGeometry(2, 2, 115, 23);
-    Panel5 = headerPanel(Panel1, QFrame::Sunken);
+    Panel5 = HeaderPanel(Panel1, true);
     Panel5->setGeometry(127, 4, 678, 27);
-    DBText1 = navyLabel(Panel5, QString());
+    DBText1 = NavyCaption(Panel5, QString());
     DBText1->setGeometry(4, 2, 670, 23);
 
     DBGridEh1 = new DbGrid(this);
