@@ -3,6 +3,7 @@
 // built from lines are compared as the server receives them, each line ended by CR LF.
 #include "statements/Statements.h"
 
+#include "chosen_class_example.h"
 #include "util/errors.h"
 
 #include <QCryptographicHash>
@@ -18,22 +19,7 @@ using namespace qtl;
 namespace {
 
 ChosenClass chosen() {
-    ChosenClass c;
-    c.faculty = QStringLiteral("3");
-    c.year = QStringLiteral("15");
-    c.department = QStringLiteral("7");
-    c.teacher = QStringLiteral("42");
-    c.termKind = QStringLiteral("1");
-    c.termKindRow = QStringLiteral("2");
-    c.discipline = QStringLiteral("501");
-    c.credits = QStringLiteral("5");
-    c.examination = QStringLiteral("4");
-    c.group = QStringLiteral("88");
-    c.stream = QStringLiteral("6");
-    c.insSemesterId = QStringLiteral("31");
-    c.descGroupNum = QStringLiteral("12");
-    c.isByPlan = QStringLiteral("1");
-    return c;
+    return qtltest::exampleChosenClass();
 }
 
 ShownRegistration shownRegistration(int disciplineId) {
