@@ -1,11 +1,11 @@
 #include "Unit10.h"
 
 #include "dm_u.h"
-#include "main_u.h"
 #include "platform/ApplicationTitle.h"
 #include "platform/Guard.h"
 #include "platform/MessageBoxes.h"
 #include "platform/Query.h"
+#include "statements/Statements.h"
 #include "util/errors.h"
 #include "util/util.h"
 
@@ -33,12 +33,6 @@ namespace qtl {
 
 TForm8* Form8 = nullptr;
 
-// The main window runs the login modally while it is created.
-std::function<bool(TForm1*)> TForm1::RunLogin = [](TForm1* mainWindow) {
-    TForm8 form(mainWindow);
-    return form.exec() == QDialog::Accepted;
-};
-
 QString TForm8::ProgramFolderOverride;
 std::function<void(int)> TForm8::Pause = [](int milliseconds) { QThread::msleep(milliseconds); };
 std::function<void()> TForm8::TerminateProgram = [] { std::_Exit(0); };
@@ -52,46 +46,6 @@ const QString TForm8::kChangePasswordText = QStringLiteral(
     "Вы должны поменять пароль\rЭто делается для безопастности и сохранения данных от "
     "злоумышлеников");
 const QString TForm8::kNewVersionText = QStringLiteral("Скачайте новую версию программы с портала QTL");
-
-// ---- settings file ---------------------------------------------------------------------------
-
-namespace {
-
-QString storedField(const QByteArray& bytes, int offset, int lengthAt) {
-    const int length = qMin(int(quint8(bytes[lengthAt])), 20);
-    return FromCp1251(DecodeStoredText(bytes.mid(offset, length)));
-}
-
-}  // namespace
-
-TFirstConnectInfo ParseSettings(const QByteArray& bytes) {
-    if (bytes.size() < kSettingsFileSize) throw InOutError(QStringLiteral("Read beyond end of file"));
-    TFirstConnectInfo info;
-    info.UserID = storedField(bytes, 0, 40);
-    info.Password = storedField(bytes, 20, 41);
-    info.DataSource = storedField(bytes, 42, 82);
-    info.InitialCatalog = storedField(bytes, 62, 83);
-    return info;
-}
-
-TFirstConnectInfo ReadSettingsFile(const QString& path) {
-    QFile file(path);
-    if (!QFileInfo::exists(path)) throw InOutError(QStringLiteral("File not found"));
-    if (QFileInfo(path).isDir() || !file.open(QIODevice::ReadOnly))
-        throw InOutError(QStringLiteral("File access denied"));
-    const QByteArray bytes = file.read(kSettingsFileSize);
-    if (file.error() != QFileDevice::NoError && bytes.isEmpty()) throw InOutError(QStringLiteral("File access denied"));
-    return ParseSettings(bytes);
-}
-
-QString BuildConnectionString(const TFirstConnectInfo& info) {
-    return QStringLiteral("Provider=SQLOLEDB.1;Password=") + info.Password +
-           QStringLiteral(";Persist Security Info=True;User ID=") + info.UserID + QStringLiteral(";Initial Catalog=") +
-           info.InitialCatalog + QStringLiteral(";Data Source=") + info.DataSource +
-           QStringLiteral(";Use Procedure for Prepare=1;Auto Translate=True;") +
-           QStringLiteral("Packet Size=4096;Use Encryption for Data=False;") +
-           QStringLiteral("Tag with column collation when possible=False");
-}
 
 // ---- ODBC: the driver of this installation (platform/OdbcSettings builds the string) ---------
 
@@ -163,8 +117,7 @@ QString TForm8::SettingsFilePath() {
     return ProgramFolder() + QStringLiteral("/Data/QTL");
 }
 
-TForm8::TForm8(TForm1* mainWindow, QWidget* parent)
-    : QDialog(parent, Qt::Dialog | Qt::FramelessWindowHint), m_mainWindow(mainWindow) {
+TForm8::TForm8(QWidget* parent) : QDialog(parent, Qt::Dialog | Qt::FramelessWindowHint) {
     setObjectName(QStringLiteral("Form8"));
     Form8 = this;
     buildLayout();
@@ -327,24 +280,12 @@ void TForm8::SpeedButton2Click() {
     if (!loggedIn) return;
     {
         Query dateFormat(DM_MB->ADOCon, QStringLiteral("ADOQuery2"));
-        dateFormat.setSql(QStringLiteral("SET DATEFORMAT dmy"));
+        dateFormat.setSql(statements::dateFormat());
         dateFormat.execute();
     }
     // A connection reopened later (after a lost link) must read dates the same way.
-    DM_MB->ADOCon->setSessionSetup({QStringLiteral("SET DATEFORMAT dmy")});
+    DM_MB->ADOCon->setSessionSetup({statements::dateFormat()});
     accept();
-}
-
-QString TForm8::GetUserStatement(const QString& login, const QString& password, const QString& newPassword,
-                                 const QString& ip, const QString& computerName) {
-    const QString newPasswordArg = newPassword == QLatin1String("NULL")
-                                       ? QStringLiteral("NULL")
-                                       : QLatin1Char('\'') + Md5Hex(newPassword) + QLatin1Char('\'');
-    const QString quotedLogin = DoubleQuotes(login);
-    return QStringLiteral("EXEC GET_USER '") + quotedLogin + QStringLiteral("','") + Md5Hex(password) +
-           QStringLiteral("',") + newPasswordArg + QStringLiteral(", '") + QLatin1String(kProgramTag) +
-           QStringLiteral("', '") + ip + QStringLiteral("', ") + WrapInQuotes(computerName) + QStringLiteral(", '") +
-           quotedLogin + QStringLiteral("','0','") + QString::number(newPasswordArg.size()) + QLatin1Char('\'');
 }
 
 namespace {
@@ -401,7 +342,7 @@ void TForm8::ConnectWithSettingsFile(Connection* connection) {
 void TForm8::ShowBaseCaption() {
     // Titles, from the base caption every time, so a failed attempt leaves no stale caption.
     const QString caption = ComposeMainCaption();
-    if (m_mainWindow) m_mainWindow->setWindowTitle(caption);
+    MainCaption = caption;
     setApplicationTitle(caption);
 }
 
@@ -409,8 +350,8 @@ bool TForm8::AskLoginProcedure(Connection* connection, const QString& newPasswor
     // The login procedure learns who asks and from which computer.
     auto query = std::make_unique<Query>(connection, QStringLiteral("ADOQuery1"));
     g_signIn.ComputerName = IdIPWatch1->hostName();
-    const QString statement = GetUserStatement(Login_Edit->text(), Password_Edit->text(), newPassword,
-                                               IdIPWatch1->localIP(), g_signIn.ComputerName);
+    const QString statement = statements::signIn(Login_Edit->text(), Password_Edit->text(), newPassword,
+                                                 IdIPWatch1->localIP(), g_signIn.ComputerName);
     g_signIn.CurrentLogin = Login_Edit->text();
 
     // A failure of the login procedure is shown, and the operator is told that his login or
@@ -478,7 +419,7 @@ bool TForm8::ReconnectAsOperator(Connection* connection, const LoginAnswer& answ
     try {
         SetOdbcSettings(connection, FirstConnectInfo);
         connection->open();
-        AfterLogin();
+        DM_MB->LoadForMainWindow();
     } catch (...) {
         MessageBoxes::showError(this, errorText(std::current_exception()));
         RzLabel1->setText(QString());
@@ -486,26 +427,6 @@ bool TForm8::ReconnectAsOperator(Connection* connection, const LoginAnswer& answ
         return false;
     }
     return true;
-}
-
-void TForm8::AfterLogin() {
-    TDM_MB* dm = DM_MB;
-    dm->ADOQ_Faculty->setSql(QStringLiteral("SELECT faculty.id_faculty, faculty.[p23-2] AS [faculty] FROM  faculty "
-                                            "INNER JOIN user_faculty ON faculty.id_faculty = user_faculty.faculty "
-                                            "WHERE user_faculty.id_login = ") +
-                             QString::number(g_signIn.CurrentUserId) + QStringLiteral("Order by [p23-2]"));
-    dm->ADOQ_Faculty->open();
-    dm->ADOQ_W_S->open();
-    dm->ADOQ_Exec->close();
-    dm->ADOQ_Exec->setSql(
-        QStringLiteral("SELECT [id_field]  FROM [QTL].[dbo].[VuzDefaults]  WHERE id_vuz_defaults=26"));
-    dm->ADOQ_Exec->open();
-    g_signIn.CreditLimitForOz0 = dm->ADOQ_Exec->fieldAsInt(QStringLiteral("id_field"));
-    dm->ADOQ_Exec->close();
-    dm->ADOQ_Exec->setSql(QStringLiteral("SELECT [id_field]  FROM [QTL].[dbo].[VuzDefaults] WHERE id_vuz_defaults=27"));
-    dm->ADOQ_Exec->open();
-    g_signIn.CreditLimitForOz1 = dm->ADOQ_Exec->fieldAsInt(QStringLiteral("id_field"));
-    dm->ADOQ_Year2->open();
 }
 
 // ---- input ---------------------------------------------------------------------------------

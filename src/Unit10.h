@@ -1,9 +1,10 @@
-// The login window with the settings file reader and the connection settings.
+// The login window and the connection settings it signs in with.
 #pragma once
 
 #include "platform/Connection.h"
 #include "platform/Look.h"
 #include "platform/OdbcSettings.h"
+#include "platform/SettingsFile.h"
 
 #include <QByteArray>
 #include <QDialog>
@@ -17,21 +18,9 @@
 
 namespace qtl {
 
-class TForm1;
 class IpWatch;
 
-// ---- settings file "Data/QTL" beside the executable -------------------------------------------
-
-inline constexpr int kSettingsFileSize = 84;
-
-// Decodes the 84-byte image of the settings file (bytes past 84 are ignored). Fewer than 84
-// bytes throw InOutError("Read beyond end of file").
-TFirstConnectInfo ParseSettings(const QByteArray& bytes);
-// Reads the file: InOutError "File not found", "File access denied" or "Read beyond end of file".
-TFirstConnectInfo ReadSettingsFile(const QString& path);
-
-// The connection string as the program composes it (values inserted as they are).
-QString BuildConnectionString(const TFirstConnectInfo& info);
+// ---- connecting with the settings file (platform/SettingsFile) -------------------------------
 
 // The driver for this installation: ChooseOdbcDriver(site file "Data/driver" in the program
 // folder, the registered drivers); see platform/OdbcSettings.h.
@@ -71,7 +60,7 @@ private:
 class TForm8 : public QDialog {
     Q_OBJECT
 public:
-    explicit TForm8(TForm1* mainWindow = nullptr, QWidget* parent = nullptr);
+    explicit TForm8(QWidget* parent = nullptr);
     ~TForm8() override;
 
     // The folder the program looks in for "Data/QTL", "Data/driver" and "QTL 32.bat";
@@ -100,6 +89,9 @@ public:
     quint8 LoginPressCount = 0;
     bool ChangePasswordMode = false;
     TFirstConnectInfo FirstConnectInfo;
+    // The main window's caption as the last attempt composed it; the program start builds the
+    // main window with it once the operator is signed in.
+    QString MainCaption;
 
     void FormCreate();
     void SpeedButton2Click();
@@ -107,11 +99,6 @@ public:
     void SpeedButton3Click();
 
     bool TryLogin(Connection* connection, const QString& newPassword);
-    void AfterLogin();
-
-    // The GET_USER statement of a login attempt.
-    static QString GetUserStatement(const QString& login, const QString& password, const QString& newPassword,
-                                    const QString& ip, const QString& computerName);
 
     // Texts of the message label.
     static const QString kMismatchText;
@@ -125,7 +112,6 @@ protected:
     void keyPressEvent(QKeyEvent* event) override;
 
 private:
-    TForm1* m_mainWindow;
     QPoint m_dragOffset;
     bool m_manualDrag = false;
 

@@ -39,61 +39,21 @@ LookupComboBox* makeSelector(QWidget* parent, ListSource* source, const QString&
 
 }  // namespace
 
-namespace statements {
-
-QString studentRegistration(int studentId, int insSemesterId, int insYearId, int disciplineId, int groupId,
-                            int descGroupNum, const QString& credits) {
-    return QStringLiteral("EXEC GetKPVStudentInfo   @id_student = ") + QString::number(studentId) +
-           QStringLiteral(" ,@id_semester = ") + QString::number(insSemesterId) + QStringLiteral(" ,@id_a_year = ") +
-           QString::number(insYearId) + QStringLiteral(" ,@id_discipline = ") + QString::number(disciplineId) +
-           QStringLiteral(" ,@id_group =  ") + QString::number(groupId) + QStringLiteral(" ,@descGroupNum =  ") +
-           QString::number(descGroupNum) + QStringLiteral(" ,@kredits =  ") + credits;
-}
-
-QString frameTeachers(const QString& department) {
-    return QStringLiteral("SELECT id_teacher, t_fio FROM dbo.GetTFIO_with_pps(4, ") + department + QStringLiteral(")");
-}
-
-QString moveRegistration(const QString& teacher, const QString& stream, const QString& year, const QString& semester,
-                         const ShownRegistration& shown, const QString& descGroupNum) {
-    return QStringLiteral("UPDATE DisciplineForStudent SET id_teacher = ") + teacher + QStringLiteral(", subGroup = ") +
-           stream + QStringLiteral(", id_a_year = ") + year + QStringLiteral(", id_semester = ") + semester +
-           QStringLiteral(" WHERE ") + QStringLiteral("  id_student = ") + QString::number(shown.studentId) +
-           QStringLiteral(" AND id_ins_year = ") + QString::number(shown.insYearId) +
-           QStringLiteral(" AND id_examination = ") + QString::number(shown.examinationId) +
-           QStringLiteral(" AND id_ins_semester = ") + QString::number(shown.insSemesterId) +
-           QStringLiteral(" AND descGroupNum = ") + descGroupNum + QStringLiteral(" AND id_discipline = ") +
-           QString::number(shown.disciplineId);
-}
-
-QString copyRegistration(const ChosenClass& c, const ShownRegistration& shown) {
-    // Without a discipline condition the UPDATE would rewrite every registration of the student
-    // in that year, semester and plan number into this discipline. When the frame found no
-    // registration, the registration being rewritten is the one of the chosen discipline.
-    const QString discipline = shown.disciplineId != 0 ? QString::number(shown.disciplineId) : c.discipline;
-    return QStringLiteral("UPDATE DisciplineForStudent SET id_teacher = ") + c.teacher +
-           QStringLiteral(", subGroup = ") + c.stream + QStringLiteral(", id_semester = ") + c.insSemesterId +
-           QStringLiteral(", id_discipline = ") + c.discipline + QStringLiteral(", id_a_year = ") + c.year +
-           QStringLiteral(", id_examination = ") + c.examination + QStringLiteral(", descGroupNum = ") +
-           c.descGroupNum + QStringLiteral(", id_ins_year = ") + c.year + QStringLiteral(", kredits = ") + c.credits +
-           QStringLiteral(", id_ins_semester = ") + c.insSemesterId + QStringLiteral(" WHERE ") +
-           QStringLiteral("  id_student = ") + QString::number(shown.studentId) +
-           QStringLiteral(" AND id_ins_year = ") + QString::number(shown.insYearId) +
-           QStringLiteral(" AND id_ins_semester = ") + QString::number(shown.insSemesterId) +
-           QStringLiteral(" AND descGroupNum = ") + c.descGroupNum + QStringLiteral(" AND id_discipline = ") +
-           discipline;
-}
-
-}  // namespace statements
-
 TFrame1::TFrame1(TransferFrameHost* host, QWidget* parent) : QFrame(parent), m_host(host) {
     InitPictures();
     setFixedHeight(127);
     buildVisibleRows();
     buildHiddenSelectors();
 
-    // The clicks of the buttons and selectors are bound by the main window; the stream
-    // selector's key and mouse presses stay with the frame.
+    // Errors of the frame's handlers are shown over the window it is embedded in, and its
+    // handlers go when that window goes.
+    QWidget* window = parent;
+    onEvent(BitBtn1, &QPushButton::clicked, window, [this] { ApplyClick(); });
+    onEvent(BitBtn2, &QPushButton::clicked, window, [this] { BitBtn2Click(); });
+    onEvent(DBLookupComboBox8, &LookupComboBox::clicked, window, [this] { DBLookupComboBox8Click(); });
+    // The year and semester selectors are hidden; a click on either runs the teacher step.
+    for (LookupComboBox* box : {DBLookupComboBox9, DBLookupComboBox111, DBLookupComboBox121})
+        onEvent(box, &LookupComboBox::clicked, window, [this] { DBLookupComboBox9Click(); });
     onEvent(DBLookupComboBox11, &LookupComboBox::keyPressed, this,
             [this](QKeyEvent* event) { DBLookupComboBox11KeyDown(event); });
     onEvent(DBLookupComboBox11, &LookupComboBox::mousePressed, this,
@@ -157,40 +117,52 @@ void TFrame1::buildHiddenSelectors() {
         hidden->hide();
 }
 
+void TFrame1::clear() {
+    DBLookupComboBox8->clearKey();
+    DBLookupComboBox9->clearKey();
+    Edit3->clear();
+    DBLookupComboBox11->clearKey();
+    BitBtn1->setEnabled(false);
+}
+
 void TFrame1::LoadStudentRegistration(int studentId, int examinationId, int disciplineId, int insSemesterId,
                                       int insYearId, int descGroupNum, int groupId) {
     Query* info = DM_MB->ADOQ_Exec;
     info->setSql(statements::studentRegistration(studentId, insSemesterId, insYearId, disciplineId, groupId,
                                                  descGroupNum, m_host->chosenClass().credits));
     info->open();
+    {
+        // The registration is read while the steps below run; none of them may reuse the query.
+        const Query::Hold reading(info);
 
-    DBLookupComboBox8->setKeyValue(info->fieldValue(QStringLiteral("id_kafedra")));
-    DBLookupComboBox8Click();
-    DBLookupComboBox9->setKeyValue(info->fieldValue(QStringLiteral("id_teacher")));
+        DBLookupComboBox8->setKeyValue(info->fieldValue(QStringLiteral("id_kafedra")));
+        DBLookupComboBox8Click();
+        DBLookupComboBox9->setKeyValue(info->fieldValue(QStringLiteral("id_teacher")));
 
-    RegDisciplineId = info->fieldAsInt(QStringLiteral("id_discipline"));
-    RegExaminationId = info->fieldAsInt(QStringLiteral("id_examination"));
-    StudentId = studentId;
-    InsYearId = insYearId;
-    ExaminationId = examinationId;
-    InsSemesterId = insSemesterId;
+        RegDisciplineId = info->fieldAsInt(QStringLiteral("id_discipline"));
+        RegExaminationId = info->fieldAsInt(QStringLiteral("id_examination"));
+        StudentId = studentId;
+        InsYearId = insYearId;
+        ExaminationId = examinationId;
+        InsSemesterId = insSemesterId;
 
-    Edit3->setText(info->fieldAsString(QStringLiteral("discipline")));
+        Edit3->setText(info->fieldAsString(QStringLiteral("discipline")));
 
-    DM_MB->ADOQ_Year2->open();
-    DBLookupComboBox111->setKeyValue(info->fieldValue(QStringLiteral("id_a_year")));
+        DM_MB->ADOQ_Year2->open();
+        DBLookupComboBox111->setKeyValue(info->fieldValue(QStringLiteral("id_a_year")));
 
-    Query* semesters = DM_MB->ADOQ_Semester2;
-    semesters->close();
-    semesters->setParam(QStringLiteral("id_a_year"), info->fieldAsInt(QStringLiteral("id_a_year")));
-    semesters->setParam(QStringLiteral("id_group"), m_host->chosenGroupKey());
-    semesters->open();
-    DBLookupComboBox121->setKeyValue(info->fieldValue(QStringLiteral("id_semester")));
+        Query* semesters = DM_MB->ADOQ_Semester2;
+        semesters->close();
+        semesters->setParam(QStringLiteral("id_a_year"), info->fieldAsInt(QStringLiteral("id_a_year")));
+        semesters->setParam(QStringLiteral("id_group"), m_host->chosenGroupKey());
+        semesters->open();
+        DBLookupComboBox121->setKeyValue(info->fieldValue(QStringLiteral("id_semester")));
 
-    BitBtn1->setEnabled(false);
-    RefreshStreams();
-    DBLookupComboBox11->setKeyValue(info->fieldValue(QStringLiteral("subGroup")));
-    StreamSelectorStep();
+        BitBtn1->setEnabled(false);
+        RefreshStreams();
+        DBLookupComboBox11->setKeyValue(info->fieldValue(QStringLiteral("subGroup")));
+        StreamSelectorStep();
+    }
     info->close();
 }
 
@@ -205,7 +177,7 @@ void TFrame1::RefreshStreams() {
     streams->setParam(QStringLiteral("id_teacher"), DBLookupComboBox9->keyValue());
     streams->setParam(QStringLiteral("id_discipline"), RegDisciplineId);
     streams->setParam(QStringLiteral("id_examination"), RegExaminationId);
-    streams->setParam(QStringLiteral("id_o_z"), DM_MB->ADOQ_group->fieldValue(QStringLiteral("o_z")));
+    streams->setParam(QStringLiteral("id_o_z"), m_host->chosenClass().held.formOfStudy);
     streams->setParam(QStringLiteral("id_w_s"), DM_MB->ADOQ_Semester2->fieldValue(QStringLiteral("id_w_s")));
     streams->open();
 }
@@ -242,6 +214,12 @@ void TFrame1::StreamSelectorStep() {
     BitBtn1->setEnabled(DBLookupComboBox11->hasKey());
 }
 
+void TFrame1::ApplyClick() {
+    if (!m_host->RegistrationDeadlineCheck()) return;
+    BitBtn1Click();
+    m_host->ReloadLists();
+}
+
 void TFrame1::BitBtn1Click() {
     Query* exec = DM_MB->ADOQ_Exec;
     exec->setSql(statements::moveRegistration(DBLookupComboBox9->keyText(), DBLookupComboBox11->keyText(),
@@ -258,8 +236,10 @@ void TFrame1::BitBtn2Click() {
     const int index = m_host->selectedStudentLine();
     if (m_host->shownStream().isEmpty() || index < 0) return;
     if (m_host->studentLineRegistered(index)) {
+        const ChosenClass chosen = m_host->chosenClass();
+        Q_ASSERT(chosen.isComplete());
         Query* exec = DM_MB->ADOQ_Exec;
-        exec->setSql(statements::copyRegistration(m_host->chosenClass(), shown()));
+        exec->setSql(statements::copyRegistration(chosen, shown()));
         exec->execute();
     } else {
         // Registered together with the students already ticked, whether or not the register

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "platform/LookupComboBox.h"
+#include "statements/Statements.h"
 
 #include <QFrame>
 #include <QLabel>
@@ -11,27 +12,6 @@
 #include <QVariant>
 
 namespace qtl {
-
-// The class chosen in the main window (teacher, discipline, form of control, group, ...), read in
-// one go when an action starts. Keys are kept as the text the statements write: a selector
-// without a key gives empty text, and the statement built from it is then refused by the server.
-struct ChosenClass {
-    QString faculty;
-    QString year;
-    QString department;
-    QString teacher;
-    QString termKind;  // the key the semester selector holds
-    QString termKindRow;  // id_w_s of the current row of the kind-of-term list; it can differ
-        // from termKind after the teacher step has reopened that list
-    QString discipline;  // id_discipline of the chosen discipline row
-    QString credits;  // Krdt of the chosen discipline row
-    QString examination;  // form of control
-    QString group;
-    QString stream;  // the stream chooser's key
-    QString insSemesterId;  // SelectedInsSemesterId: the registering semester
-    QString descGroupNum;  // SelectedDescGroupNum: the plan number, -1 when not by plan
-    QString isByPlan;  // SelectedIsByPlan: "0" or "1"
-};
 
 // What the transfer frame needs from the window it is embedded in.
 class TransferFrameHost {
@@ -49,33 +29,12 @@ public:
     virtual void tickAndRegister(int line) = 0;
     // Rebuilds the student check list and the streams list.
     virtual void ReloadLists() = 0;
+    // Whether registrations may still be changed; tells the operator when not.
+    virtual bool RegistrationDeadlineCheck() = 0;
 
 protected:
     ~TransferFrameHost() = default;
 };
-
-// The keys of the registration the frame shows, as the last click on a student set them.
-struct ShownRegistration {
-    int studentId = 0;
-    int insYearId = 0;
-    int examinationId = 0;
-    int insSemesterId = 0;
-    int disciplineId = 0;  // of the registration found; 0 when none was found
-};
-
-// The statements the frame sends, built from values only.
-namespace statements {
-// The registration of a student for the chosen discipline (no row when he holds none).
-QString studentRegistration(int studentId, int insSemesterId, int insYearId, int disciplineId, int groupId,
-                            int descGroupNum, const QString& credits);
-// The teachers of a department that the frame offers.
-QString frameTeachers(const QString& department);
-// "Применить": the shown registration moved to the teacher, stream, year and semester given.
-QString moveRegistration(const QString& teacher, const QString& stream, const QString& year, const QString& semester,
-                         const ShownRegistration& shown, const QString& descGroupNum);
-// The copy button: the shown registration rewritten with the chosen class.
-QString copyRegistration(const ChosenClass& chosen, const ShownRegistration& shown);
-}  // namespace statements
 
 class TFrame1 : public QFrame {
     Q_OBJECT
@@ -105,6 +64,8 @@ public:
     int RegDisciplineId = 0;
     int RegExaminationId = 0;
 
+    // Empties what the frame shows: department, teacher, discipline and stream; "Применить" off.
+    void clear();
     void LoadStudentRegistration(int studentId, int examinationId, int disciplineId, int insSemesterId, int insYearId,
                                  int descGroupNum, int groupId);
     void RefreshStreams();
@@ -113,7 +74,9 @@ public:
     void DBLookupComboBox11KeyDown(QKeyEvent* event);
     void DBLookupComboBox11MouseDown(QMouseEvent* event);
     void StreamSelectorStep();
-    void BitBtn1Click();  // "Применить" (after the deadline check)
+    void BitBtn1Click();  // "Применить"
+    // The click of "Применить": the deadline check, the move, and both lists again.
+    void ApplyClick();
     // Copy current parameters: rewrites a registered student's registration with the chosen
     // class, or registers an unregistered one through the host's register button.
     void BitBtn2Click();

@@ -27,9 +27,6 @@ public:
     void RzEdit1Change();
     void DBGridEh1DblClick();
 
-    // The search statement for a text and a login (quotes doubled in both).
-    static QString SearchStatement(const QString& text, const QString& login);
-
 protected:
     void showEvent(QShowEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;

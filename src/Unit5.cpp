@@ -3,6 +3,7 @@
 #include "dm_u.h"
 #include "platform/Guard.h"
 #include "platform/MessageBoxes.h"
+#include "statements/Statements.h"
 
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -16,37 +17,6 @@
 namespace qtl {
 
 namespace {
-
-const QString kLoadHead = QStringLiteral(
-    "SELECT   dbo.DisciplineForStudent.id_disciplineForStudent, dbo.DisciplineForStudent.id_student, "
-    "dbo.DisciplineForStudent.id_semester, dbo.semester.p43, dbo.DisciplineForStudent.id_discipline, "
-    "dbo.discipline.p34, dbo.DisciplineForStudent.kredits, dbo.DisciplineForStudent.subgroup, "
-    "dbo.DisciplineForStudent.id_examination, dbo.examination.p30, dbo.DisciplineForStudent.id_teacher, "
-    "dbo.t_fio.s_t_fio FROM dbo.DisciplineForStudent INNER JOIN dbo.semester ON "
-    "dbo.DisciplineForStudent.id_semester = dbo.semester.id_semester INNER JOIN dbo.discipline ON "
-    "dbo.DisciplineForStudent.id_discipline = dbo.discipline.id_discipline INNER JOIN dbo.examination ON "
-    "dbo.DisciplineForStudent.id_examination = dbo.examination.id_examination INNER JOIN dbo.t_fio ON "
-    "dbo.DisciplineForStudent.id_teacher = dbo.t_fio.id_teacher WHERE dbo.DisciplineForStudent.id_student =");
-const QString kLoadTail = QStringLiteral(" ORDER BY dbo.DisciplineForStudent.id_semester, dbo.discipline.p34");
-
-QFrame* headerPanel(QWidget* parent, QFrame::Shadow shadow) {
-    auto* panel = new QFrame(parent);
-    panel->setAutoFillBackground(true);
-    QPalette pal = panel->palette();
-    pal.setColor(QPalette::Window, kHeaderColour);
-    panel->setPalette(pal);
-    if (shadow == QFrame::Sunken) panel->setFrameStyle(QFrame::Panel | QFrame::Sunken);
-    return panel;
-}
-
-QLabel* navyLabel(QWidget* parent, const QString& text) {
-    auto* label = new QLabel(text, parent);
-    label->setFont(PalatinoBold(13));
-    QPalette pal = label->palette();
-    pal.setColor(QPalette::WindowText, kNavy);
-    label->setPalette(pal);
-    return label;
-}
 
 // The first column of a picture that holds anything opaque (0 when none does).
 int firstOpaqueColumn(const QImage& image) {
@@ -136,15 +106,15 @@ TForm5::TForm5(QWidget* parent) : QDialog(parent) {
 void TForm5::buildLayout() {
     resize(810, 791);
 
-    Panel1 = headerPanel(this, QFrame::Plain);
+    Panel1 = HeaderPanel(this, false);
     Panel1->setFixedHeight(36);
-    Panel4 = headerPanel(Panel1, QFrame::Sunken);
+    Panel4 = HeaderPanel(Panel1, true);
     Panel4->setGeometry(4, 4, 119, 27);
-    Label5 = navyLabel(Panel4, QStringLiteral(" Ф.И.О. студента:"));
+    Label5 = NavyCaption(Panel4, QStringLiteral(" Ф.И.О. студента:"));
     Label5->setGeometry(2, 2, 115, 23);
-    Panel5 = headerPanel(Panel1, QFrame::Sunken);
+    Panel5 = HeaderPanel(Panel1, true);
     Panel5->setGeometry(127, 4, 678, 27);
-    DBText1 = navyLabel(Panel5, QString());
+    DBText1 = NavyCaption(Panel5, QString());
     DBText1->setGeometry(4, 2, 670, 23);
 
     DBGridEh1 = new DbGrid(this);
@@ -192,7 +162,7 @@ void TForm5::refreshName() {
 void TForm5::FormCreate() {
     Query* list = DM_MB->ADOQ_V_DFS;
     list->close();
-    list->setSql(kLoadHead + DM_MB->ADOQ_SGM->fieldAsString(QStringLiteral("id_student")) + kLoadTail);
+    list->setSql(statements::registrationsOf(DM_MB->ADOQ_SGM->fieldAsString(QStringLiteral("id_student"))));
     list->open();
 }
 
@@ -203,9 +173,7 @@ void TForm5::RzBitBtn1Click() {
     Query* temp = DM_MB->ADOQ_TEMP;
     Query* list = DM_MB->ADOQ_V_DFS;
     temp->close();
-    temp->setSql(QStringLiteral("SELECT TOP (1) id_disciplineForStudent FROM dbo.DisciplineForStudent "
-                                "WHERE id_disciplineForStudent =") +
-                 list->fieldAsString(QStringLiteral("id_disciplineForStudent")));
+    temp->setSql(statements::registrationRow(list->fieldAsString(QStringLiteral("id_disciplineForStudent"))));
     temp->open();
     // A row deleted meanwhile leaves the result empty and this throws before "Удалено ".
     temp->deleteCurrentRow();

@@ -1,6 +1,6 @@
 #include "dm_u.h"
 
-#include "util/util.h"
+#include "statements/Statements.h"
 
 #include <QHostAddress>
 #include <QHostInfo>
@@ -62,84 +62,16 @@ TDM_MB::TDM_MB(QObject* parent) : QObject(parent) {
 // The statements and persistent fields the queries keep for the whole session; the others get
 // their text from the windows at each use.
 void TDM_MB::setUpQueries() {
-    ADOQ_Kafedra->setSqlLines({
-        QStringLiteral("SELECT     dbo.kafedra.f1 AS kafedra, dbo.kafedra.id_kafedra, dbo.RRNKkrdt.id_a_year"),
-        QStringLiteral("FROM         dbo.kafedra INNER JOIN"),
-        QStringLiteral("                      dbo.RRNKkrdt ON dbo.kafedra.id_kafedra = dbo.RRNKkrdt.id_kafedra"),
-        QStringLiteral("GROUP BY dbo.kafedra.f1, dbo.kafedra.id_kafedra, dbo.RRNKkrdt.id_a_year"),
-        QStringLiteral("HAVING      (dbo.RRNKkrdt.id_a_year = :id_a_year)"),
-        QStringLiteral("ORDER BY kafedra"),
-    });
+    ADOQ_Kafedra->setSqlLines(statements::departmentsOfYear());
     ADOQ_Kafedra->declareIntegerParam(QStringLiteral("id_a_year"));
-
-    ADOQ_Year->setSqlLines({
-        QStringLiteral("SELECT DISTINCT [id_a_year], [year]"),
-        QStringLiteral("  FROM VSelForKPV"),
-        QStringLiteral("where id_a_year>10"),
-        QStringLiteral("ORDER BY [year]"),
-    });
-
-    ADOQ_W_S->setSql(QStringLiteral("SELECT * FROM w_s"));
-
-    ADOQ_Year2->setSqlLines({
-        QStringLiteral("SELECT DISTINCT educ_sh.id_a_year, a_year.p32"),
-        QStringLiteral("  FROM educ_sh, a_year"),
-        QStringLiteral("WHERE educ_sh.id_a_year = a_year.id_a_year"),
-        QStringLiteral("ORDER BY a_year.p32"),
-    });
-
-    ADOQ_Semester2->setSqlLines({
-        QStringLiteral("select id_semester, p43 as semester , id_w_s"),
-        QStringLiteral("FROM semester"),
-        QStringLiteral("where id_w_s = 3"),
-        QStringLiteral("union "),
-        QStringLiteral("SELECT Semester.id_semester, Semester.p43 as semester, Semester.id_w_s"),
-        QStringLiteral("FROM Semester, g_r_y"),
-        QStringLiteral("WHERE Semester.id_rate = g_r_y.id_rate AND"),
-        QStringLiteral("      g_r_y.id_a_year=:id_a_year AND"),
-        QStringLiteral("      g_r_y.id_group=:id_group"),
-        QStringLiteral("ORDER BY p43"),
-    });
+    ADOQ_Year->setSqlLines(statements::years());
+    ADOQ_W_S->setSql(statements::allTermKinds());
+    ADOQ_Year2->setSqlLines(statements::registrationYears());
+    ADOQ_Semester2->setSqlLines(statements::semestersOfGroup());
     ADOQ_Semester2->declareIntegerParam(QStringLiteral("id_a_year"));
-
-    ADOQ_SubGroup->setSqlLines({
-        QStringLiteral(
-            "SELECT DISTINCT subgroup,cast(subgroup as varchar) +' - ['+dop_potokname+']' as subgroupAndName"),
-        QStringLiteral(" FROM dbo.RRNKkrdt LEFT OUTER JOIN"),
-        QStringLiteral("                      dbo.educ_sh ON dbo.RRNKkrdt.id_a_year = dbo.educ_sh.id_a_year AND "
-                       "dbo.RRNKkrdt.id_discipline = dbo.educ_sh.id_discipline AND "),
-        QStringLiteral("                      dbo.RRNKkrdt.id_kafedra = dbo.educ_sh.id_kafedra"),
-        QStringLiteral(" WHERE RRNKkrdt.id_a_year=:id_a_year AND"),
-        QStringLiteral("       RRNKkrdt.id_kafedra=:id_kafedra AND"),
-        QStringLiteral("       RRNKkrdt.id_teacher=:id_teacher AND"),
-        QStringLiteral("       RRNKkrdt.id_discipline=:id_discipline AND"),
-        QStringLiteral("       RRNKkrdt.id_examination=:id_examination AND"),
-        QStringLiteral("       RRNKkrdt.kredit=:kredit AND"),
-        QStringLiteral("       RRNKkrdt.id_w_s=:id_w_s AND"),
-        QStringLiteral("       RRNKkrdt.prov_reyt>0 AND"),
-        QStringLiteral("       ("),
-        QStringLiteral("          ((RRNKkrdt.id_vid_zaniatiy = 1) ) OR"),
-        QStringLiteral("          ((RRNKkrdt.id_vid_zaniatiy = 2) AND (educ_sh.p53 > 0)) OR"),
-        QStringLiteral("          ((RRNKkrdt.id_vid_zaniatiy = 3) AND (educ_sh.p52 > 0)) OR"),
-        QStringLiteral("          ((RRNKkrdt.id_vid_zaniatiy = 4) AND (educ_sh.srs > 0))   OR"),
-        QStringLiteral("          (RRNKkrdt.id_vid_zaniatiy = 5) OR"),
-        QStringLiteral("          (RRNKkrdt.id_vid_zaniatiy = 6)"),
-        QStringLiteral("       )"),
-    });
-
-    const QStringList subGroupNumbers = {
-        QStringLiteral("SELECT DISTINCT subgroup"),
-        QStringLiteral("  FROM dbo.RRNKkrdt"),
-        QStringLiteral(" WHERE id_a_year=:id_a_year AND"),
-        QStringLiteral("       id_kafedra=:id_kafedra AND"),
-        QStringLiteral("       id_teacher=:id_teacher AND"),
-        QStringLiteral("       id_discipline=:id_discipline AND"),
-        QStringLiteral("       id_examination=:id_examination AND"),
-        QStringLiteral("       id_o_z=:id_o_z AND"),
-        QStringLiteral("       id_w_s=:id_w_s"),
-    };
-    ADOQ_SubGroup2->setSqlLines(subGroupNumbers);
-    ADOQ_SubGroup3->setSqlLines(subGroupNumbers);
+    ADOQ_SubGroup->setSqlLines(statements::namedStreams());
+    ADOQ_SubGroup2->setSqlLines(statements::streamNumbers());
+    ADOQ_SubGroup3->setSqlLines(statements::streamNumbers());
 
     const QVector<PersistentField> teacherFields = {
         {QStringLiteral("id_teacher"), FieldKind::Integer, 0},
@@ -193,24 +125,28 @@ void TDM_MB::createSources() {
     DS_V_DFS = source(ADOQ_V_DFS, "DS_V_DFS");
 }
 
+// --- after the login ------------------------------------------------------------------------------
+
+void TDM_MB::LoadForMainWindow() {
+    ADOQ_Faculty->setSql(statements::faculties(g_signIn.CurrentUserId));
+    ADOQ_Faculty->open();
+    ADOQ_W_S->open();
+    ADOQ_Exec->close();
+    ADOQ_Exec->setSql(statements::creditLimitOz0());
+    ADOQ_Exec->open();
+    g_signIn.CreditLimitForOz0 = ADOQ_Exec->fieldAsInt(QStringLiteral("id_field"));
+    ADOQ_Exec->close();
+    ADOQ_Exec->setSql(statements::creditLimitOz1());
+    ADOQ_Exec->open();
+    g_signIn.CreditLimitForOz1 = ADOQ_Exec->fieldAsInt(QStringLiteral("id_field"));
+    ADOQ_Year2->open();
+}
+
 // --- atomic batches ------------------------------------------------------------------------------
-
-QStringList TDM_MB::AtomicBatch(const QStringList& statements) {
-    // XACT_ABORT makes a run-time error roll the whole transaction back; it is switched off
-    // again at the end so later statements keep the session's ordinary error rules.
-    QStringList lines{QStringLiteral("SET XACT_ABORT ON"), QStringLiteral("BEGIN TRAN")};
-    lines << statements;
-    lines << QStringLiteral("COMMIT TRAN") << QStringLiteral("SET XACT_ABORT OFF");
-    return lines;
-}
-
-QStringList TDM_MB::EndTransactionBatch() {
-    return {QStringLiteral("IF @@TRANCOUNT > 0 ROLLBACK TRAN"), QStringLiteral("SET XACT_ABORT OFF")};
-}
 
 void TDM_MB::ExecAtomic(const QStringList& statements) {
     ADOQ_Exec->close();
-    ADOQ_Exec->setSqlLines(AtomicBatch(statements));
+    ADOQ_Exec->setSqlLines(statements::atomicBatch(statements));
     try {
         ADOQ_Exec->execute();
     } catch (const DatabaseError& e) {
@@ -218,7 +154,7 @@ void TDM_MB::ExecAtomic(const QStringList& statements) {
         if (e.connectionLost()) throw;
         try {
             ADOQ_Exec->close();
-            ADOQ_Exec->setSqlLines(EndTransactionBatch());
+            ADOQ_Exec->setSqlLines(statements::endTransaction());
             ADOQ_Exec->execute();
         } catch (const DatabaseError& cleanup) {
             ADOCon->close();
@@ -237,25 +173,11 @@ QString TDM_MB::DescribePairs(const QVector<TKeyValue>& pairs) {
     return description;
 }
 
-QString TDM_MB::LogRecordStatement(const QString& description, const QString& tableName, const QString& rowId,
-                                   const QString& login, const QString& comp) {
-    const QString descr = QStringLiteral("Запись с уникальным номером - ") + QLatin1Char('\'') + rowId +
-                          QLatin1Char('\'') + QStringLiteral(" была удалена - (") + description + QStringLiteral(").");
-    return QStringLiteral("INSERT INTO QTL_LOG([table], [row_id], [descr], [QTL_User], [comp]) VALUES(") +
-           WrapInQuotes(tableName) + QStringLiteral(", ") + rowId + QStringLiteral(", ") + WrapInQuotes(descr) +
-           QStringLiteral(", ") + WrapInQuotes(login) + QStringLiteral(", ") + WrapInQuotes(comp) + QStringLiteral(")");
-}
-
-QStringList TDM_MB::AuditedDeletion(const QString& deletion, const QString& description, const QString& tableName,
-                                    int rowId, const QString& login, const QString& comp) {
-    return {deletion, LogRecordStatement(description, tableName, QString::number(rowId), login, comp)};
-}
-
 void TDM_MB::DeleteWithAudit(const QString& deletion, const QVector<TKeyValue>& pairs, const QString& tableName,
                              int rowId) {
     const QString description = DescribePairs(pairs);
     const QString comp = g_signIn.ComputerName + QLatin1Char('\\') + IdIPWatch1->localIP();
-    ExecAtomic(AuditedDeletion(deletion, description, tableName, rowId, g_signIn.CurrentLogin, comp));
+    ExecAtomic(statements::auditedDeletion(deletion, description, tableName, rowId, g_signIn.CurrentLogin, comp));
 }
 
 }  // namespace qtl

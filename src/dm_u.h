@@ -4,6 +4,7 @@
 
 #include "platform/Connection.h"
 #include "platform/Query.h"
+#include "statements/Statements.h"
 
 #include <QObject>
 #include <QString>
@@ -18,11 +19,6 @@ public:
     using QObject::QObject;
     QString localIP() const;
     QString hostName() const;  // the local computer's name (at most 255 characters)
-};
-
-struct TKeyValue {
-    QString Key;
-    QString Value;
 };
 
 class TDM_MB : public QObject {
@@ -83,23 +79,18 @@ public:
     // that fails too, both texts travel together and the connection is closed, so the server
     // rolls back and the next statement starts on a fresh session.
     void ExecAtomic(const QStringList& statements);
-    // The batch ExecAtomic sends (pure; for tests).
-    static QStringList AtomicBatch(const QStringList& statements);
-    // What ExecAtomic sends after a failed batch.
-    static QStringList EndTransactionBatch();
+
+    // What the main window needs of the signed-in operator, loaded once the login has reconnected
+    // as him: his faculties, the kinds of term, the two credit limits (into g_signIn) and the
+    // years of the transfer frame.
+    void LoadForMainWindow();
 
     // Deletion audit log: deletes one row with `deletion` and writes its audit row into
     // QTL_LOG, both in one ExecAtomic batch, so a deletion never stays without its audit row.
     // `pairs` describe the deleted row; the operator and the computer are the signed-in ones.
     void DeleteWithAudit(const QString& deletion, const QVector<TKeyValue>& pairs, const QString& tableName, int rowId);
-    // The two statements DeleteWithAudit runs in its batch (pure; for tests).
-    static QStringList AuditedDeletion(const QString& deletion, const QString& description, const QString& tableName,
-                                       int rowId, const QString& login, const QString& comp);
     // The description of the deleted row: "Key[Value], Key[Value]".
     static QString DescribePairs(const QVector<TKeyValue>& pairs);
-    // The audit row's INSERT.
-    static QString LogRecordStatement(const QString& description, const QString& tableName, const QString& rowId,
-                                      const QString& login, const QString& comp);
 
 private:
     void setUpQueries();

@@ -1,4 +1,5 @@
-// Program start: title, data module, main window (which runs the login while it is created).
+// Program start: title, data module, the login, then the main window built with what the login
+// established.
 #include "Unit10.h"
 #include "dm_u.h"
 #include "main_u.h"
@@ -16,9 +17,14 @@ int main(int argc, char** argv) {
 
     qtl::DM_MB = new qtl::TDM_MB(&app);
 
-    qtl::TForm1 mainWindow;
-    // An abandoned login ends the program before the main window is ever shown.
-    if (!mainWindow.loginAccepted()) return 0;
+    // An abandoned login ends the program before the main window exists.
+    QString caption;
+    {
+        qtl::TForm8 login;
+        if (login.exec() != QDialog::Accepted) return 0;
+        caption = login.MainCaption;
+    }
+    qtl::TForm1 mainWindow(caption);
     // The first showing asks for the operator's rights; it reports its own failure and ends the
     // program from there (see TForm1::showEvent).
     mainWindow.show();

@@ -4,8 +4,10 @@
 
 #include "Unit2.h"
 #include "dm_u.h"
+#include "statements/Statements.h"
 #include "platform/ItemLists.h"
 #include "platform/LookupComboBox.h"
+#include "rules/RegistrationRules.h"
 
 #include <QCheckBox>
 #include <QDate>
@@ -22,84 +24,6 @@
 namespace qtl {
 
 struct ClassList;
-
-// The statements the main window sends, built from values only: the chosen class, the keys of a
-// line, the operator. Pieces are joined with nothing between them, blanks as the server has
-// always received them.
-namespace statements {
-// Whether the operator holds the removal right (one row when he does).
-QString removalRight(const QString& login);
-// The selection chain: each list is asked for with the choices made above it.
-QString teachers(const ChosenClass& chosen);
-QString termKinds();
-QString disciplines(const ChosenClass& chosen);
-QString examinations(const ChosenClass& chosen);
-// Kind of term 3 lists every group of the faculty studying in the year; other kinds list the
-// groups whose rate has a semester of the kind.
-QString groups(const ChosenClass& chosen, bool everyGroupOfTheYear);
-QString registeringSemester(const ChosenClass& chosen);
-QString formOfStudy(int groupId);
-// The student check list: the plan number first, then the students (without the plan number
-// for kind of term 3 and for a discipline not taken by plan).
-QString planNumber(const ChosenClass& chosen);
-QString students(const ChosenClass& chosen, bool withoutPlan, int userId);
-// The streams list, with the term condition it selects by.
-QString termByKind(const QString& kind);
-QString termBySemester(const QString& insSemesterId);
-QString streams(const ChosenClass& chosen, const QString& termCondition);
-// The class list the teacher prints: the students of the streams list (the same rows), by
-// stream, then by name.
-QString classList(const ChosenClass& chosen, const QString& termCondition);
-// The stream editor's move of one registration.
-QString moveInEditor(const QString& stream, const QString& teacher, int registrationId);
-// Registering: the deadline, the stream's lesson kind and faculty, a student's credits in the
-// registering semester, and his new registration.
-QString registrationDeadline(int year, int termKind, int group);
-QString lessonKind(const ChosenClass& chosen);
-QString streamFaculty(const ChosenClass& chosen);
-QString creditSum(int studentId, const ChosenClass& chosen);
-QString registration(int studentId, const ChosenClass& chosen, const QString& login, const QString& faculty,
-                     const QString& lessonKind);
-// Removing one registration, and what its audit row tells about it.
-QString removal(int registrationId);
-QVector<TKeyValue> removalAudit(const ChosenClass& chosen, int studentId, int registrationId);
-}  // namespace statements
-
-// The credit rule of registering. A group of form of study 0 or 1 may hold at most its limit
-// plus a fixed allowance of 5 credits in the registering semester; other forms have no limit.
-// The credits are converted (strictly) only when a limit applies.
-struct CreditVerdict {
-    bool overLimit = false;
-    qint64 held = 0;  // what the student holds already
-    qint64 credits = 0;  // what the registration would add
-    qint64 limit = 0;  // the highest total allowed
-};
-CreditVerdict checkCredits(qint64 held, const QString& credits, int formOfStudy, int limitOz0, int limitOz1);
-
-// What registering did for one ticked student.
-struct RegistrationOutcome {
-    enum class Kind { Registered, OverLimit, Failed };
-    Kind kind = Kind::Registered;
-    int line = -1;
-    int studentId = 0;
-    CreditVerdict credits;  // OverLimit: held, credits and limit
-    QString error;  // Failed: the error's text
-    std::exception_ptr exception;  // Failed: the error itself, for the general error display
-};
-
-// What removing did for one selected line of the streams list.
-struct RemovalOutcome {
-    enum class Kind { Removed, Refused, Failed };
-    Kind kind = Kind::Removed;
-    int line = -1;
-    QString lineText;
-    int faculty = 0;  // Refused: the faculty the operator does not hold
-    QString error;  // Failed: the error's text
-    std::exception_ptr exception;  // Failed: the error itself, for the general error display
-};
-
-// The notice listing the lines the operator may not remove, in the order given.
-QString refusalNotice(const QStringList& refusedLines);
 
 // Record of a line of the student check list.
 struct StudentItem : ItemRecord {
@@ -118,16 +42,12 @@ struct StreamItem : ItemRecord {
 class TForm1 : public QWidget, public TransferFrameHost {
     Q_OBJECT
 public:
-    explicit TForm1(QWidget* parent = nullptr);
+    // Built once the operator has signed in, with the caption the login composed.
+    explicit TForm1(const QString& caption, QWidget* parent = nullptr);
     ~TForm1() override;
 
-    // Runs the login modally while the window is created; true when the operator signed in.
-    // Tests replace it to sign in without a modal loop.
-    static std::function<bool(TForm1*)> RunLogin;
     // Today's local date; tests replace it to move "today".
     static std::function<QDate()> Today;
-
-    bool loginAccepted() const { return m_loginAccepted; }
 
     // ---- selection area
     QFrame* Panel5;
@@ -199,7 +119,6 @@ public:
     void DBLookupComboBox3Click();
     void CheckBox2Click();
     void DBLookupComboBox7Click();
-    void ClearTransferFrame();
     void ClearItemList(QListWidget* list);
     void ClearBothLists();
 
@@ -213,7 +132,7 @@ public:
     void CheckBox1Click();
 
     // ---- registering and removing
-    bool RegistrationDeadlineCheck();
+    bool RegistrationDeadlineCheck() override;
     void SpeedButton1Click();
     void SpeedButton2Click();
 
@@ -233,19 +152,13 @@ public:
     void BitBtn1Click();
     void SpeedButton3Click();
 
-    // ---- toolbar and transfer frame bindings
+    // ---- toolbar
     void RzBitBtn1Click();
     // The class list window over the streams list as it is loaded; Ctrl+S opens it offering
     // the PDF first.
     void RzBitBtn2Click(bool savePdfFirst = false);
     // The rows of the class list, read with one statement, and the header from the selectors.
     ClassList readClassList();
-    void Frame11BitBtn1Click();
-    void Frame11BitBtn2Click();
-    void Frame11DBLookupComboBox8Click();
-    void Frame11DBLookupComboBox9Click();
-    void Frame11DBLookupComboBox111Click();
-    void Frame11DBLookupComboBox121Click();
 
     // ---- what the transfer frame asks of the window
     QVariant chosenGroupKey() const override;
@@ -260,7 +173,6 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private:
-    bool m_loginAccepted = false;
     bool m_shownOnce = false;
     bool m_editorFillsGroup = false;  // the stream editor, once opened, stays docked to GroupBox2
     void buildLayout();

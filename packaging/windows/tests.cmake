@@ -11,7 +11,8 @@ set(QTL_UNIT_DIR ${PROJECT_SOURCE_DIR}/tests/unit)
 set(QTL_WINDOWS_UNIT_SOURCES
     ${QTL_UNIT_DIR}/util_build_date_test.cpp ${QTL_UNIT_DIR}/util_text_test.cpp
     ${QTL_UNIT_DIR}/settings_test.cpp ${QTL_UNIT_DIR}/query_text_test.cpp
-    ${QTL_UNIT_DIR}/main_statements_test.cpp ${QTL_UNIT_DIR}/class_list_test.cpp
+    ${QTL_UNIT_DIR}/registration_rules_test.cpp ${QTL_UNIT_DIR}/statements_test.cpp
+    ${QTL_UNIT_DIR}/class_list_test.cpp
     ${QTL_UNIT_DIR}/dm_audit_test.cpp)
 file(GLOB QTL_WINDOWS_OWN_TESTS CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/tests/windows/*.cpp)
 add_executable(qtl_unit_tests ${QTL_WINDOWS_UNIT_SOURCES} ${QTL_WINDOWS_OWN_TESTS})

@@ -2,7 +2,9 @@
 
 #include <QDialog>
 #include <QEvent>
+#include <QFrame>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QPalette>
 #include <QScreen>
 #include <QWidget>
@@ -69,6 +71,25 @@ bool LookupWindowKeyPress(QKeyEvent* event) {
     if (event->key() != Qt::Key_Escape) return false;
     event->accept();
     return true;
+}
+
+QFrame* HeaderPanel(QWidget* parent, bool sunken) {
+    auto* panel = new QFrame(parent);
+    panel->setAutoFillBackground(true);
+    QPalette pal = panel->palette();
+    pal.setColor(QPalette::Window, kHeaderColour);
+    panel->setPalette(pal);
+    if (sunken) panel->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    return panel;
+}
+
+QLabel* NavyCaption(QWidget* parent, const QString& text) {
+    auto* label = new QLabel(text, parent);
+    label->setFont(PalatinoBold(13));
+    QPalette pal = label->palette();
+    pal.setColor(QPalette::WindowText, kNavy);
+    label->setPalette(pal);
+    return label;
 }
 
 ColumnFitter::ColumnFitter(DbGrid* grid, QVector<int> widths)

@@ -11,7 +11,9 @@
 #include <QVector>
 
 class QDialog;
+class QFrame;
 class QKeyEvent;
+class QLabel;
 class QWidget;
 
 namespace qtl {
@@ -47,6 +49,12 @@ void SetUpLookupWindow(QDialog* window);
 // Esc does not close a lookup window: it closes by its close box (and "Закрыть") only. Returns
 // whether the key was taken.
 bool LookupWindowKeyPress(QKeyEvent* event);
+
+// A header strip of the search and registrations windows, filled with kHeaderColour; a sunken
+// one holds a caption.
+QFrame* HeaderPanel(QWidget* parent, bool sunken);
+// A caption of those strips: bold Palatino 13 px in navy.
+QLabel* NavyCaption(QWidget* parent, const QString& text);
 
 // Keeps a grid's columns in the proportions of their design widths whenever the grid is resized.
 class ColumnFitter : public QObject {

@@ -1,5 +1,6 @@
 #include "platform/Query.h"
 
+#include "statements/Statements.h"
 #include "util/util.h"
 
 #include <QLocale>
@@ -121,13 +122,19 @@ void Query::setSql(const QString& line) {
     setSqlLines(QStringList{line});
 }
 
+void Query::assertNotHeld() const {
+    Q_ASSERT_X(m_holds == 0, qPrintable(objectName()), "reused while its holder reads it");
+}
+
 void Query::setSqlLines(const QStringList& lines) {
+    assertNotHeld();
     close();
     m_lines = lines;
     deriveParams();
 }
 
 void Query::addLine(const QString& line) {
+    assertNotHeld();
     close();
     m_lines << line;
     deriveParams();
@@ -246,6 +253,7 @@ void Query::setPersistentFields(const QVector<PersistentField>& fields) {
 // --- state ---------------------------------------------------------------------------------------
 
 void Query::open() {
+    assertNotHeld();
     if (m_open) return;
     ResultData r = m_connection->run(expandedSql(), true);
     if (!m_persistent.isEmpty()) {
@@ -293,10 +301,12 @@ void Query::open() {
 }
 
 void Query::execute() {
+    assertNotHeld();
     m_connection->run(expandedSql(), false);
 }
 
 void Query::close() {
+    assertNotHeld();
     if (!m_open) return;
     m_open = false;
     m_rows.clear();
@@ -365,8 +375,7 @@ void Query::deleteCurrentRow() {
         throw AppError(objectName() + QStringLiteral(": no table to delete from"));
     const QVariant key = fieldValue(m_updateKey);
     Param keyParam{m_updateKey, false, key};
-    const QString sql = QStringLiteral("DELETE FROM ") + m_updateTable + QStringLiteral(" WHERE ") + m_updateKey +
-                        QStringLiteral(" = ") + literal(keyParam);
+    const QString sql = statements::deleteRow(m_updateTable, m_updateKey, literal(keyParam));
     const ResultData r = m_connection->run(sql, false);
     if (r.rowsAffected == 0)
         throw AppError(objectName() + QStringLiteral(": the row to delete no longer exists on the server"));

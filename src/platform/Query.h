@@ -28,6 +28,20 @@ public:
     Query(Connection* connection, const QString& name, QObject* parent = nullptr);
 
     QString name() const { return objectName(); }
+
+    // While a Hold lives, its holder is reading the query's rows across calls to other code: none
+    // of that code may give the query new text, open, execute or close it (a scratch query is
+    // not reused while open). Checked in debug builds.
+    class Hold {
+    public:
+        explicit Hold(Query* query) : m_query(query) { ++m_query->m_holds; }
+        ~Hold() { --m_query->m_holds; }
+        Hold(const Hold&) = delete;
+        Hold& operator=(const Hold&) = delete;
+
+    private:
+        Query* m_query;
+    };
     Connection* connection() const { return m_connection; }
 
     // --- SQL text
@@ -108,6 +122,8 @@ private:
     QVector<Param> m_params;
     QVector<PersistentField> m_persistent;
     bool m_open = false;
+    int m_holds = 0;  // Holds alive
+    void assertNotHeld() const;
     QStringList m_columns;
     QVector<QMetaType> m_types;
     QVector<QVector<QVariant>> m_rows;

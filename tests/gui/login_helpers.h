@@ -75,7 +75,6 @@ class LoginTest : public ::testing::Test {
 protected:
     std::unique_ptr<DevServer> server;
     std::unique_ptr<SnapshotRecorder> boxes;
-    std::unique_ptr<qtl::TForm1> mainWindow;
     std::unique_ptr<qtl::TForm8> form;
     int paused = -1;
     int terminated = 0;
@@ -94,16 +93,12 @@ protected:
         qtl::DM_MB = new qtl::TDM_MB();
         qtl::TForm8::Pause = [this](int ms) { paused = ms; };
         qtl::TForm8::TerminateProgram = [this] { ++terminated; };
-        // A main window for the captions, created without its login.
-        qtl::TForm1::RunLogin = [](qtl::TForm1*) { return false; };
-        mainWindow = std::make_unique<qtl::TForm1>();
-        form = std::make_unique<qtl::TForm8>(mainWindow.get());
+        form = std::make_unique<qtl::TForm8>();
         form->show();
     }
 
     void TearDown() override {
         form.reset();
-        mainWindow.reset();
         boxes.reset();
         delete qtl::DM_MB;
         qtl::DM_MB = nullptr;

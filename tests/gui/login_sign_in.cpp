@@ -52,8 +52,8 @@ TEST_F(LoginTest, PlainLoginSendsGetUserThenWorksUnderTheReturnedAccount) {
     EXPECT_TRUE(qtl::DM_MB->ADOQ_Exec->isOpen());
     EXPECT_TRUE(qtl::DM_MB->ADOCon->isOpen());
 
-    EXPECT_EQ(mainWindow->windowTitle(), expectedCaption());
-    EXPECT_TRUE(mainWindow->windowTitle().startsWith("QTL 33  V13 [ "));
+    EXPECT_EQ(form->MainCaption, expectedCaption());
+    EXPECT_TRUE(form->MainCaption.startsWith("QTL 33  V13 [ "));
     // The application title follows the caption, but only the task bar shows it: Qt's display
     // name would be appended to every window's title.
     EXPECT_EQ(qtl::applicationTitle(), expectedCaption());
@@ -125,15 +125,15 @@ TEST_F(LoginTest, QuoteInLoginIsDoubledAndCaptionStaysTheSameOverAttempts) {
     attempt("o'neil", "wrong1");
     EXPECT_FALSE(accepted());
     EXPECT_EQ(label(), demo::kWrongPasswordText);
-    const QString first = mainWindow->windowTitle();
+    const QString first = form->MainCaption;
     EXPECT_EQ(first, expectedCaption());
     attempt("o'neil", "wrong2");
-    EXPECT_EQ(mainWindow->windowTitle(), first);
+    EXPECT_EQ(form->MainCaption, first);
 
     const int mark = server->logMark();
     attempt("o'neil", "pw_77");
     ASSERT_TRUE(accepted()) << label().toStdString();
-    EXPECT_EQ(mainWindow->windowTitle(), first);
+    EXPECT_EQ(form->MainCaption, first);
     EXPECT_EQ(qtl::applicationTitle(), first);
     const QStringList batches = server->batchesSince(mark);
     ASSERT_FALSE(batches.isEmpty());
@@ -163,7 +163,7 @@ TEST_F(LoginTest, PasswordWithSemicolonAndBraceReachesTheServerIntact) {
 
 TEST_F(LoginTest, ComputerNameGoesThroughQuoteDoubling) {
     // The computer name comes from the system; whatever it holds, it stays one literal.
-    const QString statement = qtl::TForm8::GetUserStatement("operator", "operator", "NULL", "1.2.3.4", "it's-pc");
+    const QString statement = qtl::statements::signIn("operator", "operator", "NULL", "1.2.3.4", "it's-pc");
     EXPECT_TRUE(statement.contains("'1.2.3.4', 'it''s-pc', 'operator'"));
 }
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "platform/DbGrid.h"
+#include "statements/Statements.h"
 
 #include <QApplication>
 #include <QKeyEvent>
@@ -35,19 +36,9 @@ inline QString searchStatement(const QString& likeText, const QString& login) {
            QStringLiteral("') ORDER BY dbo.s_fio.s_fio");
 }
 
+// The registrations window's list, as the program builds it.
 inline QString registrationsStatement(const QString& studentId) {
-    return QStringLiteral(
-               "SELECT   dbo.DisciplineForStudent.id_disciplineForStudent, dbo.DisciplineForStudent.id_student, "
-               "dbo.DisciplineForStudent.id_semester, dbo.semester.p43, dbo.DisciplineForStudent.id_discipline, "
-               "dbo.discipline.p34, dbo.DisciplineForStudent.kredits, dbo.DisciplineForStudent.subgroup, "
-               "dbo.DisciplineForStudent.id_examination, dbo.examination.p30, dbo.DisciplineForStudent.id_teacher, "
-               "dbo.t_fio.s_t_fio FROM dbo.DisciplineForStudent INNER JOIN dbo.semester ON "
-               "dbo.DisciplineForStudent.id_semester = dbo.semester.id_semester INNER JOIN dbo.discipline ON "
-               "dbo.DisciplineForStudent.id_discipline = dbo.discipline.id_discipline INNER JOIN dbo.examination ON "
-               "dbo.DisciplineForStudent.id_examination = dbo.examination.id_examination INNER JOIN dbo.t_fio ON "
-               "dbo.DisciplineForStudent.id_teacher = dbo.t_fio.id_teacher WHERE dbo.DisciplineForStudent.id_student "
-               "=") +
-           studentId + QStringLiteral(" ORDER BY dbo.DisciplineForStudent.id_semester, dbo.discipline.p34");
+    return qtl::statements::registrationsOf(studentId);
 }
 
 // Types text character by character as the keyboard would (Cyrillic included).

@@ -132,7 +132,7 @@ TEST_F(SearchWindow, QuotesAreSearchedSafely) {
     EXPECT_TRUE(boxes.shown().isEmpty()) << boxes.texts().join(QStringLiteral("|")).toStdString();
     EXPECT_EQ(search.DBGridEh1->rowCountShown(), 0);
     // The login is written the same way.
-    EXPECT_TRUE(qtl::TForm4::SearchStatement(QStringLiteral("x"), QStringLiteral("o'k"))
+    EXPECT_TRUE(qtl::statements::studentSearch(QStringLiteral("x"), QStringLiteral("o'k"))
                     .contains(QStringLiteral("QTL_login ='o''k') ")));
 }
 

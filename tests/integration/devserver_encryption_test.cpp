@@ -268,11 +268,10 @@ void workstationSignsInThrough(qtltest::DevServer& server, Relay& relay) {
                                       "127.0.0.1," + std::to_string(relay.port()), "QTL");
     qtl::TForm8::ProgramFolderOverride = folder.path();
     qtltest::MessageRecorder recorder;
-    qtltest::installAutoLogin(QStringLiteral("operator"), QStringLiteral("operator"));
     if (!qtl::DM_MB) qtl::DM_MB = new qtl::TDM_MB();
     {
-        qtl::TForm1 window;
-        ASSERT_TRUE(window.loginAccepted()) << qtltest::lastAutoLoginReport().toStdString();
+        ASSERT_TRUE(qtltest::signInThroughLoginWindow(QStringLiteral("operator"), QStringLiteral("operator")))
+            << qtltest::lastAutoLoginReport().toStdString();
         const qtl::ResultData rights = qtl::DM_MB->ADOCon->run(kRights, true);
         ASSERT_EQ(rights.rows.size(), 1);
         EXPECT_EQ(rights.rows[0][2].toString(), QStringLiteral("operator"));

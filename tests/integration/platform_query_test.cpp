@@ -208,11 +208,12 @@ TEST_F(QueryLive, AuditRecordAndTheDeleteGoInOneBatch) {
                         {QStringLiteral("id_disciplineForStudent"), QString::number(id)}},
                        QStringLiteral("DisciplineForStudent"), id);
     const QString ip = dm.IdIPWatch1->localIP();
-    const QString insert = TDM_MB::LogRecordStatement(
+    const QString insert = statements::auditRecord(
         QStringLiteral("id_student[15], id_disciplineForStudent[%1]").arg(id), QStringLiteral("DisciplineForStudent"),
         QString::number(id), QStringLiteral("o'perator"), QStringLiteral("PC7\\") + ip);
-    EXPECT_EQ(server.batchesSince(mark),
-              QStringList{TDM_MB::AtomicBatch({del, insert}).join(QStringLiteral("\r\n")) + QStringLiteral("\r\n")});
+    EXPECT_EQ(
+        server.batchesSince(mark),
+        QStringList{statements::atomicBatch({del, insert}).join(QStringLiteral("\r\n")) + QStringLiteral("\r\n")});
     EXPECT_EQ(
         server
             .sqliteScalar(

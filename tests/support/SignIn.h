@@ -19,11 +19,11 @@ void typeInto(QWidget* widget, const QString& text);
 // The login reads the settings file the server wrote into its own folder.
 void useServer(DevServer& server);
 
-// Replaces the main window's login by one that creates the login window without a modal loop,
-// types the login and password into its edits, clicks the login button and reports whether
-// the window ended accepted. Message boxes shown meanwhile go to the installed recorder (a
-// temporary one when none is installed).
-void installAutoLogin(const QString& login, const QString& password);
+// Signs in as the program start does, without a modal loop: creates the login window, types the
+// login and password into its edits, clicks the login button and reports whether the window ended
+// accepted; `caption` (when given) receives the main window's caption it composed. Message boxes
+// shown meanwhile go to the installed recorder (a temporary one when none is installed).
+bool signInThroughLoginWindow(const QString& login, const QString& password, QString* caption = nullptr);
 
 // What the last automatic login left in the window's message label and in message boxes
 // (for failure reports).

@@ -2,7 +2,7 @@
 // terminal, and `check` signing in to a live qtl-devserver through the workstation's own
 // connection code.
 #include "DevServer.h"
-#include "Unit10.h"
+#include "platform/SettingsFile.h"
 
 #include <QDeadlineTimer>
 #include <QElapsedTimer>

@@ -3,6 +3,8 @@
 #include "main_u.h"
 #include "util/ClassList.h"
 
+#include "chosen_class_example.h"
+
 #include <gtest/gtest.h>
 
 using namespace qtl;
@@ -10,22 +12,7 @@ using namespace qtl;
 namespace {
 
 ChosenClass chosen() {
-    ChosenClass c;
-    c.faculty = QStringLiteral("3");
-    c.year = QStringLiteral("15");
-    c.department = QStringLiteral("7");
-    c.teacher = QStringLiteral("42");
-    c.termKind = QStringLiteral("1");
-    c.termKindRow = QStringLiteral("2");
-    c.discipline = QStringLiteral("501");
-    c.credits = QStringLiteral("5");
-    c.examination = QStringLiteral("4");
-    c.group = QStringLiteral("88");
-    c.stream = QStringLiteral("6");
-    c.insSemesterId = QStringLiteral("31");
-    c.descGroupNum = QStringLiteral("12");
-    c.isByPlan = QStringLiteral("1");
-    return c;
+    return qtltest::exampleChosenClass();
 }
 
 ClassListHeader header() {

@@ -1,4 +1,4 @@
-// The deletion audit record: the description of the deleted row and the INSERT written for it.
+// The data module: its queries and sources, and the description of a deleted row for its audit record.
 #include "dm_u.h"
 
 #include <gtest/gtest.h>
@@ -15,44 +15,6 @@ TEST(AuditDescription, PairsJoinedAsKeyBracketValue) {
     EXPECT_EQ(TDM_MB::DescribePairs(
                   {{QStringLiteral("a"), QStringLiteral("x, y]")}, {QStringLiteral("b"), QStringLiteral("")}}),
               QStringLiteral("a[x, y]], b[]"));
-}
-
-TEST(AuditStatement, ExampleByteForByte) {
-    const QString statement = TDM_MB::LogRecordStatement(
-        QStringLiteral("id_student[15], id_disciplineForStudent[1234]"), QStringLiteral("DisciplineForStudent"),
-        QStringLiteral("1234"), QStringLiteral("operator"), QStringLiteral("PC7\\10.0.0.5"));
-    EXPECT_EQ(statement, QStringLiteral("INSERT INTO QTL_LOG([table], [row_id], [descr], [QTL_User], [comp]) "
-                                        "VALUES('DisciplineForStudent', 1234, 'Запись с уникальным номером - "
-                                        "''1234'' была удалена - (id_student[15], "
-                                        "id_disciplineForStudent[1234]).', 'operator', 'PC7\\10.0.0.5')"));
-}
-
-TEST(AuditStatement, EmptyDescriptionAndQuotedTexts) {
-    const QString statement = TDM_MB::LogRecordStatement(QString(), QStringLiteral("Disc'x"), QStringLiteral("7"),
-                                                         QStringLiteral("o'neil"), QStringLiteral("PC'1\\127.0.0.1"));
-    EXPECT_EQ(statement, QStringLiteral("INSERT INTO QTL_LOG([table], [row_id], [descr], [QTL_User], [comp]) "
-                                        "VALUES('Disc''x', 7, 'Запись с уникальным номером - ''7'' была "
-                                        "удалена - ().', 'o''neil', 'PC''1\\127.0.0.1')"));
-}
-
-TEST(AuditedDeletion, TheDeleteThenItsAuditRowInOneTransaction) {
-    const QString deletion = QStringLiteral("DELETE FROM DisciplineForStudent WHERE (id_disciplineForStudent = 1234)");
-    const QStringList statements = TDM_MB::AuditedDeletion(
-        deletion, QStringLiteral("id_student[15], id_disciplineForStudent[1234]"),
-        QStringLiteral("DisciplineForStudent"), 1234, QStringLiteral("operator"), QStringLiteral("PC7\\10.0.0.5"));
-    const QString insert = QStringLiteral(
-        "INSERT INTO QTL_LOG([table], [row_id], [descr], [QTL_User], [comp]) "
-        "VALUES('DisciplineForStudent', 1234, 'Запись с уникальным номером - "
-        "''1234'' была удалена - (id_student[15], "
-        "id_disciplineForStudent[1234]).', 'operator', 'PC7\\10.0.0.5')");
-    EXPECT_EQ(statements, QStringList({deletion, insert}));
-    // Both or neither: the batch switches XACT_ABORT on around one transaction and off again.
-    EXPECT_EQ(TDM_MB::AtomicBatch(statements),
-              QStringList({QStringLiteral("SET XACT_ABORT ON"), QStringLiteral("BEGIN TRAN"), deletion, insert,
-                           QStringLiteral("COMMIT TRAN"), QStringLiteral("SET XACT_ABORT OFF")}));
-    // After a failed batch, a transaction it left open is rolled back.
-    EXPECT_EQ(TDM_MB::EndTransactionBatch(),
-              QStringList({QStringLiteral("IF @@TRANCOUNT > 0 ROLLBACK TRAN"), QStringLiteral("SET XACT_ABORT OFF")}));
 }
 
 TEST(DataModule, CatalogueOrderNamesAndOwnTexts) {

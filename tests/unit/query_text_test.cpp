@@ -116,3 +116,26 @@ TEST(ConnectionErrors, DriverPrefixesAndSuffixesAreRemoved) {
     EXPECT_TRUE(Connection::isLinkFailure(QStringLiteral("x"), QStringLiteral("08S01")));
     EXPECT_FALSE(Connection::isLinkFailure(QStringLiteral("Invalid object name 'x'."), QStringLiteral("208")));
 }
+
+#ifndef QT_NO_DEBUG
+// A query held by a reader may not be given new text, opened, executed or closed by anyone else.
+TEST(QueryHold, ReuseWhileHeldIsCaught) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    const auto reuse = [](void (*use)(Query&)) {
+        Connection con;
+        Query q{&con, QStringLiteral("ADOQ_Held")};
+        const Query::Hold reading(&q);
+        use(q);
+    };
+    EXPECT_DEATH(reuse([](Query& q) { q.setSql(QStringLiteral("SELECT 1")); }), "reused while its holder reads it");
+    EXPECT_DEATH(reuse([](Query& q) { q.close(); }), "reused while its holder reads it");
+    EXPECT_DEATH(reuse([](Query& q) { q.addLine(QStringLiteral("x")); }), "reused while its holder reads it");
+    // Once the hold is gone the query is free again.
+    Connection con;
+    Query q{&con, QStringLiteral("ADOQ_Free")};
+    { const Query::Hold reading(&q); }
+    q.setSql(QStringLiteral("SELECT 1"));
+    q.close();
+    EXPECT_EQ(q.sqlLines(), QStringList{QStringLiteral("SELECT 1")});
+}
+#endif

@@ -248,17 +248,6 @@ TEST(OdbcEncryption, LoginEncryptedUnlessTheSiteAsksToValidateTheServer) {
     }
 }
 
-TEST(GetUser, StatementIsByteExactWithQuotesDoubled) {
-    const QString md5 =
-        QString::fromLatin1(QCryptographicHash::hash("secret", QCryptographicHash::Md5).toHex().toUpper());
-    const QString newMd5 =
-        QString::fromLatin1(QCryptographicHash::hash("newpass1", QCryptographicHash::Md5).toHex().toUpper());
-    EXPECT_EQ(TForm8::GetUserStatement("o'neil", "secret", "NULL", "10.0.0.5", "PC'1"),
-              "EXEC GET_USER 'o''neil','" + md5 + "',NULL, 'QTL 33', '10.0.0.5', 'PC''1', 'o''neil','0','4'");
-    EXPECT_EQ(TForm8::GetUserStatement("op", "secret", "newpass1", "10.0.0.5", "pc"),
-              "EXEC GET_USER 'op','" + md5 + "','" + newMd5 + "', 'QTL 33', '10.0.0.5', 'pc', 'op','0','34'");
-}
-
 TEST(Titles, MainCaptionHasTwoBlanksBeforeTheVersion) {
     const QString caption = ComposeMainCaption();
     EXPECT_EQ(caption, "QTL 33  V13 [ " + BuildDateText(GetBuildDate()) + " ] - Регистратор студентов");

@@ -2,7 +2,7 @@
 // round trips, what the file cannot hold, atomic replacement, and the tool's commands in process.
 #include "SettingsFileWriter.h"
 #include "SettingsTool.h"
-#include "Unit10.h"
+#include "platform/SettingsFile.h"
 #include "qtl/qtl.h"
 #include "util/util.h"
 

@@ -1,8 +1,9 @@
-// Writing the workstation's settings file "Data/QTL": the inverse of the reader in Unit10, kept
-// beside the administrator's tool so that the workstation itself stays read-only.
+// Writing the workstation's settings file "Data/QTL": the inverse of the reader in
+// platform/SettingsFile, kept beside the administrator's tool so that the workstation itself
+// stays read-only.
 #pragma once
 
-#include "Unit10.h"
+#include "platform/SettingsFile.h"
 #include "util/errors.h"
 
 #include <QByteArray>

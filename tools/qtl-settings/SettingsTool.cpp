@@ -1,7 +1,6 @@
 #include "SettingsTool.h"
 
 #include "SettingsFileWriter.h"
-#include "Unit10.h"
 #include "platform/Connection.h"
 #include "platform/OdbcSettings.h"
 #include "util/errors.h"
