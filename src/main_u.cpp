@@ -6,6 +6,7 @@
 #include "Unit4.h"
 #include "Unit6.h"
 #include "dm_u.h"
+#include "platform/Accessibility.h"
 #include "platform/ApplicationTitle.h"
 #include "platform/Guard.h"
 #include "platform/Look.h"
@@ -335,6 +336,7 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent) {
     buildLayout();
     buildClassListButton();
     connectHandlers();
+    setUpAssistiveAccess();
     FormCreate();
 }
 
@@ -1511,6 +1513,33 @@ void TForm1::RzBitBtn2Click(bool savePdfFirst) {
     // A failed read ends here through the guard: its text is shown and no window opens.
     TForm6 window(readClassList(), this, savePdfFirst ? TForm6::First::SavePdf : TForm6::First::Print);
     window.exec();
+}
+
+}  // namespace qtl
+
+// ---- what assistive technology reads of the window, and Enter on its buttons.
+
+namespace qtl {
+
+void TForm1::setUpAssistiveAccess() {
+    // A frame named by its title (the sign-in writes the title).
+    SetAccessibleRole(this, QAccessible::Window);
+    // Each selector is named by the caption beside it.
+    const std::pair<QLabel*, QWidget*> captions[] = {{Label1, DBLookupComboBox1},   {Label2, DBLookupComboBox2},
+                                                     {Label9, DBLookupComboBox8},   {Label10, DBLookupComboBox9},
+                                                     {Label5, DBLookupComboBox5},   {Label6, DBLookupComboBox6},
+                                                     {Label3, DBLookupComboBox4},   {Label4, DBLookupComboBox3},
+                                                     {Label11, DBLookupComboBox11}, {Label7, DBLookupComboBox12}};
+    for (const auto& [caption, control] : captions) caption->setBuddy(control);
+    // The editor's teacher caption sits in the editor's title strip, apart from its selector.
+    DBLookupComboBox10->setAccessibleName(Label8->text());
+    SpeedButton3->setAccessibleName(QStringLiteral("Закрыть"));  // the editor's "x"
+    CheckListBox1->setAccessibleName(QStringLiteral("Студенты"));
+    ListBox1->setAccessibleName(GroupBox2->title());
+    // The colour of a registered student's line, in words.
+    CheckListBox1->setDescribeLine(
+        [this](int line) { return studentLineRegistered(line) ? QStringLiteral("зарегистрирован") : QString(); });
+    PressFocusedButtonsOnEnter(this);
 }
 
 }  // namespace qtl
