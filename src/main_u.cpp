@@ -1540,6 +1540,8 @@ void TForm1::setUpAssistiveAccess() {
     CheckListBox1->setDescribeLine(
         [this](int line) { return studentLineRegistered(line) ? QStringLiteral("зарегистрирован") : QString(); });
     PressFocusedButtonsOnEnter(this);
+    // The style's focus mark on the select-all box is barely seen on the window's grey.
+    FrameFocus(CheckBox1);
 }
 
 }  // namespace qtl

@@ -1,5 +1,7 @@
 #include "platform/ItemLists.h"
 
+#include "platform/Look.h"
+
 #include <QApplication>
 #include <QItemSelectionModel>
 #include <QPen>
@@ -232,8 +234,26 @@ void CheckListBox::mouseDoubleClickEvent(QMouseEvent* event) {
 
 // --- ListBox -----------------------------------------------------------------------------------
 
+namespace {
+
+// The style's mark of the focused line is barely seen; the line gets the check list's frame.
+class FramedLineDelegate : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+    void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+        QStyledItemDelegate::paint(painter, option, index);
+        if (!(option.state & QStyle::State_HasFocus)) return;
+        const bool selected = option.state & QStyle::State_Selected;
+        DrawFocusFrame(painter, option.rect,
+                       selected ? option.palette.highlightedText().color() : option.palette.text().color());
+    }
+};
+
+}  // namespace
+
 ListBox::ListBox(QWidget* parent) : QListWidget(parent) {
     setSelectionMode(QAbstractItemView::ExtendedSelection);
+    setItemDelegate(new FramedLineDelegate(this));
 }
 
 void ListBox::addLine(const QString& text, std::unique_ptr<ItemRecord> record) {

@@ -12,6 +12,8 @@
 
 class QDialog;
 class QKeyEvent;
+class QPainter;
+class QRect;
 class QWidget;
 
 namespace qtl {
@@ -47,6 +49,13 @@ void SetUpLookupWindow(QDialog* window);
 // Esc does not close a lookup window: it closes by its close box (and "Закрыть") only. Returns
 // whether the key was taken.
 bool LookupWindowKeyPress(QKeyEvent* event);
+
+// The keyboard's place: a dotted frame of one pixel in the given colour (the text colour of what
+// it surrounds) just inside the rectangle, as the student list frames its focused line.
+void DrawFocusFrame(QPainter* painter, const QRect& rect, const QColor& colour);
+// Frames the whole widget that way while it has the focus (for controls whose own focus mark the
+// eye hardly finds). The frame lets the mouse through.
+void FrameFocus(QWidget* widget);
 
 // Keeps a grid's columns in the proportions of their design widths whenever the grid is resized.
 class ColumnFitter : public QObject {

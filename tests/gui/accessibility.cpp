@@ -13,7 +13,12 @@
 #include <QAccessible>
 #include <QPrintPreviewWidget>
 
+#include <QHash>
+
+#include <cmath>
 #include <iostream>
+#include <tuple>
+#include <utility>
 
 namespace {
 
@@ -516,6 +521,101 @@ TEST_F(Accessibility, KeysAloneDoTheJobWithTheStatementsOfTheMouse) {
     for (int i = 0; i < logs[0].size(); ++i) EXPECT_EQ(logs[1][i], logs[0][i]) << "statement " << i;
     std::cout << "[ keys     ] " << logs[0].size() << " statements by mouse, " << logs[1].size() << " by keys"
               << std::endl;
+}
+
+// ---- 4. the focus seen
+
+// Relative luminance and contrast ratio as WCAG 2.1 defines them.
+double luminance(const QColor& c) {
+    const auto channel = [](int v) {
+        const double x = v / 255.0;
+        return x <= 0.03928 ? x / 12.92 : std::pow((x + 0.055) / 1.055, 2.4);
+    };
+    return 0.2126 * channel(c.red()) + 0.7152 * channel(c.green()) + 0.0722 * channel(c.blue());
+}
+
+double contrast(const QColor& a, const QColor& b) {
+    const double la = luminance(a), lb = luminance(b);
+    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+}
+
+// The pixels of a rectangle's edge that the focus changed: the colour most of them take, and
+// the colour most of them had.
+struct Mark {
+    QColor indicator, under;
+    int pixels = 0;
+};
+
+Mark markOnEdge(const QImage& without, const QImage& with, const QRect& edge) {
+    QHash<QRgb, int> now, before;
+    Mark m;
+    for (int x = edge.left(); x <= edge.right(); ++x)
+        for (int y = edge.top(); y <= edge.bottom(); ++y) {
+            const bool onEdge = x == edge.left() || x == edge.right() || y == edge.top() || y == edge.bottom();
+            if (!onEdge || without.pixel(x, y) == with.pixel(x, y)) continue;
+            ++now[with.pixel(x, y)];
+            ++before[without.pixel(x, y)];
+            ++m.pixels;
+        }
+    const auto mostOf = [](const QHash<QRgb, int>& counts) {
+        QRgb best = 0;
+        int n = -1;
+        for (auto it = counts.cbegin(); it != counts.cend(); ++it)
+            if (it.value() > n) std::tie(best, n) = std::make_pair(it.key(), it.value());
+        return QColor(best);
+    };
+    m.indicator = mostOf(now);
+    m.under = mostOf(before);
+    return m;
+}
+
+TEST_F(Accessibility, TheFocusedStreamLineAndTheSelectAllBoxAreFramedAtThreeToOneOrMore) {
+    signIn();
+    chainTo(QStringLiteral("ИТ-21"));
+    ASSERT_GT(w()->ListBox1->count(), 0);
+    ASSERT_TRUE(w()->CheckBox1->isEnabled());
+    auto* streams = w()->ListBox1;
+    struct Case {
+        const char* what;
+        QWidget* focus;
+        QWidget* shot;
+        std::function<QRect()> prepare;  // sets the scene, returns the framed rectangle in `shot`
+    };
+    const Case cases[] = {
+        {"streams list, focused line", streams, streams->viewport(),
+         [streams] {
+             streams->clearSelection();
+             streams->setCurrentRow(0, QItemSelectionModel::NoUpdate);
+             return streams->visualItemRect(streams->item(0));
+         }},
+        {"streams list, focused selected line", streams, streams->viewport(),
+         [streams] {
+             streams->setCurrentRow(0, QItemSelectionModel::ClearAndSelect);
+             return streams->visualItemRect(streams->item(0));
+         }},
+        {"select-all box \"Студенты\"", w()->CheckBox1, w()->CheckBox1, [this] { return w()->CheckBox1->rect(); }},
+    };
+    for (const Case& c : cases) {
+        const QRect edge = c.prepare();
+        w()->DBLookupComboBox1->setFocus();
+        QApplication::processEvents();
+        const QImage without = c.shot->grab().toImage();
+        c.focus->setFocus(Qt::TabFocusReason);
+        QApplication::processEvents();
+        ASSERT_TRUE(c.focus->hasFocus()) << c.what;
+        const QImage with = c.shot->grab().toImage();
+        const Mark m = markOnEdge(without, with, edge);
+        // A dotted frame round the rectangle, not a speck: at least a quarter of its edge.
+        EXPECT_GT(m.pixels, (edge.width() + edge.height()) / 2) << c.what;
+        const double ratio = contrast(m.indicator, m.under);
+        EXPECT_GE(ratio, 3.0) << c.what << ": " << qPrintable(m.indicator.name()) << " on "
+                              << qPrintable(m.under.name());
+        std::cout << "[ focus    ] " << c.what << ": " << qPrintable(m.indicator.name()) << " on "
+                  << qPrintable(m.under.name()) << ", " << m.pixels << " px, contrast " << ratio << ":1" << std::endl;
+    }
+    // The frame lets the mouse through to the box.
+    QTest::mouseClick(w()->CheckBox1, Qt::LeftButton);
+    EXPECT_TRUE(w()->CheckBox1->isChecked());
 }
 
 }  // namespace
