@@ -1,6 +1,7 @@
 #include "Unit10.h"
 
 #include "dm_u.h"
+#include "platform/Accessibility.h"
 #include "platform/ApplicationTitle.h"
 #include "platform/Guard.h"
 #include "platform/MessageBoxes.h"
@@ -90,6 +91,7 @@ TMessageLabel::TMessageLabel(QWidget* parent) : QWidget(parent) {
 void TMessageLabel::setText(const QString& text) {
     if (text == m_text) return;
     m_text = text;
+    setAccessibleName(displayText());  // what a screen reader reads, and told it changed
     update();
 }
 
@@ -122,6 +124,7 @@ TForm8::TForm8(QWidget* parent) : QDialog(parent, Qt::Dialog | Qt::FramelessWind
     Form8 = this;
     buildLayout();
     connectHandlers();
+    setUpAssistiveAccess();
     guarded(this, [this] { FormCreate(); });
 }
 
@@ -255,6 +258,7 @@ void TForm8::SpeedButton1Click() {
 void TForm8::SpeedButton3Click() {
     ChangePasswordMode = !ChangePasswordMode;
     setFixedHeight(ChangePasswordMode ? 416 : 275);
+    showChangeFieldsWithTheArea();
 }
 
 void TForm8::SpeedButton2Click() {
@@ -509,6 +513,39 @@ void TForm8::keyPressEvent(QKeyEvent* event) {
         return;
     }
     QDialog::keyPressEvent(event);
+}
+
+// ---- assistive technology and the keyboard ---------------------------------------------------
+
+void TForm8::setUpAssistiveAccess() {
+    // The captions of the fields and of the buttons are painted in the background pictures.
+    Login_Edit->setAccessibleName(QStringLiteral("Пользователь"));
+    Password_Edit->setAccessibleName(QStringLiteral("Пароль"));
+    Edit1->setAccessibleName(QStringLiteral("Новый пароль"));
+    Edit2->setAccessibleName(QStringLiteral("Подтверждение"));
+    SpeedButton2->setAccessibleName(QStringLiteral("Вход"));
+    SpeedButton1->setAccessibleName(QStringLiteral("Отмена"));
+    SpeedButton3->setAccessibleName(QStringLiteral("Дополнительно"));
+    SetAccessibleRole(RzLabel1, QAccessible::StaticText);
+
+    // Tab reaches the buttons after the fields; a click still leaves the focus where it was. The
+    // focused button is framed in navy against the light button face, and Enter presses it.
+    for (QToolButton* b : {SpeedButton2, SpeedButton1, SpeedButton3}) {
+        b->setFocusPolicy(Qt::TabFocus);
+        b->setStyleSheet(b->styleSheet() + QStringLiteral("QToolButton:focus { border: 2px solid rgb(0, 0, 128); }"));
+    }
+    setTabOrder(Edit2, SpeedButton2);
+    setTabOrder(SpeedButton2, SpeedButton1);
+    setTabOrder(SpeedButton1, SpeedButton3);
+    PressFocusedButtonsOnEnter(this);
+    showChangeFieldsWithTheArea();
+}
+
+void TForm8::showChangeFieldsWithTheArea() {
+    // Below the window's edge while the area is closed: out of sight, so out of the Tab order
+    // and of what a screen reader lists.
+    Edit1->setVisible(ChangePasswordMode);
+    Edit2->setVisible(ChangePasswordMode);
 }
 
 }  // namespace qtl

@@ -134,6 +134,11 @@ private:
     bool EditAllKeyDown(QKeyEvent* event);
     bool Edit1KeyPress(QKeyEvent* event);
     void Image1MouseDown(QMouseEvent* event);
+    // Names for assistive technology (the captions are in the pictures) and the keyboard's way
+    // through the window.
+    void setUpAssistiveAccess();
+    // The new-password fields are shown, and reached by Tab, only while their area is open.
+    void showChangeFieldsWithTheArea();
 };
 
 extern TForm8* Form8;  // the login window while it exists

@@ -44,6 +44,7 @@ TFrame1::TFrame1(TransferFrameHost* host, QWidget* parent) : QFrame(parent), m_h
     setFixedHeight(127);
     buildVisibleRows();
     buildHiddenSelectors();
+    setUpAssistiveAccess();
 
     // Errors of the frame's handlers are shown over the window it is embedded in, and its
     // handlers go when that window goes.
@@ -247,6 +248,17 @@ void TFrame1::BitBtn2Click() {
         m_host->tickAndRegister(index);
     }
     m_host->ReloadLists();
+}
+
+// ---- assistive technology
+
+void TFrame1::setUpAssistiveAccess() {
+    const std::pair<QLabel*, QWidget*> captions[] = {
+        {Label9, DBLookupComboBox8},  {Label10, DBLookupComboBox9},  {Label3, Edit3},
+        {Label1, DBLookupComboBox11}, {Label2, DBLookupComboBox111}, {Label4, DBLookupComboBox121}};
+    for (const auto& [caption, control] : captions) caption->setBuddy(control);
+    // The copy button shows a picture only; its hint says what it does.
+    BitBtn2->setAccessibleName(BitBtn2->toolTip());
 }
 
 }  // namespace qtl

@@ -86,6 +86,8 @@ private:
     void buildHiddenSelectors();
     TransferFrameHost* m_host;
     ShownRegistration shown() const;
+    // Names for assistive technology: each control by the caption beside it.
+    void setUpAssistiveAccess();
 };
 
 }  // namespace qtl

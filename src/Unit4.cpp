@@ -2,6 +2,7 @@
 
 #include "Unit5.h"
 #include "dm_u.h"
+#include "platform/Accessibility.h"
 #include "platform/Guard.h"
 #include "platform/Look.h"
 #include "statements/Statements.h"
@@ -58,6 +59,7 @@ TForm4::TForm4(QWidget* parent) : QDialog(parent) {
 
     onEvent(RzEdit1, &QLineEdit::textChanged, this, [this] { RzEdit1Change(); });
     onEvent(DBGridEh1, &DbGrid::gridDoubleClicked, this, [this] { DBGridEh1DblClick(); });
+    setUpAssistiveAccess();
 }
 
 void TForm4::showEvent(QShowEvent* event) {
@@ -80,6 +82,17 @@ void TForm4::DBGridEh1DblClick() {
     // The registrations window opens whatever the grid holds; it works on ADOQ_SGM's current row.
     std::unique_ptr<TForm5> form5 = std::make_unique<TForm5>(this);
     form5->exec();
+}
+
+// ---- assistive technology and the keyboard
+
+void TForm4::setUpAssistiveAccess() {
+    // The caption stands in a panel of its own, so it cannot be the edit's buddy.
+    RzEdit1->setAccessibleName(Label5->text().trimmed());
+    DBGridEh1->setAccessibleName(QStringLiteral("Найденные студенты"));
+    DBGridEh1->setAccessibleDescription(QStringLiteral("Выберите студента и нажмите Enter"));
+    // Enter on the grid opens the registrations window as the double click does.
+    OnEnterKey(DBGridEh1, [this] { guarded(this, [this] { DBGridEh1DblClick(); }); });
 }
 
 }  // namespace qtl

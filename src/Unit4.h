@@ -30,6 +30,10 @@ public:
 protected:
     void showEvent(QShowEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
+
+private:
+    // Names for assistive technology, and Enter on a found student.
+    void setUpAssistiveAccess();
 };
 
 }  // namespace qtl

@@ -1,6 +1,7 @@
 #include "Unit5.h"
 
 #include "dm_u.h"
+#include "platform/Accessibility.h"
 #include "platform/Guard.h"
 #include "platform/MessageBoxes.h"
 #include "statements/Statements.h"
@@ -99,6 +100,7 @@ TForm5::TForm5(QWidget* parent) : QDialog(parent) {
     refreshName();
     onEvent(RzBitBtn1, &QPushButton::clicked, this, [this] { RzBitBtn1Click(); });
     onEvent(RzBitBtn2, &QPushButton::clicked, this, [this] { RzBitBtn2Click(); });
+    setUpAssistiveAccess();
     // A failed load still opens the window, with an empty list.
     guarded(this, [this] { FormCreate(); });
 }
@@ -193,6 +195,14 @@ void TForm5::showEvent(QShowEvent* event) {
 
 void TForm5::keyPressEvent(QKeyEvent* event) {
     if (!LookupWindowKeyPress(event)) QDialog::keyPressEvent(event);
+}
+
+// ---- assistive technology and the keyboard
+
+void TForm5::setUpAssistiveAccess() {
+    DBGridEh1->setAccessibleName(QStringLiteral("Регистрации студента"));
+    // Enter stays out of the grid (see flatButton); on a focused button it presses that button.
+    PressFocusedButtonsOnEnter(this);
 }
 
 }  // namespace qtl

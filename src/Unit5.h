@@ -40,6 +40,8 @@ protected:
 private:
     void buildLayout();
     void refreshName();
+    // Names for assistive technology, and Enter on the focused button.
+    void setUpAssistiveAccess();
 };
 
 }  // namespace qtl

@@ -1,5 +1,6 @@
 #include "Unit6.h"
 
+#include "platform/Accessibility.h"
 #include "platform/FileDialogs.h"
 #include "platform/Guard.h"
 #include "util/errors.h"
@@ -84,6 +85,7 @@ TForm6::TForm6(ClassList list, QWidget* parent, First first) : QDialog(parent), 
         connect(shortcut, &QShortcut::activated, target, &QPushButton::click);
     }
     (first == First::SavePdf ? BitBtnPdf : BitBtnPrint)->setFocus();
+    setUpAssistiveAccess();
 }
 
 TForm6::~TForm6() = default;
@@ -133,6 +135,14 @@ void TForm6::BitBtnCsvClick() {
                                                                 QStringLiteral("Таблица CSV (*.csv)"));
     if (chosen.isEmpty()) return;
     writeFile(withSuffix(chosen, QStringLiteral("csv")), classListCsv(m_list));
+}
+
+// ---- assistive technology and the keyboard
+
+void TForm6::setUpAssistiveAccess() {
+    Preview->setAccessibleName(QStringLiteral("Страницы списка"));
+    // Enter presses the focused button; with the focus elsewhere it presses the one offered first.
+    PressFocusedButtonsOnEnter(this);
 }
 
 }  // namespace qtl

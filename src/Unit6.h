@@ -41,6 +41,8 @@ private:
     QString proposedPath(const QString& suffix) const;
     // Writes the whole file or nothing: a failed write leaves no half file behind.
     void writeFile(const QString& path, const QByteArray& bytes);
+    // Names for assistive technology, and Enter on the focused button.
+    void setUpAssistiveAccess();
 };
 
 }  // namespace qtl

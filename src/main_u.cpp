@@ -6,6 +6,7 @@
 #include "Unit2.h"
 #include "Unit4.h"
 #include "dm_u.h"
+#include "platform/Accessibility.h"
 #include "platform/ApplicationTitle.h"
 #include "platform/Guard.h"
 #include "platform/Look.h"
@@ -54,6 +55,7 @@ TForm1::TForm1(const QString& caption, QWidget* parent) : QWidget(parent) {
     setWindowTitle(caption);
     buildClassListButton();
     connectHandlers();
+    setUpAssistiveAccess();
     FormCreate();
 }
 
@@ -569,27 +571,23 @@ void TForm1::ReloadLists() {
 void TForm1::LoadStreamChoices() {
     const ChosenClass::Held held = chosenClass().held;
 
+    // Both stream queries take the class's keys; the first narrows by credits, the second by the
+    // form of study.
+    const auto reopen = [&held](Query* q, const QString& narrowedBy, const QVariant& value) {
+        q->close();
+        q->setParam(QStringLiteral("id_a_year"), held.year);
+        q->setParam(QStringLiteral("id_kafedra"), held.department);
+        q->setParam(QStringLiteral("id_teacher"), held.teacher);
+        q->setParam(QStringLiteral("id_discipline"), held.discipline);
+        q->setParam(QStringLiteral("id_examination"), held.examination);
+        q->setParam(narrowedBy, value);
+        q->setParam(QStringLiteral("id_w_s"), held.termKindRow);
+        q->open();
+    };
     Query* s = DM_MB->ADOQ_SubGroup;
-    s->close();
-    s->setParam(QStringLiteral("id_a_year"), held.year);
-    s->setParam(QStringLiteral("id_kafedra"), held.department);
-    s->setParam(QStringLiteral("id_teacher"), held.teacher);
-    s->setParam(QStringLiteral("id_discipline"), held.discipline);
-    s->setParam(QStringLiteral("id_examination"), held.examination);
-    s->setParam(QStringLiteral("kredit"), held.credits);
-    s->setParam(QStringLiteral("id_w_s"), held.termKindRow);
-    s->open();
-
+    reopen(s, QStringLiteral("kredit"), held.credits);
     Query* s3 = DM_MB->ADOQ_SubGroup3;
-    s3->close();
-    s3->setParam(QStringLiteral("id_a_year"), held.year);
-    s3->setParam(QStringLiteral("id_kafedra"), held.department);
-    s3->setParam(QStringLiteral("id_teacher"), held.teacher);
-    s3->setParam(QStringLiteral("id_discipline"), held.discipline);
-    s3->setParam(QStringLiteral("id_examination"), held.examination);
-    s3->setParam(QStringLiteral("id_o_z"), held.formOfStudy);
-    s3->setParam(QStringLiteral("id_w_s"), held.termKindRow);
-    s3->open();
+    reopen(s3, QStringLiteral("id_o_z"), held.formOfStudy);
 
     DBLookupComboBox11->setKeyValue(s->isEmpty() ? QVariant() : s->valueAt(0, QStringLiteral("subgroup")));
 }
@@ -828,6 +826,35 @@ QVector<RemovalOutcome> TForm1::removeSelectedRegistrations(const ChosenClass& c
         outcomes << outcome;
     }
     return outcomes;
+}
+
+}  // namespace qtl
+
+// ---- what assistive technology reads of the window, and Enter on its buttons.
+
+namespace qtl {
+
+void TForm1::setUpAssistiveAccess() {
+    // A frame named by its title (the sign-in writes the title).
+    SetAccessibleRole(this, QAccessible::Window);
+    // Each selector is named by the caption beside it.
+    const std::pair<QLabel*, QWidget*> captions[] = {{Label1, DBLookupComboBox1},   {Label2, DBLookupComboBox2},
+                                                     {Label9, DBLookupComboBox8},   {Label10, DBLookupComboBox9},
+                                                     {Label5, DBLookupComboBox5},   {Label6, DBLookupComboBox6},
+                                                     {Label3, DBLookupComboBox4},   {Label4, DBLookupComboBox3},
+                                                     {Label11, DBLookupComboBox11}, {Label7, DBLookupComboBox12}};
+    for (const auto& [caption, control] : captions) caption->setBuddy(control);
+    // The editor's teacher caption sits in the editor's title strip, apart from its selector.
+    DBLookupComboBox10->setAccessibleName(Label8->text());
+    SpeedButton3->setAccessibleName(QStringLiteral("Закрыть"));  // the editor's "x"
+    CheckListBox1->setAccessibleName(QStringLiteral("Студенты"));
+    ListBox1->setAccessibleName(GroupBox2->title());
+    // The colour of a registered student's line, in words.
+    CheckListBox1->setDescribeLine(
+        [this](int line) { return studentLineRegistered(line) ? QStringLiteral("зарегистрирован") : QString(); });
+    PressFocusedButtonsOnEnter(this);
+    // The style's focus mark on the select-all box is barely seen on the window's grey.
+    FrameFocus(CheckBox1);
 }
 
 }  // namespace qtl

@@ -210,6 +210,8 @@ private:
     void buildStreamsGroup();
     void bindSelectors();
     QColor studentLineColour(int index, bool selected) const;
+    // Names and roles for assistive technology, and Enter on the buttons.
+    void setUpAssistiveAccess();
 };
 
 extern TForm1* Form1;  // the main window while it exists

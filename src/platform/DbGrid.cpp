@@ -78,6 +78,8 @@ DbGrid::DbGrid(QWidget* parent) : QTableView(parent), m_model(new Model(this)) {
     setSelectionMode(QAbstractItemView::SingleSelection);
     setEditTriggers(QAbstractItemView::NoEditTriggers);
     verticalHeader()->hide();
+    // Whole rows are chosen, so Tab has no cell to go to: it leaves the grid for the next control.
+    setTabKeyNavigation(false);
     connect(selectionModel(), &QItemSelectionModel::currentRowChanged, this, [this](const QModelIndex& current) {
         if (m_source && current.isValid()) m_source->query()->setCurrentRow(current.row());
     });

@@ -1,5 +1,7 @@
 #include "platform/ItemLists.h"
 
+#include "platform/Look.h"
+
 #include <QApplication>
 #include <QItemSelectionModel>
 #include <QPen>
@@ -12,8 +14,24 @@
 namespace qtl {
 
 namespace {
-constexpr int kCheckedRole = Qt::UserRole + 1;
+// The check mark lives in Qt's check-state role, where assistive technology reads it.
+bool checkedIn(const QModelIndex& index) {
+    return index.data(Qt::CheckStateRole).toInt() == Qt::Checked;
 }
+}  // namespace
+
+// A line of the check list: its description for assistive technology comes from the program.
+class CheckListBox::Line : public QListWidgetItem {
+public:
+    using QListWidgetItem::QListWidgetItem;
+    QVariant data(int role) const override {
+        if (role == Qt::AccessibleDescriptionRole) {
+            const auto* list = static_cast<const CheckListBox*>(listWidget());
+            if (list && list->m_describe) return list->m_describe(list->row(this));
+        }
+        return QListWidgetItem::data(role);
+    }
+};
 
 // Draws the check box of each line; the text part is the program's (setDrawItem).
 class CheckListBox::Delegate : public QStyledItemDelegate {
@@ -26,6 +44,18 @@ public:
         return s;
     }
 
+    // The check box is painted by paint() in a fixed place: a line is as wide as its text.
+    void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override {
+        QStyledItemDelegate::initStyleOption(option, index);
+        option->features &= ~QStyleOptionViewItem::HasCheckIndicator;
+    }
+
+    // The list ticks a line itself (mouse press on the box, space bar); the view must not tick it
+    // again when the button comes up.
+    bool editorEvent(QEvent*, QAbstractItemModel*, const QStyleOptionViewItem&, const QModelIndex&) override {
+        return false;
+    }
+
     void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override {
         const QRect r = option.rect;
         const bool selected = option.state & QStyle::State_Selected;
@@ -34,7 +64,7 @@ public:
         QStyleOptionButton box;
         const int side = qMin(r.height(), 13);
         box.rect = QRect(r.left() + 1, r.top() + (r.height() - side) / 2, side, side);
-        box.state = QStyle::State_Enabled | (index.data(kCheckedRole).toBool() ? QStyle::State_On : QStyle::State_Off);
+        box.state = QStyle::State_Enabled | (checkedIn(index) ? QStyle::State_On : QStyle::State_Off);
         m_list->style()->drawPrimitive(QStyle::PE_IndicatorCheckBox, &box, painter, m_list);
 
         const QRect textRect(r.left() + kCheckWidth, r.top(), r.width() - kCheckWidth, r.height());
@@ -100,8 +130,8 @@ void CheckListBox::focusInEvent(QFocusEvent* event) {
 }
 
 void CheckListBox::addLine(const QString& text, std::unique_ptr<ItemRecord> record) {
-    auto* item = new QListWidgetItem(text);
-    item->setData(kCheckedRole, false);
+    auto* item = new Line(text);
+    item->setData(Qt::CheckStateRole, Qt::Unchecked);
     m_settingFromCode = true;
     addItem(item);
     m_settingFromCode = false;
@@ -127,11 +157,11 @@ QString CheckListBox::lineText(int index) const {
 
 bool CheckListBox::isChecked(int index) const {
     const QListWidgetItem* it = item(index);
-    return it && it->data(kCheckedRole).toBool();
+    return it && checkedIn(indexFromItem(it));
 }
 
 void CheckListBox::setChecked(int index, bool checked) {
-    if (QListWidgetItem* it = item(index)) it->setData(kCheckedRole, checked);
+    if (QListWidgetItem* it = item(index)) it->setData(Qt::CheckStateRole, checked ? Qt::Checked : Qt::Unchecked);
 }
 
 int CheckListBox::itemIndex() const {
@@ -204,8 +234,26 @@ void CheckListBox::mouseDoubleClickEvent(QMouseEvent* event) {
 
 // --- ListBox -----------------------------------------------------------------------------------
 
+namespace {
+
+// The style's mark of the focused line is barely seen; the line gets the check list's frame.
+class FramedLineDelegate : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+    void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+        QStyledItemDelegate::paint(painter, option, index);
+        if (!(option.state & QStyle::State_HasFocus)) return;
+        const bool selected = option.state & QStyle::State_Selected;
+        DrawFocusFrame(painter, option.rect,
+                       selected ? option.palette.highlightedText().color() : option.palette.text().color());
+    }
+};
+
+}  // namespace
+
 ListBox::ListBox(QWidget* parent) : QListWidget(parent) {
     setSelectionMode(QAbstractItemView::ExtendedSelection);
+    setItemDelegate(new FramedLineDelegate(this));
 }
 
 void ListBox::addLine(const QString& text, std::unique_ptr<ItemRecord> record) {

@@ -35,6 +35,9 @@ public:
     using DrawFn = std::function<void(QPainter*, const QRect&, int, bool)>;
     void setDrawItem(DrawFn fn) { m_draw = std::move(fn); }
     const DrawFn& drawItem() const { return m_draw; }
+    // What assistive technology reads as the description of a line, by its index.
+    using DescribeFn = std::function<QString(int)>;
+    void setDescribeLine(DescribeFn fn) { m_describe = std::move(fn); }
     static constexpr int kLineHeight = 13;
 
 signals:
@@ -54,6 +57,7 @@ protected:
 
 private:
     DrawFn m_draw;
+    DescribeFn m_describe;
     bool m_settingFromCode = false;
     int m_lastSelected = -1;  // the selected line lineClicked() last reported
     void selectionMoved();
@@ -61,6 +65,7 @@ private:
     static constexpr int kCheckWidth = 16;  // the check box area at the left of a line
     class Delegate;
     friend class Delegate;
+    class Line;
 };
 
 // A list in which several lines can be selected at once.

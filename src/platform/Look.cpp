@@ -5,7 +5,9 @@
 #include <QFrame>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QPainter>
 #include <QPalette>
+#include <QPen>
 #include <QScreen>
 #include <QWidget>
 
@@ -114,6 +116,62 @@ void ColumnFitter::fit() {
 bool ColumnFitter::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() == QEvent::Resize) fit();
     return QObject::eventFilter(watched, event);
+}
+
+void DrawFocusFrame(QPainter* painter, const QRect& rect, const QColor& colour) {
+    painter->save();
+    QPen pen(colour);
+    pen.setStyle(Qt::DotLine);
+    pen.setCosmetic(true);
+    painter->setRenderHint(QPainter::Antialiasing, false);
+    painter->setPen(pen);
+    painter->setBrush(Qt::NoBrush);
+    painter->drawRect(rect.adjusted(0, 0, -1, -1));
+    painter->restore();
+}
+
+namespace {
+
+// Lies over the widget it frames, shown only while that widget has the focus.
+class FocusFrameOverlay : public QWidget {
+public:
+    explicit FocusFrameOverlay(QWidget* target) : QWidget(target), m_target(target) {
+        setAttribute(Qt::WA_TransparentForMouseEvents);
+        setAttribute(Qt::WA_NoSystemBackground);
+        setFocusPolicy(Qt::NoFocus);
+        setGeometry(target->rect());
+        hide();
+        target->installEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (watched == m_target) {
+            switch (event->type()) {
+            case QEvent::FocusIn:
+            case QEvent::FocusOut:
+                setVisible(m_target->hasFocus());
+                raise();
+                break;
+            case QEvent::Resize: setGeometry(m_target->rect()); break;
+            default: break;
+            }
+        }
+        return QWidget::eventFilter(watched, event);
+    }
+    void paintEvent(QPaintEvent*) override {
+        QPainter painter(this);
+        DrawFocusFrame(&painter, rect(), m_target->palette().color(QPalette::WindowText));
+    }
+
+private:
+    QWidget* m_target;
+};
+
+}  // namespace
+
+void FrameFocus(QWidget* widget) {
+    new FocusFrameOverlay(widget);
 }
 
 }  // namespace qtl

@@ -14,6 +14,8 @@ class QDialog;
 class QFrame;
 class QKeyEvent;
 class QLabel;
+class QPainter;
+class QRect;
 class QWidget;
 
 namespace qtl {
@@ -55,6 +57,12 @@ bool LookupWindowKeyPress(QKeyEvent* event);
 QFrame* HeaderPanel(QWidget* parent, bool sunken);
 // A caption of those strips: bold Palatino 13 px in navy.
 QLabel* NavyCaption(QWidget* parent, const QString& text);
+// The keyboard's place: a dotted frame of one pixel in the given colour (the text colour of what
+// it surrounds) just inside the rectangle, as the student list frames its focused line.
+void DrawFocusFrame(QPainter* painter, const QRect& rect, const QColor& colour);
+// Frames the whole widget that way while it has the focus (for controls whose own focus mark the
+// eye hardly finds). The frame lets the mouse through.
+void FrameFocus(QWidget* widget);
 
 // Keeps a grid's columns in the proportions of their design widths whenever the grid is resized.
 class ColumnFitter : public QObject {

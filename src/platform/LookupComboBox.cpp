@@ -1,5 +1,6 @@
 #include "platform/LookupComboBox.h"
 
+#include "platform/Accessibility.h"
 #include "platform/Look.h"
 
 #include <QAbstractItemView>
@@ -13,6 +14,7 @@
 namespace qtl {
 
 LookupComboBox::LookupComboBox(QWidget* parent) : QComboBox(parent) {
+    InstallAccessibleInterfaces();  // named by its caption, also after a pick
     setEditable(false);
     setMaxVisibleItems(25);
     // Navy text while enabled; a disabled box keeps the style's grey so the operator sees which

@@ -4,8 +4,7 @@
 // with its cleanup, and reads result types and flags as JDBC reports them.
 #include "DevServer.h"
 #include "client_process.h"
-#include "dm_u.h"
-#include "main_u.h"
+#include "statements/Statements.h"
 #include "qtl/demo_ids.h"
 #include "../unit/tsql_statements.h"
 
@@ -160,12 +159,12 @@ TEST(Jtds, SignsInRunsTheWorkstationsStatementsAndReadsTheServersTypes) {
     }
     // The removal batch with its audit row, then the cleanup batch, as the workstation sends them.
     s.startCase(QStringLiteral("removal"));
-    const QStringList removal = qtl::TDM_MB::AtomicBatch(qtl::TDM_MB::AuditedDeletion(
+    const QStringList removal = qtl::statements::atomicBatch(qtl::statements::auditedDeletion(
         qtl::statements::removal(registration), QStringLiteral("(id_disciplineForStudent[%1]).").arg(registration),
         QStringLiteral("DisciplineForStudent"), registration, QStringLiteral("operator"), QStringLiteral("PC7")));
     s.sql(removal.join(QStringLiteral("\r\n")));
     s.startCase(QStringLiteral("cleanup"));
-    s.sql(qtl::TDM_MB::EndTransactionBatch().join(QStringLiteral("\r\n")));
+    s.sql(qtl::statements::endTransaction().join(QStringLiteral("\r\n")));
     // Manual commit (SET IMPLICIT_TRANSACTIONS ON): a read opens the transaction, rollback ends it.
     s.startCase(QStringLiteral("manual-commit"));
     s.add(QStringLiteral("autocommit off"));
